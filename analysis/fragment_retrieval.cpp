@@ -1,0 +1,114 @@
+// The third stage: every item's size and runs of clusters, read with the
+// retrieval pointers request; items that cannot be opened leave the tree.
+#include <cstring>
+
+#include "analysis/fs_control.h"
+#include "app/drive_optimizer.h"
+
+namespace {
+
+constexpr uint32_t kRetrievalReplyBytes = 16386;  // room for 1,023 extents
+
+}  // namespace
+
+void TDriveOptimizer::FillMemoryTree() {
+  statusText.Set("Filling data into the memory tree");
+  detailText.Set("Filling");
+  const char prefix[3] = {driveLetter, ':', '\0'};
+  FillItem(prefix, root);
+  detailText.Set("");
+}
+
+void TDriveOptimizer::FillItem(const char* path, TItem* item) {
+  detailText.Set(path);
+  char buffer[kMaxPath];
+  const size_t pathLength = std::strlen(path);
+  const bool folder = item->IsFolder();
+  // The scan left out every entry whose path would not fit; a path that
+  // still does not fit cannot be opened and leaves the tree below.
+  const bool fits = pathLength + (folder ? 1 : 0) + 1 <= sizeof(buffer);
+  THandle handle = InvalidHandle();
+  if (fits) {
+    std::memcpy(buffer, path, pathLength);
+    size_t end = pathLength;
+    if (folder) buffer[end++] = '\\';
+    buffer[end] = '\0';
+    handle = services.OpenForRead(buffer, folder);
+  }
+  if (handle == InvalidHandle()) {
+    if (item->parent != nullptr) item->parent->UnlinkChild(item);
+    if (item == root) root = nullptr;
+    ReleaseItem(item);
+    return;
+  }
+  uint32_t low = 0;
+  uint32_t high = 0;
+  // A size that cannot be read is recorded as 0 rather than as the
+  // all-ones failure value.
+  if (services.FileSize(handle, &low, &high)) {
+    item->size = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+  }
+  ReadRetrievalPointers(item, handle);
+  services.Close(handle);
+
+  const size_t childStart = pathLength + (folder ? 1 : 0);
+  for (TItem* child = item->firstChild; child != nullptr;) {
+    TItem* next = child->nextSibling;
+    if (StopRequested()) return;
+    const size_t nameLength = std::strlen(child->name);
+    if (childStart + nameLength + 1 <= sizeof(buffer)) {
+      std::memcpy(buffer + childStart, child->name, nameLength + 1);
+      FillItem(buffer, child);
+    } else {
+      item->UnlinkChild(child);
+      ReleaseItem(child);
+    }
+    child = next;
+  }
+}
+
+void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
+  alignas(8) unsigned char reply[kRetrievalReplyBytes];
+  const auto* extents =
+      reinterpret_cast<const unsigned char*>(reply + sizeof(TRetrievalPointersHeader));
+  const uint32_t maxExtents =
+      (kRetrievalReplyBytes - sizeof(TRetrievalPointersHeader)) / sizeof(TRetrievalExtent);
+  TFragment* tail = nullptr;
+  TStartingVcnInput request = {0};
+  for (;;) {
+    uintptr_t replyBytes = 0;
+    const TNtStatus status =
+        IssueFsControl(services, handle, kFsctlGetRetrievalPointers, &request, sizeof(request),
+                       reply, kRetrievalReplyBytes, &replyBytes);
+    if (!ReplyIsValid(status)) return;
+    TRetrievalPointersHeader header;
+    std::memcpy(&header, reply, sizeof(header));
+    // A follow-up reply that starts below the VCN asked for repeats runs
+    // already read (Wine answers every request with the same fake extent):
+    // keep what was read and stop.
+    if (request.startingVcn > 0 && header.startingVcn < request.startingVcn) return;
+    // A count beyond what the buffer holds is a broken reply: read what fits.
+    const uint32_t count = header.extentCount < maxExtents ? header.extentCount : maxExtents;
+    int64_t previous = header.startingVcn;
+    for (uint32_t i = 0; i < count; ++i) {
+      TRetrievalExtent extent;
+      std::memcpy(&extent, extents + i * sizeof(TRetrievalExtent), sizeof(extent));
+      TFragment* fragment = NewFragment(item, previous, extent.lcn, extent.nextVcn - previous);
+      if (fragment != nullptr) {
+        if (tail == nullptr) {
+          item->fragments = fragment;
+        } else {
+          tail->next = fragment;
+        }
+        tail = fragment;
+      }
+      previous = extent.nextVcn;
+    }
+    item->fragmentCount += static_cast<int32_t>(count);
+    item->clusters = previous;
+    if (status != kStatusBufferOverflow) return;
+    // A reply that does not advance would be asked for again forever.
+    if (previous <= request.startingVcn) return;
+    request.startingVcn = previous;
+  }
+}

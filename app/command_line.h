@@ -1,0 +1,11 @@
+// The command-line walk: blank-separated tokens, double quotes grouping
+// blanks, the first token (the program's name) skipped, and a token that
+// begins with "-" setting the mode from its second character.
+#pragma once
+
+// Receives each argument: the current mode character, the argument's first
+// character inside the command line (not terminated at length), and its
+// length in characters (greater than 0).
+using TArgumentSink = void (*)(void* context, char mode, const char* text, int length);
+
+void WalkCommandLine(const char* commandLine, TArgumentSink sink, void* context);

@@ -1,0 +1,103 @@
+// All state of one drive: its letter, item tree, free extents, planning
+// tables, window handles and the two texts its window shows, with the drive
+// thread and the worker pipeline that fill them.
+//
+// Threads: the worker writes root, freeExtents, totalClusters and the tree
+// before it posts WM_FRAGMENTS_READY; the drive thread reads them only after
+// receiving it. Afterwards the worker changes only item flags, planned lists
+// and the zone tables. The window handles are written by the drive thread
+// before the worker starts. The texts are TPublishedText, safe across threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/published_text.h"
+#include "model/item.h"
+#include "platform/system_services.h"
+#include "ui/window_system.h"
+
+class TClusterMap;
+class TFragmentView;
+class TDriveOptimizer;
+
+// The pipeline's stages. The drive runs the real ones; tests inject stages
+// with chosen outcomes to check the skips and texts of the frame.
+struct TPipelineStages {
+  void (*createMemoryTree)(TDriveOptimizer&);
+  void (*mapFreeSpace)(TDriveOptimizer&);
+  void (*fillMemoryTree)(TDriveOptimizer&);
+  void (*optimizeTree)(TDriveOptimizer&);
+};
+
+constexpr int kZoneCount = 8;
+
+class TDriveOptimizer {
+ public:
+  TDriveOptimizer(char driveLetter, TSystemServices& services, TWindowSystem& windows);
+  // Releases the tree and the free extents. Only once the drive thread and
+  // the worker have ended.
+  ~TDriveOptimizer();
+  TDriveOptimizer(const TDriveOptimizer&) = delete;
+  TDriveOptimizer& operator=(const TDriveOptimizer&) = delete;
+
+  // The drive thread's work: window, worker, message loop. Returns when the
+  // window has been closed (on Qt at once: the GUI thread's event loop serves
+  // every drive window).
+  void RunDriveThread();
+  // The worker's stages in order, with the skips and the texts they need.
+  void RunPipeline();
+  void RunPipeline(const TPipelineStages& stages);
+
+  // Stages; each leaves its result in the fields below.
+  void CreateMemoryTree();
+  void MapFreeSpace();
+  void FillMemoryTree();
+  void OptimizeTree();
+
+  // Directory scan: lists the folder at path (ending with "\") into parent.
+  void ScanFolder(const char* path, TItem* parent);
+  // Fragment retrieval: opens the item at path (no trailing separator), reads
+  // its size and runs, then its children's.
+  void FillItem(const char* path, TItem* item);
+  void ReadRetrievalPointers(TItem* item, THandle handle);
+
+  // Asks the worker to end early (its window has been closed); the stages
+  // look at it between items and unwind.
+  void RequestStop() { stopRequested.store(true); }
+  bool StopRequested() const { return stopRequested.load(); }
+
+  char driveLetter;                       // exactly the character taken from the command line
+  TItem* root;                            // root of the drive's tree; none if there is none
+  TFragment* freeExtents;                 // free extents in ascending lcn, chained by next
+  TClusterMap* clusterMap;                // built by the drive window on the notice; owned
+  TFragmentView* fragmentView;            // created by the drive window on the notice; owned
+  int64_t totalClusters;                  // clusters of the volume
+  int64_t zoneCursor[kZoneCount];         // per zone (slot = zone - 1): next planned cluster
+  int64_t zoneClusters[kZoneCount];       // per zone: total clusters of its items
+  TFragment* zoneFreeCursor[kZoneCount];  // per zone: free extent to place around; never set
+  bool quitRequested;        // stops the drive thread's loop; written and read by it alone
+  TWindowHandle mainWindow;  // the drive window
+  TWindowHandle statusBar;   // shows detailText
+  TWindowHandle pauseButton;
+  TWindowHandle stopButton;
+  TWindowHandle stageLabel;   // shows statusText
+  TPublishedText statusText;  // the current stage
+  TPublishedText detailText;  // detail of the stage: a path, a sub-step, or empty
+
+  TSystemServices& services;  // not owned; outlives the drive optimizer
+  TWindowSystem& windows;     // not owned; outlives the drive optimizer
+
+ private:
+  // Set by the drive thread when the window closes, read by the worker.
+  std::atomic<bool> stopRequested{false};
+};
+
+// Start routines of the drive thread and the worker thread; the parameter is
+// the drive optimizer. Both return 0.
+unsigned DriveThreadProc(void* parameter);
+unsigned WorkerThreadProc(void* parameter);
+
+// Blocks until every worker thread started so far has returned from its
+// pipeline, so that nothing a worker uses is torn down under it at exit.
+void WaitForWorkers();

@@ -1,0 +1,98 @@
+#include "app/program.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "app/drive_optimizer.h"
+#include "app/folder_statistics.h"
+
+TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
+    : services(systemServices), windows(windowSystem) {}
+
+TProgram::~TProgram() { std::free(driveThreads); }
+
+int TProgram::Run(const char* commandLine) {
+  driveThreadCount = 0;
+  driveThreadCapacity = 0;
+  driveThreads = nullptr;
+
+  resolvedNtFsControlFile = services.LookUpNtFsControlFile();
+  if (resolvedNtFsControlFile == nullptr) {
+    windows.ShowMessage("Could not find NtFsControlFile entry point in NTDLL.DLL\n", "Error");
+    return 1;
+  }
+  windows.CreateDrawingResources();
+  if (!windows.RegisterFragmentViewClass()) {
+    windows.ShowMessage("Could not initialize fragment viewer\n", "Error");
+    return 2;
+  }
+
+  WalkCommandLine(commandLine);
+
+  windows.WaitForDriveThreads(driveThreads, driveThreadCount);
+  for (int32_t i = 0; i < driveThreadCount; ++i) windows.CloseDriveThread(driveThreads[i]);
+  std::free(driveThreads);
+  driveThreads = nullptr;
+  driveThreadCount = driveThreadCapacity = 0;
+  // Workers of closed windows have been asked to stop; the record pools and
+  // everything else they use go only after the last of them has returned.
+  WaitForWorkers();
+  drives.clear();
+  return 0;
+}
+
+void TProgram::WalkCommandLine(const char* commandLine) {
+  ::WalkCommandLine(
+      commandLine,
+      [](void* program, char mode, const char* text, int length) {
+        static_cast<TProgram*>(program)->DispatchArgument(mode, text, length);
+      },
+      this);
+}
+
+void TProgram::DispatchArgument(char mode, const char* text, int length) {
+  switch (static_cast<signed char>(mode)) {
+    case 0:
+    case 'O':
+    case 'o': {
+      THandle thread = StartDriveOptimizer(text[0]);
+      // A drive whose thread could not start is skipped: an invalid handle
+      // in the list would break the wait for the others.
+      if (thread != InvalidHandle()) AddDriveThread(thread);
+      break;
+    }
+    case 'M':
+    case 'm': {
+      char* path = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+      if (path == nullptr) break;
+      std::memcpy(path, text, static_cast<size_t>(length));
+      path[length] = '\0';
+      ReportFolderStatistics(path, services, windows);
+      std::free(path);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+THandle TProgram::StartDriveOptimizer(char driveLetter) {
+  drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows));
+  return windows.StartDriveThread(drives.back().get());
+}
+
+void TProgram::AddDriveThread(THandle handle) {
+  if (driveThreadCount >= driveThreadCapacity) {
+    const int32_t capacity = driveThreadCount + 10;
+    auto* storage = static_cast<THandle*>(std::malloc(sizeof(THandle) * capacity));
+    if (storage == nullptr) return;
+    if (driveThreads != nullptr) {
+      std::memcpy(storage, driveThreads, sizeof(THandle) * driveThreadCount);
+      std::free(driveThreads);
+    }
+    driveThreads = storage;
+    driveThreadCapacity = capacity;
+  }
+  driveThreads[driveThreadCount++] = handle;
+}

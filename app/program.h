@@ -1,0 +1,47 @@
+// The process's main function and its command line: start-up checks, one
+// drive optimizer with its drive thread per drive argument, a folder
+// statistics report per -m path, and the wait for every drive thread.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "app/drive_optimizer.h"
+#include "platform/system_services.h"
+#include "ui/window_system.h"
+
+class TProgram {
+ public:
+  TProgram(TSystemServices& services, TWindowSystem& windows);
+  ~TProgram();
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
+
+  // The whole run over a command line taken whole, program name included.
+  // Returns the exit code: 0, 1 without NtFsControlFile, 2 when the fragment
+  // view class cannot be registered.
+  int Run(const char* commandLine);
+
+  // The command-line walk: every argument token goes to DispatchArgument.
+  void WalkCommandLine(const char* commandLine);
+  // One argument: mode is the current switch character, text the argument's
+  // first character inside the command line, length its characters (> 0).
+  void DispatchArgument(char mode, const char* text, int length);
+  // A drive optimizer for driveLetter and its drive thread's handle.
+  THandle StartDriveOptimizer(char driveLetter);
+  // Appends a handle to the drive-thread list, growing it by 10.
+  void AddDriveThread(THandle handle);
+
+  // The drive-thread list, touched by the main thread alone.
+  THandle* driveThreads = nullptr;  // owned storage; none until the list grows
+  int32_t driveThreadCapacity = 0;  // handles the storage holds
+  int32_t driveThreadCount = 0;     // handles in the list, in argument order
+
+  // Every drive optimizer started; they live until Run has waited for every
+  // drive thread and worker, then go with their trees.
+  std::vector<std::unique_ptr<TDriveOptimizer>> drives;
+
+ private:
+  TSystemServices& services;  // not owned
+  TWindowSystem& windows;     // not owned
+};

@@ -1,0 +1,67 @@
+// Items (files and folders) and fragments (runs of clusters) of a drive's tree,
+// and the operations that make, link and release them. Records come from the
+// two process-wide pools of record_pool.h; nothing here allocates per record.
+#pragma once
+
+#include <cstdint>
+
+struct TFragment;
+
+// One file or folder. Children form a singly linked list in the order they
+// were added (the directory enumeration's order).
+struct TItem {
+  // Own name (not a path), zero-terminated 8-bit text; the root's is "C:\"
+  // style. A heap (malloc) copy owned by the item: ReleaseItem frees it.
+  char* name;
+  TItem* parent;          // folder that holds the item; none for the root
+  TItem* firstChild;      // none if the item has no children
+  TItem* lastChild;       // none if the item has no children
+  TItem* nextSibling;     // none for the last child
+  int64_t size;           // bytes
+  int64_t clusters;       // clusters the item spans: the VCN after its last run
+  uint32_t flags;         // kItemFolder, zone in bits 1..4, kItemNoMove
+  int32_t fragmentCount;  // runs read for the item
+  TFragment* fragments;   // current runs in ascending vcn, chained by next
+  TFragment* planned;     // planned runs, chained by next
+
+  // Removes child from this folder's child list and returns the child's
+  // former next sibling; returns none and changes nothing if child is not
+  // among the children. The child's own parent and nextSibling stay as they
+  // were.
+  TItem* UnlinkChild(TItem* child);
+
+  bool IsFolder() const { return (flags & 1u) != 0; }
+  int Zone() const { return static_cast<int>((flags >> 1) & 15u); }
+};
+
+constexpr uint32_t kItemFolder = 1;       // bit 0
+constexpr uint32_t kItemZoneMask = 0x1E;  // bits 1..4: zone number << 1
+constexpr uint32_t kItemNoMove = 32;      // bit 5: already where the plan puts it
+
+// One run of clusters: of an item's current or planned layout, or a free
+// extent (no owner, vcn 0). All numbers are clusters, signed 64-bit.
+struct TFragment {
+  TItem* owner;  // not owned; none for a free extent
+  int64_t vcn;   // first cluster of the run within its item
+  int64_t lcn;   // first cluster on the volume; -1 for a run with no clusters
+  int64_t length;
+  TFragment* next;     // next run of the same list
+  TFragment* mapNext;  // next run in the cluster map's volume-order chain
+};
+
+// Creates an item with every field cleared, then name, parent, size and
+// flags set; with a parent it is appended as the parent's last child.
+// Returns none when the item pool has no record to give.
+TItem* NewItem(TItem* parent, char* name, int64_t size, uint32_t flags);
+
+// Creates an unlinked fragment (next and mapNext none), or returns none.
+TFragment* NewFragment(TItem* owner, int64_t vcn, int64_t lcn, int64_t length);
+
+// Returns item, its whole subtree and the current runs of each of them to
+// the pools, and frees their names. The caller unlinks item from its parent
+// first. Planned runs are not released (items are released before any plan
+// exists, or with their drive at exit).
+void ReleaseItem(TItem* item);
+
+// Returns every fragment of the chain that starts at first (may be none).
+void ReleaseFragments(TFragment* first);

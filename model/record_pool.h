@@ -1,0 +1,82 @@
+// Process-wide pools of fixed-size records: a chain of large zero-filled
+// blocks with one in-use bit per slot, allocated first fit. Every worker
+// thread of every drive allocates and releases in the same two pools, so each
+// pool is guarded by its own mutex; no operation holds two pool locks.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "model/item.h"
+
+// One slab of records of type T.
+template <typename T>
+struct TPoolBlock {
+  int32_t capacity;       // records in the block, fixed at creation
+  int32_t freeCount;      // records not in use
+  int32_t searchHint;     // every slot below it is in use
+  T* records;             // first of capacity contiguous records; owned (one allocation)
+  uint8_t* inUseBits;     // one bit per slot, least significant bit = lowest slot,
+                          // placed right after the last record in the same allocation
+  TPoolBlock* nextBlock;  // toward the newest block
+  TPoolBlock* prevBlock;  // toward the oldest block
+  int32_t chainIndex;     // position in the chain, 0 for firstBlock
+
+  // Returns a free record marked in use, or none. Caller holds the pool lock.
+  T* Allocate();
+  // Marks the record's slot free; a slot already free changes nothing.
+  // Returns whether the slot was in use. Caller holds the pool lock.
+  bool Release(T* record);
+  bool InUse(int32_t slot) const { return (inUseBits[slot >> 3] >> (slot & 7)) & 1; }
+};
+
+template <typename T>
+class TRecordPool {
+ public:
+  TRecordPool(int32_t firstCapacity, int32_t growCapacity);
+  ~TRecordPool() { Clear(); }
+  TRecordPool(const TRecordPool&) = delete;
+  TRecordPool& operator=(const TRecordPool&) = delete;
+
+  // Returns a record marked in use with its storage as last left (zero for a
+  // never-used slot), or none when no block has room and none can be added.
+  // First fit: the first block of the chain with a free slot, from its hint.
+  T* Allocate();
+  // Frees the record's slot; a record no block holds, or one already free,
+  // changes nothing.
+  void Release(T* record);
+  // Whether a block holds the record and its slot is in use.
+  bool InUse(const T* record);
+  // Discards every block descriptor and empties the chain (at exit). Record
+  // storage is left to the end of the process: nothing in it is visited.
+  void Clear();
+
+  // Appends a block of the given capacity; returns none if its storage
+  // cannot be obtained. Caller holds the lock (or is single-threaded).
+  TPoolBlock<T>* AddBlock(int32_t capacity);
+
+  // Snapshot accessors for tests and benchmarks; take the lock.
+  int32_t BlockCount();
+  TPoolBlock<T>* FirstBlock();
+  TPoolBlock<T>* LastBlock();
+
+  const int32_t firstCapacity;
+  const int32_t growCapacity;
+
+ private:
+  TPoolBlock<T>* FindHolder(const T* record) const;
+
+  std::mutex lock;  // guards everything below and every block's bits and counters
+  TPoolBlock<T>* firstBlock = nullptr;  // oldest; owned
+  TPoolBlock<T>* lastBlock = nullptr;   // newest
+  // First block that may have a free slot: every block before it is full.
+  // Keeps first fit from walking hundreds of full blocks on every call.
+  TPoolBlock<T>* firstOpenBlock = nullptr;
+  // Blocks ordered by the address of their records, to find a record's
+  // block in logarithmic time instead of walking the chain.
+  std::vector<TPoolBlock<T>*> byAddress;
+};
+
+extern TRecordPool<TItem> itemPool;          // 15000 records, then 1875 per block
+extern TRecordPool<TFragment> fragmentPool;  // 30000 records, then 3750 per block

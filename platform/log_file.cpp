@@ -1,0 +1,83 @@
+#include "platform/log_file.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Locks by log name. Entries are added under registryLock and never removed,
+// so a mutex reference stays valid for the life of the process.
+std::mutex registryLock;
+std::map<std::string, std::unique_ptr<std::mutex>>& Registry() {
+  static auto* registry = new std::map<std::string, std::unique_ptr<std::mutex>>();
+  return *registry;
+}
+
+std::mutex& LockFor(const char* name) {
+  char key[kMaxPath * 2];
+  LogLockKey(name, key, sizeof(key));
+  std::lock_guard<std::mutex> guard(registryLock);
+  std::unique_ptr<std::mutex>& slot = Registry()[key];
+  if (!slot) slot = std::make_unique<std::mutex>();
+  return *slot;
+}
+
+constexpr size_t kLogBufferBytes = 1 << 20;  // stdio buffer per open log
+
+}  // namespace
+
+void LogLockKey(const char* name, char* key, size_t keySize) {
+  size_t i = 0;
+  for (; name[i] != '\0' && i + 1 < keySize; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+    key[i] = c;
+  }
+  key[i] = '\0';
+}
+
+TLogFile::TLogFile(TSystemServices& services, const char* name)
+    : guard(LockFor(name)), file(services.OpenLog(name)) {
+  if (file != nullptr) std::setvbuf(file, nullptr, _IOFBF, kLogBufferBytes);
+}
+
+TLogFile::~TLogFile() {
+  if (file != nullptr) std::fclose(file);
+}
+
+void TLogFile::Write(const char* text) {
+  if (file == nullptr) return;
+  for (const char* line = text;;) {
+    const char* end = std::strchr(line, '\n');
+    if (end == nullptr) {
+      std::fputs(line, file);
+      return;
+    }
+    std::fwrite(line, 1, static_cast<size_t>(end - line), file);
+    std::fwrite("\r\n", 1, 2, file);
+    line = end + 1;
+  }
+}
+
+void TLogFile::Print(const char* format, ...) {
+  if (file == nullptr) return;
+  char buffer[1024];
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(buffer, sizeof(buffer), format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  if (static_cast<size_t>(length) < sizeof(buffer)) {
+    Write(buffer);
+    return;
+  }
+  // Longer than the stack buffer: widths grow and nothing is cut.
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  va_start(arguments, format);
+  std::vsnprintf(&text[0], text.size(), format, arguments);
+  va_end(arguments);
+  Write(text.c_str());
+}

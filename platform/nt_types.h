@@ -1,0 +1,62 @@
+// The platform's published request and reply layouts and status codes of the
+// two file-system control requests, declared alike on every platform so the
+// stages decode replies the same way everywhere. Fields are aligned
+// explicitly: i386 SysV would otherwise put a 64-bit field after a 32-bit one
+// at offset 4, where Windows puts it at 8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using TNtStatus = int32_t;
+
+constexpr TNtStatus kStatusSuccess = 0;
+constexpr TNtStatus kStatusPending = 259;
+constexpr TNtStatus kStatusBufferOverflow = static_cast<TNtStatus>(0x80000005u);
+constexpr TNtStatus kStatusEndOfFile = static_cast<TNtStatus>(0xC0000011u);
+constexpr TNtStatus kStatusInvalidParameter = static_cast<TNtStatus>(0xC000000Du);
+constexpr TNtStatus kStatusNotSupported = static_cast<TNtStatus>(0xC00000BBu);
+constexpr TNtStatus kStatusInvalidHandle = static_cast<TNtStatus>(0xC0000008u);
+
+constexpr uint32_t kFsctlGetVolumeBitmap = 0x9006F;
+constexpr uint32_t kFsctlGetRetrievalPointers = 0x90073;
+
+// Completion record of a control request, laid out as the platform's
+// IO_STATUS_BLOCK (a status or pointer, then a pointer-sized count).
+struct TIoStatusBlock {
+  union {
+    TNtStatus status;
+    void* pointer;
+  };
+  uintptr_t information;
+};
+
+struct alignas(8) TStartingLcnInput {
+  int64_t startingLcn;
+};
+
+struct alignas(8) TStartingVcnInput {
+  int64_t startingVcn;
+};
+
+// VOLUME_BITMAP_BUFFER: StartingLcn at 0, BitmapSize at 8, bitmap at 16.
+struct alignas(8) TVolumeBitmapHeader {
+  int64_t startingLcn;
+  int64_t bitmapSize;  // clusters from startingLcn to the volume end
+};
+static_assert(sizeof(TVolumeBitmapHeader) == 16, "bitmap bytes start at 16");
+
+// RETRIEVAL_POINTERS_BUFFER: ExtentCount at 0, padding, StartingVcn at 8,
+// extents of {NextVcn, Lcn} at 16.
+struct alignas(8) TRetrievalExtent {
+  int64_t nextVcn;
+  int64_t lcn;
+};
+
+struct alignas(8) TRetrievalPointersHeader {
+  uint32_t extentCount;
+  uint32_t padding;
+  int64_t startingVcn;
+};
+static_assert(sizeof(TRetrievalPointersHeader) == 16, "extents start at 16");
+static_assert(offsetof(TRetrievalPointersHeader, startingVcn) == 8, "StartingVcn at 8");

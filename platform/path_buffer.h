@@ -1,0 +1,22 @@
+// Paths are composed in buffers of kMaxPath characters, one per level of a
+// recursive walk. An entry whose path would not fit is skipped by every walk
+// alike, so the scan, the -m counts and the listings agree on one tree.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/system_services.h"
+
+// Whether an entry of a folder whose path (ending with a separator) has
+// pathLength characters fits: a file's full path with its terminator, or a
+// folder's path, separator, the "*.*" pattern and terminator.
+inline bool EntryFitsPathBuffer(size_t pathLength, size_t nameLength, bool folder) {
+  const size_t needed = pathLength + nameLength + (folder ? 1 + 3 : 0) + 1;
+  return needed <= static_cast<size_t>(kMaxPath);
+}
+
+// Whether name is "." or "..", the entries of a folder that stand for itself
+// and its parent.
+inline bool IsDotEntry(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}

@@ -1,0 +1,100 @@
+// The system-services boundary: every operating-system call the stages make
+// goes through this interface, whose operations mirror the Win32 calls one
+// for one. Windows implements it with the real calls (platform/win32), Linux
+// with a drive table over NTFS volumes and host folders (platform/linux), and
+// the tests with a scripted volume (tests/support). A drive optimizer is
+// given the services it uses.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/nt_types.h"
+
+// An open file, volume, enumeration or thread; the Win32 HANDLE on Windows.
+using THandle = void*;
+inline THandle InvalidHandle() { return reinterpret_cast<THandle>(~static_cast<uintptr_t>(0)); }
+
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+constexpr int kMaxPath = 260;  // characters of a path buffer, terminator included
+
+// One entry of a directory enumeration (the part of WIN32_FIND_DATAA used).
+struct TFindData {
+  uint32_t attributes;
+  char name[kMaxPath];  // long name, zero-terminated 8-bit text
+};
+
+// Volume geometry as GetDiskFreeSpaceA reports it.
+struct TDiskGeometry {
+  uint32_t sectorsPerCluster;
+  uint32_t bytesPerSector;
+  uint32_t freeClusters;
+  uint32_t totalClusters;
+};
+
+// The native file-system control entry, with the signature of NtFsControlFile:
+// handle, event, APC routine, APC context, status block, control code, input
+// buffer and length, output buffer and length.
+#ifdef _WIN32
+#define DISKOPT_NTAPI __stdcall
+#else
+#define DISKOPT_NTAPI
+#endif
+using TNtFsControlFile = TNtStatus(DISKOPT_NTAPI*)(THandle, THandle, void*, void*, TIoStatusBlock*,
+                                                   uint32_t, void*, uint32_t, void*, uint32_t);
+
+// Resolved once by the process entry before any other thread starts, read
+// afterwards by the free-space map and fragment retrieval without a lock.
+extern TNtFsControlFile resolvedNtFsControlFile;
+
+using TThreadProc = unsigned (*)(void* parameter);
+
+class TSystemServices {
+ public:
+  virtual ~TSystemServices() = default;
+
+  // FindFirstFileA: InvalidHandle() when the pattern cannot be listed.
+  virtual THandle FindFirst(const char* pattern, TFindData* entry) = 0;
+  // FindNextFileA: false when there are no more entries.
+  virtual bool FindNext(THandle find, TFindData* entry) = 0;
+  // FindClose.
+  virtual void FindEnd(THandle find) = 0;
+
+  // CreateFileA with GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // OPEN_EXISTING, and FILE_FLAG_BACKUP_SEMANTICS when asked (folders).
+  // Opens files, folders and volumes (\\.\C:). InvalidHandle() on failure.
+  virtual THandle OpenForRead(const char* path, bool backupSemantics) = 0;
+  // GetFileSize: the low and high 32 bits of the size; false when the query
+  // failed (a result of 0xFFFFFFFF with an error set).
+  virtual bool FileSize(THandle file, uint32_t* low, uint32_t* high) = 0;
+  // WaitForSingleObject with INFINITE.
+  virtual void WaitFor(THandle handle) = 0;
+  // CloseHandle.
+  virtual void Close(THandle handle) = 0;
+
+  // GetDiskFreeSpaceExA on a root path such as C:\; its figures are unused.
+  virtual bool DiskFreeSpaceEx(const char* rootPath) = 0;
+  // GetDiskFreeSpaceA on a root path.
+  virtual bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) = 0;
+  // GlobalMemoryStatus dwAvailPhys, bytes.
+  virtual uint64_t AvailablePhysicalMemory() = 0;
+  // OutputDebugStringA.
+  virtual void DebugOutput(const char* text) = 0;
+  // Opens a log file for writing from scratch, in binary mode (callers write
+  // their own CRLF line ends). On Linux a name that is a symbolic link is
+  // never followed. Returns none when the file cannot be opened.
+  virtual FILE* OpenLog(const char* name) = 0;
+
+  // GetModuleHandleA("ntdll.dll") and GetProcAddress("NtFsControlFile");
+  // none when it is missing.
+  virtual TNtFsControlFile LookUpNtFsControlFile() = 0;
+
+  // CreateThread with default security and stack, running at once;
+  // InvalidHandle() when the thread cannot be started. Close() releases the
+  // handle without waiting; WaitForThreads waits for every thread given.
+  virtual THandle StartThread(TThreadProc proc, void* parameter) = 0;
+  // Waits until every thread of the list has ended (any count, also 0 or
+  // more than 64).
+  virtual void WaitForThreads(const THandle* threads, int count) = 0;
+};

@@ -1,0 +1,335 @@
+#include "tests/support/scripted_volume.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (prefix.size() > text.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(text[i])) !=
+        std::toupper(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+class TScriptedFindHandle : public THandleObject {
+ public:
+  std::vector<TFindData> entries;
+  size_t next = 0;
+};
+
+class TScriptedThreadHandle : public THandleObject {
+ public:
+  std::thread thread;
+  void Wait() override {
+    if (thread.joinable()) thread.join();
+  }
+  ~TScriptedThreadHandle() override {
+    if (thread.joinable()) thread.detach();
+  }
+};
+
+void Settle(TIoStatusBlock* io, TNtStatus status, uintptr_t bytes) {
+  io->status = status;
+  io->information = bytes;
+}
+
+}  // namespace
+
+// A volume handle: answers the bitmap request.
+class TScriptedBitmapHandle : public THandleObject {
+ public:
+  explicit TScriptedBitmapHandle(TScriptedVolume* owner) : volume(owner) {}
+  TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                      uint32_t outputLength, TIoStatusBlock* io) override {
+    const int call = volume->bitmapCalls++;
+    const TScriptedFaults& faults = volume->bitmapFaults;
+    TNtStatus status = Answer(code, input, inputLength, output, outputLength, io, call);
+    if (faults.pending) return kStatusPending;
+    return status;
+  }
+  void Wait() override { ++volume->waits; }
+
+ private:
+  TNtStatus Answer(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                   uint32_t outputLength, TIoStatusBlock* io, int call) {
+    const int64_t total = static_cast<int64_t>(volume->bitmap.size());
+    TStartingLcnInput ask;
+    if (code != kFsctlGetVolumeBitmap || inputLength < sizeof(ask) || outputLength < 16 ||
+        call == volume->bitmapFaults.failAtCall) {
+      Settle(io, kStatusInvalidParameter, 0);
+      return kStatusInvalidParameter;
+    }
+    std::memcpy(&ask, input, sizeof(ask));
+    int64_t start = ask.startingLcn / 8 * 8 - volume->startBelowBy;
+    if (start < 0) start = 0;
+    if (start >= total) {
+      Settle(io, kStatusInvalidParameter, 0);
+      return kStatusInvalidParameter;
+    }
+    const TVolumeBitmapHeader header = {start, total - start};
+    int64_t fits = static_cast<int64_t>(outputLength - 16) * 8;
+    if (volume->bitmapFaults.unitsPerReply > 0) {
+      fits = std::min(fits, volume->bitmapFaults.unitsPerReply);
+    }
+    const int64_t count = std::min(fits, total - start);
+    auto* bytes = static_cast<unsigned char*>(output);
+    std::memcpy(bytes, &header, sizeof(header));
+    const size_t byteCount = static_cast<size_t>((count + 7) / 8);
+    std::memset(bytes + 16, 0, byteCount);
+    for (int64_t i = 0; i < (count + 7) / 8 * 8; ++i) {
+      const bool used =
+          i < count ? volume->bitmap[static_cast<size_t>(start + i)] : volume->setBitsPastEnd;
+      if (used) bytes[16 + i / 8] = static_cast<unsigned char>(bytes[16 + i / 8] | (1u << (i % 8)));
+    }
+    const TNtStatus status = count < total - start ? kStatusBufferOverflow : kStatusSuccess;
+    Settle(io, status, 16 + byteCount);
+    return status;
+  }
+
+  TScriptedVolume* volume;  // not owned
+};
+
+// A file or folder handle: answers the size query and the retrieval request.
+class TScriptedFileHandle : public THandleObject {
+ public:
+  TScriptedFileHandle(TScriptedVolume* owner, std::string nodeKey)
+      : volume(owner), key(std::move(nodeKey)) {}
+  TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                      uint32_t outputLength, TIoStatusBlock* io) override {
+    ++volume->retrievalCalls;
+    const int call = calls++;
+    const TScriptedNode& node = volume->nodes.at(key);
+    TNtStatus status = Answer(node, code, input, inputLength, output, outputLength, io, call);
+    if (node.retrieval.pending) return kStatusPending;
+    return status;
+  }
+  bool FileSize(uint32_t* low, uint32_t* high) override {
+    const TScriptedNode& node = volume->nodes.at(key);
+    if (node.sizeFails) {
+      *low = 0xFFFFFFFFu;
+      *high = 0;
+      return false;
+    }
+    const uint64_t size = node.folder ? 0 : static_cast<uint64_t>(node.size);
+    *low = static_cast<uint32_t>(size);
+    *high = static_cast<uint32_t>(size >> 32);
+    return true;
+  }
+  void Wait() override { ++volume->waits; }
+
+ private:
+  TNtStatus Answer(const TScriptedNode& node, uint32_t code, const void* input,
+                   uint32_t inputLength, void* output, uint32_t outputLength, TIoStatusBlock* io,
+                   int call) {
+    TStartingVcnInput ask;
+    if (code != kFsctlGetRetrievalPointers || inputLength < sizeof(ask) || outputLength < 32 ||
+        call == node.retrieval.failAtCall) {
+      Settle(io, kStatusInvalidParameter, 0);
+      return kStatusInvalidParameter;
+    }
+    std::memcpy(&ask, input, sizeof(ask));
+    auto* bytes = static_cast<unsigned char*>(output);
+    if (node.nonAdvancing) {
+      // Every request gets the same single extent, as Wine answers.
+      const TRetrievalPointersHeader header = {1, 0, 0};
+      const TRetrievalExtent extent = {1, 100};
+      std::memcpy(bytes, &header, sizeof(header));
+      std::memcpy(bytes + 16, &extent, sizeof(extent));
+      Settle(io, kStatusBufferOverflow, 32);
+      return kStatusBufferOverflow;
+    }
+    if (node.resident || node.runs.empty() || ask.startingVcn >= node.runs.back().nextVcn ||
+        ask.startingVcn < 0) {
+      Settle(io, kStatusEndOfFile, 0);
+      return kStatusEndOfFile;
+    }
+    // The reply starts with the run that holds the VCN asked for.
+    size_t first = 0;
+    int64_t runStart = 0;
+    while (node.runs[first].nextVcn <= ask.startingVcn) runStart = node.runs[first++].nextVcn;
+    size_t fits = (outputLength - 16) / 16;
+    if (node.retrieval.unitsPerReply > 0) {
+      fits = std::min(fits, static_cast<size_t>(node.retrieval.unitsPerReply));
+    }
+    const size_t count = std::min(fits, node.runs.size() - first);
+    const TRetrievalPointersHeader header = {static_cast<uint32_t>(count), 0, runStart};
+    std::memcpy(bytes, &header, sizeof(header));
+    for (size_t i = 0; i < count; ++i) {
+      const TRetrievalExtent extent = {node.runs[first + i].nextVcn, node.runs[first + i].lcn};
+      std::memcpy(bytes + 16 + 16 * i, &extent, sizeof(extent));
+    }
+    const TNtStatus status =
+        first + count < node.runs.size() ? kStatusBufferOverflow : kStatusSuccess;
+    Settle(io, status, 16 + 16 * count);
+    return status;
+  }
+
+  TScriptedVolume* volume;  // not owned
+  std::string key;
+  int calls = 0;  // requests on this handle, for failAtCall
+};
+
+TScriptedVolume::TScriptedVolume(char driveLetter) : letter(driveLetter) {
+  TScriptedNode root;
+  root.folder = true;
+  root.name = std::string(1, driveLetter) + ":\\";
+  nodes[Key(root.name)] = root;
+}
+
+TScriptedVolume::~TScriptedVolume() = default;
+
+std::string TScriptedVolume::Key(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  while (key.size() > 3 && key.back() == '\\') key.pop_back();
+  if (key.size() == 2 && key[1] == ':') key += '\\';
+  return key;
+}
+
+TScriptedNode& TScriptedVolume::AddFolder(const std::string& path) {
+  TScriptedNode& node = AddFile(path, 0, {});
+  node.folder = true;
+  return node;
+}
+
+TScriptedNode& TScriptedVolume::AddFile(const std::string& path, int64_t size,
+                                        std::vector<TScriptedRun> runs) {
+  const std::string key = Key(path);
+  const size_t cut = key.find_last_of('\\');
+  const std::string parentKey = Key(key.substr(0, cut + 1));
+  TScriptedNode& parent = nodes.at(parentKey);
+  parent.children.push_back(key);
+  TScriptedNode& node = nodes[key];
+  node.name = path.substr(cut + 1);
+  node.size = size;
+  node.runs = std::move(runs);
+  return node;
+}
+
+TScriptedNode& TScriptedVolume::Node(const std::string& path) { return nodes.at(Key(path)); }
+
+void TScriptedVolume::Remove(const std::string& path) {
+  const std::string key = Key(path);
+  const std::string parentKey = Key(key.substr(0, key.find_last_of('\\') + 1));
+  auto& siblings = nodes.at(parentKey).children;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), key), siblings.end());
+  nodes.erase(key);
+}
+
+THandle TScriptedVolume::FindFirst(const char* pattern, TFindData* entry) {
+  // "D:\Sub\*.*" lists D:\Sub; "D:\Data*.*" lists the entries of D:\ whose
+  // names begin with Data.
+  const std::string text = pattern;
+  const size_t cut = text.find_last_of('\\');
+  if (cut == std::string::npos || text.compare(text.size() - 3, 3, "*.*") != 0) {
+    return InvalidHandle();
+  }
+  const std::string prefix = text.substr(cut + 1, text.size() - 3 - cut - 1);
+  auto folder = nodes.find(Key(text.substr(0, cut + 1)));
+  if (folder == nodes.end() || !folder->second.folder || folder->second.listFails) {
+    return InvalidHandle();
+  }
+  auto* find = new TScriptedFindHandle();
+  const bool isRoot = folder->first.size() == 3;
+  if (!isRoot && prefix.empty()) {
+    find->entries.push_back(TFindData{kAttributeDirectory, "."});
+    find->entries.push_back(TFindData{kAttributeDirectory, ".."});
+  }
+  for (const std::string& childKey : folder->second.children) {
+    const TScriptedNode& child = nodes.at(childKey);
+    if (!StartsWithNoCase(child.name, prefix)) continue;
+    TFindData data = {};
+    data.attributes = (child.folder ? kAttributeDirectory : 0) | child.attributes;
+    std::snprintf(data.name, sizeof(data.name), "%s", child.name.c_str());
+    find->entries.push_back(data);
+  }
+  if (find->entries.empty()) {
+    delete find;
+    return InvalidHandle();
+  }
+  *entry = find->entries[find->next++];
+  return find;
+}
+
+bool TScriptedVolume::FindNext(THandle handle, TFindData* entry) {
+  auto* find = static_cast<TScriptedFindHandle*>(handle);
+  if (find->next >= find->entries.size()) return false;
+  *entry = find->entries[find->next++];
+  return true;
+}
+
+void TScriptedVolume::FindEnd(THandle handle) { delete static_cast<THandleObject*>(handle); }
+
+THandle TScriptedVolume::OpenForRead(const char* path, bool backupSemantics) {
+  opened.push_back(std::string(path) + (backupSemantics ? "|backup" : "|plain"));
+  const std::string volumePath = std::string("\\\\.\\") + letter + ":";
+  if (Key(path) == Key(volumePath)) {
+    if (volumeOpenFails) return InvalidHandle();
+    return new TScriptedBitmapHandle(this);
+  }
+  auto node = nodes.find(Key(path));
+  if (node == nodes.end() || node->second.openFails) return InvalidHandle();
+  // Like Windows: a folder opens only with backup semantics.
+  if (node->second.folder && !backupSemantics) return InvalidHandle();
+  return new TScriptedFileHandle(this, node->first);
+}
+
+bool TScriptedVolume::FileSize(THandle file, uint32_t* low, uint32_t* high) {
+  return static_cast<THandleObject*>(file)->FileSize(low, high);
+}
+
+void TScriptedVolume::WaitFor(THandle handle) { static_cast<THandleObject*>(handle)->Wait(); }
+
+void TScriptedVolume::Close(THandle handle) {
+  if (handle == nullptr || handle == InvalidHandle()) return;
+  delete static_cast<THandleObject*>(handle);
+}
+
+bool TScriptedVolume::DiskFreeSpaceEx(const char* rootPath) {
+  return !geometryFails && Key(rootPath) == Key(std::string(1, letter) + ":\\");
+}
+
+bool TScriptedVolume::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) {
+  if (!DiskFreeSpaceEx(rootPath)) return false;
+  const auto used = std::count(bitmap.begin(), bitmap.end(), true);
+  geometry->sectorsPerCluster = sectorsPerCluster;
+  geometry->bytesPerSector = bytesPerSector;
+  geometry->totalClusters = static_cast<uint32_t>(bitmap.size());
+  geometry->freeClusters = static_cast<uint32_t>(bitmap.size() - static_cast<size_t>(used));
+  return true;
+}
+
+FILE* TScriptedVolume::OpenLog(const char* name) {
+  if (logDirectory.empty()) return nullptr;
+  std::string base = name;
+  base = base.substr(base.find_last_of('\\') + 1);
+  return std::fopen((logDirectory + "/" + base).c_str(), "wb");
+}
+
+TNtFsControlFile TScriptedVolume::LookUpNtFsControlFile() {
+  return missingNtFsControlFile ? nullptr : ObjectNtFsControlFile;
+}
+
+THandle TScriptedVolume::StartThread(TThreadProc proc, void* parameter) {
+  auto* handle = new TScriptedThreadHandle();
+  handle->thread = std::thread([proc, parameter] { proc(parameter); });
+  return handle;
+}
+
+void TScriptedVolume::WaitForThreads(const THandle* threads, int count) {
+  for (int i = 0; i < count; ++i) static_cast<THandleObject*>(threads[i])->Wait();
+}
+
+TScriptedEntryScope::TScriptedEntryScope() : saved(resolvedNtFsControlFile) {
+  resolvedNtFsControlFile = ObjectNtFsControlFile;
+}
+
+TScriptedEntryScope::~TScriptedEntryScope() { resolvedNtFsControlFile = saved; }
