@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "app/published_text.h"
 #include "model/item.h"
+#include "platform/log_file.h"
 #include "platform/system_services.h"
 #include "ui/window_system.h"
 
@@ -61,6 +63,19 @@ class TDriveOptimizer {
   // its size and runs, then its children's.
   void FillItem(const char* path, TItem* item);
   void ReadRetrievalPointers(TItem* item, THandle handle);
+
+  // Placement rules: a zone for item and everything below it, with the
+  // zones' cluster totals; then the rules log.
+  void ClassifyTree(TItem* item);
+  void ApplyRules();
+  // Zone placement: a planned run per item with clusters, NOMOVE marks, and
+  // the optimized log.
+  void OptimizeFragments();
+  void PlanZones(TItem* item);
+  void MarkItemsInPlace(TItem* item);
+  // Writes the entry of item and its whole subtree; path is the item's
+  // listing path (empty for the root).
+  void ListTree(const std::string& path, const TItem* item, TLogFile& log);
 
   // Asks the worker to end early (its window has been closed); the stages
   // look at it between items and unwind.

@@ -32,6 +32,14 @@ struct TItem {
 
   bool IsFolder() const { return (flags & 1u) != 0; }
   int Zone() const { return static_cast<int>((flags >> 1) & 15u); }
+  // Replaces the zone bits, leaving every other flag as it was.
+  void SetZone(int zone) { flags = (flags & ~0x1Eu) | (static_cast<uint32_t>(zone) << 1); }
+
+  // Whether the extension of name (the text after its last '.') is one of
+  // the program extensions, or one of the archive and media extensions,
+  // compared without regard to ASCII case. Defined with the placement rules.
+  bool HasProgramExtension() const;
+  bool HasArchiveExtension() const;
 };
 
 constexpr uint32_t kItemFolder = 1;       // bit 0

@@ -68,6 +68,7 @@ T* TRecordPool<T>::Allocate() {
   TPoolBlock<T>* block = firstOpenBlock;
   while (block != nullptr && block->freeCount == 0) block = block->nextBlock;
   if (block == nullptr) {
+    if (blockLimit > 0 && static_cast<int32_t>(byAddress.size()) >= blockLimit) return nullptr;
     block = AddBlock(growCapacity);
     if (block == nullptr) return nullptr;
   }
@@ -118,6 +119,12 @@ void TRecordPool<T>::Clear() {
   }
   firstBlock = lastBlock = firstOpenBlock = nullptr;
   byAddress.clear();
+}
+
+template <typename T>
+void TRecordPool<T>::SetBlockLimit(int32_t limit) {
+  std::lock_guard<std::mutex> guard(lock);
+  blockLimit = limit;
 }
 
 template <typename T>

@@ -56,6 +56,10 @@ class TRecordPool {
   // cannot be obtained. Caller holds the lock (or is single-threaded).
   TPoolBlock<T>* AddBlock(int32_t capacity);
 
+  // Caps the chain at limit blocks (0: no cap), so that allocation fails
+  // once they are full, as it does when memory runs out.
+  void SetBlockLimit(int32_t limit);
+
   // Snapshot accessors for tests and benchmarks; take the lock.
   int32_t BlockCount();
   TPoolBlock<T>* FirstBlock();
@@ -76,6 +80,7 @@ class TRecordPool {
   // Blocks ordered by the address of their records, to find a record's
   // block in logarithmic time instead of walking the chain.
   std::vector<TPoolBlock<T>*> byAddress;
+  int32_t blockLimit = 0;  // most blocks the chain may hold; 0 for no cap
 };
 
 extern TRecordPool<TItem> itemPool;          // 15000 records, then 1875 per block

@@ -1,0 +1,80 @@
+// Placement rules: every item goes into a zone by three tests (is it a
+// folder, what is its extension, how large is it), and each zone's clusters
+// are totalled for the zone placement.
+#include <cstring>
+
+#include "app/drive_optimizer.h"
+
+namespace {
+
+const char* const kProgramExtensions[] = {"exe", "dll", "sys", "cpl", "drv", "ocx",
+                                          "ax",  "bpl", "dpl", "chm", "hlp"};
+const char* const kArchiveExtensions[] = {"zip", "rar", "7z",  "avi", "mpg", "mpeg", "flv", "mp3",
+                                          "mp4", "wmv", "wma", "wav", "ogg", "mpa",  "mpv"};
+
+constexpr int64_t kSmallFileLimit = 2000000;  // bytes, decimal
+
+// Zones of the rules; 2, 4 and 6 are never given.
+constexpr int kZoneFolders = 1;
+constexpr int kZonePrograms = 3;
+constexpr int kZoneSmallFiles = 5;
+constexpr int kZoneLargeFiles = 7;
+constexpr int kZoneArchives = 8;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The text after the last '.' of name, or the empty text without one.
+const char* Extension(const char* name) {
+  const char* dot = std::strrchr(name, '.');
+  return dot == nullptr ? "" : dot + 1;
+}
+
+template <size_t N>
+bool ExtensionIn(const char* name, const char* const (&list)[N]) {
+  const char* extension = Extension(name);
+  if (*extension == '\0') return false;
+  for (const char* entry : list) {
+    size_t i = 0;
+    while (entry[i] != '\0' && LowerAscii(extension[i]) == entry[i]) ++i;
+    if (entry[i] == '\0' && extension[i] == '\0') return true;
+  }
+  return false;
+}
+
+int ZoneOf(const TItem& item) {
+  if (item.IsFolder()) return kZoneFolders;
+  if (item.HasProgramExtension()) return kZonePrograms;
+  if (item.HasArchiveExtension()) return kZoneArchives;
+  return item.size <= kSmallFileLimit ? kZoneSmallFiles : kZoneLargeFiles;
+}
+
+}  // namespace
+
+bool TItem::HasProgramExtension() const { return ExtensionIn(name, kProgramExtensions); }
+
+bool TItem::HasArchiveExtension() const { return ExtensionIn(name, kArchiveExtensions); }
+
+void TDriveOptimizer::ClassifyTree(TItem* item) {
+  const int zone = ZoneOf(*item);
+  item->SetZone(zone);
+  for (TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+    ClassifyTree(child);
+  }
+  zoneClusters[zone - 1] += item->clusters;
+}
+
+void TDriveOptimizer::ApplyRules() {
+  if (root == nullptr) return;
+  ClassifyTree(root);
+  statusText.Set("Listing tree");
+  TLogFile log(services, "C:\\DirList_rules.log");
+  if (log.IsOpen()) ListTree("", root, log);
+}
+
+void TDriveOptimizer::OptimizeTree() {
+  statusText.Set("Optimizing the memory tree");
+  detailText.Set("Applying rules to the tree");
+  ApplyRules();
+  detailText.Set("Optimizing fragments");
+  OptimizeFragments();
+}
