@@ -1,0 +1,162 @@
+// The Qt drive window over a drive optimizer whose worker the test plays:
+// title, geometry, the 500 ms refresh, the buttons, closing, and notices
+// that come too late.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <thread>
+
+#include "app/drive_optimizer.h"
+#include "tests/linux/qt_test_environment.h"
+#include "ui/qt/drive_window.h"
+#include "ui/qt/qt_window_system.h"
+
+namespace {
+
+// A drive optimizer and its window; the window goes first, as it reads the
+// drive optimizer until it is deleted.
+struct TDriveWithWindow {
+  TDriveWithWindow(char letter, TSystemServices& services, TWindowSystem& windows)
+      : optimizer(letter, services, windows) {}
+  ~TDriveWithWindow() { delete window; }
+  void Open() { window = TDriveWindow::Open(optimizer); }
+
+  QLabel* StageLabel() const { return static_cast<QLabel*>(optimizer.stageLabel); }
+  QStatusBar* StatusBar() const { return static_cast<QStatusBar*>(optimizer.statusBar); }
+  QPushButton* Button(TWindowHandle handle) const { return static_cast<QPushButton*>(handle); }
+
+  TDriveOptimizer optimizer;
+  QPointer<TDriveWindow> window;
+};
+
+QRect Geometry(TWindowHandle child) { return static_cast<QWidget*>(child)->geometry(); }
+
+class QtDriveWindowTest : public testing::Test {
+ protected:
+  void SetUp() override { EnsureQtApplication(); }
+
+  // Resizes the client area and waits until the window has taken the size.
+  static void ResizeClient(TDriveWindow* window, int width, int height) {
+    window->resize(width, height);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->size() == QSize(width, height); }, 2000));
+  }
+
+  TRefusingServices services;
+  TQtWindowSystem windows;
+};
+
+TEST_F(QtDriveWindowTest, TitleNamesTheDriveLetterAsGiven) {
+  TDriveWithWindow upper('C', services, windows);
+  TDriveWithWindow lower('c', services, windows);
+  upper.Open();
+  lower.Open();
+  EXPECT_EQ(upper.window->windowTitle(), QStringLiteral("Disk Optimizer: drive C"));
+  EXPECT_EQ(lower.window->windowTitle(), QStringLiteral("Disk Optimizer: drive c"));
+}
+
+TEST_F(QtDriveWindowTest, OpensAtFortyFortyWithTheScreenLessEightyEachWay) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  const QSize screen = QGuiApplication::primaryScreen()->size();
+  EXPECT_EQ(drive.window->frameGeometry(),
+            QRect(40, 40, screen.width() - 80, screen.height() - 80));
+}
+
+TEST_F(QtDriveWindowTest, EveryResizePlacesTheChildrenInTheClientArea) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  // Offscreen the caption height is 19, so rows are 23 pixels high.
+  ResizeClient(drive.window, 301, 400);
+  EXPECT_EQ(Geometry(drive.optimizer.pauseButton), QRect(4, 4, 144, 23));
+  EXPECT_EQ(Geometry(drive.optimizer.stopButton), QRect(152, 4, 144, 23));
+  EXPECT_EQ(Geometry(drive.optimizer.stageLabel), QRect(4, 31, 293, 23));
+  const QRect bar = Geometry(drive.optimizer.statusBar);
+  EXPECT_EQ(bar.left(), 0);
+  EXPECT_EQ(bar.width(), 301);
+  EXPECT_EQ(bar.bottom(), 399);
+  EXPECT_GT(bar.height(), 0);
+
+  ResizeClient(drive.window, 640, 480);
+  EXPECT_EQ(Geometry(drive.optimizer.pauseButton), QRect(4, 4, 314, 23));
+  EXPECT_EQ(Geometry(drive.optimizer.stopButton), QRect(322, 4, 314, 23));
+  EXPECT_EQ(Geometry(drive.optimizer.stageLabel), QRect(4, 31, 632, 23));
+  EXPECT_EQ(Geometry(drive.optimizer.statusBar).width(), 640);
+  EXPECT_EQ(Geometry(drive.optimizer.statusBar).bottom(), 479);
+}
+
+TEST_F(QtDriveWindowTest, TextsAppearWithTheFirstTickAndFollowTheWorker) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.optimizer.statusText.Set("Creating memory tree");
+  drive.optimizer.detailText.Set(
+      "C:\\Donn\xc3\xa9"
+      "es\\");
+  QElapsedTimer clock;
+  clock.start();
+  drive.Open();
+  EXPECT_TRUE(drive.StageLabel()->text().isEmpty());
+  EXPECT_TRUE(drive.StatusBar()->currentMessage().isEmpty());
+
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !drive.StageLabel()->text().isEmpty(); }, 3000));
+  // Qt may fire a coarse timer up to 5 % early.
+  EXPECT_GE(clock.elapsed(), 475);
+  EXPECT_EQ(drive.StageLabel()->text(), QStringLiteral("Creating memory tree"));
+  EXPECT_EQ(drive.StatusBar()->currentMessage(), QString::fromUtf8("C:\\Donn\xc3\xa9"
+                                                                   "es\\"));
+
+  drive.optimizer.statusText.Set("Mapping free space");
+  drive.optimizer.detailText.Set("");
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return drive.StageLabel()->text() == QStringLiteral("Mapping free space"); }, 3000));
+  EXPECT_TRUE(drive.StatusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(QtDriveWindowTest, ButtonsChangeNothing) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  EXPECT_EQ(drive.Button(drive.optimizer.pauseButton)->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(drive.Button(drive.optimizer.stopButton)->text(), QStringLiteral("Stop"));
+  drive.Button(drive.optimizer.pauseButton)->click();
+  drive.Button(drive.optimizer.stopButton)->click();
+  ProcessEventsUntil([] { return false; }, 100);
+  EXPECT_FALSE(drive.window.isNull());
+  EXPECT_FALSE(drive.optimizer.StopRequested());
+}
+
+TEST_F(QtDriveWindowTest, ClosingAsksTheWorkerToStopAndDeletesTheWindow) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  drive.window->close();
+  EXPECT_TRUE(drive.optimizer.StopRequested());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 2000));
+  EXPECT_EQ(drive.optimizer.mainWindow, nullptr);
+  EXPECT_EQ(drive.optimizer.stageLabel, nullptr);
+}
+
+// Under AddressSanitizer a notice that reached a deleted window would be
+// caught here.
+TEST_F(QtDriveWindowTest, NoticeFromTheWorkerAfterTheWindowHasGoneIsLost) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  drive.window->close();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 2000));
+  std::thread worker([&] { windows.PostFragmentsReady(drive.optimizer); });
+  worker.join();
+  ProcessEventsUntil([] { return false; }, 50);
+}
+
+TEST_F(QtDriveWindowTest, NoticeQueuedBeforeTheWindowGoesIsDroppedWithIt) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  std::thread worker([&] { windows.PostFragmentsReady(drive.optimizer); });
+  worker.join();
+  delete drive.window;
+  ProcessEventsUntil([] { return false; }, 50);
+}
+
+}  // namespace

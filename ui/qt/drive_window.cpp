@@ -1,0 +1,215 @@
+#include "ui/qt/drive_window.h"
+
+#include <qdrawutil.h>
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QWindow>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app/drive_optimizer.h"
+#include "ui/drive_window_layout.h"
+#include "ui/qt/drawing_resources.h"
+#include "ui/qt/headless.h"
+
+namespace {
+
+const QString kFinished = QStringLiteral("Finished");
+
+// The open drive windows by drive: written on the GUI thread when a window
+// opens and when it closes or is deleted, read by the workers that post their
+// notice. Guarded by lock. Never destroyed, so a worker still posting at exit
+// never finds it gone.
+struct TOpenWindows {
+  std::mutex lock;
+  std::map<const TDriveOptimizer*, TDriveWindow*> byDrive;
+};
+
+TOpenWindows& OpenWindows() {
+  static auto* open = new TOpenWindows;
+  return *open;
+}
+
+void Place(QWidget* child, const TRect& place) {
+  child->setGeometry(place.x, place.y, place.width, place.height);
+}
+
+}  // namespace
+
+TDriveWindow* TDriveWindow::Open(TDriveOptimizer& optimizer) {
+  auto* window = new TDriveWindow(optimizer);
+  const QSize screen = QGuiApplication::primaryScreen()->size();
+  const TRect place = InitialDriveWindowRect(screen.width(), screen.height());
+  // A top-level widget's position is its frame's, its size its client area's.
+  window->move(place.x, place.y);
+  window->resize(place.width, place.height);
+  window->show();
+  // Once shown the frame is known: the frame, not the client area, takes the
+  // size. A window system that reports its frame only later keeps the client
+  // area at the frame's size.
+  const QMargins frame = window->windowHandle()->frameMargins();
+  if (!frame.isNull()) {
+    window->resize(place.width - frame.left() - frame.right(),
+                   place.height - frame.top() - frame.bottom());
+  }
+  window->refreshTimer.start();
+  return window;
+}
+
+TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
+    : optimizer(drive),
+      statusBar(new QStatusBar(this)),
+      pauseButton(new QPushButton(QStringLiteral("Pause"), this)),
+      stopButton(new QPushButton(QStringLiteral("Stop"), this)),
+      stageLabel(new QLabel(this)),
+      snapshotDirectory(SnapshotDirectory()) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  char title[1000];
+  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
+  setWindowTitle(QString::fromUtf8(title));
+
+  statusBar->setSizeGripEnabled(false);
+  const QFont& guiFont = QtDrawingResources().guiFont;
+  pauseButton->setFont(guiFont);
+  stopButton->setFont(guiFont);
+  stageLabel->setFont(guiFont);
+  // Stage texts hold paths, which must never be taken for markup.
+  stageLabel->setTextFormat(Qt::PlainText);
+
+  optimizer.mainWindow = this;
+  optimizer.statusBar = statusBar;
+  optimizer.pauseButton = pauseButton;
+  optimizer.stopButton = stopButton;
+  optimizer.stageLabel = stageLabel;
+
+  // Offscreen nobody can ever close the window, so it closes itself once its
+  // worker has finished; the process's final wait then ends with the last
+  // drive instead of never.
+  closesWhenDone = IsHeadless() || !snapshotDirectory.isEmpty();
+  refreshTimer.setInterval(kRefreshMilliseconds);
+  connect(&refreshTimer, &QTimer::timeout, this, &TDriveWindow::RefreshTexts);
+
+  TOpenWindows& open = OpenWindows();
+  std::lock_guard<std::mutex> guard(open.lock);
+  open.byDrive[&optimizer] = this;
+}
+
+TDriveWindow::~TDriveWindow() {
+  // Before anything of the window goes: a worker posting now either has
+  // queued its notice already, which Qt drops with the window, or finds no
+  // window.
+  Unregister();
+  // The children go with the window; no handle may name them afterwards.
+  optimizer.mainWindow = nullptr;
+  optimizer.statusBar = nullptr;
+  optimizer.pauseButton = nullptr;
+  optimizer.stopButton = nullptr;
+  optimizer.stageLabel = nullptr;
+}
+
+void TDriveWindow::PostFragmentsReady(TDriveOptimizer& optimizer) {
+  TOpenWindows& open = OpenWindows();
+  std::lock_guard<std::mutex> guard(open.lock);
+  const auto found = open.byDrive.find(&optimizer);
+  if (found == open.byDrive.end()) return;
+  TDriveWindow* window = found->second;
+  // Held under the lock, the window cannot be deleted before the call is
+  // queued; if it is deleted before the call runs, Qt drops the call with it.
+  QMetaObject::invokeMethod(
+      window,
+      [window] {
+        if (window->IsOpen()) window->ShowClusterMap();
+      },
+      Qt::QueuedConnection);
+}
+
+int TDriveWindow::CaptionHeight() const {
+  if (IsHeadless()) return kHeadlessCaptionHeight;
+  return style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+}
+
+void TDriveWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayoutChildren();
+}
+
+void TDriveWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  // A sunken one-pixel edge over the whole client area, filled with the
+  // button colour.
+  const QBrush fill = palette().brush(QPalette::Button);
+  qDrawShadePanel(&painter, rect(), palette(), true, 1, &fill);
+}
+
+void TDriveWindow::closeEvent(QCloseEvent* event) {
+  // The worker unwinds soon, so the process need not wait long for it.
+  optimizer.RequestStop();
+  Unregister();
+  refreshTimer.stop();
+  event->accept();  // the window deletes itself (Qt::WA_DeleteOnClose)
+}
+
+void TDriveWindow::LayoutChildren() {
+  const int clientWidth = width();
+  const int clientHeight = height();
+  const int barHeight = statusBar->sizeHint().height();
+  statusBar->setGeometry(0, clientHeight - barHeight, clientWidth, barHeight);
+  const TDriveWindowLayout layout = LayoutDriveWindow(clientWidth, clientHeight, CaptionHeight());
+  Place(pauseButton, layout.pauseButton);
+  Place(stopButton, layout.stopButton);
+  Place(stageLabel, layout.stageLabel);
+}
+
+void TDriveWindow::RefreshTexts() {
+  // Copies, so the worker may publish new texts while these are shown.
+  stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
+  statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
+  // Judged by what the window shows, so a picture always holds the final texts.
+  if (!closesWhenDone || !ShowsFinished()) return;
+  if (!snapshotDirectory.isEmpty()) SaveSnapshot();
+  close();
+}
+
+void TDriveWindow::ShowClusterMap() {
+  // Fragment retrieval drops the root when the root folder itself cannot be
+  // opened; such a drive shows its texts only.
+  if (optimizer.root == nullptr) return;
+}
+
+bool TDriveWindow::IsOpen() const {
+  TOpenWindows& open = OpenWindows();
+  std::lock_guard<std::mutex> guard(open.lock);
+  const auto found = open.byDrive.find(&optimizer);
+  return found != open.byDrive.end() && found->second == this;
+}
+
+void TDriveWindow::Unregister() {
+  TOpenWindows& open = OpenWindows();
+  std::lock_guard<std::mutex> guard(open.lock);
+  const auto found = open.byDrive.find(&optimizer);
+  if (found != open.byDrive.end() && found->second == this) open.byDrive.erase(found);
+}
+
+bool TDriveWindow::ShowsFinished() const {
+  // The pipeline ends by setting both texts to "Finished", and they stay so.
+  return stageLabel->text() == kFinished && statusBar->currentMessage() == kFinished;
+}
+
+void TDriveWindow::SaveSnapshot() {
+  const QDir directory(snapshotDirectory);
+  const QString path = directory.filePath(
+      QStringLiteral("drive-%1.png").arg(QString::fromLatin1(&optimizer.driveLetter, 1)));
+  if (!directory.mkpath(QStringLiteral(".")) || !grab().save(path, "PNG")) {
+    std::fprintf(stderr, "diskopt: could not save %s\n", qPrintable(path));
+  }
+}

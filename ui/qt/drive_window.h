@@ -1,0 +1,75 @@
+// The drive window on Qt: a top-level widget with two push buttons, a stage
+// label, a status line and a 500 ms refresh. Every drive window lives on the
+// GUI thread, which plays each drive thread's part. Geometry, texts and the
+// order of events are the Win32 window's: the children are placed by
+// ui/drive_window_layout in the whole client area, the status line docked
+// along its bottom edge.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class TDriveOptimizer;
+
+// Offscreen there is no caption to measure: the classic Windows caption
+// height at 96 dpi keeps headless pictures the same on every machine.
+constexpr int kHeadlessCaptionHeight = 19;
+
+class TDriveWindow : public QWidget {
+ public:
+  // On the GUI thread: creates the window and its children, stores their
+  // handles in the drive optimizer, opens it at 40, 40 with the screen's size
+  // less 80 each way and starts the refresh. The window deletes itself once
+  // closed; the drive optimizer must outlive it.
+  static TDriveWindow* Open(TDriveOptimizer& optimizer);
+
+  // On any thread, usually the worker's: queues the notice that the drive's
+  // runs are known to the drive's window. A drive whose window has been
+  // closed loses the notice.
+  static void PostFragmentsReady(TDriveOptimizer& optimizer);
+
+  // The caption height T of the layout, pixels: the style's title-bar
+  // height, or kHeadlessCaptionHeight on the offscreen platform.
+  int CaptionHeight() const;
+
+  ~TDriveWindow() override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  explicit TDriveWindow(TDriveOptimizer& optimizer);
+
+  // Places the status line and the children for the current client size.
+  void LayoutChildren();
+  // The 500 ms tick: shows the current texts, then ends an unattended run.
+  void RefreshTexts();
+  // The handler of the worker's notice.
+  void ShowClusterMap();
+  // Whether the window is still the open window of its drive, the one that
+  // takes the notice.
+  bool IsOpen() const;
+  // Leaves the table of open windows, so no further notice is queued to it.
+  void Unregister();
+  // Whether the window shows the worker's final texts.
+  bool ShowsFinished() const;
+  // Saves what the window shows as drive-<letter>.png in snapshotDirectory.
+  void SaveSnapshot();
+
+  TDriveOptimizer& optimizer;  // not owned; outlives the window
+  // Children, owned by the window through Qt's parent chain.
+  QStatusBar* statusBar;     // shows detailText
+  QPushButton* pauseButton;  // no action
+  QPushButton* stopButton;   // no action
+  QLabel* stageLabel;        // shows statusText
+  QTimer refreshTimer;       // kRefreshMilliseconds, runs from Open until close
+  // Nobody can close the window (offscreen), or a picture was asked for: the
+  // window closes itself once its work is done.
+  bool closesWhenDone;
+  QString snapshotDirectory;  // where the picture goes; empty for none
+};
