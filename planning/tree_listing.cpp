@@ -1,15 +1,50 @@
 // The tree listing of the rules and optimized logs: one entry per item in
 // pre-order, its item line, its current runs and, if it has one, its plan.
-#include <cinttypes>
+// Lines are composed by hand rather than through printf: a listing of a
+// large volume writes millions of them.
 #include <cstring>
 
 #include "app/drive_optimizer.h"
+#include "platform/decimal_format.h"
 
 namespace {
 
+// "\t%10I64d\t- %10I64d:\t%10I64d\t(%I64d)\n": vcn, the vcn after the run,
+// lcn and length.
 void WriteRun(TLogFile& log, const TFragment* run) {
-  log.Print("\t%10" PRId64 "\t- %10" PRId64 ":\t%10" PRId64 "\t(%" PRId64 ")\n", run->vcn,
-            run->vcn + run->length, run->lcn, run->length);
+  char line[128];
+  char* out = line;
+  *out++ = '\t';
+  out = AppendDecimal(out, run->vcn, 10);
+  out = AppendText(out, "\t- ");
+  out = AppendDecimal(out, run->vcn + run->length, 10);
+  out = AppendText(out, ":\t");
+  out = AppendDecimal(out, run->lcn, 10);
+  out = AppendText(out, "\t(");
+  out = AppendDecimal(out, run->length);
+  out = AppendText(out, ")\r\n");
+  log.WriteBytes(line, static_cast<size_t>(out - line));
+}
+
+// "[%d]: %10I64d bytes,\t %10I64d clusters in\t %3d fragments;\t flags = %3s %6s \t",
+// then the path as plain text and the line end.
+void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path) {
+  char line[192];
+  char* out = line;
+  *out++ = '[';
+  out = AppendDecimal(out, item->Zone() - 1);
+  out = AppendText(out, "]: ");
+  out = AppendDecimal(out, item->size, 10);
+  out = AppendText(out, " bytes,\t ");
+  out = AppendDecimal(out, item->clusters, 10);
+  out = AppendText(out, " clusters in\t ");
+  out = AppendDecimal(out, item->fragmentCount, 3);
+  out = AppendText(out, " fragments;\t flags = ");
+  out = AppendText(out, item->IsFolder() ? "DIR" : "   ");
+  out = AppendText(out, (item->flags & kItemNoMove) != 0 ? " NOMOVE \t" : "        \t");
+  log.WriteBytes(line, static_cast<size_t>(out - line));
+  log.WriteBytes(path.data(), path.size());
+  log.WriteBytes("\r\n", 2);
 }
 
 }  // namespace
@@ -18,17 +53,12 @@ void TDriveOptimizer::ListTree(const std::string& path, const TItem* item, TLogF
   // The window shows a copy, so the text stays valid after this level's
   // path is gone.
   detailText.Set(path.c_str());
-  log.Print("[%d]: %10" PRId64 " bytes,\t %10" PRId64
-            " clusters in\t %3d fragments;\t flags = %3s %6s \t",
-            item->Zone() - 1, item->size, item->clusters, item->fragmentCount,
-            item->IsFolder() ? "DIR" : "", (item->flags & kItemNoMove) != 0 ? "NOMOVE" : "");
-  log.Write(path.c_str());
-  log.Write("\n");
+  WriteItemLine(log, item, path);
   for (const TFragment* run = item->fragments; run != nullptr; run = run->next) WriteRun(log, run);
   if (item->planned != nullptr) {
-    log.Write("\tOptimized into:\n");
+    log.WriteBytes("\tOptimized into:\r\n", 18);
     for (const TFragment* run = item->planned; run != nullptr; run = run->next) WriteRun(log, run);
-    log.Write("\n");
+    log.WriteBytes("\r\n", 2);
   }
   // Children's paths grow as deep as the tree goes; nothing is cut.
   std::string childPath = path;

@@ -62,6 +62,10 @@ void TLogFile::Write(const char* text) {
   }
 }
 
+void TLogFile::WriteBytes(const char* bytes, size_t length) {
+  if (file != nullptr) std::fwrite(bytes, 1, length, file);
+}
+
 void TLogFile::Print(const char* format, ...) {
   if (file == nullptr) return;
   char buffer[1024];

@@ -30,6 +30,8 @@ class TLogFile {
       ;
   // Plain text, copied as it is (a "%" stays a "%"); "\n" becomes CR LF.
   void Write(const char* text);
+  // Bytes exactly as given: the caller has written its own CR LF.
+  void WriteBytes(const char* bytes, size_t length);
 
  private:
   std::unique_lock<std::mutex> guard;  // the name's lock, held while open

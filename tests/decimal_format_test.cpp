@@ -1,0 +1,34 @@
+#include "platform/decimal_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+namespace {
+
+// The hand-made formatter must write exactly what printf writes.
+TEST(DecimalFormat, MatchesPrintfForEveryWidthAndSign) {
+  const int64_t values[] = {0,
+                            7,
+                            -1,
+                            999999999,
+                            1000000000,
+                            -999999999,
+                            12345678901,
+                            std::numeric_limits<int64_t>::max(),
+                            std::numeric_limits<int64_t>::min()};
+  for (int64_t value : values) {
+    for (int width : {0, 3, 10}) {
+      char expected[64];
+      std::snprintf(expected, sizeof(expected), "%*" PRId64, width, value);
+      char actual[64];
+      char* end = AppendDecimal(actual, value, width);
+      EXPECT_EQ(std::string(actual, end), expected) << value << " width " << width;
+    }
+  }
+}
+
+}  // namespace
