@@ -1,0 +1,140 @@
+#include "platform/win32/win32_services.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "platform/win32/handle_waits.h"
+
+// THandle is HANDLE, and the native entry is called with the program's own
+// declarations of its types, so they must be the platform's in size and layout.
+static_assert(sizeof(THandle) == sizeof(HANDLE), "THandle stands for HANDLE");
+static_assert(sizeof(TNtStatus) == sizeof(NTSTATUS), "TNtStatus stands for NTSTATUS");
+static_assert(sizeof(TIoStatusBlock) == sizeof(IO_STATUS_BLOCK), "IO_STATUS_BLOCK size");
+static_assert(offsetof(TIoStatusBlock, information) == offsetof(IO_STATUS_BLOCK, Information),
+              "IO_STATUS_BLOCK Information offset");
+static_assert(sizeof(uint32_t) == sizeof(ULONG), "control codes and lengths are ULONG");
+static_assert(sizeof(TFindData::name) == sizeof(WIN32_FIND_DATAA::cFileName),
+              "a found name fits the entry whole");
+
+namespace {
+
+void CopyFindData(const WIN32_FIND_DATAA& data, TFindData* entry) {
+  entry->attributes = data.dwFileAttributes;
+  std::memcpy(entry->name, data.cFileName, sizeof entry->name);
+}
+
+// A TThreadProc and its parameter, handed to a new thread. TThreadProc has the
+// compiler's default calling convention, which on i686 is not the WINAPI one
+// that CreateThread calls, hence this record and RunThreadStart in between.
+// Allocated by StartThread; owned by the new thread, which frees it first.
+struct TThreadStart {
+  TThreadProc proc;
+  void* parameter;
+};
+
+DWORD WINAPI RunThreadStart(LPVOID parameter) {
+  const TThreadStart start = *static_cast<TThreadStart*>(parameter);
+  delete static_cast<TThreadStart*>(parameter);
+  return start.proc(start.parameter);
+}
+
+}  // namespace
+
+THandle TWin32Services::FindFirst(const char* pattern, TFindData* entry) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern, &data);
+  if (find != INVALID_HANDLE_VALUE) CopyFindData(data, entry);
+  return find;
+}
+
+bool TWin32Services::FindNext(THandle find, TFindData* entry) {
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(find, &data)) return false;
+  CopyFindData(data, entry);
+  return true;
+}
+
+void TWin32Services::FindEnd(THandle find) { FindClose(find); }
+
+THandle TWin32Services::OpenForRead(const char* path, bool backupSemantics) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     backupSemantics ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+}
+
+bool TWin32Services::FileSize(THandle file, uint32_t* low, uint32_t* high) {
+  DWORD highPart = 0;
+  // A size whose low part is all ones is told from a failure only by the
+  // thread's last error, which a successful call need not clear.
+  SetLastError(NO_ERROR);
+  const DWORD lowPart = GetFileSize(file, &highPart);
+  *low = lowPart;
+  *high = highPart;
+  return lowPart != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+}
+
+void TWin32Services::WaitFor(THandle handle) { WaitForSingleObject(handle, INFINITE); }
+
+void TWin32Services::Close(THandle handle) { CloseHandle(handle); }
+
+bool TWin32Services::DiskFreeSpaceEx(const char* rootPath) {
+  ULARGE_INTEGER freeToCaller, total, totalFree;
+  return GetDiskFreeSpaceExA(rootPath, &freeToCaller, &total, &totalFree) != 0;
+}
+
+bool TWin32Services::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) {
+  DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+  if (!GetDiskFreeSpaceA(rootPath, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                         &totalClusters)) {
+    return false;
+  }
+  geometry->sectorsPerCluster = sectorsPerCluster;
+  geometry->bytesPerSector = bytesPerSector;
+  geometry->freeClusters = freeClusters;
+  geometry->totalClusters = totalClusters;
+  return true;
+}
+
+uint64_t TWin32Services::AvailablePhysicalMemory() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return 0;
+  // A 32-bit process is told the whole machine's figure, which may pass what
+  // it can count in a size_t. Held to SIZE_MAX bytes, as GlobalMemoryStatus
+  // gives it there, so that a caller sizing an allocation from it cannot
+  // overflow; the 64-bit build gets the figure unchanged.
+  return std::min<uint64_t>(status.ullAvailPhys, SIZE_MAX);
+}
+
+void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }
+
+FILE* TWin32Services::OpenLog(const char* name) { return std::fopen(name, "wb"); }
+
+TNtFsControlFile TWin32Services::LookUpNtFsControlFile() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  FARPROC entry = GetProcAddress(ntdll, "NtFsControlFile");
+  // GetProcAddress gives every export one generic type; converting through
+  // void (*)() tells the compiler the real signature is known to be this one.
+  return reinterpret_cast<TNtFsControlFile>(reinterpret_cast<void (*)()>(entry));
+}
+
+THandle TWin32Services::StartThread(TThreadProc proc, void* parameter) {
+  auto* start = new (std::nothrow) TThreadStart{proc, parameter};
+  if (start == nullptr) return InvalidHandle();
+  HANDLE thread = CreateThread(nullptr, 0, RunThreadStart, start, 0, nullptr);
+  if (thread == nullptr) {
+    delete start;  // never reached the thread that would have owned it
+    return InvalidHandle();
+  }
+  return thread;
+}
+
+void TWin32Services::WaitForThreads(const THandle* threads, int count) {
+  WaitForAllHandles(threads, count);
+}

@@ -1,0 +1,149 @@
+#include "ui/win32/drive_window.h"
+
+#include <windows.h>
+// commctrl.h uses the types windows.h declares.
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/drive_optimizer.h"
+#include "ui/drive_window_layout.h"
+#include "ui/drive_window_messages.h"
+#include "ui/win32/drawing_resources.h"
+
+static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
+                  kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11,
+              "the shared dispatch uses the platform's message numbers");
+
+namespace {
+
+constexpr UINT_PTR kRefreshTimerId = 1;
+constexpr int kStatusBarId = 1;
+constexpr int kDeferredPlacements = 5;  // room for the buttons, the label and the fragment view
+
+HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
+
+// The drive optimizer a drive window serves, kept in its user-data slot from
+// its creation on; not owned.
+TDriveOptimizer& OptimizerOf(HWND window) {
+  return *reinterpret_cast<TDriveOptimizer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+// A button or label with control identifier 0, placed by the first layout.
+HWND CreateChild(const char* className, const char* text, HWND parent) {
+  HWND child = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  // No redraw now: the window's first layout repaints every child.
+  SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont), 0);
+  return child;
+}
+
+HDWP DeferPlacement(HDWP batch, TWindowHandle child, const TRect& place) {
+  return DeferWindowPos(batch, AsWindow(child), nullptr, place.x, place.y, place.width,
+                        place.height, SWP_NOZORDER);
+}
+
+LRESULT LayOutChildren(TDriveOptimizer& optimizer) {
+  // The status bar docks itself along the bottom edge when told of a resize.
+  SendMessageA(AsWindow(optimizer.statusBar), WM_SIZE, 0, 0);
+  RECT client;
+  GetClientRect(AsWindow(optimizer.mainWindow), &client);
+  const TDriveWindowLayout layout =
+      LayoutDriveWindow(client.right, client.bottom, GetSystemMetrics(SM_CYCAPTION));
+  // One batch, so the children move together and repaint once.
+  HDWP batch = BeginDeferWindowPos(kDeferredPlacements);
+  batch = DeferPlacement(batch, optimizer.pauseButton, layout.pauseButton);
+  batch = DeferPlacement(batch, optimizer.stopButton, layout.stopButton);
+  batch = DeferPlacement(batch, optimizer.stageLabel, layout.stageLabel);
+  // A failed step has already freed the batch and given none.
+  if (batch != nullptr) EndDeferWindowPos(batch);
+  return 0;
+}
+
+LRESULT PaintDriveWindow(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  RECT client;
+  GetClientRect(window, &client);
+  // Also fills the interior with the button-face colour.
+  DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT | BF_MIDDLE);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+LRESULT RefreshTexts(TDriveOptimizer& optimizer) {
+  // Copies taken under the texts' own lock: the worker may publish new texts
+  // while these are being shown.
+  const std::string status = optimizer.statusText.Get();
+  const std::string detail = optimizer.detailText.Get();
+  SendMessageA(AsWindow(optimizer.stageLabel), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(status.c_str()));
+  SendMessageA(AsWindow(optimizer.statusBar), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(detail.c_str()));
+  return 0;
+}
+
+// The worker's notice: every item's runs are known.
+LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
+  // Fragment retrieval drops the root when the root folder cannot be opened:
+  // then there is nothing to map.
+  if (optimizer.root == nullptr) return 0;
+  // Next: build the cluster map index over the root and make the fragment
+  // view over it here.
+  return 0;
+}
+
+LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TDriveOptimizer& optimizer = OptimizerOf(window);
+  switch (DriveWindowActionFor(message)) {
+    case TDriveWindowAction::kLayout:
+      return LayOutChildren(optimizer);
+    case TDriveWindowAction::kPaint:
+      return PaintDriveWindow(window);
+    case TDriveWindowAction::kClose:
+      // The worker unwinds soon, so the process need not wait long for it.
+      optimizer.RequestStop();
+      PostQuitMessage(0);
+      return DefWindowProcA(window, message, wParam, lParam);  // destroys the window
+    case TDriveWindowAction::kRefreshTexts:
+      return RefreshTexts(optimizer);
+    case TDriveWindowAction::kShowClusterMap:
+      return ShowClusterMap(optimizer);
+    case TDriveWindowAction::kDefault:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  char title[1000];
+  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
+
+  HWND window =
+      CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                      0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) {
+    optimizer.RequestStop();
+    PostQuitMessage(0);
+    return;
+  }
+  optimizer.mainWindow = window;
+  // The optimizer first: the new procedure finds it there from its first message.
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&optimizer));
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DriveWindowProc));
+
+  optimizer.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "", window, kStatusBarId);
+  optimizer.pauseButton = CreateChild("BUTTON", "Pause", window);
+  optimizer.stopButton = CreateChild("BUTTON", "Stop", window);
+  optimizer.stageLabel = CreateChild("STATIC", "", window);
+
+  // The resize this causes lays the children out.
+  const TRect place = InitialDriveWindowRect(screenWidth, screenHeight);
+  MoveWindow(window, place.x, place.y, place.width, place.height, TRUE);
+  SetTimer(window, kRefreshTimerId, kRefreshMilliseconds, nullptr);
+}

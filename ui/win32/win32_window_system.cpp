@@ -1,0 +1,63 @@
+#include "ui/win32/win32_window_system.h"
+
+#include <windows.h>
+
+#include "app/drive_optimizer.h"
+#include "platform/win32/handle_waits.h"
+#include "ui/win32/drawing_resources.h"
+#include "ui/win32/drive_window.h"
+#include "ui/win32/fragment_view_class.h"
+
+namespace {
+
+// DriveThreadProc has the compiler's default calling convention, which on
+// i686 is not the WINAPI one that CreateThread calls.
+DWORD WINAPI RunDriveThread(LPVOID optimizer) { return DriveThreadProc(optimizer); }
+
+}  // namespace
+
+void TWin32WindowSystem::CreateDrawingResources() { CreateWin32DrawingResources(); }
+
+bool TWin32WindowSystem::RegisterFragmentViewClass() { return RegisterWin32FragmentViewClass(); }
+
+void TWin32WindowSystem::ShowMessage(const char* text, const char* caption) {
+  MessageBoxA(nullptr, text, caption, MB_OK);
+}
+
+THandle TWin32WindowSystem::StartDriveThread(TDriveOptimizer* optimizer) {
+  HANDLE thread = CreateThread(nullptr, 0, RunDriveThread, optimizer, 0, nullptr);
+  return thread != nullptr ? thread : InvalidHandle();
+}
+
+void TWin32WindowSystem::WaitForDriveThreads(const THandle* threads, int count) {
+  WaitForAllHandles(threads, count);
+}
+
+void TWin32WindowSystem::CloseDriveThread(THandle thread) { CloseHandle(thread); }
+
+void TWin32WindowSystem::CreateDriveWindow(TDriveOptimizer& optimizer) {
+  CreateWin32DriveWindow(optimizer);
+}
+
+void TWin32WindowSystem::RunMessageLoop(TDriveOptimizer& optimizer) {
+  MSG message;
+  // 0 is the quit message that closing the window posts. -1 (an invalid
+  // window filter) cannot occur without a filter; it would end the loop too.
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (optimizer.quitRequested) return;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void TWin32WindowSystem::PostFragmentsReady(TDriveOptimizer& optimizer) {
+  // On the worker. mainWindow was written by the drive thread before it
+  // started this worker, so it is read here without a lock.
+  HWND window = static_cast<HWND>(optimizer.mainWindow);
+  // Without a window nobody is told (PostMessageA to no window would post to
+  // this worker thread instead).
+  if (window == nullptr) return;
+  // Fails when the window has been closed meanwhile: the notice is then lost,
+  // and nobody is left to show the map anyway.
+  PostMessageA(window, kWmFragmentsReady, 0, 0);
+}

@@ -1,0 +1,22 @@
+// The window system of the Windows build: one GUI thread per drive, each with
+// its own drive window and message loop. Holds no state of its own (the
+// drawing resources are process-wide), so the main thread, every drive thread
+// and every worker use one instance at once.
+#pragma once
+
+#include "ui/window_system.h"
+
+class TWin32WindowSystem : public TWindowSystem {
+ public:
+  void CreateDrawingResources() override;
+  bool RegisterFragmentViewClass() override;
+  void ShowMessage(const char* text, const char* caption) override;
+
+  THandle StartDriveThread(TDriveOptimizer* optimizer) override;
+  void WaitForDriveThreads(const THandle* threads, int count) override;
+  void CloseDriveThread(THandle thread) override;
+
+  void CreateDriveWindow(TDriveOptimizer& optimizer) override;
+  void RunMessageLoop(TDriveOptimizer& optimizer) override;
+  void PostFragmentsReady(TDriveOptimizer& optimizer) override;
+};
