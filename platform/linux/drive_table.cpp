@@ -1,0 +1,107 @@
+#include "platform/linux/drive_table.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// ASCII only: drive letters are never localised.
+int LetterIndex(char letter) {
+  if (letter >= 'A' && letter <= 'Z') return letter - 'A';
+  if (letter >= 'a' && letter <= 'z') return letter - 'a';
+  return -1;
+}
+
+TDriveKind Classify(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return TDriveKind::kMissing;
+  if (S_ISDIR(status.st_mode)) return TDriveKind::kHostFolder;
+  if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)) return TDriveKind::kNtfsVolume;
+  return TDriveKind::kMissing;
+}
+
+std::string WithSlashes(const char* text) {
+  std::string result(text);
+  std::replace(result.begin(), result.end(), '\\', '/');
+  return result;
+}
+
+// The drive's root joined with the rest of a drive-letter path, which
+// counts from the root whether or not it starts with a separator (there is
+// no current folder per drive). "root" and "root/" give the same joins.
+std::string JoinUnderRoot(const std::string& root, const std::string& rest) {
+  std::string result = root;
+  while (result.size() > 1 && result.back() == '/') result.pop_back();
+  if (result == "/") result.clear();
+  const size_t restStart = rest.find_first_not_of('/');
+  result += '/';
+  if (restStart != std::string::npos) result += rest.substr(restStart);
+  return result;
+}
+
+}  // namespace
+
+TDriveTable::TDriveTable() {
+  drives_.fill(TDrive{TDriveKind::kMissing, std::string()});
+  // "." rather than the directory's name now: the working directory at each
+  // use, the same one a relative path is resolved against.
+  drives_['C' - 'A'] = TDrive{TDriveKind::kHostFolder, "."};
+}
+
+TDriveTable TDriveTable::FromEnvironment() {
+  TDriveTable table;
+  char name[] = "DISKOPT_DRIVE_A";
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    name[sizeof(name) - 2] = letter;
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') table.Map(letter, value);
+  }
+  return table;
+}
+
+void TDriveTable::Map(char letter, const std::string& path) {
+  const int index = LetterIndex(letter);
+  if (index < 0) return;
+  drives_[index] = TDrive{Classify(path), path};
+}
+
+TDriveKind TDriveTable::Kind(char letter) const {
+  const int index = LetterIndex(letter);
+  return index < 0 ? TDriveKind::kMissing : drives_[index].kind;
+}
+
+TLocation TDriveTable::Resolve(const char* path) const {
+  static const char kVolumePrefix[] = "\\\\.\\";
+  const size_t prefixLength = sizeof(kVolumePrefix) - 1;
+  if (std::strncmp(path, kVolumePrefix, prefixLength) == 0) {
+    // \\.\L: and nothing else: other device names do not exist here.
+    const char* device = path + prefixLength;
+    const int index = LetterIndex(device[0]);
+    if (index < 0 || device[1] != ':' || device[2] != '\0' ||
+        drives_[index].kind == TDriveKind::kMissing) {
+      return TLocation{TDriveKind::kMissing, true, std::string(), std::string()};
+    }
+    const TDrive& drive = drives_[index];
+    const bool host = drive.kind == TDriveKind::kHostFolder;
+    return TLocation{drive.kind, true, host ? drive.path : std::string(), drive.path};
+  }
+
+  const int index = path[0] != '\0' && path[1] == ':' ? LetterIndex(path[0]) : -1;
+  if (index < 0) {
+    return TLocation{TDriveKind::kHostFolder, false, WithSlashes(path), std::string()};
+  }
+  const TDrive& drive = drives_[index];
+  const std::string rest = WithSlashes(path + 2);
+  switch (drive.kind) {
+    case TDriveKind::kHostFolder:
+      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, rest), drive.path};
+    case TDriveKind::kNtfsVolume:
+      return TLocation{drive.kind, false, JoinUnderRoot("/", rest), drive.path};
+    case TDriveKind::kMissing:
+      break;
+  }
+  return TLocation{TDriveKind::kMissing, false, std::string(), std::string()};
+}

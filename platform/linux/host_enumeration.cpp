@@ -1,0 +1,109 @@
+#include "platform/linux/host_enumeration.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cstring>
+#include <utility>
+
+#include "platform/linux/wildcard_match.h"
+#include "platform/path_buffer.h"
+
+namespace {
+
+struct TEntryStatus {
+  mode_t mode;
+  dev_t device;
+  bool mountRoot;  // the root of a mount, also a bind mount of the same file system
+};
+
+// statx rather than fstatat for STATX_ATTR_MOUNT_ROOT. AT_NO_AUTOMOUNT: a
+// listing must not mount anything. glibc falls back to fstatat where the
+// call is missing; the attribute mask is then empty and st_dev alone tells
+// mount points.
+bool EntryStatus(int folderFd, const char* name, int flags, TEntryStatus* status) {
+  struct statx result;
+  if (statx(folderFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE, &result) != 0) return false;
+  status->mode = result.stx_mode;
+  status->device = makedev(result.stx_dev_major, result.stx_dev_minor);
+  status->mountRoot =
+      (result.stx_attributes_mask & result.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  return true;
+}
+
+}  // namespace
+
+THostFindHandle::THostFindHandle(DIR* stream, dev_t device, std::string pattern)
+    : stream_(stream), device_(device), pattern_(std::move(pattern)) {}
+
+THostFindHandle::~THostFindHandle() { closedir(stream_); }
+
+THostFindHandle* THostFindHandle::Start(const std::string& folder, const std::string& pattern,
+                                        TFindData* entry) {
+  DIR* stream = opendir(folder.c_str());
+  if (stream == nullptr) return nullptr;
+  TEntryStatus status;
+  if (!EntryStatus(dirfd(stream), "", AT_EMPTY_PATH, &status)) {
+    closedir(stream);
+    return nullptr;
+  }
+  auto* find = new THostFindHandle(stream, status.device, pattern);
+  if (!find->Next(entry)) {
+    delete find;
+    return nullptr;
+  }
+  return find;
+}
+
+bool THostFindHandle::Next(TFindData* entry) {
+  // readdir on a stream of its own is safe while other threads read theirs.
+  // An error ends the listing as the end does: Win32 reports both as "no
+  // more files" to these callers.
+  while (const struct dirent* found = readdir(stream_)) {
+    if (!WildcardMatch(pattern_.c_str(), found->d_name)) continue;
+    if (!CopyEntryName(found->d_name, entry)) continue;
+    entry->attributes = HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type);
+    return true;
+  }
+  return false;
+}
+
+void SplitHostPattern(const std::string& hostPattern, std::string* folder, std::string* pattern) {
+  const size_t slash = hostPattern.rfind('/');
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *pattern = hostPattern;
+    return;
+  }
+  *folder = slash == 0 ? std::string("/") : hostPattern.substr(0, slash);
+  *pattern = hostPattern.substr(slash + 1);
+}
+
+bool CopyEntryName(const char* name, TFindData* entry) {
+  const size_t length = std::strlen(name);
+  if (length >= sizeof(entry->name)) return false;
+  std::memcpy(entry->name, name, length + 1);
+  return true;
+}
+
+uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
+                             unsigned char typeHint) {
+  // The folder itself and its parent are plain folders whatever lies across
+  // a mount boundary; callers skip them anyway.
+  if (IsDotEntry(name)) return kAttributeDirectory;
+  // A regular file needs no further look; everything else does.
+  if (typeHint == DT_REG) return 0;
+  TEntryStatus status;
+  if (!EntryStatus(folderFd, name, AT_SYMLINK_NOFOLLOW, &status)) return 0;
+  if (S_ISLNK(status.mode)) {
+    // Where the link leads, if anywhere: a dangling or looping link is a
+    // reparse point without the folder attribute.
+    TEntryStatus target;
+    const bool folder = EntryStatus(folderFd, name, 0, &target) && S_ISDIR(target.mode);
+    return kAttributeReparsePoint | (folder ? kAttributeDirectory : 0);
+  }
+  if (!S_ISDIR(status.mode)) return 0;
+  const bool mountPoint = status.device != folderDevice || status.mountRoot;
+  return kAttributeDirectory | (mountPoint ? kAttributeReparsePoint : 0);
+}

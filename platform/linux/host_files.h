@@ -1,0 +1,45 @@
+// Files and folders of host file systems: read handles, and the logs, which
+// are the only files this program writes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/handle_object.h"
+
+// A host file or folder open for reading.
+class THostFileHandle : public THandleObject {
+ public:
+  // Takes ownership of fd, a descriptor of a regular file or folder.
+  explicit THostFileHandle(int fd);
+  ~THostFileHandle() override;
+  THostFileHandle(const THostFileHandle&) = delete;
+  THostFileHandle& operator=(const THostFileHandle&) = delete;
+
+  // Control requests on host files are not answered yet: kStatusNotSupported.
+  TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                      uint32_t outputLength, TIoStatusBlock* io) override;
+  // The size in bytes, split into its low and high 32 bits; a folder has no
+  // unnamed data stream and gives 0, as on Windows.
+  bool FileSize(uint32_t* low, uint32_t* high) override;
+
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_;  // owned; closed by the destructor
+};
+
+// Opens a host path read-only, following symbolic links as CreateFileA
+// follows them. A folder opens only with backupSemantics, as on Windows.
+// Only regular files and folders open: a device, pipe or socket is never
+// opened, since opening one can block or act on the device. Returns none on
+// failure; the caller owns the handle.
+THostFileHandle* OpenHostFile(const std::string& path, bool backupSemantics);
+
+// Creates or truncates the regular file at path for writing, in binary
+// mode, mode 0644 before the umask. A symbolic link at path is never
+// followed, nor is anything but a regular file written: the program usually
+// runs as root and writes fixed names in shared folders. Returns none on
+// failure; the caller closes the stream.
+FILE* OpenHostLog(const std::string& path);

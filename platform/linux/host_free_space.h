@@ -1,0 +1,17 @@
+// Free space of host file systems, in the figures GetDiskFreeSpaceA gives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/system_services.h"
+
+// Geometry from file-system figures: a cluster is one fragment of
+// fragmentBytes (one sector per cluster), counts clamped to 32 bits as the
+// Win32 call clamps them. availableFragments is what an unprivileged writer
+// may still use, as Windows reports the caller's share.
+TDiskGeometry GeometryFromFileSystem(uint64_t fragmentBytes, uint64_t totalFragments,
+                                     uint64_t availableFragments);
+
+// The geometry of the file system holding path; false when it cannot be asked.
+bool HostDiskGeometry(const std::string& path, TDiskGeometry* geometry);

@@ -1,0 +1,42 @@
+// The system services on Linux: drive letters through the drive table, host
+// folders through the host's own calls, threads as std::thread.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/linux/drive_table.h"
+#include "platform/system_services.h"
+
+// Every handle it gives out is a THandleObject*, so the file-system control
+// entry it reports (ObjectNtFsControlFile) dispatches on it. Shareable by
+// any number of threads: its only state, the drive table, is read-only.
+class TLinuxServices : public TSystemServices {
+ public:
+  // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
+  TLinuxServices();
+  explicit TLinuxServices(TDriveTable drives);
+
+  THandle FindFirst(const char* pattern, TFindData* entry) override;
+  bool FindNext(THandle find, TFindData* entry) override;
+  void FindEnd(THandle find) override;
+
+  THandle OpenForRead(const char* path, bool backupSemantics) override;
+  bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
+  void WaitFor(THandle handle) override;
+  void Close(THandle handle) override;
+
+  bool DiskFreeSpaceEx(const char* rootPath) override;
+  bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
+  uint64_t AvailablePhysicalMemory() override;
+  void DebugOutput(const char* text) override;
+  FILE* OpenLog(const char* name) override;
+
+  TNtFsControlFile LookUpNtFsControlFile() override;
+
+  THandle StartThread(TThreadProc proc, void* parameter) override;
+  void WaitForThreads(const THandle* threads, int count) override;
+
+ private:
+  const TDriveTable drives_;
+};

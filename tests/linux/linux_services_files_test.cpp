@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "platform/handle_object.h"
+#include "platform/linux/host_free_space.h"
+#include "platform/linux/linux_services.h"
+#include "tests/linux/linux_services_test_support.h"
+
+namespace {
+
+class LinuxFiles : public testing::Test {
+ protected:
+  LinuxFiles() {
+    WriteFile(scratch_ / "five.txt", "12345");
+    mkdir((scratch_ / "folder").c_str(), 0755);
+    symlink("five.txt", (scratch_ / "link").c_str());
+    mkfifo((scratch_ / "pipe").c_str(), 0600);
+    TDriveTable drives;
+    drives.Map('D', scratch_.Path());
+    drives.Map('E', scratch_ / "five.txt");
+    services_.emplace(drives);
+  }
+
+  TScratchFolder scratch_;
+  std::optional<TLinuxServices> services_;
+};
+
+TEST_F(LinuxFiles, OpensFilesAndFoldersAsWindowsWould) {
+  struct TCase {
+    std::string path;
+    bool backupSemantics;
+    bool opens;
+    uint32_t size;  // bytes, when it opens
+  } const cases[] = {
+      {"D:\\five.txt", true, true, 5},
+      {"D:\\link", false, true, 5},  // links are followed
+      {"D:\\", true, true, 0},       // a folder has no data stream
+      {scratch_.Path() + "\\five.txt", false, true, 5},
+      {"D:\\folder", false, false, 0},  // a folder needs backup semantics
+      {"D:\\pipe", false, false, 0},    // would block: never opened
+      {"F:\\five.txt", false, false, 0},
+      // Inside an NTFS volume (not yet), never the same path on the host.
+      {"E:" + scratch_.Path(), true, false, 0},
+      {"\\\\.\\D:", true, false, 0},  // volumes: not yet
+  };
+  for (const TCase& c : cases) {
+    THandle file = services_->OpenForRead(c.path.c_str(), c.backupSemantics);
+    EXPECT_EQ(file != InvalidHandle(), c.opens) << c.path;
+    if (file == InvalidHandle()) continue;
+    uint32_t low = 0xDEAD;
+    uint32_t high = 0xBEEF;
+    EXPECT_TRUE(services_->FileSize(file, &low, &high)) << c.path;
+    EXPECT_EQ(low, c.size) << c.path;
+    EXPECT_EQ(high, 0u) << c.path;
+    services_->Close(file);
+  }
+}
+
+TEST_F(LinuxFiles, SizeAbove4GiBSplitsIntoHighAndLowParts) {
+  const off_t size = (off_t{5} << 32) + 7;  // sparse: takes no space
+  ASSERT_EQ(truncate((scratch_ / "five.txt").c_str(), size), 0);
+  THandle file = services_->OpenForRead("D:\\five.txt", false);
+  uint32_t low = 0;
+  uint32_t high = 0;
+  ASSERT_TRUE(services_->FileSize(file, &low, &high));
+  EXPECT_EQ(low, 7u);
+  EXPECT_EQ(high, 5u);
+  services_->Close(file);
+}
+
+TEST_F(LinuxFiles, HostHandlesAnswerControlRequestsNotSupported) {
+  THandle file = services_->OpenForRead("D:\\five.txt", false);
+  TStartingVcnInput input = {0};
+  unsigned char output[64];
+  TIoStatusBlock io;
+  io.information = 99;
+  EXPECT_EQ(services_->LookUpNtFsControlFile()(file, nullptr, nullptr, nullptr, &io,
+                                               kFsctlGetRetrievalPointers, &input, sizeof(input),
+                                               output, sizeof(output)),
+            kStatusNotSupported);
+  EXPECT_EQ(io.status, kStatusNotSupported);
+  EXPECT_EQ(io.information, 0u);
+  services_->Close(file);
+}
+
+TEST_F(LinuxFiles, ClosingReleasesDescriptorsAndClosingNothingIsHarmless) {
+  // The lowest free descriptor is reused, so a leak shows as a new number.
+  const int before = dup(0);
+  close(before);
+  services_->Close(services_->OpenForRead("D:\\five.txt", false));
+  TFindData entry;
+  services_->FindEnd(services_->FindFirst("D:\\*.*", &entry));
+  services_->Close(nullptr);
+  services_->Close(InvalidHandle());
+  const int after = dup(0);
+  close(after);
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(LinuxFiles, LogTruncatesAnEarlierLog) {
+  WriteFile(scratch_ / "dirlist_free.log", "a much longer earlier content\r\n");
+  FILE* log = services_->OpenLog("d:\\dirlist_free.log");
+  ASSERT_NE(log, nullptr);
+  std::fputs("new\r\n", log);
+  std::fclose(log);
+  EXPECT_EQ(ReadFile(scratch_ / "dirlist_free.log"), "new\r\n");
+}
+
+TEST_F(LinuxFiles, LogIsOnlyARegularFileReachedWithoutLinks) {
+  WriteFile(scratch_ / "precious", "keep me");
+  symlink("precious", (scratch_ / "planted.log").c_str());
+  symlink("through-link", (scratch_ / "dangling.log").c_str());
+  const std::string names[] = {
+      "D:\\planted.log",
+      "D:\\dangling.log",
+      "D:\\pipe",
+      "D:\\folder",
+      "/dev/null",
+      "F:\\x.log",
+      "E:" + scratch_.Path() + "\\x.log",  // NTFS volumes are never written
+  };
+  for (const std::string& name : names) {
+    EXPECT_EQ(services_->OpenLog(name.c_str()), nullptr) << name;
+  }
+  EXPECT_EQ(ReadFile(scratch_ / "precious"), "keep me");
+  struct stat status;
+  EXPECT_NE(lstat((scratch_ / "through-link").c_str(), &status), 0);
+  EXPECT_NE(lstat((scratch_ / "x.log").c_str(), &status), 0);
+}
+
+TEST_F(LinuxFiles, FreeSpaceIsTheHostFileSystemInFragments) {
+  struct statvfs figures;
+  ASSERT_EQ(statvfs(scratch_.Path().c_str(), &figures), 0);
+  TDiskGeometry geometry = {0, 0, 0, 0};
+  ASSERT_TRUE(services_->DiskFreeSpace("D:\\", &geometry));
+  EXPECT_TRUE(services_->DiskFreeSpaceEx("D:\\"));
+  EXPECT_EQ(geometry.bytesPerSector, figures.f_frsize);
+  EXPECT_EQ(geometry.totalClusters, figures.f_blocks);
+  EXPECT_LT(geometry.freeClusters, geometry.totalClusters);
+  for (const char* root : {"F:\\", "E:\\", "\\\\.\\D:"}) {
+    EXPECT_FALSE(services_->DiskFreeSpace(root, &geometry)) << root;
+    EXPECT_FALSE(services_->DiskFreeSpaceEx(root)) << root;
+  }
+  const TDiskGeometry big = GeometryFromFileSystem(4096, uint64_t{1} << 33, 12);
+  EXPECT_EQ(big.totalClusters, 0xFFFFFFFFu);
+  EXPECT_EQ(big.freeClusters, 12u);
+}
+
+TEST(LinuxServices, DebugOutputGoesToStandardErrorUnchanged) {
+  TLinuxServices services{TDriveTable()};
+  testing::internal::CaptureStderr();
+  services.DebugOutput("first ");
+  services.DebugOutput("second\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "first second\n");
+}
+
+}  // namespace
