@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "ui/cluster_map.h"
+
 namespace {
 
 // Workers that have been started and not yet returned from their pipeline.
@@ -49,6 +51,7 @@ TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
       windows(windowSystem) {}
 
 TDriveOptimizer::~TDriveOptimizer() {
+  delete clusterMap;
   ReleaseItem(root);
   ReleaseFragments(freeExtents);
 }

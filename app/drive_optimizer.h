@@ -37,8 +37,9 @@ constexpr int kZoneCount = 8;
 class TDriveOptimizer {
  public:
   TDriveOptimizer(char driveLetter, TSystemServices& services, TWindowSystem& windows);
-  // Releases the tree and the free extents. Only once the drive thread and
-  // the worker have ended.
+  // Releases the cluster map, the tree and the free extents. Only once the
+  // drive thread and the worker have ended and the drive's windows, the
+  // fragment view among them (it reads the map), are gone.
   ~TDriveOptimizer();
   TDriveOptimizer(const TDriveOptimizer&) = delete;
   TDriveOptimizer& operator=(const TDriveOptimizer&) = delete;
@@ -86,7 +87,7 @@ class TDriveOptimizer {
   TItem* root;                            // root of the drive's tree; none if there is none
   TFragment* freeExtents;                 // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;                // built by the drive window on the notice; owned
-  TFragmentView* fragmentView;            // created by the drive window on the notice; owned
+  TFragmentView* fragmentView;            // made on the notice; owned by the drive window
   int64_t totalClusters;                  // clusters of the volume
   int64_t zoneCursor[kZoneCount];         // per zone (slot = zone - 1): next planned cluster
   int64_t zoneClusters[kZoneCount];       // per zone: total clusters of its items

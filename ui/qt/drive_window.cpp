@@ -18,8 +18,10 @@
 #include <string>
 
 #include "app/drive_optimizer.h"
+#include "ui/cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/qt/drawing_resources.h"
+#include "ui/qt/fragment_view.h"
 #include "ui/qt/headless.h"
 
 namespace {
@@ -109,7 +111,9 @@ TDriveWindow::~TDriveWindow() {
   // queued its notice already, which Qt drops with the window, or finds no
   // window.
   Unregister();
-  // The children go with the window; no handle may name them afterwards.
+  // The children, the fragment view among them, go with the window; no
+  // handle may name them afterwards. The cluster map stays with the drive.
+  optimizer.fragmentView = nullptr;
   optimizer.mainWindow = nullptr;
   optimizer.statusBar = nullptr;
   optimizer.pauseButton = nullptr;
@@ -123,12 +127,14 @@ void TDriveWindow::PostFragmentsReady(TDriveOptimizer& optimizer) {
   const auto found = open.byDrive.find(&optimizer);
   if (found == open.byDrive.end()) return;
   TDriveWindow* window = found->second;
+  window->noticePending.store(true);
   // Held under the lock, the window cannot be deleted before the call is
   // queued; if it is deleted before the call runs, Qt drops the call with it.
   QMetaObject::invokeMethod(
       window,
       [window] {
         if (window->IsOpen()) window->ShowClusterMap();
+        window->noticePending.store(false);
       },
       Qt::QueuedConnection);
 }
@@ -168,14 +174,17 @@ void TDriveWindow::LayoutChildren() {
   Place(pauseButton, layout.pauseButton);
   Place(stopButton, layout.stopButton);
   Place(stageLabel, layout.stageLabel);
+  if (optimizer.fragmentView != nullptr) Place(optimizer.fragmentView, layout.fragmentView);
 }
 
 void TDriveWindow::RefreshTexts() {
   // Copies, so the worker may publish new texts while these are shown.
   stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
   statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
-  // Judged by what the window shows, so a picture always holds the final texts.
-  if (!closesWhenDone || !ShowsFinished()) return;
+  // Judged by what the window shows, so a picture always holds the final
+  // texts; and only once the notice has been handled, so it holds the map
+  // too, if there is one: grabbing the window paints the fragment view.
+  if (!closesWhenDone || !ShowsFinished() || noticePending.load()) return;
   if (!snapshotDirectory.isEmpty()) SaveSnapshot();
   close();
 }
@@ -184,6 +193,20 @@ void TDriveWindow::ShowClusterMap() {
   // Fragment retrieval drops the root when the root folder itself cannot be
   // opened; such a drive shows its texts only.
   if (optimizer.root == nullptr) return;
+  auto* map = new TClusterMap;
+  map->Init(optimizer.root, false);
+  optimizer.clusterMap = map;
+  // A volume that cannot be queried, or too little memory: no map, no view,
+  // and nothing to report; the window goes on showing its texts.
+  if (!map->Build(optimizer.services)) {
+    delete map;
+    optimizer.clusterMap = nullptr;
+    return;
+  }
+  // At fixed numbers until the next resize lays it out with the rest.
+  optimizer.fragmentView =
+      new TFragmentView(this, InitialFragmentViewRect(width(), height()), *map);
+  update();
 }
 
 bool TDriveWindow::IsOpen() const {

@@ -1,5 +1,6 @@
 // The drive window on Qt: a top-level widget with two push buttons, a stage
-// label, a status line and a 500 ms refresh. Every drive window lives on the
+// label, a status line, a 500 ms refresh and, once the drive's runs are
+// known, the fragment view. Every drive window lives on the
 // GUI thread, which plays each drive thread's part. Geometry, texts and the
 // order of events are the Win32 window's: the children are placed by
 // ui/drive_window_layout in the whole client area, the status line docked
@@ -8,6 +9,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 
 class QLabel;
 class QPushButton;
@@ -72,4 +74,8 @@ class TDriveWindow : public QWidget {
   // window closes itself once its work is done.
   bool closesWhenDone;
   QString snapshotDirectory;  // where the picture goes; empty for none
+  // Set by the worker when it queues its notice, before it publishes its
+  // final texts; cleared on the GUI thread once the notice has been handled.
+  // A window that closes itself waits for it, so its picture holds the map.
+  std::atomic<bool> noticePending{false};
 };

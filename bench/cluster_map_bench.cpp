@@ -1,0 +1,164 @@
+// The cluster map index and the fragment view's cells over a synthetic
+// volume of 268,435,456 clusters (1 TiB of 4 KiB clusters) holding 1,000,000
+// items and 2,000,000 runs: building the map, and computing a full screen of
+// cells (1920 x 1080 pixels, 240 x 135 cells) anywhere on the volume.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/item.h"
+#include "platform/system_services.h"
+#include "ui/cluster_map.h"
+#include "ui/fragment_view_logic.h"
+
+namespace {
+
+constexpr uint32_t kTotalClusters = 268435456;
+constexpr int kFolders = 1000;
+constexpr int kFilesPerFolder = 999;  // with the folders and the root: 1,000,000 items
+constexpr int64_t kRuns = 2 * kFolders * kFilesPerFolder;
+constexpr uint64_t kGiB = uint64_t{1} << 30;
+
+// The volume's geometry and the machine's memory; nothing else is asked.
+class TVolumeGeometry : public TSystemServices {
+ public:
+  explicit TVolumeGeometry(uint64_t memory) : availableMemory(memory) {}
+  THandle FindFirst(const char*, TFindData*) override { return InvalidHandle(); }
+  bool FindNext(THandle, TFindData*) override { return false; }
+  void FindEnd(THandle) override {}
+  THandle OpenForRead(const char*, bool) override { return InvalidHandle(); }
+  bool FileSize(THandle, uint32_t*, uint32_t*) override { return false; }
+  void WaitFor(THandle) override {}
+  void Close(THandle) override {}
+  bool DiskFreeSpaceEx(const char*) override { return true; }
+  bool DiskFreeSpace(const char*, TDiskGeometry* geometry) override {
+    *geometry = TDiskGeometry{8, 512, 0, kTotalClusters};
+    return true;
+  }
+  uint64_t AvailablePhysicalMemory() override { return availableMemory; }
+  void DebugOutput(const char*) override {}
+  FILE* OpenLog(const char*) override { return nullptr; }
+  TNtFsControlFile LookUpNtFsControlFile() override { return nullptr; }
+  THandle StartThread(TThreadProc, void*) override { return InvalidHandle(); }
+  void WaitForThreads(const THandle*, int) override {}
+
+ private:
+  uint64_t availableMemory;
+};
+
+char* Name(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+// 1,000 folders of 999 files below the root, two runs per file. The volume is
+// cut into one slot per run; the runs take the slots in random order, so the
+// tree's order and the volume's have nothing to do with each other, and each
+// run fills a random share of its slot: about 45 % of the clusters are in
+// use, in runs and gaps of up to 133 clusters.
+TItem* BuildTree() {
+  const int64_t slot = kTotalClusters / kRuns;
+  std::vector<int64_t> slots(static_cast<size_t>(kRuns));
+  std::iota(slots.begin(), slots.end(), int64_t{0});
+  std::mt19937_64 random(42);
+  std::shuffle(slots.begin(), slots.end(), random);
+  size_t next = 0;
+  const auto run = [&](TItem* item, int64_t vcn) {
+    const int64_t length = 1 + static_cast<int64_t>(random() % 120);
+    return NewFragment(item, vcn, slots[next++] * slot, length);
+  };
+  TItem* root = NewItem(nullptr, Name("D:\\"), 0, kItemFolder);
+  for (int folder = 0; folder < kFolders; ++folder) {
+    TItem* parent = NewItem(root, Name("folder" + std::to_string(folder)), 0, kItemFolder);
+    for (int file = 0; file < kFilesPerFolder; ++file) {
+      TItem* item = NewItem(parent, Name("file" + std::to_string(file)), 4096, 0);
+      item->fragments = run(item, 0);
+      item->fragments->next = run(item, item->fragments->length);
+      item->fragmentCount = 2;
+    }
+  }
+  return root;
+}
+
+TItem* Tree() {
+  static TItem* const root = BuildTree();  // shared by every benchmark; kept to the end
+  return root;
+}
+
+// Argument: available memory in MiB. With 8 GiB the window has its largest
+// size (16 passes over this volume); with 64 MiB it is a quarter of that.
+void BM_BuildClusterMap(benchmark::State& state) {
+  TItem* root = Tree();
+  TVolumeGeometry volume(static_cast<uint64_t>(state.range(0)) << 20);
+  int64_t chained = 0;
+  for (auto _ : state) {
+    TClusterMap map;
+    map.Init(root, false);
+    if (!map.Build(volume)) state.SkipWithError("Build failed");
+    state.PauseTiming();
+    chained = 0;
+    for (const TFragment* f = map.chainHead; f != nullptr; f = f->mapNext) ++chained;
+    state.counters["window_entries"] = static_cast<double>(map.WindowEntries());
+    state.ResumeTiming();
+  }
+  state.counters["chained_runs"] = static_cast<double>(chained);
+}
+BENCHMARK(BM_BuildClusterMap)->Arg(8192)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A full screen of cells at 4,096 places spread evenly over the whole
+// volume, its end included, one place an iteration in turn, so a place is
+// never the one computed just before. Reported: the mean (Time), the median,
+// the 99th percentile and the worst single computation, and the slowest
+// place judged by its best of four computations, which a preempted
+// computation does not distort.
+void BM_ComputeCellsFullScreen(benchmark::State& state) {
+  static TClusterMap* const map = [] {
+    auto* built = new TClusterMap;  // shared by every run of the benchmark; kept to the end
+    built->Init(Tree(), false);
+    TVolumeGeometry volume(8 * kGiB);
+    built->Build(volume);
+    return built;
+  }();
+  TFragmentViewLogic view(map);
+  view.OnSize(1920, 1080);
+  view.UpdateScrollBar();
+  view.ComputeCells(1920, 1080);
+  constexpr int kPlaces = 4096;
+  const int64_t lastLine = kTotalClusters / view.columns;
+  std::vector<double> seconds;
+  std::vector<double> bestAtPlace(kPlaces, 1e9);
+  int place = 0;
+  for (auto _ : state) {
+    view.firstCluster = lastLine * place / (kPlaces - 1) * view.columns;
+    const auto start = std::chrono::steady_clock::now();
+    view.ComputeCells(1920, 1080);
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    benchmark::DoNotOptimize(view.cells.get());
+    seconds.push_back(spent.count());
+    bestAtPlace[place] = std::min(bestAtPlace[place], spent.count());
+    place = (place + 1) % kPlaces;
+  }
+  std::sort(seconds.begin(), seconds.end());
+  const auto percentile = [&](double share) {
+    return seconds[static_cast<size_t>(share * static_cast<double>(seconds.size() - 1))] * 1000;
+  };
+  state.counters["median_ms"] = percentile(0.5);
+  state.counters["p99_ms"] = percentile(0.99);
+  state.counters["worst_ms"] = seconds.back() * 1000;
+  state.counters["slowest_place_ms"] =
+      *std::max_element(bestAtPlace.begin(), bestAtPlace.end()) * 1000;
+  state.counters["cells"] = view.columns * view.rows;
+}
+BENCHMARK(BM_ComputeCellsFullScreen)->Unit(benchmark::kMillisecond)->Iterations(4 * 4096);
+
+}  // namespace
+
+BENCHMARK_MAIN();

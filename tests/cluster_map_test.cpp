@@ -1,0 +1,337 @@
+// The cluster map index: the volume-order chain through the fragments'
+// mapNext links, built in passes over windows of clusters, and look-ups that
+// give exactly what a walk along the chain gives.
+#include "ui/cluster_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/scripted_volume.h"
+#include "tests/support/tree_builder.h"
+
+namespace {
+
+// A scripted volume of any cluster count, without a bitmap to hold them.
+class TVolumeGeometry : public TScriptedVolume {
+ public:
+  explicit TVolumeGeometry(uint32_t clusters) : totalClusters(clusters) {}
+  bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override {
+    if (!DiskFreeSpaceEx(rootPath) || plainQueryFails) return false;
+    *geometry = TDiskGeometry{sectorsPerCluster, bytesPerSector, 0, totalClusters};
+    return true;
+  }
+  // Window entries' worth of available memory: the map takes half of it.
+  void AllowWindowOf(uint64_t entries) { availableMemory = 2 * sizeof(TFragment*) * entries; }
+
+  uint32_t totalClusters;
+  bool plainQueryFails = false;
+};
+
+// The look-up by its definition: walk the chain from its head, stopping at
+// the first fragment that starts beyond the cluster.
+TFragment* WalkTo(const TClusterMap& map, int64_t cluster) {
+  TFragment* result = nullptr;
+  for (TFragment* f = map.chainHead; f != nullptr && f->lcn <= cluster; f = f->mapNext) {
+    result = f;
+  }
+  return result;
+}
+
+// The chain from its head; stops with a failure if it loops.
+std::vector<TFragment*> Chain(const TClusterMap& map) {
+  std::vector<TFragment*> chain;
+  std::set<TFragment*> seen;
+  for (TFragment* f = map.chainHead; f != nullptr; f = f->mapNext) {
+    if (!seen.insert(f).second) {
+      ADD_FAILURE() << "the chain loops back to lcn " << f->lcn;
+      break;
+    }
+    chain.push_back(f);
+  }
+  return chain;
+}
+
+// The chain a single window over the whole volume gives: each cluster shows
+// the last run written to it in pre-order, and each run shown anywhere is
+// chained once, at the first cluster where it shows.
+void Paint(const TItem* item, bool planned, std::vector<TFragment*>* clusters) {
+  const int64_t total = static_cast<int64_t>(clusters->size());
+  for (TFragment* f = planned ? item->planned : item->fragments; f != nullptr; f = f->next) {
+    if (f->lcn < 0 || f->lcn >= 0xFFFFFFFE) continue;
+    for (int64_t c = f->lcn; c < f->lcn + f->length && c < total; ++c) {
+      (*clusters)[static_cast<size_t>(c)] = f;
+    }
+  }
+  for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+    Paint(child, planned, clusters);
+  }
+}
+
+std::vector<TFragment*> ExpectedChain(const TItem* root, int64_t totalClusters, bool planned) {
+  std::vector<TFragment*> clusters(static_cast<size_t>(totalClusters), nullptr);
+  Paint(root, planned, &clusters);
+  std::vector<TFragment*> chain;
+  std::set<TFragment*> seen;
+  for (TFragment* f : clusters) {
+    if (f != nullptr && seen.insert(f).second) chain.push_back(f);
+  }
+  return chain;
+}
+
+class ClusterMapTest : public testing::Test {
+ protected:
+  ~ClusterMapTest() override { ReleaseItem(root); }
+
+  // Initialises the map over the current runs below root and builds it.
+  bool Build(TVolumeGeometry& volume) {
+    map.Init(root, false);
+    return map.Build(volume);
+  }
+
+  TItem* root = AddItem(nullptr, "D:\\", 0, true);
+  TClusterMap map;
+};
+
+TEST_F(ClusterMapTest, NoRunInRangeGivesAnEmptyChain) {
+  TVolumeGeometry volume(1000);
+  AddItem(root, "empty.txt", 0, false);
+  AddItem(root, "sparse.dat", 4096, false, {{-1, 16}});
+  AddItem(root, "beyond.bin", 4096, false, {{1000, 8}});
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(map.chainHead, nullptr);
+  EXPECT_EQ(map.totalClusters, 1000);
+  for (int64_t cluster : {int64_t{0}, int64_t{500}, int64_t{999}, int64_t{1000}}) {
+    EXPECT_EQ(map.FindFragment(cluster), nullptr) << cluster;
+  }
+}
+
+TEST_F(ClusterMapTest, RunsAreChainedInVolumeOrderWhateverTheirPlaceInTheTree) {
+  TVolumeGeometry volume(1000);
+  TItem* folder = AddItem(root, "Data", 0, true, {{700, 2}});
+  TItem* movie = AddItem(folder, "movie.avi", 4096, false, {{300, 50}, {100, 10}});
+  TItem* text = AddItem(root, "a.txt", 10, false, {{10, 1}});
+  ASSERT_TRUE(Build(volume));
+  const std::vector<TFragment*> expected = {text->fragments, movie->fragments->next,
+                                            movie->fragments, folder->fragments};
+  EXPECT_EQ(Chain(map), expected);
+  EXPECT_EQ(folder->fragments->mapNext, nullptr);
+}
+
+TEST_F(ClusterMapTest, LookUpGivesTheLastRunStartingAtOrBeforeTheCluster) {
+  TVolumeGeometry volume(1000);
+  TItem* file = AddItem(root, "f.bin", 4096, false, {{100, 10}, {200, 5}});
+  TFragment* first = file->fragments;
+  TFragment* second = first->next;
+  ASSERT_TRUE(Build(volume));
+  struct TCase {
+    int64_t cluster;
+    TFragment* expected;
+  };
+  // In a gap the run before it comes back: the caller checks the run's end.
+  const TCase cases[] = {{-1, nullptr}, {0, nullptr},  {99, nullptr}, {100, first},
+                         {109, first},  {110, first},  {199, first},  {200, second},
+                         {204, second}, {999, second}, {5000, second}};
+  for (const TCase& c : cases) EXPECT_EQ(map.FindFragment(c.cluster), c.expected) << c.cluster;
+}
+
+TEST_F(ClusterMapTest, RunCrossingAPassBorderIsChainedOnce) {
+  TVolumeGeometry volume(5000);
+  // A first window below the minimum is still tried, and taken.
+  volume.AllowWindowOf(1000);
+  TItem* a = AddItem(root, "a.bin", 1, false, {{990, 20}});
+  TItem* b = AddItem(root, "b.bin", 1, false, {{500, 5}, {1010, 5}});
+  TItem* c = AddItem(root, "c.bin", 1, false, {{1500, 1000}});
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(map.WindowEntries(), 1000);
+  const std::vector<TFragment*> expected = {b->fragments, a->fragments, b->fragments->next,
+                                            c->fragments};
+  EXPECT_EQ(Chain(map), expected);
+}
+
+TEST_F(ClusterMapTest, UnplacedAndTopOfRangeRunsAreLeftOut) {
+  // The largest volume GetDiskFreeSpace can describe, so that cluster
+  // 0xFFFFFFFE exists and only the rule keeps its run out.
+  TVolumeGeometry volume(0xFFFFFFFFu);
+  volume.AllowWindowOf(1 << 20);
+  TItem* file =
+      AddItem(root, "f.bin", 1, false, {{-1, 5}, {7, 3}, {0xFFFFFFFD, 1}, {0xFFFFFFFE, 1}});
+  TFragment* atSeven = file->fragments->next;
+  TFragment* lastMapped = atSeven->next;
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{atSeven, lastMapped}));
+  // The run without clusters never shows at the start of the volume.
+  EXPECT_EQ(map.FindFragment(0), nullptr);
+  EXPECT_EQ(map.FindFragment(0xFFFFFFFE), lastMapped);
+}
+
+TEST_F(ClusterMapTest, RunPastTheVolumeEndIsChainedAndClipped) {
+  // With ample memory the window holds exactly the volume: a write past its
+  // end would land outside the window (and fail under AddressSanitizer).
+  TVolumeGeometry volume(1000);
+  TItem* tail = AddItem(root, "tail.bin", 1, false, {{990, 50}});
+  AddItem(root, "outside.bin", 1, false, {{1000, 5}});
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(map.WindowEntries(), 1000);
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{tail->fragments}));
+}
+
+TEST_F(ClusterMapTest, WindowTakesHalfOfTheAvailableMemory) {
+  TVolumeGeometry volume(1000000);
+  volume.availableMemory = 2 * sizeof(TFragment*) * 200000;
+  AddItem(root, "f.bin", 1, false, {{10, 1}});
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(map.WindowEntries(), 200000);
+}
+
+TEST_F(ClusterMapTest, AmpleMemoryStillSweepsALargeVolumeInWindowsOfTheLargestSize) {
+  TVolumeGeometry volume(100000000);
+  volume.availableMemory = uint64_t{16} << 30;
+  TItem* file = AddItem(root, "f.bin", 1, false, {{kMaximumWindowEntries - 1, 2}});
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(map.WindowEntries(), kMaximumWindowEntries);
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{file->fragments}));
+}
+
+TEST_F(ClusterMapTest, DebugLineGivesTheSectorCountIn64Bits) {
+  TVolumeGeometry volume(100000000);
+  volume.sectorsPerCluster = 64;
+  volume.AllowWindowOf(kMinimumWindowEntries);
+  ASSERT_TRUE(Build(volume));
+  EXPECT_EQ(volume.debugOutput, "Total sectors: 6400000000\n");
+}
+
+struct TFailureCase {
+  const char* name;
+  bool extendedQueryFails;
+  bool plainQueryFails;
+  uint64_t availableMemory;
+  const char* debugOutput;  // sent once the volume's geometry is known
+};
+
+class ClusterMapFailureTest : public ClusterMapTest,
+                              public testing::WithParamInterface<TFailureCase> {};
+
+TEST_P(ClusterMapFailureTest, FailsWithoutTouchingAnyLink) {
+  TVolumeGeometry volume(1000);
+  volume.geometryFails = GetParam().extendedQueryFails;
+  volume.plainQueryFails = GetParam().plainQueryFails;
+  volume.availableMemory = GetParam().availableMemory;
+  TItem* file = AddItem(root, "f.bin", 1, false, {{10, 5}, {20, 5}});
+  // A link left by an earlier map stays as it was.
+  file->fragments->mapNext = file->fragments->next;
+  map.Init(root, false);
+  EXPECT_FALSE(map.Build(volume));
+  EXPECT_EQ(map.chainHead, nullptr);
+  EXPECT_EQ(map.FindFragment(10), nullptr);
+  EXPECT_EQ(file->fragments->mapNext, file->fragments->next);
+  EXPECT_EQ(volume.debugOutput, GetParam().debugOutput);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ClusterMapFailureTest,
+    testing::Values(TFailureCase{"ExtendedQuery", true, false, uint64_t{1} << 30, ""},
+                    TFailureCase{"PlainQuery", false, true, uint64_t{1} << 30, ""},
+                    // Not one entry's worth: halving cannot reach the minimum.
+                    TFailureCase{"NoMemory", false, false, 2 * sizeof(TFragment*) - 1,
+                                 "Total sectors: 8000\n"}),
+    [](const testing::TestParamInfo<TFailureCase>& info) { return info.param.name; });
+
+TEST_F(ClusterMapTest, OverlappingRunsNeitherCutNorCloseTheChain) {
+  TVolumeGeometry volume(200);
+  // Written in tree order: b over the start of a, c over the middle of b.
+  TItem* a = AddItem(root, "a.bin", 1, false, {{0, 100}});
+  TItem* b = AddItem(root, "b.bin", 1, false, {{0, 50}});
+  TItem* c = AddItem(root, "c.bin", 1, false, {{20, 5}});
+  ASSERT_TRUE(Build(volume));
+  // a shows from cluster 50 on, after c: its lcn of 0 follows c's 20.
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{b->fragments, c->fragments, a->fragments}));
+  for (int64_t cluster = -1; cluster <= 201; ++cluster) {
+    EXPECT_EQ(map.FindFragment(cluster), WalkTo(map, cluster)) << cluster;
+  }
+  EXPECT_EQ(map.FindFragment(60), a->fragments);
+  EXPECT_EQ(map.FindFragment(10), b->fragments);
+}
+
+TEST_F(ClusterMapTest, BuildingAgainOverStaleLinksGivesTheSameChain) {
+  TVolumeGeometry volume(1000);
+  AddItem(root, "a.bin", 1, false, {{300, 5}, {100, 5}});
+  AddItem(root, "b.bin", 1, false, {{200, 5}});
+  ASSERT_TRUE(Build(volume));
+  const std::vector<TFragment*> first = Chain(map);
+  ASSERT_EQ(first.size(), 3u);
+  TClusterMap again;
+  again.Init(root, false);
+  ASSERT_TRUE(again.Build(volume));
+  EXPECT_EQ(Chain(again), first);
+}
+
+TEST_F(ClusterMapTest, PlannedLayoutChainsThePlannedRuns) {
+  TVolumeGeometry volume(1000);
+  TItem* file = AddItem(root, "f.bin", 1, false, {{500, 5}});
+  file->planned = NewFragment(file, 0, 40, 5);
+  map.Init(root, true);
+  ASSERT_TRUE(map.Build(volume));
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{file->planned}));
+  ReleaseFragments(file->planned);
+  file->planned = nullptr;
+}
+
+// Random trees whose runs overlap, lack clusters or run past the end, swept
+// in windows from one cluster up to the whole volume.
+TEST_F(ClusterMapTest, RandomLayoutsMatchOneWholeWindowAndTheWalk) {
+  std::mt19937 random(20240611);
+  for (int layout = 0; layout < 40; ++layout) {
+    ReleaseItem(root);
+    root = AddItem(nullptr, "D:\\", 0, true);
+    const uint32_t total = 500 + random() % 1500;
+    const bool overlapping = layout % 2 == 0;
+    std::vector<TItem*> folders = {root};
+    int64_t cursor = 0;
+    for (int i = 0; i < 60; ++i) {
+      TItem* parent = folders[random() % folders.size()];
+      const std::string name = "item" + std::to_string(i);
+      TItem* item = AddItem(parent, name.c_str(), 1, random() % 4 == 0);
+      if (item->IsFolder()) folders.push_back(item);
+      TFragment* tail = nullptr;
+      for (uint32_t r = random() % 4; r > 0; --r) {
+        int64_t lcn;
+        const int64_t length = 1 + random() % 60;
+        if (random() % 10 == 0) {
+          lcn = -1;
+        } else if (overlapping) {
+          lcn = random() % (total + 40);
+        } else {
+          // Ascending and disjoint, in random tree places and list orders.
+          cursor += random() % 30;
+          lcn = cursor;
+          cursor += length;
+        }
+        TFragment* fragment = NewFragment(item, 0, lcn, length);
+        if (tail == nullptr) {
+          item->fragments = fragment;
+        } else {
+          tail->next = fragment;
+        }
+        tail = fragment;
+      }
+    }
+    const std::vector<TFragment*> expected = ExpectedChain(root, total, false);
+    for (uint64_t window : {uint64_t{1}, uint64_t{7}, uint64_t{64}, uint64_t{total}}) {
+      TVolumeGeometry volume(total);
+      volume.AllowWindowOf(window);
+      ASSERT_TRUE(Build(volume));
+      ASSERT_EQ(Chain(map), expected) << "layout " << layout << ", window " << window;
+      for (int64_t cluster = -2; cluster <= total + 2; ++cluster) {
+        ASSERT_EQ(map.FindFragment(cluster), WalkTo(map, cluster))
+            << "layout " << layout << ", window " << window << ", cluster " << cluster;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+// The Qt fragment view in its drive window over a scripted volume: made on
+// the worker's notice where the drive window puts it, laid out with the
+// window from the next resize on, painted in the cell colours, scrolled by
+// its scroll bar as a Win32 one scrolls, and held in the headless picture.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdlib>
+
+#include "app/drive_optimizer.h"
+#include "tests/linux/qt_test_environment.h"
+#include "tests/support/scripted_volume.h"
+#include "ui/cluster_map.h"
+#include "ui/drive_window_layout.h"
+#include "ui/qt/drawing_resources.h"
+#include "ui/qt/drive_window.h"
+#include "ui/qt/fragment_view.h"
+#include "ui/qt/qt_window_system.h"
+
+namespace {
+
+const QColor kRed(255, 0, 0);
+const QColor kBlue(63, 63, 255);
+const QColor kWhite(255, 255, 255);
+
+// A volume of 200,000 clusters: one file in one run at 100, one in three
+// runs at 200, 300 and 400, one with a sparse stretch before its run at 500,
+// and one at 8 for the first line of every grid.
+void Populate(TScriptedVolume& volume) {
+  volume.bitmap.assign(200000, false);
+  for (int cluster : {8, 100, 200, 300, 400, 500}) volume.bitmap[cluster] = true;
+  volume.AddFile("D:\\one.txt", 40960, {{10, 100}});
+  volume.AddFile("D:\\three.avi", 36864, {{3, 200}, {5, 300}, {9, 400}});
+  volume.AddFile("D:\\sparse.dat", 24576, {{4, -1}, {6, 500}});
+  volume.AddFile("D:\\first.bin", 32768, {{8, 8}});
+}
+
+// A drive optimizer over the volume with its tree read, and its window; the
+// window goes first, as it reads the drive optimizer until it is deleted.
+struct TDriveWithWindow {
+  TDriveWithWindow(TScriptedVolume& volume, TWindowSystem& windows)
+      : optimizer('D', volume, windows) {
+    optimizer.CreateMemoryTree();
+    optimizer.FillMemoryTree();
+    window = TDriveWindow::Open(optimizer);
+  }
+  ~TDriveWithWindow() { delete window; }
+
+  TFragmentView* View() const { return optimizer.fragmentView; }
+
+  TDriveOptimizer optimizer;
+  QPointer<TDriveWindow> window;
+};
+
+// The colour painted at the middle of a cell of the view's grid.
+QColor CellPixel(const QImage& viewport, int column, int line) {
+  return QColor(viewport.pixel(column * 8 + 4, line * 8 + 4));
+}
+
+// The colour of the cell that shows cluster, as the view now paints it.
+QColor ClusterPixel(const TFragmentView& view, int64_t cluster) {
+  const TFragmentViewLogic& logic = view.Logic();
+  const int64_t index = cluster - logic.firstCluster;
+  const QImage picture = view.viewport()->grab().toImage();
+  return CellPixel(picture, static_cast<int>(index % logic.columns),
+                   static_cast<int>(index / logic.columns));
+}
+
+class QtFragmentViewTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQtApplication();
+    CreateQtDrawingResources();
+    unsetenv("DISKOPT_SNAPSHOT");
+    Populate(volume);
+  }
+  void TearDown() override { unsetenv("DISKOPT_SNAPSHOT"); }
+
+  // Posts the worker's notice and gives the window the time to handle it.
+  void Notify(TDriveWithWindow& drive) {
+    windows.PostFragmentsReady(drive.optimizer);
+    ProcessEventsUntil([&] { return drive.View() != nullptr; }, 200);
+  }
+
+  TScriptedEntryScope entry;
+  TScriptedVolume volume{'D'};
+  TQtWindowSystem windows;
+};
+
+TEST_F(QtFragmentViewTest, NoticeBuildsTheMapAndShowsTheViewAtItsFirstPlace) {
+  TDriveWithWindow drive(volume, windows);
+  ASSERT_EQ(drive.View(), nullptr);
+  Notify(drive);
+  ASSERT_NE(drive.optimizer.clusterMap, nullptr);
+  EXPECT_EQ(drive.optimizer.clusterMap->totalClusters, 200000);
+  ASSERT_NE(drive.View(), nullptr);
+  EXPECT_TRUE(drive.View()->isVisible());
+  EXPECT_EQ(drive.View()->parentWidget(), drive.window);
+  const QSize client = drive.window->size();
+  const TRect first = InitialFragmentViewRect(client.width(), client.height());
+  EXPECT_EQ(drive.View()->geometry(), QRect(first.x, first.y, first.width, first.height));
+  EXPECT_EQ(volume.debugOutput, "Total sectors: 1600000\n");
+}
+
+TEST_F(QtFragmentViewTest, FromTheNextResizeOnTheViewFollowsTheLayout) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  drive.window->resize(640, 480);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window->size() == QSize(640, 480); }, 2000));
+  // Offscreen the caption height is 19.
+  const TRect place = LayoutDriveWindow(640, 480, kHeadlessCaptionHeight).fragmentView;
+  EXPECT_EQ(drive.View()->geometry(), QRect(4, 58, 632, 395));
+  EXPECT_EQ(drive.View()->geometry(), QRect(place.x, place.y, place.width, place.height));
+}
+
+TEST_F(QtFragmentViewTest, CellsShowTheRunsInTheirColoursOverTheBackground) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  const TFragmentView& view = *drive.View();
+  EXPECT_EQ(ClusterPixel(view, 0), kWhite);
+  EXPECT_EQ(ClusterPixel(view, 99), kWhite);
+  EXPECT_EQ(ClusterPixel(view, 100), kBlue);
+  EXPECT_EQ(ClusterPixel(view, 109), kBlue);
+  EXPECT_EQ(ClusterPixel(view, 110), kWhite);
+  EXPECT_EQ(ClusterPixel(view, 200), kRed);
+  EXPECT_EQ(ClusterPixel(view, 301), kRed);
+  EXPECT_EQ(ClusterPixel(view, 400), kBlue);
+  EXPECT_EQ(ClusterPixel(view, 403), kBlue);
+  // A run with no clusters shows nowhere; the run after it is the last.
+  EXPECT_EQ(ClusterPixel(view, 500), kBlue);
+  EXPECT_EQ(ClusterPixel(view, 502), kWhite);
+
+  // Right of the last column the margin narrower than a cell is background.
+  const QImage picture = view.viewport()->grab().toImage();
+  const int gridWidth = view.Logic().columns * 8;
+  ASSERT_LT(gridWidth, picture.width());
+  EXPECT_EQ(QColor(picture.pixel(gridWidth, 4)), QtDrawingResources().viewBackground);
+}
+
+TEST_F(QtFragmentViewTest, ScrollBarStepsAndHoldsItsPositionAsOnWin32) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  QScrollBar* bar = view.verticalScrollBar();
+  const int columns = view.Logic().columns;
+  const int rows = view.Logic().rows;
+  const int maximum = 200000 / columns;
+  ASSERT_EQ(view.Logic().scale, 1);
+  EXPECT_TRUE(bar->isEnabled());
+  EXPECT_EQ(bar->pageStep(), rows);
+  // The last position a Win32 bar of this range and page accepts.
+  EXPECT_EQ(bar->maximum(), maximum - rows + 1);
+
+  bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(bar->value(), 1);
+  EXPECT_EQ(view.Logic().firstCluster, columns);
+  // The cells are recomputed by the paint that the scroll asks for.
+  EXPECT_TRUE(view.Logic().dirty);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !view.Logic().dirty; }, 2000));
+  EXPECT_EQ(ClusterPixel(view, 100), kBlue);
+  EXPECT_EQ(CellPixel(view.viewport()->grab().toImage(), 100 - columns, 0), kBlue);
+
+  bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(bar->value(), 1 + rows);
+  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * (1 + rows));
+
+  // The bottom shows the end of the volume, the rest of its line and the
+  // lines below as background, while the bar keeps its last position; the
+  // next line up starts from there.
+  bar->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * maximum);
+  EXPECT_EQ(bar->value(), maximum - rows + 1);
+  const QImage bottom = view.viewport()->grab().toImage();
+  const int cellsLeft = 200000 - columns * maximum;
+  EXPECT_EQ(view.Logic().cellCount, cellsLeft);
+  const QColor background = QtDrawingResources().viewBackground;
+  EXPECT_EQ(CellPixel(bottom, cellsLeft, 0), background);
+  EXPECT_EQ(CellPixel(bottom, 0, rows - 1), background);
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(bar->value(), maximum - rows);
+  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * (maximum - rows));
+
+  bar->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(view.Logic().firstCluster, 0);
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(view.Logic().firstCluster, 0);
+
+  bar->setSliderPosition(1000);
+  EXPECT_EQ(bar->value(), 1000);
+  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * 1000);
+}
+
+TEST_F(QtFragmentViewTest, VolumeThatCannotBeQueriedGetsNoMapAndNoView) {
+  volume.geometryFails = true;
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  EXPECT_EQ(drive.optimizer.clusterMap, nullptr);
+  EXPECT_EQ(drive.View(), nullptr);
+  EXPECT_EQ(drive.window->findChildren<TFragmentView*>().size(), 0);
+}
+
+TEST_F(QtFragmentViewTest, DriveWithoutATreeGetsNoMap) {
+  volume.Node("D:\\").openFails = true;
+  TDriveWithWindow drive(volume, windows);
+  ASSERT_EQ(drive.optimizer.root, nullptr);
+  Notify(drive);
+  EXPECT_EQ(drive.optimizer.clusterMap, nullptr);
+  EXPECT_EQ(drive.View(), nullptr);
+  EXPECT_EQ(volume.debugOutput, "");
+}
+
+TEST_F(QtFragmentViewTest, ClosingTheWindowTakesTheViewAndLeavesTheMap) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  QPointer<TFragmentView> view = drive.View();
+  drive.window->close();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 2000));
+  EXPECT_TRUE(view.isNull());
+  EXPECT_EQ(drive.optimizer.fragmentView, nullptr);
+  EXPECT_NE(drive.optimizer.clusterMap, nullptr);
+}
+
+// The whole run on the worker thread, unattended: the picture is taken once
+// the worker has finished and the map is drawn.
+TEST_F(QtFragmentViewTest, HeadlessPictureHoldsTheMap) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  setenv("DISKOPT_SNAPSHOT", scratch.path().toLocal8Bit().constData(), 1);
+  TDriveOptimizer drive('D', volume, windows);
+  THandle token = windows.StartDriveThread(&drive);
+  QSize client = static_cast<TDriveWindow*>(drive.mainWindow)->size();
+  bool timedOut = false;
+  QTimer::singleShot(15000, [&] {
+    timedOut = true;
+    QApplication::closeAllWindows();
+  });
+  windows.WaitForDriveThreads(&token, 1);
+  windows.CloseDriveThread(token);
+  WaitForWorkers();
+  ASSERT_FALSE(timedOut);
+
+  const QImage picture(scratch.filePath(QStringLiteral("drive-D.png")));
+  ASSERT_FALSE(picture.isNull());
+  ASSERT_EQ(picture.size(), client);
+  // The grid starts inside the view's two-pixel edge; clusters 0 to 15 lie
+  // in its first line whatever its width.
+  const TRect view = InitialFragmentViewRect(client.width(), client.height());
+  const auto cell = [&](int cluster) {
+    return QColor(picture.pixel(view.x + 2 + cluster * 8 + 4, view.y + 2 + 4));
+  };
+  EXPECT_EQ(cell(0), kWhite);
+  EXPECT_EQ(cell(7), kWhite);
+  EXPECT_EQ(cell(8), kBlue);
+  EXPECT_EQ(cell(15), kBlue);
+}
+
+}  // namespace

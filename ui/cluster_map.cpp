@@ -1,0 +1,152 @@
+#include "ui/cluster_map.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Window entries between the one scanned and the one whose fragment is
+// fetched ahead: at about a nanosecond an entry, a miss of a few hundred
+// nanoseconds is over by the time the scan gets there.
+constexpr int64_t kPrefetchDistance = 256;
+
+// Whether a run has a place the map can show: LCN -1 marks a run with no
+// clusters (sparse or compressed), and the top of the 32-bit range is no
+// cluster of any volume GetDiskFreeSpace can describe.
+bool IsMappable(const TFragment* fragment) {
+  return fragment->lcn >= 0 && fragment->lcn < kFirstUnmappedLcn;
+}
+
+// A cluster window of entries references, every one none; none when the
+// memory cannot be had. An empty window could never cover a cluster, so it
+// counts as failed.
+TFragment** AllocateWindow(int64_t entries) {
+  if (entries <= 0 || static_cast<uint64_t>(entries) > SIZE_MAX / sizeof(TFragment*)) {
+    return nullptr;
+  }
+  return static_cast<TFragment**>(std::calloc(static_cast<size_t>(entries), sizeof(TFragment*)));
+}
+
+}  // namespace
+
+void TClusterMap::Init(TItem* treeRoot, bool planned) {
+  root = treeRoot;
+  usePlanned = planned;
+  totalClusters = 0;
+  chainHead = nullptr;
+  chainOrder.clear();
+  reachedLcn.clear();
+  windowEntries = 0;
+}
+
+bool TClusterMap::Build(TSystemServices& services) {
+  // GetDiskFreeSpaceEx only has to succeed; its figures are not needed.
+  if (!services.DiskFreeSpaceEx(root->name)) return false;
+  TDiskGeometry geometry;
+  if (!services.DiskFreeSpace(root->name, &geometry)) return false;
+  totalClusters = geometry.totalClusters;
+
+  char line[300];
+  const int64_t sectors = static_cast<int64_t>(geometry.sectorsPerCluster) * totalClusters;
+  std::snprintf(line, sizeof line, "Total sectors: %" PRId64 "\n", sectors);
+  services.DebugOutput(line);
+
+  // The window takes at most half of the available memory: two references'
+  // worth of bytes per entry, whatever the width of a reference. It need not
+  // be larger than the volume, nor than kMaximumWindowEntries.
+  const uint64_t memoryEntries = services.AvailablePhysicalMemory() / (2 * sizeof(TFragment*));
+  int64_t entries = static_cast<int64_t>(std::min(
+      memoryEntries, static_cast<uint64_t>(std::min(totalClusters, kMaximumWindowEntries))));
+  TFragment** window = AllocateWindow(entries);
+  while (window == nullptr) {
+    entries /= 2;
+    if (entries < kMinimumWindowEntries) return false;
+    window = AllocateWindow(entries);
+  }
+
+  ClearLinks(root);
+  chainHead = nullptr;
+  chainOrder.clear();
+  reachedLcn.clear();
+  // The last fragment appended; it carries over from pass to pass, so a run
+  // crossing a pass border is chained once.
+  TFragment* tail = nullptr;
+  // The entries a pass writes lie in [firstWritten, endWritten) of the
+  // window; every other entry is still none. The scan clears what it reads
+  // when another pass follows, so each pass starts from a window of none
+  // without a sweep of its own, and passes over empty stretches of the
+  // volume cost a walk of the tree and nothing more.
+  for (int64_t start = 0; start < totalClusters;) {
+    const int64_t end = std::min(start + entries, totalClusters);
+    const bool passFollows = end < totalClusters;
+    int64_t firstWritten = entries;
+    int64_t endWritten = 0;
+    FillWindow(root, window, start, end, &firstWritten, &endWritten);
+    for (int64_t i = firstWritten; i < endWritten; ++i) {
+      // Some way ahead there is most likely a fragment not seen yet, whose
+      // mapNext the check below reads: asking for it early hides the miss.
+      if (i + kPrefetchDistance < endWritten) __builtin_prefetch(window[i + kPrefetchDistance]);
+      TFragment* entry = window[i];
+      if (passFollows) window[i] = nullptr;
+      if (entry == nullptr) continue;
+      // A fragment with a successor is in the chain already: overlapping runs
+      // bring it up again after another one, and appending it a second time
+      // would cut the chain there or close it into a loop.
+      if (entry == tail || entry->mapNext != nullptr) continue;
+      tail = Append(entry, tail);
+    }
+    start = end;
+  }
+  std::free(window);
+  windowEntries = entries;
+  return true;
+}
+
+TFragment* TClusterMap::FindFragment(int64_t cluster) const {
+  const auto stop = std::upper_bound(reachedLcn.begin(), reachedLcn.end(), cluster);
+  if (stop == reachedLcn.begin()) return nullptr;
+  return chainOrder[static_cast<size_t>(stop - reachedLcn.begin()) - 1];
+}
+
+void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
+                             int64_t* firstWritten, int64_t* endWritten) const {
+  for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
+       fragment = fragment->next) {
+    if (!IsMappable(fragment)) continue;
+    const int64_t from = std::max(fragment->lcn, start);
+    // end - lcn cannot overflow; lcn + length could, for a corrupt length.
+    const int64_t to =
+        fragment->length < end - fragment->lcn ? fragment->lcn + fragment->length : end;
+    if (from >= to) continue;
+    std::fill(window + (from - start), window + (to - start), fragment);
+    *firstWritten = std::min(*firstWritten, from - start);
+    *endWritten = std::max(*endWritten, to - start);
+  }
+  for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+    FillWindow(child, window, start, end, firstWritten, endWritten);
+  }
+}
+
+void TClusterMap::ClearLinks(const TItem* item) const {
+  for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
+       fragment = fragment->next) {
+    fragment->mapNext = nullptr;
+  }
+  for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+    ClearLinks(child);
+  }
+}
+
+TFragment* TClusterMap::Append(TFragment* fragment, TFragment* tail) {
+  if (tail != nullptr) {
+    tail->mapNext = fragment;
+  } else {
+    chainHead = fragment;
+  }
+  reachedLcn.push_back(reachedLcn.empty() ? fragment->lcn
+                                          : std::max(reachedLcn.back(), fragment->lcn));
+  chainOrder.push_back(fragment);
+  return fragment;
+}

@@ -1,0 +1,89 @@
+// The cluster map index of one drive: which fragment lies at a cluster. Build
+// threads every in-range fragment of the chosen lists into one chain in
+// volume order through the fragments' own mapNext links, sweeping the volume
+// in windows of consecutive clusters, each pass one walk of the tree, so the
+// chain comes out sorted without a sort. Look-ups go through an index of that
+// chain instead of walking it.
+//
+// Threads: Build and FindFragment run on the drive's window thread, while the
+// worker may still be planning. The worker then changes only zones, planned
+// lists and its own tables, never the tree's shape, the current runs or their
+// mapNext links, so no lock is needed as long as the map reads the current
+// layout (usePlanned false), as the drive window's map does.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/item.h"
+#include "platform/system_services.h"
+
+// The smallest cluster window, in entries, that a halved allocation may fall
+// to; a first window below it (little memory or a small volume) is still
+// tried once.
+constexpr int64_t kMinimumWindowEntries = 102400;
+
+// The largest cluster window, in entries (128 MiB of references on 64-bit).
+// Each pass walks the whole tree, some 90 bytes per item and run; beyond this
+// size a larger window saves less walking than it costs in memory touched
+// for the first time and in writes scattered over it.
+constexpr int64_t kMaximumWindowEntries = int64_t{1} << 24;
+
+// Runs starting at or beyond this cluster are left out of the map, as are
+// runs with a negative lcn (no clusters on the volume).
+constexpr int64_t kFirstUnmappedLcn = 0xFFFFFFFE;
+
+class TClusterMap {
+ public:
+  // Starts a map of the tree below treeRoot over its current runs
+  // (fragments lists) or its planned runs; nothing is chained yet.
+  void Init(TItem* treeRoot, bool planned);
+
+  // Queries the volume of root's name (a root path such as "D:\"), sends the
+  // line "Total sectors: <n>\n" to the debugger output and threads the chain.
+  // False, with no chain, when either volume query fails or no cluster window
+  // can be allocated. Needs a root.
+  bool Build(TSystemServices& services);
+
+  // The last chained fragment whose lcn is at most cluster, or none when the
+  // chain is empty or starts beyond cluster: the fragment at which a walk
+  // from chainHead along mapNext, stopping at the first lcn above cluster,
+  // ends. Its run may end before cluster; the caller checks. Logarithmic in
+  // the chain's length.
+  TFragment* FindFragment(int64_t cluster) const;
+
+  // Entries of the cluster window that the last successful Build used; 0
+  // before it. The chain does not depend on it, only time and memory do.
+  int64_t WindowEntries() const { return windowEntries; }
+
+  TItem* root = nullptr;  // root item of the drive's tree; not owned
+  // First fragment of the volume-order chain; none while it is empty. The
+  // chain's links live in the fragments, so one tree carries one map.
+  TFragment* chainHead = nullptr;
+  bool usePlanned = false;    // false: items' fragments lists (current layout); true: planned
+  int64_t totalClusters = 0;  // clusters of the volume, from GetDiskFreeSpace; 0 until Build
+
+ private:
+  // One sweep over clusters [start, end): writes each in-range fragment of
+  // item's chosen list, then of its subtree in pre-order, into window entry
+  // cluster - start, later writes replacing earlier ones. Widens
+  // [*firstWritten, *endWritten) to cover every entry written.
+  void FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
+                  int64_t* firstWritten, int64_t* endWritten) const;
+  // Sets mapNext of every fragment of the chosen lists below item to none, so
+  // that links left by an earlier map do not count as chained.
+  void ClearLinks(const TItem* item) const;
+  // Appends fragment to the chain after tail (none: as its head) and to the
+  // index; returns the new tail, fragment.
+  TFragment* Append(TFragment* fragment, TFragment* tail);
+
+  // The chain in order, and for each position the largest lcn of the chain
+  // up to and including it. Runs never overlap on a consistent volume, and
+  // then that is simply each fragment's lcn; overlapping runs can bring a
+  // fragment with a lower lcn after one with a higher, and the running
+  // maximum keeps the walk's answer: it stops at the first lcn above the
+  // cluster, which is where the running maximum first exceeds it. Owned.
+  std::vector<TFragment*> chainOrder;
+  std::vector<int64_t> reachedLcn;  // clusters, non-decreasing
+  int64_t windowEntries = 0;
+};

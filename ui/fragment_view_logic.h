@@ -1,0 +1,127 @@
+// The fragment view free of any window system: its grid of 8 x 8 pixel cells,
+// one cluster each, line after line; the vertical scroll arithmetic; the
+// fragment drawn in each cell and its colour; and its message dispatch. The
+// Win32 and Qt bindings feed it client sizes and scroll requests, apply the
+// scroll bar settings it gives back, and paint its cells.
+//
+// A line is `columns` consecutive clusters; cell i shows cluster
+// firstCluster + i at column i % columns, line i / columns. One scroll unit is
+// `scale` lines.
+//
+// Threads: lives on the thread of its window. It reads the cluster map and
+// the fragments' lcn, length and next, which nobody changes once the drive's
+// runs are known.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "model/item.h"
+#include "ui/drive_window_layout.h"
+
+class TClusterMap;
+
+constexpr int kCellSize = 8;  // side of a cell, pixels
+// The largest scroll range in units; bigger volumes get a larger scale.
+constexpr int64_t kMaximumScrollUnits = 0x8000;
+
+// Scroll requests: the low word of WM_VSCROLL's wParam (SB_*).
+constexpr int kScrollLineUp = 0;
+constexpr int kScrollLineDown = 1;
+constexpr int kScrollPageUp = 2;
+constexpr int kScrollPageDown = 3;
+constexpr int kScrollThumbPosition = 4;
+constexpr int kScrollThumbTrack = 5;
+constexpr int kScrollTop = 6;
+constexpr int kScrollBottom = 7;
+constexpr int kScrollEnd = 8;
+
+// Message numbers the view handles, beyond those of drive_window_messages.h.
+constexpr unsigned kWmDestroy = 2;
+constexpr unsigned kWmVScroll = 277;
+constexpr unsigned kWmLButtonDown = 513;
+constexpr unsigned kWmLButtonUp = 514;
+
+enum class TFragmentViewAction {
+  kForgetWindow,  // WM_DESTROY: the window is gone, the object stays; result 0
+  kSize,          // OnSize, then UpdateScrollBar; result 0
+  kPaint,         // ComputeCells if dirty, then paint off screen; result 0
+  kScroll,        // OnVScroll with the low word of wParam; result 0
+  kIgnore,        // mouse clicks: nothing, not passed on; result 0
+  kDefault,       // default processing and its result
+};
+
+TFragmentViewAction FragmentViewActionFor(unsigned message);
+
+// What SetScrollInfo is given for SB_VERT (fMask SIF_RANGE | SIF_PAGE |
+// SIF_POS | SIF_DISABLENOSCROLL), with the EnableScrollBar decision made
+// before it. All in scroll units.
+struct TScrollBarSettings {
+  bool enabled;   // ESB_ENABLE_BOTH when true, ESB_DISABLE_BOTH otherwise
+  int minimum;    // nMin, always 0
+  int maximum;    // nMax
+  unsigned page;  // nPage, at least 1
+  int position;   // nPos
+};
+
+// What OnVScroll reads back with GetScrollInfo (SIF_ALL), scroll units.
+struct TScrollBarState {
+  int position;       // nPos: as the platform keeps it
+  int maximum;        // nMax
+  int trackPosition;  // nTrackPos: where the thumb is being dragged
+};
+
+// How a cell is painted.
+enum class TCellColour {
+  kEmpty,         // no fragment: white
+  kFragmented,    // a fragment followed by another in its item's list: red
+  kLastFragment,  // the last (or only) fragment of its item's list: blue
+};
+
+TCellColour CellColourOf(const TFragment* fragment);
+
+class TFragmentViewLogic {
+ public:
+  // A view over map (not owned; it outlives the view): first cell cluster 0,
+  // 10 x 10 cells until the first OnSize, no cells, dirty.
+  explicit TFragmentViewLogic(const TClusterMap* map);
+
+  // A new client size in pixels: columns and rows for the scroll range, at
+  // least 10 columns and 1 row; the cells need recomputing. The binding
+  // then invalidates without erasing and applies UpdateScrollBar().
+  void OnSize(int clientWidth, int clientHeight);
+  // The scroll bar for the current columns, rows and first cluster, halving
+  // the range, position and page until the range is at most 0x8000 units.
+  // firstCluster stays: after a resize the same cluster is still first.
+  TScrollBarSettings UpdateScrollBar();
+  // A scroll request with the scroll bar as it stands; returns the new
+  // position, which the binding stores (SetScrollInfo with the state read,
+  // nPos replaced) before invalidating without erasing. Moves the first cell
+  // to the start of that unit. The position is held to 0 ... the range
+  // maximum (not maximum - page + 1), so the bottom shows the volume's end.
+  int OnVScroll(int request, const TScrollBarState& scrollBar);
+  // At the start of a paint when dirty: lays the cells out in the client
+  // area (no minimum columns or rows here) and finds the fragment of every
+  // cell that shows a cluster of the volume.
+  void ComputeCells(int clientWidth, int clientHeight);
+
+  // The pixels of cell index, right and bottom exclusive.
+  TRect CellRect(int index) const;
+  TCellColour CellColour(int index) const { return CellColourOf(cells[index]); }
+
+  const TClusterMap* clusterMap;  // the map drawn; not owned
+  int64_t topLine;                // scroll position, units, as UpdateScrollBar last set it
+  int64_t lineCount;              // scroll range, units
+  int64_t pageLines;              // scroll page, units
+  int64_t scale;                  // lines per scroll unit; a power of two, at least 1
+  bool dirty;                     // the cells must be recomputed before the next paint
+  int cellSize;                   // pixels; always kCellSize
+  int columns;                    // cells per line
+  int rows;                       // visible lines
+  int cellCount;                  // cells to paint, from index 0
+  int64_t firstCluster;           // cluster in cell 0
+  int cellCapacity;               // entries of cells
+  // For each cell the fragment drawn there, or none; entries from cellCount
+  // on are left over from earlier layouts. Owned; none until ComputeCells.
+  std::unique_ptr<const TFragment*[]> cells;
+};
