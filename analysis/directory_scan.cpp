@@ -33,13 +33,11 @@ void TDriveOptimizer::CreateMemoryTree() {
 }
 
 void TDriveOptimizer::ScanFolder(const char* path, TItem* parent) {
-  static const char kPattern[] = "*.*";
   detailText.Set(path);
   char buffer[kMaxPath];
-  const size_t pathLength = std::strlen(path);
-  if (pathLength + sizeof(kPattern) > sizeof(buffer)) return;
-  std::memcpy(buffer, path, pathLength);
-  std::memcpy(buffer + pathLength, kPattern, sizeof(kPattern));
+  const long composed = ComposeListingPattern(path, buffer);
+  if (composed < 0) return;
+  const size_t pathLength = static_cast<size_t>(composed);
 
   TFindData entry;
   THandle find = services.FindFirst(buffer, &entry);
@@ -64,9 +62,7 @@ void TDriveOptimizer::ScanFolder(const char* path, TItem* parent) {
     // what lies behind them is listed where it really is, and a link back up
     // the tree cannot make the scan endless.
     if (!folder || (entry.attributes & kAttributeReparsePoint) != 0) continue;
-    std::memcpy(buffer + pathLength, entry.name, nameLength);
-    buffer[pathLength + nameLength] = '\\';
-    buffer[pathLength + nameLength + 1] = '\0';
+    ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
     ScanFolder(buffer, item);
   } while (services.FindNext(find, &entry));
   services.FindEnd(find);

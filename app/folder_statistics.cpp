@@ -16,13 +16,11 @@ void Add(int32_t* counter, size_t amount) {
 }  // namespace
 
 void CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services) {
-  static const char kPattern[] = "*.*";
   char buffer[kMaxPath];
-  const size_t pathLength = std::strlen(path);
   // A path whose pattern does not fit the buffer cannot be listed.
-  if (pathLength + sizeof(kPattern) > sizeof(buffer)) return;
-  std::memcpy(buffer, path, pathLength);
-  std::memcpy(buffer + pathLength, kPattern, sizeof(kPattern));
+  const long composed = ComposeListingPattern(path, buffer);
+  if (composed < 0) return;
+  const size_t pathLength = static_cast<size_t>(composed);
 
   TFindData entry;
   THandle find = services.FindFirst(buffer, &entry);
@@ -45,9 +43,7 @@ void CountFolder(const char* path, TFolderCounters* counters, TSystemServices& s
     // counted where they really lie, and a link back up the tree cannot make
     // the walk endless.
     if ((entry.attributes & kAttributeReparsePoint) != 0) continue;
-    std::memcpy(buffer + pathLength, entry.name, nameLength);
-    buffer[pathLength + nameLength] = '\\';
-    buffer[pathLength + nameLength + 1] = '\0';
+    ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
     CountFolder(buffer, counters, services);
   } while (services.FindNext(find, &entry));
   services.FindEnd(find);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/system_services.h"
 
@@ -19,4 +20,25 @@ inline bool EntryFitsPathBuffer(size_t pathLength, size_t nameLength, bool folde
 // and its parent.
 inline bool IsDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Composes the listing pattern of a folder, its path (ending with a
+// separator) followed by "*.*", in buffer; returns the path's length, or -1
+// when the pattern does not fit and the folder cannot be listed.
+inline long ComposeListingPattern(const char* path, char (&buffer)[kMaxPath]) {
+  static const char kPattern[] = "*.*";
+  const size_t pathLength = std::strlen(path);
+  if (pathLength + sizeof(kPattern) > sizeof(buffer)) return -1;
+  std::memcpy(buffer, path, pathLength);
+  std::memcpy(buffer + pathLength, kPattern, sizeof(kPattern));
+  return static_cast<long>(pathLength);
+}
+
+// Replaces the pattern after a folder's path with a subfolder's name and a
+// separator, giving the subfolder's path; EntryFitsPathBuffer has said it fits.
+inline void ComposeSubfolderPath(char (&buffer)[kMaxPath], size_t pathLength, const char* name,
+                                 size_t nameLength) {
+  std::memcpy(buffer + pathLength, name, nameLength);
+  buffer[pathLength + nameLength] = '\\';
+  buffer[pathLength + nameLength + 1] = '\0';
 }
