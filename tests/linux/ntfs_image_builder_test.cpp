@@ -36,6 +36,9 @@ const TNtfsinfoAttribute* Find(const std::vector<TNtfsinfoAttribute>& attributes
   }
   return nullptr;
 }
+// The result points into attributes: a temporary list would leave it dangling.
+const TNtfsinfoAttribute* Find(std::vector<TNtfsinfoAttribute>&& attributes,
+                               const std::string& type) = delete;
 
 std::vector<std::string> List(const std::string& image, const std::string& folder) {
   const TToolOutput listing = RunTool({"ntfsls", "-p", folder, image});
@@ -231,7 +234,8 @@ TEST_F(NtfsImageBuilderTest, SparseFileHasItsHoleWhereAsked) {
 }
 
 TEST_F(NtfsImageBuilderTest, FilesInACompressedFolderAreCompressed) {
-  const TNtfsinfoAttribute* folder = Find(Describe(image_, "/Comp"), "$STANDARD_INFORMATION");
+  const std::vector<TNtfsinfoAttribute> folderAttributes = Describe(image_, "/Comp");
+  const TNtfsinfoAttribute* folder = Find(folderAttributes, "$STANDARD_INFORMATION");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->fileAttributes & 0x800u, 0x800u);
   const std::vector<TNtfsinfoAttribute> attributes = Describe(image_, "/Comp/log.txt");
@@ -244,7 +248,8 @@ TEST_F(NtfsImageBuilderTest, FilesInACompressedFolderAreCompressed) {
   EXPECT_LT(AllocatedClusters(runs), (300000 + kCluster - 1) / kCluster);
   EXPECT_EQ(runs.back().lcn, TToolRun::kHoleLcn);
   EXPECT_EQ(Cat(image_, "/Comp/log.txt"), TContent::Text(300000, 3).Slice(0, 300000));
-  const TNtfsinfoAttribute* elsewhere = Find(Describe(image_, "/Docs/Résumé.txt"), "$DATA");
+  const std::vector<TNtfsinfoAttribute> plain = Describe(image_, "/Docs/Résumé.txt");
+  const TNtfsinfoAttribute* elsewhere = Find(plain, "$DATA");
   ASSERT_NE(elsewhere, nullptr);
   EXPECT_EQ(elsewhere->flags & 0x0001u, 0u);
 }
@@ -270,7 +275,8 @@ TEST_F(NtfsImageBuilderTest, OnlyALargeFolderHasAnIndexAllocation) {
       AttributeRuns(Describe(image_, "/Big"), "$INDEX_ALLOCATION", "$I30");
   ASSERT_FALSE(big.empty());
   EXPECT_GT(AllocatedClusters(big), 0);
-  EXPECT_EQ(Find(Describe(image_, "/Docs"), "$INDEX_ALLOCATION"), nullptr);
+  const std::vector<TNtfsinfoAttribute> small = Describe(image_, "/Docs");
+  EXPECT_EQ(Find(small, "$INDEX_ALLOCATION"), nullptr);
   EXPECT_EQ(List(image_, "/Big").size(), 60u + 1u);  // with "."
 }
 
@@ -607,8 +613,9 @@ TEST(NtfsImageSample, HoldsEveryAdvertisedLayout) {
   ASSERT_GT(logs.size(), 10u);
   for (const std::string& name : logs) {
     if (name == "." || name == "..") continue;
-    const TNtfsinfoAttribute* data =
-        Find(Describe(image, std::string(kSampleCompressedFolder) + "/" + name), "$DATA");
+    const std::vector<TNtfsinfoAttribute> attributes =
+        Describe(image, std::string(kSampleCompressedFolder) + "/" + name);
+    const TNtfsinfoAttribute* data = Find(attributes, "$DATA");
     ASSERT_NE(data, nullptr) << name;
     EXPECT_EQ(data->flags & 0x0001u, 0x0001u) << name;
   }

@@ -269,7 +269,10 @@ bool TScriptedVolume::FindNext(THandle handle, TFindData* entry) {
 void TScriptedVolume::FindEnd(THandle handle) { delete static_cast<THandleObject*>(handle); }
 
 THandle TScriptedVolume::OpenForRead(const char* path, bool backupSemantics) {
-  opened.push_back(std::string(path) + (backupSemantics ? "|backup" : "|plain"));
+  {
+    std::lock_guard<std::mutex> guard(openedLock);
+    opened.push_back(std::string(path) + (backupSemantics ? "|backup" : "|plain"));
+  }
   const std::string volumePath = std::string("\\\\.\\") + letter + ":";
   if (Key(path) == Key(volumePath)) {
     if (volumeOpenFails) return InvalidHandle();

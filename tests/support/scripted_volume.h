@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,10 @@ class TScriptedVolume : public TSystemServices {
   bool missingNtFsControlFile = false;
   std::string logDirectory;  // where "C:\name" logs are written; empty: refused
 
-  // What was asked, for assertions; guarded by nothing (tests read it after
-  // the worker has ended).
+  // What was asked, for assertions. Several drives' workers may share one
+  // volume, so the list of opens is guarded; tests read it once they have
+  // ended.
+  std::mutex openedLock;
   std::vector<std::string> opened;  // "path|backup" or "path|plain"
   std::atomic<int> bitmapCalls{0};
   std::atomic<int> retrievalCalls{0};
