@@ -4,16 +4,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/host_fiemap.h"
+
 THostFileHandle::THostFileHandle(int fd) : fd_(fd) {}
 
 THostFileHandle::~THostFileHandle() { close(fd_); }
 
 TNtStatus THostFileHandle::FsControl(uint32_t code, const void* input, uint32_t inputLength,
                                      void* output, uint32_t outputLength, TIoStatusBlock* io) {
-  (void)code, (void)input, (void)inputLength, (void)output, (void)outputLength;
-  io->status = kStatusNotSupported;
-  io->information = 0;
-  return kStatusNotSupported;
+  switch (code) {
+    case kFsctlGetRetrievalPointers:
+      if (!runsRead_) {
+        runsAnswered_ = HostStreamRuns(fd_, &runs_);
+        runsRead_ = true;
+      }
+      if (!runsAnswered_) return Complete(io, kStatusInvalidDeviceRequest);
+      return RetrievalPointersReply(runs_, input, inputLength, output, outputLength, io);
+    case kFsctlGetVolumeBitmap:
+      return Complete(io, kStatusInvalidParameter);
+    default:
+      return Complete(io, kStatusInvalidDeviceRequest);
+  }
 }
 
 bool THostFileHandle::FileSize(uint32_t* low, uint32_t* high) {

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/handle_object.h"
+#include "platform/linux/fs_control_replies.h"
 
 // A host file or folder open for reading.
 class THostFileHandle : public THandleObject {
@@ -17,7 +19,10 @@ class THostFileHandle : public THandleObject {
   THostFileHandle(const THostFileHandle&) = delete;
   THostFileHandle& operator=(const THostFileHandle&) = delete;
 
-  // Control requests on host files are not answered yet: kStatusNotSupported.
+  // FSCTL_GET_RETRIEVAL_POINTERS from FIEMAP (host_fiemap.h), read at the
+  // first request and kept for the next ones; STATUS_INVALID_DEVICE_REQUEST
+  // where the file system does not answer FIEMAP. The volume bitmap is asked
+  // of volume handles only (STATUS_INVALID_PARAMETER here).
   TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
                       uint32_t outputLength, TIoStatusBlock* io) override;
   // The size in bytes, split into its low and high 32 bits; a folder has no
@@ -28,6 +33,11 @@ class THostFileHandle : public THandleObject {
 
  private:
   int fd_;  // owned; closed by the destructor
+  // The runs, once read. A handle is used by one thread at a time, as a
+  // Win32 handle is by the stages, so they need no lock.
+  bool runsRead_ = false;
+  bool runsAnswered_ = false;  // false where FIEMAP is not answered
+  std::vector<TStreamRun> runs_;
 };
 
 // Opens a host path read-only, following symbolic links as CreateFileA

@@ -2,14 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/handle_object.h"
 #include "platform/linux/host_enumeration.h"
 #include "platform/linux/host_files.h"
 #include "platform/linux/host_free_space.h"
+#include "platform/linux/host_fsmap.h"
 #include "platform/linux/linux_threads.h"
+#include "platform/linux/ntfs_enumeration.h"
+#include "platform/linux/ntfs_handles.h"
+#include "platform/linux/ntfs_volume.h"
 
 namespace {
 
@@ -28,36 +34,62 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
+uint32_t Clamp32(int64_t value) {
+  return value < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
+}
+
 }  // namespace
 
 TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
 
 TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {}
 
+TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
+  if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
+  return ntfsVolumes_.ForThisThread(where.drivePath);
+}
+
 THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   const TLocation where = drives_.Resolve(pattern);
-  if (!IsHostPath(where)) return InvalidHandle();
+  if (where.wholeVolume) return InvalidHandle();
   std::string folder;
   std::string namePattern;
   SplitHostPattern(where.path, &folder, &namePattern);
-  return AsHandle(THostFindHandle::Start(folder, namePattern, entry));
+  if (IsHostPath(where)) return AsHandle(THostFindHandle::Start(folder, namePattern, entry));
+  TNtfsVolume* volume = NtfsVolume(where);
+  std::vector<TNtfsEntry> entries;
+  if (volume == nullptr || !volume->ListFolder(folder, namePattern.c_str(), &entries)) {
+    return InvalidHandle();
+  }
+  return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
 }
 
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {
   // A handle of another kind answers "no more files" rather than being
   // misread as an enumeration.
-  auto* enumeration = dynamic_cast<THostFindHandle*>(AsObject(find));
-  return enumeration != nullptr && enumeration->Next(entry);
+  THandleObject* object = AsObject(find);
+  if (auto* host = dynamic_cast<THostFindHandle*>(object)) return host->Next(entry);
+  if (auto* ntfs = dynamic_cast<TNtfsFindHandle*>(object)) return ntfs->Next(entry);
+  return false;
 }
 
 void TLinuxServices::FindEnd(THandle find) { Close(find); }
 
 THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
-  // Volume paths and NTFS volumes do not open yet; as an unprivileged open
-  // of a volume on Windows, the open simply fails.
   const TLocation where = drives_.Resolve(path);
-  if (!IsHostPath(where)) return InvalidHandle();
-  return AsHandle(OpenHostFile(where.path, backupSemantics));
+  if (IsHostPath(where)) return AsHandle(OpenHostFile(where.path, backupSemantics));
+  // The volume of a host-folder drive is the file system holding the folder,
+  // whose space map needs CAP_SYS_ADMIN: without it the open fails, as an
+  // unprivileged open of a volume fails on Windows.
+  if (where.kind == TDriveKind::kHostFolder) return AsHandle(THostVolumeHandle::Open(where.path));
+  TNtfsVolume* volume = NtfsVolume(where);
+  if (volume == nullptr) return InvalidHandle();
+  if (where.wholeVolume) {
+    return AsHandle(new TNtfsVolumeHandle(ntfsVolumes_, where.drivePath, volume->ClusterCount()));
+  }
+  TNtfsItem item;
+  if (!volume->Open(where.path, backupSemantics, &item)) return InvalidHandle();
+  return AsHandle(new TNtfsFileHandle(std::move(item)));
 }
 
 bool TLinuxServices::FileSize(THandle file, uint32_t* low, uint32_t* high) {
@@ -83,7 +115,15 @@ bool TLinuxServices::DiskFreeSpaceEx(const char* rootPath) {
 
 bool TLinuxServices::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) {
   const TLocation where = drives_.Resolve(rootPath);
-  return IsHostPath(where) && HostDiskGeometry(where.path, geometry);
+  if (IsHostPath(where)) return HostDiskGeometry(where.path, geometry);
+  // An NTFS volume answers for its root only.
+  TNtfsVolume* volume = where.wholeVolume || where.path != "/" ? nullptr : NtfsVolume(where);
+  if (volume == nullptr) return false;
+  const int64_t freeClusters = volume->FreeClusters();
+  if (freeClusters < 0) return false;
+  *geometry = TDiskGeometry{volume->ClusterBytes() / volume->SectorBytes(), volume->SectorBytes(),
+                            Clamp32(freeClusters), Clamp32(volume->ClusterCount())};
+  return true;
 }
 
 uint64_t TLinuxServices::AvailablePhysicalMemory() {

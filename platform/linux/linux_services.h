@@ -1,16 +1,20 @@
-// The system services on Linux: drive letters through the drive table, host
-// folders through the host's own calls, threads as std::thread.
+// The system services on Linux: drive letters through the drive table, NTFS
+// volumes through libntfs-3g, host folders through the host's own calls,
+// threads as std::thread.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "platform/linux/drive_table.h"
+#include "platform/linux/ntfs_volume_pool.h"
 #include "platform/system_services.h"
 
 // Every handle it gives out is a THandleObject*, so the file-system control
 // entry it reports (ObjectNtFsControlFile) dispatches on it. Shareable by
-// any number of threads: its only state, the drive table, is read-only.
+// any number of threads: the drive table is read-only, and the NTFS volume
+// pool gives each thread mounts of its own. It must outlive every handle it
+// gave out.
 class TLinuxServices : public TSystemServices {
  public:
   // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
@@ -38,5 +42,10 @@ class TLinuxServices : public TSystemServices {
   void WaitForThreads(const THandle* threads, int count) override;
 
  private:
+  // The calling thread's mount of the NTFS volume a location lies in; none
+  // when the image does not mount.
+  TNtfsVolume* NtfsVolume(const TLocation& where);
+
   const TDriveTable drives_;
+  TNtfsVolumePool ntfsVolumes_;
 };

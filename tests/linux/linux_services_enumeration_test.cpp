@@ -90,7 +90,8 @@ TEST_F(LinuxEnumeration, PatternSelectsByLastComponent) {
       {"d:\\DATA.TXT", {"Data.txt"}},
       {scratch_.Path() + "\\sub\\*.bin", {"inner.bin"}},
       // Nothing to list: no match, a missing folder, a file, no name
-      // pattern, an unmapped letter, an NTFS volume (not yet), a volume path.
+      // pattern, an unmapped letter, a file that holds no NTFS volume, a
+      // volume path.
       {"D:\\none*.*", {}},
       {"D:\\absent\\*.*", {}},
       {"D:\\a.txt\\*.*", {}},

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/handle_object.h"
+#include "platform/linux/fs_control_replies.h"
 #include "platform/linux/host_free_space.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
@@ -45,9 +46,9 @@ TEST_F(LinuxFiles, OpensFilesAndFoldersAsWindowsWould) {
       {"D:\\folder", false, false, 0},  // a folder needs backup semantics
       {"D:\\pipe", false, false, 0},    // would block: never opened
       {"F:\\five.txt", false, false, 0},
-      // Inside an NTFS volume (not yet), never the same path on the host.
+      // E: is a file that holds no NTFS volume: nothing inside it opens, and
+      // never the same path on the host.
       {"E:" + scratch_.Path(), true, false, 0},
-      {"\\\\.\\D:", true, false, 0},  // volumes: not yet
   };
   for (const TCase& c : cases) {
     THandle file = services_->OpenForRead(c.path.c_str(), c.backupSemantics);
@@ -74,18 +75,24 @@ TEST_F(LinuxFiles, SizeAbove4GiBSplitsIntoHighAndLowParts) {
   services_->Close(file);
 }
 
-TEST_F(LinuxFiles, HostHandlesAnswerControlRequestsNotSupported) {
+TEST_F(LinuxFiles, HostFileHandlesRefuseTheVolumeBitmapAndUnknownRequests) {
   THandle file = services_->OpenForRead("D:\\five.txt", false);
-  TStartingVcnInput input = {0};
+  TStartingLcnInput input = {0};
   unsigned char output[64];
-  TIoStatusBlock io;
-  io.information = 99;
-  EXPECT_EQ(services_->LookUpNtFsControlFile()(file, nullptr, nullptr, nullptr, &io,
-                                               kFsctlGetRetrievalPointers, &input, sizeof(input),
-                                               output, sizeof(output)),
-            kStatusNotSupported);
-  EXPECT_EQ(io.status, kStatusNotSupported);
-  EXPECT_EQ(io.information, 0u);
+  const struct {
+    uint32_t code;
+    TNtStatus status;
+  } cases[] = {{kFsctlGetVolumeBitmap, kStatusInvalidParameter},
+               {0x90000, kStatusInvalidDeviceRequest}};
+  for (const auto& c : cases) {
+    TIoStatusBlock io;
+    io.information = 99;
+    EXPECT_EQ(services_->LookUpNtFsControlFile()(file, nullptr, nullptr, nullptr, &io, c.code,
+                                                 &input, sizeof(input), output, sizeof(output)),
+              c.status);
+    EXPECT_EQ(io.status, c.status);
+    EXPECT_EQ(io.information, 0u);
+  }
   services_->Close(file);
 }
 

@@ -1,0 +1,63 @@
+// The cluster bitmap of the file system holding a host folder, from its
+// space map (GETFSMAP), and the volume handle (\\.\L:) of a host-folder
+// drive that answers FSCTL_GET_VOLUME_BITMAP from it. One cluster is one
+// file-system block, as in the runs FIEMAP gives (host_fiemap.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/handle_object.h"
+
+// One record of the space map, in bytes.
+struct TFsmapRecord {
+  uint64_t physical;
+  uint64_t length;
+  bool free;  // owned by nobody (the FMR_OWN_FREE special owner)
+};
+
+// A file system's free clusters.
+struct THostSpaceMap {
+  int64_t clusterCount = 0;
+  // Stretches of free clusters as {first cluster, clusters}: ascending,
+  // neither overlapping nor touching.
+  std::vector<std::pair<int64_t, int64_t>> free;
+};
+
+// The space map from its records: a cluster is free when free records cover
+// it whole and no other record touches it. What no record covers is in use:
+// ext4 leaves out the records of some file data (those of groups whose
+// metadata lies in another group), so a gap is no proof of free space, and
+// space that is not certainly free is never offered. The volume ends at the
+// last record's end or at minimumBytes, whichever is later.
+THostSpaceMap SpaceMapFromRecords(const std::vector<TFsmapRecord>& records, uint64_t clusterBytes,
+                                  uint64_t minimumBytes);
+
+// Bytes of the bitmap of `map` from the byte describing firstCluster (a
+// multiple of 8): bit i of byte j set for cluster firstCluster + 8j + i in
+// use. Clusters past the end read as in use.
+void FillBitmap(const THostSpaceMap& map, int64_t firstCluster, uint32_t bytes, uint8_t* out);
+
+// The space map of the data device of the file system holding folder;
+// false where GETFSMAP is refused (it needs CAP_SYS_ADMIN) or not answered.
+bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map);
+
+// The volume of a host-folder drive: its space map, read at the open.
+class THostVolumeHandle : public THandleObject {
+ public:
+  // None when the space map cannot be read, as an unprivileged open of a
+  // volume fails on Windows. The caller owns the handle.
+  static THostVolumeHandle* Open(const std::string& folder);
+
+  // FSCTL_GET_VOLUME_BITMAP; retrieval pointers are asked of files and
+  // folders only (STATUS_INVALID_PARAMETER here).
+  TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                      uint32_t outputLength, TIoStatusBlock* io) override;
+
+ private:
+  explicit THostVolumeHandle(THostSpaceMap map);
+
+  const THostSpaceMap map_;
+};

@@ -1,0 +1,137 @@
+// Folder listings of an NTFS volume, as FindFirstFile and FindNextFile give
+// them on Windows, and the enumeration handle over them.
+#include "platform/linux/ntfs_enumeration.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_path.h"
+#include "platform/linux/wildcard_match.h"
+
+namespace {
+
+// One name of a folder's index as libntfs-3g hands it over.
+struct TIndexName {
+  std::vector<ntfschar> name;  // UTF-16 as stored
+  int nameSpace;               // FILE_NAME_POSIX, _WIN32, _DOS or _WIN32_AND_DOS
+  MFT_REF reference;           // with the sequence number
+  unsigned type;               // NTFS_DT_*
+};
+
+// ntfs_readdir's callback: collects every name. Exceptions (a failed
+// allocation) must not unwind through libntfs-3g's C frames: the listing
+// ends with an error instead.
+int CollectName(void* names, const ntfschar* name, const int length, const int nameSpace, const s64,
+                const MFT_REF reference, const unsigned type) {
+  try {
+    static_cast<std::vector<TIndexName>*>(names)->push_back(
+        TIndexName{std::vector<ntfschar>(name, name + length), nameSpace, reference, type});
+  } catch (...) {
+    return -1;
+  }
+  return 0;
+}
+
+// "." or "..", which ntfs_readdir puts first for every folder.
+const char* DotName(const TIndexName& entry) {
+  const std::vector<ntfschar>& name = entry.name;
+  if (entry.nameSpace != FILE_NAME_POSIX || name.empty() || name.size() > 2) return nullptr;
+  for (ntfschar unit : name) {
+    if (le16_to_cpu(unit) != '.') return nullptr;
+  }
+  return name.size() == 1 ? "." : "..";
+}
+
+}  // namespace
+
+bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
+                             std::vector<TNtfsEntry>* entries) {
+  entries->clear();
+  TParsedPath path;
+  if (!Parse(folderPath, &path)) return false;
+  ntfs_inode* folder = OpenInode(path);
+  if (folder == nullptr) return false;
+  std::vector<TIndexName> names;
+  s64 position = 0;
+  const bool listed = (folder->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0 &&
+                      ntfs_readdir(folder, &position, &names, CollectName) == 0;
+  ntfs_inode_close(folder);
+  if (!listed) return false;
+
+  // The root lists neither "." nor "..", as on Windows; other folders list
+  // both first. Short names (the DOS namespace) and the metafiles, records
+  // below the first user record, are not listed, as on Windows.
+  const bool root = path.components.empty();
+  std::vector<const TIndexName*> listing;
+  for (const TIndexName& entry : names) {
+    if (const char* dot = DotName(entry)) {
+      if (!root && WildcardMatch(pattern, dot))
+        entries->push_back(TNtfsEntry{dot, kAttributeDirectory});
+    } else if (entry.nameSpace != FILE_NAME_DOS && MREF(entry.reference) >= FILE_first_user) {
+      listing.push_back(&entry);
+    }
+  }
+  // ntfs_readdir gives the index root's names first and then each index
+  // block in the order of the blocks on disk; Windows walks the B+ tree in
+  // order, which is by the index's own collation.
+  std::stable_sort(
+      listing.begin(), listing.end(), [this](const TIndexName* a, const TIndexName* b) {
+        return ntfs_names_full_collate(a->name.data(), static_cast<u32>(a->name.size()),
+                                       b->name.data(), static_cast<u32>(b->name.size()),
+                                       CASE_SENSITIVE, volume_->upcase, volume_->upcase_len) < 0;
+      });
+
+  for (const TIndexName* entry : listing) {
+    char* utf8 = nullptr;
+    const int length =
+        ntfs_ucstombs(entry->name.data(), static_cast<int>(entry->name.size()), &utf8, 0);
+    // A name that is not valid UTF-16 or does not fit a path buffer is left
+    // out, as the host listings leave out names that do not fit.
+    const bool usable = length >= 0 && length < kMaxPath && WildcardMatch(pattern, utf8);
+    if (usable) {
+      uint32_t attributes = 0;
+      if (entry->type == NTFS_DT_DIR) {
+        attributes = kAttributeDirectory;
+      } else if (entry->type != NTFS_DT_REG) {
+        attributes = AttributesFromRecord(entry->reference);
+      }
+      entries->push_back(TNtfsEntry{std::string(utf8, static_cast<size_t>(length)), attributes});
+      std::u16string key = path.key;
+      key.push_back(u'/');
+      AppendFolded(entry->name.data(), entry->name.size(), &key);
+      references_[std::move(key)] = entry->reference;
+    }
+    std::free(utf8);
+  }
+  return true;
+}
+
+uint32_t TNtfsVolume::AttributesFromRecord(uint64_t reference) {
+  ntfs_inode* inode = ntfs_inode_open(volume_, reference);
+  if (inode == nullptr) return 0;
+  uint32_t attributes = 0;
+  if (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) attributes |= kAttributeDirectory;
+  if (inode->flags & FILE_ATTR_REPARSE_POINT) attributes |= kAttributeReparsePoint;
+  ntfs_inode_close(inode);
+  return attributes;
+}
+
+TNtfsFindHandle::TNtfsFindHandle(std::vector<TNtfsEntry> entries) : entries_(std::move(entries)) {}
+
+TNtfsFindHandle* TNtfsFindHandle::Start(std::vector<TNtfsEntry> entries, TFindData* entry) {
+  if (entries.empty()) return nullptr;
+  auto* find = new TNtfsFindHandle(std::move(entries));
+  find->Next(entry);
+  return find;
+}
+
+bool TNtfsFindHandle::Next(TFindData* entry) {
+  if (next_ >= entries_.size()) return false;
+  const TNtfsEntry& found = entries_[next_++];
+  std::memcpy(entry->name, found.name.c_str(), found.name.size() + 1);
+  entry->attributes = found.attributes;
+  return true;
+}

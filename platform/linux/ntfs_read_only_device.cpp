@@ -1,0 +1,140 @@
+#include "platform/linux/ntfs_read_only_device.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/linux/ntfs_library.h"
+
+namespace {
+
+int Descriptor(struct ntfs_device* device) { return *static_cast<int*>(device->d_private); }
+
+int Open(struct ntfs_device* device, int flags) {
+  if ((flags & O_ACCMODE) != O_RDONLY) {
+    errno = EROFS;
+    return -1;
+  }
+  if (NDevOpen(device)) {
+    errno = EBUSY;
+    return -1;
+  }
+  // O_NONBLOCK: a pipe put at the path must not stall the mount; it is
+  // refused below, and reads of files and block devices ignore the flag.
+  const int fd = open(device->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  auto* owned = static_cast<int*>(std::malloc(sizeof(int)));
+  if (owned == nullptr) {
+    close(fd);
+    errno = ENOMEM;
+    return -1;
+  }
+  *owned = fd;
+  device->d_private = owned;
+  if (S_ISBLK(status.st_mode)) NDevSetBlock(device);
+  NDevSetReadOnly(device);
+  NDevSetOpen(device);
+  return 0;
+}
+
+int Close(struct ntfs_device* device) {
+  if (!NDevOpen(device)) {
+    errno = EBADF;
+    return -1;
+  }
+  close(Descriptor(device));
+  std::free(device->d_private);
+  device->d_private = nullptr;
+  NDevClearOpen(device);
+  return 0;
+}
+
+s64 Seek(struct ntfs_device* device, s64 offset, int whence) {
+  return lseek(Descriptor(device), offset, whence);
+}
+
+s64 Read(struct ntfs_device* device, void* buffer, s64 count) {
+  return read(Descriptor(device), buffer, static_cast<size_t>(count));
+}
+
+s64 ReadAt(struct ntfs_device* device, void* buffer, s64 count, s64 offset) {
+  return pread(Descriptor(device), buffer, static_cast<size_t>(count), offset);
+}
+
+s64 RefuseWrite(struct ntfs_device*, const void*, s64) {
+  errno = EROFS;
+  return -1;
+}
+
+s64 RefuseWriteAt(struct ntfs_device*, const void*, s64, s64) {
+  errno = EROFS;
+  return -1;
+}
+
+// Nothing is ever written, so there is nothing to sync.
+int Sync(struct ntfs_device*) { return 0; }
+
+int Status(struct ntfs_device* device, struct stat* status) {
+  return fstat(Descriptor(device), status);
+}
+
+int Control(struct ntfs_device* device, unsigned long request, void* argument) {
+  switch (request) {
+    case BLKGETSIZE:
+    case BLKGETSIZE64:
+    case BLKSSZGET:
+    case HDIO_GETGEO:
+      return ioctl(Descriptor(device), request, argument);
+    default:
+      errno = ENOTTY;
+      return -1;
+  }
+}
+
+}  // namespace
+
+ntfs_device_operations* ReadOnlyDeviceOperations() {
+  static ntfs_device_operations operations = [] {
+    ntfs_device_operations named = {};
+    named.open = Open;
+    named.close = Close;
+    named.seek = Seek;
+    named.read = Read;
+    named.write = RefuseWrite;
+    named.pread = ReadAt;
+    named.pwrite = RefuseWriteAt;
+    named.sync = Sync;
+    named.stat = Status;
+    named.ioctl = Control;
+    return named;
+  }();
+  return &operations;
+}
+
+int64_t DeviceBytes(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat status;
+  int64_t bytes = -1;
+  if (fstat(fd, &status) == 0) {
+    if (S_ISREG(status.st_mode)) {
+      bytes = status.st_size;
+    } else if (S_ISBLK(status.st_mode)) {
+      uint64_t blockBytes = 0;
+      if (ioctl(fd, BLKGETSIZE64, &blockBytes) == 0) bytes = static_cast<int64_t>(blockBytes);
+    }
+  }
+  close(fd);
+  return bytes;
+}

@@ -1,0 +1,20 @@
+// The device under every NTFS volume the Linux services mount: an image file
+// or block device opened read-only, whose operations refuse every write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct ntfs_device_operations;
+
+// libntfs-3g device operations that only read. Unlike libntfs-3g's own they
+// open with O_CLOEXEC (no descriptor leaks into child processes); take no
+// record lock (such locks belong to the process, so the unmount of one of
+// its mounts of an image would drop the lock of every other); refuse opens
+// for writing, writes, and every ioctl but the size and geometry queries
+// (libntfs-3g would otherwise set the block size of a block device); and
+// never sync. Shared by every mount; stateless.
+ntfs_device_operations* ReadOnlyDeviceOperations();
+
+// Bytes the image file or block device at path holds; -1 when unknown.
+int64_t DeviceBytes(const std::string& path);

@@ -1,0 +1,138 @@
+// Mounting, path look-ups and the cluster bitmap of an NTFS volume; its
+// listings are in ntfs_enumeration.cpp and its opens in ntfs_runs.cpp.
+#include "platform/linux/ntfs_volume.h"
+
+#include <cstdlib>
+
+#include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_path.h"
+#include "platform/linux/ntfs_read_only_device.h"
+
+namespace {
+
+// The MFT reference of the item named `name` in the open folder, compared
+// ignoring case by the volume's upper-case table as Windows compares names;
+// none when there is no such item. libntfs-3g compares ignoring case while
+// the volume is not marked case-sensitive; the mark is set only around the
+// look-up, since listings with it cleared would come back lower-cased. The
+// volume belongs to the calling thread, so nobody sees it cleared.
+u64 LookUpIgnoringCase(ntfs_inode* folder, const std::vector<ntfschar>& name) {
+  ntfs_volume* volume = folder->vol;
+  NVolClearCaseSensitive(volume);
+  const u64 reference =
+      ntfs_inode_lookup_by_name(folder, name.data(), static_cast<int>(name.size()));
+  NVolSetCaseSensitive(volume);
+  return reference;
+}
+
+bool IsFolder(const ntfs_inode* inode) {
+  return (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+TNtfsVolume::TNtfsVolume(ntfs_volume* volume) : volume_(volume) {}
+
+TNtfsVolume::~TNtfsVolume() { ntfs_umount(volume_, FALSE); }
+
+std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath) {
+  struct ntfs_device* device =
+      ntfs_device_alloc(imagePath.c_str(), 0, ReadOnlyDeviceOperations(), nullptr);
+  if (device == nullptr) return nullptr;
+  // Read-only: libntfs-3g then neither replays nor marks anything, and the
+  // device refuses writes besides.
+  ntfs_volume* volume = ntfs_device_mount(device, NTFS_MNT_RDONLY);
+  if (volume == nullptr) {
+    ntfs_device_free(device);
+    return nullptr;
+  }
+  // A truncated image mounts, but reads past its end would fail item by
+  // item; Windows refuses a volume larger than its partition at once.
+  const int64_t deviceBytes = DeviceBytes(imagePath);
+  if (deviceBytes < 0 || volume->nr_clusters > deviceBytes / volume->cluster_size) {
+    ntfs_umount(volume, FALSE);
+    return nullptr;
+  }
+  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume));
+}
+
+int64_t TNtfsVolume::ClusterCount() const { return volume_->nr_clusters; }
+
+uint32_t TNtfsVolume::ClusterBytes() const { return volume_->cluster_size; }
+
+uint32_t TNtfsVolume::SectorBytes() const { return volume_->sector_size; }
+
+bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
+  ntfschar* wide = nullptr;
+  const int length = ntfs_mbstoucs(path.c_str(), &wide);
+  if (length < 0) return false;
+  parsed->components.clear();
+  std::vector<ntfschar> component;
+  // Components end at each '/' and at the end; "." and ".." are resolved
+  // as Win32 resolves them before a path reaches the file system.
+  for (int i = 0; i <= length; ++i) {
+    if (i < length && le16_to_cpu(wide[i]) != '/') {
+      component.push_back(wide[i]);
+      continue;
+    }
+    const bool dot = component.size() == 1 && le16_to_cpu(component[0]) == '.';
+    const bool dotDot = component.size() == 2 && le16_to_cpu(component[0]) == '.' &&
+                        le16_to_cpu(component[1]) == '.';
+    if (dotDot) {
+      if (!parsed->components.empty()) parsed->components.pop_back();
+    } else if (!component.empty() && !dot) {
+      parsed->components.push_back(component);
+    }
+    component.clear();
+  }
+  std::free(wide);
+  parsed->key.clear();
+  for (const std::vector<ntfschar>& name : parsed->components) {
+    parsed->key.push_back(u'/');
+    AppendFolded(name.data(), name.size(), &parsed->key);
+  }
+  return true;
+}
+
+void TNtfsVolume::AppendFolded(const uint16_t* name, size_t length, std::u16string* key) const {
+  for (size_t i = 0; i < length; ++i) {
+    uint16_t unit = le16_to_cpu(name[i]);
+    if (unit < volume_->upcase_len) unit = le16_to_cpu(volume_->upcase[unit]);
+    key->push_back(static_cast<char16_t>(unit));
+  }
+}
+
+ntfs_inode* TNtfsVolume::OpenInode(const TParsedPath& path) {
+  if (path.components.empty()) return ntfs_inode_open(volume_, FILE_root);
+  const auto remembered = references_.find(path.key);
+  if (remembered != references_.end()) {
+    // The reference carries the record's sequence number: a record reused
+    // since (an image changed under us) is refused, and the walk decides.
+    if (ntfs_inode* inode = ntfs_inode_open(volume_, remembered->second)) return inode;
+    references_.erase(remembered);
+  }
+  ++pathWalks_;
+  ntfs_inode* inode = ntfs_inode_open(volume_, FILE_root);
+  for (const std::vector<ntfschar>& name : path.components) {
+    if (inode == nullptr) return nullptr;
+    const u64 reference = IsFolder(inode) ? LookUpIgnoringCase(inode, name) : static_cast<u64>(-1);
+    ntfs_inode_close(inode);
+    // Metafiles are neither listed nor opened, as on Windows.
+    if (reference == static_cast<u64>(-1) || MREF(reference) < FILE_first_user) return nullptr;
+    inode = ntfs_inode_open(volume_, reference);
+  }
+  if (inode != nullptr) {
+    references_[path.key] = MK_MREF(inode->mft_no, le16_to_cpu(inode->mrec->sequence_number));
+  }
+  return inode;
+}
+
+bool TNtfsVolume::ReadBitmap(int64_t firstCluster, uint32_t bytes, uint8_t* out) {
+  const s64 read = ntfs_attr_pread(volume_->lcnbmp_na, firstCluster / 8, bytes, out);
+  return read == static_cast<s64>(bytes);
+}
+
+int64_t TNtfsVolume::FreeClusters() {
+  if (ntfs_volume_get_free_space(volume_) != 0) return -1;
+  return volume_->free_clusters;
+}

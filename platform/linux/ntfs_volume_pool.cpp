@@ -1,0 +1,105 @@
+#include "platform/linux/ntfs_volume_pool.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/ntfs_volume.h"
+
+namespace {
+
+// One thread's mounts, by image path.
+using TThreadVolumes = std::map<std::string, std::unique_ptr<TNtfsVolume>>;
+
+}  // namespace
+
+struct TNtfsVolumePool::TState {
+  // Guards threads. Taken briefly by every call (to find the caller's
+  // mount), by a thread that ends and by the pool's destructor; mounts and
+  // unmounts happen outside it.
+  std::mutex lock;
+  // Each thread's mounts. A thread reads and writes only its own entry's
+  // volumes, and only while it runs; the entries themselves change under
+  // the lock.
+  std::unordered_map<std::thread::id, TThreadVolumes> threads;
+};
+
+namespace {
+
+// Ends this thread's mounts in every pool it used that still exists, when
+// the thread ends.
+class TThreadExitHook {
+ public:
+  ~TThreadExitHook() {
+    const std::thread::id self = std::this_thread::get_id();
+    for (const std::weak_ptr<TNtfsVolumePool::TState>& pool : pools_) {
+      const std::shared_ptr<TNtfsVolumePool::TState> state = pool.lock();
+      if (!state) continue;
+      TThreadVolumes ending;
+      {
+        std::lock_guard<std::mutex> guard(state->lock);
+        const auto mine = state->threads.find(self);
+        if (mine == state->threads.end()) continue;
+        ending = std::move(mine->second);
+        state->threads.erase(mine);
+      }
+      // `ending` unmounts here, outside the lock.
+    }
+  }
+
+  // Called by this thread alone, so it needs no lock. Pools gone since are
+  // forgotten, so a thread that outlives many services keeps a short list.
+  void Watch(const std::shared_ptr<TNtfsVolumePool::TState>& state) {
+    pools_.erase(std::remove_if(pools_.begin(), pools_.end(),
+                                [](const std::weak_ptr<TNtfsVolumePool::TState>& pool) {
+                                  return pool.expired();
+                                }),
+                 pools_.end());
+    const bool watched = std::any_of(
+        pools_.begin(), pools_.end(), [&](const std::weak_ptr<TNtfsVolumePool::TState>& pool) {
+          return !pool.owner_before(state) && !state.owner_before(pool);
+        });
+    if (!watched) pools_.push_back(state);
+  }
+
+ private:
+  std::vector<std::weak_ptr<TNtfsVolumePool::TState>> pools_;
+};
+
+thread_local TThreadExitHook exitHook;
+
+}  // namespace
+
+TNtfsVolumePool::TNtfsVolumePool() : state_(std::make_shared<TState>()) {}
+
+TNtfsVolumePool::~TNtfsVolumePool() {
+  std::unordered_map<std::thread::id, TThreadVolumes> ending;
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    ending.swap(state_->threads);
+  }
+}
+
+TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
+  const std::thread::id self = std::this_thread::get_id();
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto mine = state_->threads.find(self);
+    if (mine != state_->threads.end()) {
+      const auto volume = mine->second.find(imagePath);
+      if (volume != mine->second.end()) return volume->second.get();
+    }
+  }
+  // Mounted outside the lock: other threads need not wait for it.
+  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath);
+  if (!mounted) return nullptr;
+  exitHook.Watch(state_);
+  std::lock_guard<std::mutex> guard(state_->lock);
+  std::unique_ptr<TNtfsVolume>& slot = state_->threads[self][imagePath];
+  slot = std::move(mounted);
+  return slot.get();
+}

@@ -1,0 +1,194 @@
+// The volume bitmap of host-folder drives from GETFSMAP: the rules on
+// made-up records, and the free space of a loop-mounted ext4 image as the
+// free-space stage reads it, compared with what dumpe2fs reads of the image.
+#include "platform/linux/host_fsmap.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/drive_optimizer.h"
+#include "platform/linux/linux_services.h"
+#include "tests/linux/linux_services_test_support.h"
+#include "tests/linux/ntfs_tool_output.h"
+#include "tests/linux/ntfs_volume_test_image.h"
+#include "tests/support/fake_window_system.h"
+#include "tests/support/scripted_volume.h"
+
+namespace {
+
+std::string Bits(const THostSpaceMap& map, int64_t firstCluster, uint32_t bytes) {
+  std::string bits(bytes, '\0');
+  FillBitmap(map, firstCluster, bytes, reinterpret_cast<uint8_t*>(bits.data()));
+  return bits;
+}
+
+TEST(HostSpaceMap, OnlyWhatFreeRecordsCoverIsFree) {
+  // Cluster 0 a free record, 1-2 in use, 3 in no record, 4 free, 5 in use.
+  const THostSpaceMap map = SpaceMapFromRecords(
+      {{0, 4096, true}, {4096, 8192, false}, {16384, 4096, true}, {20480, 4096, false}}, 4096, 0);
+  EXPECT_EQ(map.clusterCount, 6);
+  EXPECT_EQ(map.free, (std::vector<std::pair<int64_t, int64_t>>{{0, 1}, {4, 1}}));
+  // Bits past the end (6 and 7) read as in use.
+  EXPECT_EQ(Bits(map, 0, 1), std::string(1, '\xEE'));
+}
+
+TEST(HostSpaceMap, PartlyUsedClustersAreInUseAndFreeRecordsMerge) {
+  // Out of order and touching free records; a record in use ends inside
+  // cluster 6, and a free one starts inside cluster 9.
+  const THostSpaceMap map = SpaceMapFromRecords({{4 * 1024, 4 * 1024, true},
+                                                 {1024, 3 * 1024, true},
+                                                 {5 * 1024, 1024 + 100, false},
+                                                 {9 * 1024 + 10, 3 * 1024 - 10, true}},
+                                                1024, 0);
+  EXPECT_EQ(map.free, (std::vector<std::pair<int64_t, int64_t>>{{1, 4}, {7, 1}, {10, 2}}));
+  EXPECT_EQ(map.clusterCount, 12);
+  // The volume reaches at least as far as the file system says it does.
+  EXPECT_EQ(SpaceMapFromRecords({{0, 1024, false}}, 1024, 64 * 1024).clusterCount, 64);
+}
+
+TEST(HostSpaceMap, BitmapsFromAnyByteOfTheVolume) {
+  const THostSpaceMap map = SpaceMapFromRecords({{3 * 512, 19 * 512, true}}, 512, 64 * 512);
+  // Clusters 3 to 21 free: 0x07, 0x00, 0xC0, then all in use.
+  EXPECT_EQ(Bits(map, 0, 4), std::string("\x07\x00\xC0\xFF", 4));
+  EXPECT_EQ(Bits(map, 8, 2), std::string("\x00\xC0", 2));
+  EXPECT_EQ(Bits(map, 24, 2), std::string(2, '\xFF'));
+}
+
+// A loop-mounted ext4 image of 1 KiB blocks, large enough that its bitmap
+// takes several replies of the free-space stage; unmounted when it goes.
+class LoopMountedExt4 : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
+    image_ = scratch_ / "ext4.img";
+    mountPoint_ = scratch_ / "mnt";
+    ASSERT_EQ(mkdir(mountPoint_.c_str(), 0755), 0);
+    const TToolOutput made =
+        RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-E", "nodiscard", image_, "160M"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const TToolOutput mounted = RunTool({"mount", "-o", "loop", image_, mountPoint_});
+    if (mounted.exitCode != 0) {
+      GTEST_SKIP() << "this machine refuses loop mounts: " << mounted.out << mounted.err;
+    }
+    mounted_ = true;
+  }
+
+  void TearDown() override { Unmount(); }
+
+  void Unmount() {
+    if (mounted_) {
+      EXPECT_EQ(RunTool({"umount", mountPoint_}).exitCode, 0);
+    }
+    mounted_ = false;
+  }
+
+  TScratchFolder scratch_;
+  std::string image_;
+  std::string mountPoint_;
+  bool mounted_ = false;
+};
+
+// Free blocks by dumpe2fs, from the block bitmap of each group.
+std::vector<TFreeExtent> Dumpe2fsFreeBlocks(const std::string& image, int64_t* blockCount) {
+  const TToolOutput dump = RunTool({"dumpe2fs", image});
+  EXPECT_EQ(dump.exitCode, 0) << dump.err;
+  std::vector<TFreeExtent> free;
+  std::istringstream lines(dump.out);
+  std::string line;
+  const std::regex range(R"((\d+)(?:-(\d+))?)");
+  while (std::getline(lines, line)) {
+    if (line.rfind("Block count:", 0) == 0) *blockCount = std::stoll(line.substr(12));
+    const std::string key = "  Free blocks: ";
+    if (line.rfind(key, 0) != 0) continue;
+    const std::string list = line.substr(key.size());
+    for (auto it = std::sregex_iterator(list.begin(), list.end(), range);
+         it != std::sregex_iterator(); ++it) {
+      const int64_t first = std::stoll((*it)[1]);
+      const int64_t last = (*it)[2].matched ? std::stoll((*it)[2]) : first;
+      if (!free.empty() && free.back().lcn + free.back().length == first) {
+        free.back().length += last - first + 1;
+      } else {
+        free.push_back(TFreeExtent{first, last - first + 1});
+      }
+    }
+  }
+  return free;
+}
+
+TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
+  for (int i = 0; i < 40; ++i) {
+    WriteFile(mountPoint_ + "/file" + std::to_string(i), std::string(1024 * (i * 7 % 50 + 1), 'e'));
+  }
+  // Mounted again, so what the kernel keeps for a while (blocks set aside
+  // for files still being written, transactions not yet in place) is gone
+  // and the image holds what the mounted file system shows.
+  Unmount();
+  ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
+  mounted_ = true;
+  TDriveTable drives;
+  drives.Map('C', scratch_.Path());
+  drives.Map('L', mountPoint_);
+  TLinuxServices services(drives);
+  TScriptedEntryScope entry;
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive('L', services, windows);
+  drive.MapFreeSpace();
+  std::vector<TFreeExtent> read;
+  for (const TFragment* extent = drive.freeExtents; extent != nullptr; extent = extent->next) {
+    if (!read.empty() && read.back().lcn + read.back().length == extent->lcn) {
+      read.back().length += extent->length;
+    } else {
+      read.push_back(TFreeExtent{extent->lcn, extent->length});
+    }
+  }
+  const int64_t totalClusters = drive.totalClusters;
+  Unmount();
+  int64_t blockCount = 0;
+  const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);
+  EXPECT_EQ(totalClusters, 160 * 1024);
+  EXPECT_EQ(totalClusters, blockCount);
+  ASSERT_GT(expected.size(), 1u);
+  EXPECT_EQ(read, expected);
+}
+
+TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
+  ASSERT_NE(std::unique_ptr<THostVolumeHandle>(THostVolumeHandle::Open(mountPoint_)), nullptr);
+  // A child that gives up root cannot read the space map (CAP_SYS_ADMIN).
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    _exit(THostVolumeHandle::Open(mountPoint_) == nullptr ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(HostSpaceMapElsewhere, AFileSystemWithoutASpaceMapHasNoVolume) {
+  // tmpfs answers no GETFSMAP: the volume does not open, and the drive's
+  // free-space stage ends with nothing, as on a volume Windows cannot map.
+  TScratchFolder scratch;
+  TDriveTable drives;
+  drives.Map('C', scratch.Path());
+  drives.Map('T', "/dev/shm");
+  TLinuxServices services(drives);
+  EXPECT_EQ(services.OpenForRead("\\\\.\\T:", false), InvalidHandle());
+  TScriptedEntryScope entry;
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive('T', services, windows);
+  drive.MapFreeSpace();
+  EXPECT_EQ(drive.freeExtents, nullptr);
+}
+
+}  // namespace
