@@ -6,6 +6,7 @@
 
 #include "app/drive_optimizer.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/pool_exhaustion.h"
 #include "tests/support/scripted_volume.h"
 
 namespace {
@@ -177,6 +178,20 @@ TEST_F(FragmentRetrieval, UnopenableRootReleasesTheTree) {
   volume.Node("D:\\").openFails = true;
   Run();
   EXPECT_EQ(drive.root, nullptr);
+}
+
+TEST_F(FragmentRetrieval, ExhaustedFragmentPoolSkipsRunsButKeepsCounts) {
+  volume.AddFile("D:\\f", 1, {{2, 10}, {5, 20}});
+  drive.CreateMemoryTree();
+  {
+    TFragmentPoolExhaustion exhausted;
+    drive.FillMemoryTree();
+  }
+  const TItem* f = Child(drive.root, "f");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->fragments, nullptr);
+  EXPECT_EQ(f->fragmentCount, 2);
+  EXPECT_EQ(f->clusters, 5);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/host_services.h"
+#include "tests/support/pool_exhaustion.h"
 #include "tests/support/scripted_volume.h"
 
 namespace {
@@ -127,6 +128,17 @@ TEST_F(FreeSpaceMap, UnopenableVolumeTouchesNothing) {
   EXPECT_EQ(drive.totalClusters, 7);
   EXPECT_FALSE(LogExists());
   EXPECT_EQ(volume.bitmapCalls, 0);
+}
+
+TEST_F(FreeSpaceMap, ExhaustedFragmentPoolListsNothingAndDoesNotCrash) {
+  Bitmap(64, {{3, 4}, {20, 1}});
+  {
+    TFragmentPoolExhaustion exhausted;
+    drive.MapFreeSpace();
+  }
+  EXPECT_EQ(drive.freeExtents, nullptr);
+  EXPECT_EQ(drive.totalClusters, 64);
+  EXPECT_EQ(Log(), "");
 }
 
 }  // namespace
