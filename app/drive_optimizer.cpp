@@ -48,9 +48,12 @@ TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
       stopButton(nullptr),
       stageLabel(nullptr),
       services(systemServices),
-      windows(windowSystem) {}
+      windows(windowSystem),
+      releaseFragmentView(nullptr) {}
 
 TDriveOptimizer::~TDriveOptimizer() {
+  // The view first: it reads the map.
+  if (releaseFragmentView != nullptr) releaseFragmentView(fragmentView);
   delete clusterMap;
   ReleaseItem(root);
   ReleaseFragments(freeExtents);

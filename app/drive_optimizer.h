@@ -37,9 +37,10 @@ constexpr int kZoneCount = 8;
 class TDriveOptimizer {
  public:
   TDriveOptimizer(char driveLetter, TSystemServices& services, TWindowSystem& windows);
-  // Releases the cluster map, the tree and the free extents. Only once the
-  // drive thread and the worker have ended and the drive's windows, the
-  // fragment view among them (it reads the map), are gone.
+  // Releases the fragment view (through releaseFragmentView), the cluster
+  // map, the tree and the free extents. Only once the drive thread and the
+  // worker have ended and the drive's windows, the fragment view's among them
+  // (it reads the map), are gone.
   ~TDriveOptimizer();
   TDriveOptimizer(const TDriveOptimizer&) = delete;
   TDriveOptimizer& operator=(const TDriveOptimizer&) = delete;
@@ -87,7 +88,7 @@ class TDriveOptimizer {
   TItem* root;                            // root of the drive's tree; none if there is none
   TFragment* freeExtents;                 // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;                // built by the drive window on the notice; owned
-  TFragmentView* fragmentView;            // made on the notice; owned by the drive window
+  TFragmentView* fragmentView;            // made on the notice; see releaseFragmentView
   int64_t totalClusters;                  // clusters of the volume
   int64_t zoneCursor[kZoneCount];         // per zone (slot = zone - 1): next planned cluster
   int64_t zoneClusters[kZoneCount];       // per zone: total clusters of its items
@@ -103,6 +104,10 @@ class TDriveOptimizer {
 
   TSystemServices& services;  // not owned; outlives the drive optimizer
   TWindowSystem& windows;     // not owned; outlives the drive optimizer
+  // Deletes fragmentView with the drive optimizer where the drive optimizer
+  // owns the view (Win32: the view outlives its window); none where the drive
+  // window owns the view and deletes it itself (Qt).
+  void (*releaseFragmentView)(TFragmentView* view);
 
  private:
   // Set by the drive thread when the window closes, read by the worker.

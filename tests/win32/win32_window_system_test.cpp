@@ -13,20 +13,12 @@
 
 #include "app/drive_optimizer.h"
 #include "platform/win32/win32_services.h"
+#include "tests/win32/window_test_support.h"
 #include "ui/drive_window_layout.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view_class.h"
 
 namespace {
-
-// The process-wide resources, made once as the process entry makes them.
-void MakeDrawingResourcesOnce() {
-  static const bool made = [] {
-    TWin32WindowSystem().CreateDrawingResources();
-    return true;
-  }();
-  (void)made;
-}
 
 std::string TextOf(HWND window) {
   char text[256] = {};
@@ -42,14 +34,6 @@ std::string ClassOf(HWND window) {
 
 HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
 
-// A child's rectangle in its parent's client coordinates.
-TRect PlaceOf(HWND child) {
-  RECT r;
-  GetWindowRect(child, &r);
-  MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return TRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
-
 void ExpectPlace(HWND child, const TRect& expected) {
   const TRect place = PlaceOf(child);
   EXPECT_EQ(place.x, expected.x);
@@ -58,26 +42,9 @@ void ExpectPlace(HWND child, const TRect& expected) {
   EXPECT_EQ(place.height, expected.height);
 }
 
-// Dispatches whatever the thread's queue holds, quit messages included.
-void DispatchPending() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-}
-
 bool QuitPending() {
   MSG message;
   return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
-}
-
-BOOL CALLBACK CountChild(HWND, LPARAM counter) {
-  ++*reinterpret_cast<int*>(counter);
-  return TRUE;
-}
-
-int ChildCount(HWND window) {
-  int count = 0;
-  EnumChildWindows(window, CountChild, reinterpret_cast<LPARAM>(&count));
-  return count;
 }
 
 COLORREF BrushColour(HBRUSH brush) {
@@ -97,7 +64,7 @@ TEST(Win32DrawingResources, BrushesHaveTheViewColours) {
 }
 
 TEST(Win32FragmentViewClass, IsRegisteredAndMakesWindows) {
-  ASSERT_TRUE(TWin32WindowSystem().RegisterFragmentViewClass());
+  ASSERT_TRUE(RegisterFragmentViewClassOnce());
   WNDCLASSEXA registered = {};
   registered.cbSize = sizeof registered;
   ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "TFragmentView", &registered));

@@ -8,9 +8,11 @@
 #include <string>
 
 #include "app/drive_optimizer.h"
+#include "ui/cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/drive_window_messages.h"
 #include "ui/win32/drawing_resources.h"
+#include "ui/win32/fragment_view.h"
 
 static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
                   kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11,
@@ -39,9 +41,8 @@ HWND CreateChild(const char* className, const char* text, HWND parent) {
   return child;
 }
 
-HDWP DeferPlacement(HDWP batch, TWindowHandle child, const TRect& place) {
-  return DeferWindowPos(batch, AsWindow(child), nullptr, place.x, place.y, place.width,
-                        place.height, SWP_NOZORDER);
+HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
+  return DeferWindowPos(batch, child, nullptr, place.x, place.y, place.width, place.height, flags);
 }
 
 LRESULT LayOutChildren(TDriveOptimizer& optimizer) {
@@ -53,9 +54,13 @@ LRESULT LayOutChildren(TDriveOptimizer& optimizer) {
       LayoutDriveWindow(client.right, client.bottom, GetSystemMetrics(SM_CYCAPTION));
   // One batch, so the children move together and repaint once.
   HDWP batch = BeginDeferWindowPos(kDeferredPlacements);
-  batch = DeferPlacement(batch, optimizer.pauseButton, layout.pauseButton);
-  batch = DeferPlacement(batch, optimizer.stopButton, layout.stopButton);
-  batch = DeferPlacement(batch, optimizer.stageLabel, layout.stageLabel);
+  batch = DeferPlacement(batch, AsWindow(optimizer.pauseButton), layout.pauseButton, SWP_NOZORDER);
+  batch = DeferPlacement(batch, AsWindow(optimizer.stopButton), layout.stopButton, SWP_NOZORDER);
+  batch = DeferPlacement(batch, AsWindow(optimizer.stageLabel), layout.stageLabel, SWP_NOZORDER);
+  const TFragmentView* view = optimizer.fragmentView;
+  if (view != nullptr && view->window != nullptr) {
+    batch = DeferPlacement(batch, view->window, layout.fragmentView, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   // A failed step has already freed the batch and given none.
   if (batch != nullptr) EndDeferWindowPos(batch);
   return 0;
@@ -89,8 +94,27 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
   // Fragment retrieval drops the root when the root folder cannot be opened:
   // then there is nothing to map.
   if (optimizer.root == nullptr) return 0;
-  // Next: build the cluster map index over the root and make the fragment
-  // view over it here.
+  auto* map = new TClusterMap;
+  map->Init(optimizer.root, false);
+  optimizer.clusterMap = map;
+  // A volume that cannot be queried, or too little memory: no map, no view,
+  // and nothing to report; the window goes on showing its texts.
+  if (!map->Build(optimizer.services)) {
+    delete map;
+    optimizer.clusterMap = nullptr;
+    return 0;
+  }
+  HWND window = AsWindow(optimizer.mainWindow);
+  RECT client;
+  GetClientRect(window, &client);
+  // At fixed numbers until the next resize lays it out with the rest.
+  const TRect place = InitialFragmentViewRect(client.right, client.bottom);
+  optimizer.fragmentView =
+      CreateFragmentView(window, place.x, place.y, place.width, place.height, map, &optimizer);
+  // The view outlives its window, which goes with the drive window; the
+  // drive optimizer, which lives until the process's end, releases it.
+  optimizer.releaseFragmentView = ReleaseFragmentView;
+  InvalidateRect(window, nullptr, FALSE);
   return 0;
 }
 

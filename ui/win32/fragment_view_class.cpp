@@ -2,16 +2,7 @@
 
 #include <windows.h>
 
-namespace {
-
-// The class's window procedure. Binding each new window of the class to its
-// fragment view's own message handling (on WM_CREATE) belongs here; a window
-// that has no view takes default processing for every message.
-LRESULT CALLBACK FragmentViewClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-}  // namespace
+#include "ui/win32/fragment_view.h"
 
 bool RegisterWin32FragmentViewClass() {
   WNDCLASSEXA windowClass = {};

@@ -1,0 +1,22 @@
+// What the tests of the Win32 windows share: the process-wide resources made
+// once as the process entry makes them, the message pump of the test's
+// thread, and the geometry of child windows.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/drive_window_layout.h"
+
+// The drawing resources, made on the first call.
+void MakeDrawingResourcesOnce();
+// Registers the fragment view class on the first call; the first call's
+// result, every time.
+bool RegisterFragmentViewClassOnce();
+
+// Dispatches whatever the thread's queue holds, quit messages included.
+void DispatchPending();
+
+// A child's rectangle in its parent's client coordinates.
+TRect PlaceOf(HWND child);
+// How many windows are below window, at any depth.
+int ChildCount(HWND window);

@@ -1,0 +1,80 @@
+// The fragment view on Win32: a child window of the drive window that paints
+// the volume as a grid of 8 x 8 pixel cells, one cluster each, coloured by
+// the fragment that covers it, with a vertical scroll bar. The grid, the
+// scroll arithmetic and the colours are ui/fragment_view_logic's; this binds
+// them to the window class "TFragmentView", its scroll bar and GDI.
+//
+// How each window's messages reach its own view: the class procedure,
+// FragmentViewClassProc, takes the view from the creation data on WM_CREATE,
+// stores it in the window's user-data slot (GWLP_USERDATA, pointer-sized on
+// 32- and 64-bit Windows alike) and puts the view's messageEntry into the
+// window's procedure slot. messageEntry is one procedure shared by every view
+// that finds its view in that slot, so each window reaches exactly its own
+// object without executable per-object code (a thunk needs memory that is
+// both written and run, and machine code for each architecture).
+//
+// Ownership: the view owns neither its cluster map nor its drive optimizer.
+// The view object outlives its window (WM_DESTROY only forgets the handle);
+// whoever keeps the view (the drive optimizer, see the drive window) deletes
+// it with ReleaseFragmentView.
+//
+// Threads: a view and its window live on the drive thread that made them.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/fragment_view_logic.h"
+
+class TClusterMap;
+class TDriveOptimizer;
+
+class TFragmentView {
+ public:
+  // A view over map for optimizer, with no window yet: first cell cluster 0,
+  // 10 x 10 cells, dirty, messageEntry bound.
+  TFragmentView(const TClusterMap* map, TDriveOptimizer* optimizer);
+  // Unbinds a window that is still there, so that its later messages get
+  // default processing instead of reaching a deleted object.
+  ~TFragmentView();
+  TFragmentView(const TFragmentView&) = delete;
+  TFragmentView& operator=(const TFragmentView&) = delete;
+
+  // The view's own dispatch (FragmentViewActionFor), reached through
+  // messageEntry from WM_CREATE on.
+  LRESULT HandleMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam);
+
+  // The client size gives the columns and rows; repaint, then the scroll bar.
+  void OnSize();
+  // Enables or disables the scroll bar, then sets its range, page and
+  // position for the current layout, scroll units.
+  void UpdateScrollBar();
+  // A scroll request (SB_*) against the scroll bar as the platform keeps it.
+  void OnVScroll(int request);
+  // Composes the grid off screen and copies it with one BitBlt.
+  void OnPaint();
+
+  HWND window;  // the view's window; none before WM_CREATE and after WM_DESTROY
+  // The window procedure bound to this object from WM_CREATE on; it finds the
+  // object through the window's user-data slot.
+  WNDPROC messageEntry;
+  const TClusterMap* clusterMap;    // the map drawn; not owned, outlives the window
+  TDriveOptimizer* driveOptimizer;  // the drive the view belongs to; not owned, not drawn
+  TFragmentViewLogic logic;         // grid, scroll state and cells
+};
+
+// Makes a view and its window at x, y (pixels, in parent's client area) with
+// width and height, as a visible child of parent over clusterMap. The view
+// exists before the window, since creating the window already delivers
+// WM_CREATE and WM_SIZE to it. None, with the view deleted, when no window
+// could be made. The caller keeps the view and releases it with
+// ReleaseFragmentView.
+TFragmentView* CreateFragmentView(HWND parent, int x, int y, int width, int height,
+                                  const TClusterMap* clusterMap, TDriveOptimizer* driveOptimizer);
+
+// Deletes a view made by CreateFragmentView; none is ignored.
+void ReleaseFragmentView(TFragmentView* view);
+
+// The class procedure: binds a window to the view of its creation data on
+// WM_CREATE; every other message, and a window made without a view, gets
+// default processing.
+LRESULT CALLBACK FragmentViewClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
