@@ -9,24 +9,10 @@
 #include <string>
 
 #include "app/drive_optimizer.h"
+#include "bench/no_windows.h"
 #include "platform/linux/linux_services.h"
-#include "ui/window_system.h"
 
 namespace {
-
-// Nobody shows a window in a benchmark.
-class TNoWindows : public TWindowSystem {
- public:
-  void CreateDrawingResources() override {}
-  bool RegisterFragmentViewClass() override { return true; }
-  void ShowMessage(const char*, const char*) override {}
-  THandle StartDriveThread(TDriveOptimizer*) override { return InvalidHandle(); }
-  void WaitForDriveThreads(const THandle*, int) override {}
-  void CloseDriveThread(THandle) override {}
-  void CreateDriveWindow(TDriveOptimizer&) override {}
-  void RunMessageLoop(TDriveOptimizer&) override {}
-  void PostFragmentsReady(TDriveOptimizer&) override {}
-};
 
 char* Name(const std::string& text) {
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "app/drive_optimizer.h"
+#include "bench/no_windows.h"
 #include "platform/handle_object.h"
 #include "platform/linux/linux_services.h"
 #include "tools/ntfs_image_builder.h"
-#include "ui/window_system.h"
 
 namespace {
 
@@ -30,20 +30,6 @@ constexpr int kFilesPerFolder = 100;
 constexpr int kFiles = kFanOut * kFanOut * kFanOut * kFilesPerFolder;
 // Bumped whenever the trees change, so stale caches are made again.
 constexpr const char* kTreeVersion = "scan-retrieval tree 1";
-
-// Nobody shows a window in a benchmark.
-class TNoWindows : public TWindowSystem {
- public:
-  void CreateDrawingResources() override {}
-  bool RegisterFragmentViewClass() override { return true; }
-  void ShowMessage(const char*, const char*) override {}
-  THandle StartDriveThread(TDriveOptimizer*) override { return InvalidHandle(); }
-  void WaitForDriveThreads(const THandle*, int) override {}
-  void CloseDriveThread(THandle) override {}
-  void CreateDriveWindow(TDriveOptimizer&) override {}
-  void RunMessageLoop(TDriveOptimizer&) override {}
-  void PostFragmentsReady(TDriveOptimizer&) override {}
-};
 
 fs::path CacheFolder() { return fs::path(DISKOPT_BUILD_DIR) / "bench-cache"; }
 
