@@ -8,6 +8,7 @@
 # worker may still run. Needs an X display (the tests run under xvfb-run) and
 # xdotool.
 set -uo pipefail
+source "$(dirname "$0")/close_window.sh"
 emulator=$1
 program=$2
 probe=${3:-}
@@ -36,17 +37,5 @@ if [ -n "$probe" ]; then
   "$emulator" "$probe" "$title" Finished 30 || fail "the stage label did not show Finished"
 fi
 
-# Without a window manager the window has no frame to click: give it the
-# keyboard focus and press Alt+F4, which the window turns into WM_CLOSE.
-xdotool windowfocus --sync "$window" || fail "cannot focus the window"
-xdotool key alt+F4
-
-for _ in $(seq 1 40); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.25
-done
-kill -0 "$pid" 2>/dev/null && fail "the program still runs 10 s after its window was closed"
-wait "$pid"
-status=$?
-[ "$status" -eq 0 ] || { echo "exit code $status" >&2; exit 1; }
+close_window_and_wait "$window" "$pid" "the program"
 echo "window \"$title\" opened${probe:+, finished} and closed; exit code 0"

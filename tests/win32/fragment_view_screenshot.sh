@@ -8,6 +8,7 @@
 # person to look at. Needs an X display (the tests run under xvfb-run),
 # xdotool and ImageMagick.
 set -uo pipefail
+source "$(dirname "$0")/close_window.sh"
 emulator=$1
 tests=$2
 picture=$3
@@ -48,14 +49,5 @@ while read -r _ x y colour; do
   [ "$seen" = "$colour" ] || fail "pixel $x,$y of the picture is $seen, not $colour"
 done < <(grep '^cell ' "$log" | tr -d '\r')
 
-xdotool windowfocus --sync "$window" || fail "cannot focus the window"
-xdotool key alt+F4
-for _ in $(seq 1 40); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.25
-done
-kill -0 "$pid" 2>/dev/null && fail "the test still runs 10 s after its window was closed"
-wait "$pid"
-status=$?
-[ "$status" -eq 0 ] || fail "the test failed with exit code $status"
+close_window_and_wait "$window" "$pid" "the test"
 echo "fragment view drawn and photographed: $picture"
