@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/path_buffer.h"
 
 namespace {

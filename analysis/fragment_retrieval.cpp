@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "analysis/fs_control.h"
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 
 namespace {
 

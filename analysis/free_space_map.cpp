@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "analysis/fs_control.h"
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/log_file.h"
 
 namespace {

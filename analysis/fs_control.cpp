@@ -4,8 +4,8 @@ TNtStatus IssueFsControl(TSystemServices& services, THandle handle, uint32_t cod
                          uint32_t inputLength, void* output, uint32_t outputLength,
                          uintptr_t* bytesReturned) {
   TIoStatusBlock io = {};
-  TNtStatus status = resolvedNtFsControlFile(handle, nullptr, nullptr, nullptr, &io, code, input,
-                                             inputLength, output, outputLength);
+  TNtStatus status =
+      services.FsControl(handle, &io, code, input, inputLength, output, outputLength);
   if (status == kStatusPending) {
     services.WaitFor(handle);
     status = io.status;

@@ -1,5 +1,5 @@
 // The file-system control requests of the analysis stages, issued through the
-// resolved native entry, with STATUS_PENDING settled through the IO status
+// system services, with STATUS_PENDING settled through the IO status
 // block after waiting on the handle.
 #pragma once
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/system_services.h"
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 struct TFolderCounters {
   int32_t fileCount;        // entries that are not folders

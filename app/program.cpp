@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/drive_optimizer.h"
 #include "app/folder_statistics.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 
 TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
@@ -17,8 +18,7 @@ int TProgram::Run(const char* commandLine) {
   driveThreadCapacity = 0;
   driveThreads = nullptr;
 
-  resolvedNtFsControlFile = services.LookUpNtFsControlFile();
-  if (resolvedNtFsControlFile == nullptr) {
+  if (!services.ResolveFsControl()) {
     windows.ShowMessage("Could not find NtFsControlFile entry point in NTDLL.DLL\n", "Error");
     return 1;
   }
@@ -78,7 +78,7 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
 }
 
 THandle TProgram::StartDriveOptimizer(char driveLetter) {
-  drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows));
+  drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, kDriveStages));
   return windows.StartDriveThread(drives.back().get());
 }
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/system_services.h"
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 class TProgram {
  public:

@@ -1,7 +1,7 @@
 // A window system for benchmarks: nobody shows a window there.
 #pragma once
 
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 class TNoWindows : public TWindowSystem {
  public:

@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/drive_optimizer.h"
 #include "bench/no_windows.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/linux/linux_services.h"
 
 namespace {
@@ -54,7 +55,7 @@ void BM_OptimizeTree(benchmark::State& state) {
   double logBytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto drive = std::make_unique<TDriveOptimizer>('D', services, windows);
+    auto drive = std::make_unique<TDriveOptimizer>('D', services, windows, kDriveStages);
     drive->root = BuildTree();
     state.ResumeTiming();
     drive->OptimizeTree();

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
 #include "bench/no_windows.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/handle_object.h"
 #include "platform/linux/linux_services.h"
 #include "tools/ntfs_image_builder.h"
@@ -157,8 +158,7 @@ void ScanAndRetrieve(benchmark::State& state, const std::string& drivePath) {
     TDriveTable drives;
     drives.Map('D', drivePath);
     TLinuxServices services(drives);
-    resolvedNtFsControlFile = services.LookUpNtFsControlFile();
-    TDriveOptimizer drive('D', services, windows);
+    TDriveOptimizer drive('D', services, windows, kDriveStages);
     drive.CreateMemoryTree();
     drive.FillMemoryTree();
     state.PauseTiming();

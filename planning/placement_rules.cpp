@@ -3,7 +3,7 @@
 // are totalled for the zone placement.
 #include <cstring>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 
 namespace {
 

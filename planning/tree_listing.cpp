@@ -4,7 +4,7 @@
 // large volume writes millions of them.
 #include <cstring>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/decimal_format.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Zone placement: each item with clusters gets one contiguous planned run in
 // the sequence of its zone, in tree order; items whose single run already
 // starts inside their zone's range keep it (NOMOVE). Nothing is moved.
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 
 namespace {
 

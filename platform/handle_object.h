@@ -29,8 +29,7 @@ class THandleObject {
   virtual void Wait() {}
 };
 
-// The file-system control entry for object handles, with the native signature.
-TNtStatus DISKOPT_NTAPI ObjectNtFsControlFile(THandle handle, THandle event, void* apcRoutine,
-                                              void* apcContext, TIoStatusBlock* io, uint32_t code,
-                                              void* input, uint32_t inputLength, void* output,
-                                              uint32_t outputLength);
+// The file-system control request on an object handle: dispatches to the
+// handle's FsControl; an empty or invalid handle gets STATUS_INVALID_HANDLE.
+TNtStatus ObjectFsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                          uint32_t inputLength, void* output, uint32_t outputLength);

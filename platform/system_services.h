@@ -33,21 +33,6 @@ struct TDiskGeometry {
   uint32_t totalClusters;
 };
 
-// The native file-system control entry, with the signature of NtFsControlFile:
-// handle, event, APC routine, APC context, status block, control code, input
-// buffer and length, output buffer and length.
-#ifdef _WIN32
-#define DISKOPT_NTAPI __stdcall
-#else
-#define DISKOPT_NTAPI
-#endif
-using TNtFsControlFile = TNtStatus(DISKOPT_NTAPI*)(THandle, THandle, void*, void*, TIoStatusBlock*,
-                                                   uint32_t, void*, uint32_t, void*, uint32_t);
-
-// Resolved once by the process entry before any other thread starts, read
-// afterwards by the free-space map and fragment retrieval without a lock.
-extern TNtFsControlFile resolvedNtFsControlFile;
-
 using TThreadProc = unsigned (*)(void* parameter);
 
 class TSystemServices {
@@ -86,9 +71,15 @@ class TSystemServices {
   // never followed. Returns none when the file cannot be opened.
   virtual FILE* OpenLog(const char* name) = 0;
 
-  // GetModuleHandleA("ntdll.dll") and GetProcAddress("NtFsControlFile");
-  // none when it is missing.
-  virtual TNtFsControlFile LookUpNtFsControlFile() = 0;
+  // Resolves the native file-system control entry (NtFsControlFile in
+  // ntdll.dll) for FsControl; false when it is missing. Called once by the
+  // process entry before any other thread starts.
+  virtual bool ResolveFsControl() = 0;
+  // NtFsControlFile on handle with no event and no APC: issues the control
+  // request, fills io and returns its status. Valid once ResolveFsControl has
+  // succeeded.
+  virtual TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                              uint32_t inputLength, void* output, uint32_t outputLength) = 0;
 
   // CreateThread with default security and stack, running at once;
   // InvalidHandle() when the thread cannot be started. Close() releases the

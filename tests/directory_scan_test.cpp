@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_volume.h"
 
@@ -21,12 +22,12 @@ class DirectoryScan : public testing::Test {
  protected:
   TScriptedVolume volume{'D'};
   TFakeWindowSystem windows;
-  TDriveOptimizer drive{'D', volume, windows};
+  TDriveOptimizer drive{'D', volume, windows, kDriveStages};
 };
 
 TEST_F(DirectoryScan, EmptyRootGivesTheRootAlone) {
   TScriptedVolume empty('E');
-  TDriveOptimizer driveE('E', empty, windows);
+  TDriveOptimizer driveE('E', empty, windows, kDriveStages);
   driveE.CreateMemoryTree();
   ASSERT_NE(driveE.root, nullptr);
   EXPECT_STREQ(driveE.root->name, "E:\\");
@@ -114,7 +115,7 @@ TEST_F(DirectoryScan, DetailShowsTheFolderMostRecentlyEntered) {
     }
   } watcher;
   watcher.AddFolder("D:\\Data");
-  TDriveOptimizer watched('D', watcher, windows);
+  TDriveOptimizer watched('D', watcher, windows, kDriveStages);
   watcher.drive = &watched;
   watched.CreateMemoryTree();
   EXPECT_EQ(watcher.seen, (std::vector<std::string>{"D:\\|D:\\*.*", "D:\\Data\\|D:\\Data\\*.*"}));

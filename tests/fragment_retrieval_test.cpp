@@ -4,7 +4,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/pool_exhaustion.h"
 #include "tests/support/scripted_volume.h"
@@ -35,10 +36,9 @@ class FragmentRetrieval : public testing::Test {
     drive.CreateMemoryTree();
     drive.FillMemoryTree();
   }
-  TScriptedEntryScope entry;
   TScriptedVolume volume{'D'};
   TFakeWindowSystem windows;
-  TDriveOptimizer drive{'D', volume, windows};
+  TDriveOptimizer drive{'D', volume, windows, kDriveStages};
 };
 
 TEST_F(FragmentRetrieval, OneRunAndTwoRuns) {

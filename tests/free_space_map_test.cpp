@@ -4,7 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/host_services.h"
@@ -40,11 +41,10 @@ class FreeSpaceMap : public testing::Test {
     }
   }
 
-  TScriptedEntryScope entry;
   THostFolder logs;
   TScriptedVolume volume{'D'};
   TFakeWindowSystem windows;
-  TDriveOptimizer drive{'D', volume, windows};
+  TDriveOptimizer drive{'D', volume, windows, kDriveStages};
 };
 
 TEST_F(FreeSpaceMap, FiveClusterBitmapAndItsLog) {

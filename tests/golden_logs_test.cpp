@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/host_services.h"
@@ -30,13 +31,12 @@ void BuildGoldenVolume(TScriptedVolume& volume) {
 }
 
 TEST(GoldenLogs, SmallDriveWritesTheCheckedInLogs) {
-  TScriptedEntryScope entry;
   THostFolder logs;
   TScriptedVolume volume('D');
   volume.logDirectory = logs.Path();
   BuildGoldenVolume(volume);
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.RunPipeline();
   ASSERT_EQ(drive.statusText.Get(), "Finished");
   const std::string golden = std::string(DISKOPT_SOURCE_DIR) + "/tests/golden/";

@@ -6,7 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/host_services.h"
@@ -45,7 +46,6 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 TEST(ParallelDrives, TwoPipelinesShareThePoolsAndNeverMixLogLines) {
-  TScriptedEntryScope entry;
   THostFolder logs;
   TScriptedVolume volumeD('D');
   TScriptedVolume volumeE('E');
@@ -55,8 +55,8 @@ TEST(ParallelDrives, TwoPipelinesShareThePoolsAndNeverMixLogLines) {
   volumeE.bitmap[2] = false;
   volumeD.logDirectory = volumeE.logDirectory = logs.Path();
   TFakeWindowSystem windows;
-  TDriveOptimizer driveD('D', volumeD, windows);
-  TDriveOptimizer driveE('E', volumeE, windows);
+  TDriveOptimizer driveD('D', volumeD, windows, kDriveStages);
+  TDriveOptimizer driveE('E', volumeE, windows, kDriveStages);
 
   // The window's refresh, reading both drives' texts while they change.
   std::atomic<bool> done{false};

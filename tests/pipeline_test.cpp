@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_volume.h"
 
@@ -63,7 +64,7 @@ class PipelineFrame : public testing::TestWithParam<TPipelineCase> {};
 TEST_P(PipelineFrame, SkipsWhatNeedsAMissingResultAndEndsFinished) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   outcome = GetParam().outcome;
   calls.clear();
   drive.RunPipeline(kInjected);
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DriveOptimizer, ConstructionLeavesEmptyTextsAndZeroTables) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('e', volume, windows);
+  TDriveOptimizer drive('e', volume, windows, kDriveStages);
   EXPECT_EQ(drive.driveLetter, 'e');
   EXPECT_EQ(drive.statusText.Get(), "");
   EXPECT_EQ(drive.detailText.Get(), "");
@@ -105,7 +106,7 @@ TEST(DriveOptimizer, ConstructionLeavesEmptyTextsAndZeroTables) {
 TEST(DriveOptimizer, OptimizingStageStartsWithItsOwnTexts) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   outcome = TOutcome{};
   drive.RunPipeline(TPipelineStages{ScanStage, MapStage, FillStage,
                                     [](TDriveOptimizer& d) { d.OptimizeTree(); }});
@@ -116,7 +117,7 @@ TEST(DriveOptimizer, OptimizingStageStartsWithItsOwnTexts) {
 TEST(DriveOptimizer, StopRequestSkipsTheRemainingStages) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   outcome = TOutcome{};
   calls.clear();
   drive.RequestStop();
@@ -128,12 +129,11 @@ TEST(DriveOptimizer, StopRequestSkipsTheRemainingStages) {
 // The real stages on a volume that cannot be opened: the scan runs, the
 // free-space map finds nothing, no notice is posted.
 TEST(DriveOptimizer, UnreadableVolumeEndsAfterTheFreeSpaceMap) {
-  TScriptedEntryScope entry;
   TScriptedVolume volume('D');
   volume.AddFile("D:\\a.txt", 3, {{1, 500}});
   volume.volumeOpenFails = true;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.RunPipeline();
   ASSERT_NE(drive.root, nullptr);
   EXPECT_NE(drive.root->firstChild, nullptr);

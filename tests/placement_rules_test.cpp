@@ -4,7 +4,8 @@
 #include <numeric>
 #include <string>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_volume.h"
 #include "tests/support/tree_builder.h"
@@ -23,7 +24,7 @@ class ZoneOfItem : public testing::TestWithParam<TZoneCase> {};
 TEST_P(ZoneOfItem, FirstMatchingRuleWins) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   TItem* item = AddItem(nullptr, GetParam().name, GetParam().size, GetParam().folder);
   item->flags |= kItemNoMove;  // other bits survive
   drive.ClassifyTree(item);
@@ -56,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PlacementRules, ZoneTotalsAddUpAndSkipTheUnusedZones) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.root = AddItem(nullptr, "D:\\", 0, true, {{10, 4}});
   TItem* sub = AddItem(drive.root, "sub", 0, true, {{20, 1}});
   AddItem(sub, "a.exe", 100, false, {{30, 3}});
@@ -76,7 +77,7 @@ TEST(PlacementRules, ZoneTotalsAddUpAndSkipTheUnusedZones) {
 TEST(PlacementRules, RootAloneCountsInTheFolderZone) {
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.root = AddItem(nullptr, "D:\\", 0, true, {{0, 6}});
   drive.ApplyRules();  // no log directory: the log is skipped in silence
   EXPECT_EQ(drive.zoneClusters[0], 6);

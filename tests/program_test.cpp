@@ -12,7 +12,6 @@ namespace {
 
 class ProgramRun : public testing::Test {
  protected:
-  TScriptedEntryScope entry;
   TScriptedVolume volume{'D'};
   TFakeWindowSystem windows;
 };

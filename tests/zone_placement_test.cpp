@@ -3,8 +3,9 @@
 #include <tuple>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "model/record_pool.h"
+#include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/pool_exhaustion.h"
 #include "tests/support/scripted_volume.h"
@@ -27,7 +28,7 @@ class ZonePlacement : public testing::Test {
  protected:
   TScriptedVolume volume;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive{'D', volume, windows};
+  TDriveOptimizer drive{'D', volume, windows, kDriveStages};
 };
 
 TEST_F(ZonePlacement, ItemsOfAZoneFollowEachOtherInTreeOrder) {
@@ -69,7 +70,7 @@ TEST_F(ZonePlacement, InPlaceTestReadsOnlyWhereTheSingleRunStarts) {
   };
   for (const TInPlaceCase& c : cases) {
     TScriptedVolume scripted;
-    TDriveOptimizer local('D', scripted, windows);
+    TDriveOptimizer local('D', scripted, windows, kDriveStages);
     local.root = AddItem(nullptr, "D:\\", 0, true);
     TItem* item = AddItem(local.root, "f.txt", 1, false);
     TFragment* tail = nullptr;

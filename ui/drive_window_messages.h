@@ -3,7 +3,7 @@
 // window procedure binds each action to its handler.
 #pragma once
 
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 constexpr unsigned kWmSize = 5;
 constexpr unsigned kWmPaint = 15;

@@ -141,7 +141,10 @@ FILE* TLinuxServices::OpenLog(const char* name) {
   return IsHostPath(where) ? OpenHostLog(where.path) : nullptr;
 }
 
-TNtFsControlFile TLinuxServices::LookUpNtFsControlFile() { return &ObjectNtFsControlFile; }
+TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                                    uint32_t inputLength, void* output, uint32_t outputLength) {
+  return ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
+}
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {
   return AsHandle(TThreadHandle::Start(proc, parameter));

@@ -36,7 +36,9 @@ class TLinuxServices : public TSystemServices {
   void DebugOutput(const char* text) override;
   FILE* OpenLog(const char* name) override;
 
-  TNtFsControlFile LookUpNtFsControlFile() override;
+  bool ResolveFsControl() override { return true; }
+  TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                      uint32_t inputLength, void* output, uint32_t outputLength) override;
 
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;

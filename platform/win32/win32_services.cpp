@@ -115,13 +115,20 @@ void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }
 
 FILE* TWin32Services::OpenLog(const char* name) { return std::fopen(name, "wb"); }
 
-TNtFsControlFile TWin32Services::LookUpNtFsControlFile() {
+bool TWin32Services::ResolveFsControl() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
+  if (ntdll == nullptr) return false;
   FARPROC entry = GetProcAddress(ntdll, "NtFsControlFile");
   // GetProcAddress gives every export one generic type; converting through
   // void (*)() tells the compiler the real signature is known to be this one.
-  return reinterpret_cast<TNtFsControlFile>(reinterpret_cast<void (*)()>(entry));
+  ntFsControlFile_ = reinterpret_cast<TNtFsControlFile>(reinterpret_cast<void (*)()>(entry));
+  return ntFsControlFile_ != nullptr;
+}
+
+TNtStatus TWin32Services::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                                    uint32_t inputLength, void* output, uint32_t outputLength) {
+  return ntFsControlFile_(handle, nullptr, nullptr, nullptr, io, code, input, inputLength, output,
+                          outputLength);
 }
 
 THandle TWin32Services::StartThread(TThreadProc proc, void* parameter) {

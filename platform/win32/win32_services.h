@@ -1,6 +1,8 @@
 // The system services of the Windows build: each operation is the Win32 call
-// it is named after (ANSI versions), with THandle standing for HANDLE. Holds
-// no state, so the main thread and every worker use one instance at once.
+// it is named after (ANSI versions), with THandle standing for HANDLE. Its one
+// piece of state, the resolved NtFsControlFile entry, is written by the main
+// thread before any other thread starts and only read afterwards, so the main
+// thread and every worker use one instance at once.
 #pragma once
 
 #include "platform/system_services.h"
@@ -22,8 +24,18 @@ class TWin32Services : public TSystemServices {
   void DebugOutput(const char* text) override;
   FILE* OpenLog(const char* name) override;
 
-  TNtFsControlFile LookUpNtFsControlFile() override;
+  bool ResolveFsControl() override;
+  TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                      uint32_t inputLength, void* output, uint32_t outputLength) override;
 
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
+
+ private:
+  // NtFsControlFile's signature: handle, event, APC routine, APC context,
+  // status block, control code, input buffer and length, output buffer and
+  // length.
+  using TNtFsControlFile = TNtStatus(__stdcall*)(THandle, THandle, void*, void*, TIoStatusBlock*,
+                                                 uint32_t, void*, uint32_t, void*, uint32_t);
+  TNtFsControlFile ntFsControlFile_ = nullptr;  // set by ResolveFsControl
 };

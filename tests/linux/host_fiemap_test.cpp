@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/handle_object.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
@@ -201,9 +202,8 @@ TEST_F(HostFiemap, AFileLaidOutOnPurposeHasTheRunsFilefragReads) {
     TStartingVcnInput input = {vcn};
     alignas(8) unsigned char output[16 + 16 * 2];  // two extents a reply
     TIoStatusBlock io = {};
-    const TNtStatus status =
-        ObjectNtFsControlFile(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers,
-                              &input, sizeof(input), output, sizeof(output));
+    const TNtStatus status = ObjectFsControl(file, &io, kFsctlGetRetrievalPointers, &input,
+                                             sizeof(input), output, sizeof(output));
     ASSERT_TRUE(status == kStatusSuccess || status == kStatusBufferOverflow) << std::hex << status;
     TRetrievalPointersHeader header;
     std::memcpy(&header, output, sizeof(header));
@@ -239,9 +239,8 @@ TEST_F(HostFiemap, TheStagesReadFilesAndTheFolderItselfAsFilefragDoes) {
   TDriveTable drives;
   drives.Map('H', folder_.Path());
   TLinuxServices services(drives);
-  TScriptedEntryScope entry;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('H', services, windows);
+  TDriveOptimizer drive('H', services, windows, kDriveStages);
   drive.CreateMemoryTree();
   drive.FillMemoryTree();
   ASSERT_NE(drive.root, nullptr);
@@ -284,8 +283,8 @@ TEST(HostFiemapElsewhere, AFileSystemWithoutFiemapAnswersNoRuns) {
   TStartingVcnInput input = {0};
   unsigned char output[64];
   TIoStatusBlock io = {};
-  EXPECT_EQ(ObjectNtFsControlFile(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers,
-                                  &input, sizeof(input), output, sizeof(output)),
+  EXPECT_EQ(ObjectFsControl(file, &io, kFsctlGetRetrievalPointers, &input, sizeof(input), output,
+                            sizeof(output)),
             kStatusInvalidDeviceRequest);
   services.Close(file);
   unlink(path.c_str());

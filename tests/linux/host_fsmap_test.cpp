@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_tool_output.h"
@@ -138,9 +139,8 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   drives.Map('C', scratch_.Path());
   drives.Map('L', mountPoint_);
   TLinuxServices services(drives);
-  TScriptedEntryScope entry;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('L', services, windows);
+  TDriveOptimizer drive('L', services, windows, kDriveStages);
   drive.MapFreeSpace();
   std::vector<TFreeExtent> read;
   for (const TFragment* extent = drive.freeExtents; extent != nullptr; extent = extent->next) {
@@ -184,9 +184,8 @@ TEST(HostSpaceMapElsewhere, AFileSystemWithoutASpaceMapHasNoVolume) {
   drives.Map('T', "/dev/shm");
   TLinuxServices services(drives);
   EXPECT_EQ(services.OpenForRead("\\\\.\\T:", false), InvalidHandle());
-  TScriptedEntryScope entry;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('T', services, windows);
+  TDriveOptimizer drive('T', services, windows, kDriveStages);
   drive.MapFreeSpace();
   EXPECT_EQ(drive.freeExtents, nullptr);
 }

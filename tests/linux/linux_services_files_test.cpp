@@ -87,9 +87,9 @@ TEST_F(LinuxFiles, HostFileHandlesRefuseTheVolumeBitmapAndUnknownRequests) {
   for (const auto& c : cases) {
     TIoStatusBlock io;
     io.information = 99;
-    EXPECT_EQ(services_->LookUpNtFsControlFile()(file, nullptr, nullptr, nullptr, &io, c.code,
-                                                 &input, sizeof(input), output, sizeof(output)),
-              c.status);
+    EXPECT_EQ(
+        services_->FsControl(file, &io, c.code, &input, sizeof(input), output, sizeof(output)),
+        c.status);
     EXPECT_EQ(io.status, c.status);
     EXPECT_EQ(io.information, 0u);
   }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "planning/drive_stages.h"
 #include "platform/linux/ntfs_volume.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_volume_test_image.h"
@@ -68,9 +69,8 @@ TEST_P(NtfsVolumeFaults, TheDriveEndsFinishedWithNothingRead) {
   TScratchFolder scratch;
   const std::string image = Damaged(scratch, GetParam());
   std::unique_ptr<TLinuxServices> services = ServicesWithDrive(scratch.Path(), 'D', image);
-  TScriptedEntryScope entry;
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', *services, windows);
+  TDriveOptimizer drive('D', *services, windows, kDriveStages);
   drive.RunPipeline();
   EXPECT_EQ(drive.statusText.Get(), "Finished");
   EXPECT_EQ(drive.freeExtents, nullptr);

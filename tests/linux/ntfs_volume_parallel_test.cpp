@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "planning/drive_stages.h"
 #include "platform/linux/ntfs_volume.h"
 #include "platform/linux/ntfs_volume_pool.h"
 #include "tests/linux/linux_services_test_support.h"
@@ -99,11 +100,10 @@ TEST(ParallelNtfsDrives, TwoImageDrivesAndAHostFolderAtOnce) {
   drives.Map('E', image.path);
   drives.Map('H', host.Path());
   TLinuxServices services(drives);
-  TScriptedEntryScope entry;
   TFakeWindowSystem windows;
-  TDriveOptimizer driveD('D', services, windows);
-  TDriveOptimizer driveE('E', services, windows);
-  TDriveOptimizer driveH('H', services, windows);
+  TDriveOptimizer driveD('D', services, windows, kDriveStages);
+  TDriveOptimizer driveE('E', services, windows, kDriveStages);
+  TDriveOptimizer driveH('H', services, windows, kDriveStages);
 
   std::atomic<bool> done{false};
   std::atomic<int> geometries{0};

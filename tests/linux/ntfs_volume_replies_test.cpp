@@ -46,9 +46,8 @@ class NtfsVolumeReplies : public testing::Test {
     std::vector<unsigned char> output(outputLength + 1, 0xEE);
     TIoStatusBlock io = {};
     TRetrievalReply reply{};
-    reply.status =
-        ObjectNtFsControlFile(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers,
-                              &input, sizeof(input), output.data(), outputLength);
+    reply.status = ObjectFsControl(file, &io, kFsctlGetRetrievalPointers, &input, sizeof(input),
+                                   output.data(), outputLength);
     EXPECT_EQ(io.status, reply.status);
     reply.information = io.information;
     EXPECT_EQ(output[outputLength], 0xEE) << "written past the buffer";
@@ -150,15 +149,15 @@ TEST_F(NtfsVolumeReplies, MalformedRequestsAreRefused) {
   TIoStatusBlock io;
   unsigned char output[64];
   const int32_t shortInput = 0;
-  EXPECT_EQ(ObjectNtFsControlFile(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers,
-                                  const_cast<int32_t*>(&shortInput), sizeof(shortInput), output,
-                                  sizeof(output)),
-            kStatusInvalidParameter);
+  EXPECT_EQ(
+      ObjectFsControl(file, &io, kFsctlGetRetrievalPointers, const_cast<int32_t*>(&shortInput),
+                      sizeof(shortInput), output, sizeof(output)),
+      kStatusInvalidParameter);
   // Each request on the other kind of handle.
   TStartingLcnInput lcn = {0};
-  EXPECT_EQ(ObjectNtFsControlFile(file, nullptr, nullptr, nullptr, &io, kFsctlGetVolumeBitmap, &lcn,
-                                  sizeof(lcn), output, sizeof(output)),
-            kStatusInvalidParameter);
+  EXPECT_EQ(
+      ObjectFsControl(file, &io, kFsctlGetVolumeBitmap, &lcn, sizeof(lcn), output, sizeof(output)),
+      kStatusInvalidParameter);
   EXPECT_EQ(Retrieve(Open("\\\\.\\D:"), 0, 4096).status, kStatusInvalidParameter);
 }
 
@@ -187,9 +186,8 @@ class NtfsVolumeBitmap : public NtfsVolumeReplies {
     std::vector<unsigned char> output(outputLength, 0);
     TIoStatusBlock io = {};
     TBitmapReply reply{};
-    reply.status =
-        ObjectNtFsControlFile(volume_, nullptr, nullptr, nullptr, &io, kFsctlGetVolumeBitmap,
-                              &input, sizeof(input), output.data(), outputLength);
+    reply.status = ObjectFsControl(volume_, &io, kFsctlGetVolumeBitmap, &input, sizeof(input),
+                                   output.data(), outputLength);
     reply.information = io.information;
     if (reply.status == kStatusSuccess || reply.status == kStatusBufferOverflow) {
       std::memcpy(&reply.header, output.data(), sizeof(reply.header));

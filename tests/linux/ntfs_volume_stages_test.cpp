@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "planning/drive_stages.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_tool_output.h"
 #include "tests/linux/ntfs_volume_test_image.h"
@@ -66,7 +67,7 @@ class NtfsVolumeStages : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(image_.built.ok) << image_.built.message;
     services_ = ServicesWithDrive(logs_.Path(), 'D', image_.path);
-    drive_ = std::make_unique<TDriveOptimizer>('D', *services_, windows_);
+    drive_ = std::make_unique<TDriveOptimizer>('D', *services_, windows_, kDriveStages);
     RunAnalysisStages(*drive_);
     ASSERT_NE(drive_->root, nullptr);
     ASSERT_NE(drive_->freeExtents, nullptr);
@@ -74,7 +75,6 @@ class NtfsVolumeStages : public testing::Test {
 
   const TNtfsTestImage& image_ = SharedNtfsTestImage();
   TScratchFolder logs_;
-  TScriptedEntryScope entry_;
   TFakeWindowSystem windows_;
   std::unique_ptr<TLinuxServices> services_;
   std::unique_ptr<TDriveOptimizer> drive_;  // goes first: it uses the services
@@ -164,9 +164,8 @@ TEST(NtfsVolumeNeverWritten, AWholePipelineLeavesTheImageAsItWas) {
   ASSERT_EQ(stat(copy.c_str(), &before), 0);
   {
     std::unique_ptr<TLinuxServices> services = ServicesWithDrive(scratch.Path(), 'D', copy);
-    TScriptedEntryScope entry;
     TFakeWindowSystem windows;
-    TDriveOptimizer drive('D', *services, windows);
+    TDriveOptimizer drive('D', *services, windows, kDriveStages);
     drive.RunPipeline();
     EXPECT_EQ(drive.statusText.Get(), "Finished");
     EXPECT_NE(drive.root, nullptr);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/ntfs_tool_output.h"
 #include "tools/ntfs_image_builder.h"

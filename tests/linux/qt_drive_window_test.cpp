@@ -12,7 +12,8 @@
 #include <QStatusBar>
 #include <thread>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/qt_window_system.h"
@@ -23,7 +24,7 @@ namespace {
 // drive optimizer until it is deleted.
 struct TDriveWithWindow {
   TDriveWithWindow(char letter, TSystemServices& services, TWindowSystem& windows)
-      : optimizer(letter, services, windows) {}
+      : optimizer(letter, services, windows, kDriveStages) {}
   ~TDriveWithWindow() { delete window; }
   void Open() { window = TDriveWindow::Open(optimizer); }
 

@@ -12,7 +12,8 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "tests/support/scripted_volume.h"
 #include "ui/cluster_map.h"
@@ -44,7 +45,7 @@ void Populate(TScriptedVolume& volume) {
 // window goes first, as it reads the drive optimizer until it is deleted.
 struct TDriveWithWindow {
   TDriveWithWindow(TScriptedVolume& volume, TWindowSystem& windows)
-      : optimizer('D', volume, windows) {
+      : optimizer('D', volume, windows, kDriveStages) {
     optimizer.CreateMemoryTree();
     optimizer.FillMemoryTree();
     window = TDriveWindow::Open(optimizer);
@@ -87,7 +88,6 @@ class QtFragmentViewTest : public testing::Test {
     ProcessEventsUntil([&] { return drive.View() != nullptr; }, 200);
   }
 
-  TScriptedEntryScope entry;
   TScriptedVolume volume{'D'};
   TQtWindowSystem windows;
 };
@@ -237,7 +237,7 @@ TEST_F(QtFragmentViewTest, HeadlessPictureHoldsTheMap) {
   QTemporaryDir scratch;
   ASSERT_TRUE(scratch.isValid());
   setenv("DISKOPT_SNAPSHOT", scratch.path().toLocal8Bit().constData(), 1);
-  TDriveOptimizer drive('D', volume, windows);
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
   THandle token = windows.StartDriveThread(&drive);
   QSize client = static_cast<TDriveWindow*>(drive.mainWindow)->size();
   bool timedOut = false;

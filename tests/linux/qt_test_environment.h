@@ -32,7 +32,11 @@ class TRefusingServices : public TSystemServices {
   uint64_t AvailablePhysicalMemory() override { return 0; }
   void DebugOutput(const char*) override {}
   FILE* OpenLog(const char*) override { return nullptr; }
-  TNtFsControlFile LookUpNtFsControlFile() override { return nullptr; }
+  bool ResolveFsControl() override { return false; }
+  TNtStatus FsControl(THandle, TIoStatusBlock*, uint32_t, void*, uint32_t, void*,
+                      uint32_t) override {
+    return kStatusNotSupported;
+  }
   THandle StartThread(TThreadProc, void*) override { return InvalidHandle(); }
   void WaitForThreads(const THandle*, int) override {}
 };

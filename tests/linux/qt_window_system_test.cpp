@@ -15,7 +15,8 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "ui/qt/drive_window.h"
 
@@ -75,7 +76,7 @@ TEST_F(QtWindowSystemTest, WaitForNoDrivesReturnsAtOnce) {
 }
 
 TEST_F(QtWindowSystemTest, DrivePartOpensTheWindowAndTheWaitEndsWhenItCloses) {
-  TDriveOptimizer drive('D', services, windows);
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
   THandle token = windows.StartDriveThread(&drive);
   ASSERT_NE(token, InvalidHandle());
   ASSERT_NE(token, nullptr);
@@ -93,8 +94,8 @@ TEST_F(QtWindowSystemTest, DrivePartOpensTheWindowAndTheWaitEndsWhenItCloses) {
 }
 
 TEST_F(QtWindowSystemTest, WaitLastsUntilTheLastDriveWindowHasClosed) {
-  TDriveOptimizer first('D', services, windows);
-  TDriveOptimizer second('E', services, windows);
+  TDriveOptimizer first('D', services, windows, kDriveStages);
+  TDriveOptimizer second('E', services, windows, kDriveStages);
   THandle tokens[2] = {windows.StartDriveThread(&first), windows.StartDriveThread(&second)};
   QPointer<TDriveWindow> firstWindow = WindowOf(first);
   QPointer<TDriveWindow> secondWindow = WindowOf(second);
@@ -115,7 +116,7 @@ TEST_F(QtWindowSystemTest, WaitLastsUntilTheLastDriveWindowHasClosed) {
 }
 
 TEST_F(QtWindowSystemTest, HeadlessWindowClosesItselfOnceItsWorkerHasFinished) {
-  TDriveOptimizer drive('D', services, windows);
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
   drive.statusText.Set("Mapping free space");
   THandle token = windows.StartDriveThread(&drive);
   QPointer<TDriveWindow> window = WindowOf(drive);
@@ -142,7 +143,7 @@ TEST_F(QtWindowSystemTest, SnapshotIsSavedOnceTheWorkerHasFinished) {
   const QString picture = folder + QStringLiteral("/drive-F.png");
   setenv("DISKOPT_SNAPSHOT", folder.toLocal8Bit().constData(), 1);
 
-  TDriveOptimizer drive('F', services, windows);
+  TDriveOptimizer drive('F', services, windows, kDriveStages);
   drive.statusText.Set("Filling data into the memory tree");
   THandle token = windows.StartDriveThread(&drive);
   const QSize clientSize = WindowOf(drive)->size();

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/ntfs_tool_output.h"
 #include "tests/support/fake_window_system.h"
@@ -45,7 +46,6 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 TEST(SampleVolumeEndToEnd, LogsTreeAndRunsAgreeWithTheImage) {
-  TScriptedEntryScope entry;
   THostFolder folder;
   const std::string image = folder.Path() + "sample.img";
   TSampleSummary summary;
@@ -57,7 +57,7 @@ TEST(SampleVolumeEndToEnd, LogsTreeAndRunsAgreeWithTheImage) {
   drives.Map('D', image);
   TLinuxServices services(drives);
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('D', services, windows);
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
   drive.RunPipeline();
   EXPECT_EQ(drive.statusText.Get(), "Finished");
   EXPECT_EQ(windows.noticesPosted, 1);

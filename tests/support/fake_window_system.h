@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/drive_optimizer.h"
-#include "ui/window_system.h"
+#include "drive/drive_optimizer.h"
+#include "platform/window_system.h"
 
 class TFakeWindowSystem : public TWindowSystem {
  public:

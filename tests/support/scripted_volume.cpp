@@ -317,8 +317,9 @@ FILE* TScriptedVolume::OpenLog(const char* name) {
   return std::fopen((logDirectory + "/" + base).c_str(), "wb");
 }
 
-TNtFsControlFile TScriptedVolume::LookUpNtFsControlFile() {
-  return missingNtFsControlFile ? nullptr : ObjectNtFsControlFile;
+TNtStatus TScriptedVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                                     uint32_t inputLength, void* output, uint32_t outputLength) {
+  return ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
 }
 
 THandle TScriptedVolume::StartThread(TThreadProc proc, void* parameter) {
@@ -330,9 +331,3 @@ THandle TScriptedVolume::StartThread(TThreadProc proc, void* parameter) {
 void TScriptedVolume::WaitForThreads(const THandle* threads, int count) {
   for (int i = 0; i < count; ++i) static_cast<THandleObject*>(threads[i])->Wait();
 }
-
-TScriptedEntryScope::TScriptedEntryScope() : saved(resolvedNtFsControlFile) {
-  resolvedNtFsControlFile = ObjectNtFsControlFile;
-}
-
-TScriptedEntryScope::~TScriptedEntryScope() { resolvedNtFsControlFile = saved; }

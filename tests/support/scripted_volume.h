@@ -86,7 +86,9 @@ class TScriptedVolume : public TSystemServices {
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char* text) override { debugOutput += text; }
   FILE* OpenLog(const char* name) override;
-  TNtFsControlFile LookUpNtFsControlFile() override;
+  bool ResolveFsControl() override { return !missingNtFsControlFile; }
+  TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
+                      uint32_t inputLength, void* output, uint32_t outputLength) override;
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
@@ -99,15 +101,4 @@ class TScriptedVolume : public TSystemServices {
   static std::string Key(const std::string& path);  // upper-cased, no trailing "\"
   char letter;
   std::map<std::string, TScriptedNode> nodes;
-};
-
-// Sets the process-wide file-system control entry to the object-handle
-// dispatcher for the life of a test, and restores it afterwards.
-class TScriptedEntryScope {
- public:
-  TScriptedEntryScope();
-  ~TScriptedEntryScope();
-
- private:
-  TNtFsControlFile saved;
 };

@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "tests/support/scripted_volume.h"
 #include "tests/win32/window_test_support.h"
 #include "ui/cluster_map.h"
@@ -139,10 +140,9 @@ class Win32FragmentViewInDriveWindow : public testing::Test {
     return optimizer.fragmentView != nullptr ? optimizer.fragmentView->window : nullptr;
   }
 
-  TScriptedEntryScope entry;
   TScriptedVolume volume{'D'};
   TWin32WindowSystem windows;
-  TDriveOptimizer optimizer{'D', volume, windows};
+  TDriveOptimizer optimizer{'D', volume, windows, kDriveStages};
   HWND window = nullptr;
 };
 
@@ -325,10 +325,9 @@ class Win32FragmentView : public testing::Test {
     ASSERT_EQ(ClientOf(view->window).height, clientHeight);
   }
 
-  TScriptedEntryScope entry;
   TScriptedVolume volume{'D'};
   TWin32WindowSystem windows;
-  TDriveOptimizer optimizer{'D', volume, windows};
+  TDriveOptimizer optimizer{'D', volume, windows, kDriveStages};
   TClusterMap map;
   TFragmentView* view = nullptr;
   static HWND parent;

@@ -216,8 +216,7 @@ TEST(Win32Services, NtFsControlFileIsFoundAndAnswersThroughTheStatusBlock) {
   TScratchFolder folder;
   const std::string name = folder.MakeFile("runs.bin", std::string(5000, 'r'));
   TWin32Services services;
-  TNtFsControlFile control = services.LookUpNtFsControlFile();
-  ASSERT_NE(control, nullptr);
+  ASSERT_TRUE(services.ResolveFsControl());
   THandle file = services.OpenForRead(name.c_str(), false);
   ASSERT_NE(file, InvalidHandle());
 
@@ -226,8 +225,8 @@ TEST(Win32Services, NtFsControlFileIsFoundAndAnswersThroughTheStatusBlock) {
   TIoStatusBlock io;
   io.status = kStatusPending;
   io.information = 12345;
-  TNtStatus status = control(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers,
-                             &input, sizeof input, reply, sizeof reply);
+  TNtStatus status = services.FsControl(file, &io, kFsctlGetRetrievalPointers, &input, sizeof input,
+                                        reply, sizeof reply);
   // A small file may be resident (no runs) or have one; either way the
   // result comes back in both places, with the reply's length on success.
   EXPECT_TRUE(status == kStatusSuccess || status == kStatusEndOfFile) << std::hex << status;
@@ -240,8 +239,8 @@ TEST(Win32Services, NtFsControlFileIsFoundAndAnswersThroughTheStatusBlock) {
 
   // A reply buffer that cannot even hold the header is refused.
   constexpr TNtStatus kStatusBufferTooSmall = static_cast<TNtStatus>(0xC0000023u);
-  status = control(file, nullptr, nullptr, nullptr, &io, kFsctlGetRetrievalPointers, &input,
-                   sizeof input, reply, 8);
+  status =
+      services.FsControl(file, &io, kFsctlGetRetrievalPointers, &input, sizeof input, reply, 8);
   EXPECT_EQ(status, kStatusBufferTooSmall);
   EXPECT_EQ(io.status, kStatusBufferTooSmall);
   services.Close(file);

@@ -11,7 +11,8 @@
 
 #include <string>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
 #include "platform/win32/win32_services.h"
 #include "tests/win32/window_test_support.h"
 #include "ui/drive_window_layout.h"
@@ -94,7 +95,7 @@ class Win32DriveWindow : public testing::Test {
 
   TWin32Services services;
   TWin32WindowSystem windows;
-  TDriveOptimizer optimizer{'Q', services, windows};
+  TDriveOptimizer optimizer{'Q', services, windows, kDriveStages};
   HWND window = nullptr;
 };
 
@@ -224,8 +225,8 @@ TEST(Win32DriveThreads, LiveUntilTheirWindowsAreClosed) {
   MakeDrawingResourcesOnce();
   TWin32Services services;
   TWin32WindowSystem windows;
-  TDriveOptimizer first('#', services, windows);
-  TDriveOptimizer second('%', services, windows);
+  TDriveOptimizer first('#', services, windows, kDriveStages);
+  TDriveOptimizer second('%', services, windows, kDriveStages);
   THandle threads[2] = {windows.StartDriveThread(&first), windows.StartDriveThread(&second)};
   ASSERT_NE(threads[0], InvalidHandle());
   ASSERT_NE(threads[1], InvalidHandle());

@@ -17,8 +17,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/drive_optimizer.h"
-#include "ui/cluster_map.h"
+#include "drive/drive_optimizer.h"
+#include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/fragment_view.h"
@@ -190,22 +190,11 @@ void TDriveWindow::RefreshTexts() {
 }
 
 void TDriveWindow::ShowClusterMap() {
-  // Fragment retrieval drops the root when the root folder itself cannot be
-  // opened; such a drive shows its texts only.
-  if (optimizer.root == nullptr) return;
-  auto* map = new TClusterMap;
-  map->Init(optimizer.root, false);
-  optimizer.clusterMap = map;
-  // A volume that cannot be queried, or too little memory: no map, no view,
-  // and nothing to report; the window goes on showing its texts.
-  if (!map->Build(optimizer.services)) {
-    delete map;
-    optimizer.clusterMap = nullptr;
-    return;
-  }
-  // At fixed numbers until the next resize lays it out with the rest.
+  if (!BuildDriveClusterMap(optimizer)) return;
+  // At fixed numbers until the next resize lays it out with the rest. The
+  // window owns the view and deletes it with itself.
   optimizer.fragmentView =
-      new TFragmentView(this, InitialFragmentViewRect(width(), height()), *map);
+      new TFragmentView(this, InitialFragmentViewRect(width(), height()), *optimizer.clusterMap);
   update();
 }
 

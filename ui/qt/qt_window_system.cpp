@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <cstdio>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/headless.h"

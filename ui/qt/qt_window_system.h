@@ -5,7 +5,7 @@
 // window has closed. Needs the QApplication, made before this object.
 #pragma once
 
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 class TQtWindowSystem : public TWindowSystem {
  public:

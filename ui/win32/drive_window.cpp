@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/drive_optimizer.h"
-#include "ui/cluster_map.h"
+#include "drive/drive_optimizer.h"
+#include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/drive_window_messages.h"
 #include "ui/win32/drawing_resources.h"
@@ -90,30 +90,25 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer) {
 }
 
 // The worker's notice: every item's runs are known.
+// The view outlives its window, which goes with the drive window; the drive
+// optimizer, which lives until the process's end, releases it, then the map
+// it reads.
+void ReleaseViews(TDriveOptimizer& optimizer) {
+  ReleaseFragmentView(optimizer.fragmentView);
+  optimizer.fragmentView = nullptr;
+  ReleaseDriveClusterMap(optimizer);
+}
+
 LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
-  // Fragment retrieval drops the root when the root folder cannot be opened:
-  // then there is nothing to map.
-  if (optimizer.root == nullptr) return 0;
-  auto* map = new TClusterMap;
-  map->Init(optimizer.root, false);
-  optimizer.clusterMap = map;
-  // A volume that cannot be queried, or too little memory: no map, no view,
-  // and nothing to report; the window goes on showing its texts.
-  if (!map->Build(optimizer.services)) {
-    delete map;
-    optimizer.clusterMap = nullptr;
-    return 0;
-  }
+  optimizer.releaseViews = ReleaseViews;
+  if (!BuildDriveClusterMap(optimizer)) return 0;
   HWND window = AsWindow(optimizer.mainWindow);
   RECT client;
   GetClientRect(window, &client);
   // At fixed numbers until the next resize lays it out with the rest.
   const TRect place = InitialFragmentViewRect(client.right, client.bottom);
-  optimizer.fragmentView =
-      CreateFragmentView(window, place.x, place.y, place.width, place.height, map, &optimizer);
-  // The view outlives its window, which goes with the drive window; the
-  // drive optimizer, which lives until the process's end, releases it.
-  optimizer.releaseFragmentView = ReleaseFragmentView;
+  optimizer.fragmentView = CreateFragmentView(window, place.x, place.y, place.width, place.height,
+                                              optimizer.clusterMap, &optimizer);
   InvalidateRect(window, nullptr, FALSE);
   return 0;
 }

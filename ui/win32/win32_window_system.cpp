@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 #include "platform/win32/handle_waits.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/drive_window.h"

@@ -4,7 +4,7 @@
 // and every worker use one instance at once.
 #pragma once
 
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 class TWin32WindowSystem : public TWindowSystem {
  public:

@@ -1,9 +1,7 @@
-#include "app/drive_optimizer.h"
+#include "drive/drive_optimizer.h"
 
 #include <condition_variable>
 #include <mutex>
-
-#include "ui/cluster_map.h"
 
 namespace {
 
@@ -20,18 +18,10 @@ void WorkerEnded() {
   workerEnded.notify_all();
 }
 
-void CreateMemoryTreeStage(TDriveOptimizer& drive) { drive.CreateMemoryTree(); }
-void MapFreeSpaceStage(TDriveOptimizer& drive) { drive.MapFreeSpace(); }
-void FillMemoryTreeStage(TDriveOptimizer& drive) { drive.FillMemoryTree(); }
-void OptimizeTreeStage(TDriveOptimizer& drive) { drive.OptimizeTree(); }
-
-const TPipelineStages kDriveStages = {CreateMemoryTreeStage, MapFreeSpaceStage, FillMemoryTreeStage,
-                                      OptimizeTreeStage};
-
 }  // namespace
 
 TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
-                                 TWindowSystem& windowSystem)
+                                 TWindowSystem& windowSystem, const TPipelineStages& driveStages)
     : driveLetter(letter),
       root(nullptr),
       freeExtents(nullptr),
@@ -49,12 +39,11 @@ TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
       stageLabel(nullptr),
       services(systemServices),
       windows(windowSystem),
-      releaseFragmentView(nullptr) {}
+      stages(driveStages),
+      releaseViews(nullptr) {}
 
 TDriveOptimizer::~TDriveOptimizer() {
-  // The view first: it reads the map.
-  if (releaseFragmentView != nullptr) releaseFragmentView(fragmentView);
-  delete clusterMap;
+  if (releaseViews != nullptr) releaseViews(*this);
   ReleaseItem(root);
   ReleaseFragments(freeExtents);
 }
@@ -76,17 +65,15 @@ void TDriveOptimizer::RunDriveThread() {
   windows.RunMessageLoop(*this);
 }
 
-void TDriveOptimizer::RunPipeline() { RunPipeline(kDriveStages); }
-
-void TDriveOptimizer::RunPipeline(const TPipelineStages& stages) {
-  stages.createMemoryTree(*this);
+void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
+  stagesToRun.createMemoryTree(*this);
   if (root != nullptr && !StopRequested()) {
-    stages.mapFreeSpace(*this);
+    stagesToRun.mapFreeSpace(*this);
     if (freeExtents != nullptr && !StopRequested()) {
-      stages.fillMemoryTree(*this);
+      stagesToRun.fillMemoryTree(*this);
       windows.PostFragmentsReady(*this);
       if (root != nullptr && !StopRequested()) {
-        stages.optimizeTree(*this);
+        stagesToRun.optimizeTree(*this);
         // The plan is not carried out: nothing on the volume is moved.
         statusText.Set("Applying optimized tree");
       }

@@ -13,18 +13,19 @@
 #include <cstdint>
 #include <string>
 
-#include "app/published_text.h"
+#include "drive/published_text.h"
 #include "model/item.h"
 #include "platform/log_file.h"
 #include "platform/system_services.h"
-#include "ui/window_system.h"
+#include "platform/window_system.h"
 
 class TClusterMap;
 class TFragmentView;
 class TDriveOptimizer;
 
-// The pipeline's stages. The drive runs the real ones; tests inject stages
-// with chosen outcomes to check the skips and texts of the frame.
+// The pipeline's stages. A drive is given the real ones (kDriveStages, with
+// the stages above this layer); tests inject stages with chosen outcomes to
+// check the skips and texts of the frame.
 struct TPipelineStages {
   void (*createMemoryTree)(TDriveOptimizer&);
   void (*mapFreeSpace)(TDriveOptimizer&);
@@ -36,11 +37,13 @@ constexpr int kZoneCount = 8;
 
 class TDriveOptimizer {
  public:
-  TDriveOptimizer(char driveLetter, TSystemServices& services, TWindowSystem& windows);
-  // Releases the fragment view (through releaseFragmentView), the cluster
-  // map, the tree and the free extents. Only once the drive thread and the
-  // worker have ended and the drive's windows, the fragment view's among them
-  // (it reads the map), are gone.
+  // stages: the stages RunPipeline runs; not owned, outlives the drive.
+  TDriveOptimizer(char driveLetter, TSystemServices& services, TWindowSystem& windows,
+                  const TPipelineStages& stages);
+  // Releases the fragment view and the cluster map (through releaseViews),
+  // the tree and the free extents. Only once the drive thread and the worker
+  // have ended and the drive's windows, the fragment view's among them (it
+  // reads the map), are gone.
   ~TDriveOptimizer();
   TDriveOptimizer(const TDriveOptimizer&) = delete;
   TDriveOptimizer& operator=(const TDriveOptimizer&) = delete;
@@ -49,9 +52,10 @@ class TDriveOptimizer {
   // window has been closed (on Qt at once: the GUI thread's event loop serves
   // every drive window).
   void RunDriveThread();
-  // The worker's stages in order, with the skips and the texts they need.
-  void RunPipeline();
-  void RunPipeline(const TPipelineStages& stages);
+  // The worker's stages in order, with the skips and the texts they need:
+  // the drive's own stages, or the ones given.
+  void RunPipeline() { RunPipeline(stages); }
+  void RunPipeline(const TPipelineStages& stagesToRun);
 
   // Stages; each leaves its result in the fields below.
   void CreateMemoryTree();
@@ -84,14 +88,14 @@ class TDriveOptimizer {
   void RequestStop() { stopRequested.store(true); }
   bool StopRequested() const { return stopRequested.load(); }
 
-  char driveLetter;                       // exactly the character taken from the command line
-  TItem* root;                            // root of the drive's tree; none if there is none
-  TFragment* freeExtents;                 // free extents in ascending lcn, chained by next
-  TClusterMap* clusterMap;                // built by the drive window on the notice; owned
-  TFragmentView* fragmentView;            // made on the notice; see releaseFragmentView
-  int64_t totalClusters;                  // clusters of the volume
-  int64_t zoneCursor[kZoneCount];         // per zone (slot = zone - 1): next planned cluster
-  int64_t zoneClusters[kZoneCount];       // per zone: total clusters of its items
+  char driveLetter;                  // exactly the character taken from the command line
+  TItem* root;                       // root of the drive's tree; none if there is none
+  TFragment* freeExtents;            // free extents in ascending lcn, chained by next
+  TClusterMap* clusterMap;           // built by the drive window on the notice; see releaseViews
+  TFragmentView* fragmentView;       // made on the notice; see releaseViews
+  int64_t totalClusters;             // clusters of the volume
+  int64_t zoneCursor[kZoneCount];    // per zone (slot = zone - 1): next planned cluster
+  int64_t zoneClusters[kZoneCount];  // per zone: total clusters of its items
   TFragment* zoneFreeCursor[kZoneCount];  // per zone: free extent to place around; never set
   bool quitRequested;        // stops the drive thread's loop; written and read by it alone
   TWindowHandle mainWindow;  // the drive window
@@ -102,12 +106,14 @@ class TDriveOptimizer {
   TPublishedText statusText;  // the current stage
   TPublishedText detailText;  // detail of the stage: a path, a sub-step, or empty
 
-  TSystemServices& services;  // not owned; outlives the drive optimizer
-  TWindowSystem& windows;     // not owned; outlives the drive optimizer
-  // Deletes fragmentView with the drive optimizer where the drive optimizer
-  // owns the view (Win32: the view outlives its window); none where the drive
-  // window owns the view and deletes it itself (Qt).
-  void (*releaseFragmentView)(TFragmentView* view);
+  TSystemServices& services;      // not owned; outlives the drive optimizer
+  TWindowSystem& windows;         // not owned; outlives the drive optimizer
+  const TPipelineStages& stages;  // not owned; outlives the drive optimizer
+  // Set by the window layer that made clusterMap and fragmentView: releases
+  // what of them the drive optimizer owns (the map always; the view where it
+  // outlives its window, as on Win32, not where the window deletes it, as on
+  // Qt). None while there is nothing to release.
+  void (*releaseViews)(TDriveOptimizer& drive);
 
  private:
   // Set by the drive thread when the window closes, read by the worker.
