@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/folder_walk.h"
 #include "drive/drive_optimizer.h"
-#include "platform/path_buffer.h"
 
 namespace {
 
@@ -15,6 +15,30 @@ char* HeapCopy(const char* text, size_t length) {
   copy[length] = '\0';
   return copy;
 }
+
+// Makes an item of every entry the walk gives, under the item of its folder,
+// and shows the folder being listed.
+class TTreeBuilder final : public TFolderVisitor {
+ public:
+  explicit TTreeBuilder(TDriveOptimizer& drive) : drive_(drive) {}
+
+  void ListingFolder(const char* path) override { drive_.detailText.Set(path); }
+
+  void* Entry(void* context, const TFindData& entry, size_t nameLength) override {
+    const bool folder = (entry.attributes & kAttributeDirectory) != 0;
+    char* name = HeapCopy(entry.name, nameLength);
+    if (name == nullptr) return nullptr;
+    TItem* item = NewItem(static_cast<TItem*>(context), name, 0, folder ? kItemFolder : 0);
+    // The pool is exhausted: the entry is left out, the scan goes on.
+    if (item == nullptr) std::free(name);
+    return item;
+  }
+
+  bool StopRequested() override { return drive_.StopRequested(); }
+
+ private:
+  TDriveOptimizer& drive_;  // the drive whose tree is built; not owned
+};
 
 }  // namespace
 
@@ -33,37 +57,6 @@ void TDriveOptimizer::CreateMemoryTree() {
 }
 
 void TDriveOptimizer::ScanFolder(const char* path, TItem* parent) {
-  detailText.Set(path);
-  char buffer[kMaxPath];
-  const long composed = ComposeListingPattern(path, buffer);
-  if (composed < 0) return;
-  const size_t pathLength = static_cast<size_t>(composed);
-
-  TFindData entry;
-  THandle find = services.FindFirst(buffer, &entry);
-  if (find == InvalidHandle()) return;
-  do {
-    if (StopRequested()) break;
-    const bool folder = (entry.attributes & kAttributeDirectory) != 0;
-    if (folder && IsDotEntry(entry.name)) continue;
-    const size_t nameLength = std::strlen(entry.name);
-    // Entries whose path would not fit the buffers of this walk and of
-    // fragment retrieval are left out of the tree.
-    if (!EntryFitsPathBuffer(pathLength, nameLength, folder)) continue;
-    char* name = HeapCopy(entry.name, nameLength);
-    if (name == nullptr) continue;
-    TItem* item = NewItem(parent, name, 0, folder ? kItemFolder : 0);
-    if (item == nullptr) {
-      // The pool is exhausted: the entry is left out, the scan goes on.
-      std::free(name);
-      continue;
-    }
-    // Links and mount points are folders of the tree but are not entered:
-    // what lies behind them is listed where it really is, and a link back up
-    // the tree cannot make the scan endless.
-    if (!folder || (entry.attributes & kAttributeReparsePoint) != 0) continue;
-    ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
-    ScanFolder(buffer, item);
-  } while (services.FindNext(find, &entry));
-  services.FindEnd(find);
+  TTreeBuilder builder(*this);
+  WalkFolder(services, path, parent, builder);
 }

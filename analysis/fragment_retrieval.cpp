@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "analysis/fs_control.h"
+#include "analysis/retrieval_runs.h"
 #include "drive/drive_optimizer.h"
 
 namespace {
@@ -69,11 +70,7 @@ void TDriveOptimizer::FillItem(const char* path, TItem* item) {
 
 void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
   alignas(8) unsigned char reply[kRetrievalReplyBytes];
-  const auto* extents =
-      reinterpret_cast<const unsigned char*>(reply + sizeof(TRetrievalPointersHeader));
-  const uint32_t maxExtents =
-      (kRetrievalReplyBytes - sizeof(TRetrievalPointersHeader)) / sizeof(TRetrievalExtent);
-  TFragment* tail = nullptr;
+  TFragmentChain runs;
   TStartingVcnInput request = {0};
   for (;;) {
     uintptr_t replyBytes = 0;
@@ -87,28 +84,13 @@ void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
     // already read (Wine answers every request with the same fake extent):
     // keep what was read and stop.
     if (request.startingVcn > 0 && header.startingVcn < request.startingVcn) return;
-    // A count beyond what the buffer holds is a broken reply: read what fits.
-    const uint32_t count = header.extentCount < maxExtents ? header.extentCount : maxExtents;
-    int64_t previous = header.startingVcn;
-    for (uint32_t i = 0; i < count; ++i) {
-      TRetrievalExtent extent;
-      std::memcpy(&extent, extents + i * sizeof(TRetrievalExtent), sizeof(extent));
-      TFragment* fragment = NewFragment(item, previous, extent.lcn, extent.nextVcn - previous);
-      if (fragment != nullptr) {
-        if (tail == nullptr) {
-          item->fragments = fragment;
-        } else {
-          tail->next = fragment;
-        }
-        tail = fragment;
-      }
-      previous = extent.nextVcn;
-    }
-    item->fragmentCount += static_cast<int32_t>(count);
-    item->clusters = previous;
+    const TRetrievalReply read = AppendRetrievalRuns(reply, kRetrievalReplyBytes, item, &runs);
+    if (item->fragments == nullptr) item->fragments = runs.head;
+    item->fragmentCount += static_cast<int32_t>(read.extents);
+    item->clusters = read.nextVcn;
     if (status != kStatusBufferOverflow) return;
     // A reply that does not advance would be asked for again forever.
-    if (previous <= request.startingVcn) return;
-    request.startingVcn = previous;
+    if (read.nextVcn <= request.startingVcn) return;
+    request.startingVcn = read.nextVcn;
   }
 }

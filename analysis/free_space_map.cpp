@@ -5,15 +5,15 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "analysis/free_runs.h"
 #include "analysis/fs_control.h"
 #include "drive/drive_optimizer.h"
 #include "platform/log_file.h"
 
 namespace {
 
+// One reply: the 16-byte header and 16,368 bytes of bits (130,944 clusters).
 constexpr uint32_t kBitmapReplyBytes = 16384;
-// Clusters one reply describes after its 16-byte header: 16,368 bytes of bits.
-constexpr int64_t kClustersPerReply = (kBitmapReplyBytes - sizeof(TVolumeBitmapHeader)) * 8;
 
 }  // namespace
 
@@ -35,11 +35,9 @@ void TDriveOptimizer::MapFreeSpace() {
 
   // One reply buffer for every query of the stage, on the worker's stack.
   alignas(8) unsigned char reply[kBitmapReplyBytes];
-  const uint8_t* bits = reply + sizeof(TVolumeBitmapHeader);
-  TFragment* tail = nullptr;
-  // The first cluster not yet scanned. A reply that starts below it (the
-  // platform rounds its start down) has those clusters skipped, so no free
-  // run is listed twice.
+  TFragmentChain extents;
+  // The first cluster not yet scanned: a reply that starts below it (the
+  // platform rounds its start down) has those clusters skipped.
   int64_t scannedTo = 0;
   TStartingLcnInput request = {0};
   for (;;) {
@@ -51,44 +49,10 @@ void TDriveOptimizer::MapFreeSpace() {
     TVolumeBitmapHeader header;
     std::memcpy(&header, reply, sizeof(header));
     totalClusters = header.startingLcn + header.bitmapSize;
-    int64_t count = header.bitmapSize < kClustersPerReply ? header.bitmapSize : kClustersPerReply;
-    // A reply shorter than the buffer holds only the bits it returned; the
-    // bytes after them are left from an earlier reply and never read.
-    if (replyBytes >= sizeof(TVolumeBitmapHeader) && replyBytes <= kBitmapReplyBytes) {
-      const int64_t returned = static_cast<int64_t>(replyBytes - sizeof(TVolumeBitmapHeader)) * 8;
-      if (returned < count) count = returned;
-    }
-
-    int64_t runStart = -1;  // first cluster of the open run, -1 when none is open
-    int64_t runLength = 0;
-    auto closeRun = [&]() {
-      TFragment* extent = NewFragment(nullptr, 0, runStart, runLength);
-      runStart = -1;
-      if (extent == nullptr) return;
-      if (tail == nullptr) {
-        freeExtents = extent;
-      } else {
-        tail->next = extent;
-      }
-      tail = extent;
-    };
-    for (int64_t i = 0; i < count; ++i) {
-      const int64_t cluster = header.startingLcn + i;
-      const bool used = ((bits[i >> 3] >> (i & 7)) & 1) != 0;
-      if (!used && cluster >= scannedTo) {
-        if (runStart < 0) {
-          runStart = cluster;
-          runLength = 1;
-        } else {
-          ++runLength;
-        }
-      } else if (runStart >= 0) {
-        closeRun();
-      }
-    }
-    // A run never continues into the next reply: it ends with this one.
-    if (runStart >= 0) closeRun();
-    if (header.startingLcn + count > scannedTo) scannedTo = header.startingLcn + count;
+    const int64_t count = ClustersInBitmapReply(header.bitmapSize, replyBytes, kBitmapReplyBytes);
+    scannedTo = AppendFreeRuns(reply + sizeof(TVolumeBitmapHeader), header.startingLcn, count,
+                               scannedTo, &extents);
+    freeExtents = extents.head;
 
     if (status != kStatusBufferOverflow) {
       services.Close(volume);

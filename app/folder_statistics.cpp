@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/path_buffer.h"
+#include "analysis/folder_walk.h"
 
 namespace {
 
@@ -13,40 +13,28 @@ void Add(int32_t* counter, size_t amount) {
   *counter = static_cast<int32_t>(static_cast<uint32_t>(*counter) + static_cast<uint32_t>(amount));
 }
 
+// Counts every entry the walk gives; every folder's contents count into the
+// same counters.
+class TCounter final : public TFolderVisitor {
+ public:
+  void* Entry(void* context, const TFindData& entry, size_t nameLength) override {
+    auto* counters = static_cast<TFolderCounters*>(context);
+    if ((entry.attributes & kAttributeDirectory) != 0) {
+      Add(&counters->folderCount, 1);
+      Add(&counters->folderNameBytes, nameLength);
+    } else {
+      Add(&counters->fileCount, 1);
+      Add(&counters->fileNameBytes, nameLength);
+    }
+    return counters;
+  }
+};
+
 }  // namespace
 
 void CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services) {
-  char buffer[kMaxPath];
-  // A path whose pattern does not fit the buffer cannot be listed.
-  const long composed = ComposeListingPattern(path, buffer);
-  if (composed < 0) return;
-  const size_t pathLength = static_cast<size_t>(composed);
-
-  TFindData entry;
-  THandle find = services.FindFirst(buffer, &entry);
-  if (find == InvalidHandle()) return;
-  do {
-    const size_t nameLength = std::strlen(entry.name);
-    const bool folder = (entry.attributes & kAttributeDirectory) != 0;
-    if (folder && IsDotEntry(entry.name)) continue;
-    // An entry whose path does not fit the buffer is skipped, as the drive
-    // scan skips it: the counts measure the tree a scan would build.
-    if (!EntryFitsPathBuffer(pathLength, nameLength, folder)) continue;
-    if (!folder) {
-      Add(&counters->fileCount, 1);
-      Add(&counters->fileNameBytes, nameLength);
-      continue;
-    }
-    Add(&counters->folderCount, 1);
-    Add(&counters->folderNameBytes, nameLength);
-    // Links and mount points are counted but not entered: their contents are
-    // counted where they really lie, and a link back up the tree cannot make
-    // the walk endless.
-    if ((entry.attributes & kAttributeReparsePoint) != 0) continue;
-    ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
-    CountFolder(buffer, counters, services);
-  } while (services.FindNext(find, &entry));
-  services.FindEnd(find);
+  TCounter counter;
+  WalkFolder(services, path, counters, counter);
 }
 
 void FormatFolderReport(const TFolderCounters& c, char (&text)[500]) {

@@ -1,6 +1,8 @@
 // Placement rules: every item goes into a zone by three tests (is it a
 // folder, what is its extension, how large is it), and each zone's clusters
 // are totalled for the zone placement.
+#include "planning/placement_rules.h"
+
 #include <cstring>
 
 #include "drive/drive_optimizer.h"
@@ -11,15 +13,6 @@ const char* const kProgramExtensions[] = {"exe", "dll", "sys", "cpl", "drv", "oc
                                           "ax",  "bpl", "dpl", "chm", "hlp"};
 const char* const kArchiveExtensions[] = {"zip", "rar", "7z",  "avi", "mpg", "mpeg", "flv", "mp3",
                                           "mp4", "wmv", "wma", "wav", "ogg", "mpa",  "mpv"};
-
-constexpr int64_t kSmallFileLimit = 2000000;  // bytes, decimal
-
-// Zones of the rules; 2, 4 and 6 are never given.
-constexpr int kZoneFolders = 1;
-constexpr int kZonePrograms = 3;
-constexpr int kZoneSmallFiles = 5;
-constexpr int kZoneLargeFiles = 7;
-constexpr int kZoneArchives = 8;
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -41,14 +34,14 @@ bool ExtensionIn(const char* name, const char* const (&list)[N]) {
   return false;
 }
 
+}  // namespace
+
 int ZoneOf(const TItem& item) {
   if (item.IsFolder()) return kZoneFolders;
   if (item.HasProgramExtension()) return kZonePrograms;
   if (item.HasArchiveExtension()) return kZoneArchives;
   return item.size <= kSmallFileLimit ? kZoneSmallFiles : kZoneLargeFiles;
 }
-
-}  // namespace
 
 bool TItem::HasProgramExtension() const { return ExtensionIn(name, kProgramExtensions); }
 
