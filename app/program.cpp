@@ -11,12 +11,8 @@
 TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
 
-TProgram::~TProgram() { std::free(driveThreads); }
-
 int TProgram::Run(const char* commandLine) {
-  driveThreadCount = 0;
-  driveThreadCapacity = 0;
-  driveThreads = nullptr;
+  driveThreads.clear();
 
   if (!services.ResolveFsControl()) {
     windows.ShowMessage("Could not find NtFsControlFile entry point in NTDLL.DLL\n", "Error");
@@ -30,11 +26,9 @@ int TProgram::Run(const char* commandLine) {
 
   WalkCommandLine(commandLine);
 
-  windows.WaitForDriveThreads(driveThreads, driveThreadCount);
-  for (int32_t i = 0; i < driveThreadCount; ++i) windows.CloseDriveThread(driveThreads[i]);
-  std::free(driveThreads);
-  driveThreads = nullptr;
-  driveThreadCount = driveThreadCapacity = 0;
+  windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
+  for (THandle thread : driveThreads) windows.CloseDriveThread(thread);
+  driveThreads.clear();
   // Workers of closed windows have been asked to stop; the record pools and
   // everything else they use go only after the last of them has returned.
   WaitForWorkers();
@@ -80,19 +74,4 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
 THandle TProgram::StartDriveOptimizer(char driveLetter) {
   drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, kDriveStages));
   return windows.StartDriveThread(drives.back().get());
-}
-
-void TProgram::AddDriveThread(THandle handle) {
-  if (driveThreadCount >= driveThreadCapacity) {
-    const int32_t capacity = driveThreadCount + 10;
-    auto* storage = static_cast<THandle*>(std::malloc(sizeof(THandle) * capacity));
-    if (storage == nullptr) return;
-    if (driveThreads != nullptr) {
-      std::memcpy(storage, driveThreads, sizeof(THandle) * driveThreadCount);
-      std::free(driveThreads);
-    }
-    driveThreads = storage;
-    driveThreadCapacity = capacity;
-  }
-  driveThreads[driveThreadCount++] = handle;
 }

@@ -13,7 +13,6 @@
 class TProgram {
  public:
   TProgram(TSystemServices& services, TWindowSystem& windows);
-  ~TProgram();
   TProgram(const TProgram&) = delete;
   TProgram& operator=(const TProgram&) = delete;
 
@@ -29,13 +28,12 @@ class TProgram {
   void DispatchArgument(char mode, const char* text, int length);
   // A drive optimizer for driveLetter and its drive thread's handle.
   THandle StartDriveOptimizer(char driveLetter);
-  // Appends a handle to the drive-thread list, growing it by 10.
-  void AddDriveThread(THandle handle);
+  // Appends a handle to the drive-thread list.
+  void AddDriveThread(THandle handle) { driveThreads.push_back(handle); }
 
-  // The drive-thread list, touched by the main thread alone.
-  THandle* driveThreads = nullptr;  // owned storage; none until the list grows
-  int32_t driveThreadCapacity = 0;  // handles the storage holds
-  int32_t driveThreadCount = 0;     // handles in the list, in argument order
+  // The drive threads started, in argument order; touched by the main thread
+  // alone.
+  std::vector<THandle> driveThreads;
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

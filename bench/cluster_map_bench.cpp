@@ -136,16 +136,16 @@ void BM_ComputeCellsFullScreen(benchmark::State& state) {
   view.UpdateScrollBar();
   view.ComputeCells(1920, 1080);
   constexpr int kPlaces = 4096;
-  const int64_t lastLine = kTotalClusters / view.columns;
+  const int64_t lastLine = kTotalClusters / view.Columns();
   std::vector<double> seconds;
   std::vector<double> bestAtPlace(kPlaces, 1e9);
   int place = 0;
   for (auto _ : state) {
-    view.firstCluster = lastLine * place / (kPlaces - 1) * view.columns;
+    view.SetFirstCluster(lastLine * place / (kPlaces - 1) * view.Columns());
     const auto start = std::chrono::steady_clock::now();
     view.ComputeCells(1920, 1080);
     const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
-    benchmark::DoNotOptimize(view.cells.get());
+    benchmark::DoNotOptimize(view.Cells());
     seconds.push_back(spent.count());
     bestAtPlace[place] = std::min(bestAtPlace[place], spent.count());
     place = (place + 1) % kPlaces;
@@ -159,7 +159,7 @@ void BM_ComputeCellsFullScreen(benchmark::State& state) {
   state.counters["worst_ms"] = seconds.back() * 1000;
   state.counters["slowest_place_ms"] =
       *std::max_element(bestAtPlace.begin(), bestAtPlace.end()) * 1000;
-  state.counters["cells"] = view.columns * view.rows;
+  state.counters["cells"] = view.Columns() * view.Rows();
 }
 BENCHMARK(BM_ComputeCellsFullScreen)->Unit(benchmark::kMillisecond)->Iterations(4 * 4096);
 

@@ -9,6 +9,7 @@
 #include "tests/support/tree_builder.h"
 #include "ui/cluster_map.h"
 #include "ui/fragment_view_logic.h"
+#include "ui/fragment_view_messages.h"
 
 namespace {
 
@@ -48,15 +49,15 @@ TEST_P(FragmentViewSizeTest, ResizeKeepsMinimumsThatTheCellsDoNot) {
   const TClusterMap map = EmptyMap(1000000);
   TFragmentViewLogic view(&map);
   view.OnSize(c.width, c.height);
-  EXPECT_EQ(view.columns, c.sizeColumns);
-  EXPECT_EQ(view.rows, c.sizeRows);
-  EXPECT_TRUE(view.dirty);
+  EXPECT_EQ(view.Columns(), c.sizeColumns);
+  EXPECT_EQ(view.Rows(), c.sizeRows);
+  EXPECT_TRUE(view.Dirty());
   view.ComputeCells(c.width, c.height);
-  EXPECT_FALSE(view.dirty);
-  EXPECT_EQ(view.columns, c.cellColumns);
-  EXPECT_EQ(view.rows, c.cellRows);
-  EXPECT_EQ(view.cellCount, c.cellColumns * c.cellRows);
-  EXPECT_EQ(view.cellCapacity, c.cellColumns * c.cellRows);
+  EXPECT_FALSE(view.Dirty());
+  EXPECT_EQ(view.Columns(), c.cellColumns);
+  EXPECT_EQ(view.Rows(), c.cellRows);
+  EXPECT_EQ(view.CellCount(), c.cellColumns * c.cellRows);
+  EXPECT_EQ(view.CellCapacity(), c.cellColumns * c.cellRows);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FragmentViewSizeTest,
@@ -73,11 +74,11 @@ TEST(FragmentViewTest, NarrowViewScrollsByTheColumnsThatFit) {
   const TScrollBarSettings bar = view.UpdateScrollBar();
   // The range counts lines of 10 clusters ...
   EXPECT_EQ(bar.maximum, 100000 / 4);
-  EXPECT_EQ(view.scale, 4);
+  EXPECT_EQ(view.Scale(), 4);
   view.ComputeCells(40, 400);
   // ... but a line down moves a unit of lines of the 5 columns shown.
-  view.OnVScroll(kScrollLineDown, StateOf(bar));
-  EXPECT_EQ(view.firstCluster, 5 * 4);
+  view.OnVScroll(TScrollRequest::kLineDown, StateOf(bar));
+  EXPECT_EQ(view.FirstCluster(), 5 * 4);
 }
 
 struct TScrollBarCase {
@@ -95,7 +96,7 @@ TEST_P(FragmentViewScrollBarTest, RangeIsHalvedWithTheScaleDoubled) {
   const TScrollBarCase& c = GetParam();
   const TClusterMap map = EmptyMap(c.totalClusters);
   TFragmentViewLogic view(&map);
-  view.firstCluster = c.firstCluster;
+  view.SetFirstCluster(c.firstCluster);
   view.OnSize(c.width, c.height);
   const TScrollBarSettings bar = view.UpdateScrollBar();
   EXPECT_EQ(bar.enabled, c.expected.enabled);
@@ -103,12 +104,12 @@ TEST_P(FragmentViewScrollBarTest, RangeIsHalvedWithTheScaleDoubled) {
   EXPECT_EQ(bar.maximum, c.expected.maximum);
   EXPECT_EQ(bar.page, c.expected.page);
   EXPECT_EQ(bar.position, c.expected.position);
-  EXPECT_EQ(view.scale, c.scale);
-  EXPECT_EQ(view.lineCount, c.expected.maximum);
-  EXPECT_EQ(view.topLine, c.expected.position);
-  EXPECT_EQ(view.pageLines, c.expected.page);
+  EXPECT_EQ(view.Scale(), c.scale);
+  EXPECT_EQ(view.LineCount(), c.expected.maximum);
+  EXPECT_EQ(view.TopLine(), c.expected.position);
+  EXPECT_EQ(view.PageLines(), c.expected.page);
   // The first cell keeps its cluster.
-  EXPECT_EQ(view.firstCluster, c.firstCluster);
+  EXPECT_EQ(view.FirstCluster(), c.firstCluster);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FragmentViewScrollBarTest,
@@ -132,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Volumes, FragmentViewScrollBarTest,
 
 struct TScrollCase {
   const char* name;
-  int request;
+  TScrollRequest request;
   int position;       // P, before
   int trackPosition;  // where a dragged thumb is
   int expected;       // Q
@@ -145,52 +146,50 @@ TEST_P(FragmentViewScrollTest, RequestMovesByUnitsHeldToTheRange) {
   const TScrollCase& c = GetParam();
   const TClusterMap map = EmptyMap(10000000);
   TFragmentViewLogic view = SizedView(map, 800, 400);
-  view.dirty = false;
+  view.ComputeCells(800, 400);
   const int position =
       view.OnVScroll(c.request, TScrollBarState{c.position, 25000, c.trackPosition});
   EXPECT_EQ(position, c.expected);
-  EXPECT_EQ(view.firstCluster, int64_t{400} * c.expected);
-  EXPECT_TRUE(view.dirty);
+  EXPECT_EQ(view.FirstCluster(), int64_t{400} * c.expected);
+  EXPECT_TRUE(view.Dirty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, FragmentViewScrollTest,
-    testing::Values(TScrollCase{"LineDown", kScrollLineDown, 0, 0, 1},
-                    TScrollCase{"LineUp", kScrollLineUp, 10, 0, 9},
-                    TScrollCase{"LineUpAtTop", kScrollLineUp, 0, 0, 0},
-                    TScrollCase{"LineDownAtBottom", kScrollLineDown, 25000, 0, 25000},
+    testing::Values(TScrollCase{"LineDown", TScrollRequest::kLineDown, 0, 0, 1},
+                    TScrollCase{"LineUp", TScrollRequest::kLineUp, 10, 0, 9},
+                    TScrollCase{"LineUpAtTop", TScrollRequest::kLineUp, 0, 0, 0},
+                    TScrollCase{"LineDownAtBottom", TScrollRequest::kLineDown, 25000, 0, 25000},
                     // A page is the 50 visible lines as units, not the page of 12.
-                    TScrollCase{"PageDown", kScrollPageDown, 100, 0, 150},
-                    TScrollCase{"PageUp", kScrollPageUp, 100, 0, 50},
-                    TScrollCase{"PageUpNearTop", kScrollPageUp, 20, 0, 0},
-                    TScrollCase{"PageDownNearBottom", kScrollPageDown, 24990, 0, 25000},
-                    TScrollCase{"ThumbTrack", kScrollThumbTrack, 3, 777, 777},
-                    TScrollCase{"Top", kScrollTop, 500, 0, 0},
-                    TScrollCase{"Bottom", kScrollBottom, 500, 0, 25000},
-                    TScrollCase{"ThumbPosition", kScrollThumbPosition, 42, 777, 42},
-                    TScrollCase{"EndScroll", kScrollEnd, 42, 777, 42},
-                    TScrollCase{"Unknown", 99, 42, 777, 42}),
+                    TScrollCase{"PageDown", TScrollRequest::kPageDown, 100, 0, 150},
+                    TScrollCase{"PageUp", TScrollRequest::kPageUp, 100, 0, 50},
+                    TScrollCase{"PageUpNearTop", TScrollRequest::kPageUp, 20, 0, 0},
+                    TScrollCase{"PageDownNearBottom", TScrollRequest::kPageDown, 24990, 0, 25000},
+                    TScrollCase{"ThumbTrack", TScrollRequest::kThumbTrack, 3, 777, 777},
+                    TScrollCase{"Top", TScrollRequest::kTop, 500, 0, 0},
+                    TScrollCase{"Bottom", TScrollRequest::kBottom, 500, 0, 25000},
+                    TScrollCase{"Stay", TScrollRequest::kStay, 42, 777, 42}),
     [](const testing::TestParamInfo<TScrollCase>& info) { return info.param.name; });
 
 TEST(FragmentViewTest, BottomShowsTheVolumeEndAndOnlyBackground) {
   const TClusterMap map = EmptyMap(10000000);
   TFragmentViewLogic view = SizedView(map, 800, 400);
   const TScrollBarSettings bar = view.UpdateScrollBar();
-  EXPECT_EQ(view.OnVScroll(kScrollBottom, StateOf(bar)), 25000);
-  EXPECT_EQ(view.firstCluster, 10000000);
+  EXPECT_EQ(view.OnVScroll(TScrollRequest::kBottom, StateOf(bar)), 25000);
+  EXPECT_EQ(view.FirstCluster(), 10000000);
   view.ComputeCells(800, 400);
-  EXPECT_EQ(view.cellCount, 0);
+  EXPECT_EQ(view.CellCount(), 0);
 }
 
 TEST(FragmentViewTest, CellsStopAtTheVolumeEnd) {
   const TClusterMap map = EmptyMap(1000000);
   TFragmentViewLogic view = SizedView(map, 800, 400);
-  view.firstCluster = 1000000 - 30;
+  view.SetFirstCluster(1000000 - 30);
   view.ComputeCells(800, 400);
-  EXPECT_EQ(view.cellCount, 30);
-  view.firstCluster = 1000000 + 400;
+  EXPECT_EQ(view.CellCount(), 30);
+  view.SetFirstCluster(1000000 + 400);
   view.ComputeCells(800, 400);
-  EXPECT_EQ(view.cellCount, 0);
+  EXPECT_EQ(view.CellCount(), 0);
 }
 
 TEST(FragmentViewTest, CellsAreLaidOutLineAfterLineWithoutGaps) {
@@ -230,9 +229,9 @@ TEST_F(FragmentViewCellsTest, OneFragmentIsBlueEveryOtherButTheLastRedFreeWhite)
   Build();
   TFragmentViewLogic view = SizedView(map, 800, 400);
   view.ComputeCells(800, 400);
-  ASSERT_EQ(view.cellCount, 1000);
+  ASSERT_EQ(view.CellCount(), 1000);
   const TFragment* first = split->fragments;
-  for (int i = 0; i < view.cellCount; ++i) {
+  for (int i = 0; i < view.CellCount(); ++i) {
     const TFragment* expected = nullptr;
     TCellColour colour = TCellColour::kEmpty;
     if (i >= 10 && i < 15) {
@@ -248,7 +247,7 @@ TEST_F(FragmentViewCellsTest, OneFragmentIsBlueEveryOtherButTheLastRedFreeWhite)
       expected = first->next->next;
       colour = TCellColour::kLastFragment;
     }
-    EXPECT_EQ(view.cells[i], expected) << i;
+    EXPECT_EQ(view.Cells()[i], expected) << i;
     EXPECT_EQ(view.CellColour(i), colour) << i;
   }
 }
@@ -259,13 +258,13 @@ TEST_F(FragmentViewCellsTest, CellsFollowTheFirstClusterAfterAScroll) {
   TFragmentViewLogic view = SizedView(map, 80, 80);  // 10 columns, 10 rows
   const TScrollBarSettings bar = view.UpdateScrollBar();
   view.ComputeCells(80, 80);
-  view.OnVScroll(kScrollLineDown, StateOf(bar));
+  view.OnVScroll(TScrollRequest::kLineDown, StateOf(bar));
   view.ComputeCells(80, 80);
-  ASSERT_EQ(view.firstCluster, 10);
-  EXPECT_EQ(view.cells[84], nullptr);
-  EXPECT_EQ(view.cells[85], file->fragments);
-  EXPECT_EQ(view.cells[94], file->fragments);
-  EXPECT_EQ(view.cells[95], nullptr);
+  ASSERT_EQ(view.FirstCluster(), 10);
+  EXPECT_EQ(view.Cells()[84], nullptr);
+  EXPECT_EQ(view.Cells()[85], file->fragments);
+  EXPECT_EQ(view.Cells()[94], file->fragments);
+  EXPECT_EQ(view.Cells()[95], nullptr);
 }
 
 TEST_F(FragmentViewCellsTest, RunPastTheVolumeEndIsDrawnUpToTheEnd) {
@@ -274,11 +273,11 @@ TEST_F(FragmentViewCellsTest, RunPastTheVolumeEndIsDrawnUpToTheEnd) {
   Build();
   TFragmentViewLogic view = SizedView(map, 800, 400);
   view.ComputeCells(800, 400);
-  ASSERT_EQ(view.cellCount, 100);
-  EXPECT_EQ(view.cells[89], nullptr);
-  EXPECT_EQ(view.cells[99], file->fragments);
+  ASSERT_EQ(view.CellCount(), 100);
+  EXPECT_EQ(view.Cells()[89], nullptr);
+  EXPECT_EQ(view.Cells()[99], file->fragments);
   // The rest of the new array is none.
-  for (int i = 100; i < view.cellCapacity; ++i) ASSERT_EQ(view.cells[i], nullptr) << i;
+  for (int i = 100; i < view.CellCapacity(); ++i) ASSERT_EQ(view.Cells()[i], nullptr) << i;
 }
 
 struct TReuseCase {
@@ -292,7 +291,7 @@ TEST(FragmentViewTest, CellsAreReallocatedOnlyWhenTooSmallOrSixteenTimesTooLarge
   const TClusterMap map = EmptyMap(100000000);
   TFragmentViewLogic view = SizedView(map, 800, 400);
   view.ComputeCells(800, 400);
-  ASSERT_EQ(view.cellCapacity, 5000);
+  ASSERT_EQ(view.CellCapacity(), 5000);
   // Each step from the one before.
   const TReuseCase steps[] = {
       {400, 400, false, 5000},  // 2,500 cells fit
@@ -304,10 +303,10 @@ TEST(FragmentViewTest, CellsAreReallocatedOnlyWhenTooSmallOrSixteenTimesTooLarge
       {0, 0, true, 0},          // no cell fits: anything is too large
   };
   for (const TReuseCase& step : steps) {
-    const void* before = view.cells.get();
+    const void* before = view.Cells();
     view.ComputeCells(step.width, step.height);
-    EXPECT_EQ(view.cells.get() != before, step.reallocated) << step.width << "x" << step.height;
-    EXPECT_EQ(view.cellCapacity, step.capacity) << step.width << "x" << step.height;
+    EXPECT_EQ(view.Cells() != before, step.reallocated) << step.width << "x" << step.height;
+    EXPECT_EQ(view.CellCapacity(), step.capacity) << step.width << "x" << step.height;
   }
 }
 

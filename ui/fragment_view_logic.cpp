@@ -4,7 +4,6 @@
 #include <new>
 
 #include "ui/cluster_map.h"
-#include "ui/drive_window_messages.h"
 
 namespace {
 
@@ -17,24 +16,6 @@ int64_t RunEnd(const TFragment* fragment) {
 }
 
 }  // namespace
-
-TFragmentViewAction FragmentViewActionFor(unsigned message) {
-  switch (message) {
-    case kWmDestroy:
-      return TFragmentViewAction::kForgetWindow;
-    case kWmSize:
-      return TFragmentViewAction::kSize;
-    case kWmPaint:
-      return TFragmentViewAction::kPaint;
-    case kWmVScroll:
-      return TFragmentViewAction::kScroll;
-    case kWmLButtonDown:
-    case kWmLButtonUp:
-      return TFragmentViewAction::kIgnore;
-    default:
-      return TFragmentViewAction::kDefault;
-  }
-}
 
 TCellColour CellColourOf(const TFragment* fragment) {
   if (fragment == nullptr) return TCellColour::kEmpty;
@@ -82,35 +63,34 @@ TScrollBarSettings TFragmentViewLogic::UpdateScrollBar() {
                             static_cast<unsigned>(pageLines), static_cast<int>(topLine)};
 }
 
-int TFragmentViewLogic::OnVScroll(int request, const TScrollBarState& scrollBar) {
+int TFragmentViewLogic::OnVScroll(TScrollRequest request, const TScrollBarState& scrollBar) {
   const int64_t current = scrollBar.position;
   const int64_t maximum = scrollBar.maximum;
-  int64_t position;
+  int64_t position = current;
   switch (request) {
-    case kScrollLineUp:
+    case TScrollRequest::kLineUp:
       position = current - 1;
       break;
-    case kScrollLineDown:
+    case TScrollRequest::kLineDown:
       position = current + 1;
       break;
     // A page is the visible lines counted as units, not the scroll page.
-    case kScrollPageUp:
+    case TScrollRequest::kPageUp:
       position = current - rows;
       break;
-    case kScrollPageDown:
+    case TScrollRequest::kPageDown:
       position = current + rows;
       break;
-    case kScrollThumbTrack:
+    case TScrollRequest::kThumbTrack:
       position = scrollBar.trackPosition;
       break;
-    case kScrollTop:
+    case TScrollRequest::kTop:
       position = 0;
       break;
-    case kScrollBottom:
+    case TScrollRequest::kBottom:
       position = maximum;
       break;
-    default:  // thumb released, end of scrolling, and anything else
-      position = current;
+    case TScrollRequest::kStay:
       break;
   }
   if (position > maximum) position = maximum;

@@ -1,8 +1,8 @@
 // The fragment view free of any window system: its grid of 8 x 8 pixel cells,
 // one cluster each, line after line; the vertical scroll arithmetic; the
-// fragment drawn in each cell and its colour; and its message dispatch. The
-// Win32 and Qt bindings feed it client sizes and scroll requests, apply the
-// scroll bar settings it gives back, and paint its cells.
+// fragment drawn in each cell and its colour. The Win32 and Qt shells feed it
+// client sizes and scroll requests, apply the scroll bar settings it gives
+// back, and paint its cells.
 //
 // A line is `columns` consecutive clusters; cell i shows cluster
 // firstCluster + i at column i % columns, line i / columns. One scroll unit is
@@ -25,37 +25,21 @@ constexpr int kCellSize = 8;  // side of a cell, pixels
 // The largest scroll range in units; bigger volumes get a larger scale.
 constexpr int64_t kMaximumScrollUnits = 0x8000;
 
-// Scroll requests: the low word of WM_VSCROLL's wParam (SB_*).
-constexpr int kScrollLineUp = 0;
-constexpr int kScrollLineDown = 1;
-constexpr int kScrollPageUp = 2;
-constexpr int kScrollPageDown = 3;
-constexpr int kScrollThumbPosition = 4;
-constexpr int kScrollThumbTrack = 5;
-constexpr int kScrollTop = 6;
-constexpr int kScrollBottom = 7;
-constexpr int kScrollEnd = 8;
-
-// Message numbers the view handles, beyond those of drive_window_messages.h.
-constexpr unsigned kWmDestroy = 2;
-constexpr unsigned kWmVScroll = 277;
-constexpr unsigned kWmLButtonDown = 513;
-constexpr unsigned kWmLButtonUp = 514;
-
-enum class TFragmentViewAction {
-  kForgetWindow,  // WM_DESTROY: the window is gone, the object stays; result 0
-  kSize,          // OnSize, then UpdateScrollBar; result 0
-  kPaint,         // ComputeCells if dirty, then paint off screen; result 0
-  kScroll,        // OnVScroll with the low word of wParam; result 0
-  kIgnore,        // mouse clicks: nothing, not passed on; result 0
-  kDefault,       // default processing and its result
+// A scroll request, as either shell reads it from its scroll bar.
+enum class TScrollRequest {
+  kLineUp,
+  kLineDown,
+  kPageUp,
+  kPageDown,
+  kThumbTrack,  // the thumb is being dragged: go to its track position
+  kTop,
+  kBottom,
+  kStay,  // the thumb was released, scrolling ended, or anything else: stay
 };
 
-TFragmentViewAction FragmentViewActionFor(unsigned message);
-
-// What SetScrollInfo is given for SB_VERT (fMask SIF_RANGE | SIF_PAGE |
-// SIF_POS | SIF_DISABLENOSCROLL), with the EnableScrollBar decision made
-// before it. All in scroll units.
+// What the shell's scroll bar is given, with whether it is enabled (on Win32
+// SetScrollInfo for SB_VERT, fMask SIF_RANGE | SIF_PAGE | SIF_POS |
+// SIF_DISABLENOSCROLL, after EnableScrollBar). All in scroll units.
 struct TScrollBarSettings {
   bool enabled;   // ESB_ENABLE_BOTH when true, ESB_DISABLE_BOTH otherwise
   int minimum;    // nMin, always 0
@@ -99,7 +83,7 @@ class TFragmentViewLogic {
   // nPos replaced) before invalidating without erasing. Moves the first cell
   // to the start of that unit. The position is held to 0 ... the range
   // maximum (not maximum - page + 1), so the bottom shows the volume's end.
-  int OnVScroll(int request, const TScrollBarState& scrollBar);
+  int OnVScroll(TScrollRequest request, const TScrollBarState& scrollBar);
   // At the start of a paint when dirty: lays the cells out in the client
   // area (no minimum columns or rows here) and finds the fragment of every
   // cell that shows a cluster of the volume.
@@ -109,6 +93,30 @@ class TFragmentViewLogic {
   TRect CellRect(int index) const;
   TCellColour CellColour(int index) const { return CellColourOf(cells[index]); }
 
+  // Shows cluster in cell 0 from the next paint on; the shell then updates
+  // the scroll bar.
+  void SetFirstCluster(int64_t cluster) {
+    firstCluster = cluster;
+    dirty = true;
+  }
+
+  const TClusterMap* ClusterMap() const { return clusterMap; }
+  bool Dirty() const { return dirty; }
+  int Columns() const { return columns; }
+  int Rows() const { return rows; }
+  int64_t Scale() const { return scale; }
+  int64_t FirstCluster() const { return firstCluster; }
+  int64_t TopLine() const { return topLine; }
+  int64_t LineCount() const { return lineCount; }
+  int64_t PageLines() const { return pageLines; }
+  // The cells to paint and the fragment drawn in each (none: background);
+  // none while the cells could not be had. CellCapacity entries, of which
+  // those from CellCount on are left over from earlier layouts.
+  int CellCount() const { return cellCount; }
+  int CellCapacity() const { return cellCapacity; }
+  const TFragment* const* Cells() const { return cells.get(); }
+
+ private:
   const TClusterMap* clusterMap;  // the map drawn; not owned
   int64_t topLine;                // scroll position, units, as UpdateScrollBar last set it
   int64_t lineCount;              // scroll range, units

@@ -66,10 +66,10 @@ QColor CellPixel(const QImage& viewport, int column, int line) {
 // The colour of the cell that shows cluster, as the view now paints it.
 QColor ClusterPixel(const TFragmentView& view, int64_t cluster) {
   const TFragmentViewLogic& logic = view.Logic();
-  const int64_t index = cluster - logic.firstCluster;
+  const int64_t index = cluster - logic.FirstCluster();
   const QImage picture = view.viewport()->grab().toImage();
-  return CellPixel(picture, static_cast<int>(index % logic.columns),
-                   static_cast<int>(index / logic.columns));
+  return CellPixel(picture, static_cast<int>(index % logic.Columns()),
+                   static_cast<int>(index / logic.Columns()));
 }
 
 class QtFragmentViewTest : public testing::Test {
@@ -139,7 +139,7 @@ TEST_F(QtFragmentViewTest, CellsShowTheRunsInTheirColoursOverTheBackground) {
 
   // Right of the last column the margin narrower than a cell is background.
   const QImage picture = view.viewport()->grab().toImage();
-  const int gridWidth = view.Logic().columns * 8;
+  const int gridWidth = view.Logic().Columns() * 8;
   ASSERT_LT(gridWidth, picture.width());
   EXPECT_EQ(QColor(picture.pixel(gridWidth, 4)), QtDrawingResources().viewBackground);
 }
@@ -150,10 +150,10 @@ TEST_F(QtFragmentViewTest, ScrollBarStepsAndHoldsItsPositionAsOnWin32) {
   ASSERT_NE(drive.View(), nullptr);
   TFragmentView& view = *drive.View();
   QScrollBar* bar = view.verticalScrollBar();
-  const int columns = view.Logic().columns;
-  const int rows = view.Logic().rows;
+  const int columns = view.Logic().Columns();
+  const int rows = view.Logic().Rows();
   const int maximum = 200000 / columns;
-  ASSERT_EQ(view.Logic().scale, 1);
+  ASSERT_EQ(view.Logic().Scale(), 1);
   EXPECT_TRUE(bar->isEnabled());
   EXPECT_EQ(bar->pageStep(), rows);
   // The last position a Win32 bar of this range and page accepts.
@@ -161,43 +161,43 @@ TEST_F(QtFragmentViewTest, ScrollBarStepsAndHoldsItsPositionAsOnWin32) {
 
   bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   EXPECT_EQ(bar->value(), 1);
-  EXPECT_EQ(view.Logic().firstCluster, columns);
+  EXPECT_EQ(view.Logic().FirstCluster(), columns);
   // The cells are recomputed by the paint that the scroll asks for.
-  EXPECT_TRUE(view.Logic().dirty);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !view.Logic().dirty; }, 2000));
+  EXPECT_TRUE(view.Logic().Dirty());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !view.Logic().Dirty(); }, 2000));
   EXPECT_EQ(ClusterPixel(view, 100), kBlue);
   EXPECT_EQ(CellPixel(view.viewport()->grab().toImage(), 100 - columns, 0), kBlue);
 
   bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
   EXPECT_EQ(bar->value(), 1 + rows);
-  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * (1 + rows));
+  EXPECT_EQ(view.Logic().FirstCluster(), int64_t{columns} * (1 + rows));
 
   // The bottom shows the end of the volume, the rest of its line and the
   // lines below as background, while the bar keeps its last position; the
   // next line up starts from there.
   bar->triggerAction(QAbstractSlider::SliderToMaximum);
-  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * maximum);
+  EXPECT_EQ(view.Logic().FirstCluster(), int64_t{columns} * maximum);
   EXPECT_EQ(bar->value(), maximum - rows + 1);
   const QImage bottom = view.viewport()->grab().toImage();
   const int cellsLeft = 200000 - columns * maximum;
-  EXPECT_EQ(view.Logic().cellCount, cellsLeft);
+  EXPECT_EQ(view.Logic().CellCount(), cellsLeft);
   const QColor background = QtDrawingResources().viewBackground;
   EXPECT_EQ(CellPixel(bottom, cellsLeft, 0), background);
   EXPECT_EQ(CellPixel(bottom, 0, rows - 1), background);
   bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
   EXPECT_EQ(bar->value(), maximum - rows);
-  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * (maximum - rows));
+  EXPECT_EQ(view.Logic().FirstCluster(), int64_t{columns} * (maximum - rows));
 
   bar->triggerAction(QAbstractSlider::SliderToMinimum);
   EXPECT_EQ(bar->value(), 0);
-  EXPECT_EQ(view.Logic().firstCluster, 0);
+  EXPECT_EQ(view.Logic().FirstCluster(), 0);
   bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
   EXPECT_EQ(bar->value(), 0);
-  EXPECT_EQ(view.Logic().firstCluster, 0);
+  EXPECT_EQ(view.Logic().FirstCluster(), 0);
 
   bar->setSliderPosition(1000);
   EXPECT_EQ(bar->value(), 1000);
-  EXPECT_EQ(view.Logic().firstCluster, int64_t{columns} * 1000);
+  EXPECT_EQ(view.Logic().FirstCluster(), int64_t{columns} * 1000);
 }
 
 TEST_F(QtFragmentViewTest, VolumeThatCannotBeQueriedGetsNoMapAndNoView) {

@@ -193,8 +193,8 @@ TEST_F(Win32FragmentViewInDriveWindow, NoticeBuildsTheMapAndMakesTheViewAtItsFir
   // The size posted on creation reaches the view: its grid follows its client.
   DispatchPending();
   const TRect viewClient = ClientOf(viewWindow);
-  EXPECT_EQ(view.logic.columns, viewClient.width / 8);
-  EXPECT_EQ(view.logic.rows, viewClient.height / 8);
+  EXPECT_EQ(view.logic.Columns(), viewClient.width / 8);
+  EXPECT_EQ(view.logic.Rows(), viewClient.height / 8);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 0), kWhite);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 8), kBlue);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 200), kRed);
@@ -408,13 +408,23 @@ TEST_F(Win32FragmentView, VolumeShorterThanTheViewDisablesTheScrollBar) {
 TEST_F(Win32FragmentView, LineDownMovesTheFirstCellOneLine) {
   MakeView(kClientWidth, kClientHeight);
   EXPECT_EQ(Scroll(view->window, SB_LINEDOWN), 0);
-  EXPECT_EQ(view->logic.firstCluster, 60);
+  EXPECT_EQ(view->logic.FirstCluster(), 60);
   EXPECT_EQ(ScrollBarOf(view->window).nPos, 1);
   // Cluster 100 moved up one line, to column 40 of line 0.
   EXPECT_EQ(PixelAt(view->window, 40 * 8 + 4, 4), kBlue);
   EXPECT_EQ(ClusterPixel(view->window, 60, 100), kBlue);
   EXPECT_EQ(ClusterPixel(view->window, 60, 200), kRed);
   EXPECT_EQ(ClusterPixel(view->window, 60, 60), kWhite);
+}
+
+TEST_F(Win32FragmentView, ReleasedThumbEndOfScrollingAndUnknownCodesStay) {
+  MakeView(kClientWidth, kClientHeight);
+  Scroll(view->window, SB_LINEDOWN);
+  for (int code : {SB_THUMBPOSITION, SB_ENDSCROLL, 99}) {
+    Scroll(view->window, code);
+    EXPECT_EQ(view->logic.FirstCluster(), 60) << code;
+    EXPECT_EQ(ScrollBarOf(view->window).nPos, 1) << code;
+  }
 }
 
 TEST_F(Win32FragmentView, LargeVolumeScrollsTwoLinesPerUnit) {
@@ -424,7 +434,7 @@ TEST_F(Win32FragmentView, LargeVolumeScrollsTwoLinesPerUnit) {
   EXPECT_EQ(ScrollBarOf(view->window).nMax, 25000);
   EXPECT_EQ(ScrollBarOf(view->window).nPage, 15u);
   Scroll(view->window, SB_LINEDOWN);
-  EXPECT_EQ(view->logic.firstCluster, 120);
+  EXPECT_EQ(view->logic.FirstCluster(), 120);
   EXPECT_EQ(ScrollBarOf(view->window).nPos, 1);
   EXPECT_EQ(ClusterPixel(view->window, 120, 200), kRed);
   EXPECT_EQ(ClusterPixel(view->window, 120, 119 + 60), kWhite);
@@ -434,7 +444,7 @@ TEST_F(Win32FragmentView, BottomShowsTheVolumesEndWhileTheBarKeepsItsLastPositio
   MakeView(kClientWidth, kClientHeight);
   const int maximum = 200000 / 60;
   Scroll(view->window, SB_BOTTOM);
-  EXPECT_EQ(view->logic.firstCluster, int64_t{60} * maximum);
+  EXPECT_EQ(view->logic.FirstCluster(), int64_t{60} * maximum);
   // The platform holds the position to the last one a page allows.
   EXPECT_EQ(ScrollBarOf(view->window).nPos, maximum - 30 + 1);
   // 20 clusters remain, the rest of the line and the lines below are
@@ -446,13 +456,13 @@ TEST_F(Win32FragmentView, BottomShowsTheVolumesEndWhileTheBarKeepsItsLastPositio
   // The next step starts from the position the platform kept.
   Scroll(view->window, SB_LINEUP);
   EXPECT_EQ(ScrollBarOf(view->window).nPos, maximum - 30);
-  EXPECT_EQ(view->logic.firstCluster, int64_t{60} * (maximum - 30));
+  EXPECT_EQ(view->logic.FirstCluster(), int64_t{60} * (maximum - 30));
 
   Scroll(view->window, SB_PAGEUP);
   EXPECT_EQ(ScrollBarOf(view->window).nPos, maximum - 60);
   Scroll(view->window, SB_TOP);
   EXPECT_EQ(ScrollBarOf(view->window).nPos, 0);
-  EXPECT_EQ(view->logic.firstCluster, 0);
+  EXPECT_EQ(view->logic.FirstCluster(), 0);
   EXPECT_EQ(ClusterPixel(view->window, 0, 8), kBlue);
 }
 
@@ -463,7 +473,7 @@ TEST_F(Win32FragmentView, DestroyedWindowLeavesTheViewWithoutAWindow) {
   ASSERT_TRUE(DestroyWindow(viewWindow));
   EXPECT_EQ(view->window, nullptr);
   // The object and its state stay.
-  EXPECT_EQ(view->logic.firstCluster, 60);
+  EXPECT_EQ(view->logic.FirstCluster(), 60);
   EXPECT_EQ(view->clusterMap, &map);
 }
 

@@ -62,13 +62,13 @@ void TFragmentView::resizeEvent(QResizeEvent*) {
 
 void TFragmentView::paintEvent(QPaintEvent*) {
   const QSize client = viewport()->size();
-  if (logic.dirty) logic.ComputeCells(client.width(), client.height());
+  if (logic.Dirty()) logic.ComputeCells(client.width(), client.height());
   // Composed off screen, background first, and copied in one piece.
   QImage picture(client, QImage::Format_RGB32);
   picture.fill(QtDrawingResources().viewBackground);
-  if (logic.cells != nullptr) {
+  if (logic.Cells() != nullptr) {
     QPainter cellPainter(&picture);
-    for (int i = 0; i < logic.cellCount; ++i) {
+    for (int i = 0; i < logic.CellCount(); ++i) {
       const TRect cell = logic.CellRect(i);
       cellPainter.fillRect(cell.x, cell.y, cell.width, cell.height, ColourOf(logic.CellColour(i)));
     }
@@ -96,29 +96,29 @@ void TFragmentView::ApplyScrollBar(const TScrollBarSettings& settings) {
 }
 
 void TFragmentView::OnScrollAction(int action) {
-  int request;
+  TScrollRequest request;
   switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
-      request = kScrollLineUp;
+      request = TScrollRequest::kLineUp;
       break;
     case QAbstractSlider::SliderSingleStepAdd:
-      request = kScrollLineDown;
+      request = TScrollRequest::kLineDown;
       break;
     case QAbstractSlider::SliderPageStepSub:
-      request = kScrollPageUp;
+      request = TScrollRequest::kPageUp;
       break;
     case QAbstractSlider::SliderPageStepAdd:
-      request = kScrollPageDown;
+      request = TScrollRequest::kPageDown;
       break;
     // Dragging the thumb, and the wheel, which moves the thumb as a drag does.
     case QAbstractSlider::SliderMove:
-      request = kScrollThumbTrack;
+      request = TScrollRequest::kThumbTrack;
       break;
     case QAbstractSlider::SliderToMinimum:
-      request = kScrollTop;
+      request = TScrollRequest::kTop;
       break;
     case QAbstractSlider::SliderToMaximum:
-      request = kScrollBottom;
+      request = TScrollRequest::kBottom;
       break;
     default:
       return;

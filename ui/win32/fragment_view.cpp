@@ -6,13 +6,29 @@
 static_assert(kWmDestroy == WM_DESTROY && kWmVScroll == WM_VSCROLL &&
                   kWmLButtonDown == WM_LBUTTONDOWN && kWmLButtonUp == WM_LBUTTONUP,
               "the shared dispatch uses the platform's message numbers");
-static_assert(kScrollLineUp == SB_LINEUP && kScrollLineDown == SB_LINEDOWN &&
-                  kScrollPageUp == SB_PAGEUP && kScrollPageDown == SB_PAGEDOWN &&
-                  kScrollThumbPosition == SB_THUMBPOSITION && kScrollThumbTrack == SB_THUMBTRACK &&
-                  kScrollTop == SB_TOP && kScrollBottom == SB_BOTTOM && kScrollEnd == SB_ENDSCROLL,
-              "scroll requests are the platform's SB_ codes");
-
 namespace {
+
+// The request of WM_VSCROLL's low word (SB_*).
+TScrollRequest ScrollRequestOf(int code) {
+  switch (code) {
+    case SB_LINEUP:
+      return TScrollRequest::kLineUp;
+    case SB_LINEDOWN:
+      return TScrollRequest::kLineDown;
+    case SB_PAGEUP:
+      return TScrollRequest::kPageUp;
+    case SB_PAGEDOWN:
+      return TScrollRequest::kPageDown;
+    case SB_THUMBTRACK:
+      return TScrollRequest::kThumbTrack;
+    case SB_TOP:
+      return TScrollRequest::kTop;
+    case SB_BOTTOM:
+      return TScrollRequest::kBottom;
+    default:  // SB_THUMBPOSITION, SB_ENDSCROLL and anything else
+      return TScrollRequest::kStay;
+  }
+}
 
 // The procedure every bound view window has: the view sits in the window's
 // user-data slot from WM_CREATE until the view is deleted.
@@ -100,7 +116,7 @@ void TFragmentView::OnVScroll(int request) {
   // The position as the platform keeps it: SetScrollInfo holds it to
   // nMax - nPage + 1, while the logic may have gone to nMax.
   const TScrollBarState state = {scroll.nPos, scroll.nMax, scroll.nTrackPos};
-  scroll.nPos = logic.OnVScroll(request, state);
+  scroll.nPos = logic.OnVScroll(ScrollRequestOf(request), state);
   scroll.fMask = SIF_ALL;
   SetScrollInfo(window, SB_VERT, &scroll, TRUE);
   InvalidateRect(window, nullptr, FALSE);
@@ -109,7 +125,7 @@ void TFragmentView::OnVScroll(int request) {
 void TFragmentView::OnPaint() {
   RECT client;
   GetClientRect(window, &client);
-  if (logic.dirty) logic.ComputeCells(client.right, client.bottom);
+  if (logic.Dirty()) logic.ComputeCells(client.right, client.bottom);
 
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
@@ -121,8 +137,8 @@ void TFragmentView::OnPaint() {
   if (memory != nullptr && picture != nullptr) {
     HGDIOBJ previous = SelectObject(memory, picture);
     FillRect(memory, &client, viewBackgroundBrush);
-    if (logic.cells != nullptr) {
-      for (int i = 0; i < logic.cellCount; ++i) {
+    if (logic.Cells() != nullptr) {
+      for (int i = 0; i < logic.CellCount(); ++i) {
         const TRect cell = logic.CellRect(i);
         // Right and bottom exclusive: neighbouring cells touch without a gap.
         const RECT r = {cell.x, cell.y, cell.x + cell.width, cell.y + cell.height};

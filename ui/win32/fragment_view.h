@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include "ui/fragment_view_logic.h"
+#include "ui/fragment_view_messages.h"
 
 class TClusterMap;
 class TDriveOptimizer;
