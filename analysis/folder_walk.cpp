@@ -4,18 +4,18 @@
 
 #include "platform/path_buffer.h"
 
-void WalkFolder(TSystemServices& services, const char* path, void* context,
+bool WalkFolder(TSystemServices& services, const char* path, void* context,
                 TFolderVisitor& visitor) {
   visitor.ListingFolder(path);
   // One path buffer per level of the walk.
   char buffer[kMaxPath];
   const long composed = ComposeListingPattern(path, buffer);
-  if (composed < 0) return;
+  if (composed < 0) return false;
   const size_t pathLength = static_cast<size_t>(composed);
 
   TFindData entry;
   THandle find = services.FindFirst(buffer, &entry);
-  if (find == InvalidHandle()) return;
+  if (find == InvalidHandle()) return false;
   do {
     if (visitor.StopRequested()) break;
     const bool folder = (entry.attributes & kAttributeDirectory) != 0;
@@ -36,4 +36,5 @@ void WalkFolder(TSystemServices& services, const char* path, void* context,
     WalkFolder(services, buffer, contents, visitor);
   } while (services.FindNext(find, &entry));
   services.FindEnd(find);
+  return true;
 }

@@ -32,6 +32,7 @@ class TFolderVisitor {
 // Walks the folder at path (an argument as given; ending with a separator it
 // lists the folder's entries) whose contents context stands for. A folder
 // that cannot be listed, or whose listing pattern does not fit the path
-// buffer, gives no entries.
-void WalkFolder(TSystemServices& services, const char* path, void* context,
+// buffer, gives no entries. Returns whether the folder at path itself could
+// be listed; when it could not, the services' LastErrorText says why.
+bool WalkFolder(TSystemServices& services, const char* path, void* context,
                 TFolderVisitor& visitor);

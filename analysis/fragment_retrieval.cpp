@@ -38,7 +38,10 @@ void TDriveOptimizer::FillItem(const char* path, TItem* item) {
   }
   if (handle == InvalidHandle()) {
     if (item->parent != nullptr) item->parent->UnlinkChild(item);
-    if (item == root) root = nullptr;
+    if (item == root) {
+      root = nullptr;
+      Fail(std::string("the root folder could not be opened: ") + services.LastErrorText());
+    }
     ReleaseItem(item);
     return;
   }

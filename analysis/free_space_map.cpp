@@ -17,13 +17,14 @@ constexpr uint32_t kBitmapReplyBytes = 16384;
 
 }  // namespace
 
-void WriteFreeExtentLog(TSystemServices& services, const TFragment* extents, const char* fileName) {
+bool WriteFreeExtentLog(TSystemServices& services, const TFragment* extents, const char* fileName) {
   TLogFile log(services, fileName);
-  if (!log.IsOpen()) return;
+  if (!log.IsOpen()) return false;
   for (const TFragment* extent = extents; extent != nullptr; extent = extent->next) {
     log.Print("%" PRId64 "\t%" PRId64 "\t%" PRId64 "\n", extent->lcn, extent->lcn + extent->length,
               extent->length);
   }
+  return true;
 }
 
 void TDriveOptimizer::MapFreeSpace() {
@@ -31,7 +32,10 @@ void TDriveOptimizer::MapFreeSpace() {
   char volumePath[7] = "\\\\.\\A:";
   volumePath[4] = driveLetter;
   THandle volume = services.OpenForRead(volumePath, false);
-  if (volume == InvalidHandle()) return;
+  if (volume == InvalidHandle()) {
+    Fail("the volume could not be opened: " + services.LastErrorText());
+    return;
+  }
 
   // One reply buffer for every query of the stage, on the worker's stack.
   alignas(8) unsigned char reply[kBitmapReplyBytes];
@@ -45,7 +49,10 @@ void TDriveOptimizer::MapFreeSpace() {
     uintptr_t replyBytes = 0;
     const TNtStatus status = IssueFsControl(services, volume, kFsctlGetVolumeBitmap, &request,
                                             sizeof(request), reply, kBitmapReplyBytes, &replyBytes);
-    if (!ReplyIsValid(status)) break;
+    if (!ReplyIsValid(status)) {
+      Fail("its free space could not be read: " + services.LastErrorText());
+      break;
+    }
     TVolumeBitmapHeader header;
     std::memcpy(&header, reply, sizeof(header));
     totalClusters = header.startingLcn + header.bitmapSize;
@@ -56,7 +63,12 @@ void TDriveOptimizer::MapFreeSpace() {
 
     if (status != kStatusBufferOverflow) {
       services.Close(volume);
-      WriteFreeExtentLog(services, freeExtents, "C:\\dirlist_free.log");
+      if (!WriteFreeExtentLog(services, freeExtents, "C:\\dirlist_free.log")) {
+        Fail(std::string("the log C:\\dirlist_free.log could not be written: ") +
+             services.LastErrorText());
+      }
+      // The pipeline reads no runs without free space to plan into.
+      if (freeExtents == nullptr) Fail("the volume has no free cluster: no runs were read");
       return;
     }
     // A reply that does not move forward would be asked for again forever.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "analysis/folder_walk.h"
 
@@ -32,9 +33,9 @@ class TCounter final : public TFolderVisitor {
 
 }  // namespace
 
-void CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services) {
+bool CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services) {
   TCounter counter;
-  WalkFolder(services, path, counters, counter);
+  return WalkFolder(services, path, counters, counter);
 }
 
 void FormatFolderReport(const TFolderCounters& c, char (&text)[500]) {
@@ -45,10 +46,16 @@ void FormatFolderReport(const TFolderCounters& c, char (&text)[500]) {
       c.fileNameBytes / 1024, c.folderNameBytes, c.folderNameBytes / 1024);
 }
 
-void ReportFolderStatistics(const char* path, TSystemServices& services, TWindowSystem& windows) {
+bool ReportFolderStatistics(const char* path, TSystemServices& services, TWindowSystem& windows) {
   TFolderCounters counters = {0, 0, 0, 0};
-  CountFolder(path, &counters, services);
+  if (!CountFolder(path, &counters, services)) {
+    const std::string text =
+        std::string(path) + " could not be listed: " + services.LastErrorText();
+    windows.ShowMessage(text.c_str(), "Error");
+    return false;
+  }
   char text[500];
   FormatFolderReport(counters, text);
   windows.ShowMessage(text, "info");
+  return true;
 }

@@ -15,11 +15,15 @@ struct TFolderCounters {
 };
 
 // Counts below path (an argument exactly as given, without its quotes) and
-// shows the report with caption "info"; returns once the box is closed.
-void ReportFolderStatistics(const char* path, TSystemServices& services, TWindowSystem& windows);
+// shows the report with caption "info"; returns once the box is closed. A
+// path that cannot be listed at all (it does not exist, or may not be read)
+// is said so with caption "Error" instead of a report of zeros; then the
+// result is false.
+bool ReportFolderStatistics(const char* path, TSystemServices& services, TWindowSystem& windows);
 
 // The recursive walk; path ends with a separator to list a folder's entries.
-void CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services);
+// False when path itself cannot be listed.
+bool CountFolder(const char* path, TFolderCounters* counters, TSystemServices& services);
 
 // The report's text, formatted into a buffer of 500 characters.
 void FormatFolderReport(const TFolderCounters& counters, char (&text)[500]);

@@ -13,6 +13,7 @@ TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
 
 int TProgram::Run(const char* commandLine) {
   driveThreads.clear();
+  exitStatus = 0;
 
   if (!services.ResolveFsControl()) {
     windows.ShowMessage("Could not find NtFsControlFile entry point in NTDLL.DLL\n", "Error");
@@ -32,8 +33,11 @@ int TProgram::Run(const char* commandLine) {
   // Workers of closed windows have been asked to stop; the record pools and
   // everything else they use go only after the last of them has returned.
   WaitForWorkers();
+  for (const auto& drive : drives) {
+    if (!drive->FailureReason().empty()) exitStatus = kExitNotAnalysed;
+  }
   drives.clear();
-  return 0;
+  return exitStatus;
 }
 
 void TProgram::WalkCommandLine(const char* commandLine) {
@@ -62,7 +66,7 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
       if (path == nullptr) break;
       std::memcpy(path, text, static_cast<size_t>(length));
       path[length] = '\0';
-      ReportFolderStatistics(path, services, windows);
+      if (!ReportFolderStatistics(path, services, windows)) exitStatus = kExitNotAnalysed;
       std::free(path);
       break;
     }

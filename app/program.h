@@ -10,6 +10,10 @@
 #include "platform/system_services.h"
 #include "platform/window_system.h"
 
+// The exit code of a run in which a drive could not be analysed, a log could
+// not be written or a -m path could not be listed.
+constexpr int kExitNotAnalysed = 3;
+
 class TProgram {
  public:
   TProgram(TSystemServices& services, TWindowSystem& windows);
@@ -18,7 +22,8 @@ class TProgram {
 
   // The whole run over a command line taken whole, program name included.
   // Returns the exit code: 0, 1 without NtFsControlFile, 2 when the fragment
-  // view class cannot be registered.
+  // view class cannot be registered, kExitNotAnalysed when a drive could not
+  // be analysed, a log not written or a -m path not listed.
   int Run(const char* commandLine);
 
   // The command-line walk: every argument token goes to DispatchArgument.
@@ -34,6 +39,7 @@ class TProgram {
   // The drive threads started, in argument order; touched by the main thread
   // alone.
   std::vector<THandle> driveThreads;
+  int exitStatus = 0;  // 0, or kExitNotAnalysed once something failed; main thread only
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

@@ -46,6 +46,7 @@ class TVolumeGeometry : public TSystemServices {
   void DebugOutput(const char*) override {}
   FILE* OpenLog(const char*) override { return nullptr; }
   bool ResolveFsControl() override { return false; }
+  std::string LastErrorText() override { return "refused"; }
   TNtStatus FsControl(THandle, TIoStatusBlock*, uint32_t, void*, uint32_t, void*,
                       uint32_t) override {
     return kStatusNotSupported;

@@ -80,7 +80,16 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
     }
   }
   statusText.Set("Finished");
-  detailText.Set("Finished");
+  // What failed, if anything did, instead of a "Finished" over nothing.
+  const std::string reason = failureReason.Get();
+  detailText.Set(reason.empty() ? "Finished" : reason.c_str());
+  pipelineEnded.store(true);
+}
+
+void TDriveOptimizer::Fail(const std::string& reason) {
+  // After a stop the stages unwind early on purpose: nothing has failed.
+  if (StopRequested()) return;
+  if (failureReason.Get().empty()) failureReason.Set(reason.c_str());
 }
 
 unsigned DriveThreadProc(void* parameter) {

@@ -88,6 +88,19 @@ class TDriveOptimizer {
   void RequestStop() { stopRequested.store(true); }
   bool StopRequested() const { return stopRequested.load(); }
 
+  // A stage could not do its work (the volume, its free space, the root
+  // folder or a log): reason says what failed, in words, with the system's
+  // error text. The first reason stays, and none is taken once a stop has
+  // been asked for; at the end the status bar shows it in place of
+  // "Finished". Called by the worker.
+  void Fail(const std::string& reason);
+  // The reason of the first failure; empty while nothing failed.
+  std::string FailureReason() const { return failureReason.Get(); }
+  // Whether the worker has ended its pipeline: its final texts are
+  // published. Set by the worker after them, read by the window layer and
+  // the process entry.
+  bool PipelineEnded() const { return pipelineEnded.load(); }
+
   char driveLetter;                  // exactly the character taken from the command line
   TItem* root;                       // root of the drive's tree; none if there is none
   TFragment* freeExtents;            // free extents in ascending lcn, chained by next
@@ -118,6 +131,9 @@ class TDriveOptimizer {
  private:
   // Set by the drive thread when the window closes, read by the worker.
   std::atomic<bool> stopRequested{false};
+  // Set by the worker once, after its final texts; read by any thread.
+  std::atomic<bool> pipelineEnded{false};
+  TPublishedText failureReason;  // see Fail; written by the worker, read by any thread
 };
 
 // Start routines of the drive thread and the worker thread; the parameter is

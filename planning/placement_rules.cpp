@@ -61,7 +61,11 @@ void TDriveOptimizer::ApplyRules() {
   ClassifyTree(root);
   statusText.Set("Listing tree");
   TLogFile log(services, "C:\\DirList_rules.log");
-  if (log.IsOpen()) ListTree("", root, log);
+  if (!log.IsOpen()) {
+    Fail("the log C:\\DirList_rules.log could not be written: " + services.LastErrorText());
+    return;
+  }
+  ListTree("", root, log);
 }
 
 void TDriveOptimizer::OptimizeTree() {

@@ -23,7 +23,11 @@ void TDriveOptimizer::OptimizeFragments() {
   statusText.Set("Assigning final location");
   statusText.Set("Listing tree");
   TLogFile log(services, "c:\\DirList_Optimized.log");
-  if (log.IsOpen()) ListTree("", root, log);
+  if (!log.IsOpen()) {
+    Fail("the log c:\\DirList_Optimized.log could not be written: " + services.LastErrorText());
+    return;
+  }
+  ListTree("", root, log);
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {

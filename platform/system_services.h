@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/nt_types.h"
 
@@ -80,6 +81,12 @@ class TSystemServices {
   // succeeded.
   virtual TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                               uint32_t inputLength, void* output, uint32_t outputLength) = 0;
+
+  // Why the last call of this thread that failed did fail (an open, a
+  // listing, a control request, a log): the platform's own error text in
+  // words (FormatMessage on Windows, strerror on Linux), with the likely
+  // cure where one is known. Read it right after the failing call.
+  virtual std::string LastErrorText() = 0;
 
   // CreateThread with default security and stack, running at once;
   // InvalidHandle() when the thread cannot be started. Close() releases the

@@ -127,7 +127,8 @@ TEST(DriveOptimizer, StopRequestSkipsTheRemainingStages) {
 }
 
 // The real stages on a volume that cannot be opened: the scan runs, the
-// free-space map finds nothing, no notice is posted.
+// free-space map finds nothing, no notice is posted, and the status bar says
+// why.
 TEST(DriveOptimizer, UnreadableVolumeEndsAfterTheFreeSpaceMap) {
   TScriptedVolume volume('D');
   volume.AddFile("D:\\a.txt", 3, {{1, 500}});
@@ -140,7 +141,7 @@ TEST(DriveOptimizer, UnreadableVolumeEndsAfterTheFreeSpaceMap) {
   EXPECT_EQ(drive.freeExtents, nullptr);
   EXPECT_EQ(windows.noticesPosted, 0);
   EXPECT_EQ(drive.statusText.Get(), "Finished");
-  EXPECT_EQ(drive.detailText.Get(), "Finished");
+  EXPECT_EQ(drive.detailText.Get(), "the volume could not be opened: the scripted volume refused");
 }
 
 }  // namespace

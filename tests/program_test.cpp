@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/fake_window_system.h"
+#include "tests/support/host_services.h"
 #include "tests/support/scripted_volume.h"
 
 namespace {
@@ -37,7 +38,8 @@ TEST_F(ProgramRun, FailedClassRegistrationEndsWithCodeTwo) {
 
 TEST_F(ProgramRun, DrivesStartInArgumentOrderAndAreAllWaitedFor) {
   TProgram program(volume, windows);
-  EXPECT_EQ(program.Run("diskopt C -O D c:\\"), 0);
+  // C and c are no drives of the scripted volume, which has no bitmap either.
+  EXPECT_EQ(program.Run("diskopt C -O D c:\\"), kExitNotAnalysed);
   EXPECT_EQ(windows.drivesStarted, (std::vector<char>{'C', 'D', 'c'}));
   EXPECT_EQ(windows.threadsWaitedFor.size(), 3u);
   EXPECT_EQ(windows.events.back(), "close:c");
@@ -59,7 +61,8 @@ TEST_F(ProgramRun, ReportComesBeforeTheDriveThatFollowsIt) {
   volume.AddFile("D:\\a\\x.txt", 1, {});
   volume.AddFile("D:\\a\\y.txt", 1, {});
   TProgram program(volume, windows);
-  EXPECT_EQ(program.Run("diskopt -m D:\\ -o D"), 0);
+  // The volume has no bitmap: the drive is not analysed.
+  EXPECT_EQ(program.Run("diskopt -m D:\\ -o D"), kExitNotAnalysed);
   ASSERT_GE(windows.events.size(), 4u);
   EXPECT_EQ(windows.events[2],
             "message:info:Files: 2 (0 K)\nFolders: 1 (0 K)\n\nFile names: 10 (0 K)\nFolder "
@@ -71,7 +74,7 @@ TEST_F(ProgramRun, DriveRunsItsPipelineOnTheGivenServices) {
   volume.AddFile("D:\\a.txt", 3, {{1, 500}});
   volume.volumeOpenFails = true;  // the free-space map ends the pipeline
   TProgram program(volume, windows);
-  EXPECT_EQ(program.Run("diskopt D"), 0);
+  EXPECT_EQ(program.Run("diskopt D"), kExitNotAnalysed);
   ASSERT_GE(volume.opened.size(), 1u);
   EXPECT_EQ(volume.opened[0], "\\\\.\\D:|plain");
 }
@@ -79,6 +82,10 @@ TEST_F(ProgramRun, DriveRunsItsPipelineOnTheGivenServices) {
 TEST_F(ProgramRun, WindowClosedEarlyStopsTheWorkerBeforeExit) {
   windows.closeAtOnce = true;
   for (int i = 0; i < 300; ++i) volume.AddFolder("D:\\f" + std::to_string(i));
+  // A volume the drive can analyse whole, whenever the stop reaches it.
+  volume.bitmap.assign(64, false);
+  THostFolder logs;
+  volume.logDirectory = logs.Path();
   TProgram program(volume, windows);
   EXPECT_EQ(program.Run("diskopt D D D"), 0);  // returns only once every worker has ended
   EXPECT_TRUE(program.drives.empty());
@@ -98,7 +105,7 @@ TEST(DriveThreadList, KeepsArgumentOrder) {
 
 TEST_F(ProgramRun, ElevenDrivesGrowTheListTwiceAndAllAreWaitedFor) {
   TProgram program(volume, windows);
-  EXPECT_EQ(program.Run("diskopt A B C D E F G H I J K"), 0);
+  EXPECT_EQ(program.Run("diskopt A B C D E F G H I J K"), kExitNotAnalysed);
   EXPECT_EQ(windows.drivesStarted,
             (std::vector<char>{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'}));
   EXPECT_EQ(windows.threadsWaitedFor.size(), 11u);

@@ -68,6 +68,11 @@ void TDriveTable::Map(char letter, const std::string& path) {
   drives_[index] = TDrive{Classify(path), path};
 }
 
+std::string TDriveTable::MappedPath(char letter) const {
+  const int index = LetterIndex(letter);
+  return index < 0 ? std::string() : drives_[index].path;
+}
+
 TDriveKind TDriveTable::Kind(char letter) const {
   const int index = LetterIndex(letter);
   return index < 0 ? TDriveKind::kMissing : drives_[index].kind;

@@ -52,6 +52,10 @@ class TDriveTable {
   // with '\' counted as a separator too.
   TLocation Resolve(const char* path) const;
 
+  // What a letter (either case) was mapped to, even when that names nothing
+  // now; empty for a letter never mapped and for a non-letter.
+  std::string MappedPath(char letter) const;
+
  private:
   struct TDrive {
     TDriveKind kind;

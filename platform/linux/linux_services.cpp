@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/handle_object.h"
+#include "platform/linux/failure_text.h"
 #include "platform/linux/host_enumeration.h"
 #include "platform/linux/host_files.h"
 #include "platform/linux/host_free_space.h"
@@ -38,6 +41,16 @@ uint32_t Clamp32(int64_t value) {
   return value < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
 }
 
+// Why this thread's last failed call failed, in words; each thread sees only
+// its own, as GetLastError works.
+thread_local std::string lastError;
+
+// The drive letter a path names (L:... or \\.\L:), or 0 for none.
+char DriveLetterOf(const char* path) {
+  if (std::strncmp(path, "\\\\.\\", 4) == 0) path += 4;
+  return path[0] != '\0' && path[1] == ':' ? path[0] : '\0';
+}
+
 }  // namespace
 
 TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
@@ -46,19 +59,41 @@ TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) 
 
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
-  return ntfsVolumes_.ForThisThread(where.drivePath);
+  errno = 0;
+  TNtfsVolume* volume = ntfsVolumes_.ForThisThread(where.drivePath);
+  if (volume == nullptr) lastError = NtfsMountFailureText(where.drivePath, errno);
+  return volume;
+}
+
+void TLinuxServices::FailMissing(const char* path) {
+  const char letter = DriveLetterOf(path);
+  lastError = letter != '\0' ? MissingDriveText(letter, drives_.MappedPath(letter))
+                             : SystemErrorText(path, ENOENT);
 }
 
 THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   const TLocation where = drives_.Resolve(pattern);
-  if (where.wholeVolume) return InvalidHandle();
+  if (where.kind == TDriveKind::kMissing) {
+    FailMissing(pattern);
+    return InvalidHandle();
+  }
+  if (where.wholeVolume) {
+    lastError = SystemErrorText(pattern, EISDIR);
+    return InvalidHandle();
+  }
   std::string folder;
   std::string namePattern;
   SplitHostPattern(where.path, &folder, &namePattern);
-  if (IsHostPath(where)) return AsHandle(THostFindHandle::Start(folder, namePattern, entry));
+  if (IsHostPath(where)) {
+    THostFindHandle* find = THostFindHandle::Start(folder, namePattern, entry);
+    if (find == nullptr) lastError = SystemErrorText(folder, errno);
+    return AsHandle(find);
+  }
   TNtfsVolume* volume = NtfsVolume(where);
+  if (volume == nullptr) return InvalidHandle();
   std::vector<TNtfsEntry> entries;
-  if (volume == nullptr || !volume->ListFolder(folder, namePattern.c_str(), &entries)) {
+  if (!volume->ListFolder(folder, namePattern.c_str(), &entries)) {
+    lastError = SystemErrorText(where.drivePath + ":" + folder, ENOENT);
     return InvalidHandle();
   }
   return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
@@ -77,18 +112,34 @@ void TLinuxServices::FindEnd(THandle find) { Close(find); }
 
 THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   const TLocation where = drives_.Resolve(path);
-  if (IsHostPath(where)) return AsHandle(OpenHostFile(where.path, backupSemantics));
+  if (where.kind == TDriveKind::kMissing) {
+    FailMissing(path);
+    return InvalidHandle();
+  }
+  if (IsHostPath(where)) {
+    THandleObject* file = OpenHostFile(where.path, backupSemantics);
+    if (file == nullptr) lastError = SystemErrorText(where.path, errno);
+    return AsHandle(file);
+  }
   // The volume of a host-folder drive is the file system holding the folder,
   // whose space map needs CAP_SYS_ADMIN: without it the open fails, as an
   // unprivileged open of a volume fails on Windows.
-  if (where.kind == TDriveKind::kHostFolder) return AsHandle(THostVolumeHandle::Open(where.path));
+  if (where.kind == TDriveKind::kHostFolder) {
+    errno = 0;
+    THostVolumeHandle* volume = THostVolumeHandle::Open(where.path);
+    if (volume == nullptr) lastError = HostFreeSpaceFailureText(where.path, errno);
+    return AsHandle(volume);
+  }
   TNtfsVolume* volume = NtfsVolume(where);
   if (volume == nullptr) return InvalidHandle();
   if (where.wholeVolume) {
     return AsHandle(new TNtfsVolumeHandle(ntfsVolumes_, where.drivePath, volume->ClusterCount()));
   }
   TNtfsItem item;
-  if (!volume->Open(where.path, backupSemantics, &item)) return InvalidHandle();
+  if (!volume->Open(where.path, backupSemantics, &item)) {
+    lastError = SystemErrorText(where.drivePath + ":" + where.path, ENOENT);
+    return InvalidHandle();
+  }
   return AsHandle(new TNtfsFileHandle(std::move(item)));
 }
 
@@ -138,12 +189,28 @@ void TLinuxServices::DebugOutput(const char* text) { std::fputs(text, stderr); }
 FILE* TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.
   const TLocation where = drives_.Resolve(name);
-  return IsHostPath(where) ? OpenHostLog(where.path) : nullptr;
+  if (!IsHostPath(where)) {
+    lastError = std::string(name) + ": only folders are written, never a volume";
+    return nullptr;
+  }
+  FILE* log = OpenHostLog(where.path);
+  if (log == nullptr) lastError = SystemErrorText(where.path, errno);
+  return log;
 }
+
+std::string TLinuxServices::LastErrorText() { return lastError; }
 
 TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                                     uint32_t inputLength, void* output, uint32_t outputLength) {
-  return ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
+  const TNtStatus status =
+      ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
+  if (status < 0 && status != kStatusBufferOverflow) {
+    char text[64];
+    std::snprintf(text, sizeof text, "the control request failed with status 0x%08X",
+                  static_cast<unsigned>(status));
+    lastError = text;
+  }
+  return status;
 }
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {

@@ -37,6 +37,7 @@ class TLinuxServices : public TSystemServices {
   FILE* OpenLog(const char* name) override;
 
   bool ResolveFsControl() override { return true; }
+  std::string LastErrorText() override;
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
 
@@ -47,6 +48,8 @@ class TLinuxServices : public TSystemServices {
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.
   TNtfsVolume* NtfsVolume(const TLocation& where);
+  // Records why a path that names no drive failed.
+  void FailMissing(const char* path);
 
   const TDriveTable drives_;
   TNtfsVolumePool ntfsVolumes_;

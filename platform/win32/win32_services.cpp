@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/win32/handle_waits.h"
 
@@ -122,13 +123,43 @@ bool TWin32Services::ResolveFsControl() {
   // GetProcAddress gives every export one generic type; converting through
   // void (*)() tells the compiler the real signature is known to be this one.
   ntFsControlFile_ = reinterpret_cast<TNtFsControlFile>(reinterpret_cast<void (*)()>(entry));
+  // Turns a failed request's status into the error code that LastErrorText
+  // words; optional, every Windows has it.
+  FARPROC convert = GetProcAddress(ntdll, "RtlNtStatusToDosError");
+  ntStatusToDosError_ =
+      reinterpret_cast<TNtStatusToDosError>(reinterpret_cast<void (*)()>(convert));
   return ntFsControlFile_ != nullptr;
 }
 
 TNtStatus TWin32Services::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                                     uint32_t inputLength, void* output, uint32_t outputLength) {
-  return ntFsControlFile_(handle, nullptr, nullptr, nullptr, io, code, input, inputLength, output,
-                          outputLength);
+  const TNtStatus status = ntFsControlFile_(handle, nullptr, nullptr, nullptr, io, code, input,
+                                            inputLength, output, outputLength);
+  // The native call sets no last error: a failure's status is turned into
+  // one, so LastErrorText can word it like any other failure.
+  const bool failed = status < 0 && status != kStatusBufferOverflow;
+  if (failed) {
+    SetLastError(ntStatusToDosError_ != nullptr ? ntStatusToDosError_(status) : ERROR_GEN_FAILURE);
+  }
+  return status;
+}
+
+std::string TWin32Services::LastErrorText() {
+  const DWORD error = GetLastError();
+  char* words = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+  std::string text = length > 0 ? std::string(words, length) : "error " + std::to_string(error);
+  LocalFree(words);
+  // The system's texts end with a line break.
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD) {
+    text += " Run diskopt as administrator.";
+  }
+  return text;
 }
 
 THandle TWin32Services::StartThread(TThreadProc proc, void* parameter) {

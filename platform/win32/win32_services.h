@@ -1,8 +1,8 @@
 // The system services of the Windows build: each operation is the Win32 call
-// it is named after (ANSI versions), with THandle standing for HANDLE. Its one
-// piece of state, the resolved NtFsControlFile entry, is written by the main
-// thread before any other thread starts and only read afterwards, so the main
-// thread and every worker use one instance at once.
+// it is named after (ANSI versions), with THandle standing for HANDLE. Its
+// only state, the two resolved native entries, is written by the main thread
+// before any other thread starts and only read afterwards, so the main thread
+// and every worker use one instance at once.
 #pragma once
 
 #include "platform/system_services.h"
@@ -25,6 +25,7 @@ class TWin32Services : public TSystemServices {
   FILE* OpenLog(const char* name) override;
 
   bool ResolveFsControl() override;
+  std::string LastErrorText() override;
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
 
@@ -37,5 +38,7 @@ class TWin32Services : public TSystemServices {
   // length.
   using TNtFsControlFile = TNtStatus(__stdcall*)(THandle, THandle, void*, void*, TIoStatusBlock*,
                                                  uint32_t, void*, uint32_t, void*, uint32_t);
-  TNtFsControlFile ntFsControlFile_ = nullptr;  // set by ResolveFsControl
+  using TNtStatusToDosError = unsigned long(__stdcall*)(TNtStatus);
+  TNtFsControlFile ntFsControlFile_ = nullptr;        // set by ResolveFsControl
+  TNtStatusToDosError ntStatusToDosError_ = nullptr;  // set by ResolveFsControl; may stay none
 };

@@ -33,6 +33,7 @@ class TRefusingServices : public TSystemServices {
   void DebugOutput(const char*) override {}
   FILE* OpenLog(const char*) override { return nullptr; }
   bool ResolveFsControl() override { return false; }
+  std::string LastErrorText() override { return "refused"; }
   TNtStatus FsControl(THandle, TIoStatusBlock*, uint32_t, void*, uint32_t, void*,
                       uint32_t) override {
     return kStatusNotSupported;

@@ -63,6 +63,9 @@ class TScriptedVolume : public TSystemServices {
   uint32_t bytesPerSector = 512;
   bool geometryFails = false;
   bool missingNtFsControlFile = false;
+  // What LastErrorText says of any failure, so tests can find it in the
+  // stages' reasons.
+  std::string failureText = "the scripted volume refused";
   std::string logDirectory;  // where "C:\name" logs are written; empty: refused
 
   // What was asked, for assertions. Several drives' workers may share one
@@ -87,6 +90,7 @@ class TScriptedVolume : public TSystemServices {
   void DebugOutput(const char* text) override { debugOutput += text; }
   FILE* OpenLog(const char* name) override;
   bool ResolveFsControl() override { return !missingNtFsControlFile; }
+  std::string LastErrorText() override { return failureText; }
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
   THandle StartThread(TThreadProc proc, void* parameter) override;

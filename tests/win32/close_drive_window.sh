@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs the Windows program on drive C under the given emulator, waits for its
-# drive window by its exact title, closes it with Alt+F4 as a user would, and
-# expects the program to end with exit code 0. Given the window probe as a
-# third argument, it first waits until the window's stage label shows
-# "Finished" with no fragment view (under Wine the volume bitmap fails, so the
-# worker ends without a map); without it, the window is closed while the
-# worker may still run. Needs an X display (the tests run under xvfb-run) and
+# drive window by its exact title and closes it with Alt+F4 as a user would.
+# Given the window probe as a third argument, it first waits until the
+# window's stage label shows "Finished" with no fragment view: under Wine the
+# volume bitmap fails, so the worker ends without a map and the program with
+# exit code 3 (the drive could not be analysed). Without it, the window is
+# closed while the worker may still run: the program ends with 0 when the
+# close came first, 3 when the bitmap had already failed. Needs an X display (the tests run under xvfb-run) and
 # xdotool.
 set -uo pipefail
 source "$(dirname "$0")/close_window.sh"
@@ -37,5 +38,9 @@ if [ -n "$probe" ]; then
   "$emulator" "$probe" "$title" Finished 30 || fail "the stage label did not show Finished"
 fi
 
-close_window_and_wait "$window" "$pid" "the program"
-echo "window \"$title\" opened${probe:+, finished} and closed; exit code 0"
+if [ -n "$probe" ]; then
+  close_window_and_wait "$window" "$pid" "the program" 3
+else
+  close_window_and_wait "$window" "$pid" "the program" "0 3"
+fi
+echo "window \"$title\" opened${probe:+, finished} and closed"

@@ -3,10 +3,10 @@
 # to click, so it gets the keyboard focus and Alt+F4, which the window turns
 # into WM_CLOSE. Uses the caller's fail function.
 
-# close_window_and_wait WINDOW PID WHAT: fails unless the process ends within
-# 10 s with exit code 0.
+# close_window_and_wait WINDOW PID WHAT [CODES]: fails unless the process ends
+# within 10 s with one of the exit codes CODES (blank-separated; default 0).
 close_window_and_wait() {
-  local window=$1 pid=$2 what=$3 status
+  local window=$1 pid=$2 what=$3 codes=${4:-0} status
   xdotool windowfocus --sync "$window" || fail "cannot focus the window"
   xdotool key alt+F4
   for _ in $(seq 1 40); do
@@ -16,5 +16,5 @@ close_window_and_wait() {
   kill -0 "$pid" 2>/dev/null && fail "$what still runs 10 s after its window was closed"
   wait "$pid"
   status=$?
-  [ "$status" -eq 0 ] || fail "$what ended with exit code $status"
+  [[ " $codes " == *" $status "* ]] || fail "$what ended with exit code $status, not $codes"
 }

@@ -26,8 +26,6 @@
 
 namespace {
 
-const QString kFinished = QStringLiteral("Finished");
-
 // The open drive windows by drive: written on the GUI thread when a window
 // opens and when it closes or is deleted, read by the workers that post their
 // notice. Guarded by lock. Never destroyed, so a worker still posting at exit
@@ -178,13 +176,20 @@ void TDriveWindow::LayoutChildren() {
 }
 
 void TDriveWindow::RefreshTexts() {
+  // Read before the texts: once the worker has ended, the texts read after
+  // it are its final ones, so a picture always holds them.
+  const bool ended = optimizer.PipelineEnded();
   // Copies, so the worker may publish new texts while these are shown.
   stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
   statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
-  // Judged by what the window shows, so a picture always holds the final
-  // texts; and only once the notice has been handled, so it holds the map
-  // too, if there is one: grabbing the window paints the fragment view.
-  if (!closesWhenDone || !ShowsFinished() || noticePending.load()) return;
+  // Only once the notice has been handled, so the picture holds the map too,
+  // if there is one: grabbing the window paints the fragment view.
+  if (!closesWhenDone || !ended || noticePending.load()) return;
+  // Nobody sees a window offscreen: what failed goes to standard error.
+  const std::string reason = optimizer.FailureReason();
+  if (IsHeadless() && !reason.empty()) {
+    std::fprintf(stderr, "diskopt: %c: %s\n", optimizer.driveLetter, reason.c_str());
+  }
   if (!snapshotDirectory.isEmpty()) SaveSnapshot();
   close();
 }
@@ -210,11 +215,6 @@ void TDriveWindow::Unregister() {
   std::lock_guard<std::mutex> guard(open.lock);
   const auto found = open.byDrive.find(&optimizer);
   if (found != open.byDrive.end() && found->second == this) open.byDrive.erase(found);
-}
-
-bool TDriveWindow::ShowsFinished() const {
-  // The pipeline ends by setting both texts to "Finished", and they stay so.
-  return stageLabel->text() == kFinished && statusBar->currentMessage() == kFinished;
 }
 
 void TDriveWindow::SaveSnapshot() {

@@ -58,8 +58,6 @@ class TDriveWindow : public QWidget {
   bool IsOpen() const;
   // Leaves the table of open windows, so no further notice is queued to it.
   void Unregister();
-  // Whether the window shows the worker's final texts.
-  bool ShowsFinished() const;
   // Saves what the window shows as drive-<letter>.png in snapshotDirectory.
   void SaveSnapshot();
 

@@ -1,0 +1,21 @@
+// The words the Linux services give for a failed call (LastErrorText): the
+// system's own error text with the path it concerns, and the likely cure
+// where one is known.
+#pragma once
+
+#include <string>
+
+// "<path>: <strerror(error)>".
+std::string SystemErrorText(const std::string& path, int error);
+
+// A drive letter that names nothing: mappedPath is what DISKOPT_DRIVE_<L>
+// gave (empty when the letter is not mapped at all).
+std::string MissingDriveText(char letter, const std::string& mappedPath);
+
+// An image or block device that would not mount as NTFS; error is the
+// library's errno.
+std::string NtfsMountFailureText(const std::string& image, int error);
+
+// The free space of the file system holding folder could not be read with
+// GETFSMAP; error is the ioctl's errno (or 0 when it gave no records).
+std::string HostFreeSpaceFailureText(const std::string& folder, int error);
