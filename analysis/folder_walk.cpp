@@ -1,11 +1,19 @@
 #include "analysis/folder_walk.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/path_buffer.h"
 
-bool WalkFolder(TSystemServices& services, const char* path, void* context,
-                TFolderVisitor& visitor) {
+namespace {
+
+// The folders from the walk's start down to the one being listed, as far as
+// their identities could be told.
+using TAncestors = std::vector<TFileIdentity>;
+
+bool ListFolder(TSystemServices& services, const char* path, void* context, TFolderVisitor& visitor,
+                TAncestors& ancestors) {
   visitor.ListingFolder(path);
   // One path buffer per level of the walk.
   char buffer[kMaxPath];
@@ -33,8 +41,27 @@ bool WalkFolder(TSystemServices& services, const char* path, void* context,
       continue;
     }
     ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
-    WalkFolder(services, buffer, contents, visitor);
+    // Nor is a folder that is one of its own ancestors (a damaged index
+    // entry, a bind mount): it stays an item, as a link does.
+    TFileIdentity identity;
+    const bool known = services.FolderIdentity(buffer, &identity);
+    if (known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) {
+      continue;
+    }
+    if (known) ancestors.push_back(identity);
+    ListFolder(services, buffer, contents, visitor, ancestors);
+    if (known) ancestors.pop_back();
   } while (services.FindNext(find, &entry));
   services.FindEnd(find);
   return true;
+}
+
+}  // namespace
+
+bool WalkFolder(TSystemServices& services, const char* path, void* context,
+                TFolderVisitor& visitor) {
+  TAncestors ancestors;
+  TFileIdentity identity;
+  if (services.FolderIdentity(path, &identity)) ancestors.push_back(identity);
+  return ListFolder(services, path, context, visitor, ancestors);
 }

@@ -45,6 +45,7 @@ class TVolumeGeometry : public TSystemServices {
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char*) override {}
   FILE* OpenLog(const char*) override { return nullptr; }
+  bool FolderIdentity(const char*, TFileIdentity*) override { return false; }
   bool ResolveFsControl() override { return false; }
   std::string LastErrorText() override { return "refused"; }
   TNtStatus FsControl(THandle, TIoStatusBlock*, uint32_t, void*, uint32_t, void*,

@@ -34,6 +34,17 @@ struct TDiskGeometry {
   uint32_t totalClusters;
 };
 
+// Which file a path leads to, the same whatever path leads there: Windows's
+// volume serial number and file index (GetFileInformationByHandle), Linux's
+// st_dev and st_ino, or an NTFS image's and its MFT record number.
+struct TFileIdentity {
+  uint64_t volume;
+  uint64_t file;
+  bool operator==(const TFileIdentity& other) const {
+    return volume == other.volume && file == other.file;
+  }
+};
+
 using TThreadProc = unsigned (*)(void* parameter);
 
 class TSystemServices {
@@ -46,6 +57,10 @@ class TSystemServices {
   virtual bool FindNext(THandle find, TFindData* entry) = 0;
   // FindClose.
   virtual void FindEnd(THandle find) = 0;
+  // The identity of the folder at path (with or without its trailing
+  // separator); false when it cannot be told. On Windows the folder is
+  // opened with backup semantics for GetFileInformationByHandle.
+  virtual bool FolderIdentity(const char* path, TFileIdentity* identity) = 0;
 
   // CreateFileA with GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
   // OPEN_EXISTING, and FILE_FLAG_BACKUP_SEMANTICS when asked (folders).

@@ -1,10 +1,12 @@
 #include "platform/linux/linux_services.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +111,23 @@ bool TLinuxServices::FindNext(THandle find, TFindData* entry) {
 }
 
 void TLinuxServices::FindEnd(THandle find) { Close(find); }
+
+bool TLinuxServices::FolderIdentity(const char* path, TFileIdentity* identity) {
+  const TLocation where = drives_.Resolve(path);
+  if (where.kind == TDriveKind::kMissing || where.wholeVolume) return false;
+  if (IsHostPath(where)) {
+    struct stat status;
+    if (stat(where.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    *identity = TFileIdentity{static_cast<uint64_t>(status.st_dev), status.st_ino};
+    return true;
+  }
+  TNtfsVolume* volume = NtfsVolume(where);
+  uint64_t record = 0;
+  if (volume == nullptr || !volume->FolderRecord(where.path, &record)) return false;
+  // One volume per image path: the path stands for the volume.
+  *identity = TFileIdentity{std::hash<std::string>()(where.drivePath), record};
+  return true;
+}
 
 THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   const TLocation where = drives_.Resolve(path);

@@ -66,6 +66,9 @@ class TNtfsVolume {
   // Windows) and learns what its handle needs. A folder opens only with
   // backupSemantics. False when there is no such item or it cannot be read.
   bool Open(const std::string& path, bool backupSemantics, TNtfsItem* item);
+  // The MFT record number of the folder at path; false when path names no
+  // folder.
+  bool FolderRecord(const std::string& path, uint64_t* record);
 
   // Bytes of the cluster bitmap ($Bitmap) from the one describing
   // firstCluster (a multiple of 8); false when they cannot be read.

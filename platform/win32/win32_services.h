@@ -12,6 +12,7 @@ class TWin32Services : public TSystemServices {
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   bool FindNext(THandle find, TFindData* entry) override;
   void FindEnd(THandle find) override;
+  bool FolderIdentity(const char* path, TFileIdentity* identity) override;
 
   THandle OpenForRead(const char* path, bool backupSemantics) override;
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;

@@ -32,6 +32,7 @@ class TRefusingServices : public TSystemServices {
   uint64_t AvailablePhysicalMemory() override { return 0; }
   void DebugOutput(const char*) override {}
   FILE* OpenLog(const char*) override { return nullptr; }
+  bool FolderIdentity(const char*, TFileIdentity*) override { return false; }
   bool ResolveFsControl() override { return false; }
   std::string LastErrorText() override { return "refused"; }
   TNtStatus FsControl(THandle, TIoStatusBlock*, uint32_t, void*, uint32_t, void*,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -194,6 +195,28 @@ std::string TScriptedVolume::Key(const std::string& path) {
   return key;
 }
 
+std::string TScriptedVolume::Follow(const std::string& key) const {
+  std::string followed;
+  size_t start = 0;
+  while (start < key.size()) {
+    const size_t end = key.find('\\', start + 1);
+    followed += key.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const auto node = nodes.find(Key(followed));
+    if (node != nodes.end() && !node->second.sameAs.empty()) followed = Key(node->second.sameAs);
+    if (end == std::string::npos) break;
+    start = end;
+  }
+  return Key(followed);
+}
+
+bool TScriptedVolume::FolderIdentity(const char* path, TFileIdentity* identity) {
+  const std::string key = Follow(Key(path));
+  const auto node = nodes.find(key);
+  if (node == nodes.end() || !node->second.folder) return false;
+  *identity = TFileIdentity{static_cast<uint64_t>(letter), std::hash<std::string>()(key)};
+  return true;
+}
+
 TScriptedNode& TScriptedVolume::AddFolder(const std::string& path) {
   TScriptedNode& node = AddFile(path, 0, {});
   node.folder = true;
@@ -233,7 +256,7 @@ THandle TScriptedVolume::FindFirst(const char* pattern, TFindData* entry) {
     return InvalidHandle();
   }
   const std::string prefix = text.substr(cut + 1, text.size() - 3 - cut - 1);
-  auto folder = nodes.find(Key(text.substr(0, cut + 1)));
+  auto folder = nodes.find(Follow(Key(text.substr(0, cut + 1))));
   if (folder == nodes.end() || !folder->second.folder || folder->second.listFails) {
     return InvalidHandle();
   }

@@ -36,6 +36,9 @@ struct TScriptedNode {
   bool openFails = false;
   bool listFails = false;
   bool sizeFails = false;
+  // A folder entry that leads back to another folder (a damaged index entry
+  // naming a folder on its own path): paths through it are that folder's.
+  std::string sameAs;
   bool resident = false;      // no runs at all: STATUS_END_OF_FILE
   bool nonAdvancing = false;  // replies of one extent whose NextVcn never moves on
   TScriptedFaults retrieval;
@@ -80,6 +83,7 @@ class TScriptedVolume : public TSystemServices {
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   bool FindNext(THandle find, TFindData* entry) override;
   void FindEnd(THandle find) override;
+  bool FolderIdentity(const char* path, TFileIdentity* identity) override;
   THandle OpenForRead(const char* path, bool backupSemantics) override;
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
   void WaitFor(THandle handle) override;
@@ -103,6 +107,8 @@ class TScriptedVolume : public TSystemServices {
   friend class TScriptedBitmapHandle;
   friend class TScriptedFileHandle;
   static std::string Key(const std::string& path);  // upper-cased, no trailing "\"
+  // The key a path really leads to, following sameAs on the way.
+  std::string Follow(const std::string& key) const;
   char letter;
   std::map<std::string, TScriptedNode> nodes;
 };
