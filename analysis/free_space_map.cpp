@@ -63,9 +63,10 @@ void TDriveOptimizer::MapFreeSpace() {
 
     if (status != kStatusBufferOverflow) {
       services.Close(volume);
-      if (!WriteFreeExtentLog(services, freeExtents, "C:\\dirlist_free.log")) {
-        Fail(std::string("the log C:\\dirlist_free.log could not be written: ") +
-             services.LastErrorText());
+      for (const std::string& name : LogNames("C:\\dirlist_free.log")) {
+        if (!WriteFreeExtentLog(services, freeExtents, name.c_str())) {
+          Fail("the log " + name + " could not be written: " + services.LastErrorText());
+        }
       }
       // The pipeline reads no runs without free space to plan into.
       if (freeExtents == nullptr) Fail("the volume has no free cluster: no runs were read");

@@ -25,6 +25,15 @@ int TProgram::Run(const char* commandLine) {
     return 2;
   }
 
+  // Known before the first drive starts: with more than one, each drive
+  // keeps its own copy of every log.
+  driveArguments = 0;
+  ::WalkCommandLine(
+      commandLine,
+      [](void* count, char mode, const char*, int) {
+        if (mode == 0 || mode == 'O' || mode == 'o') ++*static_cast<int*>(count);
+      },
+      &driveArguments);
   WalkCommandLine(commandLine);
 
   windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
@@ -77,5 +86,6 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
 
 THandle TProgram::StartDriveOptimizer(char driveLetter) {
   drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, kDriveStages));
+  drives.back()->perDriveLogs = driveArguments > 1;
   return windows.StartDriveThread(drives.back().get());
 }

@@ -39,7 +39,8 @@ class TProgram {
   // The drive threads started, in argument order; touched by the main thread
   // alone.
   std::vector<THandle> driveThreads;
-  int exitStatus = 0;  // 0, or kExitNotAnalysed once something failed; main thread only
+  int driveArguments = 0;  // drive arguments of the command line; main thread only
+  int exitStatus = 0;      // 0, or kExitNotAnalysed once something failed; main thread only
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

@@ -1,6 +1,7 @@
 #include "drive/drive_optimizer.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -23,6 +24,7 @@ void WorkerEnded() {
 TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
                                  TWindowSystem& windowSystem, const TPipelineStages& driveStages)
     : driveLetter(letter),
+      perDriveLogs(false),
       root(nullptr),
       freeExtents(nullptr),
       clusterMap(nullptr),
@@ -84,6 +86,22 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
   const std::string reason = failureReason.Get();
   detailText.Set(reason.empty() ? "Finished" : reason.c_str());
   pipelineEnded.store(true);
+}
+
+std::vector<std::string> TDriveOptimizer::LogNames(const char* fixedName) const {
+  std::vector<std::string> names{fixedName};
+  if (!perDriveLogs) return names;
+  // The letter as given when it can stand in a file name, else its code.
+  const unsigned char letter = static_cast<unsigned char>(driveLetter);
+  const bool plain = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z') ||
+                     (letter >= '0' && letter <= '9');
+  char tag[4];
+  std::snprintf(tag, sizeof tag, plain ? "-%c" : "-%02X", letter);
+  std::string own = fixedName;
+  const size_t dot = own.rfind('.');
+  own.insert(dot == std::string::npos ? own.size() : dot, tag);
+  names.push_back(own);
+  return names;
 }
 
 void TDriveOptimizer::Fail(const std::string& reason) {

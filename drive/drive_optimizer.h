@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "drive/published_text.h"
 #include "model/item.h"
@@ -83,6 +84,12 @@ class TDriveOptimizer {
   // listing path (empty for the root).
   void ListTree(const std::string& path, const TItem* item, TLogFile& log);
 
+  // The names a log with a fixed name (such as "C:\\dirlist_free.log") is
+  // written under: the fixed name, where the last drive to write it wins,
+  // and, when more than one drive runs, the drive's own copy beside it
+  // ("C:\\dirlist_free-D.log"), so no drive's result is lost.
+  std::vector<std::string> LogNames(const char* fixedName) const;
+
   // Asks the worker to end early (its window has been closed); the stages
   // look at it between items and unwind.
   void RequestStop() { stopRequested.store(true); }
@@ -102,6 +109,7 @@ class TDriveOptimizer {
   bool PipelineEnded() const { return pipelineEnded.load(); }
 
   char driveLetter;                  // exactly the character taken from the command line
+  bool perDriveLogs;                 // more than one drive runs; set before the drive thread starts
   TItem* root;                       // root of the drive's tree; none if there is none
   TFragment* freeExtents;            // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;           // built by the drive window on the notice; see releaseViews

@@ -60,12 +60,14 @@ void TDriveOptimizer::ApplyRules() {
   if (root == nullptr) return;
   ClassifyTree(root);
   statusText.Set("Listing tree");
-  TLogFile log(services, "C:\\DirList_rules.log");
-  if (!log.IsOpen()) {
-    Fail("the log C:\\DirList_rules.log could not be written: " + services.LastErrorText());
-    return;
+  for (const std::string& name : LogNames("C:\\DirList_rules.log")) {
+    TLogFile log(services, name.c_str());
+    if (!log.IsOpen()) {
+      Fail("the log " + name + " could not be written: " + services.LastErrorText());
+      continue;
+    }
+    ListTree("", root, log);
   }
-  ListTree("", root, log);
 }
 
 void TDriveOptimizer::OptimizeTree() {

@@ -22,12 +22,14 @@ void TDriveOptimizer::OptimizeFragments() {
   MarkItemsInPlace(root);
   statusText.Set("Assigning final location");
   statusText.Set("Listing tree");
-  TLogFile log(services, "c:\\DirList_Optimized.log");
-  if (!log.IsOpen()) {
-    Fail("the log c:\\DirList_Optimized.log could not be written: " + services.LastErrorText());
-    return;
+  for (const std::string& name : LogNames("c:\\DirList_Optimized.log")) {
+    TLogFile log(services, name.c_str());
+    if (!log.IsOpen()) {
+      Fail("the log " + name + " could not be written: " + services.LastErrorText());
+      continue;
+    }
+    ListTree("", root, log);
   }
-  ListTree("", root, log);
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {
