@@ -15,6 +15,8 @@
 
 #include "app/published_text.h"
 #include "model/item.h"
+#include "planning/volume_plan.h"
+#include "planning/volume_summary.h"
 #include "platform/log_file.h"
 #include "platform/system_services.h"
 #include "ui/window_system.h"
@@ -78,6 +80,9 @@ class TDriveOptimizer {
   // Writes the entry of item and its whole subtree; path is the item's
   // listing path (empty for the root).
   void ListTree(const std::string& path, const TItem* item, TLogFile& log);
+  // Beside the described plan: the volume-aware plan and its moves log, the
+  // summary, and the JSON export when DISKOPT_JSON names a folder.
+  void WriteReports();
 
   // Asks the worker to end early (its window has been closed); the stages
   // look at it between items and unwind.
@@ -101,6 +106,11 @@ class TDriveOptimizer {
   TWindowHandle stageLabel;   // shows statusText
   TPublishedText statusText;  // the current stage
   TPublishedText detailText;  // detail of the stage: a path, a sub-step, or empty
+  // Written by the worker in the optimizing stage, before it publishes
+  // "Finished"; other threads read them only after seeing "Finished" (the
+  // text's lock orders the two).
+  TVolumePlan volumePlan;
+  TVolumeSummary summary;
 
   TSystemServices& services;  // not owned; outlives the drive optimizer
   TWindowSystem& windows;     // not owned; outlives the drive optimizer

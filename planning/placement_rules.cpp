@@ -77,4 +77,5 @@ void TDriveOptimizer::OptimizeTree() {
   ApplyRules();
   detailText.Set("Optimizing fragments");
   OptimizeFragments();
+  WriteReports();
 }

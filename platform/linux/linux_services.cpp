@@ -141,6 +141,16 @@ FILE* TLinuxServices::OpenLog(const char* name) {
   return IsHostPath(where) ? OpenHostLog(where.path) : nullptr;
 }
 
+FILE* TLinuxServices::CreateFileBeside(const char* finalPath, std::string* newPath) {
+  return CreateHostFileBeside(finalPath, newPath);
+}
+
+bool TLinuxServices::RenameIntoPlace(const char* newPath, const char* finalPath) {
+  return std::rename(newPath, finalPath) == 0;
+}
+
+void TLinuxServices::RemoveFile(const char* path) { std::remove(path); }
+
 TNtFsControlFile TLinuxServices::LookUpNtFsControlFile() { return &ObjectNtFsControlFile; }
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {

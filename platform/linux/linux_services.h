@@ -41,6 +41,11 @@ class TLinuxServices : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
+  // Host paths, as given (no drive letters); names are UTF-8 already.
+  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
+  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
+  void RemoveFile(const char* path) override;
+
  private:
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.

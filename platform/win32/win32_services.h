@@ -26,4 +26,9 @@ class TWin32Services : public TSystemServices {
 
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
+
+  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
+  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
+  void RemoveFile(const char* path) override;
+  std::string TextToUtf8(const char* text) override;
 };

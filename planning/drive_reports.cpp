@@ -1,0 +1,26 @@
+// The reports beside the described logs, made at the end of the optimizing
+// stage: the volume-aware plan, its moves log, the summary and the export.
+// They publish no stage text: the window shows the described ones.
+#include <cstdlib>
+
+#include "app/drive_optimizer.h"
+#include "planning/drive_export.h"
+#include "planning/moves_log.h"
+
+void TDriveOptimizer::WriteReports() {
+  if (root == nullptr) return;
+  volumePlan = PlanVolume(root, freeExtents, totalClusters);
+  {
+    TLogFile log(services, kMovesLogName);
+    if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
+  }
+  summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals);
+  const char* folder = std::getenv("DISKOPT_JSON");
+  if (folder == nullptr || *folder == '\0') return;
+  const TDriveReport report{driveLetter, root, freeExtents, totalClusters, &summary, &volumePlan};
+  if (!ExportDrive(services, folder, report)) {
+    const std::string message =
+        "diskopt: could not write " + ExportPath(folder, driveLetter) + "\n";
+    services.DebugOutput(message.c_str());
+  }
+}
