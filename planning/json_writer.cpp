@@ -62,8 +62,10 @@ void TJsonWriter::BeforeValue() {
     return;
   }
   if (depth_ > 0) {
-    if (!first_[depth_ - 1]) Put(',');
-    first_[depth_ - 1] = false;
+    // Past kMaxDepth levels the separators are wrong but memory is safe.
+    const int level = (depth_ < kMaxDepth ? depth_ : kMaxDepth) - 1;
+    if (!first_[level]) Put(',');
+    first_[level] = false;
   }
 }
 
