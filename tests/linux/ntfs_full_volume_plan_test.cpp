@@ -110,14 +110,11 @@ TEST(NtfsFullVolumePlan, TargetsAvoidMetadataOnAVolumeWithLittleFreeSpace) {
   EXPECT_GT(plan.totals.itemsToMove, 0);
   const std::string moves = ReadFile(folder / "DirList_Moves.log");
   EXPECT_EQ(std::count(moves.begin(), moves.end(), '\n'), plan.totals.itemsToMove);
-  std::printf(
-      "full volume: %lld clusters, %lld free; %lld items to move, %lld clusters; "
-      "fragmented files %lld now, %lld after\n",
-      static_cast<long long>(total), static_cast<long long>(freeClusters),
-      static_cast<long long>(plan.totals.itemsToMove),
-      static_cast<long long>(plan.totals.clustersToMove),
-      static_cast<long long>(plan.totals.fragmentedBefore),
-      static_cast<long long>(plan.totals.fragmentedAfter));
+  // The plan's totals, for a person reading the test report.
+  RecordProperty("itemsToMove", std::to_string(plan.totals.itemsToMove));
+  RecordProperty("clustersToMove", std::to_string(plan.totals.clustersToMove));
+  RecordProperty("fragmentedBefore", std::to_string(plan.totals.fragmentedBefore));
+  RecordProperty("fragmentedAfter", std::to_string(plan.totals.fragmentedAfter));
 }
 
 }  // namespace
