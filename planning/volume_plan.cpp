@@ -59,6 +59,30 @@ int64_t MovedClusters(const TFragment* runs, const TTargetRun* targets, size_t c
   return moved;
 }
 
+// Each target's moved clusters, and the plan's totals.
+void CountMoves(TVolumePlan* plan) {
+  for (TItemTarget& target : plan->items) {
+    const TItem& item = *target.item;
+    const int64_t piecesNow = CountPieces(item.fragments);
+    int64_t piecesAfter = piecesNow;
+    if (target.unplaced) {
+      ++plan->totals.itemsUnplaced;
+    } else {
+      piecesAfter = target.runCount;
+      target.movedClusters = MovedClusters(item.fragments, plan->runs.data() + target.firstRun,
+                                           static_cast<size_t>(target.runCount));
+    }
+    if (target.Moves()) {
+      ++plan->totals.itemsToMove;
+      plan->totals.clustersToMove += target.movedClusters;
+    }
+    if (!item.IsFolder()) {
+      if (piecesNow > 1) ++plan->totals.fragmentedBefore;
+      if (piecesAfter > 1) ++plan->totals.fragmentedAfter;
+    }
+  }
+}
+
 // The usable clusters (free, or held by an item that may move) as ascending
 // disjoint extents, and a cursor over them that only moves forward. A max
 // tree over the extents' lengths finds the first one that holds a given
@@ -234,26 +258,6 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     remaining -= count;
   }
 
-  for (size_t i = 0; i < items.size(); ++i) {
-    TItemTarget& target = plan.items[i];
-    const TItem& item = *items[i];
-    const int64_t piecesNow = CountPieces(item.fragments);
-    int64_t piecesAfter = piecesNow;
-    if (target.unplaced) {
-      ++plan.totals.itemsUnplaced;
-    } else {
-      piecesAfter = target.runCount;
-      target.movedClusters = MovedClusters(item.fragments, plan.runs.data() + target.firstRun,
-                                           static_cast<size_t>(target.runCount));
-    }
-    if (target.Moves()) {
-      ++plan.totals.itemsToMove;
-      plan.totals.clustersToMove += target.movedClusters;
-    }
-    if (!item.IsFolder()) {
-      if (piecesNow > 1) ++plan.totals.fragmentedBefore;
-      if (piecesAfter > 1) ++plan.totals.fragmentedAfter;
-    }
-  }
+  CountMoves(&plan);
   return plan;
 }
