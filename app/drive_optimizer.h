@@ -15,8 +15,7 @@
 
 #include "app/published_text.h"
 #include "model/item.h"
-#include "planning/volume_plan.h"
-#include "planning/volume_summary.h"
+#include "model/volume_report.h"
 #include "platform/log_file.h"
 #include "platform/system_services.h"
 #include "ui/window_system.h"

@@ -5,15 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-struct TClusterExtent {
-  int64_t lcn;     // first cluster
-  int64_t length;  // clusters, > 0 once normalized
-
-  int64_t End() const { return lcn + length; }
-  bool operator==(const TClusterExtent& other) const {
-    return lcn == other.lcn && length == other.length;
-  }
-};
+#include "model/volume_report.h"
 
 // Sorts extents, drops empty ones, cuts them to [0, limit) and merges those
 // that overlap or touch: the result is ascending, disjoint and maximal.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "planning/cluster_extents.h"
 #include "planning/fragment_pieces.h"
 #include "planning/pre_order.h"
 #include "planning/zone_slot.h"

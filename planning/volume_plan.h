@@ -22,44 +22,9 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "model/item.h"
-#include "planning/cluster_extents.h"
-
-// One run of an item's target; vcn counts the item's allocated clusters
-// from 0 (holes left out), lcn and length are clusters.
-struct TTargetRun {
-  int64_t vcn;
-  int64_t lcn;
-  int64_t length;
-};
-
-// The target of one item. The item is not owned.
-struct TItemTarget {
-  const TItem* item;
-  int64_t firstRun;       // index of its first run in TVolumePlan::runs
-  int64_t runCount;       // 0 for an item without allocated clusters (or unplaced)
-  int64_t movedClusters;  // allocated clusters whose target differs from where they are
-  bool unplaced;          // no room was left for it (overlapping runs only)
-
-  bool Moves() const { return movedClusters > 0; }
-};
-
-struct TVolumePlanTotals {
-  int64_t itemsToMove = 0;
-  int64_t clustersToMove = 0;    // clusters whose place changes
-  int64_t fragmentedBefore = 0;  // files in more than one piece now
-  int64_t fragmentedAfter = 0;   // files in more than one piece after the plan
-  int64_t itemsUnplaced = 0;     // 0 on a consistent volume
-};
-
-struct TVolumePlan {
-  std::vector<TItemTarget> items;         // every item of the tree, in pre-order
-  std::vector<TTargetRun> runs;           // the items' targets, each item's together
-  std::vector<TClusterExtent> unmovable;  // normalized
-  TVolumePlanTotals totals;
-};
+#include "model/volume_report.h"
 
 // Plans the tree of root (zones classified, NOMOVE marks set) on a volume of
 // totalClusters clusters whose free extents are the chain at freeExtents.

@@ -47,17 +47,7 @@ void CountTree(const TItem* root, TVolumeSummary* summary, std::vector<TCandidat
   }
 }
 
-double Percent(int64_t part, int64_t whole) {
-  return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
-}
-
 }  // namespace
-
-double TVolumeSummary::FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }
-
-double TVolumeSummary::FreeOutsideLargestPercent() const {
-  return Percent(freeClusters - largestFreeExtent, freeClusters);
-}
 
 TVolumeSummary SummarizeVolume(const TItem* root, const TFragment* freeExtents,
                                int64_t totalClusters, const TVolumePlanTotals& plan) {
