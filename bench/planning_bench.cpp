@@ -1,50 +1,25 @@
-// The optimizing stage (placement rules, zone placement and both listings)
-// over a synthetic tree of 1,000,000 items and 2,000,000 runs.
+// The optimizing stage (placement rules, zone placement, both listings and
+// the reports beside them), and the volume-aware plan alone, over a
+// synthetic tree of 1,000,000 items and 2,000,000 runs.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/no_windows.h"
+#include "bench/synthetic_tree.h"
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
+#include "planning/volume_plan.h"
 #include "platform/linux/linux_services.h"
 
 namespace {
-
-char* Name(const std::string& text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  std::memcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-const char* const kExtensions[] = {"txt", "exe", "dll", "mp3", "doc", "zip", "jpg", "iso"};
-
-// 1,000 folders of 999 files each below the root: 1,000,000 items, and two
-// runs per file (2,000,000 runs).
-TItem* BuildTree() {
-  TItem* root = NewItem(nullptr, Name("D:\\"), 0, kItemFolder);
-  int64_t lcn = 0;
-  for (int folder = 0; folder < 1000; ++folder) {
-    TItem* parent = NewItem(root, Name("folder" + std::to_string(folder)), 0, kItemFolder);
-    for (int file = 0; file < 999; ++file) {
-      const int64_t size = (file % 10 == 0) ? 3000000 : 4096 * (file % 7 + 1);
-      TItem* item = NewItem(
-          parent, Name("file" + std::to_string(file) + "." + kExtensions[file % 8]), size, 0);
-      const int64_t clusters = (size + 4095) / 4096;
-      const int64_t half = clusters / 2 + 1;
-      item->fragments = NewFragment(item, 0, lcn, half);
-      item->fragments->next = NewFragment(item, half, lcn + 2 * clusters, clusters - half + 1);
-      item->clusters = clusters + 1;
-      item->fragmentCount = 2;
-      lcn += 3 * clusters;
-    }
-  }
-  return root;
-}
 
 void BM_OptimizeTree(benchmark::State& state) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / "diskopt-bench";
@@ -56,7 +31,7 @@ void BM_OptimizeTree(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     auto drive = std::make_unique<TDriveOptimizer>('D', services, windows, kDriveStages);
-    drive->root = BuildTree();
+    drive->root = BuildSyntheticTree();
     state.ResumeTiming();
     drive->OptimizeTree();
     state.PauseTiming();
@@ -70,6 +45,60 @@ void BM_OptimizeTree(benchmark::State& state) {
   std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_OptimizeTree)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The free extents of the synthetic tree: the gaps between its runs, about
+// a million of them.
+TFragment* GapsBetweenRuns(const TItem* root, int64_t end) {
+  std::vector<std::pair<int64_t, int64_t>> runs;
+  for (const TItem* folder = root->firstChild; folder != nullptr; folder = folder->nextSibling) {
+    for (const TItem* file = folder->firstChild; file != nullptr; file = file->nextSibling) {
+      for (const TFragment* run = file->fragments; run != nullptr; run = run->next) {
+        runs.emplace_back(run->lcn, run->length);
+      }
+    }
+  }
+  std::sort(runs.begin(), runs.end());
+  TFragment* head = nullptr;
+  TFragment** tail = &head;
+  int64_t at = 0;
+  for (const auto& run : runs) {
+    if (run.first > at) {
+      *tail = NewFragment(nullptr, 0, at, run.first - at);
+      tail = &(*tail)->next;
+    }
+    at = std::max(at, run.first + run.second);
+  }
+  if (end > at) *tail = NewFragment(nullptr, 0, at, end - at);
+  return head;
+}
+
+void BM_PlanVolume(benchmark::State& state) {
+  TLinuxServices services;
+  TNoWindows windows;
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
+  int64_t end = 0;
+  drive.root = BuildSyntheticTree(&end);
+  drive.totalClusters = end + end / 10;
+  drive.freeExtents = GapsBetweenRuns(drive.root, drive.totalClusters);
+  // Zones and NOMOVE marks as the optimizing stage leaves them, without
+  // its logs.
+  drive.ClassifyTree(drive.root);
+  drive.PlanZones(drive.root);
+  drive.MarkItemsInPlace(drive.root);
+  double planBytes = 0;
+  for (auto _ : state) {
+    const TVolumePlan plan = PlanVolume(drive.root, drive.freeExtents, drive.totalClusters);
+    benchmark::DoNotOptimize(plan.totals.itemsToMove);
+    planBytes = static_cast<double>(plan.items.capacity() * sizeof(TItemTarget) +
+                                    plan.runs.capacity() * sizeof(TTargetRun) +
+                                    plan.unmovable.capacity() * sizeof(TClusterExtent));
+    state.counters["items_to_move"] = static_cast<double>(plan.totals.itemsToMove);
+  }
+  state.SetItemsProcessed(state.iterations() * 1000001);
+  state.counters["plan_MB"] = planBytes / 1e6;
+  state.counters["volume_clusters"] = static_cast<double>(drive.totalClusters);
+}
+BENCHMARK(BM_PlanVolume)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 
 #include "drive/published_text.h"
 #include "model/item.h"
+#include "model/volume_report.h"
 #include "platform/log_file.h"
 #include "platform/system_services.h"
 #include "platform/window_system.h"
@@ -83,6 +84,9 @@ class TDriveOptimizer {
   // Writes the entry of item and its whole subtree; path is the item's
   // listing path (empty for the root).
   void ListTree(const std::string& path, const TItem* item, TLogFile& log);
+  // Beside the described plan: the volume-aware plan and its moves log, the
+  // summary, and the JSON export when DISKOPT_JSON names a folder.
+  void WriteReports();
 
   // The names a log with a fixed name (such as "C:\\dirlist_free.log") is
   // written under: the fixed name, where the last drive to write it wins,
@@ -126,6 +130,11 @@ class TDriveOptimizer {
   TWindowHandle stageLabel;   // shows statusText
   TPublishedText statusText;  // the current stage
   TPublishedText detailText;  // detail of the stage: a path, a sub-step, or empty
+  // Written by the worker in the optimizing stage, before it publishes
+  // "Finished"; other threads read them only after seeing "Finished" (the
+  // text's lock orders the two).
+  TVolumePlan volumePlan;
+  TVolumeSummary summary;
 
   TSystemServices& services;      // not owned; outlives the drive optimizer
   TWindowSystem& windows;         // not owned; outlives the drive optimizer

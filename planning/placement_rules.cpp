@@ -76,4 +76,5 @@ void TDriveOptimizer::OptimizeTree() {
   ApplyRules();
   detailText.Set("Optimizing fragments");
   OptimizeFragments();
+  WriteReports();
 }

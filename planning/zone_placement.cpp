@@ -2,17 +2,7 @@
 // the sequence of its zone, in tree order; items whose single run already
 // starts inside their zone's range keep it (NOMOVE). Nothing is moved.
 #include "drive/drive_optimizer.h"
-
-namespace {
-
-// The slot of an item's zone in the per-zone tables; an unclassified item
-// uses slot 0.
-int ZoneSlot(const TItem& item) {
-  const int zone = item.Zone();
-  return zone == 0 ? 0 : zone - 1;
-}
-
-}  // namespace
+#include "planning/zone_slot.h"
 
 void TDriveOptimizer::OptimizeFragments() {
   if (root == nullptr) return;

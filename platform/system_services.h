@@ -110,4 +110,21 @@ class TSystemServices {
   // Waits until every thread of the list has ended (any count, also 0 or
   // more than 64).
   virtual void WaitForThreads(const THandle* threads, int count) = 0;
+
+  // Beyond the described calls: the files of the reports (the JSON export),
+  // written to a new file that is then renamed into place, and names in
+  // UTF-8. A service that writes no reports keeps these defaults.
+  //
+  // Creates and opens for writing, in binary mode, a new file in the folder
+  // of finalPath (a host path) under a fresh name that nothing held before,
+  // a link neither; the name goes to newPath. None when that fails.
+  virtual FILE* CreateFileBeside(const char* finalPath, std::string* newPath);
+  // Renames newPath over finalPath in one step (MoveFileExA with
+  // MOVEFILE_REPLACE_EXISTING); false when that fails.
+  virtual bool RenameIntoPlace(const char* newPath, const char* finalPath);
+  // DeleteFileA: drops a new file that will not be renamed into place.
+  virtual void RemoveFile(const char* path);
+  // An 8-bit text as the stages hold it (names in the ANSI code page on
+  // Windows, in UTF-8 already on Linux) converted to UTF-8.
+  virtual std::string TextToUtf8(const char* text);
 };

@@ -47,4 +47,21 @@ TEST(GoldenLogs, SmallDriveWritesTheCheckedInLogs) {
   }
 }
 
+// The volume-aware plan's moves log of the same drive, also checked in:
+// the moves that a person has read and found sound for this layout.
+TEST(GoldenLogs, SmallDriveWritesTheCheckedInMovesLog) {
+  THostFolder logs;
+  TScriptedVolume volume('D');
+  volume.logDirectory = logs.Path();
+  BuildGoldenVolume(volume);
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive('D', volume, windows, kDriveStages);
+  drive.RunPipeline();
+  ASSERT_EQ(drive.statusText.Get(), "Finished");
+  const std::string golden = std::string(DISKOPT_SOURCE_DIR) + "/tests/golden/DirList_Moves.log";
+  const std::string expected = FileBytes(golden);
+  ASSERT_FALSE(expected.empty()) << "missing golden file " << golden;
+  EXPECT_EQ(FileBytes(logs.Path() + "DirList_Moves.log"), expected);
+}
+
 }  // namespace

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+
 #include "platform/linux/host_fiemap.h"
 
 THostFileHandle::THostFileHandle(int fd) : fd_(fd) {}
@@ -79,4 +82,29 @@ FILE* OpenHostLog(const std::string& path) {
   FILE* log = fdopen(fd, "wb");
   if (log == nullptr) close(fd);
   return log;
+}
+
+FILE* CreateHostFileBeside(const std::string& finalPath, std::string* newPath) {
+  // Names differ by process and by call; a name that exists (left by a run
+  // that died, or put there by someone else) is passed over.
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name =
+        finalPath + ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    const int fd = open(name.c_str(), flags, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+      close(fd);
+      unlink(name.c_str());
+      return nullptr;
+    }
+    *newPath = name;
+    return file;
+  }
+  return nullptr;
 }

@@ -53,3 +53,9 @@ THostFileHandle* OpenHostFile(const std::string& path, bool backupSemantics);
 // runs as root and writes fixed names in shared folders. Returns none on
 // failure; the caller closes the stream.
 FILE* OpenHostLog(const std::string& path);
+
+// Creates a new regular file beside finalPath for writing, in binary mode,
+// mode 0644 before the umask, under finalPath with a fresh suffix; never
+// through a link, never over anything that exists. Its name goes to
+// newPath. Returns none on failure; the caller closes the stream.
+FILE* CreateHostFileBeside(const std::string& finalPath, std::string* newPath);

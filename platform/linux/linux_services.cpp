@@ -232,6 +232,20 @@ TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
   return status;
 }
 
+FILE* TLinuxServices::CreateFileBeside(const char* finalPath, std::string* newPath) {
+  FILE* file = CreateHostFileBeside(finalPath, newPath);
+  if (file == nullptr) lastError = SystemErrorText(finalPath, errno);
+  return file;
+}
+
+bool TLinuxServices::RenameIntoPlace(const char* newPath, const char* finalPath) {
+  if (std::rename(newPath, finalPath) == 0) return true;
+  lastError = SystemErrorText(finalPath, errno);
+  return false;
+}
+
+void TLinuxServices::RemoveFile(const char* path) { std::remove(path); }
+
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {
   return AsHandle(TThreadHandle::Start(proc, parameter));
 }

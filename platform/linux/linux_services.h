@@ -11,7 +11,7 @@
 #include "platform/system_services.h"
 
 // Every handle it gives out is a THandleObject*, so the file-system control
-// entry it reports (ObjectNtFsControlFile) dispatches on it. Shareable by
+// entry it reports (ObjectFsControl) dispatches on it. Shareable by
 // any number of threads: the drive table is read-only, and the NTFS volume
 // pool gives each thread mounts of its own. It must outlive every handle it
 // gave out.
@@ -44,6 +44,11 @@ class TLinuxServices : public TSystemServices {
 
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
+
+  // Host paths, as given (no drive letters); names are UTF-8 already.
+  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
+  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
+  void RemoveFile(const char* path) override;
 
  private:
   // The calling thread's mount of the NTFS volume a location lies in; none

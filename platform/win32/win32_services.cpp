@@ -1,5 +1,7 @@
 #include "platform/win32/win32_services.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <winternl.h>
 
@@ -130,6 +132,58 @@ uint64_t TWin32Services::AvailablePhysicalMemory() {
 void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }
 
 FILE* TWin32Services::OpenLog(const char* name) { return std::fopen(name, "wb"); }
+
+FILE* TWin32Services::CreateFileBeside(const char* finalPath, std::string* newPath) {
+  // CREATE_NEW fails on any name that exists, so nothing is opened through
+  // a link or over another file; such names are passed over.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = std::string(finalPath) + ".new-" +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+      CloseHandle(file);
+      DeleteFileA(name.c_str());
+      return nullptr;
+    }
+    FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+      _close(fd);
+      DeleteFileA(name.c_str());
+      return nullptr;
+    }
+    *newPath = name;
+    return stream;
+  }
+  return nullptr;
+}
+
+bool TWin32Services::RenameIntoPlace(const char* newPath, const char* finalPath) {
+  return MoveFileExA(newPath, finalPath, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void TWin32Services::RemoveFile(const char* path) { DeleteFileA(path); }
+
+std::string TWin32Services::TextToUtf8(const char* text) {
+  // ANSI code page to UTF-16 to UTF-8; a text that does not convert is
+  // kept as it is (the export then escapes what is not UTF-8).
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (wideLength <= 0) return text;
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], wideLength);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return text;
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], length, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(length) - 1);  // the terminator
+  return utf8;
+}
 
 bool TWin32Services::ResolveFsControl() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");

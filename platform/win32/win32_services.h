@@ -33,6 +33,11 @@ class TWin32Services : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
+  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
+  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
+  void RemoveFile(const char* path) override;
+  std::string TextToUtf8(const char* text) override;
+
  private:
   // NtFsControlFile's signature: handle, event, APC routine, APC context,
   // status block, control code, input buffer and length, output buffer and

@@ -24,22 +24,6 @@ std::vector<TNtfsinfoAttribute> Describe(const std::string& image, const std::st
   return ParseNtfsinfoAttributes(info.out);
 }
 
-// Every path below the root that `ntfsls -R` lists, "." and ".." left out.
-std::vector<std::string> ListedPaths(const std::string& image) {
-  const TToolOutput tree = RunTool({"ntfsls", "-R", "-p", "/", image});
-  EXPECT_EQ(tree.exitCode, 0) << tree.err;
-  std::vector<std::string> paths;
-  std::string folder;
-  for (const std::string& line : ParseNtfslsNames(tree.out)) {
-    if (line.front() == '/' && line.back() == ':') {
-      folder = line.substr(0, line.size() - 1);
-    } else if (line != "." && line != "..") {
-      paths.push_back((folder == "/" ? "" : folder) + "/" + line);
-    }
-  }
-  return paths;
-}
-
 // Every path of the tree below the root, once per item (a map would hide an
 // item listed twice).
 void TreePaths(const TItem* item, const std::string& path, std::vector<std::string>* paths) {

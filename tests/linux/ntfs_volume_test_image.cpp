@@ -1,5 +1,7 @@
 #include "tests/linux/ntfs_volume_test_image.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -138,6 +140,21 @@ std::map<std::string, const TItem*> ItemsByPath(const TItem* root) {
   std::map<std::string, const TItem*> items;
   if (root != nullptr) CollectItems(root, "/", &items);
   return items;
+}
+
+std::vector<std::string> ListedPaths(const std::string& image) {
+  const TToolOutput tree = RunTool({"ntfsls", "-R", "-p", "/", image});
+  EXPECT_EQ(tree.exitCode, 0) << tree.err;
+  std::vector<std::string> paths;
+  std::string folder;
+  for (const std::string& line : ParseNtfslsNames(tree.out)) {
+    if (line.front() == '/' && line.back() == ':') {
+      folder = line.substr(0, line.size() - 1);
+    } else if (line != "." && line != "..") {
+      paths.push_back((folder == "/" ? "" : folder) + "/" + line);
+    }
+  }
+  return paths;
 }
 
 std::vector<TToolRun> Fragments(const TItem* item) {

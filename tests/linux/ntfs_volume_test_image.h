@@ -50,6 +50,10 @@ void RunAnalysisStages(TDriveOptimizer& drive);
 // "/Docs/small.txt" below it).
 std::map<std::string, const TItem*> ItemsByPath(const TItem* root);
 
+// Every path below the root that `ntfsls -R` lists ("/Docs/small.txt"),
+// "." and ".." left out.
+std::vector<std::string> ListedPaths(const std::string& image);
+
 // An item's runs, from its fragments.
 std::vector<TToolRun> Fragments(const TItem* item);
 

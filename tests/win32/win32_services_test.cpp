@@ -181,6 +181,42 @@ TEST(Win32Services, OpenLogInAMissingFolderGivesNone) {
   EXPECT_EQ(services.OpenLog(name.c_str()), nullptr);
 }
 
+TEST(Win32Services, AFileBesideIsNewAndRenamedOverTheOldOne) {
+  TScratchFolder folder;
+  const std::string final = folder.MakeFile("drive-D.json", "old");
+  TWin32Services services;
+  std::string first;
+  std::string second;
+  FILE* one = services.CreateFileBeside(final.c_str(), &first);
+  FILE* two = services.CreateFileBeside(final.c_str(), &second);
+  ASSERT_NE(one, nullptr);
+  ASSERT_NE(two, nullptr);
+  EXPECT_NE(first, second);  // never the same name twice, never the final one
+  EXPECT_NE(first, final);
+  std::fputs("new\n", one);
+  std::fclose(one);
+  std::fclose(two);
+  services.RemoveFile(second.c_str());
+  EXPECT_EQ(GetFileAttributesA(second.c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(services.RenameIntoPlace(first.c_str(), final.c_str()));
+  EXPECT_EQ(ReadWhole(final), "new\n");  // binary: no CR added
+  EXPECT_EQ(GetFileAttributesA(first.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Win32Services, AFileBesideInAMissingFolderGivesNone) {
+  TScratchFolder folder;
+  TWin32Services services;
+  std::string name;
+  EXPECT_EQ(services.CreateFileBeside((folder.path + "missing\\drive-D.json").c_str(), &name),
+            nullptr);
+}
+
+TEST(Win32Services, AsciiTextIsUtf8Already) {
+  TWin32Services services;
+  EXPECT_EQ(services.TextToUtf8("\\docs\\report 100%.txt"), "\\docs\\report 100%.txt");
+  EXPECT_EQ(services.TextToUtf8(""), "");
+}
+
 // One started thread: its index, and whether it ran to its end.
 struct TThreadRecord {
   int index;

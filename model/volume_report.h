@@ -1,0 +1,99 @@
+// What the reports beside the described plan leave on a drive: the
+// volume-aware plan and the summary, as plain data. planning/ makes them
+// (planning/volume_plan.h, planning/volume_summary.h); the drive keeps them
+// for its window.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/item.h"
+
+// A stretch of clusters; sets of them are kept sorted
+// (planning/cluster_extents.h).
+struct TClusterExtent {
+  int64_t lcn;     // first cluster
+  int64_t length;  // clusters, > 0 once normalized
+
+  int64_t End() const { return lcn + length; }
+  bool operator==(const TClusterExtent& other) const {
+    return lcn == other.lcn && length == other.length;
+  }
+};
+
+// One run of an item's target; vcn counts the item's allocated clusters
+// from 0 (holes left out), lcn and length are clusters.
+struct TTargetRun {
+  int64_t vcn;
+  int64_t lcn;
+  int64_t length;
+};
+
+// The target of one item. The item is not owned.
+struct TItemTarget {
+  const TItem* item;
+  int64_t firstRun;       // index of its first run in TVolumePlan::runs
+  int64_t runCount;       // 0 for an item without allocated clusters (or unplaced)
+  int64_t movedClusters;  // allocated clusters whose target differs from where they are
+  bool unplaced;          // no room was left for it (overlapping runs only)
+
+  bool Moves() const { return movedClusters > 0; }
+};
+
+struct TVolumePlanTotals {
+  int64_t itemsToMove = 0;
+  int64_t clustersToMove = 0;    // clusters whose place changes
+  int64_t fragmentedBefore = 0;  // files in more than one piece now
+  int64_t fragmentedAfter = 0;   // files in more than one piece after the plan
+  int64_t itemsUnplaced = 0;     // 0 on a consistent volume
+};
+
+struct TVolumePlan {
+  std::vector<TItemTarget> items;         // every item of the tree, in pre-order
+  std::vector<TTargetRun> runs;           // the items' targets, each item's together
+  std::vector<TClusterExtent> unmovable;  // normalized
+  TVolumePlanTotals totals;
+};
+
+// A file among the most fragmented, with its listing path ("\docs\a.txt").
+struct TFragmentedFile {
+  std::string path;
+  int64_t fragments;
+
+  bool operator==(const TFragmentedFile& other) const {
+    return path == other.path && fragments == other.fragments;
+  }
+};
+
+constexpr size_t kMostFragmentedShown = 10;
+
+struct TVolumeSummary {
+  int64_t items = 0;  // the root counts
+  int64_t files = 0;
+  int64_t folders = 0;  // the root among them
+  // A file's fragments are its physically contiguous pieces of allocated
+  // clusters (planning/fragment_pieces.h); more than one is fragmented.
+  int64_t fragmentedFiles = 0;
+  int64_t fragments = 0;                        // over all files
+  std::vector<TFragmentedFile> mostFragmented;  // most first, ties in listing order
+  int64_t totalClusters = 0;
+  int64_t freeClusters = 0;
+  int64_t freeExtents = 0;  // free stretches, neighbours that touch counted as one
+  int64_t largestFreeExtent = 0;
+  int64_t itemsPlanned = 0;  // the described plan: items with a planned run
+  int64_t itemsInPlace = 0;  // the described plan: NOMOVE items
+  TVolumePlanTotals plan;    // the volume-aware plan
+
+  // Percentages; 0 where the whole is 0.
+  double FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }
+  double FreeOutsideLargestPercent() const {
+    return Percent(freeClusters - largestFreeExtent, freeClusters);
+  }
+
+ private:
+  static double Percent(int64_t part, int64_t whole) {
+    return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
+  }
+};

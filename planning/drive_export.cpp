@@ -1,0 +1,184 @@
+#include "planning/drive_export.h"
+
+#include "planning/json_writer.h"
+
+namespace {
+
+void WriteRuns(TJsonWriter& json, const TFragment* runs) {
+  json.BeginArray();
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    json.BeginArray();
+    json.Int(run->vcn);
+    json.Int(run->lcn);
+    json.Int(run->length);
+    json.EndArray();
+  }
+  json.EndArray();
+}
+
+void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServices& services) {
+  json.Key("summary");
+  json.BeginObject();
+  json.Key("items");
+  json.Int(summary.items);
+  json.Key("files");
+  json.Int(summary.files);
+  json.Key("folders");
+  json.Int(summary.folders);
+  json.Key("fragmentedFiles");
+  json.Int(summary.fragmentedFiles);
+  json.Key("fragmentedFilesPercent");
+  json.Number(summary.FragmentedFilesPercent());
+  json.Key("fragments");
+  json.Int(summary.fragments);
+  json.Key("mostFragmented");
+  json.BeginArray();
+  for (const TFragmentedFile& file : summary.mostFragmented) {
+    json.BeginObject();
+    json.Key("path");
+    json.String(services.TextToUtf8(file.path.c_str()).c_str());
+    json.Key("fragments");
+    json.Int(file.fragments);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("freeClusters");
+  json.Int(summary.freeClusters);
+  json.Key("freeExtents");
+  json.Int(summary.freeExtents);
+  json.Key("largestFreeExtent");
+  json.Int(summary.largestFreeExtent);
+  json.Key("freeOutsideLargestPercent");
+  json.Number(summary.FreeOutsideLargestPercent());
+  json.Key("itemsPlanned");
+  json.Int(summary.itemsPlanned);
+  json.Key("itemsInPlace");
+  json.Int(summary.itemsInPlace);
+  json.EndObject();
+}
+
+void WritePlanTotals(TJsonWriter& json, const TVolumePlanTotals& totals) {
+  json.Key("plan");
+  json.BeginObject();
+  json.Key("itemsToMove");
+  json.Int(totals.itemsToMove);
+  json.Key("clustersToMove");
+  json.Int(totals.clustersToMove);
+  json.Key("fragmentedBefore");
+  json.Int(totals.fragmentedBefore);
+  json.Key("fragmentedAfter");
+  json.Int(totals.fragmentedAfter);
+  json.Key("itemsUnplaced");
+  json.Int(totals.itemsUnplaced);
+  json.EndObject();
+}
+
+// Walks the tree as the listing does, the plan's entries following in the
+// same pre-order.
+class TItemsWriter {
+ public:
+  TItemsWriter(TJsonWriter& json, const TVolumePlan& plan, TSystemServices& services)
+      : json_(json), plan_(plan), services_(services) {}
+
+  void Write(const std::string& path, const TItem* item) {
+    const TItemTarget* target = next_ < plan_.items.size() ? &plan_.items[next_] : nullptr;
+    ++next_;
+    json_.BeginObject();
+    json_.Key("path");
+    json_.String(path.data(), path.size());
+    json_.Key("folder");
+    json_.Bool(item->IsFolder());
+    json_.Key("size");
+    json_.Int(item->size);
+    json_.Key("clusters");
+    json_.Int(item->clusters);
+    json_.Key("zone");
+    json_.Int(item->Zone());
+    json_.Key("inPlace");
+    json_.Bool((item->flags & kItemNoMove) != 0);
+    json_.Key("runs");
+    WriteRuns(json_, item->fragments);
+    json_.Key("planned");
+    WriteRuns(json_, item->planned);
+    json_.Key("target");
+    json_.BeginArray();
+    if (target != nullptr && target->item == item) {
+      const TTargetRun* runs = plan_.runs.data() + target->firstRun;
+      for (int64_t k = 0; k < target->runCount; ++k) {
+        json_.BeginArray();
+        json_.Int(runs[k].vcn);
+        json_.Int(runs[k].lcn);
+        json_.Int(runs[k].length);
+        json_.EndArray();
+      }
+    }
+    json_.EndArray();
+    json_.Key("moves");
+    json_.Bool(target != nullptr && target->item == item && target->Moves());
+    json_.EndObject();
+    // Children's paths as the listing builds them, from UTF-8 names.
+    std::string childPath = path;
+    childPath += '\\';
+    const size_t nameStart = childPath.size();
+    for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+      childPath.resize(nameStart);
+      childPath += services_.TextToUtf8(child->name);
+      Write(childPath, child);
+    }
+  }
+
+ private:
+  TJsonWriter& json_;
+  const TVolumePlan& plan_;
+  TSystemServices& services_;
+  size_t next_ = 0;  // the plan's entry of the next item written
+};
+
+}  // namespace
+
+bool WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services) {
+  TJsonWriter json(stream);
+  json.BeginObject();
+  json.Key("drive");
+  json.String(&report.driveLetter, 1);
+  json.Key("totalClusters");
+  json.Int(report.totalClusters);
+  json.Key("freeExtents");
+  json.BeginArray();
+  for (const TFragment* extent = report.freeExtents; extent != nullptr; extent = extent->next) {
+    json.BeginArray();
+    json.Int(extent->lcn);
+    json.Int(extent->length);
+    json.EndArray();
+  }
+  json.EndArray();
+  WriteSummary(json, *report.summary, services);
+  WritePlanTotals(json, report.plan->totals);
+  json.Key("items");
+  json.BeginArray();
+  if (report.root != nullptr) TItemsWriter(json, *report.plan, services).Write("", report.root);
+  json.EndArray();
+  json.EndObject();
+  return json.Flush();
+}
+
+std::string ExportPath(const std::string& folder, char driveLetter) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+  path += "drive-";
+  path += driveLetter;
+  path += ".json";
+  return path;
+}
+
+bool ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report) {
+  const std::string path = ExportPath(folder, report.driveLetter);
+  std::string newPath;
+  FILE* stream = services.CreateFileBeside(path.c_str(), &newPath);
+  if (stream == nullptr) return false;
+  bool written = WriteDriveExport(stream, report, services);
+  if (std::fclose(stream) != 0) written = false;
+  if (written && services.RenameIntoPlace(newPath.c_str(), path.c_str())) return true;
+  services.RemoveFile(newPath.c_str());
+  return false;
+}

@@ -1,0 +1,29 @@
+// The reports beside the described logs, made at the end of the optimizing
+// stage: the volume-aware plan, its moves log, the summary and the export.
+// They publish no stage text: the window shows the described ones.
+#include <cstdlib>
+
+#include "drive/drive_optimizer.h"
+#include "planning/drive_export.h"
+#include "planning/moves_log.h"
+
+void TDriveOptimizer::WriteReports() {
+  if (root == nullptr) return;
+  volumePlan = PlanVolume(root, freeExtents, totalClusters);
+  for (const std::string& name : LogNames(kMovesLogName)) {
+    TLogFile log(services, name.c_str());
+    if (!log.IsOpen()) {
+      Fail("the log " + name + " could not be written: " + services.LastErrorText());
+      continue;
+    }
+    WriteMovesLog(log, root, volumePlan);
+  }
+  summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals);
+  const char* folder = std::getenv("DISKOPT_JSON");
+  if (folder == nullptr || *folder == '\0') return;
+  const TDriveReport report{driveLetter, root, freeExtents, totalClusters, &summary, &volumePlan};
+  if (!ExportDrive(services, folder, report)) {
+    Fail("the export " + ExportPath(folder, driveLetter) +
+         " could not be written: " + services.LastErrorText());
+  }
+}

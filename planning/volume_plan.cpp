@@ -1,0 +1,264 @@
+#include "planning/volume_plan.h"
+
+#include <algorithm>
+#include <array>
+
+#include "planning/cluster_extents.h"
+#include "planning/fragment_pieces.h"
+#include "planning/pre_order.h"
+#include "planning/zone_slot.h"
+
+namespace {
+
+// Every item of root's subtree, in pre-order.
+std::vector<const TItem*> PreOrder(const TItem* root) {
+  std::vector<const TItem*> items;
+  for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
+    items.push_back(item);
+  }
+  return items;
+}
+
+void AppendAllocatedRuns(const TFragment* runs, std::vector<TClusterExtent>* extents) {
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    if (run->lcn >= 0 && run->length > 0) extents->push_back(TClusterExtent{run->lcn, run->length});
+  }
+}
+
+// The item's allocated clusters where they lie now, as target runs: vcn over
+// the allocated clusters, physically contiguous neighbours joined.
+void AppendCurrentPlace(const TFragment* runs, std::vector<TTargetRun>* targets, size_t first) {
+  int64_t vcn = 0;
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    if (run->lcn < 0 || run->length <= 0) continue;
+    if (targets->size() > first && targets->back().lcn + targets->back().length == run->lcn) {
+      targets->back().length += run->length;
+    } else {
+      targets->push_back(TTargetRun{vcn, run->lcn, run->length});
+    }
+    vcn += run->length;
+  }
+}
+
+// Allocated clusters of runs whose target (targets, vcn over allocated
+// clusters) is not where they lie now.
+int64_t MovedClusters(const TFragment* runs, const TTargetRun* targets, size_t count) {
+  int64_t moved = 0;
+  int64_t vcn = 0;
+  size_t k = 0;
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    if (run->lcn < 0 || run->length <= 0) continue;
+    const int64_t end = vcn + run->length;
+    while (k < count && targets[k].vcn + targets[k].length <= vcn) ++k;
+    for (size_t m = k; m < count && targets[m].vcn < end; ++m) {
+      const int64_t overlap =
+          std::min(end, targets[m].vcn + targets[m].length) - std::max(vcn, targets[m].vcn);
+      if (run->lcn - vcn != targets[m].lcn - targets[m].vcn) moved += overlap;
+    }
+    vcn = end;
+  }
+  return moved;
+}
+
+// Each target's moved clusters, and the plan's totals.
+void CountMoves(TVolumePlan* plan) {
+  for (TItemTarget& target : plan->items) {
+    const TItem& item = *target.item;
+    const int64_t piecesNow = CountPieces(item.fragments);
+    int64_t piecesAfter = piecesNow;
+    if (target.unplaced) {
+      ++plan->totals.itemsUnplaced;
+    } else {
+      piecesAfter = target.runCount;
+      target.movedClusters = MovedClusters(item.fragments, plan->runs.data() + target.firstRun,
+                                           static_cast<size_t>(target.runCount));
+    }
+    if (target.Moves()) {
+      ++plan->totals.itemsToMove;
+      plan->totals.clustersToMove += target.movedClusters;
+    }
+    if (!item.IsFolder()) {
+      if (piecesNow > 1) ++plan->totals.fragmentedBefore;
+      if (piecesAfter > 1) ++plan->totals.fragmentedAfter;
+    }
+  }
+}
+
+// The usable clusters (free, or held by an item that may move) as ascending
+// disjoint extents, and a cursor over them that only moves forward. A max
+// tree over the extents' lengths finds the first one that holds a given
+// count in logarithmic time.
+class TUsableSpace {
+ public:
+  explicit TUsableSpace(std::vector<TClusterExtent> extents) : extents_(std::move(extents)) {
+    before_.resize(extents_.size() + 1, 0);
+    for (size_t k = 0; k < extents_.size(); ++k) before_[k + 1] = before_[k] + extents_[k].length;
+    leaves_ = 1;
+    while (leaves_ < extents_.size()) leaves_ *= 2;
+    longest_.assign(2 * leaves_, 0);
+    for (size_t k = 0; k < extents_.size(); ++k) longest_[leaves_ + k] = extents_[k].length;
+    for (size_t node = leaves_ - 1; node >= 1; --node) {
+      longest_[node] = std::max(longest_[2 * node], longest_[2 * node + 1]);
+    }
+    index_ = 0;
+    cursor_ = extents_.empty() ? 0 : extents_[0].lcn;
+  }
+
+  // Usable clusters at or after the cursor.
+  int64_t Available() const {
+    if (index_ >= extents_.size()) return 0;
+    return before_.back() - before_[index_] - (cursor_ - extents_[index_].lcn);
+  }
+
+  // The first stretch at or after the cursor that holds count clusters: its
+  // extent, its first cluster, and the usable clusters skipped before it.
+  bool FindWhole(int64_t count, size_t* extent, int64_t* lcn, int64_t* skipped) const {
+    if (index_ >= extents_.size()) return false;
+    const int64_t rest = extents_[index_].End() - cursor_;
+    if (rest >= count) {
+      *extent = index_;
+      *lcn = cursor_;
+      *skipped = 0;
+      return true;
+    }
+    const size_t found = FirstHolding(index_ + 1, count);
+    if (found >= extents_.size()) return false;
+    *extent = found;
+    *lcn = extents_[found].lcn;
+    *skipped = rest + before_[found] - before_[index_ + 1];
+    return true;
+  }
+
+  // Takes count clusters at lcn in extent (as FindWhole gave them).
+  void TakeWhole(size_t extent, int64_t lcn, int64_t count) {
+    index_ = extent;
+    cursor_ = lcn + count;
+    StepPastFullExtent();
+  }
+
+  // Takes count clusters from the cursor on, one target run per extent
+  // touched, vcn counting on from vcn. The caller has checked Available().
+  void TakeFromCursor(int64_t count, int64_t vcn, std::vector<TTargetRun>* targets) {
+    while (count > 0 && index_ < extents_.size()) {
+      const int64_t take = std::min(count, extents_[index_].End() - cursor_);
+      targets->push_back(TTargetRun{vcn, cursor_, take});
+      vcn += take;
+      count -= take;
+      cursor_ += take;
+      StepPastFullExtent();
+    }
+  }
+
+ private:
+  void StepPastFullExtent() {
+    if (index_ < extents_.size() && cursor_ >= extents_[index_].End()) {
+      ++index_;
+      if (index_ < extents_.size()) cursor_ = extents_[index_].lcn;
+    }
+  }
+
+  // The first extent at or after from whose length is at least count;
+  // extents_.size() when there is none.
+  size_t FirstHolding(size_t from, int64_t count) const {
+    if (from >= extents_.size()) return extents_.size();
+    size_t node = leaves_ + from;
+    if (longest_[node] < count) {
+      // Climb until a right neighbour subtree holds one.
+      for (;;) {
+        while ((node & 1) != 0) {
+          if (node == 1) return extents_.size();
+          node >>= 1;
+        }
+        ++node;
+        if (longest_[node] >= count) break;
+      }
+      while (node < leaves_) {
+        node *= 2;
+        if (longest_[node] < count) ++node;
+      }
+    }
+    return node - leaves_;
+  }
+
+  std::vector<TClusterExtent> extents_;
+  std::vector<int64_t> before_;   // before_[k]: clusters of extents_[0..k)
+  std::vector<int64_t> longest_;  // max tree: node n covers 2n and 2n + 1; leaves from leaves_
+  size_t leaves_;
+  size_t index_;    // the extent that holds the cursor; extents_.size() at the end
+  int64_t cursor_;  // next usable cluster
+};
+
+}  // namespace
+
+TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t totalClusters) {
+  TVolumePlan plan;
+  const std::vector<const TItem*> items = PreOrder(root);
+  std::vector<int64_t> allocated(items.size());
+  std::vector<TClusterExtent> usable;  // free and movable clusters
+  std::vector<TClusterExtent> kept;    // clusters of NOMOVE items
+  for (const TFragment* extent = freeExtents; extent != nullptr; extent = extent->next) {
+    usable.push_back(TClusterExtent{extent->lcn, extent->length});
+  }
+  std::array<size_t, kZoneSlotLimit + 1> slotStart{};
+  int64_t remaining = 0;  // allocated clusters still to place
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TItem& item = *items[i];
+    allocated[i] = AllocatedClusters(item.fragments);
+    const bool stays = (item.flags & kItemNoMove) != 0;
+    AppendAllocatedRuns(item.fragments, stays ? &kept : &usable);
+    if (!stays && allocated[i] > 0) {
+      ++slotStart[static_cast<size_t>(ZoneSlot(item)) + 1];
+      remaining += allocated[i];
+    }
+  }
+  NormalizeExtents(&usable, totalClusters);
+  NormalizeExtents(&kept, totalClusters);
+  usable = SubtractExtents(usable, kept);
+  plan.unmovable = ComplementExtents(usable, totalClusters);
+
+  // The items to place, zone by zone, each zone in pre-order.
+  for (size_t slot = 1; slot <= kZoneSlotLimit; ++slot) slotStart[slot] += slotStart[slot - 1];
+  std::vector<uint32_t> order(slotStart[kZoneSlotLimit]);
+  plan.items.resize(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TItem& item = *items[i];
+    TItemTarget& target = plan.items[i];
+    target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false};
+    if ((item.flags & kItemNoMove) == 0 && allocated[i] > 0) {
+      order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
+    } else {
+      AppendCurrentPlace(item.fragments, &plan.runs, plan.runs.size());
+      target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;
+    }
+  }
+
+  TUsableSpace space(std::move(usable));
+  for (const uint32_t i : order) {
+    TItemTarget& target = plan.items[i];
+    const int64_t count = allocated[i];
+    target.firstRun = static_cast<int64_t>(plan.runs.size());
+    const int64_t available = space.Available();
+    if (available < count) {
+      target.unplaced = true;
+      remaining -= count;
+      continue;
+    }
+    // Clusters that may be skipped and still leave room for every item to
+    // come; negative only when items share clusters.
+    const int64_t slack = available - remaining;
+    size_t extent = 0;
+    int64_t lcn = 0;
+    int64_t skipped = 0;
+    if (space.FindWhole(count, &extent, &lcn, &skipped) && skipped <= slack) {
+      plan.runs.push_back(TTargetRun{0, lcn, count});
+      space.TakeWhole(extent, lcn, count);
+    } else {
+      space.TakeFromCursor(count, 0, &plan.runs);
+    }
+    target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;
+    remaining -= count;
+  }
+
+  CountMoves(&plan);
+  return plan;
+}

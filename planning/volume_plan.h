@@ -1,0 +1,32 @@
+// The volume-aware plan: where each item would go so that the layout could
+// really be carried out, beside the described zone-relative plan (which it
+// reads only through the NOMOVE marks). Plain data in, plain data out.
+//
+// What stays: clusters in use that no listed item covers (file-system
+// metadata, what the scan could not list) and the items marked NOMOVE.
+// Everything else is laid out zone by zone in ascending zone number (zone 0
+// with zone 1), in the tree's pre-order within a zone, behind one cursor
+// that starts at cluster 0 and only moves forward: each item takes the
+// first stretch of usable clusters at or after the cursor that holds all
+// its allocated clusters (holes take no room), unless skipping the stretches
+// before it would leave too little room for the items still to come; then,
+// and where no stretch holds it whole, it is split over the stretches from
+// the cursor on. The cursor moves to the end of what the item took.
+//
+// Guarantees: targets lie inside the volume, never overlap, never land on
+// an unmovable cluster, hold exactly each item's allocated clusters, and the
+// moved items of a lower zone never lie after those of a higher zone. They
+// rest on the items' runs being disjoint, as on a consistent volume; where
+// they are not (a file listed under two names) the items that no longer
+// fit keep no target and are counted as unplaced.
+#pragma once
+
+#include <cstdint>
+
+#include "model/item.h"
+#include "model/volume_report.h"
+
+// Plans the tree of root (zones classified, NOMOVE marks set) on a volume of
+// totalClusters clusters whose free extents are the chain at freeExtents.
+// Memory grows with items and runs only.
+TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t totalClusters);

@@ -1,0 +1,118 @@
+// The JSON export written through the Linux services: read back with a real
+// JSON parser, names whose bytes are not UTF-8 kept, and the file put in
+// place whole, never through a link.
+#include "planning/drive_export.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/linux/linux_services.h"
+#include "tests/linux/json_read_back.h"
+#include "tests/linux/linux_services_test_support.h"
+#include "tests/support/tree_builder.h"
+
+namespace {
+
+class DriveExport : public testing::Test {
+ protected:
+  void SetUp() override {
+    root = AddItem(nullptr, "D:\\", 0, true, {{0, 2}});
+    root->SetZone(1);
+    TItem* folder = AddItem(root, "caf\xE9", 0, true);  // Latin-1, not UTF-8
+    folder->SetZone(1);
+    TItem* file =
+        AddItem(folder, "r\xC3\xA9sum\xC3\xA9 \xFF.txt", 5000, false, {{10, 1}, {-1, 2}, {20, 1}});
+    file->SetZone(5);
+    file->planned = NewFragment(file, 0, 0, 4);
+    free = NewFragment(nullptr, 0, 30, 10);
+    plan = PlanVolume(root, free, 40);
+    summary = SummarizeVolume(root, free, 40, plan.totals);
+    report = TDriveReport{'D', root, free, 40, &summary, &plan};
+  }
+  void TearDown() override {
+    ReleaseItem(root);
+    ReleaseFragments(free);
+  }
+
+  TScratchFolder folder_;
+  TLinuxServices services_{TDriveTable()};
+  TItem* root = nullptr;
+  TFragment* free = nullptr;
+  TVolumePlan plan;
+  TVolumeSummary summary;
+  TDriveReport report{};
+};
+
+TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
+  ASSERT_TRUE(ExportDrive(services_, folder_.Path(), report));
+  const rapidjson::Document json = ParseJson(ReadFile(folder_ / "drive-D.json"));
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_STREQ(json["drive"].GetString(), "D");
+  EXPECT_EQ(json["totalClusters"].GetInt64(), 40);
+  EXPECT_EQ(json["freeExtents"].Size(), 1u);
+  EXPECT_EQ(json["freeExtents"][0][0].GetInt64(), 30);
+  EXPECT_EQ(json["freeExtents"][0][1].GetInt64(), 10);
+  const rapidjson::Value& counts = json["summary"];
+  for (const char* key :
+       {"items", "files", "folders", "fragmentedFiles", "fragments", "freeClusters", "freeExtents",
+        "largestFreeExtent", "itemsPlanned", "itemsInPlace"}) {
+    EXPECT_TRUE(counts.HasMember(key) && counts[key].IsInt64()) << key;
+  }
+  EXPECT_EQ(counts["items"].GetInt64(), 3);
+  EXPECT_EQ(counts["fragmentedFiles"].GetInt64(), 1);
+  EXPECT_EQ(UnescapedBytes(counts["mostFragmented"][0]["path"]),
+            "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
+  const rapidjson::Value& totals = json["plan"];
+  EXPECT_EQ(totals["itemsToMove"].GetInt64(), plan.totals.itemsToMove);
+  EXPECT_EQ(totals["clustersToMove"].GetInt64(), plan.totals.clustersToMove);
+  EXPECT_EQ(totals["fragmentedBefore"].GetInt64(), 1);
+  EXPECT_EQ(totals["fragmentedAfter"].GetInt64(), 0);
+
+  const rapidjson::Value& items = json["items"];
+  ASSERT_EQ(items.Size(), 3u);
+  EXPECT_STREQ(items[0]["path"].GetString(), "");
+  EXPECT_EQ(UnescapedBytes(items[1]["path"]), "\\caf\xE9");
+  const rapidjson::Value& file = items[2];
+  EXPECT_EQ(UnescapedBytes(file["path"]), "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
+  EXPECT_FALSE(file["folder"].GetBool());
+  EXPECT_EQ(file["size"].GetInt64(), 5000);
+  EXPECT_EQ(file["zone"].GetInt(), 5);
+  EXPECT_FALSE(file["inPlace"].GetBool());
+  EXPECT_EQ(JsonRuns(file["runs"]), (std::vector<TToolRun>{{0, 10, 1}, {1, -1, 2}, {3, 20, 1}}));
+  EXPECT_EQ(JsonRuns(file["planned"]), (std::vector<TToolRun>{{0, 0, 4}}));
+  // Two allocated clusters, together in the first stretch that holds both
+  // (2..9 are in use by nothing listed, 10 and 20 are single clusters).
+  EXPECT_EQ(JsonRuns(file["target"]), (std::vector<TToolRun>{{0, 30, 2}}));
+  EXPECT_TRUE(file["moves"].GetBool());
+  // Only the export is left in the folder: the new file was renamed.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(DriveExport, ALinkAtTheNameIsReplacedNeverFollowed) {
+  const std::string victim = folder_ / "victim";
+  WriteFile(victim, "keep");
+  ASSERT_EQ(symlink(victim.c_str(), (folder_ / "drive-D.json").c_str()), 0);
+  ASSERT_TRUE(ExportDrive(services_, folder_.Path() + "/", report));
+  EXPECT_EQ(ReadFile(victim), "keep");
+  EXPECT_FALSE(std::filesystem::is_symlink(folder_ / "drive-D.json"));
+  EXPECT_TRUE(ParseJson(ReadFile(folder_ / "drive-D.json")).IsObject());
+}
+
+TEST_F(DriveExport, AFolderThatCannotBeWrittenLeavesNothing) {
+  EXPECT_FALSE(ExportDrive(services_, folder_ / "missing", report));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "missing"));
+  // An old export stays whole when a new one cannot be written.
+  WriteFile(folder_ / "drive-D.json", "{\"old\": true}");
+  FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  EXPECT_FALSE(WriteDriveExport(full, report, services_));
+  std::fclose(full);
+  EXPECT_EQ(ReadFile(folder_ / "drive-D.json"), "{\"old\": true}");
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// Reading the JSON export back with a real parser (RapidJSON), and the
+// optimized listing it must agree with, for the tests of the export.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/linux/ntfs_tool_output.h"
+
+// Parses a whole document; fails the calling test when it does not parse.
+rapidjson::Document ParseJson(const std::string& text);
+
+// A JSON string's bytes with each surrogate escape (U+DC80..U+DCFF, which
+// the parser stores as three UTF-8 bytes) turned back into its byte.
+std::string UnescapedBytes(const rapidjson::Value& string);
+
+// [[a, b, c], ...] as runs of vcn, lcn and length.
+std::vector<TToolRun> JsonRuns(const rapidjson::Value& array);
+
+// One entry of a tree listing (the rules or optimized log).
+struct TListedEntry {
+  std::string path;
+  int zoneIndex = 0;
+  int64_t size = 0;
+  int64_t clusters = 0;
+  int fragmentCount = 0;
+  bool folder = false;
+  bool noMove = false;
+  std::vector<TToolRun> runs;
+  std::vector<TToolRun> planned;
+};
+
+// Every entry of a listing's bytes, in order.
+std::vector<TListedEntry> ParseListing(const std::string& bytes);
