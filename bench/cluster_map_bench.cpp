@@ -44,7 +44,7 @@ class TVolumeGeometry : public TSystemServices {
   }
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char*) override {}
-  FILE* OpenLog(const char*) override { return nullptr; }
+  std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   TNtFsControlFile LookUpNtFsControlFile() override { return nullptr; }
   THandle StartThread(TThreadProc, void*) override { return InvalidHandle(); }
   void WaitForThreads(const THandle*, int) override {}

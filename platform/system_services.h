@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "platform/nt_types.h"
+#include "platform/replacement_file.h"
 
 // An open file, volume, enumeration or thread; the Win32 HANDLE on Windows.
 using THandle = void*;
@@ -81,10 +83,11 @@ class TSystemServices {
   virtual uint64_t AvailablePhysicalMemory() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
-  // Opens a log file for writing from scratch, in binary mode (callers write
-  // their own CRLF line ends). On Linux a name that is a symbolic link is
-  // never followed. Returns none when the file cannot be opened.
-  virtual FILE* OpenLog(const char* name) = 0;
+  // A log file to write from scratch, in binary mode (callers write their
+  // own CRLF line ends): a new file beside name, renamed over it by Commit
+  // (replacement_file.h), so a link at name is never written through and a
+  // failed write leaves the old log whole. None when it cannot be created.
+  virtual std::unique_ptr<TReplacementFile> OpenLog(const char* name) = 0;
 
   // GetModuleHandleA("ntdll.dll") and GetProcAddress("NtFsControlFile");
   // none when it is missing.

@@ -12,10 +12,12 @@
 #include "platform/linux/host_files.h"
 #include "platform/linux/host_free_space.h"
 #include "platform/linux/host_fsmap.h"
+#include "platform/linux/host_replacement_file.h"
 #include "platform/linux/linux_threads.h"
 #include "platform/linux/ntfs_enumeration.h"
 #include "platform/linux/ntfs_handles.h"
 #include "platform/linux/ntfs_volume.h"
+#include "platform/linux/windows_names.h"
 
 namespace {
 
@@ -32,6 +34,20 @@ THandle AsHandle(THandleObject* object) {
 // volume), which the host's own calls can serve.
 bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
+}
+
+// A plain host path as the stages composed it, names in listed form
+// (windows_names.h): below its drive's folder, or a path of its own.
+THostPath ListedHostPath(const TLocation& where) {
+  if (where.drivePath.empty()) return THostPath{std::string(), where.path};
+  return THostPath{where.drivePath, where.below};
+}
+
+// The same path in Linux names, as the host's calls take it. The drive's
+// folder is the user's own text and is never mapped.
+THostPath LinuxHostPath(THostPath listed) {
+  listed.below = LinuxName(listed.below);
+  return listed;
 }
 
 uint32_t Clamp32(int64_t value) {
@@ -52,13 +68,19 @@ TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
 THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   const TLocation where = drives_.Resolve(pattern);
   if (where.wholeVolume) return InvalidHandle();
-  std::string folder;
+  // The folder's names are mapped back; the name pattern stays in listed
+  // form, as the names it is matched against are listed.
+  THostPath folder;
   std::string namePattern;
-  SplitHostPattern(where.path, &folder, &namePattern);
-  if (IsHostPath(where)) return AsHandle(THostFindHandle::Start(folder, namePattern, entry));
+  if (IsHostPath(where)) {
+    SplitHostPath(ListedHostPath(where), &folder, &namePattern);
+    return AsHandle(THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry));
+  }
+  SplitHostPath(THostPath{std::string(), where.path}, &folder, &namePattern);
   TNtfsVolume* volume = NtfsVolume(where);
   std::vector<TNtfsEntry> entries;
-  if (volume == nullptr || !volume->ListFolder(folder, namePattern.c_str(), &entries)) {
+  if (volume == nullptr ||
+      !volume->ListFolder(LinuxName(folder.below), namePattern.c_str(), &entries)) {
     return InvalidHandle();
   }
   return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
@@ -77,7 +99,9 @@ void TLinuxServices::FindEnd(THandle find) { Close(find); }
 
 THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   const TLocation where = drives_.Resolve(path);
-  if (IsHostPath(where)) return AsHandle(OpenHostFile(where.path, backupSemantics));
+  if (IsHostPath(where)) {
+    return AsHandle(OpenHostFile(LinuxHostPath(ListedHostPath(where)), backupSemantics));
+  }
   // The volume of a host-folder drive is the file system holding the folder,
   // whose space map needs CAP_SYS_ADMIN: without it the open fails, as an
   // unprivileged open of a volume fails on Windows.
@@ -88,7 +112,7 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return AsHandle(new TNtfsVolumeHandle(ntfsVolumes_, where.drivePath, volume->ClusterCount()));
   }
   TNtfsItem item;
-  if (!volume->Open(where.path, backupSemantics, &item)) return InvalidHandle();
+  if (!volume->Open(LinuxName(where.path), backupSemantics, &item)) return InvalidHandle();
   return AsHandle(new TNtfsFileHandle(std::move(item)));
 }
 
@@ -115,7 +139,7 @@ bool TLinuxServices::DiskFreeSpaceEx(const char* rootPath) {
 
 bool TLinuxServices::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) {
   const TLocation where = drives_.Resolve(rootPath);
-  if (IsHostPath(where)) return HostDiskGeometry(where.path, geometry);
+  if (IsHostPath(where)) return HostDiskGeometry(LinuxHostPath(ListedHostPath(where)), geometry);
   // An NTFS volume answers for its root only.
   TNtfsVolume* volume = where.wholeVolume || where.path != "/" ? nullptr : NtfsVolume(where);
   if (volume == nullptr) return false;
@@ -135,10 +159,11 @@ uint64_t TLinuxServices::AvailablePhysicalMemory() {
 
 void TLinuxServices::DebugOutput(const char* text) { std::fputs(text, stderr); }
 
-FILE* TLinuxServices::OpenLog(const char* name) {
+std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.
   const TLocation where = drives_.Resolve(name);
-  return IsHostPath(where) ? OpenHostLog(where.path) : nullptr;
+  if (!IsHostPath(where)) return nullptr;
+  return THostReplacementFile::Create(LinuxHostPath(ListedHostPath(where)));
 }
 
 TNtFsControlFile TLinuxServices::LookUpNtFsControlFile() { return &ObjectNtFsControlFile; }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "platform/linux/drive_table.h"
 #include "platform/linux/ntfs_volume_pool.h"
@@ -34,7 +35,7 @@ class TLinuxServices : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
   void DebugOutput(const char* text) override;
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   TNtFsControlFile LookUpNtFsControlFile() override;
 

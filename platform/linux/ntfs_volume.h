@@ -20,7 +20,9 @@ struct _ntfs_inode;
 
 // One entry of a folder listing.
 struct TNtfsEntry {
-  std::string name;     // long name, UTF-8, shorter than kMaxPath bytes
+  // Long name, UTF-8 in listed form (windows_names.h), shorter than
+  // kMaxPath bytes.
+  std::string name;
   uint32_t attributes;  // kAttributeDirectory, kAttributeReparsePoint
 };
 

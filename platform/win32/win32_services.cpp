@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/win32/handle_waits.h"
+#include "platform/win32/win32_replacement_file.h"
 
 // THandle is HANDLE, and the native entry is called with the program's own
 // declarations of its types, so they must be the platform's in size and layout.
@@ -113,7 +114,9 @@ uint64_t TWin32Services::AvailablePhysicalMemory() {
 
 void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }
 
-FILE* TWin32Services::OpenLog(const char* name) { return std::fopen(name, "wb"); }
+std::unique_ptr<TReplacementFile> TWin32Services::OpenLog(const char* name) {
+  return TWin32ReplacementFile::Create(name);
+}
 
 TNtFsControlFile TWin32Services::LookUpNtFsControlFile() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");

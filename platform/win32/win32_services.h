@@ -3,6 +3,8 @@
 // no state, so the main thread and every worker use one instance at once.
 #pragma once
 
+#include <memory>
+
 #include "platform/system_services.h"
 
 class TWin32Services : public TSystemServices {
@@ -20,7 +22,7 @@ class TWin32Services : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
   void DebugOutput(const char* text) override;
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   TNtFsControlFile LookUpNtFsControlFile() override;
 

@@ -31,7 +31,7 @@ class TRefusingServices : public TSystemServices {
   bool DiskFreeSpace(const char*, TDiskGeometry*) override { return false; }
   uint64_t AvailablePhysicalMemory() override { return 0; }
   void DebugOutput(const char*) override {}
-  FILE* OpenLog(const char*) override { return nullptr; }
+  std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   TNtFsControlFile LookUpNtFsControlFile() override { return nullptr; }
   THandle StartThread(TThreadProc, void*) override { return InvalidHandle(); }
   void WaitForThreads(const THandle*, int) override {}

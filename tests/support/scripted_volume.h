@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -85,7 +86,7 @@ class TScriptedVolume : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char* text) override { debugOutput += text; }
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
   TNtFsControlFile LookUpNtFsControlFile() override;
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;

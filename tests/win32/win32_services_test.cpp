@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,11 +168,32 @@ TEST(Win32Services, OpenLogWritesBytesUnchangedAndStartsFromScratch) {
   const std::string name = folder.MakeFile("run.log", "an older and longer log of the last run");
   TWin32Services services;
 
-  FILE* log = services.OpenLog(name.c_str());
+  std::unique_ptr<TReplacementFile> log = services.OpenLog(name.c_str());
   ASSERT_NE(log, nullptr);
-  std::fputs("one\r\ntwo\n", log);
-  std::fclose(log);
+  std::fputs("one\r\ntwo\n", log->Stream());
+  std::fflush(log->Stream());
+  // Until committed the earlier log stands whole.
+  EXPECT_EQ(ReadWhole(name), "an older and longer log of the last run");
+  EXPECT_TRUE(log->Commit());
   EXPECT_EQ(ReadWhole(name), "one\r\ntwo\n");
+}
+
+TEST(Win32Services, OpenLogGivenUpLeavesTheEarlierLogAndNoNewFile) {
+  TScratchFolder folder;
+  const std::string name = folder.MakeFile("run.log", "the last run");
+  TWin32Services services;
+  std::unique_ptr<TReplacementFile> log = services.OpenLog(name.c_str());
+  ASSERT_NE(log, nullptr);
+  std::fputs("half a li", log->Stream());
+  EXPECT_FALSE(log->Commit(false));
+  log = services.OpenLog(name.c_str());
+  ASSERT_NE(log, nullptr);
+  log.reset();
+  EXPECT_EQ(ReadWhole(name), "the last run");
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder.path + "*.new").c_str(), &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
 TEST(Win32Services, OpenLogInAMissingFolderGivesNone) {
