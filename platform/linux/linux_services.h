@@ -42,6 +42,9 @@ class TLinuxServices : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
+  // The NTFS mounts, for tests that count them or ask why one was refused.
+  const TNtfsVolumePool& NtfsVolumes() const { return ntfsVolumes_; }
+
  private:
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.
