@@ -5,8 +5,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 namespace {
 
 // glibc has no wrapper for openat2.
@@ -22,22 +20,15 @@ int OpenAt2(int folderFd, const char* path, int flags, mode_t mode, uint64_t res
 
 int OpenHostPath(const THostPath& path, int flags, mode_t mode) {
   const char* below = path.below.empty() ? "." : path.below.c_str();
-  if (path.root.empty()) return OpenAt2(AT_FDCWD, below, flags, mode, RESOLVE_NO_MAGICLINKS);
-  // The root itself is the user's choice and may be reached through links.
-  const int rootFd = open(path.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (rootFd < 0) return -1;
-  const int fd = OpenAt2(rootFd, below, flags, mode, RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
-  const int error = errno;
-  close(rootFd);
-  errno = error;
-  return fd;
+  if (path.root == AT_FDCWD) return OpenAt2(AT_FDCWD, below, flags, mode, RESOLVE_NO_MAGICLINKS);
+  return OpenAt2(path.root, below, flags, mode, RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
 }
 
 void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name) {
   const size_t slash = path.below.rfind('/');
   folder->root = path.root;
   if (slash == std::string::npos) {
-    folder->below = path.root.empty() ? "." : "";
+    folder->below = path.root == AT_FDCWD ? "." : "";
     *name = path.below;
     return;
   }

@@ -4,16 +4,19 @@
 // hostile listing), or a path of its own when no drive letter is named.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <string>
 
 struct THostPath {
-  // The folder a drive letter is mapped to; empty for a path of its own
-  // (absolute, or relative to the working directory).
-  std::string root;
+  // The folder a drive letter is mapped to, as an O_PATH descriptor kept
+  // open by its owner (the services) for as long as the path is used; or
+  // AT_FDCWD for a path of its own (absolute, or relative to the working
+  // directory). -1 (a folder that could not be opened) fails every open.
+  int root;
   // Linux names separated by '/': below root ("" is root itself), or the
-  // whole path when root is empty.
+  // whole path for a path of its own.
   std::string below;
 };
 
@@ -26,6 +29,6 @@ struct THostPath {
 int OpenHostPath(const THostPath& path, int flags, mode_t mode = 0);
 
 // The folder holding path's last name and that name: "a/b/c" gives "a/b"
-// and "c", "c" gives "" and "c" below a root (or "." without one), "/c"
-// gives "/" and "c". The name is empty when path ends with '/'.
+// and "c", "c" gives "" and "c" below a root (or "." for a path of its
+// own), "/c" gives "/" and "c". The name is empty when path ends with '/'.
 void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name);

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_services.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,15 +37,7 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
-// A plain host path as the stages composed it, names in listed form
-// (windows_names.h): below its drive's folder, or a path of its own.
-THostPath ListedHostPath(const TLocation& where) {
-  if (where.drivePath.empty()) return THostPath{std::string(), where.path};
-  return THostPath{where.drivePath, where.below};
-}
-
-// The same path in Linux names, as the host's calls take it. The drive's
-// folder is the user's own text and is never mapped.
+// The same path in Linux names, as the host's calls take it.
 THostPath LinuxHostPath(THostPath listed) {
   listed.below = LinuxName(listed.below);
   return listed;
@@ -56,9 +49,32 @@ uint32_t Clamp32(int64_t value) {
 
 }  // namespace
 
-TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
+TLinuxServices::TLinuxServices() : TLinuxServices(TDriveTable::FromEnvironment()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {}
+TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {
+  char volume[] = "\\\\.\\A:";
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    if (drives_.Kind(letter) != TDriveKind::kHostFolder) continue;
+    volume[4] = letter;
+    const std::string folder = drives_.Resolve(volume).drivePath;
+    if (hostRoots_.count(folder) != 0) continue;
+    // The mapped folder is the user's own choice and may be reached through
+    // links; only what lies below it is held beneath it.
+    hostRoots_[folder] = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+}
+
+TLinuxServices::~TLinuxServices() {
+  for (const auto& root : hostRoots_) {
+    if (root.second >= 0) close(root.second);
+  }
+}
+
+THostPath TLinuxServices::ListedHostPath(const TLocation& where) const {
+  if (where.drivePath.empty()) return THostPath{AT_FDCWD, where.path};
+  const auto root = hostRoots_.find(where.drivePath);
+  return THostPath{root != hostRoots_.end() ? root->second : -1, where.below};
+}
 
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
@@ -76,7 +92,7 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
     SplitHostPath(ListedHostPath(where), &folder, &namePattern);
     return AsHandle(THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry));
   }
-  SplitHostPath(THostPath{std::string(), where.path}, &folder, &namePattern);
+  SplitHostPath(THostPath{AT_FDCWD, where.path}, &folder, &namePattern);
   TNtfsVolume* volume = NtfsVolume(where);
   std::vector<TNtfsEntry> entries;
   if (volume == nullptr ||

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "platform/linux/drive_table.h"
+#include "platform/linux/host_paths.h"
 #include "platform/linux/ntfs_volume_pool.h"
 #include "platform/system_services.h"
 
@@ -21,6 +24,9 @@ class TLinuxServices : public TSystemServices {
   // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
   TLinuxServices();
   explicit TLinuxServices(TDriveTable drives);
+  ~TLinuxServices() override;
+  TLinuxServices(const TLinuxServices&) = delete;
+  TLinuxServices& operator=(const TLinuxServices&) = delete;
 
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   bool FindNext(THandle find, TFindData* entry) override;
@@ -49,7 +55,17 @@ class TLinuxServices : public TSystemServices {
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.
   TNtfsVolume* NtfsVolume(const TLocation& where);
+  // A plain host path as the stages composed it, names in listed form
+  // (windows_names.h): below its drive's folder, or a path of its own.
+  THostPath ListedHostPath(const TLocation& where) const;
 
   const TDriveTable drives_;
+  // O_PATH descriptors of the folders drive letters are mapped to, by the
+  // mapped path; -1 for one that did not open. Opened when the services are
+  // made (C: is the working directory of that moment) and closed when they
+  // go: host opens resolve beneath them, and a folder renamed or replaced
+  // meanwhile does not move its drive. Read-only afterwards, so every
+  // thread reads it without a lock.
+  std::map<std::string, int> hostRoots_;
   TNtfsVolumePool ntfsVolumes_;
 };

@@ -214,6 +214,19 @@ TEST_F(HostileHostNames, OpensNeverLeaveTheDriveFolder) {
   EXPECT_FALSE(services_->DiskFreeSpace("D:\\..\\", &geometry));
 }
 
+TEST_F(HostileHostNames, AFolderPutInPlaceOfTheDriveFolderDoesNotMoveTheDrive) {
+  // The drive's folder is swapped for a link to what lies beside it once
+  // the services run: they go on reading the folder they were given.
+  ASSERT_EQ(rename(root_.c_str(), (scratch_ / "moved").c_str()), 0);
+  ASSERT_EQ(symlink(scratch_.Path().c_str(), root_.c_str()), 0);
+  THandle file = services_->OpenForRead("D:\\outside.txt", false);
+  EXPECT_EQ(file, InvalidHandle());
+  if (file != InvalidHandle()) services_->Close(file);
+  file = services_->OpenForRead("D:\\sub\\\xEF\x81\x9C..\xEF\x81\x9C..\\inside-4.txt", false);
+  EXPECT_NE(file, InvalidHandle());
+  if (file != InvalidHandle()) services_->Close(file);
+}
+
 #if defined(__x86_64__)
 TEST_F(HostileHostNames, WithoutOpenat2EveryHostOpenFails) {
   // A child whose openat2 answers ENOSYS, as on kernels before 5.6: opens

@@ -13,7 +13,7 @@ bool SavePicture(const QPixmap& picture, const QString& path) {
   QBuffer buffer(&bytes);
   if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
   const std::unique_ptr<THostReplacementFile> file =
-      THostReplacementFile::Create(THostPath{std::string(), QFile::encodeName(path).toStdString()});
+      THostReplacementFile::Create(THostPath{AT_FDCWD, QFile::encodeName(path).toStdString()});
   if (file == nullptr) return false;
   const size_t length = static_cast<size_t>(bytes.size());
   const bool written = std::fwrite(bytes.constData(), 1, length, file->Stream()) == length;
