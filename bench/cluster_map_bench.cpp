@@ -44,7 +44,7 @@ class TVolumeGeometry : public TSystemServices {
   }
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char*) override {}
-  FILE* OpenLog(const char*) override { return nullptr; }
+  std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   bool FolderIdentity(const char*, TFileIdentity*) override { return false; }
   bool ResolveFsControl() override { return false; }
   std::string LastErrorText() override { return "refused"; }

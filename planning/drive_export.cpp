@@ -173,12 +173,9 @@ std::string ExportPath(const std::string& folder, char driveLetter) {
 
 bool ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report) {
   const std::string path = ExportPath(folder, report.driveLetter);
-  std::string newPath;
-  FILE* stream = services.CreateFileBeside(path.c_str(), &newPath);
-  if (stream == nullptr) return false;
-  bool written = WriteDriveExport(stream, report, services);
-  if (std::fclose(stream) != 0) written = false;
-  if (written && services.RenameIntoPlace(newPath.c_str(), path.c_str())) return true;
-  services.RemoveFile(newPath.c_str());
-  return false;
+  // Written as the logs are: to a new file, put in place only when whole.
+  std::unique_ptr<TReplacementFile> file = services.OpenLog(path.c_str());
+  if (!file) return false;
+  const bool written = WriteDriveExport(file->Stream(), report, services);
+  return file->Commit(written);
 }

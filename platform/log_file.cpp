@@ -40,12 +40,18 @@ void LogLockKey(const char* name, char* key, size_t keySize) {
 }
 
 TLogFile::TLogFile(TSystemServices& services, const char* name)
-    : guard(LockFor(name)), file(services.OpenLog(name)) {
-  if (file != nullptr) std::setvbuf(file, nullptr, _IOFBF, kLogBufferBytes);
+    : guard(LockFor(name)), replacement(services.OpenLog(name)), file(nullptr) {
+  if (replacement == nullptr) return;
+  file = replacement->Stream();
+  std::setvbuf(file, nullptr, _IOFBF, kLogBufferBytes);
 }
 
-TLogFile::~TLogFile() {
-  if (file != nullptr) std::fclose(file);
+TLogFile::~TLogFile() { Close(); }
+
+bool TLogFile::Close() {
+  if (file == nullptr) return false;
+  file = nullptr;
+  return replacement->Commit(complete);
 }
 
 void TLogFile::Write(const char* text) {
@@ -73,7 +79,10 @@ void TLogFile::Print(const char* format, ...) {
   va_start(arguments, format);
   const int length = std::vsnprintf(buffer, sizeof(buffer), format, arguments);
   va_end(arguments);
-  if (length < 0) return;
+  if (length < 0) {
+    complete = false;
+    return;
+  }
   if (static_cast<size_t>(length) < sizeof(buffer)) {
     Write(buffer);
     return;

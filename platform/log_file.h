@@ -1,28 +1,35 @@
 // A log with a fixed name, written by every drive: one process-wide lock per
 // name is held from open to close, so no file ever holds mixed lines. Lines
 // end with CRLF on every platform (written explicitly: Linux has no text
-// mode), so both builds write the same bytes.
+// mode), so both builds write the same bytes. A log is written to a new file
+// and put in place when closed, only when every write succeeded: readers
+// find the previous log or the whole new one.
 #pragma once
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "platform/system_services.h"
 
 class TLogFile {
  public:
-  // Takes the name's lock, then opens the file from scratch. IsOpen() tells
-  // whether it opened; a log that cannot be opened is skipped in silence.
+  // Takes the name's lock, then starts the new file. IsOpen() tells whether
+  // it could; a log that cannot be opened is skipped in silence.
   TLogFile(TSystemServices& services, const char* name);
-  // Closes the file and releases the lock.
+  // Close(), then releases the lock.
   ~TLogFile();
   TLogFile(const TLogFile&) = delete;
   TLogFile& operator=(const TLogFile&) = delete;
 
   bool IsOpen() const { return file != nullptr; }
-  // Formatted output; every "\n" of the format is stored as CR LF. Write
-  // errors are ignored.
+  // Puts the log in place when every write succeeded, otherwise leaves the
+  // previous log as it was. True when the new log is in place; later
+  // writes are ignored.
+  bool Close();
+  // Formatted output; every "\n" of the format is stored as CR LF. A failed
+  // write keeps the log from being put in place.
   void Print(const char* format, ...)
 #if defined(__GNUC__) && !defined(_WIN32)
       __attribute__((format(printf, 2, 3)))
@@ -35,7 +42,12 @@ class TLogFile {
 
  private:
   std::unique_lock<std::mutex> guard;  // the name's lock, held while open
-  FILE* file;                          // owned; none when the open failed
+  // The new file; none when the open failed.
+  std::unique_ptr<TReplacementFile> replacement;
+  // replacement's stream; none when the open failed or once closed.
+  FILE* file;
+  // False once a write failed before reaching the stream (a format error).
+  bool complete = true;
 };
 
 // Canonical key of a log name for its lock: ASCII case folded and "/" taken

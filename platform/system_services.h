@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/nt_types.h"
+#include "platform/replacement_file.h"
 
 // An open file, volume, enumeration or thread; the Win32 HANDLE on Windows.
 using THandle = void*;
@@ -82,10 +84,11 @@ class TSystemServices {
   virtual uint64_t AvailablePhysicalMemory() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
-  // Opens a log file for writing from scratch, in binary mode (callers write
-  // their own CRLF line ends). On Linux a name that is a symbolic link is
-  // never followed. Returns none when the file cannot be opened.
-  virtual FILE* OpenLog(const char* name) = 0;
+  // A log file to write from scratch, in binary mode (callers write their
+  // own CRLF line ends): a new file beside name, renamed over it by Commit
+  // (replacement_file.h), so a link at name is never written through and a
+  // failed write leaves the old log whole. None when it cannot be created.
+  virtual std::unique_ptr<TReplacementFile> OpenLog(const char* name) = 0;
 
   // Resolves the native file-system control entry (NtFsControlFile in
   // ntdll.dll) for FsControl; false when it is missing. Called once by the
@@ -111,20 +114,7 @@ class TSystemServices {
   // more than 64).
   virtual void WaitForThreads(const THandle* threads, int count) = 0;
 
-  // Beyond the described calls: the files of the reports (the JSON export),
-  // written to a new file that is then renamed into place, and names in
-  // UTF-8. A service that writes no reports keeps these defaults.
-  //
-  // Creates and opens for writing, in binary mode, a new file in the folder
-  // of finalPath (a host path) under a fresh name that nothing held before,
-  // a link neither; the name goes to newPath. None when that fails.
-  virtual FILE* CreateFileBeside(const char* finalPath, std::string* newPath);
-  // Renames newPath over finalPath in one step (MoveFileExA with
-  // MOVEFILE_REPLACE_EXISTING); false when that fails.
-  virtual bool RenameIntoPlace(const char* newPath, const char* finalPath);
-  // DeleteFileA: drops a new file that will not be renamed into place.
-  virtual void RemoveFile(const char* path);
-  // An 8-bit text as the stages hold it (names in the ANSI code page on
-  // Windows, in UTF-8 already on Linux) converted to UTF-8.
+  // Beyond the described calls, for the reports (the JSON export): an 8-bit text as the stages hold
+  // it (names in the ANSI code page on Windows, in UTF-8 already on Linux) converted to UTF-8.
   virtual std::string TextToUtf8(const char* text);
 };

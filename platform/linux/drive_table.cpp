@@ -87,26 +87,31 @@ TLocation TDriveTable::Resolve(const char* path) const {
     const int index = LetterIndex(device[0]);
     if (index < 0 || device[1] != ':' || device[2] != '\0' ||
         drives_[index].kind == TDriveKind::kMissing) {
-      return TLocation{TDriveKind::kMissing, true, std::string(), std::string()};
+      return TLocation{TDriveKind::kMissing, true, std::string(), std::string(), std::string()};
     }
     const TDrive& drive = drives_[index];
     const bool host = drive.kind == TDriveKind::kHostFolder;
-    return TLocation{drive.kind, true, host ? drive.path : std::string(), drive.path};
+    return TLocation{drive.kind, true, host ? drive.path : std::string(), drive.path,
+                     std::string()};
   }
 
   const int index = path[0] != '\0' && path[1] == ':' ? LetterIndex(path[0]) : -1;
   if (index < 0) {
-    return TLocation{TDriveKind::kHostFolder, false, WithSlashes(path), std::string()};
+    return TLocation{TDriveKind::kHostFolder, false, WithSlashes(path), std::string(),
+                     std::string()};
   }
   const TDrive& drive = drives_[index];
   const std::string rest = WithSlashes(path + 2);
   switch (drive.kind) {
-    case TDriveKind::kHostFolder:
-      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, rest), drive.path};
+    case TDriveKind::kHostFolder: {
+      const size_t restStart = rest.find_first_not_of('/');
+      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, rest), drive.path,
+                       restStart == std::string::npos ? std::string() : rest.substr(restStart)};
+    }
     case TDriveKind::kNtfsVolume:
-      return TLocation{drive.kind, false, JoinUnderRoot("/", rest), drive.path};
+      return TLocation{drive.kind, false, JoinUnderRoot("/", rest), drive.path, std::string()};
     case TDriveKind::kMissing:
       break;
   }
-  return TLocation{TDriveKind::kMissing, false, std::string(), std::string()};
+  return TLocation{TDriveKind::kMissing, false, std::string(), std::string(), std::string()};
 }

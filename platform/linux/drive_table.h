@@ -24,6 +24,10 @@ struct TLocation {
   // What the drive letter is mapped to (the folder, image file or block
   // device); empty for a POSIX or relative path, which names no drive.
   std::string drivePath;
+  // kHostFolder with a drive letter: path below the drive's folder,
+  // '/'-separated without a leading '/' ("" for the folder itself), which
+  // host opens resolve beneath the folder. Empty otherwise.
+  std::string below;
 };
 
 // Built once before the services are shared, read-only afterwards, so any

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <utility>
 
 #include "platform/linux/wildcard_match.h"
+#include "platform/linux/windows_names.h"
 #include "platform/path_buffer.h"
 
 namespace {
@@ -39,10 +41,15 @@ THostFindHandle::THostFindHandle(DIR* stream, dev_t device, std::string pattern)
 
 THostFindHandle::~THostFindHandle() { closedir(stream_); }
 
-THostFindHandle* THostFindHandle::Start(const std::string& folder, const std::string& pattern,
+THostFindHandle* THostFindHandle::Start(const THostPath& folder, const std::string& pattern,
                                         TFindData* entry) {
-  DIR* stream = opendir(folder.c_str());
-  if (stream == nullptr) return nullptr;
+  const int fd = OpenHostPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  DIR* stream = fdopendir(fd);
+  if (stream == nullptr) {
+    close(fd);
+    return nullptr;
+  }
   TEntryStatus status;
   if (!EntryStatus(dirfd(stream), "", AT_EMPTY_PATH, &status)) {
     closedir(stream);
@@ -61,23 +68,13 @@ bool THostFindHandle::Next(TFindData* entry) {
   // An error ends the listing as the end does: Win32 reports both as "no
   // more files" to these callers.
   while (const struct dirent* found = readdir(stream_)) {
-    if (!WildcardMatch(pattern_.c_str(), found->d_name)) continue;
-    if (!CopyEntryName(found->d_name, entry)) continue;
+    const std::string listed = ListedName(found->d_name, std::strlen(found->d_name));
+    if (!WildcardMatch(pattern_.c_str(), listed.c_str())) continue;
+    if (!CopyEntryName(listed.c_str(), entry)) continue;
     entry->attributes = HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type);
     return true;
   }
   return false;
-}
-
-void SplitHostPattern(const std::string& hostPattern, std::string* folder, std::string* pattern) {
-  const size_t slash = hostPattern.rfind('/');
-  if (slash == std::string::npos) {
-    *folder = ".";
-    *pattern = hostPattern;
-    return;
-  }
-  *folder = slash == 0 ? std::string("/") : hostPattern.substr(0, slash);
-  *pattern = hostPattern.substr(slash + 1);
 }
 
 bool CopyEntryName(const char* name, TFindData* entry) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/handle_object.h"
+#include "platform/linux/host_paths.h"
 #include "platform/system_services.h"
 
 // One enumeration. Each handle owns its own stream and is used by one thread
@@ -15,11 +16,11 @@
 // any number of threads may enumerate at once.
 class THostFindHandle : public THandleObject {
  public:
-  // Lists the entries of folder whose names match pattern, filling entry
-  // with the first. Returns none when the folder cannot be listed or no
-  // entry matches (FindFirstFileA fails then too). The caller owns the
-  // handle.
-  static THostFindHandle* Start(const std::string& folder, const std::string& pattern,
+  // Lists the entries of folder whose listed names (windows_names.h) match
+  // pattern, filling entry with the first. Returns none when the folder
+  // cannot be listed or no entry matches (FindFirstFileA fails then too).
+  // The caller owns the handle.
+  static THostFindHandle* Start(const THostPath& folder, const std::string& pattern,
                                 TFindData* entry);
 
   ~THostFindHandle() override;
@@ -34,14 +35,10 @@ class THostFindHandle : public THandleObject {
 
   DIR* stream_;          // owned; closed by the destructor
   dev_t device_;         // file system of the folder listed, to tell mount points
-  std::string pattern_;  // last path component, with wildcards
+  std::string pattern_;  // last path component, with wildcards, in listed form
 };
 
-// Splits a translated host pattern at its last '/' into the folder to list
-// ("." when there is none, "/" for the root) and the name pattern.
-void SplitHostPattern(const std::string& hostPattern, std::string* folder, std::string* pattern);
-
-// Copies a name into entry->name; false (entry unchanged) when it does not
+// Copies a listed name into entry->name; false (entry unchanged) when it does not
 // fit with its terminator, in which case the entry is skipped.
 bool CopyEntryName(const char* name, TFindData* entry);
 

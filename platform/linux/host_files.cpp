@@ -43,68 +43,27 @@ bool THostFileHandle::FileSize(uint32_t* low, uint32_t* high) {
   return true;
 }
 
-THostFileHandle* OpenHostFile(const std::string& path, bool backupSemantics) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return nullptr;
-  const bool folder = S_ISDIR(status.st_mode);
-  if (folder ? !backupSemantics : !S_ISREG(status.st_mode)) return nullptr;
-  // The path may have been replaced since the stat: O_DIRECTORY, O_NONBLOCK
-  // and O_NOCTTY keep a swapped-in pipe or terminal from blocking or
-  // becoming ours, and the type is checked again on what was opened.
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics) {
+  // O_PATH names the item without opening it, so its type is known before a
+  // device, pipe or terminal could be acted on by a real open.
+  const int probe = OpenHostPath(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return nullptr;
+  struct stat named;
+  const bool known = fstat(probe, &named) == 0;
+  close(probe);
+  if (!known) return nullptr;
+  const bool folder = S_ISDIR(named.st_mode);
+  if (folder ? !backupSemantics : !S_ISREG(named.st_mode)) return nullptr;
+  // The path may have been replaced since: O_DIRECTORY, O_NONBLOCK and
+  // O_NOCTTY keep a swapped-in pipe or terminal from blocking or becoming
+  // ours, and what was opened must be what was named.
   const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (folder ? O_DIRECTORY : 0);
-  const int fd = open(path.c_str(), flags);
+  const int fd = OpenHostPath(path, flags);
   if (fd < 0) return nullptr;
-  if (fstat(fd, &status) != 0 || (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode))) {
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
     close(fd);
     return nullptr;
   }
   return new THostFileHandle(fd);
-}
-
-FILE* OpenHostLog(const std::string& path) {
-  // O_NONBLOCK: a pipe put at the name must not stall the writer; it is
-  // refused below like any other non-regular file.
-  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  const int fd = open(path.c_str(), flags, 0644);
-  if (fd < 0) return nullptr;
-  struct stat status;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  // Writes to a regular file never block; clearing the flag keeps the
-  // stream's behaviour ordinary all the same.
-  const int statusFlags = fcntl(fd, F_GETFL);
-  if (statusFlags < 0 || fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  FILE* log = fdopen(fd, "wb");
-  if (log == nullptr) close(fd);
-  return log;
-}
-
-FILE* CreateHostFileBeside(const std::string& finalPath, std::string* newPath) {
-  // Names differ by process and by call; a name that exists (left by a run
-  // that died, or put there by someone else) is passed over.
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name =
-        finalPath + ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
-    const int fd = open(name.c_str(), flags, 0644);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return nullptr;
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-      close(fd);
-      unlink(name.c_str());
-      return nullptr;
-    }
-    *newPath = name;
-    return file;
-  }
-  return nullptr;
 }

@@ -1,5 +1,4 @@
-// Files and folders of host file systems: read handles, and the logs, which
-// are the only files this program writes.
+// Files and folders of host file systems: read handles.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +8,7 @@
 
 #include "platform/handle_object.h"
 #include "platform/linux/fs_control_replies.h"
+#include "platform/linux/host_paths.h"
 
 // A host file or folder open for reading.
 class THostFileHandle : public THandleObject {
@@ -41,21 +41,9 @@ class THostFileHandle : public THandleObject {
 };
 
 // Opens a host path read-only, following symbolic links as CreateFileA
-// follows them. A folder opens only with backupSemantics, as on Windows.
+// follows them, but never out of the path's root (host_paths.h). A folder
+// opens only with backupSemantics, as on Windows.
 // Only regular files and folders open: a device, pipe or socket is never
 // opened, since opening one can block or act on the device. Returns none on
 // failure; the caller owns the handle.
-THostFileHandle* OpenHostFile(const std::string& path, bool backupSemantics);
-
-// Creates or truncates the regular file at path for writing, in binary
-// mode, mode 0644 before the umask. A symbolic link at path is never
-// followed, nor is anything but a regular file written: the program usually
-// runs as root and writes fixed names in shared folders. Returns none on
-// failure; the caller closes the stream.
-FILE* OpenHostLog(const std::string& path);
-
-// Creates a new regular file beside finalPath for writing, in binary mode,
-// mode 0644 before the umask, under finalPath with a fresh suffix; never
-// through a link, never over anything that exists. Its name goes to
-// newPath. Returns none on failure; the caller closes the stream.
-FILE* CreateHostFileBeside(const std::string& finalPath, std::string* newPath);
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics);

@@ -1,6 +1,8 @@
 #include "platform/linux/host_free_space.h"
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -18,9 +20,13 @@ TDiskGeometry GeometryFromFileSystem(uint64_t fragmentBytes, uint64_t totalFragm
                        Clamp32(totalFragments)};
 }
 
-bool HostDiskGeometry(const std::string& path, TDiskGeometry* geometry) {
+bool HostDiskGeometry(const THostPath& path, TDiskGeometry* geometry) {
+  const int fd = OpenHostPath(path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return false;
   struct statvfs figures;
-  if (statvfs(path.c_str(), &figures) != 0) return false;
+  const bool asked = fstatvfs(fd, &figures) == 0;
+  close(fd);
+  if (!asked) return false;
   // Some file systems leave f_frsize 0; their counts are then in f_bsize.
   const uint64_t fragmentBytes = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
   *geometry = GeometryFromFileSystem(fragmentBytes, figures.f_blocks, figures.f_bavail);

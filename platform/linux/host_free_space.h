@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/linux/host_paths.h"
 #include "platform/system_services.h"
 
 // Geometry from file-system figures: a cluster is one fragment of
@@ -14,4 +15,4 @@ TDiskGeometry GeometryFromFileSystem(uint64_t fragmentBytes, uint64_t totalFragm
                                      uint64_t availableFragments);
 
 // The geometry of the file system holding path; false when it cannot be asked.
-bool HostDiskGeometry(const std::string& path, TDiskGeometry* geometry);
+bool HostDiskGeometry(const THostPath& path, TDiskGeometry* geometry);

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_services.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +18,12 @@
 #include "platform/linux/host_files.h"
 #include "platform/linux/host_free_space.h"
 #include "platform/linux/host_fsmap.h"
+#include "platform/linux/host_replacement_file.h"
 #include "platform/linux/linux_threads.h"
 #include "platform/linux/ntfs_enumeration.h"
 #include "platform/linux/ntfs_handles.h"
 #include "platform/linux/ntfs_volume.h"
+#include "platform/linux/windows_names.h"
 
 namespace {
 
@@ -39,6 +42,12 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
+// The same path in Linux names, as the host's calls take it.
+THostPath LinuxHostPath(THostPath listed) {
+  listed.below = LinuxName(listed.below);
+  return listed;
+}
+
 uint32_t Clamp32(int64_t value) {
   return value < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
 }
@@ -55,16 +64,42 @@ char DriveLetterOf(const char* path) {
 
 }  // namespace
 
-TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
+TLinuxServices::TLinuxServices() : TLinuxServices(TDriveTable::FromEnvironment()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {}
+TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {
+  char volume[] = "\\\\.\\A:";
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    if (drives_.Kind(letter) != TDriveKind::kHostFolder) continue;
+    volume[4] = letter;
+    const std::string folder = drives_.Resolve(volume).drivePath;
+    if (hostRoots_.count(folder) != 0) continue;
+    // The mapped folder is the user's own choice and may be reached through
+    // links; only what lies below it is held beneath it.
+    hostRoots_[folder] = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+}
+
+TLinuxServices::~TLinuxServices() {
+  for (const auto& root : hostRoots_) {
+    if (root.second >= 0) close(root.second);
+  }
+}
+
+THostPath TLinuxServices::ListedHostPath(const TLocation& where) const {
+  if (where.drivePath.empty()) return THostPath{AT_FDCWD, where.path};
+  const auto root = hostRoots_.find(where.drivePath);
+  return THostPath{root != hostRoots_.end() ? root->second : -1, where.below};
+}
 
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
   errno = 0;
   TNtfsVolume* volume = ntfsVolumes_.ForThisThread(where.drivePath);
-  if (volume == nullptr) lastError = NtfsMountFailureText(where.drivePath, errno);
-  return volume;
+  if (volume != nullptr) return volume;
+  // A mount refused once is not tried again: its reason is kept.
+  const int refused = ntfsVolumes_.RefusedMount(where.drivePath);
+  lastError = NtfsMountFailureText(where.drivePath, refused != 0 ? refused : errno);
+  return nullptr;
 }
 
 void TLinuxServices::FailMissing(const char* path) {
@@ -83,19 +118,24 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
     lastError = SystemErrorText(pattern, EISDIR);
     return InvalidHandle();
   }
-  std::string folder;
+  // The folder's names are mapped back; the name pattern stays in listed
+  // form, as the names it is matched against are listed.
+  THostPath folder;
   std::string namePattern;
-  SplitHostPattern(where.path, &folder, &namePattern);
   if (IsHostPath(where)) {
-    THostFindHandle* find = THostFindHandle::Start(folder, namePattern, entry);
-    if (find == nullptr) lastError = SystemErrorText(folder, errno);
+    SplitHostPath(ListedHostPath(where), &folder, &namePattern);
+    THostFindHandle* find = THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry);
+    // The folder, without the name pattern, is what the user knows.
+    if (find == nullptr)
+      lastError = SystemErrorText(where.path.substr(0, where.path.rfind('/')), errno);
     return AsHandle(find);
   }
+  SplitHostPath(THostPath{AT_FDCWD, where.path}, &folder, &namePattern);
   TNtfsVolume* volume = NtfsVolume(where);
   if (volume == nullptr) return InvalidHandle();
   std::vector<TNtfsEntry> entries;
-  if (!volume->ListFolder(folder, namePattern.c_str(), &entries)) {
-    lastError = SystemErrorText(where.drivePath + ":" + folder, ENOENT);
+  if (!volume->ListFolder(LinuxName(folder.below), namePattern.c_str(), &entries)) {
+    lastError = SystemErrorText(where.drivePath + ":" + folder.below, ENOENT);
     return InvalidHandle();
   }
   return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
@@ -116,14 +156,19 @@ bool TLinuxServices::FolderIdentity(const char* path, TFileIdentity* identity) {
   const TLocation where = drives_.Resolve(path);
   if (where.kind == TDriveKind::kMissing || where.wholeVolume) return false;
   if (IsHostPath(where)) {
+    const int folder =
+        OpenHostPath(LinuxHostPath(ListedHostPath(where)), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return false;
     struct stat status;
-    if (stat(where.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    const bool known = fstat(folder, &status) == 0;
+    close(folder);
+    if (!known) return false;
     *identity = TFileIdentity{static_cast<uint64_t>(status.st_dev), status.st_ino};
     return true;
   }
   TNtfsVolume* volume = NtfsVolume(where);
   uint64_t record = 0;
-  if (volume == nullptr || !volume->FolderRecord(where.path, &record)) return false;
+  if (volume == nullptr || !volume->FolderRecord(LinuxName(where.path), &record)) return false;
   // One volume per image path: the path stands for the volume.
   *identity = TFileIdentity{std::hash<std::string>()(where.drivePath), record};
   return true;
@@ -136,7 +181,7 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return InvalidHandle();
   }
   if (IsHostPath(where)) {
-    THandleObject* file = OpenHostFile(where.path, backupSemantics);
+    THandleObject* file = OpenHostFile(LinuxHostPath(ListedHostPath(where)), backupSemantics);
     if (file == nullptr) lastError = SystemErrorText(where.path, errno);
     return AsHandle(file);
   }
@@ -155,7 +200,7 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return AsHandle(new TNtfsVolumeHandle(ntfsVolumes_, where.drivePath, volume->ClusterCount()));
   }
   TNtfsItem item;
-  if (!volume->Open(where.path, backupSemantics, &item)) {
+  if (!volume->Open(LinuxName(where.path), backupSemantics, &item)) {
     lastError = SystemErrorText(where.drivePath + ":" + where.path, ENOENT);
     return InvalidHandle();
   }
@@ -185,7 +230,7 @@ bool TLinuxServices::DiskFreeSpaceEx(const char* rootPath) {
 
 bool TLinuxServices::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) {
   const TLocation where = drives_.Resolve(rootPath);
-  if (IsHostPath(where)) return HostDiskGeometry(where.path, geometry);
+  if (IsHostPath(where)) return HostDiskGeometry(LinuxHostPath(ListedHostPath(where)), geometry);
   // An NTFS volume answers for its root only.
   TNtfsVolume* volume = where.wholeVolume || where.path != "/" ? nullptr : NtfsVolume(where);
   if (volume == nullptr) return false;
@@ -205,15 +250,16 @@ uint64_t TLinuxServices::AvailablePhysicalMemory() {
 
 void TLinuxServices::DebugOutput(const char* text) { std::fputs(text, stderr); }
 
-FILE* TLinuxServices::OpenLog(const char* name) {
+std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.
   const TLocation where = drives_.Resolve(name);
   if (!IsHostPath(where)) {
     lastError = std::string(name) + ": only folders are written, never a volume";
     return nullptr;
   }
-  FILE* log = OpenHostLog(where.path);
-  if (log == nullptr) lastError = SystemErrorText(where.path, errno);
+  std::unique_ptr<TReplacementFile> log =
+      THostReplacementFile::Create(LinuxHostPath(ListedHostPath(where)));
+  if (!log) lastError = SystemErrorText(where.path, errno);
   return log;
 }
 
@@ -231,20 +277,6 @@ TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
   }
   return status;
 }
-
-FILE* TLinuxServices::CreateFileBeside(const char* finalPath, std::string* newPath) {
-  FILE* file = CreateHostFileBeside(finalPath, newPath);
-  if (file == nullptr) lastError = SystemErrorText(finalPath, errno);
-  return file;
-}
-
-bool TLinuxServices::RenameIntoPlace(const char* newPath, const char* finalPath) {
-  if (std::rename(newPath, finalPath) == 0) return true;
-  lastError = SystemErrorText(finalPath, errno);
-  return false;
-}
-
-void TLinuxServices::RemoveFile(const char* path) { std::remove(path); }
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {
   return AsHandle(TThreadHandle::Start(proc, parameter));

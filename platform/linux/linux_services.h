@@ -5,8 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "platform/linux/drive_table.h"
+#include "platform/linux/host_paths.h"
 #include "platform/linux/ntfs_volume_pool.h"
 #include "platform/system_services.h"
 
@@ -20,6 +24,9 @@ class TLinuxServices : public TSystemServices {
   // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
   TLinuxServices();
   explicit TLinuxServices(TDriveTable drives);
+  ~TLinuxServices() override;
+  TLinuxServices(const TLinuxServices&) = delete;
+  TLinuxServices& operator=(const TLinuxServices&) = delete;
 
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   bool FindNext(THandle find, TFindData* entry) override;
@@ -35,7 +42,7 @@ class TLinuxServices : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
   void DebugOutput(const char* text) override;
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   bool ResolveFsControl() override { return true; }
   std::string LastErrorText() override;
@@ -45,10 +52,8 @@ class TLinuxServices : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
-  // Host paths, as given (no drive letters); names are UTF-8 already.
-  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
-  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
-  void RemoveFile(const char* path) override;
+  // The NTFS mounts, for tests that count them or ask why one was refused.
+  const TNtfsVolumePool& NtfsVolumes() const { return ntfsVolumes_; }
 
  private:
   // The calling thread's mount of the NTFS volume a location lies in; none
@@ -56,7 +61,17 @@ class TLinuxServices : public TSystemServices {
   TNtfsVolume* NtfsVolume(const TLocation& where);
   // Records why a path that names no drive failed.
   void FailMissing(const char* path);
+  // A plain host path as the stages composed it, names in listed form
+  // (windows_names.h): below its drive's folder, or a path of its own.
+  THostPath ListedHostPath(const TLocation& where) const;
 
   const TDriveTable drives_;
+  // O_PATH descriptors of the folders drive letters are mapped to, by the
+  // mapped path; -1 for one that did not open. Opened when the services are
+  // made (C: is the working directory of that moment) and closed when they
+  // go: host opens resolve beneath them, and a folder renamed or replaced
+  // meanwhile does not move its drive. Read-only afterwards, so every
+  // thread reads it without a lock.
+  std::map<std::string, int> hostRoots_;
   TNtfsVolumePool ntfsVolumes_;
 };

@@ -10,6 +10,7 @@
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/wildcard_match.h"
+#include "platform/linux/windows_names.h"
 
 namespace {
 
@@ -88,9 +89,14 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
     char* utf8 = nullptr;
     const int length =
         ntfs_ucstombs(entry->name.data(), static_cast<int>(entry->name.size()), &utf8, 0);
+    // POSIX-namespace names may hold characters a Windows name cannot.
+    const std::string listed = length >= 0 ? ListedName(utf8, static_cast<size_t>(length)) : "";
     // A name that is not valid UTF-16 or does not fit a path buffer is left
-    // out, as the host listings leave out names that do not fit.
-    const bool usable = length >= 0 && length < kMaxPath && WildcardMatch(pattern, utf8);
+    // out, as the host listings leave out names that do not fit; so is one
+    // holding '/' or a terminator, which only a damaged index holds.
+    const bool usable = length > 0 && listed.size() < static_cast<size_t>(kMaxPath) &&
+                        listed.find_first_of(std::string("/\0", 2)) == std::string::npos &&
+                        WildcardMatch(pattern, listed.c_str());
     if (usable) {
       uint32_t attributes = 0;
       if (entry->type == NTFS_DT_DIR) {
@@ -98,7 +104,7 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
       } else if (entry->type != NTFS_DT_REG) {
         attributes = AttributesFromRecord(entry->reference);
       }
-      entries->push_back(TNtfsEntry{std::string(utf8, static_cast<size_t>(length)), attributes});
+      entries->push_back(TNtfsEntry{listed, attributes});
       std::u16string key = path.key;
       key.push_back(u'/');
       AppendFolded(entry->name.data(), entry->name.size(), &key);

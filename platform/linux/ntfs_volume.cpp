@@ -2,6 +2,7 @@
 // listings are in ntfs_enumeration.cpp and its opens in ntfs_runs.cpp.
 #include "platform/linux/ntfs_volume.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/linux/ntfs_library.h"
@@ -35,23 +36,28 @@ TNtfsVolume::TNtfsVolume(ntfs_volume* volume) : volume_(volume) {}
 
 TNtfsVolume::~TNtfsVolume() { ntfs_umount(volume_, FALSE); }
 
-std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath) {
+std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, int* error) {
+  const auto fail = [error](int why) {
+    if (error != nullptr) *error = why != 0 ? why : EIO;
+    return nullptr;
+  };
   struct ntfs_device* device =
       ntfs_device_alloc(imagePath.c_str(), 0, ReadOnlyDeviceOperations(), nullptr);
-  if (device == nullptr) return nullptr;
+  if (device == nullptr) return fail(errno);
   // Read-only: libntfs-3g then neither replays nor marks anything, and the
   // device refuses writes besides.
   ntfs_volume* volume = ntfs_device_mount(device, NTFS_MNT_RDONLY);
   if (volume == nullptr) {
+    const int why = errno;
     ntfs_device_free(device);
-    return nullptr;
+    return fail(why);
   }
   // A truncated image mounts, but reads past its end would fail item by
   // item; Windows refuses a volume larger than its partition at once.
   const int64_t deviceBytes = DeviceBytes(imagePath);
   if (deviceBytes < 0 || volume->nr_clusters > deviceBytes / volume->cluster_size) {
     ntfs_umount(volume, FALSE);
-    return nullptr;
+    return fail(EINVAL);
   }
   return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume));
 }

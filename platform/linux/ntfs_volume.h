@@ -20,7 +20,9 @@ struct _ntfs_inode;
 
 // One entry of a folder listing.
 struct TNtfsEntry {
-  std::string name;     // long name, UTF-8, shorter than kMaxPath bytes
+  // Long name, UTF-8 in listed form (windows_names.h), shorter than
+  // kMaxPath bytes.
+  std::string name;
   uint32_t attributes;  // kAttributeDirectory, kAttributeReparsePoint
 };
 
@@ -41,8 +43,10 @@ class TNtfsVolume {
  public:
   // Mounts the image file or block device at imagePath read-only; none when
   // it is no NTFS volume libntfs-3g can mount, or claims more clusters than
-  // the device holds (a truncated image).
-  static std::unique_ptr<TNtfsVolume> Mount(const std::string& imagePath);
+  // the device holds (a truncated image). On failure *error, when given,
+  // receives why: the errno libntfs-3g left (EINVAL for a damaged or
+  // truncated volume, EIO for an unreadable one, ENOMEM ...), never 0.
+  static std::unique_ptr<TNtfsVolume> Mount(const std::string& imagePath, int* error = nullptr);
 
   ~TNtfsVolume();
   TNtfsVolume(const TNtfsVolume&) = delete;

@@ -1,6 +1,7 @@
 #include "platform/linux/ntfs_volume_pool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,11 @@ struct TNtfsVolumePool::TState {
   // volumes, and only while it runs; the entries themselves change under
   // the lock.
   std::unordered_map<std::thread::id, TThreadVolumes> threads;
+  // Images refused for good, with the errno of the refusal; entries are
+  // added under the lock and never removed.
+  std::map<std::string, int> refused;
+  // Mounts tried, under the lock.
+  int64_t mountsTried = 0;
 };
 
 namespace {
@@ -72,6 +78,11 @@ class TThreadExitHook {
 
 thread_local TThreadExitHook exitHook;
 
+// Failures that say nothing of the image: the next try may succeed.
+bool IsTransient(int error) {
+  return error == ENOMEM || error == EMFILE || error == ENFILE || error == EINTR || error == EAGAIN;
+}
+
 }  // namespace
 
 TNtfsVolumePool::TNtfsVolumePool() : state_(std::make_shared<TState>()) {}
@@ -94,12 +105,35 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
       if (volume != mine->second.end()) return volume->second.get();
     }
   }
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    if (state_->refused.count(imagePath) != 0) return nullptr;
+    ++state_->mountsTried;
+  }
   // Mounted outside the lock: other threads need not wait for it.
-  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath);
-  if (!mounted) return nullptr;
+  int error = 0;
+  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, &error);
+  if (!mounted) {
+    if (!IsTransient(error)) {
+      std::lock_guard<std::mutex> guard(state_->lock);
+      state_->refused.emplace(imagePath, error);
+    }
+    return nullptr;
+  }
   exitHook.Watch(state_);
   std::lock_guard<std::mutex> guard(state_->lock);
   std::unique_ptr<TNtfsVolume>& slot = state_->threads[self][imagePath];
   slot = std::move(mounted);
   return slot.get();
+}
+
+int TNtfsVolumePool::RefusedMount(const std::string& imagePath) const {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  const auto found = state_->refused.find(imagePath);
+  return found != state_->refused.end() ? found->second : 0;
+}
+
+int64_t TNtfsVolumePool::MountsTried() const {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  return state_->mountsTried;
 }

@@ -5,6 +5,7 @@
 // unmounted when their thread ends or the pool goes, whichever comes first.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,23 @@ class TNtfsVolumePool {
   TNtfsVolumePool& operator=(const TNtfsVolumePool&) = delete;
 
   // The calling thread's mount of the image at imagePath, made now if there
-  // is none; none when the image does not mount (it is tried again on the
-  // next call). Owned by the pool; used by the calling thread alone, and
-  // valid until that thread ends or the pool goes.
+  // is none; none when the image does not mount. A mount refused for what
+  // the image holds (a damaged volume, an unreadable device) is never tried
+  // again by any thread of the pool: it would fail the same way, and each
+  // try costs a read of the volume's metadata and leaks in libntfs-3g's own
+  // error paths. Only a transient failure (memory, descriptors, an
+  // interrupted call) is tried again on the next call. Owned by the pool;
+  // used by the calling thread alone, and valid until that thread ends or
+  // the pool goes.
   TNtfsVolume* ForThisThread(const std::string& imagePath);
+
+  // Why the image at imagePath was refused for good (an errno value), 0
+  // while it was not.
+  int RefusedMount(const std::string& imagePath) const;
+
+  // Mounts tried so far, by every thread; tests check that a refused image
+  // is not tried again.
+  int64_t MountsTried() const;
 
   // What the pool and the thread-exit hooks share (ntfs_volume_pool.cpp).
   struct TState;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/win32/handle_waits.h"
+#include "platform/win32/win32_replacement_file.h"
 
 // THandle is HANDLE, and the native entry is called with the program's own
 // declarations of its types, so they must be the platform's in size and layout.
@@ -131,43 +132,9 @@ uint64_t TWin32Services::AvailablePhysicalMemory() {
 
 void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }
 
-FILE* TWin32Services::OpenLog(const char* name) { return std::fopen(name, "wb"); }
-
-FILE* TWin32Services::CreateFileBeside(const char* finalPath, std::string* newPath) {
-  // CREATE_NEW fails on any name that exists, so nothing is opened through
-  // a link or over another file; such names are passed over.
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = std::string(finalPath) + ".new-" +
-                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_EXISTS) continue;
-      return nullptr;
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-      CloseHandle(file);
-      DeleteFileA(name.c_str());
-      return nullptr;
-    }
-    FILE* stream = _fdopen(fd, "wb");
-    if (stream == nullptr) {
-      _close(fd);
-      DeleteFileA(name.c_str());
-      return nullptr;
-    }
-    *newPath = name;
-    return stream;
-  }
-  return nullptr;
+std::unique_ptr<TReplacementFile> TWin32Services::OpenLog(const char* name) {
+  return TWin32ReplacementFile::Create(name);
 }
-
-bool TWin32Services::RenameIntoPlace(const char* newPath, const char* finalPath) {
-  return MoveFileExA(newPath, finalPath, MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-void TWin32Services::RemoveFile(const char* path) { DeleteFileA(path); }
 
 std::string TWin32Services::TextToUtf8(const char* text) {
   // ANSI code page to UTF-16 to UTF-8; a text that does not convert is

@@ -5,6 +5,8 @@
 // and every worker use one instance at once.
 #pragma once
 
+#include <memory>
+
 #include "platform/system_services.h"
 
 class TWin32Services : public TSystemServices {
@@ -23,7 +25,7 @@ class TWin32Services : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
   void DebugOutput(const char* text) override;
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   bool ResolveFsControl() override;
   std::string LastErrorText() override;
@@ -33,9 +35,6 @@ class TWin32Services : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
-  FILE* CreateFileBeside(const char* finalPath, std::string* newPath) override;
-  bool RenameIntoPlace(const char* newPath, const char* finalPath) override;
-  void RemoveFile(const char* path) override;
   std::string TextToUtf8(const char* text) override;
 
  private:

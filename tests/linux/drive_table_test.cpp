@@ -60,6 +60,32 @@ TEST(DriveTable, JoinsWithoutDoubleSeparators) {
   EXPECT_EQ(table.Resolve("T:\\\\a").path, scratch.Path() + "/a");
 }
 
+TEST(DriveTable, HostPathsKeepWhatLiesBelowTheDriveFolder) {
+  // Host opens resolve `below` beneath the drive's folder, so it must hold
+  // the path's own "..", never one resolved away against the folder.
+  TScratchFolder scratch;
+  TDriveTable table;
+  table.Map('D', scratch.Path());
+  struct TCase {
+    const char* path;
+    const char* below;
+    const char* drivePath;  // "$" stands for the folder mapped as D:
+  };
+  const TCase cases[] = {
+      {"D:\\", "", "$"},
+      {"D:\\\\\\a\\b\\", "a/b/", "$"},
+      {"D:\\..\\x.log", "../x.log", "$"},
+      {"D:sub\\*.*", "sub/*.*", "$"},
+      {"/srv\\data", "", ""},
+      {"\\\\.\\D:", "", "$"},
+  };
+  for (const TCase& c : cases) {
+    const TLocation where = table.Resolve(c.path);
+    EXPECT_EQ(where.below, c.below) << c.path;
+    EXPECT_EQ(where.drivePath, c.drivePath[0] == '$' ? scratch.Path() : "") << c.path;
+  }
+}
+
 TEST(DriveTable, ClassifiesWhatTheLetterIsMappedTo) {
   TScratchFolder scratch;
   WriteFile(scratch / "image", "");

@@ -135,22 +135,27 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   Unmount();
   ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
   mounted_ = true;
-  TDriveTable drives;
-  drives.Map('C', scratch_.Path());
-  drives.Map('L', mountPoint_);
-  TLinuxServices services(drives);
-  TFakeWindowSystem windows;
-  TDriveOptimizer drive('L', services, windows, kDriveStages);
-  drive.MapFreeSpace();
   std::vector<TFreeExtent> read;
-  for (const TFragment* extent = drive.freeExtents; extent != nullptr; extent = extent->next) {
-    if (!read.empty() && read.back().lcn + read.back().length == extent->lcn) {
-      read.back().length += extent->length;
-    } else {
-      read.push_back(TFreeExtent{extent->lcn, extent->length});
+  int64_t totalClusters = 0;
+  {
+    // The services hold the drive's folder open while they live, which
+    // keeps its file system mounted: they go before the unmount.
+    TDriveTable drives;
+    drives.Map('C', scratch_.Path());
+    drives.Map('L', mountPoint_);
+    TLinuxServices services(drives);
+    TFakeWindowSystem windows;
+    TDriveOptimizer drive('L', services, windows, kDriveStages);
+    drive.MapFreeSpace();
+    for (const TFragment* extent = drive.freeExtents; extent != nullptr; extent = extent->next) {
+      if (!read.empty() && read.back().lcn + read.back().length == extent->lcn) {
+        read.back().length += extent->length;
+      } else {
+        read.push_back(TFreeExtent{extent->lcn, extent->length});
+      }
     }
+    totalClusters = drive.totalClusters;
   }
-  const int64_t totalClusters = drive.totalClusters;
   Unmount();
   int64_t blockCount = 0;
   const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);

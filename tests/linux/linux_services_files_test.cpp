@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/handle_object.h"
@@ -14,6 +17,15 @@
 #include "tests/linux/linux_services_test_support.h"
 
 namespace {
+
+// The names in a folder, "." and ".." left out.
+std::set<std::string> FolderNames(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
 
 class LinuxFiles : public testing::Test {
  protected:
@@ -110,35 +122,70 @@ TEST_F(LinuxFiles, ClosingReleasesDescriptorsAndClosingNothingIsHarmless) {
   EXPECT_EQ(after, before);
 }
 
-TEST_F(LinuxFiles, LogTruncatesAnEarlierLog) {
+TEST_F(LinuxFiles, LogReplacesAnEarlierLogOnlyWhenCommitted) {
   WriteFile(scratch_ / "dirlist_free.log", "a much longer earlier content\r\n");
-  FILE* log = services_->OpenLog("d:\\dirlist_free.log");
+  std::unique_ptr<TReplacementFile> log = services_->OpenLog("d:\\dirlist_free.log");
   ASSERT_NE(log, nullptr);
-  std::fputs("new\r\n", log);
-  std::fclose(log);
+  std::fputs("new\r\n", log->Stream());
+  std::fflush(log->Stream());
+  EXPECT_EQ(ReadFile(scratch_ / "dirlist_free.log"), "a much longer earlier content\r\n");
+  EXPECT_TRUE(log->Commit());
   EXPECT_EQ(ReadFile(scratch_ / "dirlist_free.log"), "new\r\n");
+
+  // A writer that gives up leaves the earlier log, and no new file beside it.
+  log = services_->OpenLog("d:\\dirlist_free.log");
+  ASSERT_NE(log, nullptr);
+  std::fputs("half", log->Stream());
+  EXPECT_FALSE(log->Commit(false));
+  log = services_->OpenLog("d:\\dirlist_free.log");
+  ASSERT_NE(log, nullptr);
+  std::fputs("dropped", log->Stream());
+  log.reset();
+  EXPECT_EQ(ReadFile(scratch_ / "dirlist_free.log"), "new\r\n");
+  EXPECT_EQ(FolderNames(scratch_.Path()),
+            (std::set<std::string>{"dirlist_free.log", "five.txt", "folder", "link", "pipe"}));
 }
 
-TEST_F(LinuxFiles, LogIsOnlyARegularFileReachedWithoutLinks) {
+TEST_F(LinuxFiles, LogIsNeverWrittenThroughWhatStandsAtItsName) {
   WriteFile(scratch_ / "precious", "keep me");
   symlink("precious", (scratch_ / "planted.log").c_str());
   symlink("through-link", (scratch_ / "dangling.log").c_str());
+  ASSERT_EQ(link((scratch_ / "precious").c_str(), (scratch_ / "hard.log").c_str()), 0);
+  // A link at the name is replaced by the log; what it led to is untouched.
+  for (const char* name : {"D:\\planted.log", "D:\\dangling.log", "D:\\hard.log"}) {
+    std::unique_ptr<TReplacementFile> log = services_->OpenLog(name);
+    ASSERT_NE(log, nullptr) << name;
+    std::fputs("log\r\n", log->Stream());
+    EXPECT_TRUE(log->Commit()) << name;
+    const std::string written = scratch_ / (std::string(name).substr(3));
+    struct stat status;
+    ASSERT_EQ(lstat(written.c_str(), &status), 0) << name;
+    EXPECT_TRUE(S_ISREG(status.st_mode)) << name;
+    EXPECT_EQ(status.st_nlink, 1u) << name;
+    EXPECT_EQ(ReadFile(written), "log\r\n") << name;
+  }
+  EXPECT_EQ(ReadFile(scratch_ / "precious"), "keep me");
+  struct stat status;
+  EXPECT_NE(lstat((scratch_ / "through-link").c_str(), &status), 0);
+
+  // What is neither a file nor a link is never replaced, nor is a log
+  // written where there is no host folder or outside the drive's folder.
   const std::string names[] = {
-      "D:\\planted.log",
-      "D:\\dangling.log",
       "D:\\pipe",
       "D:\\folder",
       "/dev/null",
       "F:\\x.log",
       "E:" + scratch_.Path() + "\\x.log",  // NTFS volumes are never written
+      "D:\\..\\" + scratch_.Path().substr(scratch_.Path().rfind('/') + 1) + "-outside.log",
+      "D:\\link\\..\\..\\outside.log",
   };
   for (const std::string& name : names) {
     EXPECT_EQ(services_->OpenLog(name.c_str()), nullptr) << name;
   }
-  EXPECT_EQ(ReadFile(scratch_ / "precious"), "keep me");
-  struct stat status;
-  EXPECT_NE(lstat((scratch_ / "through-link").c_str(), &status), 0);
   EXPECT_NE(lstat((scratch_ / "x.log").c_str(), &status), 0);
+  EXPECT_NE(lstat((scratch_.Path() + "-outside.log").c_str(), &status), 0);
+  ASSERT_EQ(lstat((scratch_ / "pipe").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }
 
 TEST_F(LinuxFiles, FreeSpaceIsTheHostFileSystemInFragments) {

@@ -31,7 +31,7 @@ class TRefusingServices : public TSystemServices {
   bool DiskFreeSpace(const char*, TDiskGeometry*) override { return false; }
   uint64_t AvailablePhysicalMemory() override { return 0; }
   void DebugOutput(const char*) override {}
-  FILE* OpenLog(const char*) override { return nullptr; }
+  std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   bool FolderIdentity(const char*, TFileIdentity*) override { return false; }
   bool ResolveFsControl() override { return false; }
   std::string LastErrorText() override { return "refused"; }

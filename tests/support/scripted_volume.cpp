@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -333,11 +335,39 @@ bool TScriptedVolume::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometr
   return true;
 }
 
-FILE* TScriptedVolume::OpenLog(const char* name) {
+namespace {
+
+// A log written to "<name>.new" and moved over the name with the C
+// library's own calls, so the scripted volume behaves the same on every
+// platform the tests run on.
+class TScriptedLog : public TReplacementFile {
+ public:
+  static std::unique_ptr<TScriptedLog> Create(const std::string& path) {
+    FILE* stream = std::fopen((path + ".new").c_str(), "wb");
+    if (stream == nullptr) return nullptr;
+    return std::unique_ptr<TScriptedLog>(new TScriptedLog(stream, path));
+  }
+  ~TScriptedLog() override { Discard(); }
+
+ private:
+  TScriptedLog(FILE* stream, std::string path) : TReplacementFile(stream), path_(std::move(path)) {}
+  bool PutInPlace() override {
+    // std::rename does not replace an existing file everywhere.
+    std::remove(path_.c_str());
+    return std::rename((path_ + ".new").c_str(), path_.c_str()) == 0;
+  }
+  void RemoveNew() override { std::remove((path_ + ".new").c_str()); }
+
+  std::string path_;  // the log's name
+};
+
+}  // namespace
+
+std::unique_ptr<TReplacementFile> TScriptedVolume::OpenLog(const char* name) {
   if (logDirectory.empty()) return nullptr;
   std::string base = name;
   base = base.substr(base.find_last_of('\\') + 1);
-  return std::fopen((logDirectory + "/" + base).c_str(), "wb");
+  return TScriptedLog::Create(logDirectory + "/" + base);
 }
 
 TNtStatus TScriptedVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,

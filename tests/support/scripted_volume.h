@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -92,7 +93,7 @@ class TScriptedVolume : public TSystemServices {
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char* text) override { debugOutput += text; }
-  FILE* OpenLog(const char* name) override;
+  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
   bool ResolveFsControl() override { return !missingNtFsControlFile; }
   std::string LastErrorText() override { return failureText; }
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,

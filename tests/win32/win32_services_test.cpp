@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,11 +168,32 @@ TEST(Win32Services, OpenLogWritesBytesUnchangedAndStartsFromScratch) {
   const std::string name = folder.MakeFile("run.log", "an older and longer log of the last run");
   TWin32Services services;
 
-  FILE* log = services.OpenLog(name.c_str());
+  std::unique_ptr<TReplacementFile> log = services.OpenLog(name.c_str());
   ASSERT_NE(log, nullptr);
-  std::fputs("one\r\ntwo\n", log);
-  std::fclose(log);
+  std::fputs("one\r\ntwo\n", log->Stream());
+  std::fflush(log->Stream());
+  // Until committed the earlier log stands whole.
+  EXPECT_EQ(ReadWhole(name), "an older and longer log of the last run");
+  EXPECT_TRUE(log->Commit());
   EXPECT_EQ(ReadWhole(name), "one\r\ntwo\n");
+}
+
+TEST(Win32Services, OpenLogGivenUpLeavesTheEarlierLogAndNoNewFile) {
+  TScratchFolder folder;
+  const std::string name = folder.MakeFile("run.log", "the last run");
+  TWin32Services services;
+  std::unique_ptr<TReplacementFile> log = services.OpenLog(name.c_str());
+  ASSERT_NE(log, nullptr);
+  std::fputs("half a li", log->Stream());
+  EXPECT_FALSE(log->Commit(false));
+  log = services.OpenLog(name.c_str());
+  ASSERT_NE(log, nullptr);
+  log.reset();
+  EXPECT_EQ(ReadWhole(name), "the last run");
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder.path + "*.new").c_str(), &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
 TEST(Win32Services, OpenLogInAMissingFolderGivesNone) {
@@ -181,34 +203,16 @@ TEST(Win32Services, OpenLogInAMissingFolderGivesNone) {
   EXPECT_EQ(services.OpenLog(name.c_str()), nullptr);
 }
 
-TEST(Win32Services, AFileBesideIsNewAndRenamedOverTheOldOne) {
+TEST(Win32Services, AnExportIsPutOverTheOldFileOnlyWhenWhole) {
   TScratchFolder folder;
   const std::string final = folder.MakeFile("drive-D.json", "old");
   TWin32Services services;
-  std::string first;
-  std::string second;
-  FILE* one = services.CreateFileBeside(final.c_str(), &first);
-  FILE* two = services.CreateFileBeside(final.c_str(), &second);
-  ASSERT_NE(one, nullptr);
-  ASSERT_NE(two, nullptr);
-  EXPECT_NE(first, second);  // never the same name twice, never the final one
-  EXPECT_NE(first, final);
-  std::fputs("new\n", one);
-  std::fclose(one);
-  std::fclose(two);
-  services.RemoveFile(second.c_str());
-  EXPECT_EQ(GetFileAttributesA(second.c_str()), INVALID_FILE_ATTRIBUTES);
-  ASSERT_TRUE(services.RenameIntoPlace(first.c_str(), final.c_str()));
+  std::unique_ptr<TReplacementFile> file = services.OpenLog(final.c_str());
+  ASSERT_NE(file, nullptr);
+  std::fputs("new\n", file->Stream());
+  EXPECT_EQ(ReadWhole(final), "old");  // nothing in place before the commit
+  ASSERT_TRUE(file->Commit());
   EXPECT_EQ(ReadWhole(final), "new\n");  // binary: no CR added
-  EXPECT_EQ(GetFileAttributesA(first.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST(Win32Services, AFileBesideInAMissingFolderGivesNone) {
-  TScratchFolder folder;
-  TWin32Services services;
-  std::string name;
-  EXPECT_EQ(services.CreateFileBeside((folder.path + "missing\\drive-D.json").c_str(), &name),
-            nullptr);
 }
 
 TEST(Win32Services, AsciiTextIsUtf8Already) {

@@ -23,6 +23,7 @@
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/fragment_view.h"
 #include "ui/qt/headless.h"
+#include "ui/qt/snapshot_file.h"
 
 namespace {
 
@@ -221,7 +222,7 @@ void TDriveWindow::SaveSnapshot() {
   const QDir directory(snapshotDirectory);
   const QString path = directory.filePath(
       QStringLiteral("drive-%1.png").arg(QString::fromLatin1(&optimizer.driveLetter, 1)));
-  if (!directory.mkpath(QStringLiteral(".")) || !grab().save(path, "PNG")) {
+  if (!directory.mkpath(QStringLiteral(".")) || !SavePicture(grab(), path)) {
     std::fprintf(stderr, "diskopt: could not save %s\n", qPrintable(path));
   }
 }

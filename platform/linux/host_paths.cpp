@@ -1,0 +1,37 @@
+#include "platform/linux/host_paths.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// glibc has no wrapper for openat2.
+int OpenAt2(int folderFd, const char* path, int flags, mode_t mode, uint64_t resolve) {
+  struct open_how how = {};
+  how.flags = static_cast<uint64_t>(flags);
+  how.mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+  how.resolve = resolve;
+  return static_cast<int>(syscall(SYS_openat2, folderFd, path, &how, sizeof(how)));
+}
+
+}  // namespace
+
+int OpenHostPath(const THostPath& path, int flags, mode_t mode) {
+  const char* below = path.below.empty() ? "." : path.below.c_str();
+  if (path.root == AT_FDCWD) return OpenAt2(AT_FDCWD, below, flags, mode, RESOLVE_NO_MAGICLINKS);
+  return OpenAt2(path.root, below, flags, mode, RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
+}
+
+void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name) {
+  const size_t slash = path.below.rfind('/');
+  folder->root = path.root;
+  if (slash == std::string::npos) {
+    folder->below = path.root == AT_FDCWD ? "." : "";
+    *name = path.below;
+    return;
+  }
+  folder->below = slash == 0 ? std::string("/") : path.below.substr(0, slash);
+  *name = path.below.substr(slash + 1);
+}

@@ -1,0 +1,124 @@
+// A volume libntfs-3g refuses for what it holds is tried once: a one-byte
+// flip in $AttrDef's data size ("Attribute definition table is too big")
+// makes every open of the drive fail with the reason kept, and the drive's
+// stages end "Finished" after a single mount.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
+#include "platform/linux/linux_services.h"
+#include "platform/linux/ntfs_volume.h"
+#include "tests/linux/linux_services_test_support.h"
+#include "tests/support/fake_window_system.h"
+#include "tests/support/scripted_volume.h"
+#include "tools/ntfs_image_builder.h"
+
+namespace {
+
+template <typename T>
+T LittleEndian(const std::vector<uint8_t>& bytes, size_t at) {
+  T value = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(bytes[at + i]) << (8 * i);
+  return value;
+}
+
+// The byte offset in the image of the data size of $AttrDef's unnamed data
+// stream (MFT record 4), from the boot sector's geometry; 0 when it cannot
+// be found.
+size_t AttrDefDataSizeOffset(const std::vector<uint8_t>& image) {
+  const uint64_t clusterBytes = uint64_t{LittleEndian<uint16_t>(image, 0x0B)} * image[0x0D];
+  const uint64_t mft = LittleEndian<uint64_t>(image, 0x30) * clusterBytes;
+  const int8_t recordSize = static_cast<int8_t>(image[0x40]);
+  const uint64_t recordBytes =
+      recordSize > 0 ? recordSize * clusterBytes : uint64_t{1} << -recordSize;
+  const uint64_t record = mft + 4 * recordBytes;
+  if (record + recordBytes > image.size()) return 0;
+  for (uint64_t at = record + LittleEndian<uint16_t>(image, record + 0x14);
+       at + 0x40 < record + recordBytes;) {
+    const uint32_t type = LittleEndian<uint32_t>(image, at);
+    const uint32_t length = LittleEndian<uint32_t>(image, at + 4);
+    if (type == 0xFFFFFFFFu || length == 0) return 0;
+    const bool nonResident = image[at + 8] != 0;
+    if (type == 0x80 && nonResident) return at + 0x30;
+    at += length;
+  }
+  return 0;
+}
+
+TEST(NtfsMountRefusal, DamagedAttributeTableIsRefusedOnceWithItsReason) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "attrdef.img";
+  {
+    TNtfsImageBuilder builder;
+    TNtfsFormat format;
+    format.imageBytes = 8 << 20;
+    ASSERT_TRUE(builder.Format(image, format).ok);
+    ASSERT_TRUE(builder.MakeFile("/file.txt", TContent::Bytes("data")).ok);
+    ASSERT_TRUE(builder.Finish().ok);
+  }
+  std::vector<uint8_t> bytes(8 << 20);
+  const int fd = open(image.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pread(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  const size_t dataSize = AttrDefDataSizeOffset(bytes);
+  ASSERT_NE(dataSize, 0u);
+  // The third byte of the size: 2,560 bytes become 16 MiB and more, past
+  // the 24 bits libntfs-3g allows.
+  const uint8_t flipped = bytes[dataSize + 3] ^ 0x01;
+  ASSERT_EQ(pwrite(fd, &flipped, 1, static_cast<off_t>(dataSize + 3)), 1);
+  close(fd);
+
+  int error = 0;
+  EXPECT_EQ(TNtfsVolume::Mount(image, &error), nullptr);
+  EXPECT_EQ(error, EINVAL);
+
+  TDriveTable drives;
+  drives.Map('C', scratch.Path());
+  drives.Map('D', image);
+  TLinuxServices services(drives);
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
+  drive.RunPipeline();
+  EXPECT_EQ(drive.statusText.Get(), "Finished");
+  EXPECT_EQ(drive.freeExtents, nullptr);
+  // Every stage asked for the volume; only the first ask mounted.
+  EXPECT_EQ(services.NtfsVolumes().MountsTried(), 1);
+  EXPECT_EQ(services.NtfsVolumes().RefusedMount(image), EINVAL);
+  TFindData found;
+  EXPECT_EQ(services.FindFirst("D:\\*.*", &found), InvalidHandle());
+  EXPECT_EQ(services.OpenForRead("\\\\.\\D:", false), InvalidHandle());
+  EXPECT_EQ(services.NtfsVolumes().MountsTried(), 1);
+}
+
+TEST(NtfsMountRefusal, AnImageThatMountsIsNotRefused) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "good.img";
+  {
+    TNtfsImageBuilder builder;
+    TNtfsFormat format;
+    format.imageBytes = 8 << 20;
+    ASSERT_TRUE(builder.Format(image, format).ok);
+    ASSERT_TRUE(builder.Finish().ok);
+  }
+  TDriveTable drives;
+  drives.Map('D', image);
+  TLinuxServices services(drives);
+  TFindData found;
+  THandle find = services.FindFirst("D:\\*.*", &found);
+  EXPECT_EQ(find, InvalidHandle());  // an empty root lists nothing, as on Windows
+  EXPECT_EQ(services.NtfsVolumes().RefusedMount(image), 0);
+  EXPECT_EQ(services.NtfsVolumes().MountsTried(), 1);
+  TDiskGeometry geometry;
+  EXPECT_TRUE(services.DiskFreeSpace("D:\\", &geometry));
+  EXPECT_EQ(services.NtfsVolumes().MountsTried(), 1);
+}
+
+}  // namespace
