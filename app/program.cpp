@@ -12,6 +12,10 @@ TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
 
 int TProgram::Run(const char* commandLine) {
+  return Run([commandLine](TProgram& program) { program.WalkCommandLine(commandLine); });
+}
+
+int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   driveThreads.clear();
 
   if (!services.ResolveFsControl()) {
@@ -24,7 +28,7 @@ int TProgram::Run(const char* commandLine) {
     return 2;
   }
 
-  WalkCommandLine(commandLine);
+  walkArguments(*this);
 
   windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
   for (THandle thread : driveThreads) windows.CloseDriveThread(thread);
@@ -46,16 +50,14 @@ void TProgram::WalkCommandLine(const char* commandLine) {
 }
 
 void TProgram::DispatchArgument(char mode, const char* text, int length) {
-  switch (static_cast<signed char>(mode)) {
-    case 0:
-    case 'O':
-    case 'o': {
-      THandle thread = StartDriveOptimizer(text[0]);
-      // A drive whose thread could not start is skipped: an invalid handle
-      // in the list would break the wait for the others.
-      if (thread != InvalidHandle()) AddDriveThread(thread);
-      break;
-    }
+  if (ModeOptimisesDrives(mode)) {
+    THandle thread = StartDriveOptimizer(text[0]);
+    // A drive whose thread could not start is skipped: an invalid handle in
+    // the list would break the wait for the others.
+    if (thread != InvalidHandle()) AddDriveThread(thread);
+    return;
+  }
+  switch (mode) {
     case 'M':
     case 'm': {
       char* path = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));

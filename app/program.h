@@ -3,6 +3,7 @@
 // statistics report per -m path, and the wait for every drive thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,6 +21,9 @@ class TProgram {
   // Returns the exit code: 0, 1 without NtFsControlFile, 2 when the fragment
   // view class cannot be registered.
   int Run(const char* commandLine);
+  // The same run with the arguments already split (the Linux argv):
+  // walkArguments calls DispatchArgument for each.
+  int Run(const std::function<void(TProgram&)>& walkArguments);
 
   // The command-line walk: every argument token goes to DispatchArgument.
   void WalkCommandLine(const char* commandLine);

@@ -89,7 +89,9 @@ unsigned DriveThreadProc(void* parameter) {
 }
 
 unsigned WorkerThreadProc(void* parameter) {
-  static_cast<TDriveOptimizer*>(parameter)->RunPipeline();
+  auto* optimizer = static_cast<TDriveOptimizer*>(parameter);
+  optimizer->RunPipeline();
+  optimizer->windows.PostWorkerFinished(*optimizer);
   WorkerEnded();
   return 0;
 }

@@ -105,6 +105,11 @@ class TDriveOptimizer {
   TWindowHandle stageLabel;   // shows statusText
   TPublishedText statusText;  // the current stage
   TPublishedText detailText;  // detail of the stage: a path, a sub-step, or empty
+  // Items the directory scan has found plus items the fragment retrieval has
+  // read, for the progress a headless run shows. Bumped by the worker, read
+  // by the GUI thread about once a second; relaxed, as a count that orders
+  // nothing else.
+  std::atomic<int64_t> itemsCounted{0};
 
   TSystemServices& services;      // not owned; outlives the drive optimizer
   TWindowSystem& windows;         // not owned; outlives the drive optimizer

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/nt_types.h"
 
@@ -66,6 +67,10 @@ class TSystemServices {
   virtual uint64_t AvailablePhysicalMemory() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
+  // The path the command line named a drive by when it gave a path instead
+  // of a letter and the path was given this letter (Linux); empty for a
+  // drive named by its letter, which is every drive on Windows.
+  virtual std::string ArgumentPath(char /*driveLetter*/) const { return std::string(); }
   // Opens a log file for writing from scratch, in binary mode (callers write
   // their own CRLF line ends). On Linux a name that is a symbolic link is
   // never followed. Returns none when the file cannot be opened.

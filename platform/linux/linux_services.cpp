@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/debug_switch.h"
 #include "platform/handle_object.h"
 #include "platform/linux/host_enumeration.h"
 #include "platform/linux/host_files.h"
@@ -40,9 +41,11 @@ uint32_t Clamp32(int64_t value) {
 
 }  // namespace
 
-TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
+TLinuxServices::TLinuxServices()
+    : drives_(TDriveTable::FromEnvironment()), debugOutput_(DebugOutputWanted()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {}
+TLinuxServices::TLinuxServices(TDriveTable drives)
+    : drives_(std::move(drives)), debugOutput_(DebugOutputWanted()) {}
 
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
@@ -133,7 +136,13 @@ uint64_t TLinuxServices::AvailablePhysicalMemory() {
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes);
 }
 
-void TLinuxServices::DebugOutput(const char* text) { std::fputs(text, stderr); }
+void TLinuxServices::DebugOutput(const char* text) {
+  if (debugOutput_) std::fputs(text, stderr);
+}
+
+std::string TLinuxServices::ArgumentPath(char driveLetter) const {
+  return drives_.ArgumentPath(driveLetter);
+}
 
 FILE* TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.

@@ -33,7 +33,9 @@ class TLinuxServices : public TSystemServices {
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
+  // Standard error, only when DISKOPT_DEBUG=1 at construction.
   void DebugOutput(const char* text) override;
+  std::string ArgumentPath(char driveLetter) const override;
   FILE* OpenLog(const char* name) override;
 
   bool ResolveFsControl() override { return true; }
@@ -49,5 +51,6 @@ class TLinuxServices : public TSystemServices {
   TNtfsVolume* NtfsVolume(const TLocation& where);
 
   const TDriveTable drives_;
+  const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
   TNtfsVolumePool ntfsVolumes_;
 };
