@@ -43,6 +43,13 @@ std::string RefusedOption(char** argv) {
   return std::string("-") + static_cast<char>(optopt);
 }
 
+// Whether getopt_long has just refused a known long option for the value
+// given with it ("--help=yes"); it names the option in optopt.
+bool GivenNeedlessValue(char** argv) {
+  const std::string element = argv[optind - 1];
+  return optopt != 0 && element.compare(0, 2, "--") == 0 && element.find('=') != std::string::npos;
+}
+
 }  // namespace
 
 TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
@@ -81,7 +88,9 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
         return line;
       default:
         line.action = TCommandAction::kUsageError;
-        line.error = "unknown option '" + RefusedOption(argv) + "'";
+        line.error = GivenNeedlessValue(argv)
+                         ? "option '" + RefusedOption(argv) + "' takes no value"
+                         : "unknown option '" + RefusedOption(argv) + "'";
         return line;
     }
   }

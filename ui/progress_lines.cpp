@@ -16,7 +16,8 @@ TProgressLines::TProgressLines(FILE* to, bool terminal) : to_(to), terminal_(ter
 
 void TProgressLines::StageStarted(TDriveProgress& drive, double seconds, const char* stage,
                                   int64_t count) {
-  if (count != drive.shownCount) ShowCount(drive, seconds, count, true);
+  // The stage before counted: its final count, unless shown already.
+  if (count != drive.stageBase && count != drive.shownCount) ShowCount(drive, seconds, count, true);
   EndInPlaceLine();
   std::fprintf(to_, "%s%s\n", Prefix(drive, seconds).c_str(), stage);
   std::fflush(to_);
