@@ -1,7 +1,5 @@
 #include "ui/progress_lines.h"
 
-#include <cinttypes>
-
 namespace {
 
 std::string Prefix(const TDriveProgress& drive, double seconds) {
@@ -30,9 +28,8 @@ void TProgressLines::CountNow(TDriveProgress& drive, double seconds, int64_t cou
 }
 
 void TProgressLines::ShowCount(TDriveProgress& drive, double seconds, int64_t count, bool final) {
-  char items[48];
-  std::snprintf(items, sizeof items, "%" PRId64 " items", count - drive.stageBase);
-  const std::string line = Prefix(drive, seconds) + items;
+  const std::string line =
+      Prefix(drive, seconds) + std::to_string(count - drive.stageBase) + " items";
   drive.shownCount = count;
   if (!terminal_) {
     std::fprintf(to_, "%s\n", line.c_str());
