@@ -57,7 +57,7 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
     if (thread != InvalidHandle()) AddDriveThread(thread);
     return;
   }
-  switch (mode) {
+  switch (static_cast<signed char>(mode)) {
     case 'M':
     case 'm': {
       char* path = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));

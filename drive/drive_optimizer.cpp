@@ -91,6 +91,8 @@ unsigned DriveThreadProc(void* parameter) {
 unsigned WorkerThreadProc(void* parameter) {
   auto* optimizer = static_cast<TDriveOptimizer*>(parameter);
   optimizer->RunPipeline();
+  // The end is told, not inferred from the texts, so a window that closes
+  // itself when done closes at once, whatever its texts say.
   optimizer->windows.PostWorkerFinished(*optimizer);
   WorkerEnded();
   return 0;

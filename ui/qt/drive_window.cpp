@@ -62,8 +62,8 @@ void QueueToWindow(TDriveOptimizer& optimizer, TCall call) {
       window, [window, call] { call(window); }, Qt::QueuedConnection);
 }
 
-// The window's title: the described one for a drive letter, the path for a
-// drive the command line named by path.
+// The window's title: "Disk Optimizer: drive D" for a drive named by its
+// letter, "Disk Optimizer: /srv/disk.img" for one named by path.
 QString DriveWindowTitle(const TDriveOptimizer& optimizer) {
   const std::string path = optimizer.services.ArgumentPath(optimizer.driveLetter);
   if (!path.empty()) return QStringLiteral("Disk Optimizer: ") + QString::fromStdString(path);
