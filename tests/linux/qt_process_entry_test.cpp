@@ -114,8 +114,8 @@ TEST(LinuxCommandLineTest, PathsAreToldFromDriveLetters) {
   for (const char* path : {"/srv/disk.img", "./disk.img", "images/disk.img", "/", "D:/x"}) {
     EXPECT_TRUE(IsPathArgument(path)) << path;
   }
-  // Not a letter and nothing of that name here: the spec'd reading of its
-  // first character as the letter stands.
+  // Not a letter and nothing of that name here: the reading of its
+  // first character as the letter stands, as on Windows.
   EXPECT_FALSE(IsPathArgument("Cxyz-no-such-file"));
   EXPECT_FALSE(IsPathArgument(""));
 }
