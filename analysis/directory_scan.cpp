@@ -31,6 +31,7 @@ class TTreeBuilder final : public TFolderVisitor {
     TItem* item = NewItem(static_cast<TItem*>(context), name, 0, folder ? kItemFolder : 0);
     // The pool is exhausted: the entry is left out, the scan goes on.
     if (item == nullptr) std::free(name);
+    drive_.itemsCounted.fetch_add(1, std::memory_order_relaxed);
     return item;
   }
 

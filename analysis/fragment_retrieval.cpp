@@ -22,6 +22,7 @@ void TDriveOptimizer::FillMemoryTree() {
 
 void TDriveOptimizer::FillItem(const char* path, TItem* item) {
   detailText.Set(path);
+  itemsCounted.fetch_add(1, std::memory_order_relaxed);
   char buffer[kMaxPath];
   const size_t pathLength = std::strlen(path);
   const bool folder = item->IsFolder();

@@ -35,3 +35,5 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
     tokenStart = p + 1;
   }
 }
+
+bool ModeOptimisesDrives(char mode) { return mode == 0 || mode == 'O' || mode == 'o'; }

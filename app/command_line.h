@@ -9,3 +9,8 @@
 using TArgumentSink = void (*)(void* context, char mode, const char* text, int length);
 
 void WalkCommandLine(const char* commandLine, TArgumentSink sink, void* context);
+
+// Whether arguments under a mode name drives to optimise: the first mode (0)
+// and "o" or "O". "m" or "M" report folder statistics; any other mode
+// ignores its arguments.
+bool ModeOptimisesDrives(char mode);

@@ -1,11 +1,18 @@
-// The Linux process entry: the Linux system services and Qt windows.
+// The Linux process entry: the Linux command line, the Linux system services
+// and Qt windows.
+#include <sysexits.h>
+
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "app/posix_command_line.h"
+#include "app/linux_command_line.h"
 #include "app/program.h"
 #include "platform/linux/linux_services.h"
+#include "ui/qt/qt_messages.h"
 #include "ui/qt/qt_window_system.h"
 
 namespace {
@@ -15,22 +22,54 @@ bool IsSet(const char* name) {
   return value != nullptr && value[0] != '\0';
 }
 
+void DispatchToProgram(void* program, char mode, const char* text, int length) {
+  static_cast<TProgram*>(program)->DispatchArgument(mode, text, length);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  TLinuxCommandLine line = ParseLinuxCommandLine(argc, argv);
+  switch (line.action) {
+    case TCommandAction::kHelp:
+      WriteUsage(stdout);
+      return 0;
+    case TCommandAction::kVersion:
+      WriteVersion(stdout);
+      return 0;
+    case TCommandAction::kUsageError:
+      std::fprintf(stderr, "diskopt: %s\n\n", line.error.c_str());
+      WriteUsage(stderr);
+      return EX_USAGE;
+    case TCommandAction::kRun:
+      break;
+  }
+  if (!line.jsonFolder.empty()) setenv("DISKOPT_JSON", line.jsonFolder.c_str(), 1);
+
   // With no display at all the program still runs, headless, unless a Qt
   // platform has been chosen explicitly.
   if (!IsSet("QT_QPA_PLATFORM") && !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
+  QuietenQtMessages();
   // The command line is the program's own: Qt sees only the program name, so
   // it never takes an argument such as -style or -reverse for itself. Qt is
   // configured through its environment variables instead.
-  const std::string commandLine = JoinCommandLine(argc, argv);
   int qtArgumentCount = 1;
   QApplication application(qtArgumentCount, argv);
 
-  TLinuxServices services;
+  // Path arguments take their letters before the services are shared: the
+  // drive table is read-only from then on.
+  TDriveTable drives = TDriveTable::FromEnvironment();
+  const std::vector<std::string> unplaced = AssignDriveLetters(&line.arguments, &drives);
+  for (const std::string& path : unplaced) {
+    std::fprintf(stderr, "diskopt: %s: no drive letter is left for it\n", path.c_str());
+  }
+
+  TLinuxServices services(std::move(drives));
   TQtWindowSystem windows;
-  return TProgram(services, windows).Run(commandLine.c_str());
+  const int status = TProgram(services, windows).Run([&line](TProgram& program) {
+    DispatchArguments(line.arguments, DispatchToProgram, &program);
+  });
+  return status == 0 && !unplaced.empty() ? kExitNotAnalysed : status;
 }

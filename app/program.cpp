@@ -12,6 +12,10 @@ TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
 
 int TProgram::Run(const char* commandLine) {
+  return Run([commandLine](TProgram& program) { program.WalkCommandLine(commandLine); });
+}
+
+int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   driveThreads.clear();
   exitStatus = 0;
 
@@ -26,15 +30,12 @@ int TProgram::Run(const char* commandLine) {
   }
 
   // Known before the first drive starts: with more than one, each drive
-  // keeps its own copy of every log.
+  // keeps its own copy of every log. The first walk only counts.
   driveArguments = 0;
-  ::WalkCommandLine(
-      commandLine,
-      [](void* count, char mode, const char*, int) {
-        if (mode == 0 || mode == 'O' || mode == 'o') ++*static_cast<int*>(count);
-      },
-      &driveArguments);
-  WalkCommandLine(commandLine);
+  countingDrives = true;
+  walkArguments(*this);
+  countingDrives = false;
+  walkArguments(*this);
 
   windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
   for (THandle thread : driveThreads) windows.CloseDriveThread(thread);
@@ -59,16 +60,18 @@ void TProgram::WalkCommandLine(const char* commandLine) {
 }
 
 void TProgram::DispatchArgument(char mode, const char* text, int length) {
+  if (countingDrives) {
+    if (ModeOptimisesDrives(mode)) ++driveArguments;
+    return;
+  }
+  if (ModeOptimisesDrives(mode)) {
+    THandle thread = StartDriveOptimizer(text[0]);
+    // A drive whose thread could not start is skipped: an invalid handle in
+    // the list would break the wait for the others.
+    if (thread != InvalidHandle()) AddDriveThread(thread);
+    return;
+  }
   switch (static_cast<signed char>(mode)) {
-    case 0:
-    case 'O':
-    case 'o': {
-      THandle thread = StartDriveOptimizer(text[0]);
-      // A drive whose thread could not start is skipped: an invalid handle
-      // in the list would break the wait for the others.
-      if (thread != InvalidHandle()) AddDriveThread(thread);
-      break;
-    }
     case 'M':
     case 'm': {
       char* path = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));

@@ -3,6 +3,7 @@
 // statistics report per -m path, and the wait for every drive thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,9 @@ class TProgram {
   // view class cannot be registered, kExitNotAnalysed when a drive could not
   // be analysed, a log not written or a -m path not listed.
   int Run(const char* commandLine);
+  // The same run with the arguments already split (the Linux argv):
+  // walkArguments calls DispatchArgument for each.
+  int Run(const std::function<void(TProgram&)>& walkArguments);
 
   // The command-line walk: every argument token goes to DispatchArgument.
   void WalkCommandLine(const char* commandLine);
@@ -39,8 +43,9 @@ class TProgram {
   // The drive threads started, in argument order; touched by the main thread
   // alone.
   std::vector<THandle> driveThreads;
-  int driveArguments = 0;  // drive arguments of the command line; main thread only
-  int exitStatus = 0;      // 0, or kExitNotAnalysed once something failed; main thread only
+  int driveArguments = 0;       // drive arguments of the command line; main thread only
+  bool countingDrives = false;  // the first walk of Run, which only counts drive arguments
+  int exitStatus = 0;           // 0, or kExitNotAnalysed once something failed; main thread only
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

@@ -85,7 +85,6 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
   // What failed, if anything did, instead of a "Finished" over nothing.
   const std::string reason = failureReason.Get();
   detailText.Set(reason.empty() ? "Finished" : reason.c_str());
-  pipelineEnded.store(true);
 }
 
 std::vector<std::string> TDriveOptimizer::LogNames(const char* fixedName) const {
@@ -116,7 +115,11 @@ unsigned DriveThreadProc(void* parameter) {
 }
 
 unsigned WorkerThreadProc(void* parameter) {
-  static_cast<TDriveOptimizer*>(parameter)->RunPipeline();
+  auto* optimizer = static_cast<TDriveOptimizer*>(parameter);
+  optimizer->RunPipeline();
+  // The end is told, not inferred from the texts, so a window that closes
+  // itself when done closes at once, whatever its texts say.
+  optimizer->windows.PostWorkerFinished(*optimizer);
   WorkerEnded();
   return 0;
 }

@@ -107,10 +107,6 @@ class TDriveOptimizer {
   void Fail(const std::string& reason);
   // The reason of the first failure; empty while nothing failed.
   std::string FailureReason() const { return failureReason.Get(); }
-  // Whether the worker has ended its pipeline: its final texts are
-  // published. Set by the worker after them, read by the window layer and
-  // the process entry.
-  bool PipelineEnded() const { return pipelineEnded.load(); }
 
   char driveLetter;                  // exactly the character taken from the command line
   bool perDriveLogs;                 // more than one drive runs; set before the drive thread starts
@@ -135,6 +131,11 @@ class TDriveOptimizer {
   // text's lock orders the two).
   TVolumePlan volumePlan;
   TVolumeSummary summary;
+  // Items the directory scan has found plus items the fragment retrieval has
+  // read, for the progress a headless run shows. Bumped by the worker, read
+  // by the GUI thread about once a second; relaxed, as a count that orders
+  // nothing else.
+  std::atomic<int64_t> itemsCounted{0};
 
   TSystemServices& services;      // not owned; outlives the drive optimizer
   TWindowSystem& windows;         // not owned; outlives the drive optimizer
@@ -148,8 +149,6 @@ class TDriveOptimizer {
  private:
   // Set by the drive thread when the window closes, read by the worker.
   std::atomic<bool> stopRequested{false};
-  // Set by the worker once, after its final texts; read by any thread.
-  std::atomic<bool> pipelineEnded{false};
   TPublishedText failureReason;  // see Fail; written by the worker, read by any thread
 };
 

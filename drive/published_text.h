@@ -8,20 +8,42 @@
 #include <mutex>
 #include <string>
 
+// Told of every new text, on the writer's thread, after the lock has been
+// released: context as given to Listen, text the new text (valid for the
+// call only).
+using TTextListener = void (*)(void* context, const char* text);
+
 class TPublishedText {
  public:
-  // Replaces the text with a copy of text (zero-terminated 8-bit text).
+  // Replaces the text with a copy of text (zero-terminated 8-bit text), then
+  // tells the listener, if there is one.
   void Set(const char* text) {
-    std::lock_guard<std::mutex> guard(lock);
-    value.assign(text);
+    TTextListener listener;
+    void* context;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      value.assign(text);
+      listener = listener_;
+      context = listenerContext_;
+    }
+    if (listener != nullptr) listener(context, text);
   }
   // A copy of the current text; the empty text until the first Set.
   std::string Get() const {
     std::lock_guard<std::mutex> guard(lock);
     return value;
   }
+  // Tells listener (none: nobody) of every later Set; context must outlive
+  // every Set that may reach it.
+  void Listen(TTextListener listener, void* context) {
+    std::lock_guard<std::mutex> guard(lock);
+    listener_ = listener;
+    listenerContext_ = context;
+  }
 
  private:
-  mutable std::mutex lock;  // guards value; held only for one copy
-  std::string value;        // written by the worker, read by the window's thread
+  mutable std::mutex lock;            // guards value and the listener; held only for one copy
+  std::string value;                  // written by the worker, read by the window's thread
+  TTextListener listener_ = nullptr;  // set by the window's thread
+  void* listenerContext_ = nullptr;   // not owned
 };

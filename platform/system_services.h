@@ -84,6 +84,10 @@ class TSystemServices {
   virtual uint64_t AvailablePhysicalMemory() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
+  // The path the command line named a drive by when it gave a path instead
+  // of a letter and the path was given this letter (Linux); empty for a
+  // drive named by its letter, which is every drive on Windows.
+  virtual std::string ArgumentPath(char /*driveLetter*/) const { return std::string(); }
   // A log file to write from scratch, in binary mode (callers write their
   // own CRLF line ends): a new file beside name, renamed over it by Commit
   // (replacement_file.h), so a link at name is never written through and a

@@ -45,4 +45,9 @@ class TWindowSystem {
   // On the worker: posts WM_FRAGMENTS_READY to the drive window with both
   // parameters 0. The result is ignored (a closed window loses the notice).
   virtual void PostFragmentsReady(TDriveOptimizer& optimizer) = 0;
+  // On the worker, once its pipeline has ended, after any notice: tells the
+  // drive window that the work is over, so a window that closes itself when
+  // done does so at once. A window the user closes needs no such word:
+  // nothing by default.
+  virtual void PostWorkerFinished(TDriveOptimizer& /*optimizer*/) {}
 };

@@ -60,7 +60,6 @@ TEST_F(FailureReasons, EachStageThatCannotWorkSaysWhatFailedInsteadOfFinished) {
     EXPECT_EQ(drive.statusText.Get(), "Finished") << c.name;
     EXPECT_EQ(drive.FailureReason(), c.reason) << c.name;
     EXPECT_EQ(drive.detailText.Get(), c.reason.empty() ? "Finished" : c.reason) << c.name;
-    EXPECT_TRUE(drive.PipelineEnded()) << c.name;
   }
 }
 

@@ -45,10 +45,10 @@ std::string JoinUnderRoot(const std::string& root, const std::string& rest) {
 }  // namespace
 
 TDriveTable::TDriveTable() {
-  drives_.fill(TDrive{TDriveKind::kMissing, std::string()});
+  drives_.fill(TDrive{TDriveKind::kMissing, std::string(), false, false});
   // "." rather than the directory's name now: the working directory at each
   // use, the same one a relative path is resolved against.
-  drives_['C' - 'A'] = TDrive{TDriveKind::kHostFolder, "."};
+  drives_['C' - 'A'] = TDrive{TDriveKind::kHostFolder, ".", false, false};
 }
 
 TDriveTable TDriveTable::FromEnvironment() {
@@ -62,10 +62,27 @@ TDriveTable TDriveTable::FromEnvironment() {
   return table;
 }
 
-void TDriveTable::Map(char letter, const std::string& path) {
+void TDriveTable::Map(char letter, const std::string& path) { Assign(letter, path, false); }
+
+void TDriveTable::MapArgumentPath(char letter, const std::string& path) {
+  Assign(letter, path, true);
+}
+
+void TDriveTable::Assign(char letter, const std::string& path, bool fromArgument) {
   const int index = LetterIndex(letter);
   if (index < 0) return;
-  drives_[index] = TDrive{Classify(path), path};
+  drives_[index] = TDrive{Classify(path), path, true, fromArgument};
+}
+
+bool TDriveTable::Mapped(char letter) const {
+  const int index = LetterIndex(letter);
+  return index >= 0 && drives_[index].mapped;
+}
+
+std::string TDriveTable::ArgumentPath(char letter) const {
+  const int index = LetterIndex(letter);
+  if (index < 0 || !drives_[index].fromArgument) return std::string();
+  return drives_[index].path;
 }
 
 std::string TDriveTable::MappedPath(char letter) const {

@@ -47,6 +47,19 @@ class TDriveTable {
   // drive. Mapping C: replaces the working directory.
   void Map(char letter, const std::string& path);
 
+  // Maps a letter as Map does for a path the command line gave instead of a
+  // letter; ArgumentPath then names the drive by it.
+  void MapArgumentPath(char letter, const std::string& path);
+
+  // Whether a letter (either case) has been mapped, by Map or
+  // MapArgumentPath, whatever its path turned out to be; C: only when mapped
+  // explicitly.
+  bool Mapped(char letter) const;
+
+  // The path given to MapArgumentPath for a letter (either case); empty for
+  // a letter mapped otherwise or not at all.
+  std::string ArgumentPath(char letter) const;
+
   // Drive kind of a letter (either case); kMissing for a non-letter.
   TDriveKind Kind(char letter) const;
 
@@ -63,7 +76,11 @@ class TDriveTable {
  private:
   struct TDrive {
     TDriveKind kind;
-    std::string path;  // as mapped; "." for the default C:
+    std::string path;   // as mapped; "." for the default C:, empty for none
+    bool mapped;        // by Map or MapArgumentPath
+    bool fromArgument;  // by MapArgumentPath: the drive is named by path
   };
+  void Assign(char letter, const std::string& path, bool fromArgument);
+
   std::array<TDrive, 26> drives_;  // indexed by upper-case letter - 'A'
 };

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/debug_switch.h"
 #include "platform/handle_object.h"
 #include "platform/linux/failure_text.h"
 #include "platform/linux/host_enumeration.h"
@@ -66,7 +67,8 @@ char DriveLetterOf(const char* path) {
 
 TLinuxServices::TLinuxServices() : TLinuxServices(TDriveTable::FromEnvironment()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {
+TLinuxServices::TLinuxServices(TDriveTable drives)
+    : drives_(std::move(drives)), debugOutput_(DebugOutputWanted()) {
   char volume[] = "\\\\.\\A:";
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     if (drives_.Kind(letter) != TDriveKind::kHostFolder) continue;
@@ -248,7 +250,13 @@ uint64_t TLinuxServices::AvailablePhysicalMemory() {
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes);
 }
 
-void TLinuxServices::DebugOutput(const char* text) { std::fputs(text, stderr); }
+void TLinuxServices::DebugOutput(const char* text) {
+  if (debugOutput_) std::fputs(text, stderr);
+}
+
+std::string TLinuxServices::ArgumentPath(char driveLetter) const {
+  return drives_.ArgumentPath(driveLetter);
+}
 
 std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.

@@ -41,7 +41,9 @@ class TLinuxServices : public TSystemServices {
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
   uint64_t AvailablePhysicalMemory() override;
+  // Standard error, only when DISKOPT_DEBUG=1 at construction.
   void DebugOutput(const char* text) override;
+  std::string ArgumentPath(char driveLetter) const override;
   std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   bool ResolveFsControl() override { return true; }
@@ -73,5 +75,6 @@ class TLinuxServices : public TSystemServices {
   // meanwhile does not move its drive. Read-only afterwards, so every
   // thread reads it without a lock.
   std::map<std::string, int> hostRoots_;
+  const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
   TNtfsVolumePool ntfsVolumes_;
 };

@@ -206,12 +206,30 @@ TEST_F(LinuxFiles, FreeSpaceIsTheHostFileSystemInFragments) {
   EXPECT_EQ(big.freeClusters, 12u);
 }
 
-TEST(LinuxServices, DebugOutputGoesToStandardErrorUnchanged) {
-  TLinuxServices services{TDriveTable()};
-  testing::internal::CaptureStderr();
-  services.DebugOutput("first ");
-  services.DebugOutput("second\n");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "first second\n");
+// Debug output is for developers: it reaches standard error, unchanged, only
+// when DISKOPT_DEBUG=1 as the services are made.
+TEST(LinuxServices, DebugOutputGoesToStandardErrorOnlyWhenAskedFor) {
+  struct TCase {
+    const char* debug;  // DISKOPT_DEBUG; none: unset
+    const char* shown;
+  };
+  const TCase cases[] = {
+      {nullptr, ""}, {"", ""}, {"0", ""}, {"yes", ""}, {"1", "first second\n"},
+  };
+  for (const TCase& test : cases) {
+    if (test.debug == nullptr) {
+      unsetenv("DISKOPT_DEBUG");
+    } else {
+      setenv("DISKOPT_DEBUG", test.debug, 1);
+    }
+    TLinuxServices services{TDriveTable()};
+    unsetenv("DISKOPT_DEBUG");
+    testing::internal::CaptureStderr();
+    services.DebugOutput("first ");
+    services.DebugOutput("second\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), test.shown)
+        << (test.debug == nullptr ? "unset" : test.debug);
+  }
 }
 
 }  // namespace

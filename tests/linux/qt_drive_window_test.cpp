@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <thread>
 
+#include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
@@ -59,6 +60,26 @@ TEST_F(QtDriveWindowTest, TitleNamesTheDriveLetterAsGiven) {
   lower.Open();
   EXPECT_EQ(upper.window->windowTitle(), QStringLiteral("Disk Optimizer: drive C"));
   EXPECT_EQ(lower.window->windowTitle(), QStringLiteral("Disk Optimizer: drive c"));
+}
+
+// A drive the command line named by path is titled, and named in
+// messages, by that path; a drive named by its letter keeps the described
+// title.
+TEST_F(QtDriveWindowTest, TitleNamesTheDriveByThePathItWasGivenAs) {
+  class TPathServices : public TRefusingServices {
+   public:
+    std::string ArgumentPath(char letter) const override {
+      return letter == 'D' ? "/srv/disk image.img" : "";
+    }
+  } pathServices;
+  TDriveWithWindow byPath('D', pathServices, windows);
+  TDriveWithWindow byLetter('E', pathServices, windows);
+  byPath.Open();
+  byLetter.Open();
+  EXPECT_EQ(byPath.window->windowTitle(), QStringLiteral("Disk Optimizer: /srv/disk image.img"));
+  EXPECT_EQ(byLetter.window->windowTitle(), QStringLiteral("Disk Optimizer: drive E"));
+  EXPECT_EQ(DriveName(byPath.optimizer), "/srv/disk image.img");
+  EXPECT_EQ(DriveName(byLetter.optimizer), "E");
 }
 
 TEST_F(QtDriveWindowTest, OpensAtFortyFortyWithTheScreenLessEightyEachWay) {

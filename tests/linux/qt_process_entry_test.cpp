@@ -1,49 +1,181 @@
-// The Linux process entry: its command line, joined from argv as Windows
-// presents one, and a run of the program with no display at all.
+// The Linux process entry: its command line, taken from argv element by
+// element, and runs of the program itself with no display at all.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "app/command_line.h"
 #include "app/folder_statistics.h"
-#include "app/posix_command_line.h"
+#include "app/linux_command_line.h"
+#include "tests/linux/ntfs_tool_output.h"
+#include "tests/linux/ntfs_volume_test_image.h"
+#include "tests/support/file_bytes.h"
 
 namespace {
 
 using TArguments = std::vector<std::pair<char, std::string>>;
 
+TLinuxCommandLine Parse(std::vector<std::string> elements) {
+  elements.insert(elements.begin(), "diskopt");
+  std::vector<char*> argv;
+  for (std::string& element : elements) argv.push_back(element.data());
+  argv.push_back(nullptr);
+  return ParseLinuxCommandLine(static_cast<int>(elements.size()), argv.data());
+}
+
+TArguments ArgumentsOf(const TLinuxCommandLine& line) {
+  TArguments arguments;
+  for (const TLinuxArgument& argument : line.arguments) {
+    arguments.emplace_back(argument.mode, argument.text);
+  }
+  return arguments;
+}
+
 void Collect(void* context, char mode, const char* text, int length) {
   static_cast<TArguments*>(context)->emplace_back(mode, std::string(text, length));
 }
 
-TEST(QtProcessEntryTest, JoinsArgumentsWithSingleBlanks) {
-  const char* argv[] = {"diskopt", "-o", "C", "D:"};
-  EXPECT_EQ(JoinCommandLine(4, argv), "diskopt -o C D:");
+TEST(LinuxCommandLineTest, OptionsChooseWhatTheRunDoes) {
+  struct TCase {
+    std::vector<std::string> elements;
+    TCommandAction action;
+    std::string error;
+  };
+  const TCase cases[] = {
+      {{}, TCommandAction::kRun, ""},
+      {{"D"}, TCommandAction::kRun, ""},
+      {{"--help"}, TCommandAction::kHelp, ""},
+      {{"-h"}, TCommandAction::kHelp, ""},
+      {{"--he"}, TCommandAction::kHelp, ""},  // a long option may be shortened
+      {{"D", "-h"}, TCommandAction::kHelp, ""},
+      {{"--version"}, TCommandAction::kVersion, ""},
+      {{"-V"}, TCommandAction::kVersion, ""},
+      {{"--frob"}, TCommandAction::kUsageError, "unknown option '--frob'"},
+      {{"--frob=1", "D"}, TCommandAction::kUsageError, "unknown option '--frob'"},
+      {{"-x", "C"}, TCommandAction::kUsageError, "unknown option '-x'"},
+      {{"-mx"}, TCommandAction::kUsageError, "unknown option '-x'"},
+      {{"--help", "-xq"}, TCommandAction::kUsageError, "unknown option '-x'"},
+      {{"--json"}, TCommandAction::kUsageError, "option '--json' needs a value"},
+      {{"--help=yes"}, TCommandAction::kUsageError, "option '--help' takes no value"},
+  };
+  for (const TCase& test : cases) {
+    const TLinuxCommandLine line = Parse(test.elements);
+    const std::string shown = test.elements.empty() ? "(none)" : test.elements[0];
+    EXPECT_EQ(line.action, test.action) << shown;
+    EXPECT_EQ(line.error, test.error) << shown;
+  }
 }
 
-TEST(QtProcessEntryTest, QuotesArgumentsWithBlanksAndEmptyArguments) {
-  const char* argv[] = {"/opt/disk tools/diskopt", "-m", "/srv/my data/", ""};
-  EXPECT_EQ(JoinCommandLine(4, argv), "\"/opt/disk tools/diskopt\" -m \"/srv/my data/\" \"\"");
+TEST(LinuxCommandLineTest, SwitchesHoldForTheArgumentsAfterThemAndEveryElementStaysWhole) {
+  struct TCase {
+    std::vector<std::string> elements;
+    TArguments expected;
+  };
+  const TCase cases[] = {
+      {{"C", "D:"}, {{'\0', "C"}, {'\0', "D:"}}},
+      {{"-o", "C", "-O", "d"}, {{'o', "C"}, {'O', "d"}}},
+      {{"-m", "/srv/my data/", "", "/tmp/", "-o", "D"},
+       {{'m', "/srv/my data/"}, {'m', ""}, {'m', "/tmp/"}, {'o', "D"}}},
+      {{"-M", "x", "--json", "out", "E"}, {{'M', "x"}, {'M', "E"}}},
+      // One element is one argument, whatever quotes and blanks it holds.
+      {{"-m", "/nonexistent\" -o \"D"}, {{'m', "/nonexistent\" -o \"D"}}},
+      {{"\"", "D"}, {{'\0', "\""}, {'\0', "D"}}},
+      {{"\"C D\""}, {{'\0', "\"C D\""}}},
+      // After "--" every element is an argument, under the switch in force.
+      {{"-m", "--", "-o", "--help"}, {{'m', "-o"}, {'m', "--help"}}},
+      {{"-"}, {{'\0', "-"}}},
+  };
+  for (const TCase& test : cases) {
+    const TLinuxCommandLine line = Parse(test.elements);
+    EXPECT_EQ(line.action, TCommandAction::kRun) << test.elements[0];
+    EXPECT_EQ(ArgumentsOf(line), test.expected) << test.elements[0];
+  }
+  EXPECT_EQ(Parse({"--json", "out", "D"}).jsonFolder, "out");
+  EXPECT_EQ(Parse({"--json=/tmp/x"}).jsonFolder, "/tmp/x");
 }
 
-TEST(QtProcessEntryTest, TheWalkGetsEveryArgumentBackWhole) {
-  const char* argv[] = {"/opt/disk tools/diskopt", "C", "", "-m", "/srv/my data/", "/tmp/"};
-  const std::string line = JoinCommandLine(6, argv);
-  TArguments arguments;
-  WalkCommandLine(line.c_str(), Collect, &arguments);
-  // The empty argument stays a token of its own, which the walk ignores.
-  const TArguments expected = {{'\0', "C"}, {'m', "/srv/my data/"}, {'m', "/tmp/"}};
-  EXPECT_EQ(arguments, expected);
+TEST(LinuxCommandLineTest, EveryNonEmptyArgumentIsDispatchedOnceInOrder) {
+  const TLinuxCommandLine line = Parse({"\"", "", "-m", "/a\" -o \"D", "-o", "D"});
+  TArguments dispatched;
+  DispatchArguments(line.arguments, Collect, &dispatched);
+  const TArguments expected = {{'\0', "\""}, {'m', "/a\" -o \"D"}, {'o', "D"}};
+  EXPECT_EQ(dispatched, expected);
 }
 
-// Needs the program built next to the tests.
+TEST(LinuxCommandLineTest, PathsAreToldFromDriveLetters) {
+  for (const char* letter : {"D", "d", "D:", "D:\\", "D:\\Users\\", "C:x"}) {
+    EXPECT_FALSE(IsPathArgument(letter)) << letter;
+  }
+  for (const char* path : {"/srv/disk.img", "./disk.img", "images/disk.img", "/", "D:/x"}) {
+    EXPECT_TRUE(IsPathArgument(path)) << path;
+  }
+  // Not a letter and nothing of that name here: the reading of its
+  // first character as the letter stands, as on Windows.
+  EXPECT_FALSE(IsPathArgument("Cxyz-no-such-file"));
+  EXPECT_FALSE(IsPathArgument(""));
+}
+
+TEST(LinuxCommandLineTest, PathArgumentsTakeTheFreeLettersFromD) {
+  TDriveTable drives;
+  drives.Map('E', "/nonexistent/e.img");  // mapped, even though it is missing
+  std::vector<TLinuxArgument> arguments = {
+      {'\0', "/srv/a.img"}, {'\0', "d:"}, {'o', "/srv/b/"},
+      {'m', "/srv/c/"},     {'o', "G"},   {'o', "/srv/d.img"},
+  };
+  const std::vector<std::string> left = AssignDriveLetters(&arguments, &drives);
+  EXPECT_TRUE(left.empty());
+  // D is named by a letter argument, E is mapped, G named: F, H, I.
+  const TArguments expected = {{'\0', "F"},      {'\0', "d:"}, {'o', "H"},
+                               {'m', "/srv/c/"}, {'o', "G"},   {'o', "I"}};
+  TArguments assigned;
+  for (const TLinuxArgument& argument : arguments)
+    assigned.emplace_back(argument.mode, argument.text);
+  EXPECT_EQ(assigned, expected);
+  EXPECT_EQ(drives.ArgumentPath('F'), "/srv/a.img");
+  EXPECT_EQ(drives.ArgumentPath('h'), "/srv/b/");
+  EXPECT_EQ(drives.ArgumentPath('I'), "/srv/d.img");
+  EXPECT_EQ(drives.ArgumentPath('E'), "");
+  EXPECT_EQ(drives.ArgumentPath('D'), "");
+  for (char letter : {'F', 'H', 'I'}) EXPECT_TRUE(drives.Mapped(letter)) << letter;
+  EXPECT_FALSE(drives.Mapped('G'));
+}
+
+TEST(LinuxCommandLineTest, PathsBeyondTheLastLetterAreLeftOutAndNamed) {
+  TDriveTable drives;
+  std::vector<TLinuxArgument> arguments;
+  for (int i = 0; i < 25; ++i) arguments.push_back({'\0', "/srv/" + std::to_string(i) + ".img"});
+  const std::vector<std::string> left = AssignDriveLetters(&arguments, &drives);
+  // D to Z: 23 letters.
+  EXPECT_EQ(left, (std::vector<std::string>{"/srv/23.img", "/srv/24.img"}));
+  EXPECT_EQ(arguments[22].text, "Z");
+  EXPECT_EQ(arguments[23].text, "");
+  EXPECT_EQ(drives.ArgumentPath('Z'), "/srv/22.img");
+}
+
+// Runs the program built next to the tests in folder, with no display and
+// none of the program's own variables but those given; no shell in between.
+TToolOutput RunProgram(const std::string& folder, std::initializer_list<std::string> variables,
+                       std::initializer_list<std::string> arguments) {
+  std::vector<std::string> argv = {"env", "-C", folder};
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DISKOPT_SNAPSHOT",
+                           "DISKOPT_DEBUG", "DISKOPT_JSON", "DISKOPT_DRIVE_C", "DISKOPT_DRIVE_D",
+                           "DISKOPT_DRIVE_E", "DISKOPT_DRIVE_F"}) {
+    argv.insert(argv.end(), {"-u", name});
+  }
+  argv.insert(argv.end(), variables);
+  argv.push_back("QT_QPA_PLATFORM=offscreen");
+  argv.push_back(DISKOPT_BINARY);
+  argv.insert(argv.end(), arguments);
+  return RunTool(argv);
+}
+
+const char* const kLogNames[] = {"dirlist_free.log", "DirList_rules.log", "DirList_Optimized.log"};
+
 TEST(QtProcessEntryTest, WithNoDisplayTheReportGoesToStandardOutput) {
   QTemporaryDir scratch;
   ASSERT_TRUE(scratch.isValid());
@@ -54,24 +186,211 @@ TEST(QtProcessEntryTest, WithNoDisplayTheReportGoesToStandardOutput) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   }
 
-  const std::string command =
-      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u "
-      "DISKOPT_SNAPSHOT '" DISKOPT_BINARY "' -m '" +
-      top.toStdString() + "/'";
-  FILE* program = popen(command.c_str(), "r");
-  ASSERT_NE(program, nullptr);
-  std::string output;
-  char chunk[256];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, program)) > 0) output.append(chunk, got);
-  const int status = pclose(program);
-
+  const TToolOutput run =
+      RunProgram(scratch.path().toStdString(), {}, {"-m", top.toStdString() + "/"});
   const TFolderCounters counters = {2, 1, 14, 3};  // one.txt, two.dat; sub
   char report[500];
   FormatFolderReport(counters, report);
-  EXPECT_EQ(output, std::string("info: ") + report + "\n");
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(run.out, std::string("info: ") + report + "\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(QtProcessEntryTest, HelpAndVersionGoToStandardOutput) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+  const TToolOutput help = RunProgram(folder, {}, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* part :
+       {"Usage: diskopt", "diskopt /srv/disk.img", "DISKOPT_DRIVE_<L>", "DISKOPT_SNAPSHOT",
+        "DISKOPT_JSON", "DISKOPT_DEBUG", "DirList_rules.log", "working directory", "\n  0   ",
+        "\n  1   ", "\n  2   ", "\n  3   ", "\n  64  "}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(RunProgram(folder, {}, {"-h"}).out, help.out);
+
+  for (const char* option : {"--version", "-V"}) {
+    const TToolOutput version = RunProgram(folder, {}, {option});
+    EXPECT_EQ(version.out, "diskopt " DISKOPT_VERSION "\n") << option;
+    EXPECT_EQ(version.err, "") << option;
+    EXPECT_EQ(version.exitCode, 0) << option;
+  }
+  // Nothing ran: no logs.
+  for (const char* name : kLogNames) EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
+}
+
+TEST(QtProcessEntryTest, UnknownOptionGivesTheUsageOnStandardErrorAndStatus64) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string help = RunProgram(scratch.path().toStdString(), {}, {"--help"}).out;
+  for (const char* option : {"--frob", "-x"}) {
+    const TToolOutput run = RunProgram(scratch.path().toStdString(), {}, {option, "C"});
+    EXPECT_EQ(run.exitCode, 64) << option;
+    EXPECT_EQ(run.out, "") << option;
+    EXPECT_EQ(run.err, std::string("diskopt: unknown option '") + option + "'\n\n" + help)
+        << option;
+  }
+  // Drive C was not analysed.
+  for (const char* name : kLogNames) EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
+}
+
+// A path argument is the drive its letter would be: the same logs, byte for
+// byte, whether the image is named by path (absolute or relative) or mapped
+// to D.
+TEST(QtProcessEntryTest, PathArgumentWritesTheLogsOfItsMappedLetter) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir byLetter, byPath, byRelativePath;
+  ASSERT_TRUE(byLetter.isValid() && byPath.isValid() && byRelativePath.isValid());
+  ASSERT_TRUE(CopyFile(image.path, byRelativePath.filePath("disk.img").toStdString()));
+
+  const TToolOutput letter =
+      RunProgram(byLetter.path().toStdString(), {"DISKOPT_DRIVE_D=" + image.path}, {"D"});
+  const TToolOutput path = RunProgram(byPath.path().toStdString(), {}, {image.path});
+  const TToolOutput relative = RunProgram(byRelativePath.path().toStdString(), {}, {"disk.img"});
+  for (const TToolOutput* run : {&letter, &path, &relative}) {
+    EXPECT_EQ(run->exitCode, 0) << run->err;
+    EXPECT_EQ(run->out, "");
+  }
+  for (const char* name : kLogNames) {
+    const std::string expected = FileBytes(byLetter.filePath(name).toStdString());
+    EXPECT_FALSE(expected.empty()) << name;
+    EXPECT_EQ(FileBytes(byPath.filePath(name).toStdString()), expected) << name;
+    EXPECT_EQ(FileBytes(byRelativePath.filePath(name).toStdString()), expected) << name;
+  }
+  // Messages name the drive by the path given, a letter by its letter.
+  EXPECT_NE(path.err.find("diskopt: " + image.path + ": "), std::string::npos) << path.err;
+  EXPECT_NE(relative.err.find("diskopt: disk.img: "), std::string::npos) << relative.err;
+  EXPECT_NE(letter.err.find("diskopt: D: "), std::string::npos) << letter.err;
+}
+
+TEST(QtProcessEntryTest, AnImageAndAFolderAreAnalysedSideBySide) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir scratch, shots;
+  ASSERT_TRUE(scratch.isValid() && shots.isValid());
+  const QString folder = scratch.filePath(QStringLiteral("tree"));
+  ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/sub")));
+
+  const TToolOutput run =
+      RunProgram(scratch.path().toStdString(), {"DISKOPT_SNAPSHOT=" + shots.path().toStdString()},
+                 {image.path, folder.toStdString()});
+  // 3 where the folder's free space cannot be read (GETFSMAP needs root).
+  EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 3) << run.err;
+  // D and E, each with its window's picture and its own progress.
+  EXPECT_TRUE(QFile::exists(shots.filePath(QStringLiteral("drive-D.png"))));
+  EXPECT_TRUE(QFile::exists(shots.filePath(QStringLiteral("drive-E.png"))));
+  EXPECT_NE(run.err.find("diskopt: " + image.path + ": "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("diskopt: " + folder.toStdString() + ": "), std::string::npos) << run.err;
+}
+
+TEST(QtProcessEntryTest, PathsBeyondTheLastLetterAreNamedAndEndWithStatus3) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  std::vector<std::string> argv = {"env",         "-C",      scratch.path().toStdString(),
+                                   "-u",          "DISPLAY", "QT_QPA_PLATFORM=offscreen",
+                                   DISKOPT_BINARY};
+  for (int i = 0; i < 24; ++i) argv.push_back("/nonexistent/" + std::to_string(i) + ".img");
+  const TToolOutput run = RunTool(argv);
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.err.find("diskopt: /nonexistent/23.img: no drive letter is left for it\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("diskopt: /nonexistent/22.img: "), std::string::npos);
+}
+
+// Quotes inside one argv element group nothing: the element is one -m path,
+// which does not exist, and no drive starts.
+TEST(QtProcessEntryTest, OneElementIsOneArgumentWhateverQuotesItHolds) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+
+  const TToolOutput quoted =
+      RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"-m", "/nonexistent\" -o \"D"});
+  EXPECT_EQ(quoted.err.find("Creating memory tree"), std::string::npos) << quoted.err;
+  for (const char* name : kLogNames) {
+    EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
+  }
+
+  // A lone quote is an argument of its own (a drive that does not exist)
+  // and swallows nothing: D after it is analysed.
+  const TToolOutput lone = RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"\"", "D"});
+  EXPECT_NE(lone.err.find("diskopt: \": "), std::string::npos) << lone.err;
+  EXPECT_NE(lone.err.find("diskopt: D: "), std::string::npos) << lone.err;
+  EXPECT_FALSE(FileBytes(folder + "/DirList_Optimized.log").empty());
+}
+
+// Lines of text that start with prefix, in order.
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// What a line holds after its elapsed time ("0.12 s "): a stage or a count.
+std::string AfterTime(const std::string& line) {
+  const size_t at = line.find(" s ");
+  return at == std::string::npos ? line : line.substr(at + 3);
+}
+
+TEST(QtProcessEntryTest, HeadlessRunShowsItsStagesAndCountsAndNoNoise) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+
+  const TToolOutput run = RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"D"});
+  EXPECT_EQ(run.exitCode, 0);
+  std::vector<std::string> shown;
+  for (const std::string& line : LinesStartingWith(run.err, "diskopt: D: ")) {
+    shown.push_back(AfterTime(line));
+  }
+  // Stages in order, and after each counting stage its final count: the
+  // scan lists every entry below the root, the retrieval reads them and the
+  // root (/Big's 200 files among them).
+  const auto at = [&](const std::string& text) {
+    for (size_t i = 0; i < shown.size(); ++i) {
+      if (shown[i] == text) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  const int scan = at("Creating memory tree");
+  const int map = at("Mapping free space");
+  const int fill = at("Filling data into the memory tree");
+  const int optimize = at("Optimizing the memory tree");
+  const int finished = at("Finished");
+  ASSERT_TRUE(scan >= 0 && scan + 1 < map && map < fill && fill + 1 < optimize &&
+              optimize < finished)
+      << run.err;
+  const std::string scanned = shown[map - 1];
+  ASSERT_EQ(scanned.substr(scanned.find(' ')), " items") << scanned;
+  const long entries = std::stol(scanned);
+  EXPECT_GT(entries, 200);
+  EXPECT_EQ(shown[optimize - 1], std::to_string(entries + 1) + " items") << run.err;
+  // Every line is the program's own: no toolkit warning, no debug output.
+  EXPECT_EQ(run.err.find("XDG_RUNTIME_DIR"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Total sectors"), std::string::npos) << run.err;
+  EXPECT_EQ(LinesStartingWith(run.err, "diskopt: ").size(), LinesStartingWith(run.err, "").size())
+      << run.err;
+
+  // Asked for, both come back.
+  const TToolOutput debug =
+      RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path, "DISKOPT_DEBUG=1"}, {"D"});
+  EXPECT_NE(debug.err.find("XDG_RUNTIME_DIR"), std::string::npos) << debug.err;
+  EXPECT_NE(debug.err.find("Total sectors: "), std::string::npos) << debug.err;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
+#include <thread>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
@@ -44,9 +45,11 @@ TDriveWindow* WindowOf(const TDriveOptimizer& optimizer) {
 
 void NoStage(TDriveOptimizer&) {}
 
-// The worker's end with nothing done: its final texts, then the end mark.
-void Finish(TDriveOptimizer& optimizer) {
+// Plays the worker's end: its pipeline with nothing to do (its final texts),
+// then its word that it is over.
+void Finish(TDriveOptimizer& optimizer, TWindowSystem& windows) {
   optimizer.RunPipeline(TPipelineStages{NoStage, NoStage, NoStage, NoStage});
+  std::thread([&] { windows.PostWorkerFinished(optimizer); }).join();
 }
 
 class QtWindowSystemTest : public testing::Test {
@@ -128,7 +131,7 @@ TEST_F(QtWindowSystemTest, HeadlessWindowClosesItselfOnceItsWorkerHasFinished) {
   // Two ticks have shown the texts of a running worker by now.
   QTimer::singleShot(1200, [&] {
     openWhileWorking = !window.isNull();
-    Finish(drive);
+    Finish(drive, windows);
   });
   windows.WaitForDriveThreads(&token, 1);
   windows.CloseDriveThread(token);
@@ -154,7 +157,7 @@ TEST_F(QtWindowSystemTest, SnapshotIsSavedOnceTheWorkerHasFinished) {
   bool savedWhileWorking = true;
   QTimer::singleShot(1200, [&] {
     savedWhileWorking = QFileInfo::exists(picture);
-    Finish(drive);
+    Finish(drive, windows);
   });
   windows.WaitForDriveThreads(&token, 1);
   windows.CloseDriveThread(token);
@@ -163,6 +166,32 @@ TEST_F(QtWindowSystemTest, SnapshotIsSavedOnceTheWorkerHasFinished) {
   const QImage image(picture);
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.size(), clientSize);
+}
+
+}  // namespace
+
+namespace {
+
+// The end is the worker's word, not the texts: a window that shows
+// "Finished" stays until the word comes, and the word closes it whatever the
+// texts say (a failure's reason in the status line, say), at once rather
+// than on the next refresh.
+TEST_F(QtWindowSystemTest, HeadlessWindowClosesOnTheWorkersWordNotOnItsTexts) {
+  TDriveOptimizer drive('D', services, windows, kDriveStages);
+  THandle token = windows.StartDriveThread(&drive);
+  QPointer<TDriveWindow> window = WindowOf(drive);
+  drive.statusText.Set("Finished");
+  drive.detailText.Set("Finished");
+  // Three refreshes show "Finished"; the window stays.
+  EXPECT_FALSE(ProcessEventsUntil([&] { return window.isNull(); }, 1600));
+
+  drive.detailText.Set("the volume cannot be opened");
+  std::thread([&] { windows.PostWorkerFinished(drive); }).join();
+  TWatchdog watchdog(10000);
+  windows.WaitForDriveThreads(&token, 1);
+  windows.CloseDriveThread(token);
+  EXPECT_FALSE(watchdog.fired);
+  EXPECT_TRUE(window.isNull());
 }
 
 }  // namespace

@@ -17,12 +17,14 @@
 #include <mutex>
 #include <string>
 
+#include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/fragment_view.h"
 #include "ui/qt/headless.h"
+#include "ui/qt/headless_progress.h"
 #include "ui/qt/snapshot_file.h"
 
 namespace {
@@ -43,6 +45,32 @@ TOpenWindows& OpenWindows() {
 
 void Place(QWidget* child, const TRect& place) {
   child->setGeometry(place.x, place.y, place.width, place.height);
+}
+
+// On any thread: queues call(window) to the drive's open window; a drive
+// whose window has been closed loses it. Held under the lock, the window
+// cannot be deleted before the call is queued; if it is deleted before the
+// call runs, Qt drops the call with it. Calls queued from one thread run in
+// the order they were queued.
+template <typename TCall>
+void QueueToWindow(TDriveOptimizer& optimizer, TCall call) {
+  TOpenWindows& open = OpenWindows();
+  std::lock_guard<std::mutex> guard(open.lock);
+  const auto found = open.byDrive.find(&optimizer);
+  if (found == open.byDrive.end()) return;
+  TDriveWindow* window = found->second;
+  QMetaObject::invokeMethod(
+      window, [window, call] { call(window); }, Qt::QueuedConnection);
+}
+
+// The window's title: "Disk Optimizer: drive D" for a drive named by its
+// letter, "Disk Optimizer: /srv/disk.img" for one named by path.
+QString DriveWindowTitle(const TDriveOptimizer& optimizer) {
+  const std::string path = optimizer.services.ArgumentPath(optimizer.driveLetter);
+  if (!path.empty()) return QStringLiteral("Disk Optimizer: ") + QString::fromStdString(path);
+  char title[1000];
+  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
+  return QString::fromUtf8(title);
 }
 
 }  // namespace
@@ -73,11 +101,10 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       pauseButton(new QPushButton(QStringLiteral("Pause"), this)),
       stopButton(new QPushButton(QStringLiteral("Stop"), this)),
       stageLabel(new QLabel(this)),
-      snapshotDirectory(SnapshotDirectory()) {
+      snapshotDirectory(SnapshotDirectory()),
+      progress(nullptr) {
   setAttribute(Qt::WA_DeleteOnClose);
-  char title[1000];
-  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
-  setWindowTitle(QString::fromUtf8(title));
+  setWindowTitle(DriveWindowTitle(optimizer));
 
   statusBar->setSizeGripEnabled(false);
   const QFont& guiFont = QtDrawingResources().guiFont;
@@ -99,6 +126,21 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
   closesWhenDone = IsHeadless() || !snapshotDirectory.isEmpty();
   refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&refreshTimer, &QTimer::timeout, this, &TDriveWindow::RefreshTexts);
+  if (IsHeadless()) {
+    progress = new THeadlessProgress(this, optimizer, DriveName(optimizer));
+    // Each stage text the worker publishes reaches the progress as a queued
+    // call, with the time and the item count taken when the stage began.
+    optimizer.statusText.Listen(
+        [](void* context, const char* text) {
+          TDriveOptimizer& drive = *static_cast<TDriveOptimizer*>(context);
+          const THeadlessProgress::TClock::time_point at = THeadlessProgress::TClock::now();
+          const int64_t count = drive.itemsCounted.load(std::memory_order_relaxed);
+          QueueToWindow(drive, [at, count, stage = std::string(text)](TDriveWindow* window) {
+            if (window->progress != nullptr) window->progress->StageStarted(at, stage, count);
+          });
+        },
+        &optimizer);
+  }
 
   TOpenWindows& open = OpenWindows();
   std::lock_guard<std::mutex> guard(open.lock);
@@ -110,6 +152,7 @@ TDriveWindow::~TDriveWindow() {
   // queued its notice already, which Qt drops with the window, or finds no
   // window.
   Unregister();
+  if (progress != nullptr) optimizer.statusText.Listen(nullptr, nullptr);
   // The children, the fragment view among them, go with the window; no
   // handle may name them afterwards. The cluster map stays with the drive.
   optimizer.fragmentView = nullptr;
@@ -121,21 +164,17 @@ TDriveWindow::~TDriveWindow() {
 }
 
 void TDriveWindow::PostFragmentsReady(TDriveOptimizer& optimizer) {
-  TOpenWindows& open = OpenWindows();
-  std::lock_guard<std::mutex> guard(open.lock);
-  const auto found = open.byDrive.find(&optimizer);
-  if (found == open.byDrive.end()) return;
-  TDriveWindow* window = found->second;
-  window->noticePending.store(true);
-  // Held under the lock, the window cannot be deleted before the call is
-  // queued; if it is deleted before the call runs, Qt drops the call with it.
-  QMetaObject::invokeMethod(
-      window,
-      [window] {
-        if (window->IsOpen()) window->ShowClusterMap();
-        window->noticePending.store(false);
-      },
-      Qt::QueuedConnection);
+  QueueToWindow(optimizer, [](TDriveWindow* window) {
+    if (window->IsOpen()) window->ShowClusterMap();
+  });
+}
+
+void TDriveWindow::PostWorkerFinished(TDriveOptimizer& optimizer) {
+  // Queued after the notice by the same worker, so it runs after the map has
+  // been made.
+  QueueToWindow(optimizer, [](TDriveWindow* window) {
+    if (window->IsOpen()) window->WorkFinished();
+  });
 }
 
 int TDriveWindow::CaptionHeight() const {
@@ -177,22 +216,9 @@ void TDriveWindow::LayoutChildren() {
 }
 
 void TDriveWindow::RefreshTexts() {
-  // Read before the texts: once the worker has ended, the texts read after
-  // it are its final ones, so a picture always holds them.
-  const bool ended = optimizer.PipelineEnded();
   // Copies, so the worker may publish new texts while these are shown.
   stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
   statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
-  // Only once the notice has been handled, so the picture holds the map too,
-  // if there is one: grabbing the window paints the fragment view.
-  if (!closesWhenDone || !ended || noticePending.load()) return;
-  // Nobody sees a window offscreen: what failed goes to standard error.
-  const std::string reason = optimizer.FailureReason();
-  if (IsHeadless() && !reason.empty()) {
-    std::fprintf(stderr, "diskopt: %c: %s\n", optimizer.driveLetter, reason.c_str());
-  }
-  if (!snapshotDirectory.isEmpty()) SaveSnapshot();
-  close();
 }
 
 void TDriveWindow::ShowClusterMap() {
@@ -216,6 +242,17 @@ void TDriveWindow::Unregister() {
   std::lock_guard<std::mutex> guard(open.lock);
   const auto found = open.byDrive.find(&optimizer);
   if (found != open.byDrive.end() && found->second == this) open.byDrive.erase(found);
+}
+
+void TDriveWindow::WorkFinished() {
+  if (!closesWhenDone) return;
+  // The worker's final texts, so the picture holds them; grabbing the window
+  // paints the fragment view too, if there is one.
+  RefreshTexts();
+  // Nobody sees a window offscreen: what failed goes to standard error.
+  if (progress != nullptr) progress->Ended();
+  if (!snapshotDirectory.isEmpty()) SaveSnapshot();
+  close();
 }
 
 void TDriveWindow::SaveSnapshot() {

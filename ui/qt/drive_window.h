@@ -9,12 +9,12 @@
 
 #include <QTimer>
 #include <QWidget>
-#include <atomic>
 
 class QLabel;
 class QPushButton;
 class QStatusBar;
 class TDriveOptimizer;
+class THeadlessProgress;
 
 // Offscreen there is no caption to measure: the classic Windows caption
 // height at 96 dpi keeps headless pictures the same on every machine.
@@ -32,6 +32,11 @@ class TDriveWindow : public QWidget {
   // runs are known to the drive's window. A drive whose window has been
   // closed loses the notice.
   static void PostFragmentsReady(TDriveOptimizer& optimizer);
+  // On the worker, after its pipeline and any notice: queues the word that
+  // the work is over. A window that closes itself when done (no display, or
+  // a picture asked for) then shows the final texts, saves its picture and
+  // closes, without waiting for the next refresh. A closed window loses it.
+  static void PostWorkerFinished(TDriveOptimizer& optimizer);
 
   // The caption height T of the layout, pixels: the style's title-bar
   // height, or kHeadlessCaptionHeight on the offscreen platform.
@@ -49,10 +54,12 @@ class TDriveWindow : public QWidget {
 
   // Places the status line and the children for the current client size.
   void LayoutChildren();
-  // The 500 ms tick: shows the current texts, then ends an unattended run.
+  // The 500 ms tick: shows the current texts.
   void RefreshTexts();
   // The handler of the worker's notice.
   void ShowClusterMap();
+  // The handler of the worker's end: ends an unattended run.
+  void WorkFinished();
   // Whether the window is still the open window of its drive, the one that
   // takes the notice.
   bool IsOpen() const;
@@ -72,8 +79,7 @@ class TDriveWindow : public QWidget {
   // window closes itself once its work is done.
   bool closesWhenDone;
   QString snapshotDirectory;  // where the picture goes; empty for none
-  // Set by the worker when it queues its notice, before it publishes its
-  // final texts; cleared on the GUI thread once the notice has been handled.
-  // A window that closes itself waits for it, so its picture holds the map.
-  std::atomic<bool> noticePending{false};
+  // Headless only: the drive's progress on standard error; a child of the
+  // window, which deletes it. None with a display.
+  THeadlessProgress* progress;
 };

@@ -79,3 +79,7 @@ void TQtWindowSystem::RunMessageLoop(TDriveOptimizer&) {}
 void TQtWindowSystem::PostFragmentsReady(TDriveOptimizer& optimizer) {
   TDriveWindow::PostFragmentsReady(optimizer);
 }
+
+void TQtWindowSystem::PostWorkerFinished(TDriveOptimizer& optimizer) {
+  TDriveWindow::PostWorkerFinished(optimizer);
+}

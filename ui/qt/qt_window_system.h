@@ -33,4 +33,6 @@ class TQtWindowSystem : public TWindowSystem {
   void RunMessageLoop(TDriveOptimizer& optimizer) override;
   // Queues the notice to the drive window; a closed window loses it.
   void PostFragmentsReady(TDriveOptimizer& optimizer) override;
+  // Queues the worker's end to the drive window; a closed window loses it.
+  void PostWorkerFinished(TDriveOptimizer& optimizer) override;
 };
