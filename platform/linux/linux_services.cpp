@@ -40,9 +40,11 @@ uint32_t Clamp32(int64_t value) {
 
 }  // namespace
 
-TLinuxServices::TLinuxServices() : drives_(TDriveTable::FromEnvironment()) {}
+TLinuxServices::TLinuxServices()
+    : drives_(TDriveTable::FromEnvironment()), ntfsVolumes_(NtfsReadOrderFromEnvironment()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives) : drives_(std::move(drives)) {}
+TLinuxServices::TLinuxServices(TDriveTable drives, TNtfsReadOrder ntfsOrder)
+    : drives_(std::move(drives)), ntfsVolumes_(ntfsOrder) {}
 
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
@@ -58,10 +60,22 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   if (IsHostPath(where)) return AsHandle(THostFindHandle::Start(folder, namePattern, entry));
   TNtfsVolume* volume = NtfsVolume(where);
   std::vector<TNtfsEntry> entries;
-  if (volume == nullptr || !volume->ListFolder(folder, namePattern.c_str(), &entries)) {
-    return InvalidHandle();
-  }
+  const bool listed =
+      volume != nullptr && volume->ListFolder(folder, namePattern.c_str(), &entries);
+  if (volume != nullptr) ReportDisagreements(pattern, volume->TakeDisagreements());
+  if (!listed) return InvalidHandle();
   return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
+}
+
+void TLinuxServices::ReportDisagreements(const char* pattern,
+                                         const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  const std::string text = pattern;
+  std::string line =
+      "MFT and index disagree in " + text.substr(0, text.find_last_of('\\') + 1) + ":";
+  for (const std::string& name : names) line += " " + name;
+  line += "\n";
+  DebugOutput(line.c_str());
 }
 
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {

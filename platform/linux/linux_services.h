@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/linux/drive_table.h"
 #include "platform/linux/ntfs_volume_pool.h"
@@ -17,9 +19,10 @@
 // gave out.
 class TLinuxServices : public TSystemServices {
  public:
-  // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
+  // Drives from the DISKOPT_DRIVE_<L> environment variables, NTFS volumes
+  // read in the order DISKOPT_NTFS_READ chooses; both read now.
   TLinuxServices();
-  explicit TLinuxServices(TDriveTable drives);
+  explicit TLinuxServices(TDriveTable drives, TNtfsReadOrder ntfsOrder = TNtfsReadOrder::kMftOrder);
 
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   bool FindNext(THandle find, TFindData* entry) override;
@@ -45,6 +48,9 @@ class TLinuxServices : public TSystemServices {
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.
   TNtfsVolume* NtfsVolume(const TLocation& where);
+  // Says in the debug output which names of the folder listed by pattern
+  // the MFT and the folder's index disagree on (a damaged volume).
+  void ReportDisagreements(const char* pattern, const std::vector<std::string>& names);
 
   const TDriveTable drives_;
   TNtfsVolumePool ntfsVolumes_;

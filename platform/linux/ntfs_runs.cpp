@@ -3,12 +3,17 @@
 #include <cerrno>
 
 #include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/ntfs_volume.h"
 
 bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem* item) {
   TParsedPath parsed;
   if (!Parse(path, &parsed)) return false;
+  // From the collected view when it can tell; from the item's record else.
+  if (const TNtfsMftView* view = View()) {
+    if (view->Answer(view->Find(parsed.components), item)) return !item->folder || backupSemantics;
+  }
   ntfs_inode* inode = OpenInode(parsed);
   if (inode == nullptr) return false;
   const bool folder = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;

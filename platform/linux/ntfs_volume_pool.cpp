@@ -74,7 +74,8 @@ thread_local TThreadExitHook exitHook;
 
 }  // namespace
 
-TNtfsVolumePool::TNtfsVolumePool() : state_(std::make_shared<TState>()) {}
+TNtfsVolumePool::TNtfsVolumePool(TNtfsReadOrder order)
+    : state_(std::make_shared<TState>()), order_(order) {}
 
 TNtfsVolumePool::~TNtfsVolumePool() {
   std::unordered_map<std::thread::id, TThreadVolumes> ending;
@@ -95,7 +96,7 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
     }
   }
   // Mounted outside the lock: other threads need not wait for it.
-  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath);
+  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, order_);
   if (!mounted) return nullptr;
   exitHook.Watch(state_);
   std::lock_guard<std::mutex> guard(state_->lock);

@@ -1,0 +1,420 @@
+// The MFT read in order: records decoded with libntfs-3g's own fix-ups,
+// record checks and mapping-pairs decoder, attribute-list records merged
+// into their base, folder contents sorted by the index collation.
+#include "platform/linux/ntfs_mft_view.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "platform/linux/ntfs_library.h"
+#include "platform/system_services.h"
+
+struct TNtfsMftView::TRecord {
+  enum TState : uint8_t { kUnused, kCollected, kUnreadable };
+  TState state = kUnused;
+  bool folder = false;            // MFT_RECORD_IS_DIRECTORY
+  bool reparse = false;           // FILE_ATTR_REPARSE_POINT in its standard information
+  bool hasAttributeList = false;  // its attributes may lie in extension records
+  bool streamKnown = false;       // size and runs decoded
+  uint16_t sequence = 0;
+  int64_t size = 0;  // bytes of the unnamed data stream; 0 for a folder
+  uint32_t firstRun = 0;
+  uint32_t runCount = 0;
+  uint32_t firstName = 0;  // a folder's names in names_
+  uint32_t nameCount = 0;
+};
+
+struct TNtfsMftView::TNameEntry {
+  uint32_t firstUnit;  // in nameUnits_
+  uint32_t record;     // the named item (a base record)
+  uint32_t parent;     // the folder's record number
+  uint32_t fileAttributes;
+  uint16_t parentSequence;
+  uint8_t length;  // units
+  uint8_t nameSpace;
+};
+
+namespace {
+
+// Records read at once: 4 MiB of 1 KiB records.
+constexpr int64_t kRecordsPerRead = 4096;
+
+// One attribute record of the stream a handle maps (a file's unnamed $DATA,
+// a folder's $I30 index allocation), kept whole until every extent of its
+// base is known.
+struct TPiece {
+  uint32_t base;
+  int64_t lowestVcn;
+  std::vector<uint8_t> bytes;  // the ATTR_RECORD
+};
+
+bool IsStreamOf(const ATTR_RECORD* attribute, bool folder) {
+  if (folder) {
+    if (attribute->type != AT_INDEX_ALLOCATION || attribute->name_length != 4) return false;
+    const auto* name = reinterpret_cast<const ntfschar*>(
+        reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->name_offset));
+    return std::memcmp(name, NTFS_INDEX_I30, 4 * sizeof(ntfschar)) == 0;
+  }
+  return attribute->type == AT_DATA && attribute->name_length == 0;
+}
+
+}  // namespace
+
+// Gathers what the records say while the MFT is read, then settles what
+// needs every record (extension records, folder contents).
+class TNtfsMftView::TCollector {
+ public:
+  explicit TCollector(TNtfsMftView& view) : view_(view) {}
+
+  void Add(uint32_t number, MFT_RECORD* record);
+  void Finish();
+
+ private:
+  // What one record says of its base's names and stream.
+  struct TFound {
+    std::vector<TNameEntry> names;
+    std::vector<TPiece> pieces;
+  };
+  // Takes in what one attribute of a record of base says.
+  void AddAttribute(uint32_t base, bool folder, const ATTR_RECORD* attribute, TFound* found);
+  // Decodes the pieces of one base's stream in VCN order as libntfs-3g maps
+  // a whole runlist; false when they do not make one stream.
+  bool Decode(std::vector<TPiece>& pieces, TRecord* record);
+
+  TNtfsMftView& view_;
+  // What extension records say, with the base reference (and sequence
+  // number) they name, and the pieces of bases with an attribute list;
+  // settled once every base is known.
+  std::vector<std::pair<MFT_REF, TFound>> extensions_;
+  std::vector<TPiece> listedPieces_;
+};
+
+void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
+  ntfs_volume* volume = view_.volume_;
+  TRecord& record = view_.records_[number];
+  if (ntfs_is_baad_record(mrec->magic)) {
+    // Its fix-ups failed: a torn write or a damaged sector. Whether it was
+    // in use is unknown.
+    record.state = TRecord::kUnreadable;
+    view_.damaged_ = true;
+    return;
+  }
+  if (!ntfs_is_file_record(mrec->magic) || !(mrec->flags & MFT_RECORD_IN_USE)) return;
+  if (ntfs_mft_record_check(volume, number, mrec) != 0) {
+    record.state = TRecord::kUnreadable;
+    view_.damaged_ = true;
+    return;
+  }
+  const MFT_REF baseReference = le64_to_cpu(mrec->base_mft_record);
+  const bool inBase = baseReference == 0;
+  const uint32_t base = inBase ? number : static_cast<uint32_t>(MREF(baseReference));
+  const bool folder = (mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  if (inBase) {
+    record.state = TRecord::kCollected;
+    record.folder = folder;
+    record.sequence = le16_to_cpu(mrec->sequence_number);
+  } else if (base >= view_.records_.size()) {
+    view_.damaged_ = true;
+    return;
+  }
+  TFound found;
+  // ntfs_mft_record_check has bounded every attribute by the record's bytes
+  // in use and checked each one's own offsets and lengths.
+  const uint8_t* end = reinterpret_cast<const uint8_t*>(mrec) + le32_to_cpu(mrec->bytes_in_use);
+  for (const auto* attribute = reinterpret_cast<const ATTR_RECORD*>(
+           reinterpret_cast<const uint8_t*>(mrec) + le16_to_cpu(mrec->attrs_offset));
+       reinterpret_cast<const uint8_t*>(attribute) + offsetof(ATTR_RECORD, resident_end) <= end &&
+       attribute->type != AT_END && le32_to_cpu(attribute->length) != 0 &&
+       le32_to_cpu(attribute->length) <= end - reinterpret_cast<const uint8_t*>(attribute);
+       attribute = reinterpret_cast<const ATTR_RECORD*>(
+           reinterpret_cast<const uint8_t*>(attribute) + le32_to_cpu(attribute->length))) {
+    if (inBase && attribute->type == AT_ATTRIBUTE_LIST) record.hasAttributeList = true;
+    if (inBase && attribute->type == AT_STANDARD_INFORMATION && !attribute->non_resident) {
+      const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
+          reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
+      record.reparse = (information->file_attributes & FILE_ATTR_REPARSE_POINT) != 0;
+    }
+    // An extension record says nothing of whether its base is a folder; the
+    // folder's stream is told apart by its name, the file's by having none.
+    AddAttribute(base, inBase ? folder : attribute->type == AT_INDEX_ALLOCATION, attribute, &found);
+  }
+  if (!inBase) {
+    extensions_.emplace_back(baseReference, std::move(found));
+    return;
+  }
+  view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+  if (record.hasAttributeList) {
+    for (TPiece& piece : found.pieces) listedPieces_.push_back(std::move(piece));
+  } else if (!Decode(found.pieces, &record)) {
+    // The common case, decoded at once: the record holds its whole stream.
+    record.streamKnown = false;
+  }
+}
+
+void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
+                                            const ATTR_RECORD* attribute, TFound* found) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(attribute);
+  if (attribute->type == AT_FILE_NAME && !attribute->non_resident) {
+    const auto* name =
+        reinterpret_cast<const FILE_NAME_ATTR*>(bytes + le16_to_cpu(attribute->value_offset));
+    if (le32_to_cpu(attribute->value_length) <
+        sizeof(FILE_NAME_ATTR) + name->file_name_length * sizeof(ntfschar)) {
+      view_.damaged_ = true;
+      return;
+    }
+    const MFT_REF parent = le64_to_cpu(name->parent_directory);
+    // A folder past the MFT's end is none (and the name is dropped).
+    const uint32_t folderNumber =
+        MREF(parent) < view_.records_.size() ? static_cast<uint32_t>(MREF(parent)) : UINT32_MAX;
+    found->names.push_back(TNtfsMftView::TNameEntry{
+        static_cast<uint32_t>(view_.nameUnits_.size()), base, folderNumber,
+        le32_to_cpu(name->file_attributes), static_cast<uint16_t>(MSEQNO(parent)),
+        name->file_name_length, name->file_name_type});
+    // Copied byte by byte: the name need not be aligned for 16-bit reads.
+    std::vector<uint16_t>& units = view_.nameUnits_;
+    units.resize(units.size() + name->file_name_length);
+    std::memcpy(units.data() + units.size() - name->file_name_length,
+                reinterpret_cast<const uint8_t*>(name) + offsetof(FILE_NAME_ATTR, file_name),
+                name->file_name_length * sizeof(ntfschar));
+  } else if (IsStreamOf(attribute, folder)) {
+    const int64_t lowestVcn = attribute->non_resident ? sle64_to_cpu(attribute->lowest_vcn) : 0;
+    found->pieces.push_back(TPiece{
+        base, lowestVcn, std::vector<uint8_t>(bytes, bytes + le32_to_cpu(attribute->length))});
+  }
+}
+
+bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* record) {
+  record->streamKnown = true;
+  record->size = 0;
+  record->firstRun = static_cast<uint32_t>(view_.runs_.size());
+  record->runCount = 0;
+  if (pieces.empty()) return true;  // a small folder, a file without data: no runs
+  std::sort(pieces.begin(), pieces.end(),
+            [](const TPiece& a, const TPiece& b) { return a.lowestVcn < b.lowestVcn; });
+  const auto* first = reinterpret_cast<const ATTR_RECORD*>(pieces.front().bytes.data());
+  if (!first->non_resident) {
+    // A resident stream: its size, no runs (END_OF_FILE to the request).
+    if (pieces.size() != 1) return false;
+    if (!record->folder) record->size = le32_to_cpu(first->value_length);
+    return true;
+  }
+  if (!record->folder) record->size = sle64_to_cpu(first->data_size);
+  ntfs_volume* volume = view_.volume_;
+  const int64_t lastVcn = sle64_to_cpu(first->allocated_size) >> volume->cluster_size_bits;
+  // The checks libntfs-3g makes while mapping a whole runlist: extents from
+  // VCN 0, each starting where the one before ended, the last ending at the
+  // allocated size.
+  runlist_element* runs = nullptr;
+  int64_t nextVcn = 0;
+  int64_t highestVcn = 0;
+  bool whole = true;
+  for (const TPiece& piece : pieces) {
+    const auto* attribute = reinterpret_cast<const ATTR_RECORD*>(piece.bytes.data());
+    if (!attribute->non_resident || piece.lowestVcn != nextVcn) {
+      whole = false;
+      break;
+    }
+    runlist_element* merged = ntfs_mapping_pairs_decompress(volume, attribute, runs);
+    if (merged == nullptr) {
+      whole = false;
+      break;
+    }
+    runs = merged;
+    highestVcn = sle64_to_cpu(attribute->highest_vcn);
+    nextVcn = highestVcn + 1;
+    if (nextVcn <= 0) break;  // an empty stream
+  }
+  if (whole && highestVcn != 0 && highestVcn != lastVcn - 1) whole = false;
+  if (whole) {
+    std::vector<TStreamRun>& merged = view_.recordRuns_;
+    merged.clear();
+    for (const runlist_element* run = runs; run != nullptr && run->length > 0; ++run) {
+      AppendRun(&merged, run->lcn, run->length);
+    }
+    view_.runs_.insert(view_.runs_.end(), merged.begin(), merged.end());
+    record->runCount = static_cast<uint32_t>(merged.size());
+  }
+  std::free(runs);
+  return whole;
+}
+
+void TNtfsMftView::TCollector::Finish() {
+  std::vector<TRecord>& records = view_.records_;
+  // An extension record counts only for a base in use with the sequence
+  // number it names and with an attribute list (libntfs-3g finds extension
+  // records through it); anything else is damage the folder indexes settle.
+  for (auto& extension : extensions_) {
+    const TRecord& base = records[MREF(extension.first)];
+    if (base.state != TRecord::kCollected || base.sequence != MSEQNO(extension.first) ||
+        !base.hasAttributeList) {
+      view_.damaged_ = true;
+      continue;
+    }
+    TFound& found = extension.second;
+    view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+    for (TPiece& piece : found.pieces) listedPieces_.push_back(std::move(piece));
+  }
+  extensions_.clear();
+  // Streams spread over several records, base by base; a base with an
+  // attribute list and no piece of its stream has none.
+  std::stable_sort(listedPieces_.begin(), listedPieces_.end(),
+                   [](const TPiece& a, const TPiece& b) { return a.base < b.base; });
+  size_t at = 0;
+  for (size_t number = 0; number < records.size(); ++number) {
+    TRecord& record = records[number];
+    size_t end = at;
+    while (end < listedPieces_.size() && listedPieces_[end].base == number) ++end;
+    if (record.state == TRecord::kCollected && record.hasAttributeList) {
+      std::vector<TPiece> pieces(std::make_move_iterator(listedPieces_.begin() + at),
+                                 std::make_move_iterator(listedPieces_.begin() + end));
+      if (!Decode(pieces, &record)) record.streamKnown = false;
+    }
+    at = end;
+  }
+  listedPieces_.clear();
+
+  // Folder contents: names whose folder is a folder in use with the
+  // sequence number they name, grouped by folder and sorted as the index.
+  std::vector<TNameEntry>& names = view_.names_;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const TNameEntry& name) {
+                               if (name.parent >= records.size()) return true;
+                               const TRecord& item = records[name.record];
+                               const TRecord& folder = records[name.parent];
+                               return item.state != TRecord::kCollected ||
+                                      folder.state != TRecord::kCollected || !folder.folder ||
+                                      folder.sequence != name.parentSequence;
+                             }),
+              names.end());
+  std::sort(names.begin(), names.end(), [this](const TNameEntry& a, const TNameEntry& b) {
+    if (a.parent != b.parent) return a.parent < b.parent;
+    const uint16_t* units = view_.nameUnits_.data();
+    return view_.Collate(units + a.firstUnit, a.length, units + b.firstUnit, b.length, false) < 0;
+  });
+  for (size_t at = 0; at < names.size();) {
+    size_t end = at;
+    while (end < names.size() && names[end].parent == names[at].parent) ++end;
+    TRecord& folder = records[names[at].parent];
+    folder.firstName = static_cast<uint32_t>(at);
+    folder.nameCount = static_cast<uint32_t>(end - at);
+    at = end;
+  }
+}
+
+TNtfsMftView::TNtfsMftView(ntfs_volume* volume) : volume_(volume) {}
+
+TNtfsMftView::~TNtfsMftView() = default;
+
+std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
+  ntfs_attr* mft = volume->mft_na;
+  const uint32_t recordBytes = volume->mft_record_size;
+  const int64_t count = mft->initialized_size >> volume->mft_record_size_bits;
+  std::unique_ptr<TNtfsMftView> view(new TNtfsMftView(volume));
+  view->records_.resize(static_cast<size_t>(count));
+  TCollector collector(*view);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kRecordsPerRead) * recordBytes);
+  for (int64_t first = 0; first < count; first += kRecordsPerRead) {
+    const int64_t wanted = std::min(kRecordsPerRead, count - first);
+    // Reads through the $MFT's runlist in one request per run and applies
+    // every record's fix-ups; a record whose fix-ups fail comes back BAAD.
+    const s64 read =
+        ntfs_attr_mst_pread(mft, first * recordBytes, wanted, recordBytes, buffer.data());
+    if (read != wanted) return nullptr;
+    for (int64_t i = 0; i < wanted; ++i) {
+      collector.Add(static_cast<uint32_t>(first + i),
+                    reinterpret_cast<MFT_RECORD*>(buffer.data() + i * recordBytes));
+    }
+  }
+  collector.Finish();
+  return view;
+}
+
+int TNtfsMftView::Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
+                          bool ignoreCase) const {
+  return ntfs_names_full_collate(a, aLength, b, bLength, ignoreCase ? IGNORE_CASE : CASE_SENSITIVE,
+                                 volume_->upcase, volume_->upcase_len);
+}
+
+int64_t TNtfsMftView::FindInFolder(uint32_t folder, const std::vector<uint16_t>& name) const {
+  const TRecord& record = records_[folder];
+  if (record.state != TRecord::kCollected || !record.folder) return -1;
+  const auto begin = names_.begin() + record.firstName;
+  const auto end = begin + record.nameCount;
+  const uint16_t* units = nameUnits_.data();
+  const auto length = static_cast<uint32_t>(name.size());
+  // The index order sorts by the upper-cased name first, so the names equal
+  // to it ignoring case stand together.
+  const auto first = std::lower_bound(begin, end, name, [&](const TNameEntry& entry, const auto&) {
+    return Collate(units + entry.firstUnit, entry.length, name.data(), length, true) < 0;
+  });
+  const auto last = std::upper_bound(first, end, name, [&](const auto&, const TNameEntry& entry) {
+    return Collate(name.data(), length, units + entry.firstUnit, entry.length, true) < 0;
+  });
+  // Several names of one item (its long and short name) lead to it alike.
+  if (first == last) return -1;
+  for (auto other = first; other != last; ++other) {
+    if (other->record != first->record) return -1;
+  }
+  return first->record;
+}
+
+int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
+  if (records_.size() <= FILE_root) return -1;
+  int64_t record = FILE_root;
+  for (const std::vector<uint16_t>& name : components) {
+    record = FindInFolder(static_cast<uint32_t>(record), name);
+    // Metafiles are neither listed nor opened, as on Windows.
+    if (record < FILE_first_user) return -1;
+  }
+  return records_[static_cast<size_t>(record)].state == TRecord::kCollected ? record : -1;
+}
+
+bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {
+  names->clear();
+  const TRecord& record = records_[static_cast<size_t>(folder)];
+  if (record.state != TRecord::kCollected || !record.folder) return false;
+  for (uint32_t i = 0; i < record.nameCount; ++i) {
+    const TNameEntry& entry = names_[record.firstName + i];
+    const TRecord& item = records_[entry.record];
+    // The listing's type as libntfs-3g derives it from the index entry's
+    // copy of the attributes, opening the record only for reparse points
+    // and system files.
+    TName name{
+        nameUnits_.data() + entry.firstUnit, entry.length, entry.nameSpace, entry.record, 0, true};
+    const uint32_t attributes = entry.fileAttributes;
+    const bool indexed = (attributes & le32_to_cpu(FILE_ATTR_I30_INDEX_PRESENT)) != 0;
+    const uint32_t fromRecord =
+        (item.folder ? kAttributeDirectory : 0) | (item.reparse ? kAttributeReparsePoint : 0);
+    if (attributes & le32_to_cpu(FILE_ATTR_REPARSE_POINT)) {
+      name.attributes = fromRecord;
+    } else if (attributes & le32_to_cpu(FILE_ATTR_SYSTEM)) {
+      // A system file that is no folder may be an Interix special file,
+      // which only its data tells; it lists as 0 either way unless its
+      // record says otherwise.
+      name.attributes = indexed ? kAttributeDirectory : 0;
+      name.attributesKnown = indexed || fromRecord == 0;
+    } else {
+      name.attributes = indexed ? kAttributeDirectory : 0;
+    }
+    names->push_back(name);
+  }
+  return true;
+}
+
+bool TNtfsMftView::Answer(int64_t number, TNtfsItem* item) const {
+  if (number < 0 || static_cast<size_t>(number) >= records_.size()) return false;
+  const TRecord& record = records_[static_cast<size_t>(number)];
+  // A stream spread over extension records is trusted only on a volume
+  // without damage.
+  if (record.state != TRecord::kCollected || !record.streamKnown) return false;
+  if (record.hasAttributeList && damaged_) return false;
+  *item = TNtfsItem();
+  item->folder = record.folder;
+  item->size = record.size;
+  item->runs.assign(runs_.begin() + record.firstRun,
+                    runs_.begin() + record.firstRun + record.runCount);
+  return true;
+}
