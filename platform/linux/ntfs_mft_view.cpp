@@ -289,18 +289,29 @@ void TNtfsMftView::TCollector::Finish() {
                                       folder.sequence != name.parentSequence;
                              }),
               names.end());
-  std::sort(names.begin(), names.end(), [this](const TNameEntry& a, const TNameEntry& b) {
-    if (a.parent != b.parent) return a.parent < b.parent;
-    const uint16_t* units = view_.nameUnits_.data();
-    return view_.Collate(units + a.firstUnit, a.length, units + b.firstUnit, b.length, false) < 0;
-  });
-  for (size_t at = 0; at < names.size();) {
-    size_t end = at;
-    while (end < names.size() && names[end].parent == names[at].parent) ++end;
-    TRecord& folder = records[names[at].parent];
-    folder.firstName = static_cast<uint32_t>(at);
-    folder.nameCount = static_cast<uint32_t>(end - at);
-    at = end;
+  // Grouped by folder in one counting pass, then each folder sorted on its
+  // own: a million names in folders of a hundred take a seventh of the
+  // comparisons of one sort over all of them.
+  for (const TNameEntry& name : names) ++records[name.parent].nameCount;
+  uint32_t start = 0;
+  for (TRecord& record : records) {
+    record.firstName = start;
+    start += record.nameCount;
+    record.nameCount = 0;
+  }
+  std::vector<TNameEntry> grouped(names.size());
+  for (const TNameEntry& name : names) {
+    TRecord& folder = records[name.parent];
+    grouped[folder.firstName + folder.nameCount++] = name;
+  }
+  names.swap(grouped);
+  const uint16_t* units = view_.nameUnits_.data();
+  for (const TRecord& folder : records) {
+    std::sort(names.begin() + folder.firstName, names.begin() + folder.firstName + folder.nameCount,
+              [&](const TNameEntry& a, const TNameEntry& b) {
+                return view_.Collate(units + a.firstUnit, a.length, units + b.firstUnit, b.length,
+                                     false) < 0;
+              });
   }
 }
 
@@ -364,8 +375,21 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const std::vector<uint16_t>&
 int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
   if (records_.size() <= FILE_root) return -1;
   int64_t record = FILE_root;
-  for (const std::vector<uint16_t>& name : components) {
-    record = FindInFolder(static_cast<uint32_t>(record), name);
+  size_t found = 0;
+  // Items are mostly opened folder by folder, so the folder of the last
+  // item found is looked for first.
+  const size_t folderDepth = components.empty() ? 0 : components.size() - 1;
+  if (lastFolderRecord_ >= 0 && lastFolder_.size() == folderDepth &&
+      std::equal(lastFolder_.begin(), lastFolder_.end(), components.begin())) {
+    record = lastFolderRecord_;
+    found = folderDepth;
+  }
+  for (; found < components.size(); ++found) {
+    if (found == folderDepth && found > 0) {
+      lastFolder_.assign(components.begin(), components.begin() + static_cast<ptrdiff_t>(found));
+      lastFolderRecord_ = record;
+    }
+    record = FindInFolder(static_cast<uint32_t>(record), components[found]);
     // Metafiles are neither listed nor opened, as on Windows.
     if (record < FILE_first_user) return -1;
   }

@@ -81,4 +81,8 @@ class TNtfsMftView {
   std::vector<uint16_t> nameUnits_;     // every name's UTF-16 units
   std::vector<TStreamRun> runs_;        // every record's runs, merged as Windows reports them
   std::vector<TStreamRun> recordRuns_;  // the runs of the record being decoded
+  // The folder (its path's names) in which Find found an item last, and
+  // its record: Find's own memo, kept across calls.
+  mutable std::vector<std::vector<uint16_t>> lastFolder_;
+  mutable int64_t lastFolderRecord_ = -1;
 };
