@@ -76,7 +76,10 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
   TParsedPath path;
   if (!Parse(folderPath, &path)) return false;
   const TNtfsMftView* view = View();
-  if (view == nullptr) return ListFromIndex(path, pattern, entries);
+  if (view == nullptr) {
+    Fold(&path);
+    return ListFromIndex(path, pattern, entries);
+  }
   std::vector<TNtfsEntry> collected;
   const bool fromView = ListFromView(path, pattern, &collected);
   if (fromView && !view->Damaged()) {
@@ -85,6 +88,7 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
   }
   // The view cannot list this folder, or may miss what its index holds: the
   // index decides, and where the two disagree is said.
+  Fold(&path);
   const bool listed = ListFromIndex(path, pattern, entries);
   if (fromView) disagreements_ = Disagreements(collected, *entries);
   return listed;

@@ -14,6 +14,7 @@ bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem*
   if (const TNtfsMftView* view = View()) {
     if (view->Answer(view->Find(parsed.components), item)) return !item->folder || backupSemantics;
   }
+  Fold(&parsed);
   ntfs_inode* inode = OpenInode(parsed);
   if (inode == nullptr) return false;
   const bool folder = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;

@@ -104,12 +104,15 @@ bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
     component.clear();
   }
   std::free(wide);
+  return true;
+}
+
+void TNtfsVolume::Fold(TParsedPath* parsed) const {
   parsed->key.clear();
   for (const std::vector<ntfschar>& name : parsed->components) {
     parsed->key.push_back(u'/');
     AppendFolded(name.data(), name.size(), &parsed->key);
   }
-  return true;
 }
 
 void TNtfsVolume::AppendFolded(const uint16_t* name, size_t length, std::u16string* key) const {

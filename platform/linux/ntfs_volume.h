@@ -112,9 +112,11 @@ class TNtfsVolume {
 
   TNtfsVolume(_ntfs_volume* volume, TNtfsReadOrder order);
 
-  // The path's components and its case-folded key; false when the path is
-  // not valid UTF-8.
+  // The path's components; false when the path is not valid UTF-8.
   bool Parse(const std::string& path, TParsedPath* parsed) const;
+  // Sets the path's case-folded key, which the index walk remembers
+  // references by.
+  void Fold(TParsedPath* parsed) const;
   // The collected view in MFT order, read at the first call; none in index
   // order or when the MFT cannot be read.
   const TNtfsMftView* View();
