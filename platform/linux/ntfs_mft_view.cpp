@@ -379,13 +379,14 @@ int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components)
   // Items are mostly opened folder by folder, so the folder of the last
   // item found is looked for first.
   const size_t folderDepth = components.empty() ? 0 : components.size() - 1;
-  if (lastFolderRecord_ >= 0 && lastFolder_.size() == folderDepth &&
-      std::equal(lastFolder_.begin(), lastFolder_.end(), components.begin())) {
+  const bool remembered = lastFolderRecord_ >= 0 && lastFolder_.size() == folderDepth &&
+                          std::equal(lastFolder_.begin(), lastFolder_.end(), components.begin());
+  if (remembered) {
     record = lastFolderRecord_;
     found = folderDepth;
   }
   for (; found < components.size(); ++found) {
-    if (found == folderDepth && found > 0) {
+    if (found == folderDepth && found > 0 && !remembered) {
       lastFolder_.assign(components.begin(), components.begin() + static_cast<ptrdiff_t>(found));
       lastFolderRecord_ = record;
     }

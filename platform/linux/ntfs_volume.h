@@ -1,7 +1,8 @@
 // One NTFS volume mounted read-only through libntfs-3g, with what the Linux
 // services ask of it: folder listings as Windows gives them, what an open
 // learns of a file or folder (its size and runs), the cluster bitmap, and
-// the free-cluster count.
+// the free-cluster count. Listings and opens come from the MFT read in
+// order, or folder by folder through the indexes (TNtfsReadOrder).
 //
 // libntfs-3g keeps no locks: a mounted volume is used by one thread only
 // (see ntfs_volume_pool.h), so nothing here is guarded.
@@ -144,8 +145,9 @@ class TNtfsVolume {
   std::vector<std::string> disagreements_;
   // MFT references (with sequence numbers) of the items listed so far, by
   // the case-folded path: "/" and each name upper-cased by the volume's
-  // table, "" for the root. Grows with every listing; a volume of 100,000
-  // items holds 100,000 entries.
+  // table, "" for the root. Grows with every listing from an index (in MFT
+  // order only those the view could not answer); a volume of 100,000 items
+  // read by the index walk holds 100,000 entries.
   std::unordered_map<std::u16string, uint64_t> references_;
   int64_t pathWalks_ = 0;
   int64_t recordReads_ = 0;
