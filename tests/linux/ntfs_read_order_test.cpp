@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scripted_volume.h"
+#include "tools/ntfs_image_builder.h"
 #include "tools/sample_volume.h"
 
 namespace {
@@ -247,6 +249,46 @@ TEST_F(NtfsReadOrder, ADamagedRecordIsReadAsTheIndexWalkReadsItAndNamed) {
   EXPECT_EQ(mft.tree.find("small.txt"), std::string::npos);
   EXPECT_EQ(Disagreements(mft.debug), "MFT and index disagree in D:\\Docs\\: small.txt\n");
 }
+
+// Volumes of other cluster sizes: runs, holes and attribute lists counted
+// in their clusters.
+class NtfsReadOrderClusters : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(NtfsReadOrderClusters, GiveTheSameLogsBothWays) {
+  const uint32_t cluster = GetParam();
+  TScratchFolder scratch;
+  const std::string image = scratch / "clusters.img";
+  TNtfsImageBuilder builder;
+  TNtfsFormat format;
+  // Room for the MFT zone and the 1,100 runs of many.bin with gaps.
+  format.imageBytes = std::max<uint64_t>(160u << 20, 8000ull * cluster);
+  format.clusterBytes = cluster;
+  std::vector<TBuildStatus> steps = {builder.Format(image, format), builder.MakeFolder("/Big"),
+                                     builder.MakeFolder("/Big/Inner")};
+  for (int i = 0; i < 300; ++i) {
+    steps.push_back(builder.MakeFile("/Big/f" + std::to_string(i) + ".dat",
+                                     TContent::Binary(100 + 37 * i, static_cast<uint64_t>(i))));
+  }
+  steps.push_back(builder.MakeFragmentedFile("/frag.bin", TContent::Binary(40 * cluster, 1), 9, 2,
+                                             builder.MftZoneEnd()));
+  steps.push_back(builder.MakeFragmentedFile("/many.bin", TContent::Binary(1100 * cluster, 2), 1100,
+                                             1, builder.MftZoneEnd() + 200));
+  steps.push_back(builder.MakeSparseFile("/sparse.bin", TContent::Binary(64 * cluster, 3),
+                                         8 * cluster, 16 * cluster));
+  steps.push_back(builder.Finish());
+  for (const TBuildStatus& step : steps) ASSERT_TRUE(step.ok) << step.message;
+
+  const TDriveRun mft = RunDrive(image, TNtfsReadOrder::kMftOrder);
+  const TDriveRun index = RunDrive(image, TNtfsReadOrder::kIndexWalk);
+  EXPECT_NE(index.tree.find("D:\\many.bin "), std::string::npos);
+  EXPECT_EQ(FirstDifference(mft.tree, index.tree), "");
+  for (size_t i = 0; i < index.logs.size(); ++i) {
+    EXPECT_EQ(FirstDifference(mft.logs[i], index.logs[i]), "") << "log " << i;
+  }
+  EXPECT_EQ(Disagreements(mft.debug), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, NtfsReadOrderClusters, testing::Values(512u, 2048u, 65536u));
 
 // Lists every folder below path and opens every item, as written, upper-
 // cased and (for one file) by its short name; what each gave, one line each.
