@@ -349,52 +349,64 @@ int TNtfsMftView::Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b
                                  volume_->upcase, volume_->upcase_len);
 }
 
-int64_t TNtfsMftView::FindInFolder(uint32_t folder, const std::vector<uint16_t>& name) const {
+int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const {
   const TRecord& record = records_[folder];
   if (record.state != TRecord::kCollected || !record.folder) return -1;
-  const auto begin = names_.begin() + record.firstName;
-  const auto end = begin + record.nameCount;
+  const TNameEntry* begin = names_.data() + record.firstName;
+  const TNameEntry* end = begin + record.nameCount;
   const uint16_t* units = nameUnits_.data();
-  const auto length = static_cast<uint32_t>(name.size());
+  const auto compare = [&](const TNameEntry& entry) {
+    return Collate(units + entry.firstUnit, entry.length, name, length, true);
+  };
   // The index order sorts by the upper-cased name first, so the names equal
-  // to it ignoring case stand together.
-  const auto first = std::lower_bound(begin, end, name, [&](const TNameEntry& entry, const auto&) {
-    return Collate(units + entry.firstUnit, entry.length, name.data(), length, true) < 0;
-  });
-  const auto last = std::upper_bound(first, end, name, [&](const auto&, const TNameEntry& entry) {
-    return Collate(name.data(), length, units + entry.firstUnit, entry.length, true) < 0;
-  });
+  // to it ignoring case stand together. Items are mostly opened in the order
+  // their folder lists them: the few names after the one found last are
+  // tried before a search.
+  const TNameEntry* first = nullptr;
+  for (size_t next = nextHint_; next >= record.firstName &&
+                                next < record.firstName + record.nameCount && next < nextHint_ + 3;
+       ++next) {
+    if (compare(names_[next]) == 0) {
+      first = &names_[next];
+      break;
+    }
+  }
+  const TNameEntry* last = first;
+  if (first != nullptr) {
+    while (first > begin && compare(first[-1]) == 0) --first;
+    while (last < end && compare(*last) == 0) ++last;
+  } else {
+    first = std::lower_bound(begin, end, 0,
+                             [&](const TNameEntry& entry, int) { return compare(entry) < 0; });
+    last = std::upper_bound(first, end, 0,
+                            [&](int, const TNameEntry& entry) { return compare(entry) > 0; });
+  }
+  nextHint_ = static_cast<size_t>(last - names_.data());
   // Several names of one item (its long and short name) lead to it alike.
   if (first == last) return -1;
-  for (auto other = first; other != last; ++other) {
+  for (const TNameEntry* other = first; other != last; ++other) {
     if (other->record != first->record) return -1;
   }
   return first->record;
 }
 
-int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
-  if (records_.size() <= FILE_root) return -1;
-  int64_t record = FILE_root;
-  size_t found = 0;
-  // Items are mostly opened folder by folder, so the folder of the last
-  // item found is looked for first.
-  const size_t folderDepth = components.empty() ? 0 : components.size() - 1;
-  const bool remembered = lastFolderRecord_ >= 0 && lastFolder_.size() == folderDepth &&
-                          std::equal(lastFolder_.begin(), lastFolder_.end(), components.begin());
-  if (remembered) {
-    record = lastFolderRecord_;
-    found = folderDepth;
-  }
-  for (; found < components.size(); ++found) {
-    if (found == folderDepth && found > 0 && !remembered) {
-      lastFolder_.assign(components.begin(), components.begin() + static_cast<ptrdiff_t>(found));
-      lastFolderRecord_ = record;
-    }
-    record = FindInFolder(static_cast<uint32_t>(record), components[found]);
-    // Metafiles are neither listed nor opened, as on Windows.
-    if (record < FILE_first_user) return -1;
-  }
+int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length) const {
+  if (folder < 0 || static_cast<size_t>(folder) >= records_.size()) return -1;
+  const int64_t record =
+      FindInFolder(static_cast<uint32_t>(folder), name, static_cast<uint32_t>(length));
+  // Metafiles are neither listed nor opened, as on Windows.
+  if (record < FILE_first_user) return -1;
   return records_[static_cast<size_t>(record)].state == TRecord::kCollected ? record : -1;
+}
+
+int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
+  if (records_.size() <= FILE_root || records_[FILE_root].state != TRecord::kCollected) return -1;
+  int64_t record = FILE_root;
+  for (const std::vector<uint16_t>& name : components) {
+    record = FindIn(record, name.data(), name.size());
+    if (record < 0) return -1;
+  }
+  return record;
 }
 
 bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {

@@ -32,6 +32,9 @@ class TNtfsMftView {
   // finds it, the root for none; -1 when the view cannot tell (a name
   // missing, met more than once, or a metafile; a record it could not read).
   int64_t Find(const std::vector<std::vector<uint16_t>>& components) const;
+  // The record of the item named name (`length` UTF-16 units as written)
+  // in folder, found as by Find; -1 when the view cannot tell.
+  int64_t FindIn(int64_t folder, const uint16_t* name, size_t length) const;
 
   // One name of a folder's listing.
   struct TName {
@@ -66,7 +69,7 @@ class TNtfsMftView {
 
   // The record of the name equal to name, ignoring case, in folder; -1 when
   // there is none or more than one.
-  int64_t FindInFolder(uint32_t folder, const std::vector<uint16_t>& name) const;
+  int64_t FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const;
   // Compares two names as the volume's upper-case table does.
   int Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
               bool ignoreCase) const;
@@ -81,8 +84,7 @@ class TNtfsMftView {
   std::vector<uint16_t> nameUnits_;     // every name's UTF-16 units
   std::vector<TStreamRun> runs_;        // every record's runs, merged as Windows reports them
   std::vector<TStreamRun> recordRuns_;  // the runs of the record being decoded
-  // The folder (its path's names) in which Find found an item last, and
-  // its record: Find's own memo, kept across calls.
-  mutable std::vector<std::vector<uint16_t>> lastFolder_;
-  mutable int64_t lastFolderRecord_ = -1;
+  // The index in names_ of the name after the one FindInFolder found last:
+  // a hint it keeps across calls.
+  mutable size_t nextHint_ = 0;
 };

@@ -121,6 +121,9 @@ class TNtfsVolume {
   // The collected view in MFT order, read at the first call; none in index
   // order or when the MFT cannot be read.
   const TNtfsMftView* View();
+  // The record of the item at path ('/'-separated, as Open takes it) by the
+  // collected view; -1 when the view cannot tell.
+  int64_t FindInView(const TNtfsMftView& view, const std::string& path);
   // The folder's entries from the collected view; false when it cannot list
   // them all.
   bool ListFromView(const TParsedPath& path, const char* pattern, std::vector<TNtfsEntry>* entries);
@@ -143,6 +146,10 @@ class TNtfsVolume {
   std::unique_ptr<TNtfsMftView> view_;  // owned; read at the first use in MFT order
   bool viewRead_ = false;               // the MFT has been read (or tried)
   std::vector<std::string> disagreements_;
+  // The folder part of the path FindInView found an item in last, as given,
+  // and the folder's record: items are mostly opened folder by folder.
+  std::string lastFolderPath_;
+  int64_t lastFolderRecord_ = -1;
   // MFT references (with sequence numbers) of the items listed so far, by
   // the case-folded path: "/" and each name upper-cased by the volume's
   // table, "" for the root. Grows with every listing from an index (in MFT
