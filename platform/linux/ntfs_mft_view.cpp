@@ -43,12 +43,30 @@ namespace {
 constexpr int64_t kRecordsPerRead = 4096;
 
 // One attribute record of the stream a handle maps (a file's unnamed $DATA,
-// a folder's $I30 index allocation), kept whole until every extent of its
-// base is known.
+// a folder's $I30 index allocation). Read in place while its record is in
+// the read buffer; copied when it must wait for every extent of its base.
+// Move-only: a copy would point into the original's bytes.
 struct TPiece {
+  TPiece(uint32_t baseRecord, const ATTR_RECORD* record)
+      : base(baseRecord),
+        lowestVcn(record->non_resident ? sle64_to_cpu(record->lowest_vcn) : 0),
+        attribute(record) {}
+  TPiece(TPiece&&) = default;
+  TPiece& operator=(TPiece&&) = default;
+  TPiece(const TPiece&) = delete;
+  TPiece& operator=(const TPiece&) = delete;
+
+  // Copies the attribute, so the piece outlives the read buffer.
+  void Keep() {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(attribute);
+    kept.assign(bytes, bytes + le32_to_cpu(attribute->length));
+    attribute = reinterpret_cast<const ATTR_RECORD*>(kept.data());
+  }
+
   uint32_t base;
   int64_t lowestVcn;
-  std::vector<uint8_t> bytes;  // the ATTR_RECORD
+  const ATTR_RECORD* attribute;  // in the read buffer, or in kept
+  std::vector<uint8_t> kept;     // the attribute's bytes once kept
 };
 
 bool IsStreamOf(const ATTR_RECORD* attribute, bool folder) {
@@ -90,6 +108,7 @@ class TNtfsMftView::TCollector {
   // settled once every base is known.
   std::vector<std::pair<MFT_REF, TFound>> extensions_;
   std::vector<TPiece> listedPieces_;
+  TFound found_;  // what the record being read says; reused record after record
 };
 
 void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
@@ -120,7 +139,9 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     view_.damaged_ = true;
     return;
   }
-  TFound found;
+  TFound& found = found_;
+  found.names.clear();
+  found.pieces.clear();
   // ntfs_mft_record_check has bounded every attribute by the record's bytes
   // in use and checked each one's own offsets and lengths.
   const uint8_t* end = reinterpret_cast<const uint8_t*>(mrec) + le32_to_cpu(mrec->bytes_in_use);
@@ -142,12 +163,16 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     AddAttribute(base, inBase ? folder : attribute->type == AT_INDEX_ALLOCATION, attribute, &found);
   }
   if (!inBase) {
+    for (TPiece& piece : found.pieces) piece.Keep();
     extensions_.emplace_back(baseReference, std::move(found));
     return;
   }
   view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
   if (record.hasAttributeList) {
-    for (TPiece& piece : found.pieces) listedPieces_.push_back(std::move(piece));
+    for (TPiece& piece : found.pieces) {
+      piece.Keep();
+      listedPieces_.push_back(std::move(piece));
+    }
   } else if (!Decode(found.pieces, &record)) {
     // The common case, decoded at once: the record holds its whole stream.
     record.streamKnown = false;
@@ -180,9 +205,7 @@ void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
                 reinterpret_cast<const uint8_t*>(name) + offsetof(FILE_NAME_ATTR, file_name),
                 name->file_name_length * sizeof(ntfschar));
   } else if (IsStreamOf(attribute, folder)) {
-    const int64_t lowestVcn = attribute->non_resident ? sle64_to_cpu(attribute->lowest_vcn) : 0;
-    found->pieces.push_back(TPiece{
-        base, lowestVcn, std::vector<uint8_t>(bytes, bytes + le32_to_cpu(attribute->length))});
+    found->pieces.emplace_back(base, attribute);
   }
 }
 
@@ -194,7 +217,7 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
   if (pieces.empty()) return true;  // a small folder, a file without data: no runs
   std::sort(pieces.begin(), pieces.end(),
             [](const TPiece& a, const TPiece& b) { return a.lowestVcn < b.lowestVcn; });
-  const auto* first = reinterpret_cast<const ATTR_RECORD*>(pieces.front().bytes.data());
+  const ATTR_RECORD* first = pieces.front().attribute;
   if (!first->non_resident) {
     // A resident stream: its size, no runs (END_OF_FILE to the request).
     if (pieces.size() != 1) return false;
@@ -212,7 +235,7 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
   int64_t highestVcn = 0;
   bool whole = true;
   for (const TPiece& piece : pieces) {
-    const auto* attribute = reinterpret_cast<const ATTR_RECORD*>(piece.bytes.data());
+    const ATTR_RECORD* attribute = piece.attribute;
     if (!attribute->non_resident || piece.lowestVcn != nextVcn) {
       whole = false;
       break;
