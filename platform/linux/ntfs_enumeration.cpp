@@ -81,13 +81,15 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
     return ListFromIndex(path, pattern, entries);
   }
   std::vector<TNtfsEntry> collected;
-  const bool fromView = ListFromView(path, pattern, &collected);
-  if (fromView && !view->Damaged()) {
+  bool checked = false;
+  const bool fromView = ListFromView(path, pattern, &collected, &checked);
+  if (fromView && checked) {
     *entries = std::move(collected);
     return true;
   }
-  // The view cannot list this folder, or may miss what its index holds: the
-  // index decides, and where the two disagree is said.
+  // The view cannot list this folder, or may miss what its index holds (a
+  // damaged volume, a small index that holds other names): the index
+  // decides, and where the two disagree is said.
   Fold(&path);
   const bool listed = ListFromIndex(path, pattern, entries);
   if (fromView) disagreements_ = Disagreements(collected, *entries);
@@ -97,11 +99,12 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
 std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(disagreements_); }
 
 bool TNtfsVolume::ListFromView(const TParsedPath& path, const char* pattern,
-                               std::vector<TNtfsEntry>* entries) {
+                               std::vector<TNtfsEntry>* entries, bool* checked) {
   const TNtfsMftView* view = View();
   const int64_t folder = view->Find(path.components);
   std::vector<TNtfsMftView::TName> names;
   if (folder < 0 || !view->List(folder, &names)) return false;
+  *checked = !view->Damaged() && !view->IndexDiffers(folder);
   const bool root = path.components.empty();
   for (const char* dot : {".", ".."}) {
     if (!root && WildcardMatch(pattern, dot))

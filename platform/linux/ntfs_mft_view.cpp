@@ -19,6 +19,7 @@ struct TNtfsMftView::TRecord {
   bool reparse = false;           // FILE_ATTR_REPARSE_POINT in its standard information
   bool hasAttributeList = false;  // its attributes may lie in extension records
   bool streamKnown = false;       // size and runs decoded
+  bool indexDiffers = false;      // a folder whose index root holds other names than the MFT
   uint16_t sequence = 0;
   int64_t size = 0;  // bytes of the unnamed data stream; 0 for a folder
   uint32_t firstRun = 0;
@@ -69,17 +70,41 @@ struct TPiece {
   std::vector<uint8_t> kept;     // the attribute's bytes once kept
 };
 
+bool IsNamedI30(const ATTR_RECORD* attribute) {
+  if (attribute->name_length != 4) return false;
+  return std::memcmp(
+             reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->name_offset),
+             NTFS_INDEX_I30, 4 * sizeof(ntfschar)) == 0;
+}
+
 bool IsStreamOf(const ATTR_RECORD* attribute, bool folder) {
-  if (folder) {
-    if (attribute->type != AT_INDEX_ALLOCATION || attribute->name_length != 4) return false;
-    const auto* name = reinterpret_cast<const ntfschar*>(
-        reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->name_offset));
-    return std::memcmp(name, NTFS_INDEX_I30, 4 * sizeof(ntfschar)) == 0;
-  }
+  if (folder) return attribute->type == AT_INDEX_ALLOCATION && IsNamedI30(attribute);
   return attribute->type == AT_DATA && attribute->name_length == 0;
 }
 
+// A hash of one name of a folder: the item's reference (with its sequence
+// number), the name's namespace and its units as stored. Summed over a
+// folder's names, the sums of the MFT's names and of the index's entries
+// agree when both hold the same names.
+uint64_t NameHash(MFT_REF reference, uint8_t nameSpace, const uint8_t* units, size_t bytes) {
+  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
+  const auto mix = [&hash](uint8_t byte) { hash = (hash ^ byte) * 0x100000001B3ull; };
+  for (int shift = 0; shift < 64; shift += 8) mix(static_cast<uint8_t>(reference >> shift));
+  mix(nameSpace);
+  for (size_t i = 0; i < bytes; ++i) mix(units[i]);
+  return hash;
+}
+
 }  // namespace
+
+// The names a small folder's index root holds (a folder without index
+// blocks holds every name there), as the sum of their hashes and their
+// count.
+struct TNtfsMftView::TIndexSignature {
+  uint32_t folder;
+  uint32_t count;
+  uint64_t sum;
+};
 
 // Gathers what the records say while the MFT is read, then settles what
 // needs every record (extension records, folder contents).
@@ -96,6 +121,9 @@ class TNtfsMftView::TCollector {
     std::vector<TNameEntry> names;
     std::vector<TPiece> pieces;
   };
+  // The signature of a folder's $I30 index root; false when its index has
+  // blocks beyond the root (the root alone says too little).
+  static bool ReadIndexRoot(const ATTR_RECORD* attribute, TIndexSignature* signature);
   // Takes in what one attribute of a record of base says.
   void AddAttribute(uint32_t base, bool folder, const ATTR_RECORD* attribute, TFound* found);
   // Decodes the pieces of one base's stream in VCN order as libntfs-3g maps
@@ -109,7 +137,41 @@ class TNtfsMftView::TCollector {
   std::vector<std::pair<MFT_REF, TFound>> extensions_;
   std::vector<TPiece> listedPieces_;
   TFound found_;  // what the record being read says; reused record after record
+  std::vector<TIndexSignature> signatures_;  // of the small folders
 };
+
+bool TNtfsMftView::TCollector::ReadIndexRoot(const ATTR_RECORD* attribute,
+                                             TIndexSignature* signature) {
+  // ntfs_mft_record_check has bounded the value by the attribute.
+  const uint8_t* value =
+      reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset);
+  const uint8_t* valueEnd = value + le32_to_cpu(attribute->value_length);
+  if (value + sizeof(INDEX_ROOT) > valueEnd) return false;
+  const auto* root = reinterpret_cast<const INDEX_ROOT*>(value);
+  if (root->index.ih_flags & LARGE_INDEX) return false;
+  const uint8_t* header = value + offsetof(INDEX_ROOT, index);
+  const uint8_t* end = header + le32_to_cpu(root->index.index_length);
+  const uint8_t* entry = header + le32_to_cpu(root->index.entries_offset);
+  if (end > valueEnd) return false;
+  signature->count = 0;
+  signature->sum = 0;
+  while (entry + offsetof(INDEX_ENTRY, key) <= end) {
+    const auto* indexEntry = reinterpret_cast<const INDEX_ENTRY*>(entry);
+    const uint16_t length = le16_to_cpu(indexEntry->length);
+    if (length < offsetof(INDEX_ENTRY, key) || entry + length > end) return false;
+    if (indexEntry->ie_flags & INDEX_ENTRY_END) return true;
+    const uint8_t* key = entry + offsetof(INDEX_ENTRY, key);
+    if (le16_to_cpu(indexEntry->key_length) < sizeof(FILE_NAME_ATTR)) return false;
+    const auto* name = reinterpret_cast<const FILE_NAME_ATTR*>(key);
+    const size_t nameBytes = name->file_name_length * sizeof(ntfschar);
+    if (sizeof(FILE_NAME_ATTR) + nameBytes > le16_to_cpu(indexEntry->key_length)) return false;
+    signature->sum += NameHash(le64_to_cpu(indexEntry->indexed_file), name->file_name_type,
+                               key + offsetof(FILE_NAME_ATTR, file_name), nameBytes);
+    ++signature->count;
+    entry += length;
+  }
+  return false;
+}
 
 void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
   ntfs_volume* volume = view_.volume_;
@@ -153,6 +215,11 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
        attribute = reinterpret_cast<const ATTR_RECORD*>(
            reinterpret_cast<const uint8_t*>(attribute) + le32_to_cpu(attribute->length))) {
     if (inBase && attribute->type == AT_ATTRIBUTE_LIST) record.hasAttributeList = true;
+    if (inBase && folder && attribute->type == AT_INDEX_ROOT && !attribute->non_resident &&
+        IsNamedI30(attribute)) {
+      TIndexSignature signature{number, 0, 0};
+      if (ReadIndexRoot(attribute, &signature)) signatures_.push_back(signature);
+    }
     if (inBase && attribute->type == AT_STANDARD_INFORMATION && !attribute->non_resident) {
       const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
           reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
@@ -328,7 +395,21 @@ void TNtfsMftView::TCollector::Finish() {
     grouped[folder.firstName + folder.nameCount++] = name;
   }
   names.swap(grouped);
+  // A small folder whose index root holds other names than the MFT gives
+  // it: the index decides its listing.
   const uint16_t* units = view_.nameUnits_.data();
+  for (const TIndexSignature& signature : signatures_) {
+    TRecord& folder = records[signature.folder];
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < folder.nameCount; ++i) {
+      const TNameEntry& name = names[folder.firstName + i];
+      sum += NameHash(MK_MREF(name.record, records[name.record].sequence), name.nameSpace,
+                      reinterpret_cast<const uint8_t*>(units + name.firstUnit),
+                      name.length * sizeof(ntfschar));
+    }
+    folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
+  }
+  signatures_.clear();
   for (const TRecord& folder : records) {
     std::sort(names.begin() + folder.firstName, names.begin() + folder.firstName + folder.nameCount,
               [&](const TNameEntry& a, const TNameEntry& b) {
@@ -462,6 +543,10 @@ bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {
     names->push_back(name);
   }
   return true;
+}
+
+bool TNtfsMftView::IndexDiffers(int64_t folder) const {
+  return records_[static_cast<size_t>(folder)].indexDiffers;
 }
 
 bool TNtfsMftView::Answer(int64_t number, TNtfsItem* item) const {

@@ -51,6 +51,11 @@ class TNtfsMftView {
   // cannot list it.
   bool List(int64_t folder, std::vector<TName>* names) const;
 
+  // True when the folder's index is small enough to live in its record and
+  // holds other names than the MFT gives the folder: its index then decides.
+  // Larger indexes are not compared (their blocks lie outside the MFT).
+  bool IndexDiffers(int64_t folder) const;
+
   // What an open of the record learns; false when the view cannot tell
   // (then the record itself must be read).
   bool Answer(int64_t record, TNtfsItem* item) const;
@@ -60,6 +65,7 @@ class TNtfsMftView {
 
   struct TRecord;
   struct TNameEntry;
+  struct TIndexSignature;
 
  private:
   explicit TNtfsMftView(_ntfs_volume* volume);

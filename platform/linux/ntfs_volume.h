@@ -77,9 +77,9 @@ class TNtfsVolume {
   // the volume's upper-case table), long names only, the metafiles left out,
   // "." and ".." first except in the root. False when the folder cannot be
   // listed. Every entry listed is remembered, so opening it later costs no
-  // path walk. On a damaged volume read in MFT order the folder's index
-  // decides, and the names on which the MFT and the index disagree go to
-  // TakeDisagreements.
+  // path walk. Read in MFT order, the folder's index decides on a damaged
+  // volume and for a small folder whose index holds other names than the
+  // MFT, and the names on which the two disagree go to TakeDisagreements.
   bool ListFolder(const std::string& folderPath, const char* pattern,
                   std::vector<TNtfsEntry>* entries);
 
@@ -125,8 +125,10 @@ class TNtfsVolume {
   // collected view; -1 when the view cannot tell.
   int64_t FindInView(const TNtfsMftView& view, const std::string& path);
   // The folder's entries from the collected view; false when it cannot list
-  // them all.
-  bool ListFromView(const TParsedPath& path, const char* pattern, std::vector<TNtfsEntry>* entries);
+  // them all. *checked is false when the folder's index must decide all the
+  // same (a damaged volume, a small index that holds other names).
+  bool ListFromView(const TParsedPath& path, const char* pattern, std::vector<TNtfsEntry>* entries,
+                    bool* checked);
   // The folder's entries from its index.
   bool ListFromIndex(const TParsedPath& path, const char* pattern,
                      std::vector<TNtfsEntry>* entries);

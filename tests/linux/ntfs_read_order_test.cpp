@@ -345,6 +345,30 @@ TEST_F(NtfsReadOrder, InMftOrderNoItemsRecordIsReadOnItsOwn) {
   EXPECT_EQ(mft->RecordReads(), 2);
 }
 
+TEST_F(NtfsReadOrder, ASmallIndexHoldingAnotherNameDecidesItsFolder) {
+  const std::string image = scratch_ / "renamed.img";
+  ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
+  // The folder's only entry, in the index root inside its own record, names
+  // jnner.txt; the file's record still names itself inner.txt.
+  const int64_t record = RecordOffset(image, "/Docs/Ünïcode 文件夹");
+  ASSERT_GE(record, 0);
+  std::string bytes = ReadFile(image).substr(static_cast<size_t>(record), 1024);
+  const std::string name("i\0n\0n\0e\0r\0.\0t\0x\0t\0", 18);
+  const size_t at = bytes.find(name);
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.find(name, at + 1), std::string::npos);
+  ASSERT_NE(at % 512, 510u);  // not where the fix-ups keep their check bytes
+  const int fd = open(image.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(pwrite(fd, "j", 1, record + static_cast<off_t>(at)), 1);
+  close(fd);
+
+  const TDriveRun mft = ExpectSameBothWays(image);
+  EXPECT_NE(mft.tree.find("\\jnner.txt "), std::string::npos);
+  EXPECT_EQ(Disagreements(mft.debug),
+            "MFT and index disagree in D:\\Docs\\Ünïcode 文件夹\\: inner.txt jnner.txt\n");
+}
+
 TEST(NtfsReadOrderChoice, TheEnvironmentChoosesTheIndexWalkOnlyByItsName) {
   const std::vector<std::pair<std::optional<std::string>, TNtfsReadOrder>> cases = {
       {std::nullopt, TNtfsReadOrder::kMftOrder},
