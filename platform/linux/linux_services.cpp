@@ -65,10 +65,11 @@ char DriveLetterOf(const char* path) {
 
 }  // namespace
 
-TLinuxServices::TLinuxServices() : TLinuxServices(TDriveTable::FromEnvironment()) {}
+TLinuxServices::TLinuxServices()
+    : TLinuxServices(TDriveTable::FromEnvironment(), NtfsReadOrderFromEnvironment()) {}
 
-TLinuxServices::TLinuxServices(TDriveTable drives)
-    : drives_(std::move(drives)), debugOutput_(DebugOutputWanted()) {
+TLinuxServices::TLinuxServices(TDriveTable drives, TNtfsReadOrder ntfsOrder)
+    : drives_(std::move(drives)), debugOutput_(DebugOutputWanted()), ntfsVolumes_(ntfsOrder) {
   char volume[] = "\\\\.\\A:";
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     if (drives_.Kind(letter) != TDriveKind::kHostFolder) continue;
@@ -136,11 +137,24 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   TNtfsVolume* volume = NtfsVolume(where);
   if (volume == nullptr) return InvalidHandle();
   std::vector<TNtfsEntry> entries;
-  if (!volume->ListFolder(LinuxName(folder.below), namePattern.c_str(), &entries)) {
+  const bool listed = volume->ListFolder(LinuxName(folder.below), namePattern.c_str(), &entries);
+  ReportDisagreements(pattern, volume->TakeDisagreements());
+  if (!listed) {
     lastError = SystemErrorText(where.drivePath + ":" + folder.below, ENOENT);
     return InvalidHandle();
   }
   return AsHandle(TNtfsFindHandle::Start(std::move(entries), entry));
+}
+
+void TLinuxServices::ReportDisagreements(const char* pattern,
+                                         const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  const std::string text = pattern;
+  std::string line =
+      "MFT and index disagree in " + text.substr(0, text.find_last_of('\\') + 1) + ":";
+  for (const std::string& name : names) line += " " + name;
+  line += "\n";
+  DebugOutput(line.c_str());
 }
 
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/drive_table.h"
 #include "platform/linux/host_paths.h"
@@ -21,9 +22,10 @@
 // gave out.
 class TLinuxServices : public TSystemServices {
  public:
-  // Drives from the DISKOPT_DRIVE_<L> environment variables, read now.
+  // Drives from the DISKOPT_DRIVE_<L> environment variables, NTFS volumes
+  // read in the order DISKOPT_NTFS_READ chooses; both read now.
   TLinuxServices();
-  explicit TLinuxServices(TDriveTable drives);
+  explicit TLinuxServices(TDriveTable drives, TNtfsReadOrder ntfsOrder = TNtfsReadOrder::kMftOrder);
   ~TLinuxServices() override;
   TLinuxServices(const TLinuxServices&) = delete;
   TLinuxServices& operator=(const TLinuxServices&) = delete;
@@ -66,6 +68,9 @@ class TLinuxServices : public TSystemServices {
   // A plain host path as the stages composed it, names in listed form
   // (windows_names.h): below its drive's folder, or a path of its own.
   THostPath ListedHostPath(const TLocation& where) const;
+  // Says in the debug output which names of the folder listed by pattern
+  // the MFT and the folder's index disagree on (a damaged volume).
+  void ReportDisagreements(const char* pattern, const std::vector<std::string>& names);
 
   const TDriveTable drives_;
   // O_PATH descriptors of the folders drive letters are mapped to, by the

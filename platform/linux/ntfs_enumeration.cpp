@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <utility>
 
 #include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_listed_name.h"
+#include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/wildcard_match.h"
 #include "platform/linux/windows_names.h"
@@ -46,13 +50,84 @@ const char* DotName(const TIndexName& entry) {
   return name.size() == 1 ? "." : "..";
 }
 
+// The names listed by one way and not the other, or by both with other
+// attributes; each name once, in byte order.
+std::vector<std::string> Disagreements(std::vector<TNtfsEntry> mft, std::vector<TNtfsEntry> index) {
+  const auto byName = [](const TNtfsEntry& a, const TNtfsEntry& b) {
+    return a.name != b.name ? a.name < b.name : a.attributes < b.attributes;
+  };
+  std::sort(mft.begin(), mft.end(), byName);
+  std::sort(index.begin(), index.end(), byName);
+  std::vector<TNtfsEntry> differing;
+  std::set_symmetric_difference(mft.begin(), mft.end(), index.begin(), index.end(),
+                                std::back_inserter(differing), byName);
+  std::vector<std::string> names;
+  for (const TNtfsEntry& entry : differing) {
+    if (names.empty() || names.back() != entry.name) names.push_back(entry.name);
+  }
+  return names;
+}
+
 }  // namespace
 
 bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
                              std::vector<TNtfsEntry>* entries) {
   entries->clear();
+  disagreements_.clear();
   TParsedPath path;
   if (!Parse(folderPath, &path)) return false;
+  const TNtfsMftView* view = View();
+  if (view == nullptr) {
+    Fold(&path);
+    return ListFromIndex(path, pattern, entries);
+  }
+  std::vector<TNtfsEntry> collected;
+  bool checked = false;
+  const bool fromView = ListFromView(path, pattern, &collected, &checked);
+  if (fromView && checked) {
+    *entries = std::move(collected);
+    return true;
+  }
+  // The view cannot list this folder, or may miss what its index holds (a
+  // damaged volume, a small index that holds other names): the index
+  // decides, and where the two disagree is said.
+  Fold(&path);
+  const bool listed = ListFromIndex(path, pattern, entries);
+  if (fromView) disagreements_ = Disagreements(collected, *entries);
+  return listed;
+}
+
+std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(disagreements_); }
+
+bool TNtfsVolume::ListFromView(const TParsedPath& path, const char* pattern,
+                               std::vector<TNtfsEntry>* entries, bool* checked) {
+  const TNtfsMftView* view = View();
+  const int64_t folder = view->Find(path.components);
+  std::vector<TNtfsMftView::TName> names;
+  if (folder < 0 || !view->List(folder, &names)) return false;
+  *checked = !view->Damaged() && !view->IndexDiffers(folder);
+  const bool root = path.components.empty();
+  for (const char* dot : {".", ".."}) {
+    if (!root && WildcardMatch(pattern, dot))
+      entries->push_back(TNtfsEntry{dot, kAttributeDirectory});
+  }
+  std::string listed;
+  for (const TNtfsMftView::TName& name : names) {
+    if (name.nameSpace == FILE_NAME_DOS || name.record < FILE_first_user) continue;
+    if (!NtfsListedName(name.units, name.length, &listed) ||
+        !WildcardMatch(pattern, listed.c_str())) {
+      continue;
+    }
+    // A type only the record's data tells: the index walk tells it.
+    if (!name.attributesKnown) return false;
+    entries->push_back(TNtfsEntry{listed, name.attributes});
+  }
+  return true;
+}
+
+bool TNtfsVolume::ListFromIndex(const TParsedPath& path, const char* pattern,
+                                std::vector<TNtfsEntry>* entries) {
+  entries->clear();
   ntfs_inode* folder = OpenInode(path);
   if (folder == nullptr) return false;
   std::vector<TIndexName> names;
@@ -85,37 +160,29 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
                                        CASE_SENSITIVE, volume_->upcase, volume_->upcase_len) < 0;
       });
 
+  std::string name;
   for (const TIndexName* entry : listing) {
-    char* utf8 = nullptr;
-    const int length =
-        ntfs_ucstombs(entry->name.data(), static_cast<int>(entry->name.size()), &utf8, 0);
-    // POSIX-namespace names may hold characters a Windows name cannot.
-    const std::string listed = length >= 0 ? ListedName(utf8, static_cast<size_t>(length)) : "";
-    // A name that is not valid UTF-16 or does not fit a path buffer is left
-    // out, as the host listings leave out names that do not fit; so is one
-    // holding '/' or a terminator, which only a damaged index holds.
-    const bool usable = length > 0 && listed.size() < static_cast<size_t>(kMaxPath) &&
-                        listed.find_first_of(std::string("/\0", 2)) == std::string::npos &&
-                        WildcardMatch(pattern, listed.c_str());
-    if (usable) {
-      uint32_t attributes = 0;
-      if (entry->type == NTFS_DT_DIR) {
-        attributes = kAttributeDirectory;
-      } else if (entry->type != NTFS_DT_REG) {
-        attributes = AttributesFromRecord(entry->reference);
-      }
-      entries->push_back(TNtfsEntry{listed, attributes});
-      std::u16string key = path.key;
-      key.push_back(u'/');
-      AppendFolded(entry->name.data(), entry->name.size(), &key);
-      references_[std::move(key)] = entry->reference;
+    if (!NtfsListedName(entry->name.data(), entry->name.size(), &name) ||
+        !WildcardMatch(pattern, name.c_str())) {
+      continue;
     }
-    std::free(utf8);
+    uint32_t attributes = 0;
+    if (entry->type == NTFS_DT_DIR) {
+      attributes = kAttributeDirectory;
+    } else if (entry->type != NTFS_DT_REG) {
+      attributes = AttributesFromRecord(entry->reference);
+    }
+    entries->push_back(TNtfsEntry{name, attributes});
+    std::u16string key = path.key;
+    key.push_back(u'/');
+    AppendFolded(entry->name.data(), entry->name.size(), &key);
+    references_[std::move(key)] = entry->reference;
   }
   return true;
 }
 
 uint32_t TNtfsVolume::AttributesFromRecord(uint64_t reference) {
+  ++recordReads_;
   ntfs_inode* inode = ntfs_inode_open(volume_, reference);
   if (inode == nullptr) return 0;
   uint32_t attributes = 0;

@@ -14,5 +14,6 @@ struct TNtfsVolume::TParsedPath {
   // none for the root.
   std::vector<std::vector<uint16_t>> components;
   // "/" and each name upper-cased by the volume's table; "" for the root.
+  // Set by TNtfsVolume::Fold, only when the index walk needs it.
   std::u16string key;
 };

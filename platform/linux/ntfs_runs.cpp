@@ -1,14 +1,23 @@
 // Opening a file or folder of an NTFS volume: what its handle will answer,
 // its size and the runs of its stream, read once at the open.
 #include <cerrno>
+#include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/ntfs_volume.h"
 
 bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem* item) {
+  // From the collected view when it can tell; from the item's record else.
+  if (const TNtfsMftView* view = View()) {
+    if (view->Answer(FindInView(*view, path), item)) return !item->folder || backupSemantics;
+  }
   TParsedPath parsed;
   if (!Parse(path, &parsed)) return false;
+  Fold(&parsed);
   ntfs_inode* inode = OpenInode(parsed);
   if (inode == nullptr) return false;
   const bool folder = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
@@ -48,4 +57,31 @@ void TNtfsVolume::ReadStream(ntfs_inode* inode, TNtfsItem* item) {
     }
   }
   ntfs_attr_close(stream);
+}
+
+int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& path) {
+  // The folder part and the name after the last '/'; the folder part is
+  // remembered only when the name is a plain one ("." and ".." change what
+  // the folder part leads to).
+  const size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+  const bool plainName = !name.empty() && name != "." && name != "..";
+  if (plainName && lastFolderRecord_ >= 0 && path.compare(0, slash, lastFolderPath_) == 0) {
+    ntfschar* wide = nullptr;
+    const int length = ntfs_mbstoucs(name.c_str(), &wide);
+    const int64_t record =
+        length < 0 ? -1 : view.FindIn(lastFolderRecord_, wide, static_cast<size_t>(length));
+    std::free(wide);
+    return record;
+  }
+  TParsedPath parsed;
+  if (!Parse(path, &parsed)) return -1;
+  if (!plainName || parsed.components.empty()) return view.Find(parsed.components);
+  const std::vector<ntfschar> last = std::move(parsed.components.back());
+  parsed.components.pop_back();
+  const int64_t folder = view.Find(parsed.components);
+  if (folder < 0) return -1;
+  lastFolderPath_ = path.substr(0, slash);
+  lastFolderRecord_ = folder;
+  return view.FindIn(folder, last.data(), last.size());
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/ntfs_read_only_device.h"
 
@@ -32,11 +33,19 @@ bool IsFolder(const ntfs_inode* inode) {
 
 }  // namespace
 
-TNtfsVolume::TNtfsVolume(ntfs_volume* volume) : volume_(volume) {}
+TNtfsReadOrder NtfsReadOrderFromEnvironment() {
+  const char* order = std::getenv("DISKOPT_NTFS_READ");
+  return order != nullptr && std::string(order) == "index" ? TNtfsReadOrder::kIndexWalk
+                                                           : TNtfsReadOrder::kMftOrder;
+}
+
+TNtfsVolume::TNtfsVolume(ntfs_volume* volume, TNtfsReadOrder order)
+    : volume_(volume), order_(order) {}
 
 TNtfsVolume::~TNtfsVolume() { ntfs_umount(volume_, FALSE); }
 
-std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, int* error) {
+std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TNtfsReadOrder order,
+                                                int* error) {
   const auto fail = [error](int why) {
     if (error != nullptr) *error = why != 0 ? why : EIO;
     return nullptr;
@@ -59,7 +68,16 @@ std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, in
     ntfs_umount(volume, FALSE);
     return fail(EINVAL);
   }
-  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume));
+  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume, order));
+}
+
+const TNtfsMftView* TNtfsVolume::View() {
+  if (order_ != TNtfsReadOrder::kMftOrder) return nullptr;
+  if (!viewRead_) {
+    viewRead_ = true;
+    view_ = TNtfsMftView::Collect(volume_);
+  }
+  return view_.get();
 }
 
 int64_t TNtfsVolume::ClusterCount() const { return volume_->nr_clusters; }
@@ -92,12 +110,15 @@ bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
     component.clear();
   }
   std::free(wide);
+  return true;
+}
+
+void TNtfsVolume::Fold(TParsedPath* parsed) const {
   parsed->key.clear();
   for (const std::vector<ntfschar>& name : parsed->components) {
     parsed->key.push_back(u'/');
     AppendFolded(name.data(), name.size(), &parsed->key);
   }
-  return true;
 }
 
 void TNtfsVolume::AppendFolded(const uint16_t* name, size_t length, std::u16string* key) const {
@@ -109,6 +130,7 @@ void TNtfsVolume::AppendFolded(const uint16_t* name, size_t length, std::u16stri
 }
 
 ntfs_inode* TNtfsVolume::OpenInode(const TParsedPath& path) {
+  ++recordReads_;
   if (path.components.empty()) return ntfs_inode_open(volume_, FILE_root);
   const auto remembered = references_.find(path.key);
   if (remembered != references_.end()) {

@@ -1,7 +1,8 @@
 // One NTFS volume mounted read-only through libntfs-3g, with what the Linux
 // services ask of it: folder listings as Windows gives them, what an open
 // learns of a file or folder (its size and runs), the cluster bitmap, and
-// the free-cluster count.
+// the free-cluster count. Listings and opens come from the MFT read in
+// order, or folder by folder through the indexes (TNtfsReadOrder).
 //
 // libntfs-3g keeps no locks: a mounted volume is used by one thread only
 // (see ntfs_volume_pool.h), so nothing here is guarded.
@@ -39,6 +40,23 @@ struct TNtfsItem {
   std::vector<TStreamRun> runs;
 };
 
+class TNtfsMftView;
+
+// How a volume answers listings and opens.
+enum class TNtfsReadOrder {
+  // From one sequential read of the whole MFT, made at the first listing or
+  // open (ntfs_mft_view.h); each item the collected view cannot answer is
+  // read as by kIndexWalk. The default.
+  kMftOrder,
+  // Folder by folder through their indexes, each item's record read when it
+  // is opened. DISKOPT_NTFS_READ=index chooses it for the program.
+  kIndexWalk,
+};
+
+// The order DISKOPT_NTFS_READ chooses: "index" the index walk, anything
+// else (or nothing) MFT order.
+TNtfsReadOrder NtfsReadOrderFromEnvironment();
+
 class TNtfsVolume {
  public:
   // Mounts the image file or block device at imagePath read-only; none when
@@ -46,7 +64,9 @@ class TNtfsVolume {
   // the device holds (a truncated image). On failure *error, when given,
   // receives why: the errno libntfs-3g left (EINVAL for a damaged or
   // truncated volume, EIO for an unreadable one, ENOMEM ...), never 0.
-  static std::unique_ptr<TNtfsVolume> Mount(const std::string& imagePath, int* error = nullptr);
+  static std::unique_ptr<TNtfsVolume> Mount(const std::string& imagePath,
+                                            TNtfsReadOrder order = TNtfsReadOrder::kMftOrder,
+                                            int* error = nullptr);
 
   ~TNtfsVolume();
   TNtfsVolume(const TNtfsVolume&) = delete;
@@ -62,9 +82,15 @@ class TNtfsVolume {
   // the volume's upper-case table), long names only, the metafiles left out,
   // "." and ".." first except in the root. False when the folder cannot be
   // listed. Every entry listed is remembered, so opening it later costs no
-  // path walk.
+  // path walk. Read in MFT order, the folder's index decides on a damaged
+  // volume and for a small folder whose index holds other names than the
+  // MFT, and the names on which the two disagree go to TakeDisagreements.
   bool ListFolder(const std::string& folderPath, const char* pattern,
                   std::vector<TNtfsEntry>* entries);
+
+  // The names (UTF-8) of the last listing on which the MFT and the folder's
+  // index disagree, and forgets them; none on a volume without damage.
+  std::vector<std::string> TakeDisagreements();
 
   // Opens the file or folder at path ('/'-separated, case-insensitive as on
   // Windows) and learns what its handle needs. A folder opens only with
@@ -85,15 +111,35 @@ class TNtfsVolume {
   // folder, rather than by a remembered reference: tests and benchmarks
   // check that listed items open without a walk.
   int64_t PathWalks() const { return pathWalks_; }
+  // Listings and opens that read the item's own MFT record rather than
+  // answering from the MFT read in order: tests and benchmarks check that a
+  // volume without damage needs none in MFT order.
+  int64_t RecordReads() const { return recordReads_; }
 
  private:
   struct TParsedPath;
 
-  explicit TNtfsVolume(_ntfs_volume* volume);
+  TNtfsVolume(_ntfs_volume* volume, TNtfsReadOrder order);
 
-  // The path's components and its case-folded key; false when the path is
-  // not valid UTF-8.
+  // The path's components; false when the path is not valid UTF-8.
   bool Parse(const std::string& path, TParsedPath* parsed) const;
+  // Sets the path's case-folded key, which the index walk remembers
+  // references by.
+  void Fold(TParsedPath* parsed) const;
+  // The collected view in MFT order, read at the first call; none in index
+  // order or when the MFT cannot be read.
+  const TNtfsMftView* View();
+  // The record of the item at path ('/'-separated, as Open takes it) by the
+  // collected view; -1 when the view cannot tell.
+  int64_t FindInView(const TNtfsMftView& view, const std::string& path);
+  // The folder's entries from the collected view; false when it cannot list
+  // them all. *checked is false when the folder's index must decide all the
+  // same (a damaged volume, a small index that holds other names).
+  bool ListFromView(const TParsedPath& path, const char* pattern, std::vector<TNtfsEntry>* entries,
+                    bool* checked);
+  // The folder's entries from its index.
+  bool ListFromIndex(const TParsedPath& path, const char* pattern,
+                     std::vector<TNtfsEntry>* entries);
   // The item at a parsed path, opened by its remembered reference or found by
   // a walk from the root; none when there is no such item.
   _ntfs_inode* OpenInode(const TParsedPath& path);
@@ -106,10 +152,20 @@ class TNtfsVolume {
   uint32_t AttributesFromRecord(uint64_t reference);
 
   _ntfs_volume* volume_;  // owned: unmounted by the destructor
+  const TNtfsReadOrder order_;
+  std::unique_ptr<TNtfsMftView> view_;  // owned; read at the first use in MFT order
+  bool viewRead_ = false;               // the MFT has been read (or tried)
+  std::vector<std::string> disagreements_;
+  // The folder part of the path FindInView found an item in last, as given,
+  // and the folder's record: items are mostly opened folder by folder.
+  std::string lastFolderPath_;
+  int64_t lastFolderRecord_ = -1;
   // MFT references (with sequence numbers) of the items listed so far, by
   // the case-folded path: "/" and each name upper-cased by the volume's
-  // table, "" for the root. Grows with every listing; a volume of 100,000
-  // items holds 100,000 entries.
+  // table, "" for the root. Grows with every listing from an index (in MFT
+  // order only those the view could not answer); a volume of 100,000 items
+  // read by the index walk holds 100,000 entries.
   std::unordered_map<std::u16string, uint64_t> references_;
   int64_t pathWalks_ = 0;
+  int64_t recordReads_ = 0;
 };

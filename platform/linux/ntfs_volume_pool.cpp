@@ -85,7 +85,8 @@ bool IsTransient(int error) {
 
 }  // namespace
 
-TNtfsVolumePool::TNtfsVolumePool() : state_(std::make_shared<TState>()) {}
+TNtfsVolumePool::TNtfsVolumePool(TNtfsReadOrder order)
+    : state_(std::make_shared<TState>()), order_(order) {}
 
 TNtfsVolumePool::~TNtfsVolumePool() {
   std::unordered_map<std::thread::id, TThreadVolumes> ending;
@@ -112,7 +113,7 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
   }
   // Mounted outside the lock: other threads need not wait for it.
   int error = 0;
-  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, &error);
+  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, order_, &error);
   if (!mounted) {
     if (!IsTransient(error)) {
       std::lock_guard<std::mutex> guard(state_->lock);

@@ -9,11 +9,12 @@
 #include <memory>
 #include <string>
 
-class TNtfsVolume;
+#include "platform/linux/ntfs_volume.h"
 
 class TNtfsVolumePool {
  public:
-  TNtfsVolumePool();
+  // Every mount reads its volume in `order`.
+  explicit TNtfsVolumePool(TNtfsReadOrder order = TNtfsReadOrder::kMftOrder);
   // Unmounts every volume of every thread. No thread may be using one then
   // (the services outlive every call made on them).
   ~TNtfsVolumePool();
@@ -46,4 +47,5 @@ class TNtfsVolumePool {
   // Shared with the thread-exit hooks of every thread that mounted here, so
   // a thread that outlives the pool finds its mounts already gone.
   std::shared_ptr<TState> state_;
+  const TNtfsReadOrder order_;
 };

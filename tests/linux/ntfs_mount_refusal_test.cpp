@@ -77,7 +77,7 @@ TEST(NtfsMountRefusal, DamagedAttributeTableIsRefusedOnceWithItsReason) {
   close(fd);
 
   int error = 0;
-  EXPECT_EQ(TNtfsVolume::Mount(image, &error), nullptr);
+  EXPECT_EQ(TNtfsVolume::Mount(image, TNtfsReadOrder::kMftOrder, &error), nullptr);
   EXPECT_EQ(error, EINVAL);
 
   TDriveTable drives;

@@ -1,0 +1,419 @@
+// Collecting the MFT read in order: records decoded with libntfs-3g's own
+// fix-ups, record checks and mapping-pairs decoder, attribute-list records
+// merged into their base, folder contents grouped and sorted by the index
+// collation, small folders' index roots compared with their names.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_view.h"
+#include "platform/linux/ntfs_mft_view_tables.h"
+
+namespace {
+
+// Records read at once: 4 MiB of 1 KiB records.
+constexpr int64_t kRecordsPerRead = 4096;
+
+// One attribute record of the stream a handle maps (a file's unnamed $DATA,
+// a folder's $I30 index allocation). Read in place while its record is in
+// the read buffer; copied when it must wait for every extent of its base.
+// Move-only: a copy would point into the original's bytes.
+struct TPiece {
+  TPiece(uint32_t baseRecord, const ATTR_RECORD* record)
+      : base(baseRecord),
+        lowestVcn(record->non_resident ? sle64_to_cpu(record->lowest_vcn) : 0),
+        attribute(record) {}
+  TPiece(TPiece&&) = default;
+  TPiece& operator=(TPiece&&) = default;
+  TPiece(const TPiece&) = delete;
+  TPiece& operator=(const TPiece&) = delete;
+
+  // Copies the attribute, so the piece outlives the read buffer.
+  void Keep() {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(attribute);
+    kept.assign(bytes, bytes + le32_to_cpu(attribute->length));
+    attribute = reinterpret_cast<const ATTR_RECORD*>(kept.data());
+  }
+
+  uint32_t base;
+  int64_t lowestVcn;
+  const ATTR_RECORD* attribute;  // in the read buffer, or in kept
+  std::vector<uint8_t> kept;     // the attribute's bytes once kept
+};
+
+bool IsNamedI30(const ATTR_RECORD* attribute) {
+  if (attribute->name_length != 4) return false;
+  return std::memcmp(
+             reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->name_offset),
+             NTFS_INDEX_I30, 4 * sizeof(ntfschar)) == 0;
+}
+
+bool IsStreamOf(const ATTR_RECORD* attribute, bool folder) {
+  if (folder) return attribute->type == AT_INDEX_ALLOCATION && IsNamedI30(attribute);
+  return attribute->type == AT_DATA && attribute->name_length == 0;
+}
+
+// A hash of one name of a folder: the item's reference (with its sequence
+// number), the name's namespace and its units as stored. Summed over a
+// folder's names, the sums of the MFT's names and of the index's entries
+// agree when both hold the same names.
+uint64_t NameHash(MFT_REF reference, uint8_t nameSpace, const uint8_t* units, size_t bytes) {
+  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
+  const auto mix = [&hash](uint8_t byte) { hash = (hash ^ byte) * 0x100000001B3ull; };
+  for (int shift = 0; shift < 64; shift += 8) mix(static_cast<uint8_t>(reference >> shift));
+  mix(nameSpace);
+  for (size_t i = 0; i < bytes; ++i) mix(units[i]);
+  return hash;
+}
+
+}  // namespace
+
+// The names a small folder's index root holds (a folder without index
+// blocks holds every name there), as the sum of their hashes and their
+// count.
+struct TNtfsMftView::TIndexSignature {
+  uint32_t folder;
+  uint32_t count;
+  uint64_t sum;
+};
+
+// Gathers what the records say while the MFT is read, then settles what
+// needs every record (extension records, folder contents).
+class TNtfsMftView::TCollector {
+ public:
+  explicit TCollector(TNtfsMftView& view) : view_(view) {}
+
+  void Add(uint32_t number, MFT_RECORD* record);
+  void Finish();
+
+ private:
+  // What one record says of its base's names and stream.
+  struct TFound {
+    std::vector<TNameEntry> names;
+    std::vector<TPiece> pieces;
+  };
+  // The signature of a folder's $I30 index root; false when its index has
+  // blocks beyond the root (the root alone says too little).
+  static bool ReadIndexRoot(const ATTR_RECORD* attribute, TIndexSignature* signature);
+  // Takes in what one attribute of a record of base says.
+  void AddAttribute(uint32_t base, bool folder, const ATTR_RECORD* attribute, TFound* found);
+  // Decodes the pieces of one base's stream in VCN order as libntfs-3g maps
+  // a whole runlist; false when they do not make one stream.
+  bool Decode(std::vector<TPiece>& pieces, TRecord* record);
+
+  TNtfsMftView& view_;
+  // What extension records say, with the base reference (and sequence
+  // number) they name, and the pieces of bases with an attribute list;
+  // settled once every base is known.
+  std::vector<std::pair<MFT_REF, TFound>> extensions_;
+  std::vector<TPiece> listedPieces_;
+  TFound found_;  // what the record being read says; reused record after record
+  std::vector<TIndexSignature> signatures_;  // of the small folders
+};
+
+bool TNtfsMftView::TCollector::ReadIndexRoot(const ATTR_RECORD* attribute,
+                                             TIndexSignature* signature) {
+  // ntfs_mft_record_check has bounded the value by the attribute.
+  const uint8_t* value =
+      reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset);
+  const uint8_t* valueEnd = value + le32_to_cpu(attribute->value_length);
+  if (value + sizeof(INDEX_ROOT) > valueEnd) return false;
+  const auto* root = reinterpret_cast<const INDEX_ROOT*>(value);
+  if (root->index.ih_flags & LARGE_INDEX) return false;
+  const uint8_t* header = value + offsetof(INDEX_ROOT, index);
+  const uint8_t* end = header + le32_to_cpu(root->index.index_length);
+  const uint8_t* entry = header + le32_to_cpu(root->index.entries_offset);
+  if (end > valueEnd) return false;
+  signature->count = 0;
+  signature->sum = 0;
+  while (entry + offsetof(INDEX_ENTRY, key) <= end) {
+    const auto* indexEntry = reinterpret_cast<const INDEX_ENTRY*>(entry);
+    const uint16_t length = le16_to_cpu(indexEntry->length);
+    if (length < offsetof(INDEX_ENTRY, key) || entry + length > end) return false;
+    if (indexEntry->ie_flags & INDEX_ENTRY_END) return true;
+    const uint8_t* key = entry + offsetof(INDEX_ENTRY, key);
+    if (le16_to_cpu(indexEntry->key_length) < sizeof(FILE_NAME_ATTR)) return false;
+    const auto* name = reinterpret_cast<const FILE_NAME_ATTR*>(key);
+    const size_t nameBytes = name->file_name_length * sizeof(ntfschar);
+    if (sizeof(FILE_NAME_ATTR) + nameBytes > le16_to_cpu(indexEntry->key_length)) return false;
+    signature->sum += NameHash(le64_to_cpu(indexEntry->indexed_file), name->file_name_type,
+                               key + offsetof(FILE_NAME_ATTR, file_name), nameBytes);
+    ++signature->count;
+    entry += length;
+  }
+  return false;
+}
+
+void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
+  ntfs_volume* volume = view_.volume_;
+  TRecord& record = view_.records_[number];
+  if (ntfs_is_baad_record(mrec->magic)) {
+    // Its fix-ups failed: a torn write or a damaged sector. Whether it was
+    // in use is unknown.
+    record.state = TRecord::kUnreadable;
+    view_.damaged_ = true;
+    return;
+  }
+  if (!ntfs_is_file_record(mrec->magic) || !(mrec->flags & MFT_RECORD_IN_USE)) return;
+  if (ntfs_mft_record_check(volume, number, mrec) != 0) {
+    record.state = TRecord::kUnreadable;
+    view_.damaged_ = true;
+    return;
+  }
+  const MFT_REF baseReference = le64_to_cpu(mrec->base_mft_record);
+  const bool inBase = baseReference == 0;
+  const uint32_t base = inBase ? number : static_cast<uint32_t>(MREF(baseReference));
+  const bool folder = (mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  if (inBase) {
+    record.state = TRecord::kCollected;
+    record.folder = folder;
+    record.sequence = le16_to_cpu(mrec->sequence_number);
+  } else if (base >= view_.records_.size()) {
+    view_.damaged_ = true;
+    return;
+  }
+  TFound& found = found_;
+  found.names.clear();
+  found.pieces.clear();
+  // ntfs_mft_record_check has bounded every attribute by the record's bytes
+  // in use and checked each one's own offsets and lengths.
+  const uint8_t* end = reinterpret_cast<const uint8_t*>(mrec) + le32_to_cpu(mrec->bytes_in_use);
+  for (const auto* attribute = reinterpret_cast<const ATTR_RECORD*>(
+           reinterpret_cast<const uint8_t*>(mrec) + le16_to_cpu(mrec->attrs_offset));
+       reinterpret_cast<const uint8_t*>(attribute) + offsetof(ATTR_RECORD, resident_end) <= end &&
+       attribute->type != AT_END && le32_to_cpu(attribute->length) != 0 &&
+       le32_to_cpu(attribute->length) <= end - reinterpret_cast<const uint8_t*>(attribute);
+       attribute = reinterpret_cast<const ATTR_RECORD*>(
+           reinterpret_cast<const uint8_t*>(attribute) + le32_to_cpu(attribute->length))) {
+    if (inBase && attribute->type == AT_ATTRIBUTE_LIST) record.hasAttributeList = true;
+    if (inBase && folder && attribute->type == AT_INDEX_ROOT && !attribute->non_resident &&
+        IsNamedI30(attribute)) {
+      TIndexSignature signature{number, 0, 0};
+      if (ReadIndexRoot(attribute, &signature)) signatures_.push_back(signature);
+    }
+    if (inBase && attribute->type == AT_STANDARD_INFORMATION && !attribute->non_resident) {
+      const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
+          reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
+      record.reparse = (information->file_attributes & FILE_ATTR_REPARSE_POINT) != 0;
+    }
+    // An extension record says nothing of whether its base is a folder; the
+    // folder's stream is told apart by its name, the file's by having none.
+    AddAttribute(base, inBase ? folder : attribute->type == AT_INDEX_ALLOCATION, attribute, &found);
+  }
+  if (!inBase) {
+    for (TPiece& piece : found.pieces) piece.Keep();
+    extensions_.emplace_back(baseReference, std::move(found));
+    return;
+  }
+  view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+  if (record.hasAttributeList) {
+    for (TPiece& piece : found.pieces) {
+      piece.Keep();
+      listedPieces_.push_back(std::move(piece));
+    }
+  } else if (!Decode(found.pieces, &record)) {
+    // The common case, decoded at once: the record holds its whole stream.
+    record.streamKnown = false;
+  }
+}
+
+void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
+                                            const ATTR_RECORD* attribute, TFound* found) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(attribute);
+  if (attribute->type == AT_FILE_NAME && !attribute->non_resident) {
+    const auto* name =
+        reinterpret_cast<const FILE_NAME_ATTR*>(bytes + le16_to_cpu(attribute->value_offset));
+    if (le32_to_cpu(attribute->value_length) <
+        sizeof(FILE_NAME_ATTR) + name->file_name_length * sizeof(ntfschar)) {
+      view_.damaged_ = true;
+      return;
+    }
+    const MFT_REF parent = le64_to_cpu(name->parent_directory);
+    // A folder past the MFT's end is none (and the name is dropped).
+    const uint32_t folderNumber =
+        MREF(parent) < view_.records_.size() ? static_cast<uint32_t>(MREF(parent)) : UINT32_MAX;
+    found->names.push_back(TNtfsMftView::TNameEntry{
+        static_cast<uint32_t>(view_.nameUnits_.size()), base, folderNumber,
+        le32_to_cpu(name->file_attributes), static_cast<uint16_t>(MSEQNO(parent)),
+        name->file_name_length, name->file_name_type});
+    // Copied byte by byte: the name need not be aligned for 16-bit reads.
+    std::vector<uint16_t>& units = view_.nameUnits_;
+    units.resize(units.size() + name->file_name_length);
+    std::memcpy(units.data() + units.size() - name->file_name_length,
+                reinterpret_cast<const uint8_t*>(name) + offsetof(FILE_NAME_ATTR, file_name),
+                name->file_name_length * sizeof(ntfschar));
+  } else if (IsStreamOf(attribute, folder)) {
+    found->pieces.emplace_back(base, attribute);
+  }
+}
+
+bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* record) {
+  record->streamKnown = true;
+  record->size = 0;
+  record->firstRun = static_cast<uint32_t>(view_.runs_.size());
+  record->runCount = 0;
+  if (pieces.empty()) return true;  // a small folder, a file without data: no runs
+  std::sort(pieces.begin(), pieces.end(),
+            [](const TPiece& a, const TPiece& b) { return a.lowestVcn < b.lowestVcn; });
+  const ATTR_RECORD* first = pieces.front().attribute;
+  if (!first->non_resident) {
+    // A resident stream: its size, no runs (END_OF_FILE to the request).
+    if (pieces.size() != 1) return false;
+    if (!record->folder) record->size = le32_to_cpu(first->value_length);
+    return true;
+  }
+  if (!record->folder) record->size = sle64_to_cpu(first->data_size);
+  ntfs_volume* volume = view_.volume_;
+  const int64_t lastVcn = sle64_to_cpu(first->allocated_size) >> volume->cluster_size_bits;
+  // The checks libntfs-3g makes while mapping a whole runlist: extents from
+  // VCN 0, each starting where the one before ended, the last ending at the
+  // allocated size.
+  runlist_element* runs = nullptr;
+  int64_t nextVcn = 0;
+  int64_t highestVcn = 0;
+  bool whole = true;
+  for (const TPiece& piece : pieces) {
+    const ATTR_RECORD* attribute = piece.attribute;
+    if (!attribute->non_resident || piece.lowestVcn != nextVcn) {
+      whole = false;
+      break;
+    }
+    runlist_element* merged = ntfs_mapping_pairs_decompress(volume, attribute, runs);
+    if (merged == nullptr) {
+      whole = false;
+      break;
+    }
+    runs = merged;
+    highestVcn = sle64_to_cpu(attribute->highest_vcn);
+    nextVcn = highestVcn + 1;
+    if (nextVcn <= 0) break;  // an empty stream
+  }
+  if (whole && highestVcn != 0 && highestVcn != lastVcn - 1) whole = false;
+  if (whole) {
+    std::vector<TStreamRun>& merged = view_.recordRuns_;
+    merged.clear();
+    for (const runlist_element* run = runs; run != nullptr && run->length > 0; ++run) {
+      AppendRun(&merged, run->lcn, run->length);
+    }
+    view_.runs_.insert(view_.runs_.end(), merged.begin(), merged.end());
+    record->runCount = static_cast<uint32_t>(merged.size());
+  }
+  std::free(runs);
+  return whole;
+}
+
+void TNtfsMftView::TCollector::Finish() {
+  std::vector<TRecord>& records = view_.records_;
+  // An extension record counts only for a base in use with the sequence
+  // number it names and with an attribute list (libntfs-3g finds extension
+  // records through it); anything else is damage the folder indexes settle.
+  for (auto& extension : extensions_) {
+    const TRecord& base = records[MREF(extension.first)];
+    if (base.state != TRecord::kCollected || base.sequence != MSEQNO(extension.first) ||
+        !base.hasAttributeList) {
+      view_.damaged_ = true;
+      continue;
+    }
+    TFound& found = extension.second;
+    view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+    for (TPiece& piece : found.pieces) listedPieces_.push_back(std::move(piece));
+  }
+  extensions_.clear();
+  // Streams spread over several records, base by base; a base with an
+  // attribute list and no piece of its stream has none.
+  std::stable_sort(listedPieces_.begin(), listedPieces_.end(),
+                   [](const TPiece& a, const TPiece& b) { return a.base < b.base; });
+  size_t at = 0;
+  for (size_t number = 0; number < records.size(); ++number) {
+    TRecord& record = records[number];
+    size_t end = at;
+    while (end < listedPieces_.size() && listedPieces_[end].base == number) ++end;
+    if (record.state == TRecord::kCollected && record.hasAttributeList) {
+      std::vector<TPiece> pieces(std::make_move_iterator(listedPieces_.begin() + at),
+                                 std::make_move_iterator(listedPieces_.begin() + end));
+      if (!Decode(pieces, &record)) record.streamKnown = false;
+    }
+    at = end;
+  }
+  listedPieces_.clear();
+
+  // Folder contents: names whose folder is a folder in use with the
+  // sequence number they name, grouped by folder and sorted as the index.
+  std::vector<TNameEntry>& names = view_.names_;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const TNameEntry& name) {
+                               if (name.parent >= records.size()) return true;
+                               const TRecord& item = records[name.record];
+                               const TRecord& folder = records[name.parent];
+                               return item.state != TRecord::kCollected ||
+                                      folder.state != TRecord::kCollected || !folder.folder ||
+                                      folder.sequence != name.parentSequence;
+                             }),
+              names.end());
+  // Grouped by folder in one counting pass, then each folder sorted on its
+  // own: a million names in folders of a hundred take a seventh of the
+  // comparisons of one sort over all of them.
+  for (const TNameEntry& name : names) ++records[name.parent].nameCount;
+  uint32_t start = 0;
+  for (TRecord& record : records) {
+    record.firstName = start;
+    start += record.nameCount;
+    record.nameCount = 0;
+  }
+  std::vector<TNameEntry> grouped(names.size());
+  for (const TNameEntry& name : names) {
+    TRecord& folder = records[name.parent];
+    grouped[folder.firstName + folder.nameCount++] = name;
+  }
+  names.swap(grouped);
+  // A small folder whose index root holds other names than the MFT gives
+  // it: the index decides its listing.
+  const uint16_t* units = view_.nameUnits_.data();
+  for (const TIndexSignature& signature : signatures_) {
+    TRecord& folder = records[signature.folder];
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < folder.nameCount; ++i) {
+      const TNameEntry& name = names[folder.firstName + i];
+      sum += NameHash(MK_MREF(name.record, records[name.record].sequence), name.nameSpace,
+                      reinterpret_cast<const uint8_t*>(units + name.firstUnit),
+                      name.length * sizeof(ntfschar));
+    }
+    folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
+  }
+  signatures_.clear();
+  for (const TRecord& folder : records) {
+    std::sort(names.begin() + folder.firstName, names.begin() + folder.firstName + folder.nameCount,
+              [&](const TNameEntry& a, const TNameEntry& b) {
+                return view_.Collate(units + a.firstUnit, a.length, units + b.firstUnit, b.length,
+                                     false) < 0;
+              });
+  }
+}
+
+std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
+  ntfs_attr* mft = volume->mft_na;
+  const uint32_t recordBytes = volume->mft_record_size;
+  const int64_t count = mft->initialized_size >> volume->mft_record_size_bits;
+  std::unique_ptr<TNtfsMftView> view(new TNtfsMftView(volume));
+  view->records_.resize(static_cast<size_t>(count));
+  TCollector collector(*view);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kRecordsPerRead) * recordBytes);
+  for (int64_t first = 0; first < count; first += kRecordsPerRead) {
+    const int64_t wanted = std::min(kRecordsPerRead, count - first);
+    // Reads through the $MFT's runlist in one request per run and applies
+    // every record's fix-ups; a record whose fix-ups fail comes back BAAD.
+    const s64 read =
+        ntfs_attr_mst_pread(mft, first * recordBytes, wanted, recordBytes, buffer.data());
+    if (read != wanted) return nullptr;
+    for (int64_t i = 0; i < wanted; ++i) {
+      collector.Add(static_cast<uint32_t>(first + i),
+                    reinterpret_cast<MFT_RECORD*>(buffer.data() + i * recordBytes));
+    }
+  }
+  collector.Finish();
+  return view;
+}

@@ -1,0 +1,130 @@
+// Answers from the MFT read in order: items found by path, folder
+// listings, what an open learns.
+#include "platform/linux/ntfs_mft_view.h"
+
+#include <algorithm>
+
+#include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_view_tables.h"
+#include "platform/system_services.h"
+
+TNtfsMftView::TNtfsMftView(ntfs_volume* volume) : volume_(volume) {}
+
+TNtfsMftView::~TNtfsMftView() = default;
+
+int TNtfsMftView::Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
+                          bool ignoreCase) const {
+  return ntfs_names_full_collate(a, aLength, b, bLength, ignoreCase ? IGNORE_CASE : CASE_SENSITIVE,
+                                 volume_->upcase, volume_->upcase_len);
+}
+
+int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const {
+  const TRecord& record = records_[folder];
+  if (record.state != TRecord::kCollected || !record.folder) return -1;
+  const TNameEntry* begin = names_.data() + record.firstName;
+  const TNameEntry* end = begin + record.nameCount;
+  const uint16_t* units = nameUnits_.data();
+  const auto compare = [&](const TNameEntry& entry) {
+    return Collate(units + entry.firstUnit, entry.length, name, length, true);
+  };
+  // The index order sorts by the upper-cased name first, so the names equal
+  // to it ignoring case stand together. Items are mostly opened in the order
+  // their folder lists them: the few names after the one found last are
+  // tried before a search.
+  const TNameEntry* first = nullptr;
+  for (size_t next = nextHint_; next >= record.firstName &&
+                                next < record.firstName + record.nameCount && next < nextHint_ + 3;
+       ++next) {
+    if (compare(names_[next]) == 0) {
+      first = &names_[next];
+      break;
+    }
+  }
+  const TNameEntry* last = first;
+  if (first != nullptr) {
+    while (first > begin && compare(first[-1]) == 0) --first;
+    while (last < end && compare(*last) == 0) ++last;
+  } else {
+    first = std::lower_bound(begin, end, 0,
+                             [&](const TNameEntry& entry, int) { return compare(entry) < 0; });
+    last = std::upper_bound(first, end, 0,
+                            [&](int, const TNameEntry& entry) { return compare(entry) > 0; });
+  }
+  nextHint_ = static_cast<size_t>(last - names_.data());
+  // Several names of one item (its long and short name) lead to it alike.
+  if (first == last) return -1;
+  for (const TNameEntry* other = first; other != last; ++other) {
+    if (other->record != first->record) return -1;
+  }
+  return first->record;
+}
+
+int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length) const {
+  if (folder < 0 || static_cast<size_t>(folder) >= records_.size()) return -1;
+  const int64_t record =
+      FindInFolder(static_cast<uint32_t>(folder), name, static_cast<uint32_t>(length));
+  // Metafiles are neither listed nor opened, as on Windows.
+  if (record < FILE_first_user) return -1;
+  return records_[static_cast<size_t>(record)].state == TRecord::kCollected ? record : -1;
+}
+
+int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
+  if (records_.size() <= FILE_root || records_[FILE_root].state != TRecord::kCollected) return -1;
+  int64_t record = FILE_root;
+  for (const std::vector<uint16_t>& name : components) {
+    record = FindIn(record, name.data(), name.size());
+    if (record < 0) return -1;
+  }
+  return record;
+}
+
+bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {
+  names->clear();
+  const TRecord& record = records_[static_cast<size_t>(folder)];
+  if (record.state != TRecord::kCollected || !record.folder) return false;
+  for (uint32_t i = 0; i < record.nameCount; ++i) {
+    const TNameEntry& entry = names_[record.firstName + i];
+    const TRecord& item = records_[entry.record];
+    // The listing's type as libntfs-3g derives it from the index entry's
+    // copy of the attributes, opening the record only for reparse points
+    // and system files.
+    TName name{
+        nameUnits_.data() + entry.firstUnit, entry.length, entry.nameSpace, entry.record, 0, true};
+    const uint32_t attributes = entry.fileAttributes;
+    const bool indexed = (attributes & le32_to_cpu(FILE_ATTR_I30_INDEX_PRESENT)) != 0;
+    const uint32_t fromRecord =
+        (item.folder ? kAttributeDirectory : 0) | (item.reparse ? kAttributeReparsePoint : 0);
+    if (attributes & le32_to_cpu(FILE_ATTR_REPARSE_POINT)) {
+      name.attributes = fromRecord;
+    } else if (attributes & le32_to_cpu(FILE_ATTR_SYSTEM)) {
+      // A system file that is no folder may be an Interix special file,
+      // which only its data tells; it lists as 0 either way unless its
+      // record says otherwise.
+      name.attributes = indexed ? kAttributeDirectory : 0;
+      name.attributesKnown = indexed || fromRecord == 0;
+    } else {
+      name.attributes = indexed ? kAttributeDirectory : 0;
+    }
+    names->push_back(name);
+  }
+  return true;
+}
+
+bool TNtfsMftView::IndexDiffers(int64_t folder) const {
+  return records_[static_cast<size_t>(folder)].indexDiffers;
+}
+
+bool TNtfsMftView::Answer(int64_t number, TNtfsItem* item) const {
+  if (number < 0 || static_cast<size_t>(number) >= records_.size()) return false;
+  const TRecord& record = records_[static_cast<size_t>(number)];
+  // A stream spread over extension records is trusted only on a volume
+  // without damage.
+  if (record.state != TRecord::kCollected || !record.streamKnown) return false;
+  if (record.hasAttributeList && damaged_) return false;
+  *item = TNtfsItem();
+  item->folder = record.folder;
+  item->size = record.size;
+  item->runs.assign(runs_.begin() + record.firstRun,
+                    runs_.begin() + record.firstRun + record.runCount);
+  return true;
+}

@@ -1,0 +1,96 @@
+// What one sequential pass over an NTFS volume's MFT learns of every item:
+// its names in each folder (as the folder indexes hold them), whether it is
+// a folder, and the size and runs its handle answers. A TNtfsVolume reading
+// in MFT order answers listings and opens from it instead of opening each
+// item's record on its own.
+//
+// Built and then only read by the one thread that owns its volume (see
+// ntfs_volume.h), so nothing here is guarded.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/linux/ntfs_volume.h"
+
+struct _ntfs_volume;
+
+class TNtfsMftView {
+ public:
+  // Reads the whole MFT of volume (not owned; it must outlive the view) in
+  // reads of many records each. None when the MFT cannot be read.
+  static std::unique_ptr<TNtfsMftView> Collect(_ntfs_volume* volume);
+
+  // True when a record in use could not be read, or an extension record
+  // names a base that is not there: the view may then miss names that the
+  // folder indexes hold, so listings are checked against the indexes.
+  bool Damaged() const { return damaged_; }
+
+  // The record of the item at components (names from the root down, UTF-16
+  // as written), each name found in its folder ignoring case as Windows
+  // finds it, the root for none; -1 when the view cannot tell (a name
+  // missing, met more than once, or a metafile; a record it could not read).
+  int64_t Find(const std::vector<std::vector<uint16_t>>& components) const;
+  // The record of the item named name (`length` UTF-16 units as written)
+  // in folder, found as by Find; -1 when the view cannot tell.
+  int64_t FindIn(int64_t folder, const uint16_t* name, size_t length) const;
+
+  // One name of a folder's listing.
+  struct TName {
+    const uint16_t* units;  // UTF-16 as stored; owned by the view
+    uint8_t length;         // units
+    uint8_t nameSpace;      // FILE_NAME_POSIX, _WIN32, _DOS or _WIN32_AND_DOS
+    uint32_t record;        // the item's record number
+    uint32_t attributes;    // the listing's attributes, when attributesKnown
+    bool attributesKnown;   // false when the record must be opened to tell
+  };
+  // The names in folder (a record Find gave), in the order of the folder's
+  // index (its collation: upper-cased by the volume's table, then as
+  // written), short names and metafiles included; false when the view
+  // cannot list it.
+  bool List(int64_t folder, std::vector<TName>* names) const;
+
+  // True when the folder's index is small enough to live in its record and
+  // holds other names than the MFT gives the folder: its index then decides.
+  // Larger indexes are not compared (their blocks lie outside the MFT).
+  bool IndexDiffers(int64_t folder) const;
+
+  // What an open of the record learns; false when the view cannot tell
+  // (then the record itself must be read).
+  bool Answer(int64_t record, TNtfsItem* item) const;
+
+  TNtfsMftView(const TNtfsMftView&) = delete;
+  TNtfsMftView& operator=(const TNtfsMftView&) = delete;
+
+  struct TRecord;
+  struct TNameEntry;
+  struct TIndexSignature;
+
+ private:
+  explicit TNtfsMftView(_ntfs_volume* volume);
+  ~TNtfsMftView();
+  friend struct std::default_delete<TNtfsMftView>;
+  class TCollector;
+
+  // The record of the name equal to name, ignoring case, in folder; -1 when
+  // there is none or more than one.
+  int64_t FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const;
+  // Compares two names as the volume's upper-case table does.
+  int Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
+              bool ignoreCase) const;
+
+  _ntfs_volume* volume_;  // not owned
+  bool damaged_ = false;
+  // By record number; a record holds the range of names_ listed in it (a
+  // folder) and of runs_ its stream has. A volume of 1,000,000 items holds
+  // about 1,000,000 records, names and units of names times 20.
+  std::vector<TRecord> records_;
+  std::vector<TNameEntry> names_;       // folder after folder, each in index order
+  std::vector<uint16_t> nameUnits_;     // every name's UTF-16 units
+  std::vector<TStreamRun> runs_;        // every record's runs, merged as Windows reports them
+  std::vector<TStreamRun> recordRuns_;  // the runs of the record being decoded
+  // The index in names_ of the name after the one FindInFolder found last:
+  // a hint it keeps across calls.
+  mutable size_t nextHint_ = 0;
+};
