@@ -7,6 +7,7 @@
 #include "app/folder_statistics.h"
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
+#include "planning/volume_summary.h"
 
 TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
@@ -45,6 +46,11 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   WaitForWorkers();
   for (const auto& drive : drives) {
     if (!drive->FailureReason().empty()) exitStatus = kExitNotAnalysed;
+    // One drive after another, in argument order, for every drive that was
+    // analysed to its end.
+    if (drive->summary.items > 0) {
+      windows.ReportSummary(FormatSummary(drive->driveLetter, drive->summary).c_str());
+    }
   }
   drives.clear();
   return exitStatus;

@@ -50,4 +50,9 @@ class TWindowSystem {
   // done does so at once. A window the user closes needs no such word:
   // nothing by default.
   virtual void PostWorkerFinished(TDriveOptimizer& /*optimizer*/) {}
+  // On the main thread, once every drive has ended: a drive's summary where
+  // nobody could ask a window for it (a run without a display prints it to
+  // standard output). A window shows it on request instead: nothing by
+  // default.
+  virtual void ReportSummary(const char* /*text*/) {}
 };

@@ -51,6 +51,11 @@ TEST(PerDriveLogs, OnlyARunOfSeveralDrivesWritesThem) {
     TProgram program(volume, windows);
     EXPECT_EQ(program.Run(line), 0) << line;
     const bool several = std::string(line) == "diskopt D D";
+    // Each analysed drive's summary once the run is over, in argument order.
+    EXPECT_EQ(windows.summaries.size(), several ? 2u : 1u) << line;
+    for (const std::string& summary : windows.summaries) {
+      EXPECT_EQ(summary.rfind("Drive D: summary\n", 0), 0u) << summary;
+    }
     for (const char* name : {"dirlist_free", "DirList_rules", "DirList_Optimized"}) {
       const std::string fixed = logs.Path() + name + ".log";
       const std::string own = logs.Path() + name + "-D.log";

@@ -26,6 +26,7 @@ class TFakeWindowSystem : public TWindowSystem {
   void CreateDriveWindow(TDriveOptimizer& optimizer) override;
   void RunMessageLoop(TDriveOptimizer& optimizer) override;
   void PostFragmentsReady(TDriveOptimizer& optimizer) override;
+  void ReportSummary(const char* text) override { summaries.push_back(text); }
 
   // Set before the run: the class registration fails; drives' windows close
   // at once (the loop returns without waiting for the worker).
@@ -34,8 +35,9 @@ class TFakeWindowSystem : public TWindowSystem {
 
   // What happened, in order; guarded by lock.
   std::mutex lock;
-  std::vector<std::string> events;  // "resources", "register", "message:<caption>:<text>", ...
-  std::vector<char> drivesStarted;  // drive letters in start order
+  std::vector<std::string> events;     // "resources", "register", "message:<caption>:<text>", ...
+  std::vector<std::string> summaries;  // the texts ReportSummary was given, in order
+  std::vector<char> drivesStarted;     // drive letters in start order
   std::vector<THandle> threadsWaitedFor;  // the list handed to WaitForDriveThreads
   int noticesPosted = 0;
 

@@ -83,3 +83,9 @@ void TQtWindowSystem::PostFragmentsReady(TDriveOptimizer& optimizer) {
 void TQtWindowSystem::PostWorkerFinished(TDriveOptimizer& optimizer) {
   TDriveWindow::PostWorkerFinished(optimizer);
 }
+
+void TQtWindowSystem::ReportSummary(const char* text) {
+  if (!IsHeadless()) return;
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}

@@ -35,4 +35,5 @@ class TQtWindowSystem : public TWindowSystem {
   void PostFragmentsReady(TDriveOptimizer& optimizer) override;
   // Queues the worker's end to the drive window; a closed window loses it.
   void PostWorkerFinished(TDriveOptimizer& optimizer) override;
+  void ReportSummary(const char* text) override;
 };
