@@ -354,6 +354,21 @@ TEST_F(NtfsReadOrder, ASmallIndexHoldingAnotherNameDecidesItsFolder) {
             "MFT and index disagree in D:\\Docs\\Ünïcode 文件夹\\: inner.txt jnner.txt\n");
 }
 
+TEST_F(NtfsReadOrder, AnIndexEntryNamingAnotherRecordLeadsWhereTheIndexSays) {
+  const std::string image = scratch_ / "redirected.img";
+  ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
+  // The only entry of the folder's index root, inner.txt, names the record
+  // of /Docs/small.txt; inner.txt's own record still names the folder its
+  // parent. Both ways follow the index, as Windows does: inner.txt is
+  // listed with small.txt's size and (resident) runs.
+  const TBuildStatus patched =
+      PointIndexEntryAt(image, "/Docs/Ünïcode 文件夹", "inner.txt", "/Docs/small.txt");
+  ASSERT_TRUE(patched.ok) << patched.message;
+  const TDriveRun mft = ExpectSameBothWays(image);
+  EXPECT_NE(mft.tree.find("D:\\Docs\\Ünïcode 文件夹\\inner.txt 12\n"), std::string::npos);
+  EXPECT_EQ(Disagreements(mft.debug), "");
+}
+
 TEST(NtfsReadOrderChoice, TheEnvironmentChoosesTheIndexWalkOnlyByItsName) {
   const std::vector<std::pair<std::optional<std::string>, TNtfsReadOrder>> cases = {
       {std::nullopt, TNtfsReadOrder::kMftOrder},
