@@ -61,6 +61,11 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
 
 int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length) const {
   if (folder < 0 || static_cast<size_t>(folder) >= records_.size()) return -1;
+  // A small folder whose index holds other names or references than the
+  // MFT gives it: its index decides what a name there leads to (an entry
+  // may name another record, even the folder itself), as it decides the
+  // folder's listing.
+  if (records_[static_cast<size_t>(folder)].indexDiffers) return -1;
   const int64_t record =
       FindInFolder(static_cast<uint32_t>(folder), name, static_cast<uint32_t>(length));
   // Metafiles are neither listed nor opened, as on Windows.

@@ -33,7 +33,8 @@ class TNtfsMftView {
   // missing, met more than once, or a metafile; a record it could not read).
   int64_t Find(const std::vector<std::vector<uint16_t>>& components) const;
   // The record of the item named name (`length` UTF-16 units as written)
-  // in folder, found as by Find; -1 when the view cannot tell.
+  // in folder, found as by Find; -1 when the view cannot tell, also in a
+  // folder whose index differs from the MFT (see IndexDiffers).
   int64_t FindIn(int64_t folder, const uint16_t* name, size_t length) const;
 
   // One name of a folder's listing.

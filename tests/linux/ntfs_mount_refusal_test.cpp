@@ -17,18 +17,12 @@
 #include "platform/linux/linux_services.h"
 #include "platform/linux/ntfs_volume.h"
 #include "tests/linux/linux_services_test_support.h"
+#include "tests/linux/ntfs_record_patch.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_volume.h"
 #include "tools/ntfs_image_builder.h"
 
 namespace {
-
-template <typename T>
-T LittleEndian(const std::vector<uint8_t>& bytes, size_t at) {
-  T value = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(bytes[at + i]) << (8 * i);
-  return value;
-}
 
 // The byte offset in the image of the data size of $AttrDef's unnamed data
 // stream (MFT record 4), from the boot sector's geometry; 0 when it cannot

@@ -21,6 +21,7 @@
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_volume.h"
 #include "tests/linux/linux_services_test_support.h"
+#include "tests/linux/ntfs_record_patch.h"
 #include "tests/linux/ntfs_volume_test_image.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/file_bytes.h"
@@ -153,22 +154,6 @@ class TWritableMount {
   ntfs_volume* volume_ = nullptr;
 };
 
-// The byte offset of the MFT record of the item at path inside the image;
-// -1 when it cannot be told.
-int64_t RecordOffset(const std::string& image, const char* path) {
-  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
-  if (volume == nullptr) return -1;
-  int64_t offset = -1;
-  if (ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, path)) {
-    const int64_t byte = static_cast<int64_t>(inode->mft_no) * volume->mft_record_size;
-    const LCN lcn = ntfs_attr_vcn_to_lcn(volume->mft_na, byte >> volume->cluster_size_bits);
-    if (lcn >= 0) offset = lcn * volume->cluster_size + (byte & (volume->cluster_size - 1));
-    ntfs_inode_close(inode);
-  }
-  ntfs_umount(volume, FALSE);
-  return offset;
-}
-
 class NtfsReadOrder : public testing::Test {
  protected:
   void SetUp() override {
@@ -235,7 +220,7 @@ TEST_F(NtfsReadOrder, HardLinksAndNamesDifferingInCaseListAsTheIndexHoldsThem) {
 TEST_F(NtfsReadOrder, ADamagedRecordIsReadAsTheIndexWalkReadsItAndNamed) {
   const std::string image = scratch_ / "damaged.img";
   ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
-  const int64_t record = RecordOffset(image, "/Docs/small.txt");
+  const int64_t record = FindMftRecord(image, "/Docs/small.txt").offset;
   ASSERT_GE(record, 0);
   // The last two bytes of the record's first sector no longer match its
   // update sequence number: the fix-ups fail, as after a torn write.
@@ -350,7 +335,7 @@ TEST_F(NtfsReadOrder, ASmallIndexHoldingAnotherNameDecidesItsFolder) {
   ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
   // The folder's only entry, in the index root inside its own record, names
   // jnner.txt; the file's record still names itself inner.txt.
-  const int64_t record = RecordOffset(image, "/Docs/Ünïcode 文件夹");
+  const int64_t record = FindMftRecord(image, "/Docs/Ünïcode 文件夹").offset;
   ASSERT_GE(record, 0);
   std::string bytes = ReadFile(image).substr(static_cast<size_t>(record), 1024);
   const std::string name("i\0n\0n\0e\0r\0.\0t\0x\0t\0", 18);
@@ -367,6 +352,21 @@ TEST_F(NtfsReadOrder, ASmallIndexHoldingAnotherNameDecidesItsFolder) {
   EXPECT_NE(mft.tree.find("\\jnner.txt "), std::string::npos);
   EXPECT_EQ(Disagreements(mft.debug),
             "MFT and index disagree in D:\\Docs\\Ünïcode 文件夹\\: inner.txt jnner.txt\n");
+}
+
+TEST_F(NtfsReadOrder, AnIndexEntryNamingAnotherRecordLeadsWhereTheIndexSays) {
+  const std::string image = scratch_ / "redirected.img";
+  ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
+  // The only entry of the folder's index root, inner.txt, names the record
+  // of /Docs/small.txt; inner.txt's own record still names the folder its
+  // parent. Both ways follow the index, as Windows does: inner.txt is
+  // listed with small.txt's size and (resident) runs.
+  const TBuildStatus patched =
+      PointIndexEntryAt(image, "/Docs/Ünïcode 文件夹", "inner.txt", "/Docs/small.txt");
+  ASSERT_TRUE(patched.ok) << patched.message;
+  const TDriveRun mft = ExpectSameBothWays(image);
+  EXPECT_NE(mft.tree.find("D:\\Docs\\Ünïcode 文件夹\\inner.txt 12\n"), std::string::npos);
+  EXPECT_EQ(Disagreements(mft.debug), "");
 }
 
 TEST(NtfsReadOrderChoice, TheEnvironmentChoosesTheIndexWalkOnlyByItsName) {
