@@ -79,14 +79,19 @@ std::vector<TStreamRun> RunsFromExtents(const std::vector<TFiemapExtent>& extent
   return runs;
 }
 
-bool HostStreamRuns(int fd, std::vector<TStreamRun>* runs) {
-  struct stat status;
-  struct statvfs figures;
-  if (fstat(fd, &status) != 0 || fstatvfs(fd, &figures) != 0) return false;
-  // The block of the file system's own counts, as its free space is counted.
-  const uint64_t blockBytes = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
+bool HostStreamRuns(int fd, uint64_t sizeBytes, uint64_t device, std::vector<TStreamRun>* runs) {
+  // The block of the file system's own counts, as its free space is counted;
+  // asked once per device and thread, not once per file.
+  thread_local uint64_t knownDevice = 0;
+  thread_local uint64_t knownBlockBytes = 0;
+  if (knownBlockBytes == 0 || knownDevice != device) {
+    struct statvfs figures;
+    if (fstatvfs(fd, &figures) != 0) return false;
+    knownDevice = device;
+    knownBlockBytes = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
+  }
   std::vector<TFiemapExtent> extents;
   if (!ReadFiemap(fd, &extents)) return false;
-  *runs = RunsFromExtents(extents, static_cast<uint64_t>(status.st_size), blockBytes);
+  *runs = RunsFromExtents(extents, sizeBytes, knownBlockBytes);
   return true;
 }

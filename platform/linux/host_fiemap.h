@@ -31,6 +31,7 @@ bool ReadFiemap(int fd, std::vector<TFiemapExtent>* extents);
 std::vector<TStreamRun> RunsFromExtents(const std::vector<TFiemapExtent>& extents,
                                         uint64_t sizeBytes, uint64_t blockBytes);
 
-// The runs of the host file or folder open as fd, in blocks of its file
-// system; false when FIEMAP is not answered there.
-bool HostStreamRuns(int fd, std::vector<TStreamRun>* runs);
+// The runs of the host file or folder open as fd, of sizeBytes bytes and on
+// the device `device` (its st_dev), in blocks of its file system; false when
+// FIEMAP is not answered there.
+bool HostStreamRuns(int fd, uint64_t sizeBytes, uint64_t device, std::vector<TStreamRun>* runs);

@@ -9,7 +9,10 @@
 
 #include "platform/linux/host_fiemap.h"
 
-THostFileHandle::THostFileHandle(int fd) : fd_(fd) {}
+THostFileHandle::THostFileHandle(int fd, const struct stat& status)
+    : fd_(fd),
+      sizeBytes_(S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size)),
+      device_(static_cast<uint64_t>(status.st_dev)) {}
 
 THostFileHandle::~THostFileHandle() { close(fd_); }
 
@@ -18,7 +21,7 @@ TNtStatus THostFileHandle::FsControl(uint32_t code, const void* input, uint32_t 
   switch (code) {
     case kFsctlGetRetrievalPointers:
       if (!runsRead_) {
-        runsAnswered_ = HostStreamRuns(fd_, &runs_);
+        runsAnswered_ = HostStreamRuns(fd_, sizeBytes_, device_, &runs_);
         runsRead_ = true;
       }
       if (!runsAnswered_) return Complete(io, kStatusInvalidDeviceRequest);
@@ -31,15 +34,8 @@ TNtStatus THostFileHandle::FsControl(uint32_t code, const void* input, uint32_t 
 }
 
 bool THostFileHandle::FileSize(uint32_t* low, uint32_t* high) {
-  struct stat status;
-  if (fstat(fd_, &status) != 0) {
-    *low = 0xFFFFFFFFu;
-    *high = 0;
-    return false;
-  }
-  const uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
-  *low = static_cast<uint32_t>(size);
-  *high = static_cast<uint32_t>(size >> 32);
+  *low = static_cast<uint32_t>(sizeBytes_);
+  *high = static_cast<uint32_t>(sizeBytes_ >> 32);
   return true;
 }
 
@@ -65,5 +61,5 @@ THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics) {
     close(fd);
     return nullptr;
   }
-  return new THostFileHandle(fd);
+  return new THostFileHandle(fd, opened);
 }

@@ -1,6 +1,8 @@
 // Files and folders of host file systems: read handles.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,8 +15,10 @@
 // A host file or folder open for reading.
 class THostFileHandle : public THandleObject {
  public:
-  // Takes ownership of fd, a descriptor of a regular file or folder.
-  explicit THostFileHandle(int fd);
+  // Takes ownership of fd, a descriptor of a regular file or folder, and
+  // keeps what its open learned of it (status), which a handle open for
+  // reading answers from rather than asking again.
+  THostFileHandle(int fd, const struct stat& status);
   ~THostFileHandle() override;
   THostFileHandle(const THostFileHandle&) = delete;
   THostFileHandle& operator=(const THostFileHandle&) = delete;
@@ -32,7 +36,9 @@ class THostFileHandle : public THandleObject {
   int Descriptor() const { return fd_; }
 
  private:
-  int fd_;  // owned; closed by the destructor
+  int fd_;              // owned; closed by the destructor
+  uint64_t sizeBytes_;  // the size at the open; 0 for a folder
+  uint64_t device_;     // st_dev at the open
   // The runs, once read. A handle is used by one thread at a time, as a
   // Win32 handle is by the stages, so they need no lock.
   bool runsRead_ = false;
