@@ -38,6 +38,7 @@ void TClusterMap::Init(TItem* treeRoot, bool planned) {
   chainHead = nullptr;
   chainOrder.clear();
   reachedLcn.clear();
+  fragmentedBefore.assign(1, 0);
   windowEntries = 0;
 }
 
@@ -70,6 +71,7 @@ bool TClusterMap::Build(TSystemServices& services) {
   chainHead = nullptr;
   chainOrder.clear();
   reachedLcn.clear();
+  fragmentedBefore.assign(1, 0);
   // The last fragment appended; it carries over from pass to pass, so a run
   // crossing a pass border is chained once.
   TFragment* tail = nullptr;
@@ -110,6 +112,31 @@ TFragment* TClusterMap::FindFragment(int64_t cluster) const {
   return chainOrder[static_cast<size_t>(stop - reachedLcn.begin()) - 1];
 }
 
+const TFragment* TClusterMap::MostTellingFragment(int64_t first, int64_t end) const {
+  // Positions up to atFirst start at or before first; those after it up to
+  // atLast start inside the stretch, so each of them covers a cluster of it.
+  const auto begin = reachedLcn.begin();
+  const int64_t atFirst = std::upper_bound(begin, reachedLcn.end(), first) - begin - 1;
+  const int64_t atLast =
+      std::upper_bound(begin + (atFirst + 1), reachedLcn.end(), end - 1) - begin - 1;
+  const TFragment* covering = nullptr;
+  if (atFirst >= 0) {
+    const TFragment* fragment = chainOrder[static_cast<size_t>(atFirst)];
+    if (fragment->length > first - fragment->lcn) covering = fragment;
+  }
+  if (covering != nullptr && covering->next != nullptr) return covering;
+  const int64_t redBefore = fragmentedBefore[static_cast<size_t>(atFirst + 1)];
+  if (fragmentedBefore[static_cast<size_t>(atLast + 1)] > redBefore) {
+    // The first red position after atFirst: where the count first grows.
+    const auto red = std::upper_bound(fragmentedBefore.begin() + (atFirst + 1),
+                                      fragmentedBefore.begin() + (atLast + 2), redBefore);
+    return chainOrder[static_cast<size_t>(red - fragmentedBefore.begin() - 1)];
+  }
+  if (covering != nullptr) return covering;
+  if (atLast > atFirst) return chainOrder[static_cast<size_t>(atLast)];
+  return nullptr;
+}
+
 void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
                              int64_t* firstWritten, int64_t* endWritten) const {
   for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
@@ -148,5 +175,6 @@ TFragment* TClusterMap::Append(TFragment* fragment, TFragment* tail) {
   reachedLcn.push_back(reachedLcn.empty() ? fragment->lcn
                                           : std::max(reachedLcn.back(), fragment->lcn));
   chainOrder.push_back(fragment);
+  fragmentedBefore.push_back(fragmentedBefore.back() + (fragment->next != nullptr ? 1 : 0));
   return fragment;
 }

@@ -52,6 +52,13 @@ class TClusterMap {
   // the chain's length.
   TFragment* FindFragment(int64_t cluster) const;
 
+  // The fragment whose colour matters most among those that cover a cluster
+  // of [first, end) (clusters, first < end): one followed by another in its
+  // item's list (red) over a last one (blue); none where no chained run
+  // covers any of them. Two look-ups in the index and no walk, whatever the
+  // number of runs in the stretch.
+  const TFragment* MostTellingFragment(int64_t first, int64_t end) const;
+
   // Entries of the cluster window that the last successful Build used; 0
   // before it. The chain does not depend on it, only time and memory do.
   int64_t WindowEntries() const { return windowEntries; }
@@ -85,5 +92,10 @@ class TClusterMap {
   // cluster, which is where the running maximum first exceeds it. Owned.
   std::vector<TFragment*> chainOrder;
   std::vector<int64_t> reachedLcn;  // clusters, non-decreasing
+  // For each position of the chain, how many fragments before it have a
+  // successor in their item's list (are drawn red); one entry more than the
+  // chain, so a stretch of positions counts its red ones by one subtraction.
+  // The lists' next links never change once the map is built.
+  std::vector<int64_t> fragmentedBefore = {0};
   int64_t windowEntries = 0;
 };
