@@ -345,6 +345,19 @@ TEST(MostTellingFragmentTest, EqualsAWalkOverEveryClusterOfTheStretch) {
         EXPECT_GT(found->lcn + found->length, first);
       }
     }
+    // A screen of cells at once gives what each cell's own look-up gives.
+    for (const int64_t perCell : {1, 3, 16, 64}) {
+      const int64_t first = random() % 100;
+      const int count = static_cast<int>((3000 - first + perCell - 1) / perCell);
+      std::vector<const TFragment*> cells(static_cast<size_t>(count));
+      map.MostTellingFragments(first, perCell, 3000, count, cells.data());
+      for (int i = 0; i < count; ++i) {
+        const int64_t from = first + i * perCell;
+        ASSERT_EQ(cells[static_cast<size_t>(i)],
+                  map.MostTellingFragment(from, std::min<int64_t>(from + perCell, 3000)))
+            << "layout " << layout << ", " << perCell << " a cell, cell " << i;
+      }
+    }
     ReleaseItem(root);
   }
 }

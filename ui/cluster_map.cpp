@@ -113,12 +113,43 @@ TFragment* TClusterMap::FindFragment(int64_t cluster) const {
 }
 
 const TFragment* TClusterMap::MostTellingFragment(int64_t first, int64_t end) const {
+  const int64_t atFirst = LastReachedAtOrBelow(-1, first);
+  return MostTelling(first, atFirst, LastReachedAtOrBelow(atFirst, end - 1));
+}
+
+void TClusterMap::MostTellingFragments(int64_t first, int64_t clustersPerCell, int64_t end,
+                                       int count, const TFragment** cells) const {
+  // The cells ascend, and so do their positions in the chain: each search
+  // starts where the one before ended.
+  int64_t atLast = -1;
+  for (int i = 0; i < count; ++i) {
+    const int64_t cellFirst = first + i * clustersPerCell;
+    const int64_t cellEnd = std::min(cellFirst + clustersPerCell, end);
+    const int64_t atFirst = LastReachedAtOrBelow(atLast, cellFirst);
+    atLast = LastReachedAtOrBelow(atFirst, cellEnd - 1);
+    cells[i] = MostTelling(cellFirst, atFirst, atLast);
+  }
+}
+
+int64_t TClusterMap::LastReachedAtOrBelow(int64_t from, int64_t cluster) const {
+  const int64_t size = static_cast<int64_t>(reachedLcn.size());
+  // Galloping from `from`, whose running maximum is known to be at most
+  // cluster: steps of 1, 2, 4, ... until one overshoots, then a binary
+  // search inside the last step. Near answers cost little, far ones log n.
+  int64_t low = from;
+  int64_t step = 1;
+  while (low + step < size && reachedLcn[static_cast<size_t>(low + step)] <= cluster) {
+    low += step;
+    step *= 2;
+  }
+  const auto begin = reachedLcn.begin();
+  return std::upper_bound(begin + (low + 1), begin + std::min(low + step, size), cluster) - begin -
+         1;
+}
+
+const TFragment* TClusterMap::MostTelling(int64_t first, int64_t atFirst, int64_t atLast) const {
   // Positions up to atFirst start at or before first; those after it up to
   // atLast start inside the stretch, so each of them covers a cluster of it.
-  const auto begin = reachedLcn.begin();
-  const int64_t atFirst = std::upper_bound(begin, reachedLcn.end(), first) - begin - 1;
-  const int64_t atLast =
-      std::upper_bound(begin + (atFirst + 1), reachedLcn.end(), end - 1) - begin - 1;
   const TFragment* covering = nullptr;
   if (atFirst >= 0) {
     const TFragment* fragment = chainOrder[static_cast<size_t>(atFirst)];

@@ -135,9 +135,7 @@ void TFragmentViewLogic::ComputeCells(int clientWidth, int clientHeight) {
     return;
   }
   if (clustersPerCell > 1) {
-    for (int i = 0; i < cellCount; ++i) {
-      cells[i] = clusterMap->MostTellingFragment(CellFirstCluster(i), CellEndCluster(i));
-    }
+    clusterMap->MostTellingFragments(firstCluster, clustersPerCell, total, cellCount, cells.get());
     MarkSelection();
     return;
   }
