@@ -86,6 +86,8 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer) {
                reinterpret_cast<LPARAM>(status.c_str()));
   SendMessageA(AsWindow(optimizer.statusBar), WM_SETTEXT, 0,
                reinterpret_cast<LPARAM>(detail.c_str()));
+  // The map's plan and zones once the worker is done.
+  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   return 0;
 }
 
