@@ -433,4 +433,49 @@ TEST_F(QtFragmentViewTest, CtrlWheelAndKeysZoomByPowersOfTwo) {
   EXPECT_EQ(ClusterPixel(view, 200), kRed);
 }
 
+TEST_F(QtFragmentViewTest, OnceFinishedPShowsThePlanAndTheMenuSaysTheSummaryAndLegend) {
+  TDriveWithWindow drive(volume, windows);
+  drive.optimizer.MapFreeSpace();
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  QKeyEvent p(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier, QStringLiteral("p"));
+  // While the worker plans there is no plan to show, and no summary yet.
+  QApplication::sendEvent(&view, &p);
+  EXPECT_EQ(view.Logic().Mode(), TMapMode::kNow);
+  testing::internal::CaptureStdout();
+  view.Command(TMapCommand::kSummary);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Summary: The summary is ready once the analysis has finished.\n");
+
+  drive.optimizer.OptimizeTree();
+  drive.optimizer.statusText.Set("Finished");
+  QApplication::sendEvent(&view, &p);
+  ASSERT_EQ(view.Logic().Mode(), TMapMode::kPlanned);
+  // three.avi (zone 8) moves; no cell is red or blue after the plan.
+  bool zone8Shown = false;
+  const QImage picture = view.viewport()->grab().toImage();
+  for (int i = 0; i < view.Logic().CellCount(); ++i) {
+    const TRect cell = view.Logic().CellRect(i);
+    const QColor colour(picture.pixel(cell.x + 4, cell.y + 4));
+    ASSERT_NE(colour, kRed) << i;
+    ASSERT_NE(colour, kBlue) << i;
+    zone8Shown |= colour == QColorOf(RgbOf(TCellColour::kZone8));
+  }
+  EXPECT_TRUE(zone8Shown);
+  testing::internal::CaptureStdout();
+  view.Command(TMapCommand::kLegend);
+  view.Command(TMapCommand::kSummary);
+  const std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(said.rfind("Legend: ", 0), 0u) << said;
+  EXPECT_NE(said.find("zone 8: archives and media"), std::string::npos) << said;
+  EXPECT_NE(said.find("Summary: Drive D: summary"), std::string::npos) << said;
+  // The tooltip now gives the zone; P again shows the volume as it is.
+  EXPECT_NE(view.ToolTipAt(CellPoint(view, 200)).toStdString().find(", zone 8"), std::string::npos);
+  QApplication::sendEvent(&view, &p);
+  EXPECT_EQ(view.Logic().Mode(), TMapMode::kNow);
+  EXPECT_EQ(ClusterPixel(view, 200), kRed);
+}
+
 }  // namespace
