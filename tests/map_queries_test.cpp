@@ -282,6 +282,23 @@ TEST_F(MapQueriesTest, PlannedViewColoursTargetsByZoneAndWhatStaysGrey) {
   EXPECT_EQ(view.CellColour(0), kWhite);
 }
 
+TEST_F(MapQueriesTest, PlannedHoverNamesTheItemMovedThereOrWhatStays) {
+  const TVolumePlan plan = HandPlan(root, one, three, doc);
+  const TPlannedMap planned(plan, 1000);
+  const std::pair<std::pair<int64_t, int64_t>, const char*> cases[] = {
+      {{5, 6}, "Cluster 5\nafter the plan: stays (file-system data, or an item already in place)"},
+      {{12, 13}, "Cluster 12\nafter the plan: \\one.txt, zone 5"},
+      {{23, 24}, "Cluster 23\nafter the plan: \\three.avi, zone 8"},
+      {{24, 25}, "Cluster 24\nafter the plan: free"},
+      {{105, 106},
+       "Cluster 105\nafter the plan: stays (file-system data, or an item already in place)"},
+      {{16, 32}, "Clusters 16-31\nafter the plan: \\three.avi, zone 8"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PlannedHoverText(planned, c.first.first, c.first.second), c.second) << c.first.first;
+  }
+}
+
 TEST(MapColoursTest, EveryColourOfAViewIsItsOwnAndTheLegendNamesIt) {
   for (int a = 0; a < kCellColourCount; ++a) {
     for (int b = a + 1; b < kCellColourCount; ++b) {

@@ -7,6 +7,7 @@
 #include "planning/volume_summary.h"
 #include "ui/cluster_map.h"
 #include "ui/free_space_index.h"
+#include "ui/planned_map.h"
 
 namespace {
 
@@ -18,13 +19,18 @@ void AppendFormatted(std::string* text, const char* format, TArguments... argume
   if (length > 0) text->append(line, std::min(static_cast<size_t>(length), sizeof line - 1));
 }
 
+// The item's listing path, "\\" for the root, a folder's with "\\" after it.
+void AppendPath(const TItem* item, std::string* text) {
+  const std::string path = ListingPath(item);
+  *text += path.empty() ? "\\" : path;
+  if (item->IsFolder() && !path.empty()) *text += '\\';
+}
+
 // "path\n<size> bytes, fragment k of n, clusters a-b, zone z" for the item
 // of fragment.
 void AppendItem(const TFragment* fragment, bool zonesKnown, std::string* text) {
   const TItem* item = fragment->owner;
-  const std::string path = ListingPath(item);
-  *text += path.empty() ? "\\" : path;
-  if (item->IsFolder() && !path.empty()) *text += '\\';
+  AppendPath(item, text);
   int64_t position = 0;
   int64_t count = 0;
   for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
@@ -38,16 +44,21 @@ void AppendItem(const TFragment* fragment, bool zonesKnown, std::string* text) {
   if (zonesKnown) AppendFormatted(text, ", zone %d", item->Zone());
 }
 
+// "Cluster n\n" or "Clusters a-b\n".
+void AppendClusters(int64_t first, int64_t end, std::string* text) {
+  if (end - first == 1) {
+    AppendFormatted(text, "Cluster %" PRId64 "\n", first);
+  } else {
+    AppendFormatted(text, "Clusters %" PRId64 "-%" PRId64 "\n", first, end - 1);
+  }
+}
+
 }  // namespace
 
 std::string HoverText(const TClusterMap& map, const TFreeSpaceIndex& freeSpace, int64_t first,
                       int64_t end, bool zonesKnown) {
   std::string text;
-  if (end - first == 1) {
-    AppendFormatted(&text, "Cluster %" PRId64 "\n", first);
-  } else {
-    AppendFormatted(&text, "Clusters %" PRId64 "-%" PRId64 "\n", first, end - 1);
-  }
+  AppendClusters(first, end, &text);
   const TFragment* fragment = map.MostTellingFragment(first, end);
   if (fragment != nullptr) {
     AppendItem(fragment, zonesKnown, &text);
@@ -61,6 +72,22 @@ std::string HoverText(const TClusterMap& map, const TFreeSpaceIndex& freeSpace, 
   } else {
     AppendFormatted(&text, "%" PRId64 " free, the rest in use by the file system (not listed)",
                     free);
+  }
+  return text;
+}
+
+std::string PlannedHoverText(const TPlannedMap& planned, int64_t first, int64_t end) {
+  std::string text;
+  AppendClusters(first, end, &text);
+  const TPlannedMap::TPlace place = planned.PlaceOf(first, end);
+  text += "after the plan: ";
+  if (place.item != nullptr) {
+    AppendPath(place.item, &text);
+    AppendFormatted(&text, ", zone %d", place.item->Zone());
+  } else if (place.colour == TCellColour::kUnmovable) {
+    text += "stays (file-system data, or an item already in place)";
+  } else {
+    text += "free";
   }
   return text;
 }

@@ -26,6 +26,9 @@ bool TMapSession::PollWorkFinished(TFragmentViewLogic& logic) {
 std::string TMapSession::HoverAt(const TFragmentViewLogic& logic, int x, int y) const {
   const int cell = logic.CellAt(x, y);
   if (cell < 0) return std::string();
+  if (logic.Mode() == TMapMode::kPlanned) {
+    return PlannedHoverText(plannedMap, logic.CellFirstCluster(cell), logic.CellEndCluster(cell));
+  }
   return HoverText(*drive.clusterMap, freeSpace, logic.CellFirstCluster(cell),
                    logic.CellEndCluster(cell), workFinished);
 }

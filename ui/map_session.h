@@ -29,8 +29,9 @@ class TMapSession {
   bool PollWorkFinished(TFragmentViewLogic& logic);
   bool WorkFinished() const { return workFinished; }
 
-  // The tooltip for pixel x, y of the view's client area; empty where no
-  // cell is painted.
+  // The tooltip for pixel x, y of the view's client area: in the planned
+  // view what lies there after the plan, otherwise what lies there now;
+  // empty where no cell is painted.
   std::string HoverAt(const TFragmentViewLogic& logic, int x, int y) const;
 
   // The view commands every shell carries out the same way: zoom, the plan,

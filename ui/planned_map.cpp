@@ -5,7 +5,7 @@
 TPlannedMap::TPlannedMap(const TVolumePlan& plan, int64_t totalClusters) {
   stretches.reserve(plan.runs.size() + plan.unmovable.size());
   for (const TClusterExtent& extent : plan.unmovable) {
-    stretches.push_back(TStretch{extent.lcn, extent.length, TCellColour::kUnmovable});
+    stretches.push_back(TStretch{extent.lcn, extent.length, TCellColour::kUnmovable, nullptr});
   }
   // Items that stay are inside the unmovable extents already.
   for (const TItemTarget& target : plan.items) {
@@ -13,7 +13,7 @@ TPlannedMap::TPlannedMap(const TVolumePlan& plan, int64_t totalClusters) {
     const TCellColour colour = ZoneColour(target.item->Zone());
     for (int64_t i = 0; i < target.runCount; ++i) {
       const TTargetRun& run = plan.runs[static_cast<size_t>(target.firstRun + i)];
-      stretches.push_back(TStretch{run.lcn, run.length, colour});
+      stretches.push_back(TStretch{run.lcn, run.length, colour, target.item});
     }
   }
   // Targets never overlap each other nor the unmovable extents; what lies
@@ -32,7 +32,7 @@ TPlannedMap::TPlannedMap(const TVolumePlan& plan, int64_t totalClusters) {
   }
 }
 
-TCellColour TPlannedMap::ColourOf(int64_t first, int64_t end) const {
+TPlannedMap::TPlace TPlannedMap::PlaceOf(int64_t first, int64_t end) const {
   const auto byLcn = [](int64_t cluster, const TStretch& s) { return cluster < s.lcn; };
   const auto begin = stretches.begin();
   // Positions up to atFirst start at or before first; those after it up to
@@ -44,7 +44,7 @@ TCellColour TPlannedMap::ColourOf(int64_t first, int64_t end) const {
                                                 first - stretches[static_cast<size_t>(atFirst)].lcn;
   const size_t from = static_cast<size_t>(firstCovered ? atFirst : atFirst + 1);
   const size_t to = static_cast<size_t>(atLast + 1);  // exclusive
-  if (from >= to) return TCellColour::kEmpty;
-  if (unmovableBefore[to] > unmovableBefore[from]) return TCellColour::kUnmovable;
-  return stretches[from].colour;
+  if (from >= to) return TPlace{TCellColour::kEmpty, nullptr};
+  if (unmovableBefore[to] > unmovableBefore[from]) return TPlace{TCellColour::kUnmovable, nullptr};
+  return TPlace{stretches[from].colour, stretches[from].item};
 }

@@ -25,7 +25,15 @@ class TPlannedMap {
   // The colour that matters most among clusters [first, end) (first < end):
   // grey over a zone (the first in the stretch) over white. Two look-ups,
   // no walk.
-  TCellColour ColourOf(int64_t first, int64_t end) const;
+  TCellColour ColourOf(int64_t first, int64_t end) const { return PlaceOf(first, end).colour; }
+
+  // The colour ColourOf gives, with the item moved to the stretch that
+  // colour comes from; none for grey and white.
+  struct TPlace {
+    TCellColour colour;
+    const TItem* item;  // not owned
+  };
+  TPlace PlaceOf(int64_t first, int64_t end) const;
 
   size_t StretchCount() const { return stretches.size(); }
 
@@ -34,6 +42,7 @@ class TPlannedMap {
     int64_t lcn;
     int64_t length;
     TCellColour colour;
+    const TItem* item;  // the item moved there; none for what stays
   };
   std::vector<TStretch> stretches;  // ascending lcn, disjoint
   // For each position, how many grey stretches come before it; one entry

@@ -471,10 +471,13 @@ TEST_F(QtFragmentViewTest, OnceFinishedPShowsThePlanAndTheMenuSaysTheSummaryAndL
   EXPECT_EQ(said.rfind("Legend: ", 0), 0u) << said;
   EXPECT_NE(said.find("zone 8: archives and media"), std::string::npos) << said;
   EXPECT_NE(said.find("Summary: Drive D: summary"), std::string::npos) << said;
-  // The tooltip now gives the zone; P again shows the volume as it is.
-  EXPECT_NE(view.ToolTipAt(CellPoint(view, 200)).toStdString().find(", zone 8"), std::string::npos);
+  // The tooltip tells what lies there after the plan; P again shows the
+  // volume as it is, whose tooltip now gives the zone.
+  EXPECT_NE(view.ToolTipAt(QPoint(4, 4)).toStdString().find("\nafter the plan: "),
+            std::string::npos);
   QApplication::sendEvent(&view, &p);
   EXPECT_EQ(view.Logic().Mode(), TMapMode::kNow);
+  EXPECT_NE(view.ToolTipAt(CellPoint(view, 200)).toStdString().find(", zone 8"), std::string::npos);
   EXPECT_EQ(ClusterPixel(view, 200), kRed);
 }
 
