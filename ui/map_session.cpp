@@ -17,7 +17,7 @@ bool TMapSession::PollWorkFinished(TFragmentViewLogic& logic) {
   workFinished = true;
   // A drive whose optimizing stage did not run has no plan to show.
   if (!drive.volumePlan.items.empty()) {
-    plannedMap = TPlannedMap(drive.volumePlan, drive.clusterMap->totalClusters);
+    plannedMap = TPlannedMap(drive.volumePlan, logic.ClusterMap()->totalClusters);
     logic.SetPlannedMap(&plannedMap);
   }
   return true;
@@ -29,7 +29,7 @@ std::string TMapSession::HoverAt(const TFragmentViewLogic& logic, int x, int y) 
   if (logic.Mode() == TMapMode::kPlanned) {
     return PlannedHoverText(plannedMap, logic.CellFirstCluster(cell), logic.CellEndCluster(cell));
   }
-  return HoverText(*drive.clusterMap, freeSpace, logic.CellFirstCluster(cell),
+  return HoverText(*logic.ClusterMap(), freeSpace, logic.CellFirstCluster(cell),
                    logic.CellEndCluster(cell), workFinished);
 }
 

@@ -21,7 +21,8 @@ class TDriveOptimizer;
 
 class TMapSession {
  public:
-  // drive.clusterMap must be built; the drive outlives the session.
+  // The drive outlives the session; the map asked about is the one its
+  // view's logic draws.
   explicit TMapSession(TDriveOptimizer& drive);
 
   // Checks whether the worker has finished and, the first time it has, makes
