@@ -111,6 +111,8 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
   const TRect place = InitialFragmentViewRect(client.right, client.bottom);
   optimizer.fragmentView = CreateFragmentView(window, place.x, place.y, place.width, place.height,
                                               optimizer.clusterMap, &optimizer);
+  // The map's keys (zoom, plan, Escape) reach it from the start.
+  if (optimizer.fragmentView != nullptr) SetFocus(optimizer.fragmentView->window);
   InvalidateRect(window, nullptr, FALSE);
   return 0;
 }
