@@ -20,6 +20,7 @@
 #include "ui/cluster_map.h"
 #include "ui/fragment_view_logic.h"
 #include "ui/free_space_index.h"
+#include "ui/planned_map.h"
 
 namespace {
 
@@ -216,6 +217,71 @@ void BM_HoverText(benchmark::State& state) {
       static_cast<double>(length) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_HoverText)->Unit(benchmark::kMicrosecond);
+
+// A plan of the synthetic tree in which every run stays where it is, each
+// item's runs its target, and one unmovable extent per 1,000 runs: as many
+// stretches as a real plan of this volume.
+const TVolumePlan& SyntheticPlan() {
+  static const TVolumePlan* const plan = [] {
+    auto* made = new TVolumePlan;  // kept to the end
+    std::vector<const TItem*> stack = {Tree()};
+    while (!stack.empty()) {
+      const TItem* item = stack.back();
+      stack.pop_back();
+      TItemTarget target{item, static_cast<int64_t>(made->runs.size()), 0, 0, false};
+      for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
+        made->runs.push_back(TTargetRun{run->vcn, run->lcn, run->length});
+        ++target.runCount;
+      }
+      made->items.push_back(target);
+      for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+        stack.push_back(child);
+      }
+    }
+    const int64_t slot = kTotalClusters / kRuns;
+    for (int64_t i = 0; i < kRuns; i += 1000) made->unmovable.push_back({i * slot + 130, 3});
+    return made;
+  }();
+  return *plan;
+}
+
+// Making the picture after the plan from the plan's runs, once the worker
+// has finished (on the window's thread).
+void BM_BuildPlannedMap(benchmark::State& state) {
+  const TVolumePlan& plan = SyntheticPlan();
+  for (auto _ : state) {
+    TPlannedMap planned(plan, kTotalClusters);
+    benchmark::DoNotOptimize(planned.StretchCount());
+  }
+}
+BENCHMARK(BM_BuildPlannedMap)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A full screen of the picture after the plan at 4,096 places; argument:
+// clusters per cell.
+void BM_ComputePlannedCellsFullScreen(benchmark::State& state) {
+  static const TPlannedMap* const planned = new TPlannedMap(SyntheticPlan(), kTotalClusters);
+  TFragmentViewLogic view(BuiltMap());
+  view.SetPlannedMap(planned);
+  view.SetMode(TMapMode::kPlanned);
+  view.OnSize(1920, 1080);
+  view.ComputeCells(1920, 1080);
+  view.SetClustersPerCell(state.range(0));
+  const int64_t lineClusters = view.Columns() * view.ClustersPerCell();
+  const int64_t lastLine = kTotalClusters / lineClusters;
+  constexpr int kPlaces = 4096;
+  int place = 0;
+  for (auto _ : state) {
+    view.SetFirstCluster(lastLine * place / (kPlaces - 1) * lineClusters);
+    view.ComputeCells(1920, 1080);
+    benchmark::DoNotOptimize(view.CellColour(0));
+    place = (place + 1) % kPlaces;
+  }
+}
+BENCHMARK(BM_ComputePlannedCellsFullScreen)
+    ->Arg(1)
+    ->Arg(16384)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(4096);
 
 }  // namespace
 
