@@ -1,7 +1,8 @@
 // The cluster map index and the fragment view's cells over a synthetic
 // volume of 268,435,456 clusters (1 TiB of 4 KiB clusters) holding 1,000,000
-// items and 2,000,000 runs: building the map, and computing a full screen of
-// cells (1920 x 1080 pixels, 240 x 135 cells) anywhere on the volume.
+// items and 2,000,000 runs: building the map, computing a full screen of
+// cells (1920 x 1080 pixels, 240 x 135 cells) anywhere on the volume, at one
+// cluster a cell and zoomed out, and the tooltip of a cell.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,8 +16,11 @@
 
 #include "model/item.h"
 #include "platform/system_services.h"
+#include "ui/cell_hover.h"
 #include "ui/cluster_map.h"
 #include "ui/fragment_view_logic.h"
+#include "ui/free_space_index.h"
+#include "ui/planned_map.h"
 
 namespace {
 
@@ -125,25 +129,35 @@ BENCHMARK(BM_BuildClusterMap)->Arg(8192)->Arg(64)->Unit(benchmark::kMillisecond)
 // the 99th percentile and the worst single computation, and the slowest
 // place judged by its best of four computations, which a preempted
 // computation does not distort.
-void BM_ComputeCellsFullScreen(benchmark::State& state) {
+const TClusterMap* BuiltMap() {
   static TClusterMap* const map = [] {
-    auto* built = new TClusterMap;  // shared by every run of the benchmark; kept to the end
+    auto* built = new TClusterMap;  // shared by every benchmark; kept to the end
     built->Init(Tree(), false);
     TVolumeGeometry volume(8 * kGiB);
     built->Build(volume);
     return built;
   }();
+  return map;
+}
+
+// Argument: clusters per cell; 1 is the described view, 16,384 shows the
+// whole volume in 16,384 of the screen's 32,400 cells.
+void BM_ComputeCellsFullScreen(benchmark::State& state) {
+  const TClusterMap* map = BuiltMap();
   TFragmentViewLogic view(map);
   view.OnSize(1920, 1080);
   view.UpdateScrollBar();
   view.ComputeCells(1920, 1080);
+  view.SetClustersPerCell(state.range(0));
+  view.ComputeCells(1920, 1080);
   constexpr int kPlaces = 4096;
-  const int64_t lastLine = kTotalClusters / view.Columns();
+  const int64_t lineClusters = view.Columns() * view.ClustersPerCell();
+  const int64_t lastLine = kTotalClusters / lineClusters;
   std::vector<double> seconds;
   std::vector<double> bestAtPlace(kPlaces, 1e9);
   int place = 0;
   for (auto _ : state) {
-    view.SetFirstCluster(lastLine * place / (kPlaces - 1) * view.Columns());
+    view.SetFirstCluster(lastLine * place / (kPlaces - 1) * lineClusters);
     const auto start = std::chrono::steady_clock::now();
     view.ComputeCells(1920, 1080);
     const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
@@ -163,7 +177,111 @@ void BM_ComputeCellsFullScreen(benchmark::State& state) {
       *std::max_element(bestAtPlace.begin(), bestAtPlace.end()) * 1000;
   state.counters["cells"] = view.Columns() * view.Rows();
 }
-BENCHMARK(BM_ComputeCellsFullScreen)->Unit(benchmark::kMillisecond)->Iterations(4 * 4096);
+BENCHMARK(BM_ComputeCellsFullScreen)
+    ->Arg(1)
+    ->Arg(64)
+    ->Arg(16384)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(4 * 4096);
+
+// The free extents between the map's runs, as the free-space map would
+// give them, as a chain of fragments; kept to the end.
+TFragment* FreeChainOf(const TClusterMap& map) {
+  TFragment* head = nullptr;
+  TFragment** tail = &head;
+  int64_t end = 0;
+  for (const TFragment* run = map.chainHead; run != nullptr; run = run->mapNext) {
+    if (run->lcn > end) {
+      *tail = NewFragment(nullptr, 0, end, run->lcn - end);
+      tail = &(*tail)->next;
+    }
+    end = std::max(end, run->lcn + run->length);
+  }
+  return head;
+}
+
+// The tooltip of one cell at a random cluster: the look-up of its fragment
+// or free space and the text with the item's path. Reported per look-up.
+void BM_HoverText(benchmark::State& state) {
+  const TClusterMap* map = BuiltMap();
+  static const TFreeSpaceIndex* const freeSpace = new TFreeSpaceIndex(FreeChainOf(*map));
+  std::mt19937_64 random(7);
+  size_t length = 0;
+  for (auto _ : state) {
+    const int64_t cluster = static_cast<int64_t>(random() % kTotalClusters);
+    const std::string text = HoverText(*map, *freeSpace, cluster, cluster + 1, true);
+    length += text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["text_bytes"] =
+      static_cast<double>(length) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_HoverText)->Unit(benchmark::kMicrosecond);
+
+// A plan of the synthetic tree in which every run stays where it is, each
+// item's runs its target, and one unmovable extent per 1,000 runs: as many
+// stretches as a real plan of this volume.
+const TVolumePlan& SyntheticPlan() {
+  static const TVolumePlan* const plan = [] {
+    auto* made = new TVolumePlan;  // kept to the end
+    std::vector<const TItem*> stack = {Tree()};
+    while (!stack.empty()) {
+      const TItem* item = stack.back();
+      stack.pop_back();
+      TItemTarget target{item, static_cast<int64_t>(made->runs.size()), 0, 0, false};
+      for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
+        made->runs.push_back(TTargetRun{run->vcn, run->lcn, run->length});
+        ++target.runCount;
+      }
+      made->items.push_back(target);
+      for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+        stack.push_back(child);
+      }
+    }
+    const int64_t slot = kTotalClusters / kRuns;
+    for (int64_t i = 0; i < kRuns; i += 1000) made->unmovable.push_back({i * slot + 130, 3});
+    return made;
+  }();
+  return *plan;
+}
+
+// Making the picture after the plan from the plan's runs, once the worker
+// has finished (on the window's thread).
+void BM_BuildPlannedMap(benchmark::State& state) {
+  const TVolumePlan& plan = SyntheticPlan();
+  for (auto _ : state) {
+    TPlannedMap planned(plan, kTotalClusters);
+    benchmark::DoNotOptimize(planned.StretchCount());
+  }
+}
+BENCHMARK(BM_BuildPlannedMap)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A full screen of the picture after the plan at 4,096 places; argument:
+// clusters per cell.
+void BM_ComputePlannedCellsFullScreen(benchmark::State& state) {
+  static const TPlannedMap* const planned = new TPlannedMap(SyntheticPlan(), kTotalClusters);
+  TFragmentViewLogic view(BuiltMap());
+  view.SetPlannedMap(planned);
+  view.SetMode(TMapMode::kPlanned);
+  view.OnSize(1920, 1080);
+  view.ComputeCells(1920, 1080);
+  view.SetClustersPerCell(state.range(0));
+  const int64_t lineClusters = view.Columns() * view.ClustersPerCell();
+  const int64_t lastLine = kTotalClusters / lineClusters;
+  constexpr int kPlaces = 4096;
+  int place = 0;
+  for (auto _ : state) {
+    view.SetFirstCluster(lastLine * place / (kPlaces - 1) * lineClusters);
+    view.ComputeCells(1920, 1080);
+    benchmark::DoNotOptimize(view.CellColour(0));
+    place = (place + 1) % kPlaces;
+  }
+}
+BENCHMARK(BM_ComputePlannedCellsFullScreen)
+    ->Arg(1)
+    ->Arg(16384)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(4096);
 
 }  // namespace
 

@@ -320,14 +320,21 @@ TEST(FragmentViewTest, MessagesByTheirPlatformNumbers) {
       {5, TFragmentViewAction::kSize},
       {15, TFragmentViewAction::kPaint},
       {277, TFragmentViewAction::kScroll},
-      {513, TFragmentViewAction::kIgnore},
+      {513, TFragmentViewAction::kSelect},
       {514, TFragmentViewAction::kIgnore},
-      // WM_CREATE, WM_ERASEBKGND, WM_MOUSEWHEEL, WM_LBUTTONDBLCLK, WM_HSCROLL
+      {512, TFragmentViewAction::kHover},
+      {123, TFragmentViewAction::kContextMenu},
+      {258, TFragmentViewAction::kCharacter},
+      {522, TFragmentViewAction::kWheel},
+      {273, TFragmentViewAction::kCommand},
+      // WM_CREATE, WM_ERASEBKGND, WM_LBUTTONDBLCLK, WM_HSCROLL, WM_RBUTTONUP
+      // (whose default processing sends WM_CONTEXTMENU), WM_KEYDOWN
       {1, TFragmentViewAction::kDefault},
       {20, TFragmentViewAction::kDefault},
-      {522, TFragmentViewAction::kDefault},
       {515, TFragmentViewAction::kDefault},
       {276, TFragmentViewAction::kDefault},
+      {517, TFragmentViewAction::kDefault},
+      {256, TFragmentViewAction::kDefault},
   };
   for (const TCase& c : cases) EXPECT_EQ(FragmentViewActionFor(c.message), c.action) << c.message;
 }

@@ -38,6 +38,7 @@ void TClusterMap::Init(TItem* treeRoot, bool planned) {
   chainHead = nullptr;
   chainOrder.clear();
   reachedLcn.clear();
+  fragmentedBefore.assign(1, 0);
   windowEntries = 0;
 }
 
@@ -70,6 +71,7 @@ bool TClusterMap::Build(TSystemServices& services) {
   chainHead = nullptr;
   chainOrder.clear();
   reachedLcn.clear();
+  fragmentedBefore.assign(1, 0);
   // The last fragment appended; it carries over from pass to pass, so a run
   // crossing a pass border is chained once.
   TFragment* tail = nullptr;
@@ -110,6 +112,62 @@ TFragment* TClusterMap::FindFragment(int64_t cluster) const {
   return chainOrder[static_cast<size_t>(stop - reachedLcn.begin()) - 1];
 }
 
+const TFragment* TClusterMap::MostTellingFragment(int64_t first, int64_t end) const {
+  const int64_t atFirst = LastReachedAtOrBelow(-1, first);
+  return MostTelling(first, atFirst, LastReachedAtOrBelow(atFirst, end - 1));
+}
+
+void TClusterMap::MostTellingFragments(int64_t first, int64_t clustersPerCell, int64_t end,
+                                       int count, const TFragment** cells) const {
+  // The cells ascend, and so do their positions in the chain: each search
+  // starts where the one before ended.
+  int64_t atLast = -1;
+  for (int i = 0; i < count; ++i) {
+    const int64_t cellFirst = first + i * clustersPerCell;
+    const int64_t cellEnd = std::min(cellFirst + clustersPerCell, end);
+    const int64_t atFirst = LastReachedAtOrBelow(atLast, cellFirst);
+    atLast = LastReachedAtOrBelow(atFirst, cellEnd - 1);
+    cells[i] = MostTelling(cellFirst, atFirst, atLast);
+  }
+}
+
+int64_t TClusterMap::LastReachedAtOrBelow(int64_t from, int64_t cluster) const {
+  const int64_t size = static_cast<int64_t>(reachedLcn.size());
+  // Galloping from `from`, whose running maximum is known to be at most
+  // cluster: steps of 1, 2, 4, ... until one overshoots, then a binary
+  // search inside the last step. Near answers cost little, far ones log n.
+  int64_t low = from;
+  int64_t step = 1;
+  while (low + step < size && reachedLcn[static_cast<size_t>(low + step)] <= cluster) {
+    low += step;
+    step *= 2;
+  }
+  const auto begin = reachedLcn.begin();
+  return std::upper_bound(begin + (low + 1), begin + std::min(low + step, size), cluster) - begin -
+         1;
+}
+
+const TFragment* TClusterMap::MostTelling(int64_t first, int64_t atFirst, int64_t atLast) const {
+  // Positions up to atFirst start at or before first; those after it up to
+  // atLast start inside the stretch, so each of them covers a cluster of it.
+  const TFragment* covering = nullptr;
+  if (atFirst >= 0) {
+    const TFragment* fragment = chainOrder[static_cast<size_t>(atFirst)];
+    if (fragment->length > first - fragment->lcn) covering = fragment;
+  }
+  if (covering != nullptr && covering->next != nullptr) return covering;
+  const int64_t redBefore = fragmentedBefore[static_cast<size_t>(atFirst + 1)];
+  if (fragmentedBefore[static_cast<size_t>(atLast + 1)] > redBefore) {
+    // The first red position after atFirst: where the count first grows.
+    const auto red = std::upper_bound(fragmentedBefore.begin() + (atFirst + 1),
+                                      fragmentedBefore.begin() + (atLast + 2), redBefore);
+    return chainOrder[static_cast<size_t>(red - fragmentedBefore.begin() - 1)];
+  }
+  if (covering != nullptr) return covering;
+  if (atLast > atFirst) return chainOrder[static_cast<size_t>(atLast)];
+  return nullptr;
+}
+
 void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
                              int64_t* firstWritten, int64_t* endWritten) const {
   for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
@@ -148,5 +206,6 @@ TFragment* TClusterMap::Append(TFragment* fragment, TFragment* tail) {
   reachedLcn.push_back(reachedLcn.empty() ? fragment->lcn
                                           : std::max(reachedLcn.back(), fragment->lcn));
   chainOrder.push_back(fragment);
+  fragmentedBefore.push_back(fragmentedBefore.back() + (fragment->next != nullptr ? 1 : 0));
   return fragment;
 }

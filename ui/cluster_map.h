@@ -52,6 +52,19 @@ class TClusterMap {
   // the chain's length.
   TFragment* FindFragment(int64_t cluster) const;
 
+  // The fragment whose colour matters most among those that cover a cluster
+  // of [first, end) (clusters, first < end): one followed by another in its
+  // item's list (red) over a last one (blue); none where no chained run
+  // covers any of them. Two look-ups in the index and no walk, whatever the
+  // number of runs in the stretch.
+  const TFragment* MostTellingFragment(int64_t first, int64_t end) const;
+  // MostTellingFragment of count consecutive cells from first, each of
+  // clustersPerCell clusters, the last held to end, into cells. Each search
+  // starts where the one before ended: a screen costs about one step per
+  // cell and per run shown, however large the chain.
+  void MostTellingFragments(int64_t first, int64_t clustersPerCell, int64_t end, int count,
+                            const TFragment** cells) const;
+
   // Entries of the cluster window that the last successful Build used; 0
   // before it. The chain does not depend on it, only time and memory do.
   int64_t WindowEntries() const { return windowEntries; }
@@ -76,6 +89,12 @@ class TClusterMap {
   // Appends fragment to the chain after tail (none: as its head) and to the
   // index; returns the new tail, fragment.
   TFragment* Append(TFragment* fragment, TFragment* tail);
+  // The last position whose running maximum lcn is at most cluster, -1 for
+  // none, searched from position from (-1 or one known to qualify).
+  int64_t LastReachedAtOrBelow(int64_t from, int64_t cluster) const;
+  // MostTellingFragment's answer for the stretch from first, given the last
+  // positions at or below its first and its last cluster.
+  const TFragment* MostTelling(int64_t first, int64_t atFirst, int64_t atLast) const;
 
   // The chain in order, and for each position the largest lcn of the chain
   // up to and including it. Runs never overlap on a consistent volume, and
@@ -85,5 +104,10 @@ class TClusterMap {
   // cluster, which is where the running maximum first exceeds it. Owned.
   std::vector<TFragment*> chainOrder;
   std::vector<int64_t> reachedLcn;  // clusters, non-decreasing
+  // For each position of the chain, how many fragments before it have a
+  // successor in their item's list (are drawn red); one entry more than the
+  // chain, so a stretch of positions counts its red ones by one subtraction.
+  // The lists' next links never change once the map is built.
+  std::vector<int64_t> fragmentedBefore = {0};
   int64_t windowEntries = 0;
 };

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ui/cluster_map.h"
+#include "ui/planned_map.h"
 
 namespace {
 
@@ -34,7 +35,11 @@ TFragmentViewLogic::TFragmentViewLogic(const TClusterMap* map)
       rows(10),
       cellCount(0),
       firstCluster(0),
-      cellCapacity(0) {}
+      cellCapacity(0),
+      clustersPerCell(1),
+      mode(TMapMode::kNow),
+      plannedMap(nullptr),
+      selected(nullptr) {}
 
 void TFragmentViewLogic::OnSize(int clientWidth, int clientHeight) {
   columns = clientWidth / cellSize;
@@ -46,9 +51,9 @@ void TFragmentViewLogic::OnSize(int clientWidth, int clientHeight) {
 
 TScrollBarSettings TFragmentViewLogic::UpdateScrollBar() {
   // columns is at least 10 here: OnSize has just set it.
-  topLine = firstCluster / columns;
+  topLine = firstCluster / LineClusters();
   pageLines = rows;
-  lineCount = clusterMap->totalClusters / columns;
+  lineCount = clusterMap->totalClusters / LineClusters();
   // Decided on the full line counts, before any halving.
   const bool enabled = !(lineCount < pageLines);
   scale = 1;
@@ -95,7 +100,7 @@ int TFragmentViewLogic::OnVScroll(TScrollRequest request, const TScrollBarState&
   }
   if (position > maximum) position = maximum;
   if (position < 0) position = 0;
-  firstCluster = columns * scale * position;
+  firstCluster = LineClusters() * scale * position;
   dirty = true;
   return static_cast<int>(position);
 }
@@ -108,14 +113,32 @@ void TFragmentViewLogic::ComputeCells(int clientWidth, int clientHeight) {
   // Kept while it fits and wastes no more than 16 times what is needed.
   if (cellCapacity < wanted || cellCapacity > 16 * wanted) {
     cells.reset(new (std::nothrow) const TFragment*[wanted]());
+    colours.reset(new (std::nothrow) TCellColour[wanted]());
+    if (colours == nullptr) cells.reset();
     cellCapacity = cells != nullptr ? wanted : 0;
   }
   // Signed 64-bit: the first cell may lie at or past the end of the volume.
-  const int64_t remaining = clusterMap->totalClusters - firstCluster;
-  cellCount = remaining <= 0 ? 0 : remaining < wanted ? static_cast<int>(remaining) : wanted;
+  const int64_t total = clusterMap->totalClusters;
+  const int64_t remaining = total - firstCluster;
+  // A last cell may show fewer clusters than the others.
+  const int64_t cellsLeft =
+      remaining <= 0 ? 0 : remaining / clustersPerCell + (remaining % clustersPerCell != 0);
+  cellCount = cellsLeft < wanted ? static_cast<int>(cellsLeft) : wanted;
   // Without cells (their allocation failed) the view shows its background.
   if (cells == nullptr) cellCount = 0;
+  selectedCells.clear();
   if (cellCount == 0) return;
+  if (mode == TMapMode::kPlanned) {
+    for (int i = 0; i < cellCount; ++i) {
+      colours[i] = plannedMap->ColourOf(CellFirstCluster(i), CellEndCluster(i));
+    }
+    return;
+  }
+  if (clustersPerCell > 1) {
+    clusterMap->MostTellingFragments(firstCluster, clustersPerCell, total, cellCount, cells.get());
+    MarkSelection();
+    return;
+  }
   int i = 0;
   while (i < cellCount) {
     const int64_t cluster = firstCluster + i;
@@ -128,10 +151,117 @@ void TFragmentViewLogic::ComputeCells(int clientWidth, int clientHeight) {
     const int64_t end = RunEnd(fragment);
     while (i < cellCount && firstCluster + i < end) cells[i++] = fragment;
   }
+  MarkSelection();
 }
 
 TRect TFragmentViewLogic::CellRect(int index) const {
   const int line = index / columns;
   const int column = index % columns;
   return TRect{column * cellSize, line * cellSize, cellSize, cellSize};
+}
+
+TCellColour TFragmentViewLogic::CellColour(int index) const {
+  if (mode == TMapMode::kPlanned) return colours[index];
+  return CellColourOf(cells[index]);
+}
+
+int TFragmentViewLogic::CellAt(int x, int y) const {
+  if (x < 0 || y < 0 || columns <= 0) return -1;
+  const int column = x / cellSize;
+  if (column >= columns) return -1;
+  const int64_t index = static_cast<int64_t>(y / cellSize) * columns + column;
+  return index < cellCount ? static_cast<int>(index) : -1;
+}
+
+int64_t TFragmentViewLogic::CellEndCluster(int index) const {
+  const int64_t end = CellFirstCluster(index) + clustersPerCell;
+  return end < clusterMap->totalClusters ? end : clusterMap->totalClusters;
+}
+
+bool TFragmentViewLogic::ZoomIn() { return SetClustersPerCell(clustersPerCell / 2); }
+
+bool TFragmentViewLogic::ZoomOut() { return SetClustersPerCell(clustersPerCell * 2); }
+
+bool TFragmentViewLogic::SetClustersPerCell(int64_t clusters) {
+  const int64_t largest = WholeVolumeClustersPerCell();
+  if (clusters > largest) clusters = largest;
+  if (clusters < 1) clusters = 1;
+  if (clusters == clustersPerCell) return false;
+  clustersPerCell = clusters;
+  // Where the whole volume fits it is shown from its start; elsewhere the
+  // line that holds the first cluster stays in view.
+  firstCluster = clusters == largest ? 0 : firstCluster / LineClusters() * LineClusters();
+  dirty = true;
+  return true;
+}
+
+int64_t TFragmentViewLogic::WholeVolumeClustersPerCell() const {
+  const int64_t cellsShown = static_cast<int64_t>(columns) * rows;
+  if (cellsShown <= 0) return 1;
+  int64_t clusters = 1;
+  // Stops short of overflow on a volume no cell count could ever show.
+  while (clusters * cellsShown < clusterMap->totalClusters && clusters < (int64_t{1} << 40)) {
+    clusters *= 2;
+  }
+  return clusters;
+}
+
+void TFragmentViewLogic::ShowWholeVolume() {
+  SetClustersPerCell(WholeVolumeClustersPerCell());
+  firstCluster = 0;
+  dirty = true;
+}
+
+bool TFragmentViewLogic::SetMode(TMapMode wanted) {
+  if (wanted == mode || (wanted == TMapMode::kPlanned && plannedMap == nullptr)) return false;
+  mode = wanted;
+  dirty = true;
+  return true;
+}
+
+const TItem* TFragmentViewLogic::SelectAt(int index) {
+  const TFragment* fragment =
+      index >= 0 && index < cellCount && mode == TMapMode::kNow ? cells[index] : nullptr;
+  selected = fragment != nullptr ? fragment->owner : nullptr;
+  selectedCells.clear();
+  MarkSelection();
+  return selected;
+}
+
+void TFragmentViewLogic::ClearSelection() {
+  selected = nullptr;
+  selectedCells.clear();
+}
+
+void TFragmentViewLogic::MarkSelection() {
+  if (selected == nullptr || cellCount == 0) return;
+  selectedCells.assign(static_cast<size_t>(cellCount), false);
+  const int64_t shownEnd = CellEndCluster(cellCount - 1);
+  // An item's own runs: as many as it has, not a walk of the volume.
+  for (const TFragment* fragment = selected->fragments; fragment != nullptr;
+       fragment = fragment->next) {
+    if (fragment->lcn < 0 || fragment->lcn >= kFirstUnmappedLcn) continue;
+    const int64_t from = fragment->lcn > firstCluster ? fragment->lcn : firstCluster;
+    const int64_t end = RunEnd(fragment) < shownEnd ? RunEnd(fragment) : shownEnd;
+    if (from >= end) continue;
+    const int64_t firstCell = (from - firstCluster) / clustersPerCell;
+    const int64_t lastCell = (end - 1 - firstCluster) / clustersPerCell;
+    for (int64_t cell = firstCell; cell <= lastCell; ++cell) {
+      selectedCells[static_cast<size_t>(cell)] = true;
+    }
+  }
+}
+
+unsigned TFragmentViewLogic::OutlineOf(int index) const {
+  if (mode != TMapMode::kNow || selectedCells.empty() || !selectedCells[index]) return 0;
+  const auto isSelected = [&](int64_t other) {
+    return other >= 0 && other < cellCount && selectedCells[static_cast<size_t>(other)];
+  };
+  const int column = index % columns;
+  unsigned sides = 0;
+  if (!isSelected(index - columns)) sides |= kOutlineTop;
+  if (!isSelected(index + columns)) sides |= kOutlineBottom;
+  if (column == 0 || !isSelected(index - 1)) sides |= kOutlineLeft;
+  if (column == columns - 1 || !isSelected(index + 1)) sides |= kOutlineRight;
+  return sides;
 }

@@ -4,9 +4,14 @@
 // client sizes and scroll requests, apply the scroll bar settings it gives
 // back, and paint its cells.
 //
-// A line is `columns` consecutive clusters; cell i shows cluster
-// firstCluster + i at column i % columns, line i / columns. One scroll unit is
-// `scale` lines.
+// Beside that, what a user asks of the map: a zoom (clusters per cell, a
+// power of two; 1, the default, is the described view exactly), the picture
+// after the volume-aware plan, the cell under a point, and a selected item
+// whose fragments are outlined.
+//
+// A line is `columns` cells of clustersPerCell consecutive clusters each;
+// cell i shows clusters from firstCluster + i * clustersPerCell at column
+// i % columns, line i / columns. One scroll unit is `scale` lines.
 //
 // Threads: lives on the thread of its window. It reads the cluster map and
 // the fragments' lcn, length and next, which nobody changes once the drive's
@@ -15,11 +20,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "model/item.h"
 #include "ui/drive_window_layout.h"
+#include "ui/map_colours.h"
 
 class TClusterMap;
+class TPlannedMap;
 
 constexpr int kCellSize = 8;  // side of a cell, pixels
 // The largest scroll range in units; bigger volumes get a larger scale.
@@ -55,14 +63,16 @@ struct TScrollBarState {
   int trackPosition;  // nTrackPos: where the thumb is being dragged
 };
 
-// How a cell is painted.
-enum class TCellColour {
-  kEmpty,         // no fragment: white
-  kFragmented,    // a fragment followed by another in its item's list: red
-  kLastFragment,  // the last (or only) fragment of its item's list: blue
-};
-
+// How a cell of the volume as it is now is painted: white for none, red for
+// a fragment followed by another in its item's list, blue for the last.
 TCellColour CellColourOf(const TFragment* fragment);
+
+// Sides of a selected cell on which the outline runs (a neighbour there is
+// not selected, or there is none), as bits.
+constexpr unsigned kOutlineTop = 1;
+constexpr unsigned kOutlineRight = 2;
+constexpr unsigned kOutlineBottom = 4;
+constexpr unsigned kOutlineLeft = 8;
 
 class TFragmentViewLogic {
  public:
@@ -91,7 +101,45 @@ class TFragmentViewLogic {
 
   // The pixels of cell index, right and bottom exclusive.
   TRect CellRect(int index) const;
-  TCellColour CellColour(int index) const { return CellColourOf(cells[index]); }
+  // The colour of cell index as the current mode paints it.
+  TCellColour CellColour(int index) const;
+  // The cell under pixel x, y of the client area; -1 where no cell is
+  // painted (margins, past the volume's end, before the first paint).
+  int CellAt(int x, int y) const;
+  // The clusters [first, end) that cell index shows; end is held to the
+  // volume's end.
+  int64_t CellFirstCluster(int index) const { return firstCluster + index * clustersPerCell; }
+  int64_t CellEndCluster(int index) const;
+
+  // Zoom: clusters per cell, a power of two from 1 to WholeVolumeClustersPerCell.
+  // The first cell moves back to the start of its line; the shell then
+  // updates the scroll bar and repaints. False where nothing changed.
+  bool ZoomIn();
+  bool ZoomOut();
+  bool SetClustersPerCell(int64_t clusters);
+  // The fewest clusters per cell, a power of two, at which the whole volume
+  // fits the cells of the current layout.
+  int64_t WholeVolumeClustersPerCell() const;
+  // The whole volume on one screen, from its first cluster.
+  void ShowWholeVolume();
+  int64_t ClustersPerCell() const { return clustersPerCell; }
+
+  // The picture after the plan, once there is one (not owned; it outlives
+  // the view). Until then the view stays with the volume as it is now.
+  void SetPlannedMap(const TPlannedMap* map) { plannedMap = map; }
+  bool HasPlannedMap() const { return plannedMap != nullptr; }
+  // False where the mode cannot be shown (no plan yet) or is shown already.
+  bool SetMode(TMapMode wanted);
+  TMapMode Mode() const { return mode; }
+
+  // Selects the item of the fragment drawn in cell index (none: clears);
+  // its fragments' cells are outlined. Returns the item selected.
+  const TItem* SelectAt(int index);
+  void ClearSelection();
+  const TItem* Selected() const { return selected; }
+  // The sides of cell index to outline (kOutline* bits); 0 for a cell that
+  // is not selected or that the current mode does not outline.
+  unsigned OutlineOf(int index) const;
 
   // Shows cluster in cell 0 from the next paint on; the shell then updates
   // the scroll bar.
@@ -128,8 +176,22 @@ class TFragmentViewLogic {
   int rows;                       // visible lines
   int cellCount;                  // cells to paint, from index 0
   int64_t firstCluster;           // cluster in cell 0
-  int cellCapacity;               // entries of cells
+  int cellCapacity;               // entries of cells and of colours
+  int64_t clustersPerCell;        // a power of two, at least 1
+  TMapMode mode;
+  const TPlannedMap* plannedMap;  // none until the plan is known; not owned
+  const TItem* selected;          // outlined item; none when nothing is selected; not owned
   // For each cell the fragment drawn there, or none; entries from cellCount
   // on are left over from earlier layouts. Owned; none until ComputeCells.
   std::unique_ptr<const TFragment*[]> cells;
+  // Planned mode: the colour of each cell. Owned; allocated with cells.
+  std::unique_ptr<TCellColour[]> colours;
+  // For each of the cellCount cells, whether it shows a cluster of the
+  // selected item; empty without a selection.
+  std::vector<bool> selectedCells;
+
+  // Marks the cells of the selected item's fragments among those painted.
+  void MarkSelection();
+  // The line of clusters the first cell starts, scroll arithmetic.
+  int64_t LineClusters() const { return static_cast<int64_t>(columns) * clustersPerCell; }
 };

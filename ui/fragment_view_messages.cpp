@@ -11,8 +11,19 @@ TFragmentViewAction FragmentViewActionFor(unsigned message) {
     case kWmVScroll:
       return TFragmentViewAction::kScroll;
     case kWmLButtonDown:
+      return TFragmentViewAction::kSelect;
     case kWmLButtonUp:
       return TFragmentViewAction::kIgnore;
+    case kWmMouseMove:
+      return TFragmentViewAction::kHover;
+    case kWmContextMenu:
+      return TFragmentViewAction::kContextMenu;
+    case kWmChar:
+      return TFragmentViewAction::kCharacter;
+    case kWmMouseWheel:
+      return TFragmentViewAction::kWheel;
+    case kWmCommand:
+      return TFragmentViewAction::kCommand;
     default:
       return TFragmentViewAction::kDefault;
   }

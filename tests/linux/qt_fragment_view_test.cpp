@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <cstdlib>
 
 #include "drive/drive_optimizer.h"
@@ -18,6 +23,7 @@
 #include "tests/support/scripted_volume.h"
 #include "ui/cluster_map.h"
 #include "ui/drive_window_layout.h"
+#include "ui/map_colours.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/fragment_view.h"
@@ -263,6 +269,216 @@ TEST_F(QtFragmentViewTest, HeadlessPictureHoldsTheMap) {
   EXPECT_EQ(cell(7), kWhite);
   EXPECT_EQ(cell(8), kBlue);
   EXPECT_EQ(cell(15), kBlue);
+
+  // The whole volume on one screen: cells of many clusters, so the runs of
+  // 8 ... 502 share the first line, three.avi's red among them; the rest of
+  // the volume is free and white down to the last line.
+  const QImage overview(scratch.filePath(QStringLiteral("drive-D-overview.png")));
+  ASSERT_EQ(overview.size(), client);
+  EXPECT_EQ(cell(0), kWhite);  // the first picture is left as it was
+  const auto overviewCell = [&](int index) {
+    return QColor(overview.pixel(view.x + 2 + index * 8 + 4, view.y + 2 + 4));
+  };
+  bool redInFirstLine = false;
+  for (int index = 0; index < 8; ++index) redInFirstLine |= overviewCell(index) == kRed;
+  EXPECT_TRUE(redInFirstLine);
+  // After the plan: three.avi in zone 8's colour, the other files in theirs.
+  const QImage planned(scratch.filePath(QStringLiteral("drive-D-planned.png")));
+  ASSERT_EQ(planned.size(), client);
+  const QColor zone8 = QColorOf(RgbOf(TCellColour::kZone8));
+  bool zone8Shown = false;
+  bool redShown = false;
+  for (int index = 0; index < 8; ++index) {
+    const QColor colour(planned.pixel(view.x + 2 + index * 8 + 4, view.y + 2 + 4));
+    zone8Shown |= colour == zone8;
+    redShown |= colour == kRed;
+  }
+  EXPECT_TRUE(zone8Shown);
+  EXPECT_FALSE(redShown);
+}
+
+// The colour of the cell that shows cluster at the view's current zoom.
+QColor ZoomedClusterPixel(const TFragmentView& view, int64_t cluster) {
+  const TFragmentViewLogic& logic = view.Logic();
+  const int64_t index = (cluster - logic.FirstCluster()) / logic.ClustersPerCell();
+  const QImage picture = view.viewport()->grab().toImage();
+  return CellPixel(picture, static_cast<int>(index % logic.Columns()),
+                   static_cast<int>(index / logic.Columns()));
+}
+
+// The middle of the cell that shows cluster, at one cluster a cell.
+QPoint CellPoint(const TFragmentView& view, int64_t cluster, int dx = 4, int dy = 4) {
+  const TFragmentViewLogic& logic = view.Logic();
+  const int64_t index = cluster - logic.FirstCluster();
+  return QPoint(static_cast<int>(index % logic.Columns()) * 8 + dx,
+                static_cast<int>(index / logic.Columns()) * 8 + dy);
+}
+
+TEST_F(QtFragmentViewTest, TooltipNamesTheClusterAndItsItem) {
+  TDriveWithWindow drive(volume, windows);
+  drive.optimizer.MapFreeSpace();
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();  // a paint lays the cells out
+  const std::pair<int64_t, const char*> cases[] = {
+      {100, "Cluster 100\n\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
+      {301, "Cluster 301\n\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
+      {501, "Cluster 501\n\\sparse.dat\n24576 bytes, fragment 2 of 2, clusters 500-501"},
+      {50, "Cluster 50\nfree"},
+      {110, "Cluster 110\nfree"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(view.ToolTipAt(CellPoint(view, c.first)).toStdString(), c.second) << c.first;
+  }
+  // The tooltip event shows that text.
+  QHelpEvent help(QEvent::ToolTip, CellPoint(view, 301),
+                  view.viewport()->mapToGlobal(CellPoint(view, 301)));
+  QApplication::sendEvent(view.viewport(), &help);
+  EXPECT_EQ(QToolTip::text().toStdString(), cases[1].second);
+  QToolTip::hideText();
+  // Right of the grid there is no cell and no tooltip.
+  EXPECT_TRUE(view.ToolTipAt(QPoint(view.Logic().Columns() * 8 + 1, 4)).isEmpty());
+}
+
+TEST_F(QtFragmentViewTest, ClickOutlinesEveryFragmentAndEscapeClears) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  const QColor black(0, 0, 0);
+  const auto pixel = [&](int64_t cluster, int dx, int dy) {
+    const QPoint point = CellPoint(view, cluster, dx, dy);
+    return QColor(view.viewport()->grab().toImage().pixel(point));
+  };
+  QMouseEvent click(QEvent::MouseButtonPress, QPointF(CellPoint(view, 401)),
+                    QPointF(view.viewport()->mapToGlobal(CellPoint(view, 401))), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view.viewport(), &click);
+  ASSERT_NE(view.Logic().Selected(), nullptr);
+  EXPECT_STREQ(view.Logic().Selected()->name, "three.avi");
+  // Every fragment of three.avi: an edge at its first cluster's left, its
+  // last one's right, each cell's top and bottom; the inside keeps its colour.
+  const int64_t runs[][2] = {{200, 202}, {300, 301}, {400, 403}};
+  for (const auto& run : runs) {
+    EXPECT_EQ(pixel(run[0], 0, 4), black) << run[0];
+    EXPECT_EQ(pixel(run[1], 7, 4), black) << run[1];
+    EXPECT_EQ(pixel(run[0] + 1, 4, 0), black) << run[0];
+    EXPECT_EQ(pixel(run[0] + 1, 4, 7), black) << run[0];
+    EXPECT_EQ(pixel(run[0] + 1, 0, 4), pixel(run[0] + 1, 4, 4)) << run[0];
+  }
+  EXPECT_EQ(pixel(200, 4, 4), kRed);
+  EXPECT_EQ(pixel(403, 4, 4), kBlue);
+  // Another item's run stays as it was.
+  EXPECT_EQ(pixel(100, 0, 4), kBlue);
+  EXPECT_EQ(pixel(100, 4, 0), kBlue);
+
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&view, &escape);
+  EXPECT_EQ(view.Logic().Selected(), nullptr);
+  EXPECT_EQ(pixel(200, 0, 4), kRed);
+}
+
+TEST_F(QtFragmentViewTest, CtrlWheelAndKeysZoomByPowersOfTwo) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  const int range = view.verticalScrollBar()->maximum();
+  const QPoint middle(4, 4);
+  const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(middle), QPointF(view.viewport()->mapToGlobal(middle)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
+  };
+  wheel(-120, Qt::ControlModifier);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 2);
+  wheel(-120, Qt::ControlModifier);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 4);
+  // The scroll range follows: lines of four times the clusters, and the
+  // thumb's last place that range less a page.
+  const TFragmentViewLogic& logic = view.Logic();
+  EXPECT_EQ(logic.LineCount(), 200000 / (logic.Columns() * 4));
+  EXPECT_EQ(view.verticalScrollBar()->maximum(), logic.LineCount() - logic.PageLines() + 1);
+  EXPECT_LT(view.verticalScrollBar()->maximum(), range / 4);
+  // Cells of four clusters: 8 ... 11 blue, 200 ... 203 red (three.avi's
+  // first run), 400 ... 403 blue, 404 ... 407 white.
+  EXPECT_EQ(ZoomedClusterPixel(view, 8), kBlue);
+  EXPECT_EQ(ZoomedClusterPixel(view, 200), kRed);
+  EXPECT_EQ(ZoomedClusterPixel(view, 400), kBlue);
+  EXPECT_EQ(ZoomedClusterPixel(view, 404), kWhite);
+  // A wheel without Ctrl scrolls and leaves the zoom.
+  wheel(-120, Qt::NoModifier);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 4);
+  // The keys: + in, - out.
+  QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier, QStringLiteral("+"));
+  QApplication::sendEvent(&view, &plus);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 2);
+  QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier, QStringLiteral("-"));
+  QApplication::sendEvent(&view, &minus);
+  QApplication::sendEvent(&view, &minus);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 8);
+  // Out to the whole volume and no further, then back to one cluster a cell.
+  for (int i = 0; i < 40; ++i) view.Command(TMapCommand::kZoomOut);
+  const int64_t whole = view.Logic().ClustersPerCell();
+  view.viewport()->grab();
+  EXPECT_LE(view.Logic().CellCount(), view.Logic().Columns() * view.Logic().Rows());
+  EXPECT_EQ(view.Logic().CellEndCluster(view.Logic().CellCount() - 1), 200000);
+  EXPECT_EQ(view.Logic().FirstCluster(), 0);
+  EXPECT_GT(whole, 8);
+  for (int i = 0; i < 40; ++i) view.Command(TMapCommand::kZoomIn);
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 1);
+  EXPECT_EQ(ClusterPixel(view, 200), kRed);
+}
+
+TEST_F(QtFragmentViewTest, OnceFinishedPShowsThePlanAndTheMenuSaysTheSummaryAndLegend) {
+  TDriveWithWindow drive(volume, windows);
+  drive.optimizer.MapFreeSpace();
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  QKeyEvent p(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier, QStringLiteral("p"));
+  // While the worker plans there is no plan to show, and no summary yet.
+  QApplication::sendEvent(&view, &p);
+  EXPECT_EQ(view.Logic().Mode(), TMapMode::kNow);
+  testing::internal::CaptureStdout();
+  view.Command(TMapCommand::kSummary);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Summary: The summary is ready once the analysis has finished.\n");
+
+  drive.optimizer.OptimizeTree();
+  drive.optimizer.statusText.Set("Finished");
+  QApplication::sendEvent(&view, &p);
+  ASSERT_EQ(view.Logic().Mode(), TMapMode::kPlanned);
+  // three.avi (zone 8) moves; no cell is red or blue after the plan.
+  bool zone8Shown = false;
+  const QImage picture = view.viewport()->grab().toImage();
+  for (int i = 0; i < view.Logic().CellCount(); ++i) {
+    const TRect cell = view.Logic().CellRect(i);
+    const QColor colour(picture.pixel(cell.x + 4, cell.y + 4));
+    ASSERT_NE(colour, kRed) << i;
+    ASSERT_NE(colour, kBlue) << i;
+    zone8Shown |= colour == QColorOf(RgbOf(TCellColour::kZone8));
+  }
+  EXPECT_TRUE(zone8Shown);
+  testing::internal::CaptureStdout();
+  view.Command(TMapCommand::kLegend);
+  view.Command(TMapCommand::kSummary);
+  const std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(said.rfind("Legend: ", 0), 0u) << said;
+  EXPECT_NE(said.find("zone 8: archives and media"), std::string::npos) << said;
+  EXPECT_NE(said.find("Summary: Drive D: summary"), std::string::npos) << said;
+  // The tooltip tells what lies there after the plan; P again shows the
+  // volume as it is, whose tooltip now gives the zone.
+  EXPECT_NE(view.ToolTipAt(QPoint(4, 4)).toStdString().find("\nafter the plan: "),
+            std::string::npos);
+  QApplication::sendEvent(&view, &p);
+  EXPECT_EQ(view.Logic().Mode(), TMapMode::kNow);
+  EXPECT_NE(view.ToolTipAt(CellPoint(view, 200)).toStdString().find(", zone 8"), std::string::npos);
+  EXPECT_EQ(ClusterPixel(view, 200), kRed);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 // a window, but still there, when its window goes.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -488,6 +490,104 @@ TEST_F(Win32FragmentView, WindowOutlivingItsViewGetsDefaultProcessing) {
   UpdateWindow(viewWindow);
   EXPECT_FALSE(GetUpdateRect(viewWindow, nullptr, FALSE));
   DestroyWindow(viewWindow);
+}
+
+// The point of the cell that shows cluster at the view's zoom, dx, dy
+// within the cell.
+POINT CellPoint(const TFragmentView& view, int64_t cluster, int dx = 4, int dy = 4) {
+  const TFragmentViewLogic& logic = view.logic;
+  const int64_t index = (cluster - logic.FirstCluster()) / logic.ClustersPerCell();
+  return POINT{static_cast<int>(index % logic.Columns()) * 8 + dx,
+               static_cast<int>(index / logic.Columns()) * 8 + dy};
+}
+
+COLORREF CellPixel(const TFragmentView& view, int64_t cluster, int dx = 4, int dy = 4) {
+  const POINT point = CellPoint(view, cluster, dx, dy);
+  return PixelAt(view.window, point.x, point.y);
+}
+
+TEST_F(Win32FragmentViewInDriveWindow, TooltipFollowsTheCellUnderTheMouse) {
+  OpenDrive();
+  optimizer.MapFreeSpace();
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  const TFragmentView& view = *optimizer.fragmentView;
+  ASSERT_NE(view.tooltip, nullptr);
+  UpdateWindow(view.window);
+  const std::pair<int64_t, const char*> cases[] = {
+      {100, "Cluster 100\n\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
+      {301, "Cluster 301\n\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
+      {50, "Cluster 50\nfree"},
+  };
+  for (const auto& c : cases) {
+    const POINT point = CellPoint(view, c.first);
+    SendMessageA(view.window, WM_MOUSEMOVE, 0, MAKELPARAM(point.x, point.y));
+    EXPECT_EQ(view.ToolTipText(), c.second) << c.first;
+    // The control holds the same text.
+    char text[256] = {};
+    TOOLINFOA tool = {};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = view.window;
+    tool.uId = reinterpret_cast<UINT_PTR>(view.window);
+    tool.lpszText = text;
+    SendMessageA(view.tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, c.second) << c.first;
+  }
+}
+
+TEST_F(Win32FragmentViewInDriveWindow, ClickOutlinesEveryFragmentAndEscapeClears) {
+  OpenDrive();
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  const TFragmentView& view = *optimizer.fragmentView;
+  UpdateWindow(view.window);
+  const POINT click = CellPoint(view, 401);
+  SendMessageA(view.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(click.x, click.y));
+  ASSERT_NE(view.logic.Selected(), nullptr);
+  EXPECT_STREQ(view.logic.Selected()->name, "three.avi");
+  const COLORREF black = RGB(0, 0, 0);
+  const int64_t runs[][2] = {{200, 202}, {300, 301}, {400, 403}};
+  for (const auto& run : runs) {
+    EXPECT_EQ(CellPixel(view, run[0], 0, 4), black) << run[0];
+    EXPECT_EQ(CellPixel(view, run[1], 7, 4), black) << run[1];
+    EXPECT_EQ(CellPixel(view, run[0], 4, 0), black) << run[0];
+    EXPECT_EQ(CellPixel(view, run[0], 4, 7), black) << run[0];
+  }
+  EXPECT_EQ(CellPixel(view, 200), kRed);
+  EXPECT_EQ(CellPixel(view, 403), kBlue);
+  EXPECT_EQ(CellPixel(view, 100, 0, 4), kBlue);  // another item's run
+  SendMessageA(view.window, WM_CHAR, 27, 0);     // Escape
+  EXPECT_EQ(view.logic.Selected(), nullptr);
+  EXPECT_EQ(CellPixel(view, 200, 0, 4), kRed);
+}
+
+TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelAndKeysZoomWithTheScrollRange) {
+  OpenDrive();
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  const TFragmentView& view = *optimizer.fragmentView;
+  UpdateWindow(view.window);
+  const int range = ScrollBarOf(view.window).nMax;
+  // A wheel without Ctrl scrolls as before; with it, the zoom changes.
+  SendMessageA(view.window, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, static_cast<WORD>(-120)), 0);
+  EXPECT_EQ(view.logic.ClustersPerCell(), 2);
+  SendMessageA(view.window, WM_CHAR, '-', 0);
+  EXPECT_EQ(view.logic.ClustersPerCell(), 4);
+  UpdateWindow(view.window);
+  EXPECT_EQ(ScrollBarOf(view.window).nMax, 200000 / (view.logic.Columns() * 4));
+  EXPECT_LT(ScrollBarOf(view.window).nMax, range / 2);
+  // Cells of four clusters: red over blue over white.
+  EXPECT_EQ(CellPixel(view, 8), kBlue);
+  EXPECT_EQ(CellPixel(view, 200), kRed);
+  EXPECT_EQ(CellPixel(view, 400), kBlue);
+  EXPECT_EQ(CellPixel(view, 404), kWhite);
+  SendMessageA(view.window, WM_CHAR, '+', 0);
+  SendMessageA(view.window, WM_CHAR, '+', 0);
+  EXPECT_EQ(view.logic.ClustersPerCell(), 1);
+  EXPECT_EQ(ScrollBarOf(view.window).nMax, range);
+  // Before the worker has finished there is no plan to show.
+  SendMessageA(view.window, WM_COMMAND, static_cast<WPARAM>(TMapCommand::kTogglePlan), 0);
+  EXPECT_EQ(view.logic.Mode(), TMapMode::kNow);
 }
 
 }  // namespace

@@ -18,9 +18,11 @@ void CreateQtDrawingResources() {
   TQtDrawingResources& resources = Resources();
   resources.guiFont = QApplication::font();
   resources.viewBackground = QApplication::palette().color(QPalette::Button);
-  resources.fragmented = QColor(255, 0, 0);
-  resources.lastFragment = QColor(63, 63, 255);
-  resources.emptyCell = QColor(255, 255, 255);
+  resources.fragmented = QColorOf(RgbOf(TCellColour::kFragmented));
+  resources.lastFragment = QColorOf(RgbOf(TCellColour::kLastFragment));
+  resources.emptyCell = QColorOf(RgbOf(TCellColour::kEmpty));
 }
+
+QColor QColorOf(const TRgb& rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
 
 const TQtDrawingResources& QtDrawingResources() { return Resources(); }

@@ -7,6 +7,8 @@
 #include <QColor>
 #include <QFont>
 
+#include "ui/map_colours.h"
+
 struct TQtDrawingResources {
   QFont guiFont;          // the application's default font: the buttons' and label's font
   QColor viewBackground;  // the palette's button colour: the fragment view's background
@@ -14,6 +16,9 @@ struct TQtDrawingResources {
   QColor lastFragment;    // RGB(63, 63, 255): the last run of an item's list
   QColor emptyCell;       // RGB(255, 255, 255): cells no run covers
 };
+
+// A colour of the map's table as Qt takes it.
+QColor QColorOf(const TRgb& rgb);
 
 // Needs the QApplication. Later calls take the values afresh.
 void CreateQtDrawingResources();

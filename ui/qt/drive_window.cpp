@@ -219,6 +219,8 @@ void TDriveWindow::RefreshTexts() {
   // Copies, so the worker may publish new texts while these are shown.
   stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
   statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
+  // The map's plan and zones once the worker is done.
+  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
 }
 
 void TDriveWindow::ShowClusterMap() {
@@ -226,7 +228,7 @@ void TDriveWindow::ShowClusterMap() {
   // At fixed numbers until the next resize lays it out with the rest. The
   // window owns the view and deletes it with itself.
   optimizer.fragmentView =
-      new TFragmentView(this, InitialFragmentViewRect(width(), height()), *optimizer.clusterMap);
+      new TFragmentView(this, InitialFragmentViewRect(width(), height()), optimizer);
   update();
 }
 
@@ -245,6 +247,7 @@ void TDriveWindow::Unregister() {
 }
 
 void TDriveWindow::WorkFinished() {
+  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   if (!closesWhenDone) return;
   // The worker's final texts, so the picture holds them; grabbing the window
   // paints the fragment view too, if there is one.
@@ -257,9 +260,24 @@ void TDriveWindow::WorkFinished() {
 
 void TDriveWindow::SaveSnapshot() {
   const QDir directory(snapshotDirectory);
-  const QString path = directory.filePath(
-      QStringLiteral("drive-%1.png").arg(QString::fromLatin1(&optimizer.driveLetter, 1)));
-  if (!directory.mkpath(QStringLiteral(".")) || !SavePicture(grab(), path)) {
-    std::fprintf(stderr, "diskopt: could not save %s\n", qPrintable(path));
+  const QString letter = QString::fromLatin1(&optimizer.driveLetter, 1);
+  if (!directory.mkpath(QStringLiteral("."))) {
+    std::fprintf(stderr, "diskopt: could not make %s\n", qPrintable(snapshotDirectory));
+    return;
+  }
+  const auto save = [&](const QString& name) {
+    const QString path = directory.filePath(name);
+    if (!SavePicture(grab(), path))
+      std::fprintf(stderr, "diskopt: could not save %s\n", qPrintable(path));
+  };
+  save(QStringLiteral("drive-%1.png").arg(letter));
+  // The whole volume on one screen, now and after the plan. The window
+  // closes next, so the view is left as the last picture shows it.
+  TFragmentView* view = optimizer.fragmentView;
+  if (view == nullptr) return;
+  if (view->ShowWholeVolume(TMapMode::kNow))
+    save(QStringLiteral("drive-%1-overview.png").arg(letter));
+  if (view->ShowWholeVolume(TMapMode::kPlanned)) {
+    save(QStringLiteral("drive-%1-planned.png").arg(letter));
   }
 }

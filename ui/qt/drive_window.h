@@ -65,7 +65,9 @@ class TDriveWindow : public QWidget {
   bool IsOpen() const;
   // Leaves the table of open windows, so no further notice is queued to it.
   void Unregister();
-  // Saves what the window shows as drive-<letter>.png in snapshotDirectory.
+  // Saves what the window shows as drive-<letter>.png in snapshotDirectory,
+  // then with the whole volume on one screen as drive-<letter>-overview.png
+  // and, where there is a plan, after it as drive-<letter>-planned.png.
   void SaveSnapshot();
 
   TDriveOptimizer& optimizer;  // not owned; outlives the window

@@ -1,30 +1,27 @@
 #include "ui/qt/fragment_view.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHelpEvent>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <algorithm>
 
+#include "drive/drive_optimizer.h"
 #include "ui/qt/drawing_resources.h"
+#include "ui/qt/snapshot_file.h"
 
 namespace {
 
 // The Win32 edge of WS_EX_CLIENTEDGE, pixels.
 constexpr int kClientEdgeWidth = 2;
-
-const QColor& ColourOf(TCellColour colour) {
-  const TQtDrawingResources& resources = QtDrawingResources();
-  switch (colour) {
-    case TCellColour::kFragmented:
-      return resources.fragmented;
-    case TCellColour::kLastFragment:
-      return resources.lastFragment;
-    case TCellColour::kEmpty:
-      break;
-  }
-  return resources.emptyCell;
-}
 
 // The last position a Win32 scroll bar accepts for its range and page:
 // nMax - max(nPage - 1, 0), at least nMin. Qt's maximum is exactly that.
@@ -33,15 +30,38 @@ int LastThumbPosition(const TScrollBarSettings& settings) {
   return std::max(settings.minimum, settings.maximum - (page - 1));
 }
 
+// The one-pixel outline along the sides of cell that sides names.
+void DrawOutline(QPainter& painter, const TRect& cell, unsigned sides) {
+  const int right = cell.x + cell.width - 1;
+  const int bottom = cell.y + cell.height - 1;
+  if ((sides & kOutlineTop) != 0) painter.drawLine(cell.x, cell.y, right, cell.y);
+  if ((sides & kOutlineBottom) != 0) painter.drawLine(cell.x, bottom, right, bottom);
+  if ((sides & kOutlineLeft) != 0) painter.drawLine(cell.x, cell.y, cell.x, bottom);
+  if ((sides & kOutlineRight) != 0) painter.drawLine(right, cell.y, right, bottom);
+}
+
+// The key's character for the map's commands: Escape as 27, the rest as
+// typed.
+int CharacterOf(const QKeyEvent& event) {
+  if (event.key() == Qt::Key_Escape) return 27;
+  const QString text = event.text();
+  return text.size() == 1 ? text.at(0).unicode() : 0;
+}
+
 }  // namespace
 
-TFragmentView::TFragmentView(QWidget* parent, const TRect& place, const TClusterMap& map)
-    : QAbstractScrollArea(parent), logic(&map), scrollMaximum(0) {
+TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimizer& optimizer)
+    : QAbstractScrollArea(parent),
+      drive(optimizer),
+      logic(optimizer.clusterMap),
+      session(optimizer),
+      scrollMaximum(0) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setLineWidth(kClientEdgeWidth);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  // The Win32 view never takes the focus: keys do not scroll it.
+  // The Win32 view never takes the focus: keys do not scroll it. The map's
+  // own keys reach it as shortcuts of the drive window.
   setFocusPolicy(Qt::NoFocus);
   // Every pixel is painted by paintEvent: nothing to erase first.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -49,8 +69,62 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, const TCluster
   verticalScrollBar()->setSingleStep(1);
   connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
           [this](int action) { OnScrollAction(action); });
+  for (const TMapMenuItem& item : kMapMenu) {
+    const QString label = QString::fromLatin1(item.label);
+    auto* action = new QAction(label.section(QLatin1Char('\t'), 0, 0), this);
+    const QString key = label.section(QLatin1Char('\t'), 1, 1);
+    if (!key.isEmpty()) {
+      action->setShortcut(QKeySequence(key));
+      action->setShortcutContext(Qt::WindowShortcut);
+    }
+    const TMapCommand command = item.command;
+    connect(action, &QAction::triggered, this, [this, command] { Command(command); });
+    addAction(action);
+  }
+  auto* clear = new QAction(this);
+  clear->setShortcut(QKeySequence(Qt::Key_Escape));
+  clear->setShortcutContext(Qt::WindowShortcut);
+  connect(clear, &QAction::triggered, this, [this] { Command(TMapCommand::kClearSelection); });
+  addAction(clear);
+  session.PollWorkFinished(logic);
   setGeometry(place.x, place.y, place.width, place.height);
   show();
+}
+
+void TFragmentView::Command(TMapCommand command) {
+  switch (command) {
+    case TMapCommand::kSummary:
+      drive.windows.ShowMessage(session.SummaryText().c_str(), TMapSession::kSummaryCaption);
+      return;
+    case TMapCommand::kLegend:
+      drive.windows.ShowMessage(TMapSession::LegendText(logic).c_str(),
+                                TMapSession::kLegendCaption);
+      return;
+    case TMapCommand::kExportJson:
+      ExportJson();
+      return;
+    case TMapCommand::kSavePicture:
+      SavePictureAs();
+      return;
+    default:
+      break;
+  }
+  session.PollWorkFinished(logic);
+  if (session.Apply(command, logic)) Refresh();
+}
+
+QString TFragmentView::ToolTipAt(const QPoint& point) const {
+  return QString::fromUtf8(session.HoverAt(logic, point.x(), point.y()).c_str());
+}
+
+bool TFragmentView::ShowWholeVolume(TMapMode mode) {
+  session.PollWorkFinished(logic);
+  if (mode != logic.Mode() && !logic.SetMode(mode)) return false;
+  // The cells for the current size first: the zoom counts them.
+  if (logic.Dirty()) logic.ComputeCells(viewport()->width(), viewport()->height());
+  logic.ShowWholeVolume();
+  Refresh();
+  return true;
 }
 
 void TFragmentView::resizeEvent(QResizeEvent*) {
@@ -70,20 +144,80 @@ void TFragmentView::paintEvent(QPaintEvent*) {
     QPainter cellPainter(&picture);
     for (int i = 0; i < logic.CellCount(); ++i) {
       const TRect cell = logic.CellRect(i);
-      cellPainter.fillRect(cell.x, cell.y, cell.width, cell.height, ColourOf(logic.CellColour(i)));
+      cellPainter.fillRect(cell.x, cell.y, cell.width, cell.height,
+                           QColorOf(RgbOf(logic.CellColour(i))));
+    }
+    if (logic.Selected() != nullptr) {
+      cellPainter.setPen(QColorOf(kOutlineRgb));
+      for (int i = 0; i < logic.CellCount(); ++i) {
+        const unsigned sides = logic.OutlineOf(i);
+        if (sides != 0) DrawOutline(cellPainter, logic.CellRect(i), sides);
+      }
     }
   }
   QPainter painter(viewport());
   painter.drawImage(0, 0, picture);
 }
 
+bool TFragmentView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = ToolTipAt(help->pos());
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, viewport());
+    }
+    return true;
+  }
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
 void TFragmentView::scrollContentsBy(int, int) {}
 
-void TFragmentView::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void TFragmentView::mousePressEvent(QMouseEvent* event) {
+  event->accept();
+  if (event->button() != Qt::LeftButton) return;
+  const QPoint point = event->position().toPoint();
+  logic.SelectAt(logic.CellAt(point.x(), point.y()));
+  viewport()->update();
+}
 
 void TFragmentView::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
 
 void TFragmentView::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+
+void TFragmentView::wheelEvent(QWheelEvent* event) {
+  if ((event->modifiers() & Qt::ControlModifier) == 0) {
+    QAbstractScrollArea::wheelEvent(event);
+    return;
+  }
+  event->accept();
+  const int steps = event->angleDelta().y();
+  if (steps != 0) Command(steps > 0 ? TMapCommand::kZoomIn : TMapCommand::kZoomOut);
+}
+
+void TFragmentView::keyPressEvent(QKeyEvent* event) {
+  const TMapCommand command = MapCommandForKey(CharacterOf(*event));
+  if (command == static_cast<TMapCommand>(0)) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  Command(command);
+}
+
+void TFragmentView::contextMenuEvent(QContextMenuEvent* event) {
+  session.PollWorkFinished(logic);
+  QMenu menu(this);
+  const QList<QAction*> commands = actions();
+  for (QAction* action : commands) {
+    if (action->text().isEmpty()) continue;  // Escape's, which has no entry
+    menu.addAction(action);
+  }
+  menu.exec(event->globalPos());
+}
 
 void TFragmentView::ApplyScrollBar(const TScrollBarSettings& settings) {
   scrollMaximum = settings.maximum;
@@ -130,4 +264,25 @@ void TFragmentView::OnScrollAction(int action) {
   const TScrollBarState state = {bar->value(), scrollMaximum, bar->sliderPosition()};
   bar->setSliderPosition(logic.OnVScroll(request, state));
   viewport()->update();
+}
+
+void TFragmentView::Refresh() {
+  ApplyScrollBar(logic.UpdateScrollBar());
+  viewport()->update();
+}
+
+void TFragmentView::ExportJson() {
+  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Export JSON"));
+  if (folder.isEmpty()) return;
+  const std::string failure = session.ExportJson(QFile::encodeName(folder).toStdString());
+  if (!failure.empty()) drive.windows.ShowMessage(failure.c_str(), "Export JSON");
+}
+
+void TFragmentView::SavePictureAs() {
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save picture"), QString(),
+                                                    QStringLiteral("PNG pictures (*.png)"));
+  if (path.isEmpty()) return;
+  if (!SavePicture(window()->grab(), path)) {
+    drive.windows.ShowMessage(("could not save " + path.toStdString()).c_str(), "Save picture");
+  }
 }

@@ -7,41 +7,75 @@
 // become the same scroll requests, and the scroll bar keeps its position as
 // the Win32 one does.
 //
+// Beside the described view (ui/map_session): a tooltip on every cell, a
+// click that selects the item there and outlines its fragments, Escape to
+// clear, Ctrl + wheel and + / - to zoom, P for the picture after the plan,
+// and a context menu with the summary, legend, zoom, plan, export and
+// picture. The menu's keys work anywhere in the drive window.
+//
 // Ownership: the drive window owns the view through Qt's parent chain and
-// deletes it with itself; the view does not own its cluster map.
+// deletes it with itself; the view owns neither its cluster map nor the
+// drive.
 #pragma once
 
 #include <QAbstractScrollArea>
 
 #include "ui/drive_window_layout.h"
 #include "ui/fragment_view_logic.h"
+#include "ui/map_session.h"
+
+class QAction;
+class TDriveOptimizer;
 
 class TFragmentView : public QAbstractScrollArea {
  public:
-  // A visible view of map (which must outlive it) at place within parent's
-  // client area.
-  TFragmentView(QWidget* parent, const TRect& place, const TClusterMap& map);
+  // A visible view of drive's cluster map (which must be built and outlive
+  // it) at place within parent's client area.
+  TFragmentView(QWidget* parent, const TRect& place, TDriveOptimizer& drive);
 
   const TFragmentViewLogic& Logic() const { return logic; }
+  const TMapSession& Session() const { return session; }
+
+  // Carries out a command of the menu or the keys.
+  void Command(TMapCommand command);
+  // The worker may have finished: the plan and the zones become known.
+  void PollWorkFinished() { session.PollWorkFinished(logic); }
+  // The tooltip for a point of the viewport; empty where no cell is.
+  QString ToolTipAt(const QPoint& point) const;
+  // Shows the whole volume on one screen in mode; false, changing nothing,
+  // when the mode cannot be shown (no plan). For the pictures an unattended
+  // run saves before its window closes.
+  bool ShowWholeVolume(TMapMode mode);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
   // The scroll bar's value is the view's business alone: nothing is
   // scrolled by moving pixels.
   void scrollContentsBy(int dx, int dy) override;
-  // Clicks change nothing and go no further.
+  // A left click selects; other clicks change nothing and go no further.
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  // The map's keys; no key scrolls the view, as on Win32.
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   // Gives the scroll bar the range, page, position and state of settings.
   void ApplyScrollBar(const TScrollBarSettings& settings);
   // A scroll bar action (QAbstractSlider::SliderAction) as a scroll request.
   void OnScrollAction(int action);
+  // After a zoom or a change of mode: the scroll bar, then a repaint.
+  void Refresh();
+  void ExportJson();
+  void SavePictureAs();
 
+  TDriveOptimizer& drive;  // not owned; outlives the view
   TFragmentViewLogic logic;
+  TMapSession session;
   // The range maximum in scroll units as last set, which GetScrollInfo would
   // give back on Win32; Qt's own maximum is the last thumb position instead.
   int scrollMaximum;

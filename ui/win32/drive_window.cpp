@@ -86,6 +86,8 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer) {
                reinterpret_cast<LPARAM>(status.c_str()));
   SendMessageA(AsWindow(optimizer.statusBar), WM_SETTEXT, 0,
                reinterpret_cast<LPARAM>(detail.c_str()));
+  // The map's plan and zones once the worker is done.
+  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   return 0;
 }
 
@@ -109,6 +111,8 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
   const TRect place = InitialFragmentViewRect(client.right, client.bottom);
   optimizer.fragmentView = CreateFragmentView(window, place.x, place.y, place.width, place.height,
                                               optimizer.clusterMap, &optimizer);
+  // The map's keys (zoom, plan, Escape) reach it from the start.
+  if (optimizer.fragmentView != nullptr) SetFocus(optimizer.fragmentView->window);
   InvalidateRect(window, nullptr, FALSE);
   return 0;
 }

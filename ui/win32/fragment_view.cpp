@@ -1,10 +1,20 @@
 #include "ui/win32/fragment_view.h"
 
+#include <commctrl.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <cstdio>
+
+#include "drive/drive_optimizer.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view_class.h"
+#include "ui/win32/picture_file.h"
 
 static_assert(kWmDestroy == WM_DESTROY && kWmVScroll == WM_VSCROLL &&
-                  kWmLButtonDown == WM_LBUTTONDOWN && kWmLButtonUp == WM_LBUTTONUP,
+                  kWmLButtonDown == WM_LBUTTONDOWN && kWmLButtonUp == WM_LBUTTONUP &&
+                  kWmMouseMove == WM_MOUSEMOVE && kWmContextMenu == WM_CONTEXTMENU &&
+                  kWmChar == WM_CHAR && kWmMouseWheel == WM_MOUSEWHEEL && kWmCommand == WM_COMMAND,
               "the shared dispatch uses the platform's message numbers");
 namespace {
 
@@ -38,16 +48,40 @@ LRESULT CALLBACK FragmentViewMessageEntry(HWND window, UINT message, WPARAM wPar
   return view->HandleMessage(window, message, wParam, lParam);
 }
 
-HBRUSH BrushOf(TCellColour colour) {
-  switch (colour) {
-    case TCellColour::kFragmented:
-      return fragmentedBrush;
-    case TCellColour::kLastFragment:
-      return lastFragmentBrush;
-    case TCellColour::kEmpty:
-      break;
+HBRUSH BrushOf(TCellColour colour) { return mapBrushes[static_cast<int>(colour)]; }
+
+// The one-pixel outline along the sides of cell that sides names.
+void DrawOutline(HDC dc, const TRect& cell, unsigned sides) {
+  const HBRUSH brush = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));  // kOutlineRgb
+  const int right = cell.x + cell.width;
+  const int bottom = cell.y + cell.height;
+  const RECT lines[] = {{cell.x, cell.y, right, cell.y + 1},
+                        {right - 1, cell.y, right, bottom},
+                        {cell.x, bottom - 1, right, bottom},
+                        {cell.x, cell.y, cell.x + 1, bottom}};
+  const unsigned bits[] = {kOutlineTop, kOutlineRight, kOutlineBottom, kOutlineLeft};
+  for (int i = 0; i < 4; ++i) {
+    if ((sides & bits[i]) != 0) FillRect(dc, &lines[i], brush);
   }
-  return emptyCellBrush;
+}
+
+// The tooltip control of a view window: one tool, the whole window, whose
+// text the view sets as the mouse moves from cell to cell.
+HWND CreateToolTip(HWND owner) {
+  HWND tip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (tip == nullptr) return nullptr;
+  TOOLINFOA tool = {};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = owner;
+  tool.uId = reinterpret_cast<UINT_PTR>(owner);
+  tool.lpszText = const_cast<char*>("");
+  SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  // A width makes the control break lines at "\n".
+  SendMessageA(tip, TTM_SETMAXTIPWIDTH, 0, 600);
+  return tip;
 }
 
 }  // namespace
@@ -57,7 +91,9 @@ TFragmentView::TFragmentView(const TClusterMap* map, TDriveOptimizer* optimizer)
       messageEntry(FragmentViewMessageEntry),
       clusterMap(map),
       driveOptimizer(optimizer),
-      logic(map) {}
+      logic(map),
+      session(optimizer != nullptr ? new TMapSession(*optimizer) : nullptr),
+      tooltip(nullptr) {}
 
 TFragmentView::~TFragmentView() {
   if (window != nullptr) SetWindowLongPtrA(window, GWLP_USERDATA, 0);
@@ -78,6 +114,24 @@ LRESULT TFragmentView::HandleMessage(HWND target, UINT message, WPARAM wParam, L
       OnVScroll(LOWORD(wParam));
       return 0;
     case TFragmentViewAction::kIgnore:
+      return 0;
+    case TFragmentViewAction::kSelect:
+      OnSelect(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case TFragmentViewAction::kHover:
+      OnHover(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case TFragmentViewAction::kContextMenu:
+      OnContextMenu(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case TFragmentViewAction::kCharacter:
+      OnCharacter(static_cast<int>(wParam));
+      return 0;
+    case TFragmentViewAction::kWheel:
+      if (OnWheel(wParam)) return 0;
+      break;
+    case TFragmentViewAction::kCommand:
+      Command(static_cast<TMapCommand>(LOWORD(wParam)));
       return 0;
     case TFragmentViewAction::kDefault:
       break;
@@ -144,6 +198,12 @@ void TFragmentView::OnPaint() {
         const RECT r = {cell.x, cell.y, cell.x + cell.width, cell.y + cell.height};
         FillRect(memory, &r, BrushOf(logic.CellColour(i)));
       }
+      if (logic.Selected() != nullptr) {
+        for (int i = 0; i < logic.CellCount(); ++i) {
+          const unsigned sides = logic.OutlineOf(i);
+          if (sides != 0) DrawOutline(memory, logic.CellRect(i), sides);
+        }
+      }
     }
     BitBlt(screen, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
@@ -164,10 +224,134 @@ TFragmentView* CreateFragmentView(HWND parent, int x, int y, int width, int heig
     return nullptr;
   }
   view->window = window;
+  view->tooltip = CreateToolTip(window);
   return view;
 }
 
 void ReleaseFragmentView(TFragmentView* view) { delete view; }
+
+void TFragmentView::OnHover(int x, int y) {
+  if (session == nullptr || tooltip == nullptr) return;
+  std::string text = session->HoverAt(logic, x, y);
+  if (text == tipText) return;
+  tipText = std::move(text);
+  TOOLINFOA tool = {};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = window;
+  tool.uId = reinterpret_cast<UINT_PTR>(window);
+  tool.lpszText = const_cast<char*>(tipText.c_str());
+  SendMessageA(tooltip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TFragmentView::OnSelect(int x, int y) {
+  // The map's keys reach the view from its first click on.
+  SetFocus(window);
+  logic.SelectAt(logic.CellAt(x, y));
+  InvalidateRect(window, nullptr, FALSE);
+}
+
+void TFragmentView::OnContextMenu(int x, int y) {
+  if (session == nullptr) return;
+  PollWorkFinished();
+  if (x == -1 && y == -1) {
+    POINT corner = {0, 0};
+    ClientToScreen(window, &corner);
+    x = corner.x;
+    y = corner.y;
+  }
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  for (const TMapMenuItem& item : kMapMenu) {
+    AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(item.command), item.label);
+  }
+  const int chosen =
+      TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, window, nullptr);
+  DestroyMenu(menu);
+  if (chosen != 0) Command(static_cast<TMapCommand>(chosen));
+}
+
+void TFragmentView::OnCharacter(int character) {
+  const TMapCommand command = MapCommandForKey(character);
+  if (command != static_cast<TMapCommand>(0)) Command(command);
+}
+
+bool TFragmentView::OnWheel(WPARAM wParam) {
+  if ((GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL) == 0) return false;
+  const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+  if (delta != 0) Command(delta > 0 ? TMapCommand::kZoomIn : TMapCommand::kZoomOut);
+  return true;
+}
+
+void TFragmentView::PollWorkFinished() {
+  if (session != nullptr) session->PollWorkFinished(logic);
+}
+
+void TFragmentView::Command(TMapCommand command) {
+  if (session == nullptr) return;
+  PollWorkFinished();
+  switch (command) {
+    case TMapCommand::kSummary:
+      Say(session->SummaryText(), TMapSession::kSummaryCaption);
+      return;
+    case TMapCommand::kLegend:
+      Say(TMapSession::LegendText(logic), TMapSession::kLegendCaption);
+      return;
+    case TMapCommand::kExportJson:
+      ExportJson();
+      return;
+    case TMapCommand::kSavePicture:
+      SavePicture();
+      return;
+    default:
+      break;
+  }
+  if (session->Apply(command, logic)) Refresh();
+}
+
+void TFragmentView::Refresh() {
+  UpdateScrollBar();
+  InvalidateRect(window, nullptr, FALSE);
+}
+
+void TFragmentView::Say(const std::string& text, const char* caption) {
+  driveOptimizer->windows.ShowMessage(text.c_str(), caption);
+}
+
+void TFragmentView::ExportJson() {
+  char path[MAX_PATH];
+  std::snprintf(path, sizeof path, "drive-%c.json", driveOptimizer->driveLetter);
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window;
+  dialog.lpstrFilter = "JSON (*.json)\0*.json\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof path;
+  dialog.lpstrTitle = "Export JSON: the folder to write drive-<letter>.json in";
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameA(&dialog)) return;
+  // The export names its file itself: the folder chosen is what counts.
+  std::string folder(path, dialog.nFileOffset > 0 ? dialog.nFileOffset - 1 : 0);
+  if (folder.empty()) folder = ".";
+  const std::string failure = session->ExportJson(folder);
+  if (!failure.empty()) Say(failure, "Export JSON");
+}
+
+void TFragmentView::SavePicture() {
+  char path[MAX_PATH];
+  std::snprintf(path, sizeof path, "drive-%c.bmp", driveOptimizer->driveLetter);
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window;
+  dialog.lpstrFilter = "Pictures (*.bmp)\0*.bmp\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof path;
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameA(&dialog)) return;
+  HWND drive = GetParent(window);
+  if (!SaveWindowPicture(drive, driveOptimizer->services, path)) {
+    Say(std::string("could not save ") + path, "Save picture");
+  }
+}
 
 LRESULT CALLBACK FragmentViewClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_CREATE) return DefWindowProcA(window, message, wParam, lParam);

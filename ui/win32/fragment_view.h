@@ -13,6 +13,12 @@
 // object without executable per-object code (a thunk needs memory that is
 // both written and run, and machine code for each architecture).
 //
+// Beside the described view (ui/map_session): a tooltip control that
+// follows the cell under the mouse, a left click that selects the item there
+// (outlining its fragments) and takes the keys, Escape, Ctrl + wheel and
+// + / - to zoom, P for the picture after the plan, and a context menu
+// (TrackPopupMenu) with the summary, legend, zoom, plan, export and picture.
+//
 // Ownership: the view owns neither its cluster map nor its drive optimizer.
 // The view object outlives its window (WM_DESTROY only forgets the handle);
 // whoever keeps the view (the drive optimizer, see the drive window) deletes
@@ -23,8 +29,12 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 #include "ui/fragment_view_logic.h"
 #include "ui/fragment_view_messages.h"
+#include "ui/map_session.h"
 
 class TClusterMap;
 class TDriveOptimizer;
@@ -53,6 +63,20 @@ class TFragmentView {
   void OnVScroll(int request);
   // Composes the grid off screen and copies it with one BitBlt.
   void OnPaint();
+  // The tooltip's text for the cell at x, y of the client area.
+  void OnHover(int x, int y);
+  void OnSelect(int x, int y);
+  // The map's menu at screen point x, y (-1, -1: from the keyboard).
+  void OnContextMenu(int x, int y);
+  void OnCharacter(int character);
+  // A wheel turn; false when it is not the view's (no Ctrl).
+  bool OnWheel(WPARAM wParam);
+  // Carries out a command of the menu or the keys.
+  void Command(TMapCommand command);
+  // The worker may have finished: the plan and the zones become known.
+  void PollWorkFinished();
+  // The tooltip's current text; empty before the mouse has found a cell.
+  const std::string& ToolTipText() const { return tipText; }
 
   HWND window;  // the view's window; none before WM_CREATE and after WM_DESTROY
   // The window procedure bound to this object from WM_CREATE on; it finds the
@@ -61,6 +85,18 @@ class TFragmentView {
   const TClusterMap* clusterMap;    // the map drawn; not owned, outlives the window
   TDriveOptimizer* driveOptimizer;  // the drive the view belongs to; not owned, not drawn
   TFragmentViewLogic logic;         // grid, scroll state and cells
+  // The map's answers beyond the described view; none for a view made
+  // without a drive optimizer.
+  std::unique_ptr<TMapSession> session;
+  HWND tooltip;         // the tooltip control; owned by the view's window
+  std::string tipText;  // what the tooltip shows; its storage outlives every show
+
+ private:
+  // After a zoom, a change of mode or of the selection.
+  void Refresh();
+  void ExportJson();
+  void SavePicture();
+  void Say(const std::string& text, const char* caption);
 };
 
 // Makes a view and its window at x, y (pixels, in parent's client area) with

@@ -1,0 +1,54 @@
+// The colours of the volume map and what each means: the described three of
+// the volume as it is now, and those of the volume after the volume-aware
+// plan (one per zone, one for clusters that stay where they are). Both
+// shells paint from this table and the legend is written from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class TCellColour {
+  kEmpty,         // no fragment: white
+  kFragmented,    // a fragment followed by another in its item's list: red
+  kLastFragment,  // the last (or only) fragment of its item's list: blue
+  kUnmovable,     // after the plan: clusters that stay (metadata, items in place)
+  kZone1,         // after the plan: zones 1 ... 8 follow in order
+  kZone2,
+  kZone3,
+  kZone4,
+  kZone5,
+  kZone6,
+  kZone7,
+  kZone8,
+};
+
+constexpr int kCellColourCount = 12;
+
+struct TRgb {
+  uint8_t red;
+  uint8_t green;
+  uint8_t blue;
+
+  bool operator==(const TRgb& other) const {
+    return red == other.red && green == other.green && blue == other.blue;
+  }
+};
+
+// The colour of an item's zone after the plan; zone 0 (not classified) has
+// zone 1's place and colour.
+TCellColour ZoneColour(int zone);
+
+TRgb RgbOf(TCellColour colour);
+
+// Which picture of the volume the map shows.
+enum class TMapMode {
+  kNow,      // the runs as they are: red, blue, white
+  kPlanned,  // the volume-aware plan's targets by zone
+};
+
+// The legend of a mode: one line per colour, "<name> (r, g, b): meaning",
+// "\n" line ends; for a message box.
+std::string LegendText(TMapMode mode);
+
+// The outline drawn around the cells of a selected item's fragments.
+constexpr TRgb kOutlineRgb = {0, 0, 0};

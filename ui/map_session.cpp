@@ -1,0 +1,75 @@
+#include "ui/map_session.h"
+
+#include <cstring>
+
+#include "drive/drive_optimizer.h"
+#include "planning/drive_export.h"
+#include "planning/volume_summary.h"
+#include "ui/cell_hover.h"
+#include "ui/cluster_map.h"
+
+TMapSession::TMapSession(TDriveOptimizer& optimizer)
+    : drive(optimizer), freeSpace(optimizer.freeExtents) {}
+
+bool TMapSession::PollWorkFinished(TFragmentViewLogic& logic) {
+  if (workFinished) return true;
+  if (drive.statusText.Get() != "Finished") return false;
+  workFinished = true;
+  // A drive whose optimizing stage did not run has no plan to show.
+  if (!drive.volumePlan.items.empty()) {
+    plannedMap = TPlannedMap(drive.volumePlan, logic.ClusterMap()->totalClusters);
+    logic.SetPlannedMap(&plannedMap);
+  }
+  return true;
+}
+
+std::string TMapSession::HoverAt(const TFragmentViewLogic& logic, int x, int y) const {
+  const int cell = logic.CellAt(x, y);
+  if (cell < 0) return std::string();
+  if (logic.Mode() == TMapMode::kPlanned) {
+    return PlannedHoverText(plannedMap, logic.CellFirstCluster(cell), logic.CellEndCluster(cell));
+  }
+  return HoverText(*logic.ClusterMap(), freeSpace, logic.CellFirstCluster(cell),
+                   logic.CellEndCluster(cell), workFinished);
+}
+
+bool TMapSession::Apply(TMapCommand command, TFragmentViewLogic& logic) {
+  switch (command) {
+    case TMapCommand::kZoomIn:
+      return logic.ZoomIn();
+    case TMapCommand::kZoomOut:
+      return logic.ZoomOut();
+    case TMapCommand::kTogglePlan:
+      return logic.SetMode(logic.Mode() == TMapMode::kNow ? TMapMode::kPlanned : TMapMode::kNow);
+    case TMapCommand::kClearSelection:
+      if (logic.Selected() == nullptr) return false;
+      logic.ClearSelection();
+      return true;
+    case TMapCommand::kSummary:
+    case TMapCommand::kLegend:
+    case TMapCommand::kExportJson:
+    case TMapCommand::kSavePicture:
+      break;
+  }
+  return false;
+}
+
+std::string TMapSession::SummaryText() const {
+  if (!workFinished || drive.root == nullptr) {
+    return "The summary is ready once the analysis has finished.";
+  }
+  return FormatSummary(drive.driveLetter, drive.summary);
+}
+
+std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {
+  return ::LegendText(logic.Mode());
+}
+
+std::string TMapSession::ExportJson(const std::string& folder) const {
+  if (!workFinished || drive.root == nullptr) return "the analysis has not finished yet";
+  const TDriveReport report{drive.driveLetter,   drive.root,     drive.freeExtents,
+                            drive.totalClusters, &drive.summary, &drive.volumePlan};
+  if (ExportDrive(drive.services, folder, report)) return std::string();
+  return ExportPath(folder, drive.driveLetter) +
+         " could not be written: " + drive.services.LastErrorText();
+}

@@ -1,0 +1,59 @@
+// Everything the map answers beyond the described view, for one drive: the
+// tooltip of the cell under a point, the picture after the plan once the
+// worker has finished, the texts of the summary and legend, and the commands
+// of the context menu and keys that need no window. Either shell keeps one
+// beside its view's logic and asks it.
+//
+// Threads: lives on the window's thread. It reads the tree and free extents
+// (fixed once the drive's runs are known) at once, and the plan, summary and
+// zones only after the worker has published "Finished", which orders the
+// worker's writes of them before the reads.
+#pragma once
+
+#include <string>
+
+#include "ui/fragment_view_logic.h"
+#include "ui/free_space_index.h"
+#include "ui/map_commands.h"
+#include "ui/planned_map.h"
+
+class TDriveOptimizer;
+
+class TMapSession {
+ public:
+  // The drive outlives the session; the map asked about is the one its
+  // view's logic draws.
+  explicit TMapSession(TDriveOptimizer& drive);
+
+  // Checks whether the worker has finished and, the first time it has, makes
+  // the planned picture and hands it to logic. True when it has finished.
+  bool PollWorkFinished(TFragmentViewLogic& logic);
+  bool WorkFinished() const { return workFinished; }
+
+  // The tooltip for pixel x, y of the view's client area: in the planned
+  // view what lies there after the plan, otherwise what lies there now;
+  // empty where no cell is painted.
+  std::string HoverAt(const TFragmentViewLogic& logic, int x, int y) const;
+
+  // The view commands every shell carries out the same way: zoom, the plan,
+  // the selection. True when the view must update its scroll bar and
+  // repaint; false for a command that changed nothing or is not a view
+  // command (summary, legend, export, picture: the shell's own).
+  bool Apply(TMapCommand command, TFragmentViewLogic& logic);
+
+  // The message box texts.
+  std::string SummaryText() const;
+  static std::string LegendText(const TFragmentViewLogic& logic);
+  static constexpr const char* kSummaryCaption = "Summary";
+  static constexpr const char* kLegendCaption = "Legend";
+
+  // The export of the drive to <folder>/drive-<L>.json; "" when written,
+  // otherwise why not.
+  std::string ExportJson(const std::string& folder) const;
+
+ private:
+  TDriveOptimizer& drive;
+  TFreeSpaceIndex freeSpace;
+  TPlannedMap plannedMap;  // empty until the worker has finished
+  bool workFinished = false;
+};

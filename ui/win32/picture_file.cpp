@@ -1,0 +1,47 @@
+#include "ui/win32/picture_file.h"
+
+#include <cstdio>
+#include <vector>
+
+bool SaveWindowPicture(HWND window, TSystemServices& services, const char* path) {
+  RECT client;
+  GetClientRect(window, &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  if (width <= 0 || height <= 0) return false;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = -height;  // top-down rows
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  HDC screen = GetDC(window);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
+  bool captured = false;
+  if (memory != nullptr && picture != nullptr) {
+    HGDIOBJ previous = SelectObject(memory, picture);
+    captured = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+    SelectObject(memory, previous);
+    captured =
+        captured && GetDIBits(memory, picture, 0, static_cast<UINT>(height), pixels.data(),
+                              reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) == height;
+  }
+  if (picture != nullptr) DeleteObject(picture);
+  if (memory != nullptr) DeleteDC(memory);
+  ReleaseDC(window, screen);
+  if (!captured) return false;
+
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+  std::unique_ptr<TReplacementFile> out = services.OpenLog(path);
+  if (out == nullptr) return false;
+  bool written = std::fwrite(&file, sizeof file, 1, out->Stream()) == 1;
+  written = written && std::fwrite(&header, sizeof header, 1, out->Stream()) == 1;
+  written = written && std::fwrite(pixels.data(), 1, pixels.size(), out->Stream()) == pixels.size();
+  return out->Commit(written);
+}
