@@ -30,12 +30,16 @@ class TScriptedFindHandle : public THandleObject {
 
 class TScriptedThreadHandle : public THandleObject {
  public:
+  explicit TScriptedThreadHandle(TScriptedVolume& owner) : volume(owner) {}
   std::thread thread;
+  TScriptedVolume& volume;  // joins the thread if the handle goes first; not owned
   void Wait() override {
     if (thread.joinable()) thread.join();
   }
   ~TScriptedThreadHandle() override {
-    if (thread.joinable()) thread.detach();
+    if (!thread.joinable()) return;
+    std::lock_guard<std::mutex> guard(volume.releasedThreadsLock);
+    volume.releasedThreads.push_back(std::move(thread));
   }
 };
 
@@ -187,7 +191,9 @@ TScriptedVolume::TScriptedVolume(char driveLetter) : letter(driveLetter) {
   nodes[Key(root.name)] = root;
 }
 
-TScriptedVolume::~TScriptedVolume() = default;
+TScriptedVolume::~TScriptedVolume() {
+  for (std::thread& thread : releasedThreads) thread.join();
+}
 
 std::string TScriptedVolume::Key(const std::string& path) {
   std::string key = path;
@@ -376,7 +382,7 @@ TNtStatus TScriptedVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_
 }
 
 THandle TScriptedVolume::StartThread(TThreadProc proc, void* parameter) {
-  auto* handle = new TScriptedThreadHandle();
+  auto* handle = new TScriptedThreadHandle(*this);
   handle->thread = std::thread([proc, parameter] { proc(parameter); });
   return handle;
 }

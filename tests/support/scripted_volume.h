@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/handle_object.h"
@@ -76,6 +77,10 @@ class TScriptedVolume : public TSystemServices {
   // volume, so the list of opens is guarded; tests read it once they have
   // ended.
   std::mutex openedLock;
+  // Threads whose handles were closed unwaited; guarded by their lock,
+  // joined by the destructor.
+  std::mutex releasedThreadsLock;
+  std::vector<std::thread> releasedThreads;
   std::vector<std::string> opened;  // "path|backup" or "path|plain"
   std::atomic<int> bitmapCalls{0};
   std::atomic<int> retrievalCalls{0};
@@ -98,6 +103,9 @@ class TScriptedVolume : public TSystemServices {
   std::string LastErrorText() override { return failureText; }
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
+  // Threads whose handle is closed unwaited run on; the volume joins them
+  // when it goes (detaching a thread that may not have started yet crashes
+  // it with the mingw-w64 thread library).
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
