@@ -17,20 +17,20 @@ void WriteRuns(TJsonWriter& json, const TFragment* runs) {
 }
 
 void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServices& services) {
+  // One number under its key.
+  const auto count = [&json](const char* key, int64_t value) {
+    json.Key(key);
+    json.Int(value);
+  };
   json.Key("summary");
   json.BeginObject();
-  json.Key("items");
-  json.Int(summary.items);
-  json.Key("files");
-  json.Int(summary.files);
-  json.Key("folders");
-  json.Int(summary.folders);
-  json.Key("fragmentedFiles");
-  json.Int(summary.fragmentedFiles);
+  count("items", summary.items);
+  count("files", summary.files);
+  count("folders", summary.folders);
+  count("fragmentedFiles", summary.fragmentedFiles);
   json.Key("fragmentedFilesPercent");
   json.Number(summary.FragmentedFilesPercent());
-  json.Key("fragments");
-  json.Int(summary.fragments);
+  count("fragments", summary.fragments);
   json.Key("mostFragmented");
   json.BeginArray();
   for (const TFragmentedFile& file : summary.mostFragmented) {
@@ -42,18 +42,13 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
     json.EndObject();
   }
   json.EndArray();
-  json.Key("freeClusters");
-  json.Int(summary.freeClusters);
-  json.Key("freeExtents");
-  json.Int(summary.freeExtents);
-  json.Key("largestFreeExtent");
-  json.Int(summary.largestFreeExtent);
+  count("freeClusters", summary.freeClusters);
+  count("freeExtents", summary.freeExtents);
+  count("largestFreeExtent", summary.largestFreeExtent);
   json.Key("freeOutsideLargestPercent");
   json.Number(summary.FreeOutsideLargestPercent());
-  json.Key("itemsPlanned");
-  json.Int(summary.itemsPlanned);
-  json.Key("itemsInPlace");
-  json.Int(summary.itemsInPlace);
+  count("itemsPlanned", summary.itemsPlanned);
+  count("itemsInPlace", summary.itemsInPlace);
   json.EndObject();
 }
 

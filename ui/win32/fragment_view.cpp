@@ -317,20 +317,38 @@ void TFragmentView::Say(const std::string& text, const char* caption) {
   driveOptimizer->windows.ShowMessage(text.c_str(), caption);
 }
 
+namespace {
+
+// Asks where to save, with path holding the name offered; false when the
+// user cancels. The offset of the name chosen within path goes to nameOffset.
+bool AskSavePath(HWND owner, const char* filter, const char* title, DWORD flags,
+                 char (&path)[MAX_PATH], WORD* nameOffset) {
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof path;
+  dialog.lpstrTitle = title;
+  dialog.Flags = flags | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameA(&dialog)) return false;
+  *nameOffset = dialog.nFileOffset;
+  return true;
+}
+
+}  // namespace
+
 void TFragmentView::ExportJson() {
   char path[MAX_PATH];
   std::snprintf(path, sizeof path, "drive-%c.json", driveOptimizer->driveLetter);
-  OPENFILENAMEA dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = window;
-  dialog.lpstrFilter = "JSON (*.json)\0*.json\0";
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = sizeof path;
-  dialog.lpstrTitle = "Export JSON: the folder to write drive-<letter>.json in";
-  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameA(&dialog)) return;
+  WORD nameOffset = 0;
+  if (!AskSavePath(window, "JSON (*.json)\0*.json\0",
+                   "Export JSON: the folder to write drive-<letter>.json in", 0, path,
+                   &nameOffset)) {
+    return;
+  }
   // The export names its file itself: the folder chosen is what counts.
-  std::string folder(path, dialog.nFileOffset > 0 ? dialog.nFileOffset - 1 : 0);
+  std::string folder(path, nameOffset > 0 ? nameOffset - 1 : 0);
   if (folder.empty()) folder = ".";
   const std::string failure = session->ExportJson(folder);
   if (!failure.empty()) Say(failure, "Export JSON");
@@ -339,14 +357,11 @@ void TFragmentView::ExportJson() {
 void TFragmentView::SavePicture() {
   char path[MAX_PATH];
   std::snprintf(path, sizeof path, "drive-%c.bmp", driveOptimizer->driveLetter);
-  OPENFILENAMEA dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = window;
-  dialog.lpstrFilter = "Pictures (*.bmp)\0*.bmp\0";
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = sizeof path;
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameA(&dialog)) return;
+  WORD nameOffset = 0;
+  if (!AskSavePath(window, "Pictures (*.bmp)\0*.bmp\0", nullptr, OFN_OVERWRITEPROMPT, path,
+                   &nameOffset)) {
+    return;
+  }
   HWND drive = GetParent(window);
   if (!SaveWindowPicture(drive, driveOptimizer->services, path)) {
     Say(std::string("could not save ") + path, "Save picture");
