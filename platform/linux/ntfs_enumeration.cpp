@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/linux/ntfs_collation.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_listed_name.h"
 #include "platform/linux/ntfs_mft_view.h"
@@ -153,12 +154,12 @@ bool TNtfsVolume::ListFromIndex(const TParsedPath& path, const char* pattern,
   // ntfs_readdir gives the index root's names first and then each index
   // block in the order of the blocks on disk; Windows walks the B+ tree in
   // order, which is by the index's own collation.
-  std::stable_sort(
-      listing.begin(), listing.end(), [this](const TIndexName* a, const TIndexName* b) {
-        return ntfs_names_full_collate(a->name.data(), static_cast<u32>(a->name.size()),
-                                       b->name.data(), static_cast<u32>(b->name.size()),
-                                       CASE_SENSITIVE, volume_->upcase, volume_->upcase_len) < 0;
-      });
+  std::stable_sort(listing.begin(), listing.end(),
+                   [this](const TIndexName* a, const TIndexName* b) {
+                     return NtfsCollate(a->name.data(), static_cast<uint32_t>(a->name.size()),
+                                        b->name.data(), static_cast<uint32_t>(b->name.size()),
+                                        false, volume_->upcase, volume_->upcase_len) < 0;
+                   });
 
   std::string name;
   for (const TIndexName* entry : listing) {

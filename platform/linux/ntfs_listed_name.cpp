@@ -6,7 +6,27 @@
 #include "platform/linux/windows_names.h"
 #include "platform/system_services.h"
 
+namespace {
+
+// Names of ASCII units alone, nearly every name, are their own UTF-8: they
+// need no conversion, and nothing is allocated for them. False for any
+// other name (and for one too long to be a name).
+bool AsciiName(const uint16_t* name, size_t length, std::string* listed) {
+  char bytes[256];
+  if (length == 0 || length > sizeof(bytes)) return false;
+  for (size_t i = 0; i < length; ++i) {
+    const uint16_t unit = le16_to_cpu(name[i]);
+    if (unit == 0 || unit >= 0x80 || unit == '/') return false;
+    bytes[i] = static_cast<char>(unit);
+  }
+  *listed = ListedName(bytes, length);
+  return true;
+}
+
+}  // namespace
+
 bool NtfsListedName(const uint16_t* name, size_t length, std::string* listed) {
+  if (AsciiName(name, length, listed)) return listed->size() < static_cast<size_t>(kMaxPath);
   char* utf8 = nullptr;
   const int bytes = ntfs_ucstombs(name, static_cast<int>(length), &utf8, 0);
   bool usable = bytes > 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/ntfs_collation.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_view_tables.h"
 #include "platform/system_services.h"
@@ -14,8 +15,7 @@ TNtfsMftView::~TNtfsMftView() = default;
 
 int TNtfsMftView::Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
                           bool ignoreCase) const {
-  return ntfs_names_full_collate(a, aLength, b, bLength, ignoreCase ? IGNORE_CASE : CASE_SENSITIVE,
-                                 volume_->upcase, volume_->upcase_len);
+  return NtfsCollate(a, aLength, b, bLength, ignoreCase, volume_->upcase, volume_->upcase_len);
 }
 
 int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const {

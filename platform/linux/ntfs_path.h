@@ -17,3 +17,7 @@ struct TNtfsVolume::TParsedPath {
   // Set by TNtfsVolume::Fold, only when the index walk needs it.
   std::u16string key;
 };
+
+// The UTF-16 units (little-endian, as stored) of a UTF-8 text, into *units;
+// false when it is not valid UTF-8 as libntfs-3g reads it.
+bool NtfsUnits(const char* text, std::vector<uint16_t>* units);

@@ -2,6 +2,7 @@
 // its size and the runs of its stream, read once at the open.
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -64,15 +65,12 @@ int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& pat
   // remembered only when the name is a plain one ("." and ".." change what
   // the folder part leads to).
   const size_t slash = path.find_last_of('/');
-  const std::string name = slash == std::string::npos ? std::string() : path.substr(slash + 1);
-  const bool plainName = !name.empty() && name != "." && name != "..";
+  const char* name = slash == std::string::npos ? "" : path.c_str() + slash + 1;
+  const bool plainName =
+      name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
   if (plainName && lastFolderRecord_ >= 0 && path.compare(0, slash, lastFolderPath_) == 0) {
-    ntfschar* wide = nullptr;
-    const int length = ntfs_mbstoucs(name.c_str(), &wide);
-    const int64_t record =
-        length < 0 ? -1 : view.FindIn(lastFolderRecord_, wide, static_cast<size_t>(length));
-    std::free(wide);
-    return record;
+    if (!NtfsUnits(name, &lookupUnits_)) return -1;
+    return view.FindIn(lastFolderRecord_, lookupUnits_.data(), lookupUnits_.size());
   }
   TParsedPath parsed;
   if (!Parse(path, &parsed)) return -1;
@@ -81,7 +79,7 @@ int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& pat
   parsed.components.pop_back();
   const int64_t folder = view.Find(parsed.components);
   if (folder < 0) return -1;
-  lastFolderPath_ = path.substr(0, slash);
+  lastFolderPath_.assign(path, 0, slash);
   lastFolderRecord_ = folder;
   return view.FindIn(folder, last.data(), last.size());
 }

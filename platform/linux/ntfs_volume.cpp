@@ -86,10 +86,28 @@ uint32_t TNtfsVolume::ClusterBytes() const { return volume_->cluster_size; }
 
 uint32_t TNtfsVolume::SectorBytes() const { return volume_->sector_size; }
 
-bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
+bool NtfsUnits(const char* text, std::vector<uint16_t>* units) {
+  units->clear();
+  // Text of ASCII alone, nearly every name and path, widens unit by unit.
+  const char* end = text;
+  while (*end != '\0' && static_cast<unsigned char>(*end) < 0x80) ++end;
+  if (*end == '\0') {
+    for (const char* c = text; c != end; ++c)
+      units->push_back(cpu_to_le16(static_cast<uint8_t>(*c)));
+    return true;
+  }
   ntfschar* wide = nullptr;
-  const int length = ntfs_mbstoucs(path.c_str(), &wide);
+  const int length = ntfs_mbstoucs(text, &wide);
   if (length < 0) return false;
+  units->assign(wide, wide + length);
+  std::free(wide);
+  return true;
+}
+
+bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
+  std::vector<uint16_t> wide;
+  if (!NtfsUnits(path.c_str(), &wide)) return false;
+  const int length = static_cast<int>(wide.size());
   parsed->components.clear();
   std::vector<ntfschar> component;
   // Components end at each '/' and at the end; "." and ".." are resolved
@@ -109,7 +127,6 @@ bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
     }
     component.clear();
   }
-  std::free(wide);
   return true;
 }
 

@@ -160,6 +160,7 @@ class TNtfsVolume {
   // and the folder's record: items are mostly opened folder by folder.
   std::string lastFolderPath_;
   int64_t lastFolderRecord_ = -1;
+  std::vector<uint16_t> lookupUnits_;  // the name FindInView looks up; reused
   // MFT references (with sequence numbers) of the items listed so far, by
   // the case-folded path: "/" and each name upper-cased by the volume's
   // table, "" for the root. Grows with every listing from an index (in MFT
