@@ -24,8 +24,6 @@ std::mutex& LockFor(const char* name) {
   return *slot;
 }
 
-constexpr size_t kLogBufferBytes = 1 << 20;  // stdio buffer per open log
-
 }  // namespace
 
 void LogLockKey(const char* name, char* key, size_t keySize) {
@@ -40,40 +38,39 @@ void LogLockKey(const char* name, char* key, size_t keySize) {
 }
 
 TLogFile::TLogFile(TSystemServices& services, const char* name)
-    : guard(LockFor(name)), replacement(services.OpenLog(name)), file(nullptr) {
-  if (replacement == nullptr) return;
-  file = replacement->Stream();
-  std::setvbuf(file, nullptr, _IOFBF, kLogBufferBytes);
+    : guard(LockFor(name)), replacement(services.OpenLog(name)) {
+  if (replacement != nullptr) writer = std::make_unique<TBackgroundWriter>(replacement->Stream());
 }
 
 TLogFile::~TLogFile() { Close(); }
 
 bool TLogFile::Close() {
-  if (file == nullptr) return false;
-  file = nullptr;
-  return replacement->Commit(complete);
+  if (writer == nullptr) return false;
+  const bool written = writer->Finish();
+  writer.reset();
+  return replacement->Commit(complete && written);
 }
 
 void TLogFile::Write(const char* text) {
-  if (file == nullptr) return;
+  if (writer == nullptr) return;
   for (const char* line = text;;) {
     const char* end = std::strchr(line, '\n');
     if (end == nullptr) {
-      std::fputs(line, file);
+      writer->Append(line, std::strlen(line));
       return;
     }
-    std::fwrite(line, 1, static_cast<size_t>(end - line), file);
-    std::fwrite("\r\n", 1, 2, file);
+    writer->Append(line, static_cast<size_t>(end - line));
+    writer->Append("\r\n", 2);
     line = end + 1;
   }
 }
 
 void TLogFile::WriteBytes(const char* bytes, size_t length) {
-  if (file != nullptr) std::fwrite(bytes, 1, length, file);
+  if (writer != nullptr) writer->Append(bytes, length);
 }
 
 void TLogFile::Print(const char* format, ...) {
-  if (file == nullptr) return;
+  if (writer == nullptr) return;
   char buffer[1024];
   va_list arguments;
   va_start(arguments, format);

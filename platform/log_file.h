@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/background_writer.h"
 #include "platform/system_services.h"
 
 class TLogFile {
@@ -23,7 +24,7 @@ class TLogFile {
   TLogFile(const TLogFile&) = delete;
   TLogFile& operator=(const TLogFile&) = delete;
 
-  bool IsOpen() const { return file != nullptr; }
+  bool IsOpen() const { return writer != nullptr; }
   // Puts the log in place when every write succeeded, otherwise leaves the
   // previous log as it was. True when the new log is in place; later
   // writes are ignored.
@@ -44,8 +45,9 @@ class TLogFile {
   std::unique_lock<std::mutex> guard;  // the name's lock, held while open
   // The new file; none when the open failed.
   std::unique_ptr<TReplacementFile> replacement;
-  // replacement's stream; none when the open failed or once closed.
-  FILE* file;
+  // Puts the bytes into replacement's stream on a thread of its own; none
+  // when the open failed or once closed.
+  std::unique_ptr<TBackgroundWriter> writer;
   // False once a write failed before reaching the stream (a format error).
   bool complete = true;
 };

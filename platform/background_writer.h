@@ -1,0 +1,52 @@
+// Writes a stream's bytes on a thread of its own, so that the thread
+// composing them never waits for the system's copy into the file: a log of
+// a large volume is tens of megabytes, and putting it into the file costs as
+// much as composing it.
+//
+// The composing thread fills one block while the writer thread writes the
+// other. Ownership: the block being filled and the calls belong to the
+// composing thread alone; the block being written and the stream belong to
+// the writer thread from its hand-over until the writer marks it written,
+// under lock_. The stream is the writer's until Finish returns.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TBackgroundWriter {
+ public:
+  // Starts the writer thread for stream (not owned; it must stay open
+  // until Finish returns).
+  explicit TBackgroundWriter(FILE* stream);
+  // Finish().
+  ~TBackgroundWriter();
+  TBackgroundWriter(const TBackgroundWriter&) = delete;
+  TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
+
+  // Adds bytes after those added before.
+  void Append(const char* bytes, size_t length);
+  // Writes what is left and ends the writer thread. True when every byte
+  // reached the stream. Only the first call acts; later ones tell the same.
+  bool Finish();
+
+ private:
+  // Waits until the writer is idle, then hands it the filled block.
+  void HandOver();
+  // The writer thread: writes each block handed over until told to end.
+  void Run();
+
+  FILE* const stream_;
+  std::vector<char> filling_;  // the composing thread's block
+  std::vector<char> writing_;  // the writer's block while handed over
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool handedOver_ = false;  // writing_ awaits the writer; under lock_
+  bool ending_ = false;      // no block follows; under lock_
+  bool failed_ = false;      // a write fell short; under lock_
+  bool finished_ = false;    // Finish has run; the composing thread's
+  std::thread writer_;
+};
