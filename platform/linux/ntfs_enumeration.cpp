@@ -84,7 +84,7 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
   }
   std::vector<TNtfsEntry> collected;
   bool checked = false;
-  const bool fromView = ListFromView(path, pattern, &collected, &checked);
+  const bool fromView = ListFromView(path, folderPath, pattern, &collected, &checked);
   if (fromView && checked) {
     *entries = std::move(collected);
     return true;
@@ -100,10 +100,11 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
 
 std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(disagreements_); }
 
-bool TNtfsVolume::ListFromView(const TParsedPath& path, const char* pattern,
-                               std::vector<TNtfsEntry>* entries, bool* checked) {
+bool TNtfsVolume::ListFromView(const TParsedPath& path, const std::string& folderPath,
+                               const char* pattern, std::vector<TNtfsEntry>* entries,
+                               bool* checked) {
   const TNtfsMftView* view = View();
-  const int64_t folder = view->Find(path.components);
+  const int64_t folder = FindFolderInView(*view, folderPath);
   std::vector<TNtfsMftView::TName> names;
   if (folder < 0 || !view->List(folder, &names)) return false;
   *checked = !view->Damaged() && !view->IndexDiffers(folder);

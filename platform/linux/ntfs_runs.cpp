@@ -60,26 +60,52 @@ void TNtfsVolume::ReadStream(ntfs_inode* inode, TNtfsItem* item) {
   ntfs_attr_close(stream);
 }
 
+namespace {
+
+// A name that leads one level down: not empty, "." or "..".
+bool IsPlainName(const char* name) {
+  return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
+}
+
+}  // namespace
+
 int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& path) {
-  // The folder part and the name after the last '/'; the folder part is
-  // remembered only when the name is a plain one ("." and ".." change what
-  // the folder part leads to).
+  // The folder part and the name after the last '/'; a folder part with a
+  // plain name after it is the folder the name is looked up in.
   const size_t slash = path.find_last_of('/');
   const char* name = slash == std::string::npos ? "" : path.c_str() + slash + 1;
-  const bool plainName =
-      name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
-  if (plainName && lastFolderRecord_ >= 0 && path.compare(0, slash, lastFolderPath_) == 0) {
-    if (!NtfsUnits(name, &lookupUnits_)) return -1;
-    return view.FindIn(lastFolderRecord_, lookupUnits_.data(), lookupUnits_.size());
+  if (!IsPlainName(name)) {
+    TParsedPath parsed;
+    return Parse(path, &parsed) ? view.Find(parsed.components) : -1;
   }
-  TParsedPath parsed;
-  if (!Parse(path, &parsed)) return -1;
-  if (!plainName || parsed.components.empty()) return view.Find(parsed.components);
-  const std::vector<ntfschar> last = std::move(parsed.components.back());
-  parsed.components.pop_back();
-  const int64_t folder = view.Find(parsed.components);
-  if (folder < 0) return -1;
-  lastFolderPath_.assign(path, 0, slash);
-  lastFolderRecord_ = folder;
-  return view.FindIn(folder, last.data(), last.size());
+  // Items are mostly opened folder by folder: the last folder is compared
+  // before its path is hashed.
+  if (lastFolderRecord_ < 0 || path.compare(0, slash, lastFolderPath_) != 0) {
+    lastFolderPath_.assign(path, 0, slash);
+    lastFolderRecord_ = FindFolderInView(view, lastFolderPath_);
+  }
+  if (lastFolderRecord_ < 0 || !NtfsUnits(name, &lookupUnits_)) return -1;
+  return view.FindIn(lastFolderRecord_, lookupUnits_.data(), lookupUnits_.size());
+}
+
+int64_t TNtfsVolume::FindFolderInView(const TNtfsMftView& view, const std::string& path) {
+  const auto known = folderRecords_.find(path);
+  if (known != folderRecords_.end()) return known->second;
+  // A path whose last name is a plain one leads where that name leads in
+  // the folder before it; any other ("a/..", "a/.", the root) is resolved
+  // whole, as Parse resolves it.
+  const size_t slash = path.find_last_of('/');
+  const char* name = slash == std::string::npos ? "" : path.c_str() + slash + 1;
+  int64_t record = -1;
+  if (IsPlainName(name)) {
+    const int64_t folder = FindFolderInView(view, path.substr(0, slash));
+    if (folder >= 0 && NtfsUnits(name, &lookupUnits_)) {
+      record = view.FindIn(folder, lookupUnits_.data(), lookupUnits_.size());
+    }
+  } else {
+    TParsedPath parsed;
+    if (Parse(path, &parsed)) record = view.Find(parsed.components);
+  }
+  folderRecords_.emplace(path, record);
+  return record;
 }

@@ -132,11 +132,15 @@ class TNtfsVolume {
   // The record of the item at path ('/'-separated, as Open takes it) by the
   // collected view; -1 when the view cannot tell.
   int64_t FindInView(const TNtfsMftView& view, const std::string& path);
+  // The record of the folder at path by the collected view, as FindInView
+  // finds it, remembered for the next look-up of that path; -1 when the
+  // view cannot tell.
+  int64_t FindFolderInView(const TNtfsMftView& view, const std::string& path);
   // The folder's entries from the collected view; false when it cannot list
   // them all. *checked is false when the folder's index must decide all the
   // same (a damaged volume, a small index that holds other names).
-  bool ListFromView(const TParsedPath& path, const char* pattern, std::vector<TNtfsEntry>* entries,
-                    bool* checked);
+  bool ListFromView(const TParsedPath& path, const std::string& folderPath, const char* pattern,
+                    std::vector<TNtfsEntry>* entries, bool* checked);
   // The folder's entries from its index.
   bool ListFromIndex(const TParsedPath& path, const char* pattern,
                      std::vector<TNtfsEntry>* entries);
@@ -161,6 +165,11 @@ class TNtfsVolume {
   std::string lastFolderPath_;
   int64_t lastFolderRecord_ = -1;
   std::vector<uint16_t> lookupUnits_;  // the name FindInView looks up; reused
+  // The records of the folders found by path in the view (-1 for a path the
+  // view cannot tell), by the path as given: the walk names each folder
+  // to list it, to tell its identity and to open each item in it. One entry
+  // per folder of the volume.
+  std::unordered_map<std::string, int64_t> folderRecords_;
   // MFT references (with sequence numbers) of the items listed so far, by
   // the case-folded path: "/" and each name upper-cased by the volume's
   // table, "" for the root. Grows with every listing from an index (in MFT

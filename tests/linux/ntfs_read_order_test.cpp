@@ -330,6 +330,57 @@ TEST_F(NtfsReadOrder, InMftOrderNoItemsRecordIsReadOnItsOwn) {
   EXPECT_EQ(mft->RecordReads(), 2);
 }
 
+// Folders found by path are remembered by the path as given; a path that
+// climbs, stays or doubles its separators, or names a folder in other case,
+// must still lead where the index walk leads, asked first or again.
+TEST_F(NtfsReadOrder, PathsWithDotsDoubledSeparatorsAndOtherCaseLeadWhereTheIndexWalkLeads) {
+  std::unique_ptr<TNtfsVolume> mft =
+      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kMftOrder);
+  std::unique_ptr<TNtfsVolume> index =
+      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kIndexWalk);
+  ASSERT_NE(mft, nullptr);
+  ASSERT_NE(index, nullptr);
+  const std::vector<std::string> paths = {
+      "/Docs",
+      "/Docs/inner.txt",
+      "/docs/..",
+      "/Docs/../frag.bin",
+      "/Docs/./..",
+      "//Docs//",
+      "/DOCS/Résumé.txt",
+      "/Docs/../Docs/Résumé.txt",
+      "/Big/..",
+      "/Docs/absent",
+      "/Docs/absent/../..",
+      "/frag.bin/..",
+      "/frag.bin/x",
+      "/..",
+      "/Docs/.",
+      "/Docs/./Résumé.txt",
+  };
+  // Twice over, so the second round meets every path remembered.
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& path : paths) {
+      TNtfsItem fromMft;
+      TNtfsItem fromIndex;
+      const bool openedMft = mft->Open(path, true, &fromMft);
+      ASSERT_EQ(openedMft, index->Open(path, true, &fromIndex)) << path << ", round " << round;
+      if (openedMft) {
+        EXPECT_EQ(fromMft.folder, fromIndex.folder) << path;
+        EXPECT_EQ(fromMft.runs, fromIndex.runs) << path;
+      }
+      std::vector<TNtfsEntry> mftEntries;
+      std::vector<TNtfsEntry> indexEntries;
+      const bool listedMft = mft->ListFolder(path, "*", &mftEntries);
+      ASSERT_EQ(listedMft, index->ListFolder(path, "*", &indexEntries)) << path;
+      ASSERT_EQ(mftEntries.size(), indexEntries.size()) << path;
+      for (size_t i = 0; i < mftEntries.size(); ++i) {
+        EXPECT_EQ(mftEntries[i].name, indexEntries[i].name) << path;
+      }
+    }
+  }
+}
+
 TEST_F(NtfsReadOrder, ASmallIndexHoldingAnotherNameDecidesItsFolder) {
   const std::string image = scratch_ / "renamed.img";
   ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
