@@ -77,7 +77,7 @@ class TDriveOptimizer {
   void ClassifyTree(TItem* item);
   void ApplyRules();
   // Zone placement: a planned run per item with clusters, NOMOVE marks, and
-  // the optimized log.
+  // the optimized log, with the reports (WriteReports) made beside it.
   void OptimizeFragments();
   void PlanZones(TItem* item);
   void MarkItemsInPlace(TItem* item);
@@ -85,8 +85,11 @@ class TDriveOptimizer {
   // listing path (empty for the root).
   void ListTree(const std::string& path, const TItem* item, TLogFile& log);
   // Beside the described plan: the volume-aware plan and its moves log, the
-  // summary, and the JSON export when DISKOPT_JSON names a folder.
-  void WriteReports();
+  // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
+  // finished zone plan and writes volumePlan, summary and its own files
+  // alone, so it may run beside the optimized log's listing; what failed is
+  // appended to failures, for the worker to report.
+  void WriteReports(std::vector<std::string>* failures);
 
   // The names a log with a fixed name (such as "C:\\dirlist_free.log") is
   // written under: the fixed name, where the last drive to write it wins,

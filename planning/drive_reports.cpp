@@ -7,13 +7,13 @@
 #include "planning/drive_export.h"
 #include "planning/moves_log.h"
 
-void TDriveOptimizer::WriteReports() {
+void TDriveOptimizer::WriteReports(std::vector<std::string>* failures) {
   if (root == nullptr) return;
   volumePlan = PlanVolume(root, freeExtents, totalClusters);
   for (const std::string& name : LogNames(kMovesLogName)) {
     TLogFile log(services, name.c_str());
     if (!log.IsOpen()) {
-      Fail("the log " + name + " could not be written: " + services.LastErrorText());
+      failures->push_back("the log " + name + " could not be written: " + services.LastErrorText());
       continue;
     }
     WriteMovesLog(log, root, volumePlan);
@@ -23,7 +23,7 @@ void TDriveOptimizer::WriteReports() {
   if (folder == nullptr || *folder == '\0') return;
   const TDriveReport report{driveLetter, root, freeExtents, totalClusters, &summary, &volumePlan};
   if (!ExportDrive(services, folder, report)) {
-    Fail("the export " + ExportPath(folder, driveLetter) +
-         " could not be written: " + services.LastErrorText());
+    failures->push_back("the export " + ExportPath(folder, driveLetter) +
+                        " could not be written: " + services.LastErrorText());
   }
 }

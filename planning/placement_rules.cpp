@@ -76,5 +76,4 @@ void TDriveOptimizer::OptimizeTree() {
   ApplyRules();
   detailText.Set("Optimizing fragments");
   OptimizeFragments();
-  WriteReports();
 }

@@ -1,8 +1,27 @@
 // Zone placement: each item with clusters gets one contiguous planned run in
 // the sequence of its zone, in tree order; items whose single run already
 // starts inside their zone's range keep it (NOMOVE). Nothing is moved.
+#include <string>
+#include <vector>
+
 #include "drive/drive_optimizer.h"
 #include "planning/zone_slot.h"
+
+namespace {
+
+// The reports made on a thread of their own: the drive, and what failed.
+struct TReportsJob {
+  TDriveOptimizer* drive;
+  std::vector<std::string> failures;  // the reports thread's until it is waited for
+};
+
+unsigned ReportsThreadProc(void* parameter) {
+  auto* job = static_cast<TReportsJob*>(parameter);
+  job->drive->WriteReports(&job->failures);
+  return 0;
+}
+
+}  // namespace
 
 void TDriveOptimizer::OptimizeFragments() {
   if (root == nullptr) return;
@@ -11,6 +30,11 @@ void TDriveOptimizer::OptimizeFragments() {
   statusText.Set("Scanning for items already at place");
   MarkItemsInPlace(root);
   statusText.Set("Assigning final location");
+  // From here on the tree is only read until the worker ends: the reports
+  // are made on a second thread while the optimized log is listed (each is
+  // as long as the other on a large volume). Without a thread they follow.
+  TReportsJob reports{this, {}};
+  THandle reportsThread = services.StartThread(ReportsThreadProc, &reports);
   statusText.Set("Listing tree");
   for (const std::string& name : LogNames("c:\\DirList_Optimized.log")) {
     TLogFile log(services, name.c_str());
@@ -20,6 +44,13 @@ void TDriveOptimizer::OptimizeFragments() {
     }
     ListTree("", root, log);
   }
+  if (reportsThread == InvalidHandle()) {
+    WriteReports(&reports.failures);
+  } else {
+    services.WaitForThreads(&reportsThread, 1);
+    services.Close(reportsThread);
+  }
+  for (const std::string& reason : reports.failures) Fail(reason);
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {
