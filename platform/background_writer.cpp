@@ -1,19 +1,10 @@
 #include "platform/background_writer.h"
 
+#include <algorithm>
 #include <system_error>
 
-namespace {
-
-// Bytes gathered before they are handed to the writer: large enough that
-// each write is one system call of useful size, small enough to stay in
-// the cache the composing thread works in.
-constexpr size_t kBlockBytes = 1 << 20;
-
-}  // namespace
-
-TBackgroundWriter::TBackgroundWriter(FILE* stream) : stream_(stream) {
-  filling_.reserve(kBlockBytes);
-  writing_.reserve(kBlockBytes);
+TBackgroundWriter::TBackgroundWriter(FILE* stream)
+    : stream_(stream), filling_(new char[kBlockBytes]), writing_(new char[kBlockBytes]) {
   try {
     writer_ = std::thread(&TBackgroundWriter::Run, this);
   } catch (const std::system_error&) {
@@ -23,30 +14,29 @@ TBackgroundWriter::TBackgroundWriter(FILE* stream) : stream_(stream) {
 
 TBackgroundWriter::~TBackgroundWriter() { Finish(); }
 
-void TBackgroundWriter::Append(const char* bytes, size_t length) {
+void TBackgroundWriter::AppendAcross(const char* bytes, size_t length) {
   while (length > 0) {
-    const size_t room = kBlockBytes - filling_.size();
-    const size_t taken = length < room ? length : room;
-    filling_.insert(filling_.end(), bytes, bytes + taken);
+    const size_t taken = std::min(length, kBlockBytes - filled_);
+    std::memcpy(filling_.get() + filled_, bytes, taken);
+    filled_ += taken;
     bytes += taken;
     length -= taken;
-    if (filling_.size() == kBlockBytes) HandOver();
+    if (filled_ == kBlockBytes) HandOver();
   }
 }
 
 void TBackgroundWriter::HandOver() {
   std::unique_lock<std::mutex> guard(lock_);
   if (!writer_.joinable()) {
-    if (std::fwrite(filling_.data(), 1, filling_.size(), stream_) != filling_.size()) {
-      failed_ = true;
-    }
-    filling_.clear();
+    if (std::fwrite(filling_.get(), 1, filled_, stream_) != filled_) failed_ = true;
+    filled_ = 0;
     return;
   }
   changed_.wait(guard, [this] { return !handedOver_; });
   // The writer has emptied writing_; the blocks change hands.
   filling_.swap(writing_);
-  filling_.clear();
+  toWrite_ = filled_;
+  filled_ = 0;
   handedOver_ = true;
   changed_.notify_all();
 }
@@ -54,7 +44,7 @@ void TBackgroundWriter::HandOver() {
 bool TBackgroundWriter::Finish() {
   if (!finished_) {
     finished_ = true;
-    if (!filling_.empty()) HandOver();
+    if (filled_ > 0) HandOver();
     {
       std::lock_guard<std::mutex> guard(lock_);
       ending_ = true;
@@ -74,9 +64,7 @@ void TBackgroundWriter::Run() {
     // writing_ is the writer's until handedOver_ is cleared; the composing
     // thread touches only filling_ meanwhile.
     guard.unlock();
-    const bool written =
-        std::fwrite(writing_.data(), 1, writing_.size(), stream_) == writing_.size();
-    writing_.clear();
+    const bool written = std::fwrite(writing_.get(), 1, toWrite_, stream_) == toWrite_;
     guard.lock();
     if (!written) failed_ = true;
     handedOver_ = false;

@@ -13,12 +13,18 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 class TBackgroundWriter {
  public:
+  // Bytes gathered before they are handed to the writer: large enough that
+  // each write is one system call of useful size, small enough to stay in
+  // the cache the composing thread works in.
+  static constexpr size_t kBlockBytes = 1 << 20;
+
   // Starts the writer thread for stream (not owned; it must stay open
   // until Finish returns).
   explicit TBackgroundWriter(FILE* stream);
@@ -27,21 +33,33 @@ class TBackgroundWriter {
   TBackgroundWriter(const TBackgroundWriter&) = delete;
   TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
 
-  // Adds bytes after those added before.
-  void Append(const char* bytes, size_t length);
+  // Adds bytes after those added before. Called for every few bytes of a
+  // log line, so the common case stays inline.
+  void Append(const char* bytes, size_t length) {
+    if (length <= kBlockBytes - filled_) {
+      std::memcpy(filling_.get() + filled_, bytes, length);
+      filled_ += length;
+    } else {
+      AppendAcross(bytes, length);
+    }
+  }
   // Writes what is left and ends the writer thread. True when every byte
   // reached the stream. Only the first call acts; later ones tell the same.
   bool Finish();
 
  private:
+  // Append for bytes that fill the block: hands over each block filled.
+  void AppendAcross(const char* bytes, size_t length);
   // Waits until the writer is idle, then hands it the filled block.
   void HandOver();
   // The writer thread: writes each block handed over until told to end.
   void Run();
 
   FILE* const stream_;
-  std::vector<char> filling_;  // the composing thread's block
-  std::vector<char> writing_;  // the writer's block while handed over
+  std::unique_ptr<char[]> filling_;  // the composing thread's block
+  size_t filled_ = 0;                // bytes in filling_
+  std::unique_ptr<char[]> writing_;  // the writer's block while handed over
+  size_t toWrite_ = 0;               // bytes in writing_; set with it
   std::mutex lock_;
   std::condition_variable changed_;
   bool handedOver_ = false;  // writing_ awaits the writer; under lock_

@@ -27,6 +27,11 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
   const auto compare = [&](const TNameEntry& entry) {
     return Collate(units + entry.firstUnit, entry.length, name, length, true);
   };
+  // Names equal ignoring case have equal lengths: most neighbours are told
+  // apart without comparing a unit.
+  const auto equal = [&](const TNameEntry& entry) {
+    return entry.length == length && compare(entry) == 0;
+  };
   // The index order sorts by the upper-cased name first, so the names equal
   // to it ignoring case stand together. Items are mostly opened in the order
   // their folder lists them: the few names after the one found last are
@@ -35,15 +40,16 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
   for (size_t next = nextHint_; next >= record.firstName &&
                                 next < record.firstName + record.nameCount && next < nextHint_ + 3;
        ++next) {
-    if (compare(names_[next]) == 0) {
+    if (equal(names_[next])) {
       first = &names_[next];
       break;
     }
   }
   const TNameEntry* last = first;
   if (first != nullptr) {
-    while (first > begin && compare(first[-1]) == 0) --first;
-    while (last < end && compare(*last) == 0) ++last;
+    while (first > begin && equal(first[-1])) --first;
+    ++last;
+    while (last < end && equal(*last)) ++last;
   } else {
     first = std::lower_bound(begin, end, 0,
                              [&](const TNameEntry& entry, int) { return compare(entry) < 0; });
