@@ -82,8 +82,9 @@ class TDriveOptimizer {
   void PlanZones(TItem* item);
   void MarkItemsInPlace(TItem* item);
   // Writes the entry of item and its whole subtree; path is the item's
-  // listing path (empty for the root).
-  void ListTree(const std::string& path, const TItem* item, TLogFile& log);
+  // listing path (empty for the root), extended for the subtree's paths and
+  // given back as it came.
+  void ListTree(std::string& path, const TItem* item, TLogFile& log);
   // Beside the described plan: the volume-aware plan and its moves log, the
   // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
   // finished zone plan and writes volumePlan, summary and its own files

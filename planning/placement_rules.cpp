@@ -66,7 +66,8 @@ void TDriveOptimizer::ApplyRules() {
       Fail("the log " + name + " could not be written: " + services.LastErrorText());
       continue;
     }
-    ListTree("", root, log);
+    std::string path;
+    ListTree(path, root, log);
   }
 }
 

@@ -49,7 +49,7 @@ void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path) {
 
 }  // namespace
 
-void TDriveOptimizer::ListTree(const std::string& path, const TItem* item, TLogFile& log) {
+void TDriveOptimizer::ListTree(std::string& path, const TItem* item, TLogFile& log) {
   // The window shows a copy, so the text stays valid after this level's
   // path is gone.
   detailText.Set(path.c_str());
@@ -60,13 +60,15 @@ void TDriveOptimizer::ListTree(const std::string& path, const TItem* item, TLogF
     for (const TFragment* run = item->planned; run != nullptr; run = run->next) WriteRun(log, run);
     log.WriteBytes("\r\n", 2);
   }
-  // Children's paths grow as deep as the tree goes; nothing is cut.
-  std::string childPath = path;
-  childPath += '\\';
-  const size_t nameStart = childPath.size();
+  // Children's paths grow as deep as the tree goes; nothing is cut. One
+  // buffer serves the whole listing: each child's name replaces the last.
+  const size_t length = path.size();
+  path += '\\';
+  const size_t nameStart = path.size();
   for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
-    childPath.resize(nameStart);
-    childPath += child->name;
-    ListTree(childPath, child, log);
+    path.resize(nameStart);
+    path += child->name;
+    ListTree(path, child, log);
   }
+  path.resize(length);
 }

@@ -42,7 +42,8 @@ void TDriveOptimizer::OptimizeFragments() {
       Fail("the log " + name + " could not be written: " + services.LastErrorText());
       continue;
     }
-    ListTree("", root, log);
+    std::string path;
+    ListTree(path, root, log);
   }
   if (reportsThread == InvalidHandle()) {
     WriteReports(&reports.failures);

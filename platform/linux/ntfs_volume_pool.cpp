@@ -1,6 +1,7 @@
 #include "platform/linux/ntfs_volume_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -78,6 +79,20 @@ class TThreadExitHook {
 
 thread_local TThreadExitHook exitHook;
 
+// Tells pools apart for the whole process, so a pool made where a gone one
+// stood is never taken for it.
+std::atomic<uint64_t> poolSerials{0};
+
+// The mount this thread was given last: the stages ask for the same one for
+// every item, and finding it in the pool's tables takes the pool's lock.
+// Valid while its pool exists (the serial tells) and this thread runs.
+struct TLastMount {
+  uint64_t pool = 0;  // 0: none
+  std::string imagePath;
+  TNtfsVolume* volume = nullptr;
+};
+thread_local TLastMount lastMount;
+
 // Failures that say nothing of the image: the next try may succeed.
 bool IsTransient(int error) {
   return error == ENOMEM || error == EMFILE || error == ENFILE || error == EINTR || error == EAGAIN;
@@ -86,7 +101,7 @@ bool IsTransient(int error) {
 }  // namespace
 
 TNtfsVolumePool::TNtfsVolumePool(TNtfsReadOrder order)
-    : state_(std::make_shared<TState>()), order_(order) {}
+    : state_(std::make_shared<TState>()), order_(order), serial_(++poolSerials) {}
 
 TNtfsVolumePool::~TNtfsVolumePool() {
   std::unordered_map<std::thread::id, TThreadVolumes> ending;
@@ -97,13 +112,14 @@ TNtfsVolumePool::~TNtfsVolumePool() {
 }
 
 TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
+  if (lastMount.pool == serial_ && lastMount.imagePath == imagePath) return lastMount.volume;
   const std::thread::id self = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> guard(state_->lock);
     const auto mine = state_->threads.find(self);
     if (mine != state_->threads.end()) {
       const auto volume = mine->second.find(imagePath);
-      if (volume != mine->second.end()) return volume->second.get();
+      if (volume != mine->second.end()) return Remember(imagePath, volume->second.get());
     }
   }
   {
@@ -125,7 +141,14 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
   std::lock_guard<std::mutex> guard(state_->lock);
   std::unique_ptr<TNtfsVolume>& slot = state_->threads[self][imagePath];
   slot = std::move(mounted);
-  return slot.get();
+  return Remember(imagePath, slot.get());
+}
+
+TNtfsVolume* TNtfsVolumePool::Remember(const std::string& imagePath, TNtfsVolume* volume) const {
+  lastMount.pool = serial_;
+  lastMount.imagePath = imagePath;
+  lastMount.volume = volume;
+  return volume;
 }
 
 int TNtfsVolumePool::RefusedMount(const std::string& imagePath) const {

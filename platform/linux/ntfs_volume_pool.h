@@ -44,8 +44,12 @@ class TNtfsVolumePool {
   struct TState;
 
  private:
+  // Makes volume the calling thread's last mount; returns it.
+  TNtfsVolume* Remember(const std::string& imagePath, TNtfsVolume* volume) const;
+
   // Shared with the thread-exit hooks of every thread that mounted here, so
   // a thread that outlives the pool finds its mounts already gone.
   std::shared_ptr<TState> state_;
   const TNtfsReadOrder order_;
+  const uint64_t serial_;  // this pool among every pool of the process
 };
