@@ -385,12 +385,42 @@ void TNtfsMftView::TCollector::Finish() {
     folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
   }
   signatures_.clear();
+  // Each folder's names in the index's order. A name's first four units,
+  // upper-cased, zeros past its end, make a key that orders two names as
+  // the collation does wherever the keys differ: most comparisons are then
+  // one of integers, and only names with equal keys are collated in full
+  // (the record number settles names equal in every unit, which only a
+  // damaged volume holds, so the order never depends on the sort's moves).
+  const ntfschar* upcase = view_.volume_->upcase;
+  const uint32_t upcaseLength = view_.volume_->upcase_len;
+  const auto sortKey = [&](const TNameEntry& name) {
+    uint64_t key = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
+      if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
+      key = key << 16 | unit;
+    }
+    return key;
+  };
+  std::vector<std::pair<uint64_t, uint32_t>> keyed;  // key, index in the folder
+  std::vector<TNameEntry> sorted;
   for (const TRecord& folder : records) {
-    std::sort(names.begin() + folder.firstName, names.begin() + folder.firstName + folder.nameCount,
-              [&](const TNameEntry& a, const TNameEntry& b) {
-                return view_.Collate(units + a.firstUnit, a.length, units + b.firstUnit, b.length,
-                                     false) < 0;
+    if (folder.nameCount < 2) continue;
+    TNameEntry* first = names.data() + folder.firstName;
+    keyed.clear();
+    for (uint32_t i = 0; i < folder.nameCount; ++i) keyed.emplace_back(sortKey(first[i]), i);
+    std::sort(keyed.begin(), keyed.end(),
+              [&](const std::pair<uint64_t, uint32_t>& a, const std::pair<uint64_t, uint32_t>& b) {
+                if (a.first != b.first) return a.first < b.first;
+                const TNameEntry& x = first[a.second];
+                const TNameEntry& y = first[b.second];
+                const int order = view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit,
+                                                y.length, false);
+                return order != 0 ? order < 0 : x.record < y.record;
               });
+    sorted.clear();
+    for (const auto& entry : keyed) sorted.push_back(first[entry.second]);
+    std::copy(sorted.begin(), sorted.end(), first);
   }
 }
 
