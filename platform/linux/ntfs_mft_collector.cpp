@@ -6,16 +6,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/linux/ntfs_library.h"
+#include "platform/linux/ntfs_mft_bytes.h"
 #include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_mft_view_tables.h"
 
 namespace {
 
-// Records read at once: 4 MiB of 1 KiB records.
+// Records read at once by a collector, at most: 4 MiB of 1 KiB records.
 constexpr int64_t kRecordsPerRead = 4096;
 
 // One attribute record of the stream a handle maps (a file's unnamed $DATA,
@@ -87,7 +90,19 @@ class TNtfsMftView::TCollector {
  public:
   explicit TCollector(TNtfsMftView& view) : view_(view) {}
 
-  void Add(uint32_t number, MFT_RECORD* record);
+  // The MFT's records in blocks: `count` records, `records` a block.
+  struct TBlocks {
+    int64_t count;
+    int64_t records;
+  };
+  // Reads and takes in every second block from firstBlock on; false when
+  // the MFT cannot be read. Writes only those records' entries of the
+  // view's record table and this collector's own tables, so two collectors
+  // of one view may collect the even and the odd blocks at once.
+  bool CollectBlocks(const TNtfsMftBytes& mft, const TBlocks& blocks, int64_t firstBlock);
+  // Takes in what other collected of every second block from firstBlock on.
+  void Absorb(TCollector& other, const TBlocks& blocks, int64_t firstBlock);
+  // Settles what needs every record, and hands the tables to the view.
   void Finish();
 
  private:
@@ -105,7 +120,16 @@ class TNtfsMftView::TCollector {
   // a whole runlist; false when they do not make one stream.
   bool Decode(std::vector<TPiece>& pieces, TRecord* record);
 
+  void Add(uint32_t number, MFT_RECORD* record);
+
   TNtfsMftView& view_;
+  // The tables of the view as this collector fills them: names (with units
+  // counted in nameUnits_) and decoded runs; recordRuns_ is scratch.
+  std::vector<TNameEntry> names_;
+  std::vector<uint16_t> nameUnits_;
+  std::vector<TStreamRun> runs_;
+  std::vector<TStreamRun> recordRuns_;
+  bool damaged_ = false;
   // What extension records say, with the base reference (and sequence
   // number) they name, and the pieces of bases with an attribute list;
   // settled once every base is known.
@@ -155,13 +179,13 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     // Its fix-ups failed: a torn write or a damaged sector. Whether it was
     // in use is unknown.
     record.state = TRecord::kUnreadable;
-    view_.damaged_ = true;
+    damaged_ = true;
     return;
   }
   if (!ntfs_is_file_record(mrec->magic) || !(mrec->flags & MFT_RECORD_IN_USE)) return;
   if (ntfs_mft_record_check(volume, number, mrec) != 0) {
     record.state = TRecord::kUnreadable;
-    view_.damaged_ = true;
+    damaged_ = true;
     return;
   }
   const MFT_REF baseReference = le64_to_cpu(mrec->base_mft_record);
@@ -173,7 +197,7 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     record.folder = folder;
     record.sequence = le16_to_cpu(mrec->sequence_number);
   } else if (base >= view_.records_.size()) {
-    view_.damaged_ = true;
+    damaged_ = true;
     return;
   }
   TFound& found = found_;
@@ -209,7 +233,7 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     extensions_.emplace_back(baseReference, std::move(found));
     return;
   }
-  view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+  names_.insert(names_.end(), found.names.begin(), found.names.end());
   if (record.hasAttributeList) {
     for (TPiece& piece : found.pieces) {
       piece.Keep();
@@ -229,7 +253,7 @@ void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
         reinterpret_cast<const FILE_NAME_ATTR*>(bytes + le16_to_cpu(attribute->value_offset));
     if (le32_to_cpu(attribute->value_length) <
         sizeof(FILE_NAME_ATTR) + name->file_name_length * sizeof(ntfschar)) {
-      view_.damaged_ = true;
+      damaged_ = true;
       return;
     }
     const MFT_REF parent = le64_to_cpu(name->parent_directory);
@@ -237,11 +261,11 @@ void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
     const uint32_t folderNumber =
         MREF(parent) < view_.records_.size() ? static_cast<uint32_t>(MREF(parent)) : UINT32_MAX;
     found->names.push_back(TNtfsMftView::TNameEntry{
-        static_cast<uint32_t>(view_.nameUnits_.size()), base, folderNumber,
+        static_cast<uint32_t>(nameUnits_.size()), base, folderNumber,
         le32_to_cpu(name->file_attributes), static_cast<uint16_t>(MSEQNO(parent)),
         name->file_name_length, name->file_name_type});
     // Copied byte by byte: the name need not be aligned for 16-bit reads.
-    std::vector<uint16_t>& units = view_.nameUnits_;
+    std::vector<uint16_t>& units = nameUnits_;
     units.resize(units.size() + name->file_name_length);
     std::memcpy(units.data() + units.size() - name->file_name_length,
                 reinterpret_cast<const uint8_t*>(name) + offsetof(FILE_NAME_ATTR, file_name),
@@ -254,7 +278,7 @@ void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
 bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* record) {
   record->streamKnown = true;
   record->size = 0;
-  record->firstRun = static_cast<uint32_t>(view_.runs_.size());
+  record->firstRun = static_cast<uint32_t>(runs_.size());
   record->runCount = 0;
   if (pieces.empty()) return true;  // a small folder, a file without data: no runs
   std::sort(pieces.begin(), pieces.end(),
@@ -294,12 +318,12 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
   }
   if (whole && highestVcn != 0 && highestVcn != lastVcn - 1) whole = false;
   if (whole) {
-    std::vector<TStreamRun>& merged = view_.recordRuns_;
+    std::vector<TStreamRun>& merged = recordRuns_;
     merged.clear();
     for (const runlist_element* run = runs; run != nullptr && run->length > 0; ++run) {
       AppendRun(&merged, run->lcn, run->length);
     }
-    view_.runs_.insert(view_.runs_.end(), merged.begin(), merged.end());
+    runs_.insert(runs_.end(), merged.begin(), merged.end());
     record->runCount = static_cast<uint32_t>(merged.size());
   }
   std::free(runs);
@@ -315,11 +339,11 @@ void TNtfsMftView::TCollector::Finish() {
     const TRecord& base = records[MREF(extension.first)];
     if (base.state != TRecord::kCollected || base.sequence != MSEQNO(extension.first) ||
         !base.hasAttributeList) {
-      view_.damaged_ = true;
+      damaged_ = true;
       continue;
     }
     TFound& found = extension.second;
-    view_.names_.insert(view_.names_.end(), found.names.begin(), found.names.end());
+    names_.insert(names_.end(), found.names.begin(), found.names.end());
     for (TPiece& piece : found.pieces) listedPieces_.push_back(std::move(piece));
   }
   extensions_.clear();
@@ -343,7 +367,7 @@ void TNtfsMftView::TCollector::Finish() {
 
   // Folder contents: names whose folder is a folder in use with the
   // sequence number they name, grouped by folder and sorted as the index.
-  std::vector<TNameEntry>& names = view_.names_;
+  std::vector<TNameEntry>& names = names_;
   names.erase(std::remove_if(names.begin(), names.end(),
                              [&](const TNameEntry& name) {
                                if (name.parent >= records.size()) return true;
@@ -372,7 +396,7 @@ void TNtfsMftView::TCollector::Finish() {
   names.swap(grouped);
   // A small folder whose index root holds other names than the MFT gives
   // it: the index decides its listing.
-  const uint16_t* units = view_.nameUnits_.data();
+  const uint16_t* units = nameUnits_.data();
   for (const TIndexSignature& signature : signatures_) {
     TRecord& folder = records[signature.folder];
     uint64_t sum = 0;
@@ -422,28 +446,92 @@ void TNtfsMftView::TCollector::Finish() {
     for (const auto& entry : keyed) sorted.push_back(first[entry.second]);
     std::copy(sorted.begin(), sorted.end(), first);
   }
+  view_.names_ = std::move(names_);
+  view_.nameUnits_ = std::move(nameUnits_);
+  view_.runs_ = std::move(runs_);
+  view_.damaged_ = view_.damaged_ || damaged_;
+}
+
+bool TNtfsMftView::TCollector::CollectBlocks(const TNtfsMftBytes& mft, const TBlocks& blocks,
+                                             int64_t firstBlock) {
+  const uint32_t recordBytes = mft.RecordBytes();
+  std::vector<uint8_t> buffer(static_cast<size_t>(blocks.records) * recordBytes);
+  for (int64_t block = firstBlock; block * blocks.records < blocks.count; block += 2) {
+    const int64_t at = block * blocks.records;
+    const int64_t wanted = std::min(blocks.records, blocks.count - at);
+    if (!mft.Read(at, wanted, buffer.data())) return false;
+    for (int64_t i = 0; i < wanted; ++i) {
+      Add(static_cast<uint32_t>(at + i),
+          reinterpret_cast<MFT_RECORD*>(buffer.data() + i * recordBytes));
+    }
+  }
+  return true;
+}
+
+void TNtfsMftView::TCollector::Absorb(TCollector& other, const TBlocks& blocks,
+                                      int64_t firstBlock) {
+  // other's names count their units, and its records their runs, from the
+  // start of its own tables, which now follow these.
+  const auto unitBase = static_cast<uint32_t>(nameUnits_.size());
+  const auto runBase = static_cast<uint32_t>(runs_.size());
+  for (TNameEntry name : other.names_) {
+    name.firstUnit += unitBase;
+    names_.push_back(name);
+  }
+  for (auto& extension : other.extensions_) {
+    for (TNameEntry& name : extension.second.names) name.firstUnit += unitBase;
+    extensions_.push_back(std::move(extension));
+  }
+  nameUnits_.insert(nameUnits_.end(), other.nameUnits_.begin(), other.nameUnits_.end());
+  runs_.insert(runs_.end(), other.runs_.begin(), other.runs_.end());
+  // Bases without an attribute list had their streams decoded by other;
+  // the rest are decoded by Finish, into the merged table.
+  for (int64_t block = firstBlock; block * blocks.records < blocks.count; block += 2) {
+    const int64_t end = std::min(blocks.count, (block + 1) * blocks.records);
+    for (int64_t number = block * blocks.records; number < end; ++number) {
+      TRecord& record = view_.records_[static_cast<size_t>(number)];
+      if (record.state == TRecord::kCollected && !record.hasAttributeList) {
+        record.firstRun += runBase;
+      }
+    }
+  }
+  for (TPiece& piece : other.listedPieces_) listedPieces_.push_back(std::move(piece));
+  signatures_.insert(signatures_.end(), other.signatures_.begin(), other.signatures_.end());
+  damaged_ = damaged_ || other.damaged_;
 }
 
 std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
-  ntfs_attr* mft = volume->mft_na;
-  const uint32_t recordBytes = volume->mft_record_size;
-  const int64_t count = mft->initialized_size >> volume->mft_record_size_bits;
+  const int64_t count = volume->mft_na->initialized_size >> volume->mft_record_size_bits;
+  const std::unique_ptr<TNtfsMftBytes> mft = TNtfsMftBytes::Map(volume, count);
+  if (mft == nullptr) return nullptr;
   std::unique_ptr<TNtfsMftView> view(new TNtfsMftView(volume));
   view->records_.resize(static_cast<size_t>(count));
-  TCollector collector(*view);
-  std::vector<uint8_t> buffer(static_cast<size_t>(kRecordsPerRead) * recordBytes);
-  for (int64_t first = 0; first < count; first += kRecordsPerRead) {
-    const int64_t wanted = std::min(kRecordsPerRead, count - first);
-    // Reads through the $MFT's runlist in one request per run and applies
-    // every record's fix-ups; a record whose fix-ups fail comes back BAAD.
-    const s64 read =
-        ntfs_attr_mst_pread(mft, first * recordBytes, wanted, recordBytes, buffer.data());
-    if (read != wanted) return nullptr;
-    for (int64_t i = 0; i < wanted; ++i) {
-      collector.Add(static_cast<uint32_t>(first + i),
-                    reinterpret_cast<MFT_RECORD*>(buffer.data() + i * recordBytes));
-    }
+  // Reading and decoding the records is most of the work: the MFT is cut
+  // in blocks, and the odd blocks are collected on a thread of their own
+  // while this thread does the even ones. Blocks of a small MFT are small,
+  // so both threads have records to decode. The two collectors write apart
+  // entries of the record table and tables of their own; the volume is only
+  // read (its record checks and mapping-pairs decoder keep no state) and
+  // the MFT's bytes come through pread. Without a thread the odd blocks
+  // follow the even ones.
+  const TCollector::TBlocks blocks{count,
+                                   std::min(kRecordsPerRead, std::max<int64_t>(16, count / 8))};
+  TCollector even(*view);
+  TCollector odd(*view);
+  bool oddRead = false;
+  std::thread helper;
+  try {
+    helper = std::thread([&] { oddRead = odd.CollectBlocks(*mft, blocks, 1); });
+  } catch (const std::system_error&) {
   }
-  collector.Finish();
+  const bool evenRead = even.CollectBlocks(*mft, blocks, 0);
+  if (helper.joinable()) {
+    helper.join();
+  } else {
+    oddRead = odd.CollectBlocks(*mft, blocks, 1);
+  }
+  if (!evenRead || !oddRead) return nullptr;
+  even.Absorb(odd, blocks, 1);
+  even.Finish();
   return view;
 }

@@ -122,6 +122,8 @@ ntfs_device_operations* ReadOnlyDeviceOperations() {
   return &operations;
 }
 
+int ReadOnlyDeviceDescriptor(struct ntfs_device* device) { return Descriptor(device); }
+
 int64_t DeviceBytes(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return -1;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+struct ntfs_device;
 struct ntfs_device_operations;
 
 // libntfs-3g device operations that only read. Unlike libntfs-3g's own they
@@ -15,6 +16,10 @@ struct ntfs_device_operations;
 // (libntfs-3g would otherwise set the block size of a block device); and
 // never sync. Shared by every mount; stateless.
 ntfs_device_operations* ReadOnlyDeviceOperations();
+
+// The descriptor an open device of these operations reads through; pread on
+// it may run on any thread (it moves no file position).
+int ReadOnlyDeviceDescriptor(struct ntfs_device* device);
 
 // Bytes the image file or block device at path holds; -1 when unknown.
 int64_t DeviceBytes(const std::string& path);

@@ -217,6 +217,28 @@ TEST_F(NtfsReadOrder, HardLinksAndNamesDifferingInCaseListAsTheIndexHoldsThem) {
   }
 }
 
+// A file with more names than its record holds keeps them in extension
+// records, which the MFT's two readers may each meet: every name must
+// still list, under its own spelling.
+TEST_F(NtfsReadOrder, AFileWhoseNamesFillExtensionRecordsListsEveryName) {
+  const std::string image = scratch_ / "many-names.img";
+  ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
+  std::vector<std::string> names;
+  {
+    TWritableMount mount(image);
+    ASSERT_NE(mount.Volume(), nullptr);
+    for (int i = 0; i < 80; ++i) {
+      names.push_back("a name long enough that few fit in one record, number " +
+                      std::to_string(1000 + i) + ".txt");
+      ASSERT_TRUE(mount.Link("/frag.bin", "/Big", names.back())) << i;
+    }
+  }
+  const TDriveRun mft = ExpectSameBothWays(image);
+  for (const std::string& name : names) {
+    EXPECT_NE(mft.tree.find("D:\\Big\\" + name + " "), std::string::npos) << name;
+  }
+}
+
 TEST_F(NtfsReadOrder, ADamagedRecordIsReadAsTheIndexWalkReadsItAndNamed) {
   const std::string image = scratch_ / "damaged.img";
   ASSERT_TRUE(CopyFile(SharedNtfsTestImage().path, image));
