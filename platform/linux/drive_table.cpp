@@ -29,16 +29,21 @@ std::string WithSlashes(const char* text) {
   return result;
 }
 
-// The drive's root joined with the rest of a drive-letter path, which
-// counts from the root whether or not it starts with a separator (there is
-// no current folder per drive). "root" and "root/" give the same joins.
-std::string JoinUnderRoot(const std::string& root, const std::string& rest) {
-  std::string result = root;
+// The drive's root joined with the rest of a drive-letter path, separators
+// of either kind, which counts from the root whether or not it starts with
+// a separator (there is no current folder per drive). "root" and "root/"
+// give the same joins. Composed in place: every open resolves a path.
+std::string JoinUnderRoot(const std::string& root, const char* rest) {
+  std::string result;
+  result.reserve(root.size() + std::strlen(rest) + 1);
+  result = root;
   while (result.size() > 1 && result.back() == '/') result.pop_back();
   if (result == "/") result.clear();
-  const size_t restStart = rest.find_first_not_of('/');
+  while (*rest == '/' || *rest == '\\') ++rest;
   result += '/';
-  if (restStart != std::string::npos) result += rest.substr(restStart);
+  const size_t restStart = result.size();
+  result += rest;
+  std::replace(result.begin() + static_cast<std::ptrdiff_t>(restStart), result.end(), '\\', '/');
   return result;
 }
 
@@ -118,15 +123,12 @@ TLocation TDriveTable::Resolve(const char* path) const {
                      std::string()};
   }
   const TDrive& drive = drives_[index];
-  const std::string rest = WithSlashes(path + 2);
   switch (drive.kind) {
-    case TDriveKind::kHostFolder: {
-      const size_t restStart = rest.find_first_not_of('/');
-      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, rest), drive.path,
-                       restStart == std::string::npos ? std::string() : rest.substr(restStart)};
-    }
+    case TDriveKind::kHostFolder:
+      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, path + 2), drive.path,
+                       JoinUnderRoot("", path + 2).substr(1)};
     case TDriveKind::kNtfsVolume:
-      return TLocation{drive.kind, false, JoinUnderRoot("/", rest), drive.path, std::string()};
+      return TLocation{drive.kind, false, JoinUnderRoot("/", path + 2), drive.path, std::string()};
     case TDriveKind::kMissing:
       break;
   }

@@ -70,6 +70,11 @@ bool IsPlainName(const char* name) {
 }  // namespace
 
 int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& path) {
+  // A folder opened as "a/b/" is the folder "a/b", remembered as such for
+  // the look-ups of its items that follow.
+  if (path.size() > 1 && path.back() == '/') {
+    return FindFolderInView(view, path.substr(0, path.find_last_not_of('/') + 1));
+  }
   // The folder part and the name after the last '/'; a folder part with a
   // plain name after it is the folder the name is looked up in.
   const size_t slash = path.find_last_of('/');
