@@ -75,23 +75,19 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
                              std::vector<TNtfsEntry>* entries) {
   entries->clear();
   disagreements_.clear();
-  TParsedPath path;
-  if (!Parse(folderPath, &path)) return false;
-  const TNtfsMftView* view = View();
-  if (view == nullptr) {
-    Fold(&path);
-    return ListFromIndex(path, pattern, entries);
-  }
   std::vector<TNtfsEntry> collected;
   bool checked = false;
-  const bool fromView = ListFromView(path, folderPath, pattern, &collected, &checked);
+  const TNtfsMftView* view = View();
+  const bool fromView = view != nullptr && ListFromView(folderPath, pattern, &collected, &checked);
   if (fromView && checked) {
     *entries = std::move(collected);
     return true;
   }
-  // The view cannot list this folder, or may miss what its index holds (a
-  // damaged volume, a small index that holds other names): the index
-  // decides, and where the two disagree is said.
+  // Read in index order, or the view cannot list this folder, or may miss
+  // what its index holds (a damaged volume, a small index that holds other
+  // names): the index decides, and where the two disagree is said.
+  TParsedPath path;
+  if (!Parse(folderPath, &path)) return false;
   Fold(&path);
   const bool listed = ListFromIndex(path, pattern, entries);
   if (fromView) disagreements_ = Disagreements(collected, *entries);
@@ -100,15 +96,19 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
 
 std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(disagreements_); }
 
-bool TNtfsVolume::ListFromView(const TParsedPath& path, const std::string& folderPath,
-                               const char* pattern, std::vector<TNtfsEntry>* entries,
-                               bool* checked) {
+bool TNtfsVolume::ListFromView(const std::string& folderPath, const char* pattern,
+                               std::vector<TNtfsEntry>* entries, bool* checked) {
   const TNtfsMftView* view = View();
   const int64_t folder = FindFolderInView(*view, folderPath);
   std::vector<TNtfsMftView::TName> names;
   if (folder < 0 || !view->List(folder, &names)) return false;
   *checked = !view->Damaged() && !view->IndexDiffers(folder);
-  const bool root = path.components.empty();
+  // The root lists no dots; a path is the root when no name is left of it
+  // once "." and ".." are resolved (a damaged index may lead elsewhere to
+  // the root's record, which then lists as any folder does).
+  TParsedPath parsed;
+  const bool root = folder == FILE_root && Parse(folderPath, &parsed) && parsed.components.empty();
+  entries->reserve(names.size() + 2);
   for (const char* dot : {".", ".."}) {
     if (!root && WildcardMatch(pattern, dot))
       entries->push_back(TNtfsEntry{dot, kAttributeDirectory});

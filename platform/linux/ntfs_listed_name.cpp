@@ -14,12 +14,18 @@ namespace {
 bool AsciiName(const uint16_t* name, size_t length, std::string* listed) {
   char bytes[256];
   if (length == 0 || length > sizeof(bytes)) return false;
+  bool asIs = true;
   for (size_t i = 0; i < length; ++i) {
     const uint16_t unit = le16_to_cpu(name[i]);
     if (unit == 0 || unit >= 0x80 || unit == '/') return false;
     bytes[i] = static_cast<char>(unit);
+    asIs = asIs && ListedAsIs(static_cast<unsigned char>(unit));
   }
-  *listed = ListedName(bytes, length);
+  if (asIs) {
+    listed->assign(bytes, length);
+  } else {
+    *listed = ListedName(bytes, length);
+  }
   return true;
 }
 

@@ -139,7 +139,7 @@ class TNtfsVolume {
   // The folder's entries from the collected view; false when it cannot list
   // them all. *checked is false when the folder's index must decide all the
   // same (a damaged volume, a small index that holds other names).
-  bool ListFromView(const TParsedPath& path, const std::string& folderPath, const char* pattern,
+  bool ListFromView(const std::string& folderPath, const char* pattern,
                     std::vector<TNtfsEntry>* entries, bool* checked);
   // The folder's entries from its index.
   bool ListFromIndex(const TParsedPath& path, const char* pattern,

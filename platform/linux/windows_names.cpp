@@ -24,6 +24,8 @@ bool IsMappedCharacter(unsigned char c) {
 
 }  // namespace
 
+bool ListedAsIs(unsigned char c) { return !IsMappedCharacter(c); }
+
 std::string ListedName(const char* name, size_t length) {
   std::string listed;
   listed.reserve(length);

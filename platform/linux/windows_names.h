@@ -15,6 +15,9 @@
 // every other byte kept.
 std::string ListedName(const char* name, size_t length);
 
+// Whether ListedName keeps byte c as it is.
+bool ListedAsIs(unsigned char c);
+
 // A listed name or '/'-separated path back in Linux bytes: each U+F000 + c
 // for a character c of that set becomes c again, everything else is kept.
 // It never yields '/' or a terminator, so the components of a path stay as
