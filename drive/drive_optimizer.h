@@ -73,18 +73,24 @@ class TDriveOptimizer {
   void ReadRetrievalPointers(TItem* item, THandle handle);
 
   // Placement rules: a zone for item and everything below it, with the
-  // zones' cluster totals; then the rules log.
+  // zones' cluster totals.
   void ClassifyTree(TItem* item);
   void ApplyRules();
-  // Zone placement: a planned run per item with clusters, NOMOVE marks, and
-  // the optimized log, with the reports (WriteReports) made beside it.
+  // Zone placement: a planned run per item with clusters and NOMOVE marks;
+  // then the rules log, the optimized log and the reports (WriteReports),
+  // made at once.
   void OptimizeFragments();
   void PlanZones(TItem* item);
   void MarkItemsInPlace(TItem* item);
   // Writes the entry of item and its whole subtree; path is the item's
   // listing path (empty for the root), extended for the subtree's paths and
-  // given back as it came.
-  void ListTree(std::string& path, const TItem* item, TLogFile& log);
+  // given back as it came. Without the plan the entries are as the rules
+  // left the tree (no NOMOVE, no planned runs), whenever it is listed; only
+  // the listing with the plan shows its paths in the window.
+  void ListTree(std::string& path, const TItem* item, TLogFile& log, bool withPlan);
+  // Lists the tree into the log with a fixed name (each of its LogNames);
+  // what could not be written is appended to failures.
+  void ListLog(const char* fixedName, bool withPlan, std::vector<std::string>* failures);
   // Beside the described plan: the volume-aware plan and its moves log, the
   // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
   // finished zone plan and writes volumePlan, summary and its own files

@@ -4,6 +4,8 @@
 #include "planning/placement_rules.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "drive/drive_optimizer.h"
 
@@ -59,15 +61,22 @@ void TDriveOptimizer::ClassifyTree(TItem* item) {
 void TDriveOptimizer::ApplyRules() {
   if (root == nullptr) return;
   ClassifyTree(root);
+  // The rules log is listed once the plan is made, beside the optimized log
+  // (see OptimizeFragments): it shows the tree as the rules left it all the
+  // same.
   statusText.Set("Listing tree");
-  for (const std::string& name : LogNames("C:\\DirList_rules.log")) {
+}
+
+void TDriveOptimizer::ListLog(const char* fixedName, bool withPlan,
+                              std::vector<std::string>* failures) {
+  for (const std::string& name : LogNames(fixedName)) {
     TLogFile log(services, name.c_str());
     if (!log.IsOpen()) {
-      Fail("the log " + name + " could not be written: " + services.LastErrorText());
+      failures->push_back("the log " + name + " could not be written: " + services.LastErrorText());
       continue;
     }
     std::string path;
-    ListTree(path, root, log);
+    ListTree(path, root, log, withPlan);
   }
 }
 

@@ -28,7 +28,7 @@ void WriteRun(TLogFile& log, const TFragment* run) {
 
 // "[%d]: %10I64d bytes,\t %10I64d clusters in\t %3d fragments;\t flags = %3s %6s \t",
 // then the path as plain text and the line end.
-void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path) {
+void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path, bool withPlan) {
   char line[192];
   char* out = line;
   *out++ = '[';
@@ -41,7 +41,8 @@ void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path) {
   out = AppendDecimal(out, item->fragmentCount, 3);
   out = AppendText(out, " fragments;\t flags = ");
   out = AppendText(out, item->IsFolder() ? "DIR" : "   ");
-  out = AppendText(out, (item->flags & kItemNoMove) != 0 ? " NOMOVE \t" : "        \t");
+  const bool noMove = withPlan && (item->flags & kItemNoMove) != 0;
+  out = AppendText(out, noMove ? " NOMOVE \t" : "        \t");
   log.WriteBytes(line, static_cast<size_t>(out - line));
   log.WriteBytes(path.data(), path.size());
   log.WriteBytes("\r\n", 2);
@@ -49,13 +50,13 @@ void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path) {
 
 }  // namespace
 
-void TDriveOptimizer::ListTree(std::string& path, const TItem* item, TLogFile& log) {
-  // The window shows a copy, so the text stays valid after this level's
-  // path is gone.
-  detailText.Set(path.c_str());
-  WriteItemLine(log, item, path);
+void TDriveOptimizer::ListTree(std::string& path, const TItem* item, TLogFile& log, bool withPlan) {
+  // The window shows the path of the listing with the plan; a copy, so the
+  // text stays valid after this level's path is gone.
+  if (withPlan) detailText.Set(path.c_str());
+  WriteItemLine(log, item, path, withPlan);
   for (const TFragment* run = item->fragments; run != nullptr; run = run->next) WriteRun(log, run);
-  if (item->planned != nullptr) {
+  if (withPlan && item->planned != nullptr) {
     log.WriteBytes("\tOptimized into:\r\n", 18);
     for (const TFragment* run = item->planned; run != nullptr; run = run->next) WriteRun(log, run);
     log.WriteBytes("\r\n", 2);
@@ -68,7 +69,7 @@ void TDriveOptimizer::ListTree(std::string& path, const TItem* item, TLogFile& l
   for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
     path.resize(nameStart);
     path += child->name;
-    ListTree(path, child, log);
+    ListTree(path, child, log, withPlan);
   }
   path.resize(length);
 }

@@ -1,6 +1,7 @@
 // Zone placement: each item with clusters gets one contiguous planned run in
 // the sequence of its zone, in tree order; items whose single run already
 // starts inside their zone's range keep it (NOMOVE). Nothing is moved.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,16 +10,32 @@
 
 namespace {
 
-// The reports made on a thread of their own: the drive, and what failed.
-struct TReportsJob {
-  TDriveOptimizer* drive;
-  std::vector<std::string> failures;  // the reports thread's until it is waited for
+// Part of the logs and reports, made on a thread of its own: the work, and
+// what failed, which belongs to the job's thread until it is waited for.
+struct TSideJob {
+  std::function<void(std::vector<std::string>*)> work;
+  std::vector<std::string> failures;
+  THandle thread;
 };
 
-unsigned ReportsThreadProc(void* parameter) {
-  auto* job = static_cast<TReportsJob*>(parameter);
-  job->drive->WriteReports(&job->failures);
+unsigned SideJobProc(void* parameter) {
+  auto* job = static_cast<TSideJob*>(parameter);
+  job->work(&job->failures);
   return 0;
+}
+
+// Starts the job on a thread of its own; without a thread, Finish does it.
+void Start(TSystemServices& services, TSideJob& job) {
+  job.thread = services.StartThread(SideJobProc, &job);
+}
+
+void Finish(TSystemServices& services, TSideJob& job) {
+  if (job.thread == InvalidHandle()) {
+    job.work(&job.failures);
+    return;
+  }
+  services.WaitForThreads(&job.thread, 1);
+  services.Close(job.thread);
 }
 
 }  // namespace
@@ -30,28 +47,29 @@ void TDriveOptimizer::OptimizeFragments() {
   statusText.Set("Scanning for items already at place");
   MarkItemsInPlace(root);
   statusText.Set("Assigning final location");
-  // From here on the tree is only read until the worker ends: the reports
-  // are made on a second thread while the optimized log is listed (each is
-  // as long as the other on a large volume). Without a thread they follow.
-  TReportsJob reports{this, {}};
-  THandle reportsThread = services.StartThread(ReportsThreadProc, &reports);
+  // From here on the tree is only read until the worker ends, so the rules
+  // log (listed without the plan, as the rules left the tree), the
+  // optimized log and the reports are made at once, the first and the last
+  // on threads of their own: on a large volume each takes as long as the
+  // others. Failures are told in the order the logs are named.
   statusText.Set("Listing tree");
-  for (const std::string& name : LogNames("c:\\DirList_Optimized.log")) {
-    TLogFile log(services, name.c_str());
-    if (!log.IsOpen()) {
-      Fail("the log " + name + " could not be written: " + services.LastErrorText());
-      continue;
-    }
-    std::string path;
-    ListTree(path, root, log);
+  TSideJob rules{[this](std::vector<std::string>* failures) {
+                   ListLog("C:\\DirList_rules.log", false, failures);
+                 },
+                 {},
+                 InvalidHandle()};
+  TSideJob reports{
+      [this](std::vector<std::string>* failures) { WriteReports(failures); }, {}, InvalidHandle()};
+  Start(services, rules);
+  Start(services, reports);
+  std::vector<std::string> optimized;
+  ListLog("c:\\DirList_Optimized.log", true, &optimized);
+  Finish(services, rules);
+  Finish(services, reports);
+  for (const std::vector<std::string>* failures :
+       {&rules.failures, &optimized, &reports.failures}) {
+    for (const std::string& reason : *failures) Fail(reason);
   }
-  if (reportsThread == InvalidHandle()) {
-    WriteReports(&reports.failures);
-  } else {
-    services.WaitForThreads(&reportsThread, 1);
-    services.Close(reportsThread);
-  }
-  for (const std::string& reason : reports.failures) Fail(reason);
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {

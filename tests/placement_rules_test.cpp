@@ -78,7 +78,7 @@ TEST(PlacementRules, RootAloneCountsInTheFolderZone) {
   TFakeWindowSystem windows;
   TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.root = AddItem(nullptr, "D:\\", 0, true, {{0, 6}});
-  drive.ApplyRules();  // no log directory: the log is skipped in silence
+  drive.ApplyRules();
   EXPECT_EQ(drive.zoneClusters[0], 6);
   for (int slot = 1; slot < kZoneCount; ++slot) EXPECT_EQ(drive.zoneClusters[slot], 0);
   EXPECT_EQ(drive.statusText.Get(), "Listing tree");
