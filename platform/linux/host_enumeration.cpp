@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -36,13 +37,18 @@ bool EntryStatus(int folderFd, const char* name, int flags, TEntryStatus* status
 
 }  // namespace
 
-THostFindHandle::THostFindHandle(DIR* stream, dev_t device, std::string pattern)
-    : stream_(stream), device_(device), pattern_(std::move(pattern)) {}
+THostFindHandle::THostFindHandle(DIR* stream, dev_t device, std::string pattern, THostPath folder,
+                                 THostListedEntries* listed)
+    : stream_(stream),
+      device_(device),
+      pattern_(std::move(pattern)),
+      folder_(std::move(folder)),
+      listed_(listed) {}
 
 THostFindHandle::~THostFindHandle() { closedir(stream_); }
 
 THostFindHandle* THostFindHandle::Start(const THostPath& folder, const std::string& pattern,
-                                        TFindData* entry) {
+                                        TFindData* entry, THostListedEntries* listed) {
   const int fd = OpenHostPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   DIR* stream = fdopendir(fd);
@@ -55,7 +61,7 @@ THostFindHandle* THostFindHandle::Start(const THostPath& folder, const std::stri
     closedir(stream);
     return nullptr;
   }
-  auto* find = new THostFindHandle(stream, status.device, pattern);
+  auto* find = new THostFindHandle(stream, status.device, pattern, folder, listed);
   if (!find->Next(entry)) {
     delete find;
     return nullptr;
@@ -67,13 +73,21 @@ bool THostFindHandle::Next(TFindData* entry) {
   // readdir on a stream of its own is safe while other threads read theirs.
   // An error ends the listing as the end does: Win32 reports both as "no
   // more files" to these callers.
-  while (const struct dirent* found = readdir(stream_)) {
+  for (;;) {
+    errno = 0;
+    const struct dirent* found = readdir(stream_);
+    if (found == nullptr) break;
+    if (found->d_type != DT_REG && found->d_type != DT_DIR) oddNames_.push_back(found->d_name);
     const std::string listed = ListedName(found->d_name, std::strlen(found->d_name));
     if (!WildcardMatch(pattern_.c_str(), listed.c_str())) continue;
     if (!CopyEntryName(listed.c_str(), entry)) continue;
     entry->attributes = HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type);
     return true;
   }
+  // Only a listing that saw every entry can tell which are plain.
+  if (errno == 0 && listed_ != nullptr) listed_->FolderListed(folder_, oddNames_);
+  listed_ = nullptr;
+  oddNames_.clear();
   return false;
 }
 

@@ -6,8 +6,10 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/handle_object.h"
+#include "platform/linux/host_listed_entries.h"
 #include "platform/linux/host_paths.h"
 #include "platform/system_services.h"
 
@@ -19,9 +21,11 @@ class THostFindHandle : public THandleObject {
   // Lists the entries of folder whose listed names (windows_names.h) match
   // pattern, filling entry with the first. Returns none when the folder
   // cannot be listed or no entry matches (FindFirstFileA fails then too).
-  // The caller owns the handle.
+  // A listing that reaches the folder's end tells listed (not owned, may be
+  // none) which entries are not regular files or folders, whatever the
+  // pattern. The caller owns the handle.
   static THostFindHandle* Start(const THostPath& folder, const std::string& pattern,
-                                TFindData* entry);
+                                TFindData* entry, THostListedEntries* listed);
 
   ~THostFindHandle() override;
   THostFindHandle(const THostFindHandle&) = delete;
@@ -31,11 +35,15 @@ class THostFindHandle : public THandleObject {
   bool Next(TFindData* entry);
 
  private:
-  THostFindHandle(DIR* stream, dev_t device, std::string pattern);
+  THostFindHandle(DIR* stream, dev_t device, std::string pattern, THostPath folder,
+                  THostListedEntries* listed);
 
-  DIR* stream_;          // owned; closed by the destructor
-  dev_t device_;         // file system of the folder listed, to tell mount points
-  std::string pattern_;  // last path component, with wildcards, in listed form
+  DIR* stream_;                        // owned; closed by the destructor
+  dev_t device_;                       // file system of the folder listed, to tell mount points
+  std::string pattern_;                // last path component, with wildcards, in listed form
+  THostPath folder_;                   // the folder listed, Linux names
+  THostListedEntries* listed_;         // not owned; none when nobody asks, or once told
+  std::vector<std::string> oddNames_;  // read so far: not regular files or folders
 };
 
 // Copies a listed name into entry->name; false (entry unchanged) when it does not

@@ -50,6 +50,9 @@ class THostFileHandle : public THandleObject {
 // follows them, but never out of the path's root (host_paths.h). A folder
 // opens only with backupSemantics, as on Windows.
 // Only regular files and folders open: a device, pipe or socket is never
-// opened, since opening one can block or act on the device. Returns none on
-// failure; the caller owns the handle.
-THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics);
+// opened, since opening one can block or act on the device. listedPlain
+// says a listing found path to be a regular file or a folder
+// (host_listed_entries.h): it is then opened at once, not following a link,
+// and refused when it is something else by now; otherwise it is looked at
+// first. Returns none on failure; the caller owns the handle.
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, bool listedPlain);

@@ -127,7 +127,8 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   std::string namePattern;
   if (IsHostPath(where)) {
     SplitHostPath(ListedHostPath(where), &folder, &namePattern);
-    THostFindHandle* find = THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry);
+    THostFindHandle* find =
+        THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry, &hostListed_);
     // The folder, without the name pattern, is what the user knows.
     if (find == nullptr)
       lastError = SystemErrorText(where.path.substr(0, where.path.rfind('/')), errno);
@@ -197,7 +198,8 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return InvalidHandle();
   }
   if (IsHostPath(where)) {
-    THandleObject* file = OpenHostFile(LinuxHostPath(ListedHostPath(where)), backupSemantics);
+    const THostPath host = LinuxHostPath(ListedHostPath(where));
+    THandleObject* file = OpenHostFile(host, backupSemantics, hostListed_.ListedPlain(host));
     if (file == nullptr) lastError = SystemErrorText(where.path, errno);
     return AsHandle(file);
   }
