@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -29,16 +30,19 @@ std::string WithSlashes(const char* text) {
   return result;
 }
 
-// The drive's root joined with the rest of a drive-letter path, which
-// counts from the root whether or not it starts with a separator (there is
-// no current folder per drive). "root" and "root/" give the same joins.
-std::string JoinUnderRoot(const std::string& root, const std::string& rest) {
-  std::string result = root;
-  while (result.size() > 1 && result.back() == '/') result.pop_back();
-  if (result == "/") result.clear();
-  const size_t restStart = rest.find_first_not_of('/');
+// The drive's root joined with the rest of a drive-letter path from
+// restStart (at most its length) on, past its leading separators: it counts
+// from the root whether or not it starts with one (there is no current
+// folder per drive). "root" and "root/" give the same joins.
+std::string JoinUnderRoot(const std::string& root, const std::string& rest, size_t restStart) {
+  size_t rootLength = root.size();
+  while (rootLength > 1 && root[rootLength - 1] == '/') --rootLength;
+  if (rootLength == 1 && root[0] == '/') rootLength = 0;
+  std::string result;
+  result.reserve(rootLength + 1 + rest.size() - restStart);
+  result.append(root, 0, rootLength);
   result += '/';
-  if (restStart != std::string::npos) result += rest.substr(restStart);
+  result.append(rest, restStart, std::string::npos);
   return result;
 }
 
@@ -118,15 +122,17 @@ TLocation TDriveTable::Resolve(const char* path) const {
                      std::string()};
   }
   const TDrive& drive = drives_[index];
-  const std::string rest = WithSlashes(path + 2);
+  std::string rest = WithSlashes(path + 2);
+  const size_t restStart = std::min(rest.find_first_not_of('/'), rest.size());
   switch (drive.kind) {
     case TDriveKind::kHostFolder: {
-      const size_t restStart = rest.find_first_not_of('/');
-      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, rest), drive.path,
-                       restStart == std::string::npos ? std::string() : rest.substr(restStart)};
+      std::string joined = JoinUnderRoot(drive.path, rest, restStart);
+      rest.erase(0, restStart);
+      return TLocation{drive.kind, false, std::move(joined), drive.path, std::move(rest)};
     }
     case TDriveKind::kNtfsVolume:
-      return TLocation{drive.kind, false, JoinUnderRoot("/", rest), drive.path, std::string()};
+      return TLocation{drive.kind, false, JoinUnderRoot("/", rest, restStart), drive.path,
+                       std::string()};
     case TDriveKind::kMissing:
       break;
   }
