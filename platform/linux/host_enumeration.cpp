@@ -77,17 +77,23 @@ bool THostFindHandle::Next(TFindData* entry) {
     errno = 0;
     const struct dirent* found = readdir(stream_);
     if (found == nullptr) break;
-    if (found->d_type != DT_REG && found->d_type != DT_DIR) oddNames_.push_back(found->d_name);
+    const bool plain = found->d_type == DT_REG || found->d_type == DT_DIR;
     const std::string listed = ListedName(found->d_name, std::strlen(found->d_name));
-    if (!WildcardMatch(pattern_.c_str(), listed.c_str())) continue;
-    if (!CopyEntryName(listed.c_str(), entry)) continue;
-    entry->attributes = HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type);
+    // An entry left out is not looked at, so not known either.
+    if (!WildcardMatch(pattern_.c_str(), listed.c_str()) || !CopyEntryName(listed.c_str(), entry)) {
+      if (!plain) odd_.emplace_back(found->d_name, THostEntryKind::kOther);
+      continue;
+    }
+    THostEntryKind kind;
+    entry->attributes =
+        HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type, &kind);
+    if (kind != THostEntryKind::kPlain) odd_.emplace_back(found->d_name, kind);
     return true;
   }
   // Only a listing that saw every entry can tell which are plain.
-  if (errno == 0 && listed_ != nullptr) listed_->FolderListed(folder_, oddNames_);
+  if (errno == 0 && listed_ != nullptr) listed_->FolderListed(folder_, odd_);
   listed_ = nullptr;
-  oddNames_.clear();
+  odd_.clear();
   return false;
 }
 
@@ -99,22 +105,30 @@ bool CopyEntryName(const char* name, TFindData* entry) {
 }
 
 uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
-                             unsigned char typeHint) {
+                             unsigned char typeHint, THostEntryKind* kind) {
+  *kind = THostEntryKind::kPlain;
   // The folder itself and its parent are plain folders whatever lies across
   // a mount boundary; callers skip them anyway.
   if (IsDotEntry(name)) return kAttributeDirectory;
   // A regular file needs no further look; everything else does.
   if (typeHint == DT_REG) return 0;
   TEntryStatus status;
+  *kind = THostEntryKind::kOther;
   if (!EntryStatus(folderFd, name, AT_SYMLINK_NOFOLLOW, &status)) return 0;
   if (S_ISLNK(status.mode)) {
     // Where the link leads, if anywhere: a dangling or looping link is a
     // reparse point without the folder attribute.
     TEntryStatus target;
-    const bool folder = EntryStatus(folderFd, name, 0, &target) && S_ISDIR(target.mode);
+    const bool leads = EntryStatus(folderFd, name, 0, &target);
+    const bool folder = leads && S_ISDIR(target.mode);
+    if (folder || (leads && S_ISREG(target.mode))) *kind = THostEntryKind::kLinkToPlain;
     return kAttributeReparsePoint | (folder ? kAttributeDirectory : 0);
   }
-  if (!S_ISDIR(status.mode)) return 0;
+  if (!S_ISDIR(status.mode)) {
+    if (S_ISREG(status.mode)) *kind = THostEntryKind::kPlain;
+    return 0;
+  }
+  *kind = THostEntryKind::kPlain;
   const bool mountPoint = status.device != folderDevice || status.mountRoot;
   return kAttributeDirectory | (mountPoint ? kAttributeReparsePoint : 0);
 }

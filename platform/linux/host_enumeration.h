@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/handle_object.h"
 #include "platform/linux/host_listed_entries.h"
@@ -22,8 +21,8 @@ class THostFindHandle : public THandleObject {
   // pattern, filling entry with the first. Returns none when the folder
   // cannot be listed or no entry matches (FindFirstFileA fails then too).
   // A listing that reaches the folder's end tells listed (not owned, may be
-  // none) which entries are not regular files or folders, whatever the
-  // pattern. The caller owns the handle.
+  // none) which of its entries are not plain, whatever the pattern. The
+  // caller owns the handle.
   static THostFindHandle* Start(const THostPath& folder, const std::string& pattern,
                                 TFindData* entry, THostListedEntries* listed);
 
@@ -38,12 +37,12 @@ class THostFindHandle : public THandleObject {
   THostFindHandle(DIR* stream, dev_t device, std::string pattern, THostPath folder,
                   THostListedEntries* listed);
 
-  DIR* stream_;                        // owned; closed by the destructor
-  dev_t device_;                       // file system of the folder listed, to tell mount points
-  std::string pattern_;                // last path component, with wildcards, in listed form
-  THostPath folder_;                   // the folder listed, Linux names
-  THostListedEntries* listed_;         // not owned; none when nobody asks, or once told
-  std::vector<std::string> oddNames_;  // read so far: not regular files or folders
+  DIR* stream_;                 // owned; closed by the destructor
+  dev_t device_;                // file system of the folder listed, to tell mount points
+  std::string pattern_;         // last path component, with wildcards, in listed form
+  THostPath folder_;            // the folder listed, Linux names
+  THostListedEntries* listed_;  // not owned; none when nobody asks, or once told
+  THostOddEntries odd_;         // entries read so far that are not plain
 };
 
 // Copies a listed name into entry->name; false (entry unchanged) when it does not
@@ -56,5 +55,6 @@ bool CopyEntryName(const char* name, TFindData* entry);
 // folder; a folder on which another file system is mounted is a reparse
 // folder as well, as a volume mount point is on Windows, so walks stay on
 // one file system. typeHint is the readdir d_type (DT_UNKNOWN when unknown).
+// kind tells what the look found the entry to be.
 uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
-                             unsigned char typeHint);
+                             unsigned char typeHint, THostEntryKind* kind);

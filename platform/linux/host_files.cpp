@@ -51,11 +51,12 @@ bool Opens(mode_t mode, bool backupSemantics) {
 // since it was looked at from blocking the open or becoming ours.
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
-// Opens what the listing found plain, where it is: a link put in its place
-// is not followed (O_NOFOLLOW fails with ELOOP), and whatever else took its
-// place is refused once it is seen.
-THostFileHandle* OpenListedPlain(const THostPath& path, bool backupSemantics) {
-  const int fd = OpenHostPath(path, kReadFlags | O_NOFOLLOW);
+// Opens what the listing found to be a regular file or a folder, or a link
+// to one (followLink): a link put in the place of the first is not followed
+// (O_NOFOLLOW fails with ELOOP), and whatever else is there by now is
+// refused once it is seen.
+THostFileHandle* OpenListedPlain(const THostPath& path, bool backupSemantics, bool followLink) {
+  const int fd = OpenHostPath(path, kReadFlags | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) return nullptr;
   struct stat opened;
   if (fstat(fd, &opened) != 0 || !Opens(opened.st_mode, backupSemantics)) {
@@ -68,8 +69,10 @@ THostFileHandle* OpenListedPlain(const THostPath& path, bool backupSemantics) {
 
 }  // namespace
 
-THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, bool listedPlain) {
-  if (listedPlain) return OpenListedPlain(path, backupSemantics);
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, THostEntryKind listed) {
+  if (listed != THostEntryKind::kOther) {
+    return OpenListedPlain(path, backupSemantics, listed == THostEntryKind::kLinkToPlain);
+  }
   // O_PATH names the item without opening it, so its type is known before a
   // device, pipe or terminal could be acted on by a real open.
   const int probe = OpenHostPath(path, O_PATH | O_CLOEXEC);

@@ -10,6 +10,7 @@
 
 #include "platform/handle_object.h"
 #include "platform/linux/fs_control_replies.h"
+#include "platform/linux/host_listed_entries.h"
 #include "platform/linux/host_paths.h"
 
 // A host file or folder open for reading.
@@ -50,9 +51,10 @@ class THostFileHandle : public THandleObject {
 // follows them, but never out of the path's root (host_paths.h). A folder
 // opens only with backupSemantics, as on Windows.
 // Only regular files and folders open: a device, pipe or socket is never
-// opened, since opening one can block or act on the device. listedPlain
-// says a listing found path to be a regular file or a folder
-// (host_listed_entries.h): it is then opened at once, not following a link,
-// and refused when it is something else by now; otherwise it is looked at
-// first. Returns none on failure; the caller owns the handle.
-THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, bool listedPlain);
+// opened, since opening one can block or act on the device. listed is what
+// a listing found path to be (host_listed_entries.h): a regular file or a
+// folder, or a link to one, is opened at once (a link put in the place of
+// the first is not followed) and refused when it turns out to be something
+// else by now; anything else is looked at before it is opened. Returns none
+// on failure; the caller owns the handle.
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, THostEntryKind listed);

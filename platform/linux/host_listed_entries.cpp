@@ -1,5 +1,7 @@
 #include "platform/linux/host_listed_entries.h"
 
+#include <algorithm>
+
 namespace {
 
 // The root's descriptor, then the folder's path below it: the same folder
@@ -12,21 +14,26 @@ std::string FolderKey(const THostPath& folder) {
 
 }  // namespace
 
-void THostListedEntries::FolderListed(const THostPath& folder,
-                                      const std::vector<std::string>& oddNames) {
+void THostListedEntries::FolderListed(const THostPath& folder, const THostOddEntries& odd) {
   std::lock_guard<std::mutex> hold(lock_);
-  std::unordered_set<std::string>& odd = folders_[FolderKey(folder)];
-  odd.insert(oddNames.begin(), oddNames.end());
+  auto& entries = folders_[FolderKey(folder)];
+  for (const auto& entry : odd) {
+    // The kinds are in the order of care: the later the more careful.
+    const auto known = entries.emplace(entry.first, entry.second);
+    known.first->second = std::max(known.first->second, entry.second);
+  }
 }
 
-bool THostListedEntries::ListedPlain(const THostPath& path) const {
+THostEntryKind THostListedEntries::ListedKind(const THostPath& path) const {
   // Split as the enumeration split its pattern, so the folder reads the same.
   THostPath folder;
   std::string name;
   SplitHostPath(path, &folder, &name);
-  if (name.empty()) return false;
+  if (name.empty()) return THostEntryKind::kOther;
   const std::string key = FolderKey(folder);
   std::lock_guard<std::mutex> hold(lock_);
   const auto listed = folders_.find(key);
-  return listed != folders_.end() && listed->second.count(name) == 0;
+  if (listed == folders_.end()) return THostEntryKind::kOther;
+  const auto odd = listed->second.find(name);
+  return odd != listed->second.end() ? odd->second : THostEntryKind::kPlain;
 }

@@ -43,9 +43,10 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
-// The same path in Linux names, as the host's calls take it.
+// The same path in Linux names, as the host's calls take it. Only a path
+// holding a mapped character (its UTF-8 starts with 0xEF) needs mapping back.
 THostPath LinuxHostPath(THostPath listed) {
-  listed.below = LinuxName(listed.below);
+  if (listed.below.find('\xEF') != std::string::npos) listed.below = LinuxName(listed.below);
   return listed;
 }
 
@@ -199,7 +200,7 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   }
   if (IsHostPath(where)) {
     const THostPath host = LinuxHostPath(ListedHostPath(where));
-    THandleObject* file = OpenHostFile(host, backupSemantics, hostListed_.ListedPlain(host));
+    THandleObject* file = OpenHostFile(host, backupSemantics, hostListed_.ListedKind(host));
     if (file == nullptr) lastError = SystemErrorText(where.path, errno);
     return AsHandle(file);
   }

@@ -81,8 +81,8 @@ class TLinuxServices : public TSystemServices {
   // meanwhile does not move its drive. Read-only afterwards, so every
   // thread reads it without a lock.
   std::map<std::string, int> hostRoots_;
-  // What host listings found their entries to be, so opens of the plain
-  // ones need no look first; it guards itself.
+  // What host listings found their entries to be, so opens of regular
+  // files and folders need no look first; it guards itself.
   THostListedEntries hostListed_;
   const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
   TNtfsVolumePool ntfsVolumes_;
