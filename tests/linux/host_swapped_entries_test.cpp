@@ -1,0 +1,122 @@
+// Host-folder entries that changed since their folder was listed: what the
+// listing found an entry to be lets its open skip a look first, so the open
+// itself must refuse whatever took the entry's place, and never block.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <string>
+
+#include "platform/linux/host_listed_entries.h"
+#include "platform/linux/linux_services.h"
+#include "tests/linux/linux_services_test_support.h"
+
+namespace {
+
+// Puts something new at path; false where this system does not allow it.
+using TSwap = std::function<bool(const TScratchFolder& scratch, const std::string& path)>;
+
+bool Replace(const std::string& made, const std::string& path) {
+  return std::rename(made.c_str(), path.c_str()) == 0;
+}
+bool Fifo(const TScratchFolder& s, const std::string& path) {
+  return mkfifo((s / "made").c_str(), 0600) == 0 && Replace(s / "made", path);
+}
+TSwap LinkTo(std::string target) {
+  return [target](const TScratchFolder& s, const std::string& path) {
+    return symlink(target.c_str(), (s / "made").c_str()) == 0 && Replace(s / "made", path);
+  };
+}
+bool Device(const TScratchFolder& s, const std::string& path) {
+  return mknod((s / "made").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 &&
+         Replace(s / "made", path);
+}
+bool OtherFile(const TScratchFolder& s, const std::string& path) {
+  WriteFile(s / "made", "other");
+  return Replace(s / "made", path);
+}
+
+TEST(HostSwappedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder) {
+  struct TCase {
+    const char* label;
+    bool listedAsLink;     // "x" is a link to the file "target" when listed, else a file
+    TSwap swap;            // none: left as listed
+    bool backupSemantics;  // opened as a folder would be
+    bool opens;
+  } const cases[] = {
+      {"file, unchanged", false, nullptr, false, true},
+      {"file, now another file", false, OtherFile, false, true},
+      {"file, now a pipe", false, Fifo, false, false},
+      {"file, now a pipe, as a folder", false, Fifo, true, false},
+      {"file, now a link to a file", false, LinkTo("target"), false, false},
+      {"file, now a link out", false, LinkTo("/etc/passwd"), false, false},
+      {"file, now a device", false, Device, false, false},
+      {"link, unchanged", true, nullptr, false, true},
+      {"link, now a file", true, OtherFile, false, true},
+      {"link, now a link to a pipe", true, LinkTo("pipe"), false, false},
+      {"link, now a pipe", true, Fifo, false, false},
+  };
+  for (const TCase& c : cases) {
+    TScratchFolder scratch;
+    WriteFile(scratch / "target", "12345");
+    ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0600), 0);
+    c.listedAsLink ? (void)symlink("target", (scratch / "x").c_str())
+                   : WriteFile(scratch / "x", "12345");
+    TDriveTable drives;
+    drives.Map('D', scratch.Path());
+    TLinuxServices services(drives);
+    TFindData entry;
+    THandle find = services.FindFirst("D:\\*.*", &entry);
+    ASSERT_NE(find, InvalidHandle()) << c.label;
+    while (services.FindNext(find, &entry)) {
+    }
+    services.FindEnd(find);
+    if (c.swap && !c.swap(scratch, scratch / "x")) {
+      std::printf("skipped where not allowed: %s\n", c.label);
+      continue;
+    }
+    auto opened = std::async(std::launch::async,
+                             [&] { return services.OpenForRead("D:\\x", c.backupSemantics); });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // A writer lets a blocked reader's open return, so the test can end.
+      close(open((scratch / "x").c_str(), O_WRONLY | O_NONBLOCK));
+      close(open((scratch / "pipe").c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << c.label << ": the open blocked";
+    }
+    THandle file = opened.get();
+    EXPECT_EQ(file != InvalidHandle(), c.opens) << c.label;
+    if (file != InvalidHandle()) services.Close(file);
+  }
+}
+
+TEST(HostSwappedEntries, OnlyAFolderListedToItsEndVouchesForItsEntries) {
+  THostListedEntries listed;
+  listed.FolderListed(THostPath{7, "a/b"},
+                      {{"link", THostEntryKind::kLinkToPlain}, {"pipe", THostEntryKind::kOther}});
+  // A later listing that found the pipe a link does not make it less odd.
+  listed.FolderListed(THostPath{7, "a/b"}, {{"pipe", THostEntryKind::kLinkToPlain}});
+  listed.FolderListed(THostPath{7, ""}, {});
+  const struct {
+    THostPath path;
+    THostEntryKind kind;
+  } cases[] = {
+      {{7, "a/b/file"}, THostEntryKind::kPlain},
+      {{7, "a/b/link"}, THostEntryKind::kLinkToPlain},
+      {{7, "a/b/pipe"}, THostEntryKind::kOther},
+      {{7, "top"}, THostEntryKind::kPlain},       // in the root folder itself
+      {{7, ""}, THostEntryKind::kOther},          // the root folder was never listed
+      {{7, "a/file"}, THostEntryKind::kOther},    // nor was a
+      {{8, "a/b/file"}, THostEntryKind::kOther},  // the same path below another root
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(listed.ListedKind(c.path), c.kind) << c.path.root << " " << c.path.below;
+  }
+}
+
+}  // namespace
