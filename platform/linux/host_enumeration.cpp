@@ -18,7 +18,9 @@ namespace {
 struct TEntryStatus {
   mode_t mode;
   dev_t device;
-  bool mountRoot;  // the root of a mount, also a bind mount of the same file system
+  bool mountRoot;   // the root of a mount, also a bind mount of the same file system
+  bool inodeKnown;  // where the file system told it
+  uint64_t inode;
 };
 
 // statx rather than fstatat for STATX_ATTR_MOUNT_ROOT. AT_NO_AUTOMOUNT: a
@@ -27,8 +29,12 @@ struct TEntryStatus {
 // mount points.
 bool EntryStatus(int folderFd, const char* name, int flags, TEntryStatus* status) {
   struct statx result;
-  if (statx(folderFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE, &result) != 0) return false;
+  if (statx(folderFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO, &result) != 0) {
+    return false;
+  }
   status->mode = result.stx_mode;
+  status->inodeKnown = (result.stx_mask & STATX_INO) != 0;
+  status->inode = result.stx_ino;
   status->device = makedev(result.stx_dev_major, result.stx_dev_minor);
   status->mountRoot =
       (result.stx_attributes_mask & result.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
@@ -84,10 +90,13 @@ bool THostFindHandle::Next(TFindData* entry) {
       if (!plain) odd_.emplace_back(found->d_name, THostEntryKind::kOther);
       continue;
     }
-    THostEntryKind kind;
+    THostEntryFound look;
     entry->attributes =
-        HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type, &kind);
-    if (kind != THostEntryKind::kPlain) odd_.emplace_back(found->d_name, kind);
+        HostEntryAttributes(dirfd(stream_), device_, found->d_name, found->d_type, &look);
+    if (look.kind != THostEntryKind::kPlain) odd_.emplace_back(found->d_name, look.kind);
+    if (look.identified && listed_ != nullptr) {
+      listed_->SubfolderListed(folder_, found->d_name, look.identity);
+    }
     return true;
   }
   // Only a listing that saw every entry can tell which are plain.
@@ -105,15 +114,16 @@ bool CopyEntryName(const char* name, TFindData* entry) {
 }
 
 uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
-                             unsigned char typeHint, THostEntryKind* kind) {
-  *kind = THostEntryKind::kPlain;
+                             unsigned char typeHint, THostEntryFound* found) {
+  found->kind = THostEntryKind::kPlain;
+  found->identified = false;
   // The folder itself and its parent are plain folders whatever lies across
   // a mount boundary; callers skip them anyway.
   if (IsDotEntry(name)) return kAttributeDirectory;
   // A regular file needs no further look; everything else does.
   if (typeHint == DT_REG) return 0;
   TEntryStatus status;
-  *kind = THostEntryKind::kOther;
+  found->kind = THostEntryKind::kOther;
   if (!EntryStatus(folderFd, name, AT_SYMLINK_NOFOLLOW, &status)) return 0;
   if (S_ISLNK(status.mode)) {
     // Where the link leads, if anywhere: a dangling or looping link is a
@@ -121,14 +131,16 @@ uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
     TEntryStatus target;
     const bool leads = EntryStatus(folderFd, name, 0, &target);
     const bool folder = leads && S_ISDIR(target.mode);
-    if (folder || (leads && S_ISREG(target.mode))) *kind = THostEntryKind::kLinkToPlain;
+    if (folder || (leads && S_ISREG(target.mode))) found->kind = THostEntryKind::kLinkToPlain;
     return kAttributeReparsePoint | (folder ? kAttributeDirectory : 0);
   }
   if (!S_ISDIR(status.mode)) {
-    if (S_ISREG(status.mode)) *kind = THostEntryKind::kPlain;
+    if (S_ISREG(status.mode)) found->kind = THostEntryKind::kPlain;
     return 0;
   }
-  *kind = THostEntryKind::kPlain;
+  found->kind = THostEntryKind::kPlain;
+  found->identified = status.inodeKnown;
+  found->identity = TFileIdentity{static_cast<uint64_t>(status.device), status.inode};
   const bool mountPoint = status.device != folderDevice || status.mountRoot;
   return kAttributeDirectory | (mountPoint ? kAttributeReparsePoint : 0);
 }

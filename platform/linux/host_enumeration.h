@@ -20,9 +20,9 @@ class THostFindHandle : public THandleObject {
   // Lists the entries of folder whose listed names (windows_names.h) match
   // pattern, filling entry with the first. Returns none when the folder
   // cannot be listed or no entry matches (FindFirstFileA fails then too).
-  // A listing that reaches the folder's end tells listed (not owned, may be
-  // none) which of its entries are not plain, whatever the pattern. The
-  // caller owns the handle.
+  // It tells listed (not owned, may be none) each subfolder's identity as
+  // it gives the subfolder, and once it reaches the folder's end which
+  // entries are not plain, whatever the pattern. The caller owns the handle.
   static THostFindHandle* Start(const THostPath& folder, const std::string& pattern,
                                 TFindData* entry, THostListedEntries* listed);
 
@@ -55,6 +55,11 @@ bool CopyEntryName(const char* name, TFindData* entry);
 // folder; a folder on which another file system is mounted is a reparse
 // folder as well, as a volume mount point is on Windows, so walks stay on
 // one file system. typeHint is the readdir d_type (DT_UNKNOWN when unknown).
-// kind tells what the look found the entry to be.
+// found tells what the look found the entry to be.
+struct THostEntryFound {
+  THostEntryKind kind;
+  bool identified;         // identity holds the entry's, for a folder
+  TFileIdentity identity;  // of a folder entry (not of a link's target)
+};
 uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
-                             unsigned char typeHint, THostEntryKind* kind);
+                             unsigned char typeHint, THostEntryFound* found);

@@ -1,6 +1,7 @@
-// What the listings of host folders learned of their entries' types, kept so
-// that opening an entry a listing found to be a regular file or a folder, or
-// a link to one, needs no look at it first (host_files.h).
+// What the listings of host folders learned of their entries, kept so that
+// opening an entry a listing found to be a regular file or a folder, or a
+// link to one, needs no look at it first (host_files.h), and a subfolder's
+// identity is known without opening it.
 #pragma once
 
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/linux/host_paths.h"
+#include "platform/system_services.h"
 
 // What a listing found an entry to be, which decides how it is opened.
 enum class THostEntryKind {
@@ -18,7 +20,7 @@ enum class THostEntryKind {
   kOther,        // a device, pipe or socket, a dangling link, or not known
 };
 
-// The entries of one folder that are not plain, by Linux name.
+// The entries of one folder that are not kPlain, by Linux name.
 using THostOddEntries = std::vector<std::pair<std::string, THostEntryKind>>;
 
 // Shared by every thread of the services: the enumeration handles of any
@@ -27,18 +29,35 @@ using THostOddEntries = std::vector<std::pair<std::string, THostEntryKind>>;
 class THostListedEntries {
  public:
   // The folder (Linux names) was listed to its end; odd are its entries
-  // that are not kPlain. Where two listings disagree on an entry, the
-  // careful kind wins.
+  // that are not kPlain. Where two listings disagree on an entry's kind,
+  // the careful kind wins.
   void FolderListed(const THostPath& folder, const THostOddEntries& odd);
+
+  // The listing of folder (Linux names) gave its subfolder name (a folder,
+  // not a link to one), whose identity it found; told at once, since a walk
+  // asks for it before the listing ends. The identity found last counts.
+  void SubfolderListed(const THostPath& folder, const std::string& name, TFileIdentity identity);
 
   // What path (Linux names) was found to be when its folder was listed to
   // its end: kPlain for a name that listing did not hold, kOther for a path
   // in a folder not listed to its end.
   THostEntryKind ListedKind(const THostPath& path) const;
 
+  // The identity a listing found for the subfolder at path (Linux names,
+  // with or without a trailing '/'); false where no listing found one.
+  bool ListedIdentity(const THostPath& path, TFileIdentity* identity) const;
+
  private:
   mutable std::mutex lock_;
-  // The odd entries of each folder listed, by the folder's key (the root's
+  struct TFolder {
+    bool listedToEnd = false;
+    std::unordered_map<std::string, THostEntryKind> odd;
+    std::unordered_map<std::string, TFileIdentity> subfolders;
+  };
+  // Each folder listed, in part or to its end, by its key (the root's
   // descriptor, then the path below it).
-  std::unordered_map<std::string, std::unordered_map<std::string, THostEntryKind>> folders_;
+  std::unordered_map<std::string, TFolder> folders_;
+  // The folder listed that holds path, and path's name in it; none where no
+  // listing holds path's folder. Called with lock_ held.
+  const TFolder* Holder(const THostPath& path, std::string* name) const;
 };

@@ -174,8 +174,10 @@ bool TLinuxServices::FolderIdentity(const char* path, TFileIdentity* identity) {
   const TLocation where = drives_.Resolve(path);
   if (where.kind == TDriveKind::kMissing || where.wholeVolume) return false;
   if (IsHostPath(where)) {
-    const int folder =
-        OpenHostPath(LinuxHostPath(ListedHostPath(where)), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const THostPath host = LinuxHostPath(ListedHostPath(where));
+    // The listing that gave the folder's name has told who it is.
+    if (hostListed_.ListedIdentity(host, identity)) return true;
+    const int folder = OpenHostPath(host, O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return false;
     struct stat status;
     const bool known = fstat(folder, &status) == 0;

@@ -96,26 +96,37 @@ TEST(HostSwappedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder)
 }
 
 TEST(HostSwappedEntries, OnlyAFolderListedToItsEndVouchesForItsEntries) {
+  using TKind = THostEntryKind;
   THostListedEntries listed;
-  listed.FolderListed(THostPath{7, "a/b"},
-                      {{"link", THostEntryKind::kLinkToPlain}, {"pipe", THostEntryKind::kOther}});
+  listed.FolderListed({7, "a/b"}, {{"link", TKind::kLinkToPlain}, {"pipe", TKind::kOther}});
   // A later listing that found the pipe a link does not make it less odd.
-  listed.FolderListed(THostPath{7, "a/b"}, {{"pipe", THostEntryKind::kLinkToPlain}});
-  listed.FolderListed(THostPath{7, ""}, {});
+  listed.FolderListed({7, "a/b"}, {{"pipe", TKind::kLinkToPlain}});
+  // A listing not yet at its end knows its subfolders but not its files;
+  // a folder put in the place of another since is the one found last.
+  listed.SubfolderListed({7, ""}, "a", {1, 41});
+  listed.SubfolderListed({7, ""}, "a", {1, 42});
+  EXPECT_EQ(listed.ListedKind({7, "top"}), TKind::kOther);
+  listed.FolderListed({7, ""}, {});
   const struct {
     THostPath path;
-    THostEntryKind kind;
+    TKind kind;
+    uint64_t folder;  // the identity's file number; 0: none known
   } cases[] = {
-      {{7, "a/b/file"}, THostEntryKind::kPlain},
-      {{7, "a/b/link"}, THostEntryKind::kLinkToPlain},
-      {{7, "a/b/pipe"}, THostEntryKind::kOther},
-      {{7, "top"}, THostEntryKind::kPlain},       // in the root folder itself
-      {{7, ""}, THostEntryKind::kOther},          // the root folder was never listed
-      {{7, "a/file"}, THostEntryKind::kOther},    // nor was a
-      {{8, "a/b/file"}, THostEntryKind::kOther},  // the same path below another root
+      {{7, "a/b/file"}, TKind::kPlain, 0},
+      {{7, "a/b/link"}, TKind::kLinkToPlain, 0},
+      {{7, "a/b/pipe"}, TKind::kOther, 0},
+      {{7, "a"}, TKind::kPlain, 42},        // in the root folder itself
+      {{7, "a/"}, TKind::kOther, 42},       // as a folder's path
+      {{7, ""}, TKind::kOther, 0},          // the root folder was never listed
+      {{7, "a/file"}, TKind::kOther, 0},    // nor was a
+      {{8, "a/b/file"}, TKind::kOther, 0},  // the same path below another root
+      {{8, "a"}, TKind::kOther, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(listed.ListedKind(c.path), c.kind) << c.path.root << " " << c.path.below;
+    TFileIdentity identity = {0, 0};
+    EXPECT_EQ(listed.ListedIdentity(c.path, &identity), c.folder != 0) << c.path.below;
+    EXPECT_EQ(identity.file, c.folder) << c.path.root << " " << c.path.below;
   }
 }
 
