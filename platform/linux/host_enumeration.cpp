@@ -120,12 +120,14 @@ uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
   // The folder itself and its parent are plain folders whatever lies across
   // a mount boundary; callers skip them anyway.
   if (IsDotEntry(name)) return kAttributeDirectory;
-  // A regular file needs no further look; everything else does.
+  // A regular file needs no further look, nor does a link need one at
+  // itself; everything else does.
   if (typeHint == DT_REG) return 0;
-  TEntryStatus status;
   found->kind = THostEntryKind::kOther;
-  if (!EntryStatus(folderFd, name, AT_SYMLINK_NOFOLLOW, &status)) return 0;
-  if (S_ISLNK(status.mode)) {
+  TEntryStatus status;
+  const bool link = typeHint == DT_LNK;
+  if (!link && !EntryStatus(folderFd, name, AT_SYMLINK_NOFOLLOW, &status)) return 0;
+  if (link || S_ISLNK(status.mode)) {
     // Where the link leads, if anywhere: a dangling or looping link is a
     // reparse point without the folder attribute.
     TEntryStatus target;
