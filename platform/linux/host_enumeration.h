@@ -49,6 +49,13 @@ class THostFindHandle : public THandleObject {
 // fit with its terminator, in which case the entry is skipped.
 bool CopyEntryName(const char* name, TFindData* entry);
 
+// What a look at a listed entry found, besides its attributes.
+struct THostEntryFound {
+  THostEntryKind kind;
+  bool identified;         // identity holds the entry's, for a folder
+  TFileIdentity identity;  // of a folder entry (not of a link's target)
+};
+
 // The Win32 attributes of the entry `name` of the folder open as folderFd on
 // file system folderDevice: kAttributeDirectory for a folder; a symbolic link
 // kAttributeReparsePoint, with kAttributeDirectory too when it leads to a
@@ -56,10 +63,5 @@ bool CopyEntryName(const char* name, TFindData* entry);
 // folder as well, as a volume mount point is on Windows, so walks stay on
 // one file system. typeHint is the readdir d_type (DT_UNKNOWN when unknown).
 // found tells what the look found the entry to be.
-struct THostEntryFound {
-  THostEntryKind kind;
-  bool identified;         // identity holds the entry's, for a folder
-  TFileIdentity identity;  // of a folder entry (not of a link's target)
-};
 uint32_t HostEntryAttributes(int folderFd, dev_t folderDevice, const char* name,
                              unsigned char typeHint, THostEntryFound* found);

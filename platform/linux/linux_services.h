@@ -82,7 +82,8 @@ class TLinuxServices : public TSystemServices {
   // thread reads it without a lock.
   std::map<std::string, int> hostRoots_;
   // What host listings found their entries to be, so opens of regular
-  // files and folders need no look first; it guards itself.
+  // files and folders need no look first and a subfolder's identity no
+  // open; it guards itself.
   THostListedEntries hostListed_;
   const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
   TNtfsVolumePool ntfsVolumes_;
