@@ -95,6 +95,29 @@ TEST(HostSwappedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder)
   }
 }
 
+TEST(HostSwappedEntries, ASubfolderIsTheSameFolderToItsListingAsToItsOwnOpen) {
+  TScratchFolder scratch;
+  ASSERT_EQ(mkdir((scratch / "a").c_str(), 0755), 0);
+  struct stat status;
+  ASSERT_EQ(stat((scratch / "a").c_str(), &status), 0);
+  const TFileIdentity expected = {static_cast<uint64_t>(status.st_dev), status.st_ino};
+  TDriveTable drives;
+  drives.Map('D', scratch.Path());
+  TLinuxServices services(drives);
+  TFileIdentity opened = {0, 0};
+  ASSERT_TRUE(services.FolderIdentity("D:\\a\\", &opened));
+  TFindData entry;
+  THandle find = services.FindFirst("D:\\*.*", &entry);
+  ASSERT_NE(find, InvalidHandle());
+  while (services.FindNext(find, &entry)) {
+  }
+  services.FindEnd(find);
+  TFileIdentity listed = {0, 0};
+  ASSERT_TRUE(services.FolderIdentity("D:\\a\\", &listed));
+  EXPECT_EQ(opened, expected);
+  EXPECT_EQ(listed, expected);
+}
+
 TEST(HostSwappedEntries, OnlyAFolderListedToItsEndVouchesForItsEntries) {
   using TKind = THostEntryKind;
   THostListedEntries listed;
