@@ -1,6 +1,9 @@
-// Host-folder entries that changed since their folder was listed: what the
-// listing found an entry to be lets its open skip a look first, so the open
-// itself must refuse whatever took the entry's place, and never block.
+// What listings of host folders learned of their entries: an entry's type
+// lets its open skip a look first, so the open itself must refuse whatever
+// took the entry's place since, and never block; a subfolder's identity
+// spares its open.
+#include "platform/linux/host_listed_entries.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +16,6 @@
 #include <future>
 #include <string>
 
-#include "platform/linux/host_listed_entries.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
 
@@ -42,7 +44,7 @@ bool OtherFile(const TScratchFolder& s, const std::string& path) {
   return Replace(s / "made", path);
 }
 
-TEST(HostSwappedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder) {
+TEST(HostListedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder) {
   struct TCase {
     const char* label;
     bool listedAsLink;     // "x" is a link to the file "target" when listed, else a file
@@ -95,7 +97,7 @@ TEST(HostSwappedEntries, WhatTookAListedEntrysPlaceOpensOnlyIfItIsAFileOrFolder)
   }
 }
 
-TEST(HostSwappedEntries, ASubfolderIsTheSameFolderToItsListingAsToItsOwnOpen) {
+TEST(HostListedEntries, ASubfolderIsTheSameFolderToItsListingAsToItsOwnOpen) {
   TScratchFolder scratch;
   ASSERT_EQ(mkdir((scratch / "a").c_str(), 0755), 0);
   struct stat status;
@@ -118,7 +120,7 @@ TEST(HostSwappedEntries, ASubfolderIsTheSameFolderToItsListingAsToItsOwnOpen) {
   EXPECT_EQ(listed, expected);
 }
 
-TEST(HostSwappedEntries, OnlyAFolderListedToItsEndVouchesForItsEntries) {
+TEST(HostListedEntries, OnlyAFolderListedToItsEndVouchesForItsEntries) {
   using TKind = THostEntryKind;
   THostListedEntries listed;
   listed.FolderListed({7, "a/b"}, {{"link", TKind::kLinkToPlain}, {"pipe", TKind::kOther}});
