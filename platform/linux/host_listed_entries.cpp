@@ -1,23 +1,35 @@
 #include "platform/linux/host_listed_entries.h"
 
 #include <algorithm>
-#include <utility>
 
-namespace {
-
-// The root's descriptor, then the folder's path below it: the same folder
-// below two roots gives two keys.
-std::string FolderKey(const THostPath& folder) {
-  std::string key(reinterpret_cast<const char*>(&folder.root), sizeof folder.root);
-  key += folder.below;
-  return key;
+THostListedEntries::TFolder& THostListedEntries::Folder(const THostPath& folder) {
+  TRoot& root = roots_[folder.root];
+  const auto known = root.folders.find(folder.below);
+  if (known != root.folders.end()) return known->second;
+  root.paths.push_back(folder.below);
+  return root.folders[root.paths.back()];
 }
 
-}  // namespace
+const THostListedEntries::TFolder* THostListedEntries::Holder(const THostPath& path,
+                                                              std::string_view* name) const {
+  // Split as the enumeration split its pattern, so the folder reads the same.
+  std::string_view folder;
+  SplitHostPathViews(path, &folder, name);
+  if (name->empty()) return nullptr;
+  if (last_ != nullptr && lastRoot_ == path.root && lastPath_ == folder) return last_;
+  const auto root = roots_.find(path.root);
+  if (root == roots_.end()) return nullptr;
+  const auto listed = root->second.folders.find(folder);
+  if (listed == root->second.folders.end()) return nullptr;
+  lastRoot_ = path.root;
+  lastPath_ = listed->first;
+  last_ = &listed->second;
+  return last_;
+}
 
 void THostListedEntries::FolderListed(const THostPath& folder, const THostOddEntries& odd) {
   std::lock_guard<std::mutex> hold(lock_);
-  TFolder& known = folders_[FolderKey(folder)];
+  TFolder& known = Folder(folder);
   known.listedToEnd = true;
   for (const auto& entry : odd) {
     // The kinds are in the order of care: the later the more careful.
@@ -28,38 +40,29 @@ void THostListedEntries::FolderListed(const THostPath& folder, const THostOddEnt
 
 void THostListedEntries::SubfolderListed(const THostPath& folder, const std::string& name,
                                          TFileIdentity identity) {
-  std::string key = FolderKey(folder);
   std::lock_guard<std::mutex> hold(lock_);
-  folders_[std::move(key)].subfolders[name] = identity;
-}
-
-const THostListedEntries::TFolder* THostListedEntries::Holder(const THostPath& path,
-                                                              std::string* name) const {
-  // Split as the enumeration split its pattern, so the folder reads the same.
-  THostPath folder;
-  SplitHostPath(path, &folder, name);
-  if (name->empty()) return nullptr;
-  const auto listed = folders_.find(FolderKey(folder));
-  return listed != folders_.end() ? &listed->second : nullptr;
+  Folder(folder).subfolders[name] = identity;
 }
 
 THostEntryKind THostListedEntries::ListedKind(const THostPath& path) const {
-  std::string name;
+  std::string_view name;
   std::lock_guard<std::mutex> hold(lock_);
   const TFolder* folder = Holder(path, &name);
   if (folder == nullptr || !folder->listedToEnd) return THostEntryKind::kOther;
-  const auto odd = folder->odd.find(name);
+  // Most folders hold no odd entry: their names need no copy to look up.
+  if (folder->odd.empty()) return THostEntryKind::kPlain;
+  const auto odd = folder->odd.find(std::string(name));
   return odd != folder->odd.end() ? odd->second : THostEntryKind::kPlain;
 }
 
 bool THostListedEntries::ListedIdentity(const THostPath& path, TFileIdentity* identity) const {
   THostPath named = path;
   while (named.below.size() > 1 && named.below.back() == '/') named.below.pop_back();
-  std::string name;
+  std::string_view name;
   std::lock_guard<std::mutex> hold(lock_);
   const TFolder* folder = Holder(named, &name);
   if (folder == nullptr) return false;
-  const auto subfolder = folder->subfolders.find(name);
+  const auto subfolder = folder->subfolders.find(std::string(name));
   if (subfolder == folder->subfolders.end()) return false;
   *identity = subfolder->second;
   return true;

@@ -4,8 +4,11 @@
 // identity is known without opening it.
 #pragma once
 
+#include <deque>
+#include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,7 +28,8 @@ using THostOddEntries = std::vector<std::pair<std::string, THostEntryKind>>;
 
 // Shared by every thread of the services: the enumeration handles of any
 // thread record their folders, the opens of any thread ask; one lock guards
-// the table. It only grows, by the folders listed and their odd entries.
+// the table. It only grows, by the folders listed, their odd entries and
+// their subfolders.
 class THostListedEntries {
  public:
   // The folder (Linux names) was listed to its end; odd are its entries
@@ -48,16 +52,31 @@ class THostListedEntries {
   bool ListedIdentity(const THostPath& path, TFileIdentity* identity) const;
 
  private:
-  mutable std::mutex lock_;
   struct TFolder {
     bool listedToEnd = false;
     std::unordered_map<std::string, THostEntryKind> odd;
     std::unordered_map<std::string, TFileIdentity> subfolders;
   };
-  // Each folder listed, in part or to its end, by its key (the root's
-  // descriptor, then the path below it).
-  std::unordered_map<std::string, TFolder> folders_;
-  // The folder listed that holds path, and path's name in it; none where no
-  // listing holds path's folder. Called with lock_ held.
-  const TFolder* Holder(const THostPath& path, std::string* name) const;
+  // The folders listed below one root, in part or to their end, by their
+  // paths below it, which paths holds: a deque never moves what it holds, so
+  // the keys stay valid, and a lookup needs no copy of the path.
+  struct TRoot {
+    std::deque<std::string> paths;
+    std::unordered_map<std::string_view, TFolder> folders;
+  };
+  // The folder's record, made when first told of. Called with lock_ held.
+  TFolder& Folder(const THostPath& folder);
+  // The folder listed that holds path, and path's name in it (a view into
+  // path); none where no listing holds path's folder. Called with lock_
+  // held.
+  const TFolder* Holder(const THostPath& path, std::string_view* name) const;
+
+  mutable std::mutex lock_;
+  std::map<int, TRoot> roots_;  // by the root's descriptor
+  // The folder Holder found last, below lastRoot_ at lastPath_ (a view into
+  // its root's paths): the entries of one folder are opened one after
+  // another. Records never move or go, so these stay valid.
+  mutable int lastRoot_ = -1;
+  mutable std::string_view lastPath_;
+  mutable const TFolder* last_ = nullptr;
 };
