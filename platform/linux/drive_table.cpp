@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -29,21 +30,19 @@ std::string WithSlashes(const char* text) {
   return result;
 }
 
-// The drive's root joined with the rest of a drive-letter path, separators
-// of either kind, which counts from the root whether or not it starts with
-// a separator (there is no current folder per drive). "root" and "root/"
-// give the same joins. Composed in place: every open resolves a path.
-std::string JoinUnderRoot(const std::string& root, const char* rest) {
+// The drive's root joined with the rest of a drive-letter path from
+// restStart (at most its length) on, past its leading separators: it counts
+// from the root whether or not it starts with one (there is no current
+// folder per drive). "root" and "root/" give the same joins.
+std::string JoinUnderRoot(const std::string& root, const std::string& rest, size_t restStart) {
+  size_t rootLength = root.size();
+  while (rootLength > 1 && root[rootLength - 1] == '/') --rootLength;
+  if (rootLength == 1 && root[0] == '/') rootLength = 0;
   std::string result;
-  result.reserve(root.size() + std::strlen(rest) + 1);
-  result = root;
-  while (result.size() > 1 && result.back() == '/') result.pop_back();
-  if (result == "/") result.clear();
-  while (*rest == '/' || *rest == '\\') ++rest;
+  result.reserve(rootLength + 1 + rest.size() - restStart);
+  result.append(root, 0, rootLength);
   result += '/';
-  const size_t restStart = result.size();
-  result += rest;
-  std::replace(result.begin() + static_cast<std::ptrdiff_t>(restStart), result.end(), '\\', '/');
+  result.append(rest, restStart, std::string::npos);
   return result;
 }
 
@@ -123,12 +122,17 @@ TLocation TDriveTable::Resolve(const char* path) const {
                      std::string()};
   }
   const TDrive& drive = drives_[index];
+  std::string rest = WithSlashes(path + 2);
+  const size_t restStart = std::min(rest.find_first_not_of('/'), rest.size());
   switch (drive.kind) {
-    case TDriveKind::kHostFolder:
-      return TLocation{drive.kind, false, JoinUnderRoot(drive.path, path + 2), drive.path,
-                       JoinUnderRoot("", path + 2).substr(1)};
+    case TDriveKind::kHostFolder: {
+      std::string joined = JoinUnderRoot(drive.path, rest, restStart);
+      rest.erase(0, restStart);
+      return TLocation{drive.kind, false, std::move(joined), drive.path, std::move(rest)};
+    }
     case TDriveKind::kNtfsVolume:
-      return TLocation{drive.kind, false, JoinUnderRoot("/", path + 2), drive.path, std::string()};
+      return TLocation{drive.kind, false, JoinUnderRoot("/", rest, restStart), drive.path,
+                       std::string()};
     case TDriveKind::kMissing:
       break;
   }

@@ -6,9 +6,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-#include <cstdlib>
-#include <memory>
-
 namespace {
 
 // Extents asked for per FIEMAP call: most files need one call.
@@ -24,10 +21,12 @@ uint64_t CeilDiv(uint64_t value, uint64_t divisor) { return (value + divisor - 1
 
 bool ReadFiemap(int fd, std::vector<TFiemapExtent>* extents) {
   extents->clear();
-  const size_t bytes = sizeof(struct fiemap) + kExtentsPerCall * sizeof(struct fiemap_extent);
-  std::unique_ptr<struct fiemap, decltype(&std::free)> map(
-      static_cast<struct fiemap*>(std::calloc(1, bytes)), &std::free);
-  if (!map) return false;
+  // The request and the room for its reply, on the stack: the kernel fills
+  // in only the extents it reports, so nothing needs clearing first.
+  alignas(struct fiemap) unsigned char
+      buffer[sizeof(struct fiemap) + kExtentsPerCall * sizeof(struct fiemap_extent)];
+  auto* map = reinterpret_cast<struct fiemap*>(buffer);
+  map->fm_reserved = 0;
   uint64_t start = 0;
   for (;;) {
     map->fm_start = start;
@@ -35,7 +34,7 @@ bool ReadFiemap(int fd, std::vector<TFiemapExtent>* extents) {
     map->fm_flags = 0;
     map->fm_extent_count = kExtentsPerCall;
     map->fm_mapped_extents = 0;
-    if (ioctl(fd, FS_IOC_FIEMAP, map.get()) != 0) return false;
+    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
     const uint32_t mapped = map->fm_mapped_extents;
     if (mapped == 0) return true;
     for (uint32_t i = 0; i < mapped; ++i) {

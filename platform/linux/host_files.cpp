@@ -39,7 +39,40 @@ bool THostFileHandle::FileSize(uint32_t* low, uint32_t* high) {
   return true;
 }
 
-THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics) {
+namespace {
+
+// Whether an item of this type opens: a regular file, or a folder with
+// backup semantics.
+bool Opens(mode_t mode, bool backupSemantics) {
+  return S_ISREG(mode) || (backupSemantics && S_ISDIR(mode));
+}
+
+// O_NONBLOCK and O_NOCTTY keep a pipe or terminal put in the item's place
+// since it was looked at from blocking the open or becoming ours.
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// Opens what the listing found to be a regular file or a folder, or a link
+// to one (followLink): a link put in the place of the first is not followed
+// (O_NOFOLLOW fails with ELOOP), and whatever else is there by now is
+// refused once it is seen.
+THostFileHandle* OpenListedPlain(const THostPath& path, bool backupSemantics, bool followLink) {
+  const int fd = OpenHostPath(path, kReadFlags | (followLink ? 0 : O_NOFOLLOW));
+  if (fd < 0) return nullptr;
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !Opens(opened.st_mode, backupSemantics)) {
+    close(fd);
+    errno = EACCES;
+    return nullptr;
+  }
+  return new THostFileHandle(fd, opened);
+}
+
+}  // namespace
+
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, THostEntryKind listed) {
+  if (listed != THostEntryKind::kOther) {
+    return OpenListedPlain(path, backupSemantics, listed == THostEntryKind::kLinkToPlain);
+  }
   // O_PATH names the item without opening it, so its type is known before a
   // device, pipe or terminal could be acted on by a real open.
   const int probe = OpenHostPath(path, O_PATH | O_CLOEXEC);
@@ -49,12 +82,13 @@ THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics) {
   close(probe);
   if (!known) return nullptr;
   const bool folder = S_ISDIR(named.st_mode);
-  if (folder ? !backupSemantics : !S_ISREG(named.st_mode)) return nullptr;
-  // The path may have been replaced since: O_DIRECTORY, O_NONBLOCK and
-  // O_NOCTTY keep a swapped-in pipe or terminal from blocking or becoming
-  // ours, and what was opened must be what was named.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (folder ? O_DIRECTORY : 0);
-  const int fd = OpenHostPath(path, flags);
+  if (!Opens(named.st_mode, backupSemantics)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  // The path may have been replaced since: what was opened must be what was
+  // named.
+  const int fd = OpenHostPath(path, kReadFlags | (folder ? O_DIRECTORY : 0));
   if (fd < 0) return nullptr;
   struct stat opened;
   if (fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {

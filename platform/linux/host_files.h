@@ -10,6 +10,7 @@
 
 #include "platform/handle_object.h"
 #include "platform/linux/fs_control_replies.h"
+#include "platform/linux/host_listed_entries.h"
 #include "platform/linux/host_paths.h"
 
 // A host file or folder open for reading.
@@ -50,6 +51,10 @@ class THostFileHandle : public THandleObject {
 // follows them, but never out of the path's root (host_paths.h). A folder
 // opens only with backupSemantics, as on Windows.
 // Only regular files and folders open: a device, pipe or socket is never
-// opened, since opening one can block or act on the device. Returns none on
-// failure; the caller owns the handle.
-THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics);
+// opened, since opening one can block or act on the device. listed is what
+// a listing found path to be (host_listed_entries.h): a regular file or a
+// folder, or a link to one, is opened at once (a link put in the place of
+// the first is not followed) and refused when it turns out to be something
+// else by now; anything else is looked at before it is opened. Returns none
+// on failure; the caller owns the handle.
+THostFileHandle* OpenHostFile(const THostPath& path, bool backupSemantics, THostEntryKind listed);

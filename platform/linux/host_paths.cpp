@@ -25,13 +25,21 @@ int OpenHostPath(const THostPath& path, int flags, mode_t mode) {
 }
 
 void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name) {
-  const size_t slash = path.below.rfind('/');
-  folder->root = path.root;
-  if (slash == std::string::npos) {
-    folder->below = path.root == AT_FDCWD ? "." : "";
-    *name = path.below;
+  std::string_view folderView;
+  std::string_view nameView;
+  SplitHostPathViews(path, &folderView, &nameView);
+  *name = std::string(nameView);
+  *folder = THostPath{path.root, std::string(folderView)};
+}
+
+void SplitHostPathViews(const THostPath& path, std::string_view* folder, std::string_view* name) {
+  const std::string_view below = path.below;
+  const size_t slash = below.rfind('/');
+  if (slash == std::string_view::npos) {
+    *folder = path.root == AT_FDCWD ? "." : "";
+    *name = below;
     return;
   }
-  folder->below = slash == 0 ? std::string("/") : path.below.substr(0, slash);
-  *name = path.below.substr(slash + 1);
+  *folder = slash == 0 ? std::string_view("/") : below.substr(0, slash);
+  *name = below.substr(slash + 1);
 }

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 struct THostPath {
   // The folder a drive letter is mapped to, as an O_PATH descriptor kept
@@ -32,3 +33,7 @@ int OpenHostPath(const THostPath& path, int flags, mode_t mode = 0);
 // and "c", "c" gives "" and "c" below a root (or "." for a path of its
 // own), "/c" gives "/" and "c". The name is empty when path ends with '/'.
 void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name);
+
+// The same split without copies: the views are into path.below (or into
+// static text) and live as long as it does.
+void SplitHostPathViews(const THostPath& path, std::string_view* folder, std::string_view* name);

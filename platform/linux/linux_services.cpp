@@ -43,9 +43,10 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
-// The same path in Linux names, as the host's calls take it.
+// The same path in Linux names, as the host's calls take it. Only a path
+// holding a mapped character (its UTF-8 starts with 0xEF) needs mapping back.
 THostPath LinuxHostPath(THostPath listed) {
-  listed.below = LinuxName(listed.below);
+  if (listed.below.find('\xEF') != std::string::npos) listed.below = LinuxName(listed.below);
   return listed;
 }
 
@@ -132,7 +133,8 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
   std::string namePattern;
   if (IsHostPath(where)) {
     SplitHostPath(ListedHostPath(where), &folder, &namePattern);
-    THostFindHandle* find = THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry);
+    THostFindHandle* find =
+        THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry, &hostListed_);
     // The folder, without the name pattern, is what the user knows.
     if (find == nullptr)
       lastError = SystemErrorText(where.path.substr(0, where.path.rfind('/')), errno);
@@ -177,8 +179,10 @@ bool TLinuxServices::FolderIdentity(const char* path, TFileIdentity* identity) {
   const TLocation where = drives_.Resolve(path);
   if (where.kind == TDriveKind::kMissing || where.wholeVolume) return false;
   if (IsHostPath(where)) {
-    const int folder =
-        OpenHostPath(LinuxHostPath(ListedHostPath(where)), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const THostPath host = LinuxHostPath(ListedHostPath(where));
+    // The listing that gave the folder's name has told who it is.
+    if (hostListed_.ListedIdentity(host, identity)) return true;
+    const int folder = OpenHostPath(host, O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return false;
     struct stat status;
     const bool known = fstat(folder, &status) == 0;
@@ -202,7 +206,8 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return InvalidHandle();
   }
   if (IsHostPath(where)) {
-    THandleObject* file = OpenHostFile(LinuxHostPath(ListedHostPath(where)), backupSemantics);
+    const THostPath host = LinuxHostPath(ListedHostPath(where));
+    THandleObject* file = OpenHostFile(host, backupSemantics, hostListed_.ListedKind(host));
     if (file == nullptr) lastError = SystemErrorText(where.path, errno);
     return AsHandle(file);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/linux/drive_table.h"
+#include "platform/linux/host_listed_entries.h"
 #include "platform/linux/host_paths.h"
 #include "platform/linux/ntfs_volume_pool.h"
 #include "platform/system_services.h"
@@ -84,6 +85,10 @@ class TLinuxServices : public TSystemServices {
   // meanwhile does not move its drive. Read-only afterwards, so every
   // thread reads it without a lock.
   std::map<std::string, int> hostRoots_;
+  // What host listings found their entries to be, so opens of regular
+  // files and folders need no look first and a subfolder's identity no
+  // open; it guards itself.
+  THostListedEntries hostListed_;
   const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
   TNtfsVolumePool ntfsVolumes_;
 };
