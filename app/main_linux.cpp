@@ -51,21 +51,6 @@ int main(int argc, char** argv) {
   if (!IsSet("QT_QPA_PLATFORM") && !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  // Path arguments take their letters before the services are shared: the
-  // drive table is read-only from then on.
-  TDriveTable drives = TDriveTable::FromEnvironment();
-  const std::vector<std::string> unplaced = AssignDriveLetters(&line.arguments, &drives);
-  for (const std::string& path : unplaced) {
-    std::fprintf(stderr, "diskopt: %s: no drive letter is left for it\n", path.c_str());
-  }
-  TLinuxServices services(std::move(drives));
-  // The NTFS drives to analyse are mounted and their MFTs read while Qt
-  // starts and the windows are made.
-  for (const TLinuxArgument& argument : line.arguments) {
-    const bool analysed = argument.mode == 0 || argument.mode == 'o' || argument.mode == 'O';
-    if (analysed && !argument.text.empty()) services.PrepareDrive(argument.text[0]);
-  }
-
   QuietenQtMessages();
   // The command line is the program's own: Qt sees only the program name, so
   // it never takes an argument such as -style or -reverse for itself. Qt is
@@ -73,6 +58,15 @@ int main(int argc, char** argv) {
   int qtArgumentCount = 1;
   QApplication application(qtArgumentCount, argv);
 
+  // Path arguments take their letters before the services are shared: the
+  // drive table is read-only from then on.
+  TDriveTable drives = TDriveTable::FromEnvironment();
+  const std::vector<std::string> unplaced = AssignDriveLetters(&line.arguments, &drives);
+  for (const std::string& path : unplaced) {
+    std::fprintf(stderr, "diskopt: %s: no drive letter is left for it\n", path.c_str());
+  }
+
+  TLinuxServices services(std::move(drives));
   TQtWindowSystem windows;
   const int status = TProgram(services, windows).Run([&line](TProgram& program) {
     DispatchArguments(line.arguments, DispatchToProgram, &program);

@@ -95,11 +95,6 @@ THostPath TLinuxServices::ListedHostPath(const TLocation& where) const {
   return THostPath{root != hostRoots_.end() ? root->second : -1, where.below};
 }
 
-void TLinuxServices::PrepareDrive(char letter) {
-  if (drives_.Kind(letter) == TDriveKind::kNtfsVolume)
-    ntfsVolumes_.Prepare(drives_.MappedPath(letter));
-}
-
 TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
   if (where.kind != TDriveKind::kNtfsVolume) return nullptr;
   errno = 0;

@@ -59,10 +59,6 @@ class TLinuxServices : public TSystemServices {
 
   // The NTFS mounts, for tests that count them or ask why one was refused.
   const TNtfsVolumePool& NtfsVolumes() const { return ntfsVolumes_; }
-  // Mounts the NTFS volume of drive `letter`, when it is one, and reads its
-  // MFT ahead on a thread of its own (TNtfsVolumePool::Prepare), so the
-  // drive's worker finds it ready; nothing for other drives.
-  void PrepareDrive(char letter);
 
  private:
   // The calling thread's mount of the NTFS volume a location lies in; none

@@ -100,10 +100,6 @@ class TNtfsVolume {
   // folder.
   bool FolderRecord(const std::string& path, uint64_t* record);
 
-  // Reads now what the first listing or open would read first (the MFT, in
-  // MFT order), so a volume mounted ahead is ready for use.
-  void ReadAhead() { View(); }
-
   // Bytes of the cluster bitmap ($Bitmap) from the one describing
   // firstCluster (a multiple of 8); false when they cannot be read.
   bool ReadBitmap(int64_t firstCluster, uint32_t bytes, uint8_t* out);

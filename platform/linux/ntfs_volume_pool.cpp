@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -34,15 +33,6 @@ struct TNtfsVolumePool::TState {
   std::map<std::string, int> refused;
   // Mounts tried, under the lock.
   int64_t mountsTried = 0;
-  // Mounts made ahead (Prepare), by image path, until a thread adopts one.
-  // Entries change under the lock; each entry's volume and error are its
-  // thread's until that thread has been joined.
-  struct TPrepared {
-    std::thread thread;
-    std::unique_ptr<TNtfsVolume> volume;
-    int error = 0;
-  };
-  std::map<std::string, std::unique_ptr<TPrepared>> prepared;
 };
 
 namespace {
@@ -115,31 +105,10 @@ TNtfsVolumePool::TNtfsVolumePool(TNtfsReadOrder order)
 
 TNtfsVolumePool::~TNtfsVolumePool() {
   std::unordered_map<std::thread::id, TThreadVolumes> ending;
-  std::map<std::string, std::unique_ptr<TState::TPrepared>> unadopted;
   {
     std::lock_guard<std::mutex> guard(state_->lock);
     ending.swap(state_->threads);
-    unadopted.swap(state_->prepared);
   }
-  for (auto& entry : unadopted) entry.second->thread.join();
-}
-
-void TNtfsVolumePool::Prepare(const std::string& imagePath) {
-  auto prepared = std::make_unique<TState::TPrepared>();
-  TState::TPrepared* made = prepared.get();
-  std::lock_guard<std::mutex> guard(state_->lock);
-  if (state_->prepared.count(imagePath) != 0 || state_->refused.count(imagePath) != 0) return;
-  ++state_->mountsTried;
-  try {
-    made->thread = std::thread([made, imagePath, order = order_] {
-      made->volume = TNtfsVolume::Mount(imagePath, order, &made->error);
-      if (made->volume != nullptr) made->volume->ReadAhead();
-    });
-  } catch (const std::system_error&) {
-    --state_->mountsTried;
-    return;
-  }
-  state_->prepared.emplace(imagePath, std::move(prepared));
 }
 
 TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
@@ -153,29 +122,14 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
       if (volume != mine->second.end()) return Remember(imagePath, volume->second.get());
     }
   }
-  std::unique_ptr<TState::TPrepared> prepared;
   {
     std::lock_guard<std::mutex> guard(state_->lock);
     if (state_->refused.count(imagePath) != 0) return nullptr;
-    const auto ahead = state_->prepared.find(imagePath);
-    if (ahead != state_->prepared.end()) {
-      prepared = std::move(ahead->second);
-      state_->prepared.erase(ahead);
-    } else {
-      ++state_->mountsTried;
-    }
+    ++state_->mountsTried;
   }
-  // Mounted outside the lock, or the mount made ahead waited for there:
-  // other threads need not wait for it.
+  // Mounted outside the lock: other threads need not wait for it.
   int error = 0;
-  std::unique_ptr<TNtfsVolume> mounted;
-  if (prepared != nullptr) {
-    prepared->thread.join();
-    mounted = std::move(prepared->volume);
-    error = prepared->error;
-  } else {
-    mounted = TNtfsVolume::Mount(imagePath, order_, &error);
-  }
+  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, order_, &error);
   if (!mounted) {
     if (!IsTransient(error)) {
       std::lock_guard<std::mutex> guard(state_->lock);

@@ -32,14 +32,6 @@ class TNtfsVolumePool {
   // the pool goes.
   TNtfsVolume* ForThisThread(const std::string& imagePath);
 
-  // Mounts the image at imagePath ahead, on a thread of its own, and reads
-  // what its listings will need (the MFT in order): the first thread that
-  // asks ForThisThread for the image then adopts that mount, waiting for it
-  // if it is not ready, instead of mounting its own. Meant for the drives of
-  // the command line, made ready while the windows are made. Once per image;
-  // nothing for an image refused already.
-  void Prepare(const std::string& imagePath);
-
   // Why the image at imagePath was refused for good (an errno value), 0
   // while it was not.
   int RefusedMount(const std::string& imagePath) const;

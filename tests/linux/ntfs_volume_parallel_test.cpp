@@ -85,45 +85,6 @@ TEST(NtfsVolumePoolThreads, AThreadThatOutlivesThePoolEndsCleanly) {
   worker.join();
 }
 
-// A mount made ahead is the one the first thread to ask gets, counted as one
-// mount and gone with that thread; a mount made ahead that nobody adopts
-// goes with the pool; and a damaged image made ahead is refused as an image
-// mounted on demand is, with its reason, and not mounted again.
-TEST(NtfsVolumePoolThreads, AMountMadeAheadIsAdoptedByTheFirstThreadThatAsks) {
-  const TNtfsTestImage& image = SharedNtfsTestImage();
-  ASSERT_TRUE(image.built.ok) << image.built.message;
-  const int before = OpenDescriptors(image.path);
-  auto pool = std::make_unique<TNtfsVolumePool>();
-  pool->Prepare(image.path);
-  pool->Prepare(image.path);  // once per image
-  std::vector<TNtfsEntry> entries;
-  std::thread worker([&] {
-    TNtfsVolume* adopted = pool->ForThisThread(image.path);
-    ASSERT_NE(adopted, nullptr);
-    EXPECT_TRUE(adopted->ListFolder("/", "*", &entries));
-    EXPECT_EQ(adopted->RecordReads(), 0);  // the MFT was read ahead
-  });
-  worker.join();
-  EXPECT_FALSE(entries.empty());
-  EXPECT_EQ(pool->MountsTried(), 1);
-  EXPECT_EQ(OpenDescriptors(image.path), before);  // gone with the worker
-  pool->Prepare(image.path);
-  pool.reset();  // not adopted: gone with the pool
-  EXPECT_EQ(OpenDescriptors(image.path), before);
-
-  TScratchFolder scratch;
-  const std::string truncated = scratch / "truncated.img";
-  ASSERT_TRUE(CopyFile(image.path, truncated));
-  ASSERT_EQ(truncate(truncated.c_str(), 1 << 20), 0);
-  TNtfsVolumePool refusing;
-  refusing.Prepare(truncated);
-  std::thread asking([&] { EXPECT_EQ(refusing.ForThisThread(truncated), nullptr); });
-  asking.join();
-  EXPECT_NE(refusing.RefusedMount(truncated), 0);
-  EXPECT_EQ(refusing.ForThisThread(truncated), nullptr);
-  EXPECT_EQ(refusing.MountsTried(), 1);
-}
-
 // Two drives on the same image and one on a host folder, each through the
 // real stages on a worker of its own, while a window thread asks for the
 // image's geometry over and over: every drive reads what it would read alone.
