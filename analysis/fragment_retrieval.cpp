@@ -1,6 +1,7 @@
 // The third stage: every item's size and runs of clusters, read with the
 // retrieval pointers request; items that cannot be opened leave the tree.
 #include <cstring>
+#include <string>
 
 #include "analysis/fs_control.h"
 #include "analysis/retrieval_runs.h"
@@ -16,11 +17,15 @@ void TDriveOptimizer::FillMemoryTree() {
   statusText.Set("Filling data into the memory tree");
   detailText.Set("Filling");
   const char prefix[3] = {driveLetter, ':', '\0'};
-  FillItem(prefix, root);
+  if (!FillItem(prefix, root)) {
+    Fail(std::string("the root folder could not be opened: ") + services.LastErrorText());
+    ReleaseItem(root);
+    root = nullptr;
+  }
   detailText.Set("");
 }
 
-void TDriveOptimizer::FillItem(const char* path, TItem* item) {
+bool TDriveOptimizer::FillItem(const char* path, TItem* item) {
   detailText.Set(path);
   itemsCounted.fetch_add(1, std::memory_order_relaxed);
   char buffer[kMaxPath];
@@ -37,15 +42,7 @@ void TDriveOptimizer::FillItem(const char* path, TItem* item) {
     buffer[end] = '\0';
     handle = services.OpenForRead(buffer, folder);
   }
-  if (handle == InvalidHandle()) {
-    if (item->parent != nullptr) item->parent->UnlinkChild(item);
-    if (item == root) {
-      root = nullptr;
-      Fail(std::string("the root folder could not be opened: ") + services.LastErrorText());
-    }
-    ReleaseItem(item);
-    return;
-  }
+  if (handle == InvalidHandle()) return false;
   uint32_t low = 0;
   uint32_t high = 0;
   // A size that cannot be read is recorded as 0 rather than as the
@@ -57,19 +54,25 @@ void TDriveOptimizer::FillItem(const char* path, TItem* item) {
   services.Close(handle);
 
   const size_t childStart = pathLength + (folder ? 1 : 0);
+  TItem* previous = nullptr;  // the last child kept
   for (TItem* child = item->firstChild; child != nullptr;) {
     TItem* next = child->nextSibling;
-    if (StopRequested()) return;
+    if (StopRequested()) return true;
     const size_t nameLength = std::strlen(child->name);
+    bool kept = false;
     if (childStart + nameLength + 1 <= sizeof(buffer)) {
       std::memcpy(buffer + childStart, child->name, nameLength + 1);
-      FillItem(buffer, child);
+      kept = FillItem(buffer, child);
+    }
+    if (kept) {
+      previous = child;
     } else {
-      item->UnlinkChild(child);
+      item->UnlinkChildAfter(previous, child);
       ReleaseItem(child);
     }
     child = next;
   }
+  return true;
 }
 
 void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {

@@ -69,7 +69,9 @@ class TDriveOptimizer {
   void ScanFolder(const char* path, TItem* parent);
   // Fragment retrieval: opens the item at path (no trailing separator), reads
   // its size and runs, then its children's.
-  void FillItem(const char* path, TItem* item);
+  // False when the item cannot be opened: its caller takes it out of the
+  // tree and releases it.
+  bool FillItem(const char* path, TItem* item);
   void ReadRetrievalPointers(TItem* item, THandle handle);
 
   // Placement rules: a zone for item and everything below it, with the

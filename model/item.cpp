@@ -38,6 +38,13 @@ TItem* TItem::UnlinkChild(TItem* child) {
     current = current->nextSibling;
   }
   if (current == nullptr) return nullptr;
+  return UnlinkChildAfter(previous, child);
+}
+
+TItem* TItem::UnlinkChildAfter(TItem* previous, TItem* child) {
+  if (child == nullptr || (previous == nullptr ? firstChild : previous->nextSibling) != child) {
+    return UnlinkChild(child);
+  }
   TItem* following = child->nextSibling;
   if (previous == nullptr) {
     firstChild = following;

@@ -29,6 +29,10 @@ struct TItem {
   // among the children. The child's own parent and nextSibling stay as they
   // were.
   TItem* UnlinkChild(TItem* child);
+  // The same, told the child's previous sibling (none for the first child):
+  // no search, for callers that walk the children anyway. A previous that is
+  // not the one before child is ignored and the child searched for.
+  TItem* UnlinkChildAfter(TItem* previous, TItem* child);
 
   bool IsFolder() const { return (flags & 1u) != 0; }
   int Zone() const { return static_cast<int>((flags >> 1) & 15u); }

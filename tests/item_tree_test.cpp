@@ -63,28 +63,42 @@ struct TUnlinkCase {
 
 class UnlinkChild : public testing::TestWithParam<TUnlinkCase> {};
 
+// Each case three ways: searched for, told the sibling before the child, and
+// told a sibling that is not the one before it (the search then decides).
 TEST_P(UnlinkChild, KeepsListInvariants) {
   const TUnlinkCase& c = GetParam();
-  TItem* folder = NewItem(nullptr, Name("f"), 0, kItemFolder);
-  std::vector<TItem*> kids;
-  for (int i = 0; i < c.children; ++i) kids.push_back(NewItem(folder, Name("k"), 0, 0));
-  TItem* stranger = NewItem(nullptr, Name("s"), 0, 0);
-  TItem* target = c.unlink < 0 ? stranger : kids[static_cast<size_t>(c.unlink)];
-  auto at = [&kids](int index) { return index < 0 ? nullptr : kids[static_cast<size_t>(index)]; };
+  enum TWay { kSearched, kToldThePrevious, kToldAWrongPrevious };
+  for (const TWay way : {kSearched, kToldThePrevious, kToldAWrongPrevious}) {
+    SCOPED_TRACE(way);
+    TItem* folder = NewItem(nullptr, Name("f"), 0, kItemFolder);
+    std::vector<TItem*> kids;
+    for (int i = 0; i < c.children; ++i) kids.push_back(NewItem(folder, Name("k"), 0, 0));
+    TItem* stranger = NewItem(nullptr, Name("s"), 0, 0);
+    TItem* target = c.unlink < 0 ? stranger : kids[static_cast<size_t>(c.unlink)];
+    auto at = [&kids](int index) { return index < 0 ? nullptr : kids[static_cast<size_t>(index)]; };
 
-  EXPECT_EQ(folder->UnlinkChild(target), at(c.returned));
-  std::vector<TItem*> expected;
-  for (int index : c.remaining) expected.push_back(kids[static_cast<size_t>(index)]);
-  EXPECT_EQ(Children(folder), expected);
-  EXPECT_EQ(folder->firstChild, at(c.expectedFirst));
-  EXPECT_EQ(folder->lastChild, at(c.expectedLast));
-  if (c.unlink >= 0) {
-    EXPECT_EQ(target->parent, folder);  // left as it was
+    TItem* returned = nullptr;
+    if (way == kSearched) {
+      returned = folder->UnlinkChild(target);
+    } else if (way == kToldThePrevious) {
+      returned = folder->UnlinkChildAfter(c.unlink > 0 ? at(c.unlink - 1) : nullptr, target);
+    } else {
+      returned = folder->UnlinkChildAfter(c.unlink == 0 ? folder->lastChild : target, target);
+    }
+    EXPECT_EQ(returned, at(c.returned));
+    std::vector<TItem*> expected;
+    for (int index : c.remaining) expected.push_back(kids[static_cast<size_t>(index)]);
+    EXPECT_EQ(Children(folder), expected);
+    EXPECT_EQ(folder->firstChild, at(c.expectedFirst));
+    EXPECT_EQ(folder->lastChild, at(c.expectedLast));
+    if (c.unlink >= 0) {
+      EXPECT_EQ(target->parent, folder);  // left as it was
+    }
+
+    if (c.unlink >= 0) ReleaseItem(target);
+    ReleaseItem(stranger);
+    ReleaseItem(folder);
   }
-
-  if (c.unlink >= 0) ReleaseItem(target);
-  ReleaseItem(stranger);
-  ReleaseItem(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnlinkChild,
