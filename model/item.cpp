@@ -1,6 +1,7 @@
 #include "model/item.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "model/record_pool.h"
 
@@ -56,29 +57,51 @@ TItem* TItem::UnlinkChildAfter(TItem* previous, TItem* child) {
   return following;
 }
 
-void ReleaseItem(TItem* item) {
-  // A record already free is left alone, and so is whatever its stale links
-  // name: those records may belong to other items by now.
-  if (item == nullptr || !itemPool.InUse(item)) return;
-  // Everything the release needs is read while the slot is still ours: once
-  // it is freed another worker may reuse and overwrite it at once.
+namespace {
+
+// Releases the runs of a chain from the fragment pool, which the caller
+// holds. Each link is read before its record is released; while the pool
+// is held nobody can take the record meanwhile.
+void ReleaseHeldFragments(TFragment* first) {
+  while (first != nullptr) {
+    TFragment* next = first->next;
+    fragmentPool.ReleaseHeld(first);
+    first = next;
+  }
+}
+
+// Releases item and everything below it from the item pool, which the
+// caller holds, with their names and runs.
+void ReleaseHeldTree(TItem* item) {
+  if (item == nullptr || !itemPool.InUseHeld(item)) return;
   TItem* child = item->firstChild;
-  TFragment* fragments = item->fragments;
-  item->fragments = nullptr;
   while (child != nullptr) {
     TItem* next = child->nextSibling;
-    ReleaseItem(child);
+    ReleaseHeldTree(child);
     child = next;
   }
-  ReleaseFragments(fragments);
+  {
+    const std::unique_lock<std::mutex> held = fragmentPool.Hold();
+    ReleaseHeldFragments(item->fragments);
+  }
+  item->fragments = nullptr;
   std::free(item->name);
-  itemPool.Release(item);
+  itemPool.ReleaseHeld(item);
+}
+
+}  // namespace
+
+void ReleaseItem(TItem* item) {
+  // A whole tree goes under one hold of the item pool rather than two locks
+  // per item: while it is held nobody else can take a slot, so every link
+  // is read before its record could be reused. A record already free is
+  // left alone, and so is whatever its stale links name: those records may
+  // belong to other items by now.
+  const std::unique_lock<std::mutex> held = itemPool.Hold();
+  ReleaseHeldTree(item);
 }
 
 void ReleaseFragments(TFragment* first) {
-  while (first != nullptr) {
-    TFragment* next = first->next;
-    fragmentPool.Release(first);
-    first = next;
-  }
+  const std::unique_lock<std::mutex> held = fragmentPool.Hold();
+  ReleaseHeldFragments(first);
 }

@@ -91,6 +91,11 @@ template <typename T>
 void TRecordPool<T>::Release(T* record) {
   if (record == nullptr) return;
   std::lock_guard<std::mutex> guard(lock);
+  ReleaseHeld(record);
+}
+
+template <typename T>
+void TRecordPool<T>::ReleaseHeld(T* record) {
   TPoolBlock<T>* block = FindHolder(record);
   if (block == nullptr || !block->Release(record)) return;
   if (firstOpenBlock == nullptr || block->chainIndex < firstOpenBlock->chainIndex) {
@@ -101,7 +106,12 @@ void TRecordPool<T>::Release(T* record) {
 template <typename T>
 bool TRecordPool<T>::InUse(const T* record) {
   std::lock_guard<std::mutex> guard(lock);
-  TPoolBlock<T>* block = FindHolder(record);
+  return InUseHeld(record);
+}
+
+template <typename T>
+bool TRecordPool<T>::InUseHeld(const T* record) const {
+  const TPoolBlock<T>* block = FindHolder(record);
   return block != nullptr && block->InUse(static_cast<int32_t>(record - block->records));
 }
 

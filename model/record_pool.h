@@ -1,7 +1,8 @@
 // Process-wide pools of fixed-size records: a chain of large zero-filled
 // blocks with one in-use bit per slot, allocated first fit. Every worker
 // thread of every drive allocates and releases in the same two pools, so each
-// pool is guarded by its own mutex; no operation holds two pool locks.
+// pool is guarded by its own mutex. Only a tree released whole holds both:
+// the item pool's, then the fragment pool's, never the other way round.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,13 @@ class TRecordPool {
   void Release(T* record);
   // Whether a block holds the record and its slot is in use.
   bool InUse(const T* record);
+
+  // For releasing many records at once (a whole tree): while the returned
+  // guard lives no other thread uses the pool, and its owner alone may call
+  // the *Held functions, which take no lock of their own.
+  std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(lock); }
+  bool InUseHeld(const T* record) const;
+  void ReleaseHeld(T* record);
   // Discards every block descriptor and empties the chain (at exit). Record
   // storage is left to the end of the process: nothing in it is visited.
   void Clear();
