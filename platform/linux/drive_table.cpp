@@ -24,6 +24,12 @@ TDriveKind Classify(const std::string& path) {
   return TDriveKind::kMissing;
 }
 
+// The drive path of a location that names no drive.
+const std::string& NoDrive() {
+  static const std::string none;
+  return none;
+}
+
 std::string WithSlashes(const char* text) {
   std::string result(text);
   std::replace(result.begin(), result.end(), '\\', '/');
@@ -108,7 +114,7 @@ TLocation TDriveTable::Resolve(const char* path) const {
     const int index = LetterIndex(device[0]);
     if (index < 0 || device[1] != ':' || device[2] != '\0' ||
         drives_[index].kind == TDriveKind::kMissing) {
-      return TLocation{TDriveKind::kMissing, true, std::string(), std::string(), std::string()};
+      return TLocation{TDriveKind::kMissing, true, std::string(), NoDrive(), std::string()};
     }
     const TDrive& drive = drives_[index];
     const bool host = drive.kind == TDriveKind::kHostFolder;
@@ -118,8 +124,7 @@ TLocation TDriveTable::Resolve(const char* path) const {
 
   const int index = path[0] != '\0' && path[1] == ':' ? LetterIndex(path[0]) : -1;
   if (index < 0) {
-    return TLocation{TDriveKind::kHostFolder, false, WithSlashes(path), std::string(),
-                     std::string()};
+    return TLocation{TDriveKind::kHostFolder, false, WithSlashes(path), NoDrive(), std::string()};
   }
   const TDrive& drive = drives_[index];
   std::string rest = WithSlashes(path + 2);
@@ -131,10 +136,11 @@ TLocation TDriveTable::Resolve(const char* path) const {
       return TLocation{drive.kind, false, std::move(joined), drive.path, std::move(rest)};
     }
     case TDriveKind::kNtfsVolume:
-      return TLocation{drive.kind, false, JoinUnderRoot("/", rest, restStart), drive.path,
-                       std::string()};
+      // "/" and what follows the separators the rest starts with, in place.
+      rest.replace(0, restStart, 1, '/');
+      return TLocation{drive.kind, false, std::move(rest), drive.path, std::string()};
     case TDriveKind::kMissing:
       break;
   }
-  return TLocation{TDriveKind::kMissing, false, std::string(), std::string(), std::string()};
+  return TLocation{TDriveKind::kMissing, false, std::string(), NoDrive(), std::string()};
 }

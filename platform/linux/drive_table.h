@@ -22,8 +22,10 @@ struct TLocation {
   // starting with '/' (empty for a volume path). kMissing: empty.
   std::string path;
   // What the drive letter is mapped to (the folder, image file or block
-  // device); empty for a POSIX or relative path, which names no drive.
-  std::string drivePath;
+  // device); empty for a POSIX or relative path, which names no drive. The
+  // table's own text, not a copy (every open resolves a path): valid as
+  // long as the table that resolved the path.
+  const std::string& drivePath;
   // kHostFolder with a drive letter: path below the drive's folder,
   // '/'-separated without a leading '/' ("" for the folder itself), which
   // host opens resolve beneath the folder. Empty otherwise.
