@@ -409,41 +409,46 @@ void TNtfsMftView::TCollector::Finish() {
     folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
   }
   signatures_.clear();
-  // Each folder's names in the index's order. A name's first four units,
+  // Each folder's names in the index's order. A name's first eight units,
   // upper-cased, zeros past its end, make a key that orders two names as
   // the collation does wherever the keys differ: most comparisons are then
-  // one of integers, and only names with equal keys are collated in full
-  // (the record number settles names equal in every unit, which only a
-  // damaged volume holds, so the order never depends on the sort's moves).
+  // of integers, and only names with equal keys are collated in full (the
+  // record number settles names equal in every unit, which only a damaged
+  // volume holds, so the order never depends on the sort's moves).
   const ntfschar* upcase = view_.volume_->upcase;
   const uint32_t upcaseLength = view_.volume_->upcase_len;
-  const auto sortKey = [&](const TNameEntry& name) {
-    uint64_t key = 0;
-    for (uint32_t i = 0; i < 4; ++i) {
+  struct TKeyed {
+    uint64_t high;   // units 0 to 3
+    uint64_t low;    // units 4 to 7
+    uint32_t index;  // in the folder
+  };
+  const auto keyOf = [&](const TNameEntry& name, uint32_t index) {
+    uint64_t parts[2] = {0, 0};
+    for (uint32_t i = 0; i < 8; ++i) {
       uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
       if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
-      key = key << 16 | unit;
+      parts[i / 4] = parts[i / 4] << 16 | unit;
     }
-    return key;
+    return TKeyed{parts[0], parts[1], index};
   };
-  std::vector<std::pair<uint64_t, uint32_t>> keyed;  // key, index in the folder
+  std::vector<TKeyed> keyed;
   std::vector<TNameEntry> sorted;
   for (const TRecord& folder : records) {
     if (folder.nameCount < 2) continue;
     TNameEntry* first = names.data() + folder.firstName;
     keyed.clear();
-    for (uint32_t i = 0; i < folder.nameCount; ++i) keyed.emplace_back(sortKey(first[i]), i);
-    std::sort(keyed.begin(), keyed.end(),
-              [&](const std::pair<uint64_t, uint32_t>& a, const std::pair<uint64_t, uint32_t>& b) {
-                if (a.first != b.first) return a.first < b.first;
-                const TNameEntry& x = first[a.second];
-                const TNameEntry& y = first[b.second];
-                const int order = view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit,
-                                                y.length, false);
-                return order != 0 ? order < 0 : x.record < y.record;
-              });
+    for (uint32_t i = 0; i < folder.nameCount; ++i) keyed.push_back(keyOf(first[i], i));
+    std::sort(keyed.begin(), keyed.end(), [&](const TKeyed& a, const TKeyed& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low) return a.low < b.low;
+      const TNameEntry& x = first[a.index];
+      const TNameEntry& y = first[b.index];
+      const int order =
+          view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit, y.length, false);
+      return order != 0 ? order < 0 : x.record < y.record;
+    });
     sorted.clear();
-    for (const auto& entry : keyed) sorted.push_back(first[entry.second]);
+    for (const TKeyed& entry : keyed) sorted.push_back(first[entry.index]);
     std::copy(sorted.begin(), sorted.end(), first);
   }
   view_.names_ = std::move(names_);

@@ -6,25 +6,9 @@ constexpr unsigned kPrivateUseBase = 0xF000;
 
 // Characters a Windows name cannot hold that a Linux name can ('/' and the
 // terminator end a Linux name, so they never occur).
-bool IsMappedCharacter(unsigned char c) {
-  switch (c) {
-    case '\\':
-    case ':':
-    case '*':
-    case '?':
-    case '"':
-    case '<':
-    case '>':
-    case '|':
-      return true;
-    default:
-      return c >= 1 && c <= 31;
-  }
-}
+bool IsMappedCharacter(unsigned char c) { return !ListedAsIs(c); }
 
 }  // namespace
-
-bool ListedAsIs(unsigned char c) { return !IsMappedCharacter(c); }
 
 std::string ListedName(const char* name, size_t length) {
   std::string listed;

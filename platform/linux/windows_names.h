@@ -15,8 +15,24 @@
 // every other byte kept.
 std::string ListedName(const char* name, size_t length);
 
-// Whether ListedName keeps byte c as it is.
-bool ListedAsIs(unsigned char c);
+// Whether ListedName keeps byte c as it is: anything but \ : * ? " < > |
+// and the control characters 1 to 31. Inline: listings ask it of every
+// byte of every name.
+inline bool ListedAsIs(unsigned char c) {
+  switch (c) {
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+      return false;
+    default:
+      return c == 0 || c > 31;
+  }
+}
 
 // A listed name or '/'-separated path back in Linux bytes: each U+F000 + c
 // for a character c of that set becomes c again, everything else is kept.
