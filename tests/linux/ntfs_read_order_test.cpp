@@ -325,11 +325,13 @@ void WalkVolume(TNtfsVolume& volume, const std::string& path, std::string* seen)
   }
 }
 
+std::unique_ptr<TNtfsVolume> MountTestImage(TNtfsReadOrder order) {
+  return TNtfsVolume::Mount(SharedNtfsTestImage().path, order);
+}
+
 TEST_F(NtfsReadOrder, InMftOrderNoItemsRecordIsReadOnItsOwn) {
-  std::unique_ptr<TNtfsVolume> mft =
-      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kMftOrder);
-  std::unique_ptr<TNtfsVolume> index =
-      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kIndexWalk);
+  const std::unique_ptr<TNtfsVolume> mft = MountTestImage(TNtfsReadOrder::kMftOrder);
+  const std::unique_ptr<TNtfsVolume> index = MountTestImage(TNtfsReadOrder::kIndexWalk);
   ASSERT_NE(mft, nullptr);
   ASSERT_NE(index, nullptr);
   std::string mftSeen;
@@ -356,10 +358,8 @@ TEST_F(NtfsReadOrder, InMftOrderNoItemsRecordIsReadOnItsOwn) {
 // climbs, stays or doubles its separators, or names a folder in other case,
 // must still lead where the index walk leads, asked first or again.
 TEST_F(NtfsReadOrder, PathsWithDotsDoubledSeparatorsAndOtherCaseLeadWhereTheIndexWalkLeads) {
-  std::unique_ptr<TNtfsVolume> mft =
-      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kMftOrder);
-  std::unique_ptr<TNtfsVolume> index =
-      TNtfsVolume::Mount(SharedNtfsTestImage().path, TNtfsReadOrder::kIndexWalk);
+  const std::unique_ptr<TNtfsVolume> mft = MountTestImage(TNtfsReadOrder::kMftOrder);
+  const std::unique_ptr<TNtfsVolume> index = MountTestImage(TNtfsReadOrder::kIndexWalk);
   ASSERT_NE(mft, nullptr);
   ASSERT_NE(index, nullptr);
   const std::vector<std::string> paths = {
