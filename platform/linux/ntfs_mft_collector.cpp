@@ -105,6 +105,14 @@ class TNtfsMftView::TCollector {
   // Settles what needs every record, and hands the tables to the view.
   void Finish();
 
+  // A name's place in its folder's order, as far as its first eight units
+  // tell: see Finish.
+  struct TSortKey {
+    uint64_t high;   // units 0 to 3, upper-cased
+    uint64_t low;    // units 4 to 7, upper-cased
+    uint32_t index;  // the name's place in its folder before the sort
+  };
+
  private:
   // What one record says of its base's names and stream.
   struct TFound {
@@ -121,6 +129,9 @@ class TNtfsMftView::TCollector {
   bool Decode(std::vector<TPiece>& pieces, TRecord* record);
 
   void Add(uint32_t number, MFT_RECORD* record);
+  // Sorts the names of the folders among records [firstRecord, endRecord)
+  // by keys (one per name, in the same places), then as the collation says.
+  void SortFolders(size_t firstRecord, size_t endRecord, std::vector<TSortKey>& keys);
 
   TNtfsMftView& view_;
   // The tables of the view as this collector fills them: names (with units
@@ -330,6 +341,32 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
   return whole;
 }
 
+void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
+                                           std::vector<TSortKey>& keys) {
+  const uint16_t* units = nameUnits_.data();
+  std::vector<TNameEntry> sorted;
+  for (size_t number = firstRecord; number < endRecord; ++number) {
+    const TRecord& folder = view_.records_[number];
+    if (folder.nameCount < 2) continue;
+    TNameEntry* first = names_.data() + folder.firstName;
+    TSortKey* firstKey = keys.data() + folder.firstName;
+    // The record number settles names equal in every unit, which only a
+    // damaged volume holds, so the order never depends on the sort's moves.
+    std::sort(firstKey, firstKey + folder.nameCount, [&](const TSortKey& a, const TSortKey& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low) return a.low < b.low;
+      const TNameEntry& x = first[a.index];
+      const TNameEntry& y = first[b.index];
+      const int order =
+          view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit, y.length, false);
+      return order != 0 ? order < 0 : x.record < y.record;
+    });
+    sorted.clear();
+    for (uint32_t i = 0; i < folder.nameCount; ++i) sorted.push_back(first[firstKey[i].index]);
+    std::copy(sorted.begin(), sorted.end(), first);
+  }
+}
+
 void TNtfsMftView::TCollector::Finish() {
   std::vector<TRecord>& records = view_.records_;
   // An extension record counts only for a base in use with the sequence
@@ -380,7 +417,14 @@ void TNtfsMftView::TCollector::Finish() {
               names.end());
   // Grouped by folder in one counting pass, then each folder sorted on its
   // own: a million names in folders of a hundred take a seventh of the
-  // comparisons of one sort over all of them.
+  // comparisons of one sort over all of them. Each name's sort key is made
+  // while the names are still in MFT order, as their units are: a name's
+  // first eight units, upper-cased, zeros past its end, which order two
+  // names as the collation does wherever the keys differ. Most comparisons
+  // are then of integers; only names with equal keys are collated in full.
+  const uint16_t* units = nameUnits_.data();
+  const ntfschar* upcase = view_.volume_->upcase;
+  const uint32_t upcaseLength = view_.volume_->upcase_len;
   for (const TNameEntry& name : names) ++records[name.parent].nameCount;
   uint32_t start = 0;
   for (TRecord& record : records) {
@@ -389,14 +433,22 @@ void TNtfsMftView::TCollector::Finish() {
     record.nameCount = 0;
   }
   std::vector<TNameEntry> grouped(names.size());
+  std::vector<TSortKey> keys(names.size());
   for (const TNameEntry& name : names) {
     TRecord& folder = records[name.parent];
-    grouped[folder.firstName + folder.nameCount++] = name;
+    const uint32_t at = folder.firstName + folder.nameCount++;
+    grouped[at] = name;
+    uint64_t parts[2] = {0, 0};
+    for (uint32_t i = 0; i < 8; ++i) {
+      uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
+      if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
+      parts[i / 4] = parts[i / 4] << 16 | unit;
+    }
+    keys[at] = TSortKey{parts[0], parts[1], folder.nameCount - 1};
   }
   names.swap(grouped);
   // A small folder whose index root holds other names than the MFT gives
   // it: the index decides its listing.
-  const uint16_t* units = nameUnits_.data();
   for (const TIndexSignature& signature : signatures_) {
     TRecord& folder = records[signature.folder];
     uint64_t sum = 0;
@@ -409,47 +461,23 @@ void TNtfsMftView::TCollector::Finish() {
     folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
   }
   signatures_.clear();
-  // Each folder's names in the index's order. A name's first eight units,
-  // upper-cased, zeros past its end, make a key that orders two names as
-  // the collation does wherever the keys differ: most comparisons are then
-  // of integers, and only names with equal keys are collated in full (the
-  // record number settles names equal in every unit, which only a damaged
-  // volume holds, so the order never depends on the sort's moves).
-  const ntfschar* upcase = view_.volume_->upcase;
-  const uint32_t upcaseLength = view_.volume_->upcase_len;
-  struct TKeyed {
-    uint64_t high;   // units 0 to 3
-    uint64_t low;    // units 4 to 7
-    uint32_t index;  // in the folder
-  };
-  const auto keyOf = [&](const TNameEntry& name, uint32_t index) {
-    uint64_t parts[2] = {0, 0};
-    for (uint32_t i = 0; i < 8; ++i) {
-      uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
-      if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
-      parts[i / 4] = parts[i / 4] << 16 | unit;
-    }
-    return TKeyed{parts[0], parts[1], index};
-  };
-  std::vector<TKeyed> keyed;
-  std::vector<TNameEntry> sorted;
-  for (const TRecord& folder : records) {
-    if (folder.nameCount < 2) continue;
-    TNameEntry* first = names.data() + folder.firstName;
-    keyed.clear();
-    for (uint32_t i = 0; i < folder.nameCount; ++i) keyed.push_back(keyOf(first[i], i));
-    std::sort(keyed.begin(), keyed.end(), [&](const TKeyed& a, const TKeyed& b) {
-      if (a.high != b.high) return a.high < b.high;
-      if (a.low != b.low) return a.low < b.low;
-      const TNameEntry& x = first[a.index];
-      const TNameEntry& y = first[b.index];
-      const int order =
-          view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit, y.length, false);
-      return order != 0 ? order < 0 : x.record < y.record;
-    });
-    sorted.clear();
-    for (const TKeyed& entry : keyed) sorted.push_back(first[entry.index]);
-    std::copy(sorted.begin(), sorted.end(), first);
+  // The folders' sorts are apart from each other: those of the second half
+  // of the names are made on a second thread (each folder's names and keys
+  // are one thread's; the units are only read), without one after the first.
+  size_t split = 0;
+  for (size_t counted = 0; split < records.size() && counted < names.size() / 2; ++split) {
+    counted += records[split].nameCount;
+  }
+  std::thread helper;
+  try {
+    helper = std::thread([&] { SortFolders(split, records.size(), keys); });
+  } catch (const std::system_error&) {
+  }
+  SortFolders(0, split, keys);
+  if (helper.joinable()) {
+    helper.join();
+  } else {
+    SortFolders(split, records.size(), keys);
   }
   view_.names_ = std::move(names_);
   view_.nameUnits_ = std::move(nameUnits_);
