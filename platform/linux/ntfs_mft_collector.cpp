@@ -73,6 +73,23 @@ uint64_t NameHash(MFT_REF reference, uint8_t nameSpace, const uint8_t* units, si
   return hash;
 }
 
+// Runs beside on a thread of its own while this thread runs here, and
+// waits for it; without a thread to be had, beside runs after here.
+template <typename TBeside, typename THere>
+void RunBeside(TBeside beside, THere here) {
+  std::thread helper;
+  try {
+    helper = std::thread(beside);
+  } catch (const std::system_error&) {
+  }
+  here();
+  if (helper.joinable()) {
+    helper.join();
+  } else {
+    beside();
+  }
+}
+
 }  // namespace
 
 // The names a small folder's index root holds (a folder without index
@@ -468,17 +485,8 @@ void TNtfsMftView::TCollector::Finish() {
   for (size_t counted = 0; split < records.size() && counted < names.size() / 2; ++split) {
     counted += records[split].nameCount;
   }
-  std::thread helper;
-  try {
-    helper = std::thread([&] { SortFolders(split, records.size(), keys); });
-  } catch (const std::system_error&) {
-  }
-  SortFolders(0, split, keys);
-  if (helper.joinable()) {
-    helper.join();
-  } else {
-    SortFolders(split, records.size(), keys);
-  }
+  RunBeside([&] { SortFolders(split, records.size(), keys); },
+            [&] { SortFolders(0, split, keys); });
   view_.names_ = std::move(names_);
   view_.nameUnits_ = std::move(nameUnits_);
   view_.runs_ = std::move(runs_);
@@ -552,17 +560,9 @@ std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
   TCollector even(*view);
   TCollector odd(*view);
   bool oddRead = false;
-  std::thread helper;
-  try {
-    helper = std::thread([&] { oddRead = odd.CollectBlocks(*mft, blocks, 1); });
-  } catch (const std::system_error&) {
-  }
-  const bool evenRead = even.CollectBlocks(*mft, blocks, 0);
-  if (helper.joinable()) {
-    helper.join();
-  } else {
-    oddRead = odd.CollectBlocks(*mft, blocks, 1);
-  }
+  bool evenRead = false;
+  RunBeside([&] { oddRead = odd.CollectBlocks(*mft, blocks, 1); },
+            [&] { evenRead = even.CollectBlocks(*mft, blocks, 0); });
   if (!evenRead || !oddRead) return nullptr;
   even.Absorb(odd, blocks, 1);
   even.Finish();

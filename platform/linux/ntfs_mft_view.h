@@ -19,7 +19,8 @@ struct _ntfs_volume;
 class TNtfsMftView {
  public:
   // Reads the whole MFT of volume (not owned; it must outlive the view) in
-  // reads of many records each. None when the MFT cannot be read.
+  // reads of many records each, half of them on a second thread. Called by
+  // the thread that owns the volume. None when the MFT cannot be read.
   static std::unique_ptr<TNtfsMftView> Collect(_ntfs_volume* volume);
 
   // True when a record in use could not be read, or an extension record

@@ -62,6 +62,13 @@ void TNtfsVolume::ReadStream(ntfs_inode* inode, TNtfsItem* item) {
 
 namespace {
 
+// The name after the last '/' of path, and in *slash where that '/' stands;
+// "" when there is none.
+const char* LastName(const std::string& path, size_t* slash) {
+  *slash = path.find_last_of('/');
+  return *slash == std::string::npos ? "" : path.c_str() + *slash + 1;
+}
+
 // A name that leads one level down: not empty, "." or "..".
 bool IsPlainName(const char* name) {
   return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
@@ -75,42 +82,38 @@ int64_t TNtfsVolume::FindInView(const TNtfsMftView& view, const std::string& pat
   if (path.size() > 1 && path.back() == '/') {
     return FindFolderInView(view, path.substr(0, path.find_last_not_of('/') + 1));
   }
-  // The folder part and the name after the last '/'; a folder part with a
-  // plain name after it is the folder the name is looked up in.
-  const size_t slash = path.find_last_of('/');
-  const char* name = slash == std::string::npos ? "" : path.c_str() + slash + 1;
-  if (!IsPlainName(name)) {
-    TParsedPath parsed;
-    return Parse(path, &parsed) ? view.Find(parsed.components) : -1;
-  }
+  size_t slash = 0;
+  const char* name = LastName(path, &slash);
+  if (!IsPlainName(name)) return FindWholeInView(view, path);
   // Items are mostly opened folder by folder: the last folder is compared
   // before its path is hashed.
   if (lastFolderRecord_ < 0 || path.compare(0, slash, lastFolderPath_) != 0) {
     lastFolderPath_.assign(path, 0, slash);
     lastFolderRecord_ = FindFolderInView(view, lastFolderPath_);
   }
-  if (lastFolderRecord_ < 0 || !NtfsUnits(name, &lookupUnits_)) return -1;
-  return view.FindIn(lastFolderRecord_, lookupUnits_.data(), lookupUnits_.size());
+  return FindNamedInView(view, lastFolderRecord_, name);
 }
 
 int64_t TNtfsVolume::FindFolderInView(const TNtfsMftView& view, const std::string& path) {
   const auto known = folderRecords_.find(path);
   if (known != folderRecords_.end()) return known->second;
   // A path whose last name is a plain one leads where that name leads in
-  // the folder before it; any other ("a/..", "a/.", the root) is resolved
-  // whole, as Parse resolves it.
-  const size_t slash = path.find_last_of('/');
-  const char* name = slash == std::string::npos ? "" : path.c_str() + slash + 1;
-  int64_t record = -1;
-  if (IsPlainName(name)) {
-    const int64_t folder = FindFolderInView(view, path.substr(0, slash));
-    if (folder >= 0 && NtfsUnits(name, &lookupUnits_)) {
-      record = view.FindIn(folder, lookupUnits_.data(), lookupUnits_.size());
-    }
-  } else {
-    TParsedPath parsed;
-    if (Parse(path, &parsed)) record = view.Find(parsed.components);
-  }
+  // the folder before it; any other is resolved whole.
+  size_t slash = 0;
+  const char* name = LastName(path, &slash);
+  const int64_t record =
+      IsPlainName(name) ? FindNamedInView(view, FindFolderInView(view, path.substr(0, slash)), name)
+                        : FindWholeInView(view, path);
   folderRecords_.emplace(path, record);
   return record;
+}
+
+int64_t TNtfsVolume::FindNamedInView(const TNtfsMftView& view, int64_t folder, const char* name) {
+  if (folder < 0 || !NtfsUnits(name, &lookupUnits_)) return -1;
+  return view.FindIn(folder, lookupUnits_.data(), lookupUnits_.size());
+}
+
+int64_t TNtfsVolume::FindWholeInView(const TNtfsMftView& view, const std::string& path) {
+  TParsedPath parsed;
+  return Parse(path, &parsed) ? view.Find(parsed.components) : -1;
 }

@@ -136,6 +136,12 @@ class TNtfsVolume {
   // finds it, remembered for the next look-up of that path; -1 when the
   // view cannot tell.
   int64_t FindFolderInView(const TNtfsMftView& view, const std::string& path);
+  // The record of the plain name `name` (UTF-8) in folder by the view; -1
+  // when the view cannot tell or folder is none.
+  int64_t FindNamedInView(const TNtfsMftView& view, int64_t folder, const char* name);
+  // The record at a path whose last name is no plain one ("a/..", "a/.",
+  // the root) by the view, the path resolved whole as Parse resolves it.
+  int64_t FindWholeInView(const TNtfsMftView& view, const std::string& path);
   // The folder's entries from the collected view; false when it cannot list
   // them all. *checked is false when the folder's index must decide all the
   // same (a damaged volume, a small index that holds other names).
@@ -164,7 +170,7 @@ class TNtfsVolume {
   // and the folder's record: items are mostly opened folder by folder.
   std::string lastFolderPath_;
   int64_t lastFolderRecord_ = -1;
-  std::vector<uint16_t> lookupUnits_;  // the name FindInView looks up; reused
+  std::vector<uint16_t> lookupUnits_;  // the name FindNamedInView looks up; reused
   // The records of the folders found by path in the view (-1 for a path the
   // view cannot tell), by the path as given: the walk names each folder
   // to list it, to tell its identity and to open each item in it. One entry

@@ -4,10 +4,6 @@ namespace {
 
 constexpr unsigned kPrivateUseBase = 0xF000;
 
-// Characters a Windows name cannot hold that a Linux name can ('/' and the
-// terminator end a Linux name, so they never occur).
-bool IsMappedCharacter(unsigned char c) { return !ListedAsIs(c); }
-
 }  // namespace
 
 std::string ListedName(const char* name, size_t length) {
@@ -15,7 +11,7 @@ std::string ListedName(const char* name, size_t length) {
   listed.reserve(length);
   for (size_t i = 0; i < length; ++i) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (!IsMappedCharacter(c)) {
+    if (ListedAsIs(c)) {
       listed.push_back(static_cast<char>(c));
       continue;
     }
@@ -41,7 +37,7 @@ std::string LinuxName(const std::string& listed) {
       if ((second & 0xC0) == 0x80 && (third & 0xC0) == 0x80) {
         const unsigned code = 0xF000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
         if (code - kPrivateUseBase < 0x80 &&
-            IsMappedCharacter(static_cast<unsigned char>(code - kPrivateUseBase))) {
+            !ListedAsIs(static_cast<unsigned char>(code - kPrivateUseBase))) {
           name.push_back(static_cast<char>(code - kPrivateUseBase));
           i += 2;
           continue;
