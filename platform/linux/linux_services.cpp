@@ -221,7 +221,11 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     return AsHandle(new TNtfsVolumeHandle(ntfsVolumes_, where.drivePath, volume->ClusterCount()));
   }
   TNtfsItem item;
-  if (!volume->Open(LinuxName(where.path), backupSemantics, &item)) {
+  // Most paths hold no mapped character and are opened as they stand.
+  const bool opened = where.path.find('\xEF') == std::string::npos
+                          ? volume->Open(where.path, backupSemantics, &item)
+                          : volume->Open(LinuxName(where.path), backupSemantics, &item);
+  if (!opened) {
     lastError = SystemErrorText(where.drivePath + ":" + where.path, ENOENT);
     return InvalidHandle();
   }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -496,14 +497,16 @@ void TNtfsMftView::TCollector::Finish() {
 bool TNtfsMftView::TCollector::CollectBlocks(const TNtfsMftBytes& mft, const TBlocks& blocks,
                                              int64_t firstBlock) {
   const uint32_t recordBytes = mft.RecordBytes();
-  std::vector<uint8_t> buffer(static_cast<size_t>(blocks.records) * recordBytes);
+  // Left uninitialised: every read fills it before it is looked at.
+  const std::unique_ptr<uint8_t[]> buffer(
+      new uint8_t[static_cast<size_t>(blocks.records) * recordBytes]);
   for (int64_t block = firstBlock; block * blocks.records < blocks.count; block += 2) {
     const int64_t at = block * blocks.records;
     const int64_t wanted = std::min(blocks.records, blocks.count - at);
-    if (!mft.Read(at, wanted, buffer.data())) return false;
+    if (!mft.Read(at, wanted, buffer.get())) return false;
     for (int64_t i = 0; i < wanted; ++i) {
       Add(static_cast<uint32_t>(at + i),
-          reinterpret_cast<MFT_RECORD*>(buffer.data() + i * recordBytes));
+          reinterpret_cast<MFT_RECORD*>(buffer.get() + i * recordBytes));
     }
   }
   return true;
