@@ -106,7 +106,8 @@ struct TNtfsMftView::TIndexSignature {
 // needs every record (extension records, folder contents).
 class TNtfsMftView::TCollector {
  public:
-  explicit TCollector(TNtfsMftView& view) : view_(view) {}
+  // volume (not owned) is the mount being read; only read here.
+  TCollector(TNtfsMftView& view, ntfs_volume* volume) : view_(view), volume_(volume) {}
 
   // The MFT's records in blocks: `count` records, `records` a block.
   struct TBlocks {
@@ -152,6 +153,7 @@ class TNtfsMftView::TCollector {
   void SortFolders(size_t firstRecord, size_t endRecord, std::vector<TSortKey>& keys);
 
   TNtfsMftView& view_;
+  ntfs_volume* const volume_;
   // The tables of the view as this collector fills them: names (with units
   // counted in nameUnits_) and decoded runs; recordRuns_ is scratch.
   std::vector<TNameEntry> names_;
@@ -202,7 +204,7 @@ bool TNtfsMftView::TCollector::ReadIndexRoot(const ATTR_RECORD* attribute,
 }
 
 void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
-  ntfs_volume* volume = view_.volume_;
+  ntfs_volume* volume = volume_;
   TRecord& record = view_.records_[number];
   if (ntfs_is_baad_record(mrec->magic)) {
     // Its fix-ups failed: a torn write or a damaged sector. Whether it was
@@ -320,7 +322,7 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
     return true;
   }
   if (!record->folder) record->size = sle64_to_cpu(first->data_size);
-  ntfs_volume* volume = view_.volume_;
+  ntfs_volume* volume = volume_;
   const int64_t lastVcn = sle64_to_cpu(first->allocated_size) >> volume->cluster_size_bits;
   // The checks libntfs-3g makes while mapping a whole runlist: extents from
   // VCN 0, each starting where the one before ended, the last ending at the
@@ -441,8 +443,8 @@ void TNtfsMftView::TCollector::Finish() {
   // names as the collation does wherever the keys differ. Most comparisons
   // are then of integers; only names with equal keys are collated in full.
   const uint16_t* units = nameUnits_.data();
-  const ntfschar* upcase = view_.volume_->upcase;
-  const uint32_t upcaseLength = view_.volume_->upcase_len;
+  const uint16_t* upcase = view_.upcase_.data();
+  const auto upcaseLength = static_cast<uint32_t>(view_.upcase_.size());
   for (const TNameEntry& name : names) ++records[name.parent].nameCount;
   uint32_t start = 0;
   for (TRecord& record : records) {
@@ -560,8 +562,8 @@ std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
   // follow the even ones.
   const TCollector::TBlocks blocks{count,
                                    std::min(kRecordsPerRead, std::max<int64_t>(16, count / 8))};
-  TCollector even(*view);
-  TCollector odd(*view);
+  TCollector even(*view, volume);
+  TCollector odd(*view, volume);
   bool oddRead = false;
   bool evenRead = false;
   RunBeside([&] { oddRead = odd.CollectBlocks(*mft, blocks, 1); },

@@ -10,16 +10,19 @@
 #include "platform/linux/ntfs_mft_view_tables.h"
 #include "platform/system_services.h"
 
-TNtfsMftView::TNtfsMftView(ntfs_volume* volume) : volume_(volume) {}
+TNtfsMftView::TNtfsMftView(const ntfs_volume* volume)
+    : upcase_(volume->upcase, volume->upcase + volume->upcase_len) {}
 
 TNtfsMftView::~TNtfsMftView() = default;
 
 int TNtfsMftView::Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
                           bool ignoreCase) const {
-  return NtfsCollate(a, aLength, b, bLength, ignoreCase, volume_->upcase, volume_->upcase_len);
+  return NtfsCollate(a, aLength, b, bLength, ignoreCase, upcase_.data(),
+                     static_cast<uint32_t>(upcase_.size()));
 }
 
-int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const {
+int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length,
+                                   size_t* hint) const {
   const TRecord& record = records_[folder];
   if (record.state != TRecord::kCollected || !record.folder) return -1;
   const TNameEntry* begin = names_.data() + record.firstName;
@@ -41,8 +44,8 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
   // their folder lists them: the few names after the one found last are
   // tried before a search.
   const TNameEntry* first = nullptr;
-  for (size_t next = nextHint_; next >= record.firstName &&
-                                next < record.firstName + record.nameCount && next < nextHint_ + 3;
+  for (size_t next = *hint;
+       next >= record.firstName && next < record.firstName + record.nameCount && next < *hint + 3;
        ++next) {
     if (equal(names_[next])) {
       first = &names_[next];
@@ -60,7 +63,7 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
     last = std::upper_bound(first, end, 0,
                             [&](int, const TNameEntry& entry) { return compare(entry) > 0; });
   }
-  nextHint_ = static_cast<size_t>(last - names_.data());
+  *hint = static_cast<size_t>(last - names_.data());
   // Several names of one item (its long and short name) lead to it alike.
   if (first == last) return -1;
   for (const TNameEntry* other = first; other != last; ++other) {
@@ -69,7 +72,8 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
   return first->record;
 }
 
-int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length) const {
+int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length,
+                             size_t* hint) const {
   if (folder < 0 || static_cast<size_t>(folder) >= records_.size()) return -1;
   // A small folder whose index holds other names or references than the
   // MFT gives it: its index decides what a name there leads to (an entry
@@ -77,7 +81,7 @@ int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length
   // folder's listing.
   if (records_[static_cast<size_t>(folder)].indexDiffers) return -1;
   const int64_t record =
-      FindInFolder(static_cast<uint32_t>(folder), name, static_cast<uint32_t>(length));
+      FindInFolder(static_cast<uint32_t>(folder), name, static_cast<uint32_t>(length), hint);
   // Metafiles are neither listed nor opened, as on Windows.
   if (record < FILE_first_user) return -1;
   return records_[static_cast<size_t>(record)].state == TRecord::kCollected ? record : -1;
@@ -86,8 +90,9 @@ int64_t TNtfsMftView::FindIn(int64_t folder, const uint16_t* name, size_t length
 int64_t TNtfsMftView::Find(const std::vector<std::vector<uint16_t>>& components) const {
   if (records_.size() <= FILE_root || records_[FILE_root].state != TRecord::kCollected) return -1;
   int64_t record = FILE_root;
+  size_t hint = 0;
   for (const std::vector<uint16_t>& name : components) {
-    record = FindIn(record, name.data(), name.size());
+    record = FindIn(record, name.data(), name.size(), &hint);
     if (record < 0) return -1;
   }
   return record;

@@ -4,8 +4,9 @@
 // in MFT order answers listings and opens from it instead of opening each
 // item's record on its own.
 //
-// Built and then only read by the one thread that owns its volume (see
-// ntfs_volume.h), so nothing here is guarded.
+// Built by the thread that owns the mount it reads (see ntfs_volume.h), then
+// only read: the mounts of one image in a pool share it, each on its own
+// thread, so it holds no state of any caller and nothing here is guarded.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,9 @@ struct _ntfs_volume;
 
 class TNtfsMftView {
  public:
-  // Reads the whole MFT of volume (not owned; it must outlive the view) in
-  // reads of many records each, half of them on a second thread. Called by
-  // the thread that owns the volume. None when the MFT cannot be read.
+  // Reads the whole MFT of volume (not owned; needed only during the call)
+  // in reads of many records each, half of them on a second thread. Called
+  // by the thread that owns the volume. None when the MFT cannot be read.
   static std::unique_ptr<TNtfsMftView> Collect(_ntfs_volume* volume);
 
   // True when a record in use could not be read, or an extension record
@@ -35,8 +36,10 @@ class TNtfsMftView {
   int64_t Find(const std::vector<std::vector<uint16_t>>& components) const;
   // The record of the item named name (`length` UTF-16 units as written)
   // in folder, found as by Find; -1 when the view cannot tell, also in a
-  // folder whose index differs from the MFT (see IndexDiffers).
-  int64_t FindIn(int64_t folder, const uint16_t* name, size_t length) const;
+  // folder whose index differs from the MFT (see IndexDiffers). *hint is
+  // the caller's own, kept across calls (0 to begin): where the name found
+  // last ended, since items are mostly looked up in their folder's order.
+  int64_t FindIn(int64_t folder, const uint16_t* name, size_t length, size_t* hint) const;
 
   // One name of a folder's listing.
   struct TName {
@@ -70,19 +73,21 @@ class TNtfsMftView {
   struct TIndexSignature;
 
  private:
-  explicit TNtfsMftView(_ntfs_volume* volume);
+  explicit TNtfsMftView(const _ntfs_volume* volume);
   ~TNtfsMftView();
   friend struct std::default_delete<TNtfsMftView>;
   class TCollector;
 
   // The record of the name equal to name, ignoring case, in folder; -1 when
-  // there is none or more than one.
-  int64_t FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length) const;
+  // there is none or more than one. *hint as FindIn takes it.
+  int64_t FindInFolder(uint32_t folder, const uint16_t* name, uint32_t length, size_t* hint) const;
   // Compares two names as the volume's upper-case table does.
   int Collate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
               bool ignoreCase) const;
 
-  _ntfs_volume* volume_;  // not owned
+  // The volume's upper-case table, copied: the view outlives the mount
+  // that read it when other mounts share it.
+  const std::vector<uint16_t> upcase_;
   bool damaged_ = false;
   // By record number; a record holds the range of names_ listed in it (a
   // folder) and of runs_ its stream has. A volume of 1,000,000 items holds
@@ -92,7 +97,4 @@ class TNtfsMftView {
   std::vector<uint16_t> nameUnits_;     // every name's UTF-16 units
   std::vector<TStreamRun> runs_;        // every record's runs, merged as Windows reports them
   std::vector<TStreamRun> recordRuns_;  // the runs of the record being decoded
-  // The index in names_ of the name after the one FindInFolder found last:
-  // a hint it keeps across calls.
-  mutable size_t nextHint_ = 0;
 };

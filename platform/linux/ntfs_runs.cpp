@@ -110,7 +110,7 @@ int64_t TNtfsVolume::FindFolderInView(const TNtfsMftView& view, const std::strin
 
 int64_t TNtfsVolume::FindNamedInView(const TNtfsMftView& view, int64_t folder, const char* name) {
   if (folder < 0 || !NtfsUnits(name, &lookupUnits_)) return -1;
-  return view.FindIn(folder, lookupUnits_.data(), lookupUnits_.size());
+  return view.FindIn(folder, lookupUnits_.data(), lookupUnits_.size(), &findHint_);
 }
 
 int64_t TNtfsVolume::FindWholeInView(const TNtfsMftView& view, const std::string& path) {

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
 #include "platform/linux/ntfs_read_only_device.h"
+#include "platform/linux/ntfs_shared_views.h"
 
 namespace {
 
@@ -39,13 +41,14 @@ TNtfsReadOrder NtfsReadOrderFromEnvironment() {
                                                            : TNtfsReadOrder::kMftOrder;
 }
 
-TNtfsVolume::TNtfsVolume(ntfs_volume* volume, TNtfsReadOrder order)
-    : volume_(volume), order_(order) {}
+TNtfsVolume::TNtfsVolume(ntfs_volume* volume, TNtfsReadOrder order, std::string imagePath,
+                         TNtfsSharedViews* shared)
+    : volume_(volume), order_(order), imagePath_(std::move(imagePath)), shared_(shared) {}
 
 TNtfsVolume::~TNtfsVolume() { ntfs_umount(volume_, FALSE); }
 
 std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TNtfsReadOrder order,
-                                                int* error) {
+                                                int* error, TNtfsSharedViews* shared) {
   const auto fail = [error](int why) {
     if (error != nullptr) *error = why != 0 ? why : EIO;
     return nullptr;
@@ -68,14 +71,18 @@ std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TN
     ntfs_umount(volume, FALSE);
     return fail(EINVAL);
   }
-  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume, order));
+  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume, order, imagePath, shared));
 }
 
 const TNtfsMftView* TNtfsVolume::View() {
   if (order_ != TNtfsReadOrder::kMftOrder) return nullptr;
   if (!viewRead_) {
     viewRead_ = true;
-    view_ = TNtfsMftView::Collect(volume_);
+    if (shared_ != nullptr) view_ = shared_->Find(imagePath_);
+    if (view_ == nullptr) {
+      view_ = TNtfsMftView::Collect(volume_);
+      if (view_ != nullptr && shared_ != nullptr) shared_->Offer(imagePath_, view_);
+    }
   }
   return view_.get();
 }

@@ -41,6 +41,7 @@ struct TNtfsItem {
 };
 
 class TNtfsMftView;
+class TNtfsSharedViews;
 
 // How a volume answers listings and opens.
 enum class TNtfsReadOrder {
@@ -63,10 +64,14 @@ class TNtfsVolume {
   // it is no NTFS volume libntfs-3g can mount, or claims more clusters than
   // the device holds (a truncated image). On failure *error, when given,
   // receives why: the errno libntfs-3g left (EINVAL for a damaged or
-  // truncated volume, EIO for an unreadable one, ENOMEM ...), never 0.
+  // truncated volume, EIO for an unreadable one, ENOMEM ...), never 0. In
+  // MFT order the mount answers from a view another mount of the image has
+  // offered to shared (not owned; it must outlive the mount), and offers
+  // the view it reads itself there; with none it reads its own.
   static std::unique_ptr<TNtfsVolume> Mount(const std::string& imagePath,
                                             TNtfsReadOrder order = TNtfsReadOrder::kMftOrder,
-                                            int* error = nullptr);
+                                            int* error = nullptr,
+                                            TNtfsSharedViews* shared = nullptr);
 
   ~TNtfsVolume();
   TNtfsVolume(const TNtfsVolume&) = delete;
@@ -119,15 +124,16 @@ class TNtfsVolume {
  private:
   struct TParsedPath;
 
-  TNtfsVolume(_ntfs_volume* volume, TNtfsReadOrder order);
+  TNtfsVolume(_ntfs_volume* volume, TNtfsReadOrder order, std::string imagePath,
+              TNtfsSharedViews* shared);
 
   // The path's components; false when the path is not valid UTF-8.
   bool Parse(const std::string& path, TParsedPath* parsed) const;
   // Sets the path's case-folded key, which the index walk remembers
   // references by.
   void Fold(TParsedPath* parsed) const;
-  // The collected view in MFT order, read at the first call; none in index
-  // order or when the MFT cannot be read.
+  // The collected view in MFT order, found or read at the first call; none
+  // in index order or when the MFT cannot be read.
   const TNtfsMftView* View();
   // The record of the item at path ('/'-separated, as Open takes it) by the
   // collected view; -1 when the view cannot tell.
@@ -163,13 +169,18 @@ class TNtfsVolume {
 
   _ntfs_volume* volume_;  // owned: unmounted by the destructor
   const TNtfsReadOrder order_;
-  std::unique_ptr<TNtfsMftView> view_;  // owned; read at the first use in MFT order
-  bool viewRead_ = false;               // the MFT has been read (or tried)
+  const std::string imagePath_;
+  TNtfsSharedViews* const shared_;  // not owned; none when views are not shared
+  // Held with every other mount that shares it; found or read at the first
+  // use in MFT order.
+  std::shared_ptr<const TNtfsMftView> view_;
+  bool viewRead_ = false;  // the view has been found or read (or tried)
   std::vector<std::string> disagreements_;
   // The folder part of the path FindInView found an item in last, as given,
   // and the folder's record: items are mostly opened folder by folder.
   std::string lastFolderPath_;
   int64_t lastFolderRecord_ = -1;
+  size_t findHint_ = 0;                // FindNamedInView's hint (see TNtfsMftView::FindIn)
   std::vector<uint16_t> lookupUnits_;  // the name FindNamedInView looks up; reused
   // The records of the folders found by path in the view (-1 for a path the
   // view cannot tell), by the path as given: the walk names each folder

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/ntfs_shared_views.h"
 #include "platform/linux/ntfs_volume.h"
 
 namespace {
@@ -33,6 +34,8 @@ struct TNtfsVolumePool::TState {
   std::map<std::string, int> refused;
   // Mounts tried, under the lock.
   int64_t mountsTried = 0;
+  // The MFT views the mounts share, guarded by a lock of their own.
+  TNtfsSharedViews views;
 };
 
 namespace {
@@ -129,7 +132,8 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
   }
   // Mounted outside the lock: other threads need not wait for it.
   int error = 0;
-  std::unique_ptr<TNtfsVolume> mounted = TNtfsVolume::Mount(imagePath, order_, &error);
+  std::unique_ptr<TNtfsVolume> mounted =
+      TNtfsVolume::Mount(imagePath, order_, &error, &state_->views);
   if (!mounted) {
     if (!IsTransient(error)) {
       std::lock_guard<std::mutex> guard(state_->lock);
@@ -161,3 +165,5 @@ int64_t TNtfsVolumePool::MountsTried() const {
   std::lock_guard<std::mutex> guard(state_->lock);
   return state_->mountsTried;
 }
+
+int64_t TNtfsVolumePool::ViewsRead() const { return state_->views.Offered(); }

@@ -1,8 +1,10 @@
 // The NTFS volumes of one TLinuxServices: one libntfs-3g mount per thread and
 // image, since libntfs-3g keeps no locks of its own. A drive's worker, the
 // main thread (-m mode) and a window thread may read the same image at once,
-// each through a mount of its own. Mounts are made on first use and
-// unmounted when their thread ends or the pool goes, whichever comes first.
+// each through a mount of its own; the mounts of one image share the view
+// of its MFT that the first of them read (ntfs_shared_views.h). Mounts are
+// made on first use and unmounted when their thread ends or the pool goes,
+// whichever comes first.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +41,9 @@ class TNtfsVolumePool {
   // Mounts tried so far, by every thread; tests check that a refused image
   // is not tried again.
   int64_t MountsTried() const;
+  // MFT views read so far by every mount; tests check that the mounts of
+  // one image share one.
+  int64_t ViewsRead() const;
 
   // What the pool and the thread-exit hooks share (ntfs_volume_pool.cpp).
   struct TState;

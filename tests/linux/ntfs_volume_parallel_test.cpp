@@ -85,6 +85,41 @@ TEST(NtfsVolumePoolThreads, AThreadThatOutlivesThePoolEndsCleanly) {
   worker.join();
 }
 
+// A second thread's mount answers from the MFT view the first one read;
+// once every mount holding it is gone, the next mount reads its own.
+TEST(NtfsVolumePoolThreads, MountsOfOneImageShareOneMftViewWhileOneHoldsIt) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  TNtfsVolumePool pool;
+  TNtfsItem mine;
+  ASSERT_TRUE(pool.ForThisThread(image.path)->Open("/frag.bin", false, &mine));
+  EXPECT_EQ(pool.ViewsRead(), 1);
+  TNtfsItem theirs;
+  int64_t theirRecordReads = -1;
+  std::thread other([&] {
+    TNtfsVolume* volume = pool.ForThisThread(image.path);
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(volume->Open("/frag.bin", false, &theirs));
+    theirRecordReads = volume->RecordReads();
+  });
+  other.join();
+  EXPECT_EQ(pool.ViewsRead(), 1);
+  EXPECT_EQ(theirRecordReads, 0);
+  EXPECT_EQ(theirs.runs, mine.runs);
+  EXPECT_EQ(theirs.size, mine.size);
+
+  TNtfsVolumePool fresh;
+  for (int round = 1; round <= 2; ++round) {
+    std::thread reader([&] {
+      TNtfsItem item;
+      EXPECT_TRUE(fresh.ForThisThread(image.path)->Open("/frag.bin", false, &item));
+      EXPECT_EQ(item.runs, mine.runs);
+    });
+    reader.join();  // its mount, the only one holding the view, goes with it
+    EXPECT_EQ(fresh.ViewsRead(), round);
+  }
+}
+
 // Two drives on the same image and one on a host folder, each through the
 // real stages on a worker of its own, while a window thread asks for the
 // image's geometry over and over: every drive reads what it would read alone.
