@@ -1,7 +1,14 @@
 // The third stage: every item's size and runs of clusters, read with the
 // retrieval pointers request; items that cannot be opened leave the tree.
+// The opens are nearly all of the stage's work and need nothing of each
+// other, so the tree is filled in pieces by two threads.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "analysis/fs_control.h"
 #include "analysis/retrieval_runs.h"
@@ -11,22 +18,177 @@ namespace {
 
 constexpr uint32_t kRetrievalReplyBytes = 16386;  // room for 1,023 extents
 
+// A piece holds about this share of the tree's items (at most twice it), so
+// the two threads that take the pieces in turn end at about the same time.
+constexpr int64_t kPiecesPerTree = 16;
+
+// The items of each folder's subtree (itself included), by folder; a file
+// counts 1. One walk of the tree.
+using TSubtreeSizes = std::unordered_map<const TItem*, int64_t>;
+int64_t CountSubtrees(const TItem* item, TSubtreeSizes* sizes) {
+  if (item->firstChild == nullptr) return 1;
+  int64_t count = 1;
+  for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
+    count += CountSubtrees(child, sizes);
+  }
+  (*sizes)[item] = count;
+  return count;
+}
+
+// Siblings filled as one piece, each with everything below it, by whichever
+// thread takes the piece: `count` items of one folder from `first` on.
+// Made by the worker before the threads start; `lost` is written by the
+// thread that took the piece and read by the worker after both have ended.
+struct TFillPiece {
+  TItem* folder;
+  std::string folderPath;  // separator included
+  TItem* first;
+  int64_t count;
+  std::vector<TItem*> lost;  // the piece's items that could not be opened
+};
+
+// What the two filling threads share: the pieces, in tree order, and the
+// next one to take, which each thread claims with one atomic step, so no
+// piece is filled twice. Each thread changes only the subtrees of the items
+// of the pieces it took (children that cannot be opened leave them); the
+// folders' own lists of those items are changed by the worker alone, after
+// both threads have ended. Neighbouring items of a piece lie close in
+// memory, so the two threads seldom write the same cache lines.
+struct TFillShare {
+  TDriveOptimizer* drive;
+  std::vector<TFillPiece>* pieces;
+  std::atomic<size_t> next{0};
+};
+
+// Fills the pieces this thread takes; shown as FillItem takes it.
+void FillPieces(TFillShare& share, bool shown) {
+  TDriveOptimizer& drive = *share.drive;
+  char path[kMaxPath];
+  for (;;) {
+    const size_t index = share.next.fetch_add(1);
+    if (index >= share.pieces->size()) return;
+    TFillPiece& piece = (*share.pieces)[index];
+    const size_t start = piece.folderPath.size();
+    std::memcpy(path, piece.folderPath.data(), start);
+    TItem* item = piece.first;
+    for (int64_t i = 0; i < piece.count; ++i, item = item->nextSibling) {
+      // A stop leaves the items not yet filled in the tree, unfilled, as a
+      // stop leaves the rest of a folder.
+      if (drive.StopRequested()) return;
+      const size_t nameLength = std::strlen(item->name);
+      const bool fits = start + nameLength + 1 <= sizeof(path);
+      if (fits) std::memcpy(path + start, item->name, nameLength + 1);
+      if (!fits || !drive.FillItem(path, item, shown)) piece.lost.push_back(item);
+    }
+  }
+}
+
+unsigned FillPiecesProc(void* parameter) {
+  FillPieces(*static_cast<TFillShare*>(parameter), false);
+  return 0;
+}
+
+// Takes the items of the pieces that could not be opened out of the tree
+// and releases them, walking the list of each folder that lost one once.
+void DropLostItems(const std::vector<TFillPiece>& pieces) {
+  std::unordered_set<const TItem*> lost;
+  std::vector<TItem*> folders;  // in tree order, each once
+  std::unordered_set<const TItem*> listed;
+  for (const TFillPiece& piece : pieces) {
+    if (piece.lost.empty()) continue;
+    lost.insert(piece.lost.begin(), piece.lost.end());
+    if (listed.insert(piece.folder).second) folders.push_back(piece.folder);
+  }
+  for (TItem* folder : folders) {
+    TItem* previous = nullptr;  // the last child kept
+    for (TItem* child = folder->firstChild; child != nullptr;) {
+      TItem* next = child->nextSibling;
+      if (lost.count(child) != 0) {
+        folder->UnlinkChildAfter(previous, child);
+        ReleaseItem(child);
+      } else {
+        previous = child;
+      }
+      child = next;
+    }
+  }
+}
+
+// Cuts the filling of what the folder item at path holds (item itself
+// filled) into pieces of about `most` items, in tree order: runs of
+// siblings, and a subfolder holding more than `most` opened here and cut in
+// turn. A subfolder that cannot be opened here leaves the tree.
+void CutIntoPieces(TDriveOptimizer& drive, const std::string& path, TItem* item, int64_t most,
+                   const TSubtreeSizes& sizes, std::vector<TFillPiece>* pieces) {
+  const std::string folderPath = path + '\\';
+  TFillPiece run{item, folderPath, nullptr, 0, {}};
+  int64_t runItems = 0;
+  const auto close = [&] {
+    if (run.count > 0) pieces->push_back(run);
+    run = TFillPiece{item, folderPath, nullptr, 0, {}};
+    runItems = 0;
+  };
+  TItem* previous = nullptr;  // the last child kept
+  for (TItem* child = item->firstChild; child != nullptr;) {
+    TItem* next = child->nextSibling;
+    const auto size = sizes.find(child);
+    const int64_t items = size == sizes.end() ? 1 : size->second;
+    bool kept = true;
+    if (child->IsFolder() && items > most) {
+      close();
+      const std::string childPath = folderPath + child->name;
+      kept = childPath.size() + 1 <= static_cast<size_t>(kMaxPath) &&
+             drive.OpenItem(childPath.c_str(), child, true);
+      if (kept) CutIntoPieces(drive, childPath, child, most, sizes, pieces);
+    } else {
+      if (run.count == 0) run.first = child;
+      ++run.count;
+      runItems += items;
+      if (runItems >= most) close();
+    }
+    if (kept) {
+      previous = child;
+    } else {
+      item->UnlinkChildAfter(previous, child);
+      ReleaseItem(child);
+    }
+    child = next;
+  }
+  close();
+}
+
 }  // namespace
 
 void TDriveOptimizer::FillMemoryTree() {
   statusText.Set("Filling data into the memory tree");
   detailText.Set("Filling");
-  const char prefix[3] = {driveLetter, ':', '\0'};
-  if (!FillItem(prefix, root)) {
+  const std::string rootPath{driveLetter, ':'};
+  if (!OpenItem(rootPath.c_str(), root, true)) {
     Fail(std::string("the root folder could not be opened: ") + services.LastErrorText());
     ReleaseItem(root);
     root = nullptr;
+    detailText.Set("");
+    return;
   }
+  TSubtreeSizes sizes;
+  const int64_t items = CountSubtrees(root, &sizes);
+  std::vector<TFillPiece> pieces;
+  CutIntoPieces(*this, rootPath, root, std::max<int64_t>(1, items / kPiecesPerTree), sizes,
+                &pieces);
+  TFillShare share{this, &pieces};
+  THandle helper = services.StartThread(FillPiecesProc, &share);
+  FillPieces(share, true);
+  // Without a second thread this one has taken every piece.
+  if (helper != InvalidHandle()) {
+    services.WaitForThreads(&helper, 1);
+    services.Close(helper);
+  }
+  DropLostItems(pieces);
   detailText.Set("");
 }
 
-bool TDriveOptimizer::FillItem(const char* path, TItem* item) {
-  detailText.Set(path);
+bool TDriveOptimizer::OpenItem(const char* path, TItem* item, bool shown) {
+  if (shown) detailText.Set(path);
   itemsCounted.fetch_add(1, std::memory_order_relaxed);
   char buffer[kMaxPath];
   const size_t pathLength = std::strlen(path);
@@ -52,7 +214,17 @@ bool TDriveOptimizer::FillItem(const char* path, TItem* item) {
   }
   ReadRetrievalPointers(item, handle);
   services.Close(handle);
+  return true;
+}
 
+bool TDriveOptimizer::FillItem(const char* path, TItem* item, bool shown) {
+  if (!OpenItem(path, item, shown)) return false;
+  char buffer[kMaxPath];
+  const size_t pathLength = std::strlen(path);
+  const bool folder = item->IsFolder();
+  // OpenItem has checked that the path fits with its separator.
+  std::memcpy(buffer, path, pathLength);
+  if (folder) buffer[pathLength] = '\\';
   const size_t childStart = pathLength + (folder ? 1 : 0);
   TItem* previous = nullptr;  // the last child kept
   for (TItem* child = item->firstChild; child != nullptr;) {
@@ -62,7 +234,7 @@ bool TDriveOptimizer::FillItem(const char* path, TItem* item) {
     bool kept = false;
     if (childStart + nameLength + 1 <= sizeof(buffer)) {
       std::memcpy(buffer + childStart, child->name, nameLength + 1);
-      kept = FillItem(buffer, child);
+      kept = FillItem(buffer, child, shown);
     }
     if (kept) {
       previous = child;

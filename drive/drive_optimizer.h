@@ -70,8 +70,13 @@ class TDriveOptimizer {
   // Fragment retrieval: opens the item at path (no trailing separator), reads
   // its size and runs, then its children's.
   // False when the item cannot be opened: its caller takes it out of the
-  // tree and releases it.
-  bool FillItem(const char* path, TItem* item);
+  // tree and releases it. Called by the worker and by a helper thread, each
+  // on subtrees of its own; only the worker's paths are shown (shown), so
+  // the two do not take turns at detailText's lock for every item.
+  bool FillItem(const char* path, TItem* item, bool shown);
+  // Opens the item at path and reads its size and runs, not its children's;
+  // false and shown as FillItem.
+  bool OpenItem(const char* path, TItem* item, bool shown);
   void ReadRetrievalPointers(TItem* item, THandle handle);
 
   // Placement rules: a zone for item and everything below it, with the
