@@ -23,7 +23,7 @@ void WriteMove(TLogFile& log, const std::string& path, const TItem& item, const 
   char* out = text;
   *out++ = '\t';
   out = AppendDecimal(out, AllocatedClusters(item.fragments));
-  out = AppendText(out, "\tfrom");
+  out = AppendLiteral(out, "\tfrom");
   log.WriteBytes(path.data(), path.size());
   log.WriteBytes(text, static_cast<size_t>(out - text));
   int64_t lcn = -1;

@@ -16,13 +16,13 @@ void WriteRun(TLogFile& log, const TFragment* run) {
   char* out = line;
   *out++ = '\t';
   out = AppendDecimal(out, run->vcn, 10);
-  out = AppendText(out, "\t- ");
+  out = AppendLiteral(out, "\t- ");
   out = AppendDecimal(out, run->vcn + run->length, 10);
-  out = AppendText(out, ":\t");
+  out = AppendLiteral(out, ":\t");
   out = AppendDecimal(out, run->lcn, 10);
-  out = AppendText(out, "\t(");
+  out = AppendLiteral(out, "\t(");
   out = AppendDecimal(out, run->length);
-  out = AppendText(out, ")\r\n");
+  out = AppendLiteral(out, ")\r\n");
   log.WriteBytes(line, static_cast<size_t>(out - line));
 }
 
@@ -33,16 +33,16 @@ void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path, bo
   char* out = line;
   *out++ = '[';
   out = AppendDecimal(out, item->Zone() - 1);
-  out = AppendText(out, "]: ");
+  out = AppendLiteral(out, "]: ");
   out = AppendDecimal(out, item->size, 10);
-  out = AppendText(out, " bytes,\t ");
+  out = AppendLiteral(out, " bytes,\t ");
   out = AppendDecimal(out, item->clusters, 10);
-  out = AppendText(out, " clusters in\t ");
+  out = AppendLiteral(out, " clusters in\t ");
   out = AppendDecimal(out, item->fragmentCount, 3);
-  out = AppendText(out, " fragments;\t flags = ");
-  out = AppendText(out, item->IsFolder() ? "DIR" : "   ");
+  out = AppendLiteral(out, " fragments;\t flags = ");
+  out = AppendLiteral(out, item->IsFolder() ? "DIR" : "   ");
   const bool noMove = withPlan && (item->flags & kItemNoMove) != 0;
-  out = AppendText(out, noMove ? " NOMOVE \t" : "        \t");
+  out = AppendLiteral(out, noMove ? " NOMOVE \t" : "        \t");
   log.WriteBytes(line, static_cast<size_t>(out - line));
   log.WriteBytes(path.data(), path.size());
   log.WriteBytes("\r\n", 2);

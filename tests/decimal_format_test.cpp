@@ -11,9 +11,19 @@ namespace {
 
 // The hand-made formatter must write exactly what printf writes.
 TEST(DecimalFormat, MatchesPrintfForEveryWidthAndSign) {
+  // Digits are written two at a time: both ends of every pair count.
   const int64_t values[] = {0,
                             7,
+                            9,
+                            10,
+                            99,
+                            100,
+                            101,
+                            1009,
+                            10000,
                             -1,
+                            -10,
+                            -100,
                             999999999,
                             1000000000,
                             -999999999,
@@ -29,6 +39,13 @@ TEST(DecimalFormat, MatchesPrintfForEveryWidthAndSign) {
       EXPECT_EQ(std::string(actual, end), expected) << value << " width " << width;
     }
   }
+}
+
+TEST(DecimalFormat, LiteralsAreCopiedWithoutTheirTerminator) {
+  char line[32];
+  char* out = AppendLiteral(line, "\t- ");
+  out = AppendLiteral(out, "DIR");
+  EXPECT_EQ(std::string(line, out), "\t- DIR");
 }
 
 }  // namespace
