@@ -3,7 +3,6 @@
 #include "platform/linux/ntfs_mft_view.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/linux/ntfs_collation.h"
 #include "platform/linux/ntfs_library.h"
@@ -32,12 +31,9 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
     return Collate(units + entry.firstUnit, entry.length, name, length, true);
   };
   // Names equal ignoring case have equal lengths: most neighbours are told
-  // apart without comparing a unit. A name asked for as its folder lists it
-  // (the usual case) is told equal without upper-casing.
+  // apart without comparing a unit.
   const auto equal = [&](const TNameEntry& entry) {
-    return entry.length == length &&
-           (std::memcmp(units + entry.firstUnit, name, length * sizeof(uint16_t)) == 0 ||
-            compare(entry) == 0);
+    return entry.length == length && compare(entry) == 0;
   };
   // The index order sorts by the upper-cased name first, so the names equal
   // to it ignoring case stand together. Items are mostly opened in the order
