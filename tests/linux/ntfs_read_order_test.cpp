@@ -206,6 +206,13 @@ TEST_F(NtfsReadOrder, HardLinksAndNamesDifferingInCaseListAsTheIndexHoldsThem) {
     EXPECT_TRUE(mount.Link("/frag.bin", "/Comp", "frag link.bin"));
     EXPECT_TRUE(mount.Create("/Docs", "case.txt"));
     EXPECT_TRUE(mount.Create("/Docs", "CASE.txt"));
+    // Names alike in their first sixteen units, which the sort keys hold,
+    // and told apart only after them, in case or in what follows.
+    for (const char* name : {"a shared prefix of names 2.txt", "A SHARED PREFIX OF NAMES 2.txt",
+                             "a shared prefix of names 10.txt", "a shared prefix of names 1.txt",
+                             "a shared prefix of NAMES 1.txt", "a shared prefix of"}) {
+      EXPECT_TRUE(mount.Create("/Big", name)) << name;
+    }
   }
   const TDriveRun mft = ExpectSameBothWays(image);
   EXPECT_EQ(Disagreements(mft.debug), "");
