@@ -51,19 +51,22 @@ class TMovesWriter {
  public:
   TMovesWriter(TLogFile& log, const TVolumePlan& plan) : log_(log), plan_(plan) {}
 
-  void Write(const std::string& path, const TItem* item) {
+  // path is the item's; one buffer serves the whole log, each child's name
+  // replacing the last, and is left as it was given.
+  void Write(std::string& path, const TItem* item) {
     if (next_ < plan_.items.size()) {
       const TItemTarget& target = plan_.items[next_++];
       if (target.item == item && target.Moves()) WriteMove(log_, path, *item, plan_, target);
     }
-    std::string childPath = path;
-    childPath += '\\';
-    const size_t nameStart = childPath.size();
+    const size_t length = path.size();
+    path += '\\';
+    const size_t nameStart = path.size();
     for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
-      childPath.resize(nameStart);
-      childPath += child->name;
-      Write(childPath, child);
+      path.resize(nameStart);
+      path += child->name;
+      Write(path, child);
     }
+    path.resize(length);
   }
 
  private:
@@ -75,5 +78,6 @@ class TMovesWriter {
 }  // namespace
 
 void WriteMovesLog(TLogFile& log, const TItem* root, const TVolumePlan& plan) {
-  if (root != nullptr) TMovesWriter(log, plan).Write("", root);
+  std::string path;
+  if (root != nullptr) TMovesWriter(log, plan).Write(path, root);
 }
