@@ -11,16 +11,19 @@
 TMapSession::TMapSession(TDriveOptimizer& optimizer)
     : drive(optimizer), freeSpace(optimizer.freeExtents) {}
 
-bool TMapSession::PollWorkFinished(TFragmentViewLogic& logic) {
-  if (workFinished) return true;
-  if (drive.statusText.Get() != "Finished") return false;
-  workFinished = true;
+bool TMapSession::PollWorkFinished() {
+  if (!workFinished) workFinished = drive.statusText.Get() == "Finished";
+  return workFinished;
+}
+
+bool TMapSession::SetMode(TFragmentViewLogic& logic, TMapMode mode) {
   // A drive whose optimizing stage did not run has no plan to show.
-  if (!drive.volumePlan.items.empty()) {
+  if (mode == TMapMode::kPlanned && !logic.HasPlannedMap() && PollWorkFinished() &&
+      !drive.volumePlan.items.empty()) {
     plannedMap = TPlannedMap(drive.volumePlan, logic.ClusterMap()->totalClusters);
     logic.SetPlannedMap(&plannedMap);
   }
-  return true;
+  return logic.SetMode(mode);
 }
 
 std::string TMapSession::HoverAt(const TFragmentViewLogic& logic, int x, int y) const {
@@ -40,7 +43,7 @@ bool TMapSession::Apply(TMapCommand command, TFragmentViewLogic& logic) {
     case TMapCommand::kZoomOut:
       return logic.ZoomOut();
     case TMapCommand::kTogglePlan:
-      return logic.SetMode(logic.Mode() == TMapMode::kNow ? TMapMode::kPlanned : TMapMode::kNow);
+      return SetMode(logic, logic.Mode() == TMapMode::kNow ? TMapMode::kPlanned : TMapMode::kNow);
     case TMapCommand::kClearSelection:
       if (logic.Selected() == nullptr) return false;
       logic.ClearSelection();

@@ -25,9 +25,13 @@ class TMapSession {
   // view's logic draws.
   explicit TMapSession(TDriveOptimizer& drive);
 
-  // Checks whether the worker has finished and, the first time it has, makes
-  // the planned picture and hands it to logic. True when it has finished.
-  bool PollWorkFinished(TFragmentViewLogic& logic);
+  // Checks whether the worker has finished. True when it has.
+  bool PollWorkFinished();
+  // Shows the map as it is now or after the plan; false when logic shows it
+  // so already, or there is no plan yet. The planned picture is made at the
+  // first showing and handed to logic: many windows never show it, and on a
+  // large volume it takes long enough to hold up the end of the work.
+  bool SetMode(TFragmentViewLogic& logic, TMapMode mode);
   bool WorkFinished() const { return workFinished; }
 
   // The tooltip for pixel x, y of the view's client area: in the planned
@@ -54,6 +58,6 @@ class TMapSession {
  private:
   TDriveOptimizer& drive;
   TFreeSpaceIndex freeSpace;
-  TPlannedMap plannedMap;  // empty until the worker has finished
+  TPlannedMap plannedMap;  // empty until the planned view is first shown
   bool workFinished = false;
 };

@@ -86,7 +86,7 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimize
   clear->setShortcutContext(Qt::WindowShortcut);
   connect(clear, &QAction::triggered, this, [this] { Command(TMapCommand::kClearSelection); });
   addAction(clear);
-  session.PollWorkFinished(logic);
+  session.PollWorkFinished();
   setGeometry(place.x, place.y, place.width, place.height);
   show();
 }
@@ -109,7 +109,7 @@ void TFragmentView::Command(TMapCommand command) {
     default:
       break;
   }
-  session.PollWorkFinished(logic);
+  session.PollWorkFinished();
   if (session.Apply(command, logic)) Refresh();
 }
 
@@ -118,8 +118,8 @@ QString TFragmentView::ToolTipAt(const QPoint& point) const {
 }
 
 bool TFragmentView::ShowWholeVolume(TMapMode mode) {
-  session.PollWorkFinished(logic);
-  if (mode != logic.Mode() && !logic.SetMode(mode)) return false;
+  session.PollWorkFinished();
+  if (mode != logic.Mode() && !session.SetMode(logic, mode)) return false;
   // The cells for the current size first: the zoom counts them.
   if (logic.Dirty()) logic.ComputeCells(viewport()->width(), viewport()->height());
   logic.ShowWholeVolume();
@@ -209,7 +209,7 @@ void TFragmentView::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFragmentView::contextMenuEvent(QContextMenuEvent* event) {
-  session.PollWorkFinished(logic);
+  session.PollWorkFinished();
   QMenu menu(this);
   const QList<QAction*> commands = actions();
   for (QAction* action : commands) {

@@ -39,7 +39,7 @@ class TFragmentView : public QAbstractScrollArea {
   // Carries out a command of the menu or the keys.
   void Command(TMapCommand command);
   // The worker may have finished: the plan and the zones become known.
-  void PollWorkFinished() { session.PollWorkFinished(logic); }
+  void PollWorkFinished() { session.PollWorkFinished(); }
   // The tooltip for a point of the viewport; empty where no cell is.
   QString ToolTipAt(const QPoint& point) const;
   // Shows the whole volume on one screen in mode; false, changing nothing,

@@ -283,7 +283,7 @@ bool TFragmentView::OnWheel(WPARAM wParam) {
 }
 
 void TFragmentView::PollWorkFinished() {
-  if (session != nullptr) session->PollWorkFinished(logic);
+  if (session != nullptr) session->PollWorkFinished();
 }
 
 void TFragmentView::Command(TMapCommand command) {
