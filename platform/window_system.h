@@ -36,7 +36,10 @@ class TWindowSystem {
   virtual void CloseDriveThread(THandle thread) = 0;
 
   // On the drive thread: creates the drive window with its children and
-  // 500 ms refresh, and stores their handles in the drive optimizer.
+  // 500 ms refresh, and stores their handles in the drive optimizer. The
+  // worker starts next; a window system may leave the children to the start
+  // of the message loop, so long as no notice of the worker reaches the
+  // window before them.
   virtual void CreateDriveWindow(TDriveOptimizer& optimizer) = 0;
   // On the drive thread: the message loop, until the window has been closed.
   // Closing a drive window asks its worker to stop (RequestStop), so the

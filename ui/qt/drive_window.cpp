@@ -76,36 +76,20 @@ QString DriveWindowTitle(const TDriveOptimizer& optimizer) {
 }  // namespace
 
 TDriveWindow* TDriveWindow::Open(TDriveOptimizer& optimizer) {
-  auto* window = new TDriveWindow(optimizer);
-  const QSize screen = QGuiApplication::primaryScreen()->size();
-  const TRect place = InitialDriveWindowRect(screen.width(), screen.height());
-  // A top-level widget's position is its frame's, its size its client area's.
-  window->move(place.x, place.y);
-  window->resize(place.width, place.height);
-  window->show();
-  // Once shown the frame is known: the frame, not the client area, takes the
-  // size. A window system that reports its frame only later keeps the client
-  // area at the frame's size.
-  const QMargins frame = window->windowHandle()->frameMargins();
-  if (!frame.isNull()) {
-    window->resize(place.width - frame.left() - frame.right(),
-                   place.height - frame.top() - frame.bottom());
-  }
-  window->refreshTimer.start();
+  TDriveWindow* window = Begin(optimizer);
+  window->Complete();
   return window;
 }
 
-TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
-    : optimizer(drive),
-      statusBar(new QStatusBar(this)),
-      pauseButton(new QPushButton(QStringLiteral("Pause"), this)),
-      stopButton(new QPushButton(QStringLiteral("Stop"), this)),
-      stageLabel(new QLabel(this)),
-      snapshotDirectory(SnapshotDirectory()),
-      progress(nullptr) {
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(DriveWindowTitle(optimizer));
+TDriveWindow* TDriveWindow::Begin(TDriveOptimizer& optimizer) {
+  return new TDriveWindow(optimizer);
+}
 
+void TDriveWindow::Complete() {
+  statusBar = new QStatusBar(this);
+  pauseButton = new QPushButton(QStringLiteral("Pause"), this);
+  stopButton = new QPushButton(QStringLiteral("Stop"), this);
+  stageLabel = new QLabel(this);
   statusBar->setSizeGripEnabled(false);
   const QFont& guiFont = QtDrawingResources().guiFont;
   pauseButton->setFont(guiFont);
@@ -113,12 +97,38 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
   stageLabel->setFont(guiFont);
   // Stage texts hold paths, which must never be taken for markup.
   stageLabel->setTextFormat(Qt::PlainText);
-
-  optimizer.mainWindow = this;
   optimizer.statusBar = statusBar;
   optimizer.pauseButton = pauseButton;
   optimizer.stopButton = stopButton;
   optimizer.stageLabel = stageLabel;
+
+  const QSize screen = QGuiApplication::primaryScreen()->size();
+  const TRect place = InitialDriveWindowRect(screen.width(), screen.height());
+  // A top-level widget's position is its frame's, its size its client area's.
+  move(place.x, place.y);
+  resize(place.width, place.height);
+  show();
+  // Once shown the frame is known: the frame, not the client area, takes the
+  // size. A window system that reports its frame only later keeps the client
+  // area at the frame's size.
+  const QMargins frame = windowHandle()->frameMargins();
+  if (!frame.isNull()) {
+    resize(place.width - frame.left() - frame.right(), place.height - frame.top() - frame.bottom());
+  }
+  refreshTimer.start();
+}
+
+TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
+    : optimizer(drive),
+      statusBar(nullptr),
+      pauseButton(nullptr),
+      stopButton(nullptr),
+      stageLabel(nullptr),
+      snapshotDirectory(SnapshotDirectory()),
+      progress(nullptr) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(DriveWindowTitle(optimizer));
+  optimizer.mainWindow = this;
 
   // Offscreen nobody can ever close the window, so it closes itself once its
   // worker has finished; the process's final wait then ends with the last

@@ -27,6 +27,13 @@ class TDriveWindow : public QWidget {
   // less 80 each way and starts the refresh. The window deletes itself once
   // closed; the drive optimizer must outlive it.
   static TDriveWindow* Open(TDriveOptimizer& optimizer);
+  // Open in two steps, for the drive's thread: Begin makes the window and
+  // registers it for the worker's notices, which the GUI thread's event loop
+  // delivers only later; Complete then makes its children and opens it.
+  // Between them the worker starts: the first child takes the longest of all
+  // (the style and the fonts are loaded then).
+  static TDriveWindow* Begin(TDriveOptimizer& optimizer);
+  void Complete();
 
   // On any thread, usually the worker's: queues the notice that the drive's
   // runs are known to the drive's window. A drive whose window has been
@@ -71,7 +78,8 @@ class TDriveWindow : public QWidget {
   void SaveSnapshot();
 
   TDriveOptimizer& optimizer;  // not owned; outlives the window
-  // Children, owned by the window through Qt's parent chain.
+  // Children, owned by the window through Qt's parent chain; made by
+  // Complete, none before.
   QStatusBar* statusBar;     // shows detailText
   QPushButton* pauseButton;  // no action
   QPushButton* stopButton;   // no action

@@ -71,10 +71,15 @@ void TQtWindowSystem::WaitForDriveThreads(const THandle* threads, int count) {
 void TQtWindowSystem::CloseDriveThread(THandle thread) { delete TokenOf(thread); }
 
 void TQtWindowSystem::CreateDriveWindow(TDriveOptimizer& optimizer) {
-  TDriveWindow::Open(optimizer);
+  TDriveWindow::Begin(optimizer);
 }
 
-void TQtWindowSystem::RunMessageLoop(TDriveOptimizer&) {}
+void TQtWindowSystem::RunMessageLoop(TDriveOptimizer& optimizer) {
+  // The GUI thread's one loop runs every window (WaitForDriveThreads); the
+  // window, begun before the worker started, is completed here, while the
+  // worker reads.
+  if (optimizer.mainWindow != nullptr) static_cast<TDriveWindow*>(optimizer.mainWindow)->Complete();
+}
 
 void TQtWindowSystem::PostFragmentsReady(TDriveOptimizer& optimizer) {
   TDriveWindow::PostFragmentsReady(optimizer);
