@@ -16,6 +16,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <cstdlib>
+#include <thread>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
@@ -111,6 +112,32 @@ TEST_F(QtFragmentViewTest, NoticeBuildsTheMapAndShowsTheViewAtItsFirstPlace) {
   const TRect first = InitialFragmentViewRect(client.width(), client.height());
   EXPECT_EQ(drive.View()->geometry(), QRect(first.x, first.y, first.width, first.height));
   EXPECT_EQ(volume.debugOutput, "Total sectors: 1600000\n");
+}
+
+// The drive thread begins the window, starts the worker and only then has
+// the window completed: a worker quick enough to post its notices first
+// finds them handled after the children exist (a notice handled before
+// would reach a status line and a stage label that are not there).
+TEST_F(QtFragmentViewTest, NoticesPostedBeforeTheWindowIsCompletedFindItsChildren) {
+  TDriveOptimizer optimizer('D', volume, windows, kDriveStages);
+  optimizer.CreateMemoryTree();
+  optimizer.FillMemoryTree();
+  optimizer.MapFreeSpace();
+  windows.CreateDriveWindow(optimizer);
+  const QPointer<QWidget> window = static_cast<QWidget*>(optimizer.mainWindow);
+  ASSERT_FALSE(window.isNull());
+  EXPECT_EQ(optimizer.stageLabel, nullptr);
+  std::thread worker([&] {
+    windows.PostFragmentsReady(optimizer);
+    optimizer.statusText.Set("Finished");
+    windows.PostWorkerFinished(optimizer);
+  });
+  worker.join();
+  windows.RunMessageLoop(optimizer);
+  EXPECT_NE(optimizer.stageLabel, nullptr);
+  // Offscreen the window closes itself once the work is over.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window.isNull(); }, 2000));
+  EXPECT_NE(optimizer.clusterMap, nullptr);
 }
 
 TEST_F(QtFragmentViewTest, FromTheNextResizeOnTheViewFollowsTheLayout) {
