@@ -54,9 +54,31 @@ uint32_t Clamp32(int64_t value) {
   return value < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
 }
 
-// Why this thread's last failed call failed, in words; each thread sees only
-// its own, as GetLastError works.
-thread_local std::string lastError;
+// Why this thread's last failed call failed; each thread sees only its own,
+// as GetLastError works. The status of a failed control request is put in
+// words only when asked: every file too small to have runs fails its
+// retrieval request with STATUS_END_OF_FILE, and nobody asks why.
+class TLastError {
+ public:
+  TLastError& operator=(std::string text) {
+    text_ = std::move(text);
+    status_ = 0;
+    return *this;
+  }
+  void SetStatus(TNtStatus status) { status_ = status; }
+  std::string Text() const {
+    if (status_ == 0) return text_;
+    char text[64];
+    std::snprintf(text, sizeof text, "the control request failed with status 0x%08X",
+                  static_cast<unsigned>(status_));
+    return text;
+  }
+
+ private:
+  std::string text_;
+  TNtStatus status_ = 0;  // a failed request's status; 0 when text_ tells
+};
+thread_local TLastError lastError;
 
 // The drive letter a path names (L:... or \\.\L:), or 0 for none.
 char DriveLetterOf(const char* path) {
@@ -294,18 +316,13 @@ std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
   return log;
 }
 
-std::string TLinuxServices::LastErrorText() { return lastError; }
+std::string TLinuxServices::LastErrorText() { return lastError.Text(); }
 
 TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                                     uint32_t inputLength, void* output, uint32_t outputLength) {
   const TNtStatus status =
       ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
-  if (status < 0 && status != kStatusBufferOverflow) {
-    char text[64];
-    std::snprintf(text, sizeof text, "the control request failed with status 0x%08X",
-                  static_cast<unsigned>(status));
-    lastError = text;
-  }
+  if (status < 0 && status != kStatusBufferOverflow) lastError.SetStatus(status);
   return status;
 }
 

@@ -142,6 +142,27 @@ TEST_F(NtfsVolumeReplies, NoRunsToGiveIsTheEndOfTheFile) {
   EXPECT_EQ(Retrieve(Open("D:\\frag.bin"), 24, 4096).status, kStatusSuccess);
 }
 
+// Why the last call failed is told of the call that failed last: the
+// status of a refused request, until another call fails for its own reason.
+TEST_F(NtfsVolumeReplies, TheLastFailureIsTheOneTold) {
+  TStartingVcnInput input = {0};
+  unsigned char output[64];
+  TIoStatusBlock io = {};
+  const THandle small = Open("D:\\Docs\\small.txt");
+  ASSERT_EQ(services_->FsControl(small, &io, kFsctlGetRetrievalPointers, &input, sizeof(input),
+                                 output, sizeof(output)),
+            kStatusEndOfFile);
+  EXPECT_EQ(services_->LastErrorText(), "the control request failed with status 0xC0000011");
+  EXPECT_EQ(services_->OpenForRead("D:\\no such file", false), InvalidHandle());
+  const std::string missing = services_->LastErrorText();
+  EXPECT_NE(missing.find("no such file"), std::string::npos) << missing;
+  // A request that succeeds leaves the last failure as it was.
+  ASSERT_EQ(services_->FsControl(Open("D:\\frag.bin"), &io, kFsctlGetRetrievalPointers, &input,
+                                 sizeof(input), output, sizeof(output)),
+            kStatusBufferOverflow);
+  EXPECT_EQ(services_->LastErrorText(), missing);
+}
+
 TEST_F(NtfsVolumeReplies, MalformedRequestsAreRefused) {
   THandle file = Open("D:\\frag.bin");
   EXPECT_EQ(Retrieve(file, 0, 16).status, kStatusBufferTooSmall);  // no room for one extent
