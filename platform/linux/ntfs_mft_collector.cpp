@@ -119,6 +119,8 @@ class TNtfsMftView::TCollector {
   // view's record table and this collector's own tables, so two collectors
   // of one view may collect the even and the odd blocks at once.
   bool CollectBlocks(const TNtfsMftBytes& mft, const TBlocks& blocks, int64_t firstBlock);
+  // Makes room in the tables for what `records` records usually hold.
+  void Reserve(int64_t records);
   // Takes in what other collected of every second block from firstBlock on.
   void Absorb(TCollector& other, const TBlocks& blocks, int64_t firstBlock);
   // Settles what needs every record, and hands the tables to the view.
@@ -497,6 +499,15 @@ void TNtfsMftView::TCollector::Finish() {
   view_.damaged_ = view_.damaged_ || damaged_;
 }
 
+void TNtfsMftView::TCollector::Reserve(int64_t records) {
+  // A record in use holds one or two names (long and short) of about twenty
+  // units, and its stream one or a few runs.
+  const auto count = static_cast<size_t>(records);
+  names_.reserve(2 * count);
+  nameUnits_.reserve(32 * count);
+  runs_.reserve(2 * count);
+}
+
 bool TNtfsMftView::TCollector::CollectBlocks(const TNtfsMftBytes& mft, const TBlocks& blocks,
                                              int64_t firstBlock) {
   const uint32_t recordBytes = mft.RecordBytes();
@@ -565,6 +576,12 @@ std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
                                    std::min(kRecordsPerRead, std::max<int64_t>(16, count / 8))};
   TCollector even(*view, volume);
   TCollector odd(*view, volume);
+  // Room made at once: grown step by step the tables would be copied again
+  // and again, and each larger one mapped anew and the last unmapped, which
+  // stops the other thread for every unmapping. The even collector takes
+  // in the odd one's tables too. Room not written is never touched.
+  even.Reserve(count);
+  odd.Reserve(count / 2);
   bool oddRead = false;
   bool evenRead = false;
   RunBeside([&] { oddRead = odd.CollectBlocks(*mft, blocks, 1); },
