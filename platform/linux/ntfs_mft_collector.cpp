@@ -19,8 +19,9 @@
 
 namespace {
 
-// Records read at once by a collector, at most: 4 MiB of 1 KiB records.
-constexpr int64_t kRecordsPerRead = 4096;
+// Records read at once by a collector, at most: 1 MiB of 1 KiB records,
+// which stays in the core's second-level cache from its read to its decoding.
+constexpr int64_t kRecordsPerRead = 1024;
 
 // One attribute record of the stream a handle maps (a file's unnamed $DATA,
 // a folder's $I30 index allocation). Read in place while its record is in
