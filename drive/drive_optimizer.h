@@ -89,15 +89,23 @@ class TDriveOptimizer {
   void OptimizeFragments();
   void PlanZones(TItem* item);
   void MarkItemsInPlace(TItem* item);
-  // Writes the entry of item and its whole subtree; path is the item's
-  // listing path (empty for the root), extended for the subtree's paths and
-  // given back as it came. Without the plan the entries are as the rules
-  // left the tree (no NOMOVE, no planned runs), whenever it is listed; only
-  // the listing with the plan shows its paths in the window.
-  void ListTree(std::string& path, const TItem* item, TLogFile& log, bool withPlan);
-  // Lists the tree into the log with a fixed name (each of its LogNames);
-  // what could not be written is appended to failures.
-  void ListLog(const char* fixedName, bool withPlan, std::vector<std::string>* failures);
+  // The logs one listing of the tree writes at once: the rules logs, as the
+  // rules left the tree (no NOMOVE, no planned runs), and the optimized logs,
+  // with the plan; `all` holds both kinds. None owned.
+  struct TTreeLogs {
+    std::vector<TLogFile*> rules;
+    std::vector<TLogFile*> optimized;
+    std::vector<TLogFile*> all;
+  };
+  // Writes the entry of item and its whole subtree to logs; path is the
+  // item's listing path (empty for the root), extended for the subtree's
+  // paths and given back as it came. Only a listing with the plan shows its
+  // paths in the window.
+  void ListTree(std::string& path, const TItem* item, const TTreeLogs& logs);
+  // Lists the tree, in one walk, into the rules log and the optimized log
+  // (each under every one of its LogNames); what could not be written is
+  // appended to failures, in the order the logs are named.
+  void ListLogs(std::vector<std::string>* failures);
   // Beside the described plan: the volume-aware plan and its moves log, the
   // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
   // finished zone plan and writes volumePlan, summary and its own files

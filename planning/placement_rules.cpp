@@ -4,6 +4,7 @@
 #include "planning/placement_rules.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,17 +68,28 @@ void TDriveOptimizer::ApplyRules() {
   statusText.Set("Listing tree");
 }
 
-void TDriveOptimizer::ListLog(const char* fixedName, bool withPlan,
-                              std::vector<std::string>* failures) {
-  for (const std::string& name : LogNames(fixedName)) {
-    TLogFile log(services, name.c_str());
-    if (!log.IsOpen()) {
-      failures->push_back("the log " + name + " could not be written: " + services.LastErrorText());
-      continue;
+void TDriveOptimizer::ListLogs(std::vector<std::string>* failures) {
+  // Opened in one order by every drive, so that drives listing at once never
+  // wait for each other's logs in a circle: each name's lock is held while
+  // its log is open.
+  std::vector<std::unique_ptr<TLogFile>> open;
+  TTreeLogs logs;
+  for (const bool withPlan : {false, true}) {
+    for (const std::string& name :
+         LogNames(withPlan ? "c:\\DirList_Optimized.log" : "C:\\DirList_rules.log")) {
+      open.push_back(std::make_unique<TLogFile>(services, name.c_str()));
+      if (!open.back()->IsOpen()) {
+        failures->push_back("the log " + name +
+                            " could not be written: " + services.LastErrorText());
+        continue;
+      }
+      (withPlan ? logs.optimized : logs.rules).push_back(open.back().get());
+      logs.all.push_back(open.back().get());
     }
-    std::string path;
-    ListTree(path, root, log, withPlan);
   }
+  if (logs.all.empty()) return;
+  std::string path;
+  ListTree(path, root, logs);
 }
 
 void TDriveOptimizer::OptimizeTree() {

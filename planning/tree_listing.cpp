@@ -3,16 +3,22 @@
 // Lines are composed by hand rather than through printf: a listing of a
 // large volume writes millions of them.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "drive/drive_optimizer.h"
 #include "platform/decimal_format.h"
 
 namespace {
 
+// Writes bytes to every log of logs.
+void WriteAll(const std::vector<TLogFile*>& logs, const char* bytes, size_t length) {
+  for (TLogFile* log : logs) log->WriteBytes(bytes, length);
+}
+
 // "\t%10I64d\t- %10I64d:\t%10I64d\t(%I64d)\n": vcn, the vcn after the run,
-// lcn and length.
-void WriteRun(TLogFile& log, const TFragment* run) {
-  char line[128];
+// lcn and length, at line; returns its length.
+size_t FormatRun(char* line, const TFragment* run) {
   char* out = line;
   *out++ = '\t';
   out = AppendDecimal(out, run->vcn, 10);
@@ -23,13 +29,20 @@ void WriteRun(TLogFile& log, const TFragment* run) {
   out = AppendLiteral(out, "\t(");
   out = AppendDecimal(out, run->length);
   out = AppendLiteral(out, ")\r\n");
-  log.WriteBytes(line, static_cast<size_t>(out - line));
+  return static_cast<size_t>(out - line);
 }
 
-// "[%d]: %10I64d bytes,\t %10I64d clusters in\t %3d fragments;\t flags = %3s %6s \t",
-// then the path as plain text and the line end.
-void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path, bool withPlan) {
-  char line[192];
+void WriteRuns(const std::vector<TLogFile*>& logs, const TFragment* runs) {
+  char line[128];
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    WriteAll(logs, line, FormatRun(line, run));
+  }
+}
+
+// "[%d]: %10I64d bytes,\t %10I64d clusters in\t %3d fragments;\t flags = %3s %6s \t"
+// at line, the flags without NOMOVE; returns its length and in *noMove where
+// NOMOVE would go.
+size_t FormatItemLine(char* line, const TItem* item, size_t* noMove) {
   char* out = line;
   *out++ = '[';
   out = AppendDecimal(out, item->Zone() - 1);
@@ -41,35 +54,46 @@ void WriteItemLine(TLogFile& log, const TItem* item, const std::string& path, bo
   out = AppendDecimal(out, item->fragmentCount, 3);
   out = AppendLiteral(out, " fragments;\t flags = ");
   out = AppendLiteral(out, item->IsFolder() ? "DIR" : "   ");
-  const bool noMove = withPlan && (item->flags & kItemNoMove) != 0;
-  out = AppendLiteral(out, noMove ? " NOMOVE \t" : "        \t");
-  log.WriteBytes(line, static_cast<size_t>(out - line));
-  log.WriteBytes(path.data(), path.size());
-  log.WriteBytes("\r\n", 2);
+  *noMove = static_cast<size_t>(out - line);
+  out = AppendLiteral(out, "        \t");
+  return static_cast<size_t>(out - line);
 }
 
 }  // namespace
 
-void TDriveOptimizer::ListTree(std::string& path, const TItem* item, TLogFile& log, bool withPlan) {
+void TDriveOptimizer::ListTree(std::string& path, const TItem* item, const TTreeLogs& logs) {
   // The window shows the path of the listing with the plan; a copy, so the
   // text stays valid after this level's path is gone.
-  if (withPlan) detailText.Set(path.c_str());
-  WriteItemLine(log, item, path, withPlan);
-  for (const TFragment* run = item->fragments; run != nullptr; run = run->next) WriteRun(log, run);
-  if (withPlan && item->planned != nullptr) {
-    log.WriteBytes("\tOptimized into:\r\n", 18);
-    for (const TFragment* run = item->planned; run != nullptr; run = run->next) WriteRun(log, run);
-    log.WriteBytes("\r\n", 2);
+  if (!logs.optimized.empty()) detailText.Set(path.c_str());
+  // The item line, then the path as plain text and the line end; the same
+  // in both listings but for NOMOVE, which only the plan sets.
+  char line[192];
+  size_t noMove = 0;
+  const size_t length = FormatItemLine(line, item, &noMove);
+  if ((item->flags & kItemNoMove) == 0) {
+    WriteAll(logs.all, line, length);
+  } else {
+    WriteAll(logs.rules, line, length);
+    AppendLiteral(line + noMove, " NOMOVE ");
+    WriteAll(logs.optimized, line, length);
+  }
+  WriteAll(logs.all, path.data(), path.size());
+  WriteAll(logs.all, "\r\n", 2);
+  WriteRuns(logs.all, item->fragments);
+  if (item->planned != nullptr && !logs.optimized.empty()) {
+    WriteAll(logs.optimized, "\tOptimized into:\r\n", 18);
+    WriteRuns(logs.optimized, item->planned);
+    WriteAll(logs.optimized, "\r\n", 2);
   }
   // Children's paths grow as deep as the tree goes; nothing is cut. One
   // buffer serves the whole listing: each child's name replaces the last.
-  const size_t length = path.size();
+  const size_t pathLength = path.size();
   path += '\\';
   const size_t nameStart = path.size();
   for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
     path.resize(nameStart);
     path += child->name;
-    ListTree(path, child, log, withPlan);
+    ListTree(path, child, logs);
   }
-  path.resize(length);
+  path.resize(pathLength);
 }

@@ -47,27 +47,19 @@ void TDriveOptimizer::OptimizeFragments() {
   statusText.Set("Scanning for items already at place");
   MarkItemsInPlace(root);
   statusText.Set("Assigning final location");
-  // From here on the tree is only read until the worker ends, so the rules
-  // log (listed without the plan, as the rules left the tree), the
-  // optimized log and the reports are made at once, the first and the last
-  // on threads of their own: on a large volume each takes as long as the
-  // others. Failures are told in the order the logs are named.
+  // From here on the tree is only read until the worker ends, so the reports
+  // are made on a thread of their own while the rules log (listed without
+  // the plan, as the rules left the tree) and the optimized log are listed
+  // here, in one walk: the two listings differ only in the plan. Failures
+  // are told in the order the logs are named.
   statusText.Set("Listing tree");
-  TSideJob rules{[this](std::vector<std::string>* failures) {
-                   ListLog("C:\\DirList_rules.log", false, failures);
-                 },
-                 {},
-                 InvalidHandle()};
   TSideJob reports{
       [this](std::vector<std::string>* failures) { WriteReports(failures); }, {}, InvalidHandle()};
-  Start(services, rules);
   Start(services, reports);
-  std::vector<std::string> optimized;
-  ListLog("c:\\DirList_Optimized.log", true, &optimized);
-  Finish(services, rules);
+  std::vector<std::string> listings;
+  ListLogs(&listings);
   Finish(services, reports);
-  for (const std::vector<std::string>* failures :
-       {&rules.failures, &optimized, &reports.failures}) {
+  for (const std::vector<std::string>* failures : {&listings, &reports.failures}) {
     for (const std::string& reason : *failures) Fail(reason);
   }
 }
