@@ -22,6 +22,18 @@ constexpr uint32_t kRetrievalReplyBytes = 16386;  // room for 1,023 extents
 // the two threads that take the pieces in turn end at about the same time.
 constexpr int64_t kPiecesPerTree = 16;
 
+// After a child of folder has been filled (kept) or not: a child kept
+// becomes the last one kept, one not kept leaves folder and is released.
+// *previous is the last child kept before it.
+void KeepOrDrop(TItem* folder, TItem* child, bool kept, TItem** previous) {
+  if (kept) {
+    *previous = child;
+  } else {
+    folder->UnlinkChildAfter(*previous, child);
+    ReleaseItem(child);
+  }
+}
+
 // The items of each folder's subtree (itself included), by folder; a file
 // counts 1. One walk of the tree.
 using TSubtreeSizes = std::unordered_map<const TItem*, int64_t>;
@@ -103,12 +115,7 @@ void DropLostItems(const std::vector<TFillPiece>& pieces) {
     TItem* previous = nullptr;  // the last child kept
     for (TItem* child = folder->firstChild; child != nullptr;) {
       TItem* next = child->nextSibling;
-      if (lost.count(child) != 0) {
-        folder->UnlinkChildAfter(previous, child);
-        ReleaseItem(child);
-      } else {
-        previous = child;
-      }
+      KeepOrDrop(folder, child, lost.count(child) == 0, &previous);
       child = next;
     }
   }
@@ -146,12 +153,7 @@ void CutIntoPieces(TDriveOptimizer& drive, const std::string& path, TItem* item,
       runItems += items;
       if (runItems >= most) close();
     }
-    if (kept) {
-      previous = child;
-    } else {
-      item->UnlinkChildAfter(previous, child);
-      ReleaseItem(child);
-    }
+    KeepOrDrop(item, child, kept, &previous);
     child = next;
   }
   close();
@@ -236,12 +238,7 @@ bool TDriveOptimizer::FillItem(const char* path, TItem* item, bool shown) {
       std::memcpy(buffer + childStart, child->name, nameLength + 1);
       kept = FillItem(buffer, child, shown);
     }
-    if (kept) {
-      previous = child;
-    } else {
-      item->UnlinkChildAfter(previous, child);
-      ReleaseItem(child);
-    }
+    KeepOrDrop(item, child, kept, &previous);
     child = next;
   }
   return true;
