@@ -12,27 +12,45 @@
 
 namespace {
 
-const char* const kProgramExtensions[] = {"exe", "dll", "sys", "cpl", "drv", "ocx",
-                                          "ax",  "bpl", "dpl", "chm", "hlp"};
-const char* const kArchiveExtensions[] = {"zip", "rar", "7z",  "avi", "mpg", "mpeg", "flv", "mp3",
-                                          "mp4", "wmv", "wma", "wav", "ogg", "mpa",  "mpv"};
-
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The text after the last '.' of name, or the empty text without one.
-const char* Extension(const char* name) {
+// An extension of at most four characters packed one byte a character into
+// an integer, the first highest: the lists below, compared as integers.
+template <size_t N>
+constexpr uint32_t Packed(const char (&extension)[N]) {
+  static_assert(N >= 2 && N <= 5, "an extension of one to four characters");
+  uint32_t key = 0;
+  for (size_t i = 0; i + 1 < N; ++i) key = key << 8 | static_cast<unsigned char>(extension[i]);
+  return key;
+}
+
+constexpr uint32_t kProgramExtensions[] = {
+    Packed("exe"), Packed("dll"), Packed("sys"), Packed("cpl"), Packed("drv"), Packed("ocx"),
+    Packed("ax"),  Packed("bpl"), Packed("dpl"), Packed("chm"), Packed("hlp")};
+constexpr uint32_t kArchiveExtensions[] = {
+    Packed("zip"),  Packed("rar"), Packed("7z"),  Packed("avi"), Packed("mpg"),
+    Packed("mpeg"), Packed("flv"), Packed("mp3"), Packed("mp4"), Packed("wmv"),
+    Packed("wma"),  Packed("wav"), Packed("ogg"), Packed("mpa"), Packed("mpv")};
+
+// The text after the last '.' of name, lower-cased and packed as the lists
+// are; 0 for a name without one, or with one longer than any listed.
+uint32_t PackedExtension(const char* name) {
   const char* dot = std::strrchr(name, '.');
-  return dot == nullptr ? "" : dot + 1;
+  if (dot == nullptr) return 0;
+  uint32_t key = 0;
+  int length = 0;
+  for (const char* c = dot + 1; *c != '\0'; ++c) {
+    if (++length > 4) return 0;
+    key = key << 8 | static_cast<unsigned char>(LowerAscii(*c));
+  }
+  return key;
 }
 
 template <size_t N>
-bool ExtensionIn(const char* name, const char* const (&list)[N]) {
-  const char* extension = Extension(name);
-  if (*extension == '\0') return false;
-  for (const char* entry : list) {
-    size_t i = 0;
-    while (entry[i] != '\0' && LowerAscii(extension[i]) == entry[i]) ++i;
-    if (entry[i] == '\0' && extension[i] == '\0') return true;
+bool PackedIn(uint32_t extension, const uint32_t (&list)[N]) {
+  if (extension == 0) return false;
+  for (uint32_t entry : list) {
+    if (entry == extension) return true;
   }
   return false;
 }
@@ -41,14 +59,20 @@ bool ExtensionIn(const char* name, const char* const (&list)[N]) {
 
 int ZoneOf(const TItem& item) {
   if (item.IsFolder()) return kZoneFolders;
-  if (item.HasProgramExtension()) return kZonePrograms;
-  if (item.HasArchiveExtension()) return kZoneArchives;
+  // The name's extension is found once for both lists.
+  const uint32_t extension = PackedExtension(item.name);
+  if (PackedIn(extension, kProgramExtensions)) return kZonePrograms;
+  if (PackedIn(extension, kArchiveExtensions)) return kZoneArchives;
   return item.size <= kSmallFileLimit ? kZoneSmallFiles : kZoneLargeFiles;
 }
 
-bool TItem::HasProgramExtension() const { return ExtensionIn(name, kProgramExtensions); }
+bool TItem::HasProgramExtension() const {
+  return PackedIn(PackedExtension(name), kProgramExtensions);
+}
 
-bool TItem::HasArchiveExtension() const { return ExtensionIn(name, kArchiveExtensions); }
+bool TItem::HasArchiveExtension() const {
+  return PackedIn(PackedExtension(name), kArchiveExtensions);
+}
 
 void TDriveOptimizer::ClassifyTree(TItem* item) {
   const int zone = ZoneOf(*item);

@@ -44,6 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TZoneCase{"lib.dll.bak", 10, false, 5}, TZoneCase{"exe", 10, false, 5},
                     TZoneCase{"name.", 10, false, 5}, TZoneCase{"x.exe1", 10, false, 5},
                     TZoneCase{"x.ex", 10, false, 5}, TZoneCase{"negative", -5, false, 5},
+                    TZoneCase{"plugin.AX", 10, false, 3}, TZoneCase{"a.xa", 10, false, 5},
+                    TZoneCase{"clip.mpegs", 10, false, 5}, TZoneCase{"b.mpe", 10, false, 5},
                     TZoneCase{"app.exe", 0, true, 1}, TZoneCase{"D:\\", 0, true, 1}),
     [](const testing::TestParamInfo<TZoneCase>& info) {
       std::string name;
