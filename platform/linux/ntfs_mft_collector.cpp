@@ -19,6 +19,9 @@
 
 namespace {
 
+// Units of a name its sort key holds.
+constexpr uint32_t kKeyUnits = 16;
+
 // Records read at once by a collector, at most: 1 MiB of 1 KiB records,
 // which stays in the core's second-level cache from its read to its decoding.
 constexpr int64_t kRecordsPerRead = 1024;
@@ -152,7 +155,10 @@ class TNtfsMftView::TCollector {
   void Add(uint32_t number, MFT_RECORD* record);
   // Sorts the names of the folders among records [firstRecord, endRecord)
   // by keys (one per name, in the same places), then as the collation says.
-  void SortFolders(size_t firstRecord, size_t endRecord, std::vector<TSortKey>& keys);
+  // upper is scratch of two bytes per unit of nameUnits_, each thread
+  // writing the places of its own folders' names.
+  void SortFolders(size_t firstRecord, size_t endRecord, std::vector<TSortKey>& keys,
+                   uint8_t* upper);
 
   TNtfsMftView& view_;
   ntfs_volume* const volume_;
@@ -364,22 +370,45 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
 }
 
 void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
-                                           std::vector<TSortKey>& keys) {
+                                           std::vector<TSortKey>& keys, uint8_t* upper) {
   const uint16_t* units = nameUnits_.data();
+  const uint16_t* upcase = view_.upcase_.data();
+  const auto upcaseLength = static_cast<uint32_t>(view_.upcase_.size());
   std::vector<TNameEntry> sorted;
   for (size_t number = firstRecord; number < endRecord; ++number) {
     const TRecord& folder = view_.records_[number];
     if (folder.nameCount < 2) continue;
     TNameEntry* first = names_.data() + folder.firstName;
     TSortKey* firstKey = keys.data() + folder.firstName;
-    // The record number settles names equal in every unit, which only a
-    // damaged volume holds, so the order never depends on the sort's moves.
+    // Past the keys' sixteen units, each name upper-cased once into upper,
+    // big-endian, so that memcmp orders them as the collation does.
+    for (uint32_t i = 0; i < folder.nameCount; ++i) {
+      const TNameEntry& name = first[i];
+      for (uint32_t k = kKeyUnits; k < name.length; ++k) {
+        uint16_t unit = le16_to_cpu(units[name.firstUnit + k]);
+        if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
+        upper[2 * (name.firstUnit + k)] = static_cast<uint8_t>(unit >> 8);
+        upper[2 * (name.firstUnit + k) + 1] = static_cast<uint8_t>(unit);
+      }
+    }
+    // The collation: upper-cased units, then the shorter first, then (names
+    // equal but for case) as written. The record number settles names equal
+    // in every unit, which only a damaged volume holds, so the order never
+    // depends on the sort's moves.
     std::sort(firstKey, firstKey + folder.nameCount, [&](const TSortKey& a, const TSortKey& b) {
       for (int word = 0; word < 4; ++word) {
         if (a.units[word] != b.units[word]) return a.units[word] < b.units[word];
       }
       const TNameEntry& x = first[a.index];
       const TNameEntry& y = first[b.index];
+      const uint32_t common = std::min<uint32_t>(x.length, y.length);
+      if (common > kKeyUnits) {
+        const int order =
+            std::memcmp(upper + 2 * (x.firstUnit + kKeyUnits),
+                        upper + 2 * (y.firstUnit + kKeyUnits), 2 * (common - kKeyUnits));
+        if (order != 0) return order < 0;
+      }
+      if (x.length != y.length) return x.length < y.length;
       const int order =
           view_.Collate(units + x.firstUnit, x.length, units + y.firstUnit, y.length, false);
       return order != 0 ? order < 0 : x.record < y.record;
@@ -463,7 +492,7 @@ void TNtfsMftView::TCollector::Finish() {
     const uint32_t at = folder.firstName + folder.nameCount++;
     grouped[at] = name;
     TSortKey& key = keys[at];
-    for (uint32_t i = 0; i < 16; ++i) {
+    for (uint32_t i = 0; i < kKeyUnits; ++i) {
       uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
       if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
       key.units[i / 4] = key.units[i / 4] << 16 | unit;
@@ -492,8 +521,9 @@ void TNtfsMftView::TCollector::Finish() {
   for (size_t counted = 0; split < records.size() && counted < names.size() / 2; ++split) {
     counted += records[split].nameCount;
   }
-  RunBeside([&] { SortFolders(split, records.size(), keys); },
-            [&] { SortFolders(0, split, keys); });
+  const std::unique_ptr<uint8_t[]> upper(new uint8_t[2 * nameUnits_.size()]);
+  RunBeside([&] { SortFolders(split, records.size(), keys, upper.get()); },
+            [&] { SortFolders(0, split, keys, upper.get()); });
   view_.names_ = std::move(names_);
   view_.nameUnits_ = std::move(nameUnits_);
   view_.runs_ = std::move(runs_);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -145,9 +146,13 @@ class TWritableMount {
   }
 
  private:
-  static std::vector<ntfschar> Wide(const std::string& ascii) {
+  // The UTF-16 of a UTF-8 name, as libntfs-3g converts it.
+  static std::vector<ntfschar> Wide(const std::string& utf8) {
+    ntfschar* units = nullptr;
+    const int length = ntfs_mbstoucs(utf8.c_str(), &units);
     std::vector<ntfschar> wide;
-    for (char c : ascii) wide.push_back(cpu_to_le16(static_cast<uint16_t>(c)));
+    if (length > 0) wide.assign(units, units + length);
+    std::free(units);
     return wide;
   }
 
@@ -208,9 +213,11 @@ TEST_F(NtfsReadOrder, HardLinksAndNamesDifferingInCaseListAsTheIndexHoldsThem) {
     EXPECT_TRUE(mount.Create("/Docs", "CASE.txt"));
     // Names alike in their first sixteen units, which the sort keys hold,
     // and told apart only after them, in case or in what follows.
-    for (const char* name : {"a shared prefix of names 2.txt", "A SHARED PREFIX OF NAMES 2.txt",
-                             "a shared prefix of names 10.txt", "a shared prefix of names 1.txt",
-                             "a shared prefix of NAMES 1.txt", "a shared prefix of"}) {
+    for (const char* name :
+         {"a shared prefix of names 2.txt", "A SHARED PREFIX OF NAMES 2.txt",
+          "a shared prefix of names 10.txt", "a shared prefix of names 1.txt",
+          "a shared prefix of NAMES 1.txt", "a shared prefix of",
+          "a shared prefix of names \u00e9.txt", "a shared prefix of names \u4e00.txt"}) {
       EXPECT_TRUE(mount.Create("/Big", name)) << name;
     }
   }
