@@ -5,6 +5,7 @@
 
 #include "analysis/folder_walk.h"
 #include "drive/drive_optimizer.h"
+#include "model/record_pool.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ void TDriveOptimizer::CreateMemoryTree() {
   if (root == nullptr) {
     std::free(name);
   } else {
+    // Every entry makes an item: taken from the pool in batches.
+    TPoolReserve<TItem> items(itemPool);
     ScanFolder(root->name, root);
   }
   detailText.Set("");

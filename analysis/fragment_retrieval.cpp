@@ -13,6 +13,7 @@
 #include "analysis/fs_control.h"
 #include "analysis/retrieval_runs.h"
 #include "drive/drive_optimizer.h"
+#include "model/record_pool.h"
 
 namespace {
 
@@ -75,6 +76,9 @@ struct TFillShare {
 // Fills the pieces this thread takes; shown as FillItem takes it.
 void FillPieces(TFillShare& share, bool shown) {
   TDriveOptimizer& drive = *share.drive;
+  // Each run makes a fragment: taken from the pool in batches, so the two
+  // threads seldom meet at its lock.
+  TPoolReserve<TFragment> fragments(fragmentPool);
   char path[kMaxPath];
   for (;;) {
     const size_t index = share.next.fetch_add(1);

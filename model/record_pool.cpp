@@ -77,6 +77,66 @@ T* TRecordPool<T>::Allocate() {
 }
 
 template <typename T>
+int32_t TRecordPool<T>::AllocateMany(T** out, int32_t count) {
+  std::lock_guard<std::mutex> guard(lock);
+  int32_t taken = 0;
+  while (taken < count) {
+    TPoolBlock<T>* block = firstOpenBlock;
+    while (block != nullptr && block->freeCount == 0) block = block->nextBlock;
+    if (block == nullptr) {
+      if (blockLimit > 0 && static_cast<int32_t>(byAddress.size()) >= blockLimit) break;
+      block = AddBlock(growCapacity);
+      if (block == nullptr) break;
+    }
+    firstOpenBlock = block;
+    while (taken < count && block->freeCount > 0) out[taken++] = block->Allocate();
+  }
+  return taken;
+}
+
+namespace {
+
+// Each thread's newest reserve of each pool; written and read by that
+// thread alone.
+thread_local TPoolReserve<TItem>* itemReserve = nullptr;
+thread_local TPoolReserve<TFragment>* fragmentReserve = nullptr;
+
+TPoolReserve<TItem>*& ReserveSlot(const TRecordPool<TItem>&) { return itemReserve; }
+TPoolReserve<TFragment>*& ReserveSlot(const TRecordPool<TFragment>&) { return fragmentReserve; }
+
+}  // namespace
+
+template <typename T>
+TPoolReserve<T>::TPoolReserve(TRecordPool<T>& pool) : pool_(pool), outer_(ReserveSlot(pool)) {
+  ReserveSlot(pool) = this;
+}
+
+template <typename T>
+TPoolReserve<T>::~TPoolReserve() {
+  ReserveSlot(pool_) = outer_;
+  if (next_ == count_) return;
+  const std::unique_lock<std::mutex> held = pool_.Hold();
+  for (int32_t i = next_; i < count_; ++i) pool_.ReleaseHeld(held_[i]);
+}
+
+template <typename T>
+T* TPoolReserve<T>::Take() {
+  if (next_ == count_) {
+    next_ = 0;
+    count_ = pool_.AllocateMany(held_, kReserveRecords);
+    if (count_ == 0) return nullptr;
+  }
+  return held_[next_++];
+}
+
+template <typename T>
+TPoolReserve<T>* TPoolReserve<T>::OfThisThread(const TRecordPool<T>& pool) {
+  TPoolReserve<T>* reserve = ReserveSlot(pool);
+  // A reserve serves its own pool only (tests make pools of their own).
+  return reserve != nullptr && &reserve->pool_ == &pool ? reserve : nullptr;
+}
+
+template <typename T>
 TPoolBlock<T>* TRecordPool<T>::FindHolder(const T* record) const {
   auto after = std::upper_bound(
       byAddress.begin(), byAddress.end(), record,
@@ -159,6 +219,8 @@ template struct TPoolBlock<TItem>;
 template struct TPoolBlock<TFragment>;
 template class TRecordPool<TItem>;
 template class TRecordPool<TFragment>;
+template class TPoolReserve<TItem>;
+template class TPoolReserve<TFragment>;
 
 // Constructed in this order before main (items first, then fragments) and
 // torn down in reverse at exit.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "drive/drive_optimizer.h"
+#include "model/record_pool.h"
 #include "planning/zone_slot.h"
 
 namespace {
@@ -42,10 +43,15 @@ void Finish(TSystemServices& services, TSideJob& job) {
 
 void TDriveOptimizer::OptimizeFragments() {
   if (root == nullptr) return;
-  statusText.Set("Calculating zone sizes");
-  PlanZones(root);
-  statusText.Set("Scanning for items already at place");
-  MarkItemsInPlace(root);
+  {
+    // Each item with clusters gets a planned run: taken from the pool in
+    // batches.
+    TPoolReserve<TFragment> planned(fragmentPool);
+    statusText.Set("Calculating zone sizes");
+    PlanZones(root);
+    statusText.Set("Scanning for items already at place");
+    MarkItemsInPlace(root);
+  }
   statusText.Set("Assigning final location");
   // From here on the tree is only read until the worker ends, so the reports
   // are made on a thread of their own while the rules log (listed without

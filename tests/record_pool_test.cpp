@@ -109,6 +109,75 @@ TEST(RecordPool, ClearEmptiesTheChainAndLaterAllocationsStartOver) {
   EXPECT_EQ(pool.FirstBlock()->capacity, 2);
 }
 
+// The records in use in the pool, over every block.
+int32_t RecordsInUse(TRecordPool<TFragment>& pool) {
+  int32_t inUse = 0;
+  for (auto* block = pool.FirstBlock(); block != nullptr; block = block->nextBlock) {
+    inUse += block->capacity - block->freeCount;
+  }
+  return inUse;
+}
+
+// A reserve takes records a batch at a time, hands each out once, in the
+// pool's first-fit order, and gives back what it did not hand out; a
+// reserve of one pool never serves another.
+TEST(RecordPool, AReserveHandsOutWhatItTookOnceAndGivesBackTheRest) {
+  TRecordPool<TFragment> pool(100, 10);
+  std::vector<TFragment*> taken;
+  {
+    TPoolReserve<TFragment> reserve(pool);
+    EXPECT_EQ(TPoolReserve<TFragment>::OfThisThread(pool), &reserve);
+    EXPECT_EQ(TPoolReserve<TFragment>::OfThisThread(fragmentPool), nullptr);
+    for (int i = 0; i < 70; ++i) taken.push_back(reserve.Take());
+    EXPECT_EQ(RecordsInUse(pool), 2 * TPoolReserve<TFragment>::kReserveRecords);
+  }
+  EXPECT_EQ(TPoolReserve<TFragment>::OfThisThread(pool), nullptr);
+  for (int i = 0; i < 70; ++i) {
+    EXPECT_EQ(taken[static_cast<size_t>(i)], pool.FirstBlock()->records + i) << i;
+    EXPECT_TRUE(pool.InUse(taken[static_cast<size_t>(i)])) << i;
+  }
+  EXPECT_EQ(RecordsInUse(pool), 70);
+  EXPECT_EQ(pool.Allocate(), pool.FirstBlock()->records + 70);
+}
+
+TEST(RecordPool, AReserveOfAnExhaustedPoolGivesNone) {
+  TRecordPool<TFragment> pool(100, 10);
+  pool.SetBlockLimit(1);
+  TPoolReserve<TFragment> reserve(pool);
+  for (int i = 0; i < 100; ++i) ASSERT_NE(reserve.Take(), nullptr) << i;
+  EXPECT_EQ(reserve.Take(), nullptr);
+  EXPECT_EQ(pool.Allocate(), nullptr);
+}
+
+// NewFragment on threads that each hold a reserve of the fragment pool:
+// every run made is the making thread's alone.
+TEST(RecordPool, ConcurrentReservesNeverShareARecord) {
+  constexpr int kThreads = 2;
+  constexpr int kRuns = 5000;
+  std::vector<std::vector<TFragment*>> made(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&made, t] {
+      TPoolReserve<TFragment> reserve(fragmentPool);
+      for (int run = 0; run < kRuns; ++run)
+        made[static_cast<size_t>(t)].push_back(NewFragment(nullptr, t, run, 1));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::set<TFragment*> distinct;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int run = 0; run < kRuns; ++run) {
+      TFragment* fragment = made[static_cast<size_t>(t)][static_cast<size_t>(run)];
+      ASSERT_NE(fragment, nullptr);
+      EXPECT_EQ(fragment->vcn, t);
+      EXPECT_EQ(fragment->lcn, run);
+      distinct.insert(fragment);
+      fragmentPool.Release(fragment);
+    }
+  }
+  EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kRuns));
+}
+
 // Several workers allocate and release in one pool at once; every record
 // handed out must be exclusively theirs until they release it.
 TEST(RecordPool, ConcurrentWorkersNeverShareARecord) {
