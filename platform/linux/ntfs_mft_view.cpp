@@ -60,6 +60,12 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
                             [&](int, const TNameEntry& entry) { return compare(entry) > 0; });
   }
   *hint = static_cast<size_t>(last - names_.data());
+  // The name after is most likely the next one asked for: its units and
+  // record, which lie far apart in MFT order, are fetched meanwhile.
+  if (last < end) {
+    __builtin_prefetch(units + last->firstUnit);
+    __builtin_prefetch(&records_[last->record]);
+  }
   // Several names of one item (its long and short name) lead to it alike.
   if (first == last) return -1;
   for (const TNameEntry* other = first; other != last; ++other) {
@@ -99,6 +105,11 @@ bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {
   const TRecord& record = records_[static_cast<size_t>(folder)];
   if (record.state != TRecord::kCollected || !record.folder) return false;
   for (uint32_t i = 0; i < record.nameCount; ++i) {
+    // The names' records lie in MFT order, far apart: each is asked for a
+    // few names ahead, so that it is on its way by the time it is read.
+    if (i + kListAhead < record.nameCount) {
+      __builtin_prefetch(&records_[names_[record.firstName + i + kListAhead].record]);
+    }
     const TNameEntry& entry = names_[record.firstName + i];
     const TRecord& item = records_[entry.record];
     // The listing's type as libntfs-3g derives it from the index entry's

@@ -55,6 +55,9 @@ class TNtfsMftView {
   // written), short names and metafiles included; false when the view
   // cannot list it.
   bool List(int64_t folder, std::vector<TName>* names) const;
+  // How many names ahead a walk over a folder's names asks for the memory it
+  // will read.
+  static constexpr uint32_t kListAhead = 8;
 
   // True when the folder's index is small enough to live in its record and
   // holds other names than the MFT gives the folder: its index then decides.
