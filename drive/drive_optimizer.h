@@ -91,11 +91,10 @@ class TDriveOptimizer {
   void MarkItemsInPlace(TItem* item);
   // The logs one listing of the tree writes at once: the rules logs, as the
   // rules left the tree (no NOMOVE, no planned runs), and the optimized logs,
-  // with the plan; `all` holds both kinds. None owned.
+  // with the plan. None owned.
   struct TTreeLogs {
     std::vector<TLogFile*> rules;
     std::vector<TLogFile*> optimized;
-    std::vector<TLogFile*> all;
   };
   // Writes the entry of item and its whole subtree to logs; path is the
   // item's listing path (empty for the root), extended for the subtree's

@@ -6,8 +6,7 @@
 #include "model/record_pool.h"
 
 TItem* NewItem(TItem* parent, char* name, int64_t size, uint32_t flags) {
-  TPoolReserve<TItem>* reserve = TPoolReserve<TItem>::OfThisThread(itemPool);
-  TItem* item = reserve != nullptr ? reserve->Take() : itemPool.Allocate();
+  TItem* item = TakeRecord(itemPool);
   if (item == nullptr) return nullptr;
   *item = TItem{};
   item->name = name;
@@ -26,8 +25,7 @@ TItem* NewItem(TItem* parent, char* name, int64_t size, uint32_t flags) {
 }
 
 TFragment* NewFragment(TItem* owner, int64_t vcn, int64_t lcn, int64_t length) {
-  TPoolReserve<TFragment>* reserve = TPoolReserve<TFragment>::OfThisThread(fragmentPool);
-  TFragment* fragment = reserve != nullptr ? reserve->Take() : fragmentPool.Allocate();
+  TFragment* fragment = TakeRecord(fragmentPool);
   if (fragment == nullptr) return nullptr;
   *fragment = TFragment{owner, vcn, lcn, length, nullptr, nullptr};
   return fragment;

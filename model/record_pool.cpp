@@ -63,8 +63,7 @@ TPoolBlock<T>* TRecordPool<T>::AddBlock(int32_t capacity) {
 }
 
 template <typename T>
-T* TRecordPool<T>::Allocate() {
-  std::lock_guard<std::mutex> guard(lock);
+TPoolBlock<T>* TRecordPool<T>::OpenBlockHeld() {
   TPoolBlock<T>* block = firstOpenBlock;
   while (block != nullptr && block->freeCount == 0) block = block->nextBlock;
   if (block == nullptr) {
@@ -73,7 +72,14 @@ T* TRecordPool<T>::Allocate() {
     if (block == nullptr) return nullptr;
   }
   firstOpenBlock = block;
-  return block->Allocate();
+  return block;
+}
+
+template <typename T>
+T* TRecordPool<T>::Allocate() {
+  std::lock_guard<std::mutex> guard(lock);
+  TPoolBlock<T>* block = OpenBlockHeld();
+  return block != nullptr ? block->Allocate() : nullptr;
 }
 
 template <typename T>
@@ -81,14 +87,8 @@ int32_t TRecordPool<T>::AllocateMany(T** out, int32_t count) {
   std::lock_guard<std::mutex> guard(lock);
   int32_t taken = 0;
   while (taken < count) {
-    TPoolBlock<T>* block = firstOpenBlock;
-    while (block != nullptr && block->freeCount == 0) block = block->nextBlock;
-    if (block == nullptr) {
-      if (blockLimit > 0 && static_cast<int32_t>(byAddress.size()) >= blockLimit) break;
-      block = AddBlock(growCapacity);
-      if (block == nullptr) break;
-    }
-    firstOpenBlock = block;
+    TPoolBlock<T>* block = OpenBlockHeld();
+    if (block == nullptr) break;
     while (taken < count && block->freeCount > 0) out[taken++] = block->Allocate();
   }
   return taken;
@@ -134,6 +134,12 @@ TPoolReserve<T>* TPoolReserve<T>::OfThisThread(const TRecordPool<T>& pool) {
   TPoolReserve<T>* reserve = ReserveSlot(pool);
   // A reserve serves its own pool only (tests make pools of their own).
   return reserve != nullptr && &reserve->pool_ == &pool ? reserve : nullptr;
+}
+
+template <typename T>
+T* TakeRecord(TRecordPool<T>& pool) {
+  TPoolReserve<T>* reserve = TPoolReserve<T>::OfThisThread(pool);
+  return reserve != nullptr ? reserve->Take() : pool.Allocate();
 }
 
 template <typename T>
@@ -221,6 +227,8 @@ template class TRecordPool<TItem>;
 template class TRecordPool<TFragment>;
 template class TPoolReserve<TItem>;
 template class TPoolReserve<TFragment>;
+template TItem* TakeRecord(TRecordPool<TItem>& pool);
+template TFragment* TakeRecord(TRecordPool<TFragment>& pool);
 
 // Constructed in this order before main (items first, then fragments) and
 // torn down in reverse at exit.

@@ -82,6 +82,9 @@ class TRecordPool {
 
  private:
   TPoolBlock<T>* FindHolder(const T* record) const;
+  // The first block with a free slot, added when every block is full and
+  // the cap allows; none when there can be none. Caller holds the lock.
+  TPoolBlock<T>* OpenBlockHeld();
 
   std::mutex lock;  // guards everything below and every block's bits and counters
   TPoolBlock<T>* firstBlock = nullptr;  // oldest; owned
@@ -130,3 +133,8 @@ class TPoolReserve {
   int32_t next_ = 0;   // the next of held_ to hand out
   int32_t count_ = 0;  // records in held_
 };
+
+// A record of pool: from the calling thread's reserve of it when it has
+// one, from the pool itself otherwise.
+template <typename T>
+T* TakeRecord(TRecordPool<T>& pool);

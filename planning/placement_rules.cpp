@@ -108,10 +108,9 @@ void TDriveOptimizer::ListLogs(std::vector<std::string>* failures) {
         continue;
       }
       (withPlan ? logs.optimized : logs.rules).push_back(open.back().get());
-      logs.all.push_back(open.back().get());
     }
   }
-  if (logs.all.empty()) return;
+  if (logs.rules.empty() && logs.optimized.empty()) return;
   std::string path;
   ListTree(path, root, logs);
 }

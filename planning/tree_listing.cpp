@@ -16,6 +16,12 @@ void WriteAll(const std::vector<TLogFile*>& logs, const char* bytes, size_t leng
   for (TLogFile* log : logs) log->WriteBytes(bytes, length);
 }
 
+// Writes bytes to every log of both listings.
+void WriteBoth(const TDriveOptimizer::TTreeLogs& logs, const char* bytes, size_t length) {
+  WriteAll(logs.rules, bytes, length);
+  WriteAll(logs.optimized, bytes, length);
+}
+
 // "\t%10I64d\t- %10I64d:\t%10I64d\t(%I64d)\n": vcn, the vcn after the run,
 // lcn and length, at line; returns its length.
 size_t FormatRun(char* line, const TFragment* run) {
@@ -32,11 +38,12 @@ size_t FormatRun(char* line, const TFragment* run) {
   return static_cast<size_t>(out - line);
 }
 
-void WriteRuns(const std::vector<TLogFile*>& logs, const TFragment* runs) {
+// The runs, each line formatted once and written by write.
+template <typename TWrite>
+void WriteRuns(const TFragment* runs, TWrite write) {
   char line[128];
-  for (const TFragment* run = runs; run != nullptr; run = run->next) {
-    WriteAll(logs, line, FormatRun(line, run));
-  }
+  for (const TFragment* run = runs; run != nullptr; run = run->next)
+    write(line, FormatRun(line, run));
 }
 
 // "[%d]: %10I64d bytes,\t %10I64d clusters in\t %3d fragments;\t flags = %3s %6s \t"
@@ -70,19 +77,17 @@ void TDriveOptimizer::ListTree(std::string& path, const TItem* item, const TTree
   char line[192];
   size_t noMove = 0;
   const size_t length = FormatItemLine(line, item, &noMove);
-  if ((item->flags & kItemNoMove) == 0) {
-    WriteAll(logs.all, line, length);
-  } else {
-    WriteAll(logs.rules, line, length);
-    AppendLiteral(line + noMove, " NOMOVE ");
-    WriteAll(logs.optimized, line, length);
-  }
-  WriteAll(logs.all, path.data(), path.size());
-  WriteAll(logs.all, "\r\n", 2);
-  WriteRuns(logs.all, item->fragments);
+  WriteAll(logs.rules, line, length);
+  if ((item->flags & kItemNoMove) != 0) AppendLiteral(line + noMove, " NOMOVE ");
+  WriteAll(logs.optimized, line, length);
+  WriteBoth(logs, path.data(), path.size());
+  WriteBoth(logs, "\r\n", 2);
+  WriteRuns(item->fragments,
+            [&logs](const char* bytes, size_t size) { WriteBoth(logs, bytes, size); });
   if (item->planned != nullptr && !logs.optimized.empty()) {
     WriteAll(logs.optimized, "\tOptimized into:\r\n", 18);
-    WriteRuns(logs.optimized, item->planned);
+    WriteRuns(item->planned,
+              [&logs](const char* bytes, size_t size) { WriteAll(logs.optimized, bytes, size); });
     WriteAll(logs.optimized, "\r\n", 2);
   }
   // Children's paths grow as deep as the tree goes; nothing is cut. One

@@ -43,10 +43,9 @@ bool IsHostPath(const TLocation& where) {
   return where.kind == TDriveKind::kHostFolder && !where.wholeVolume;
 }
 
-// The same path in Linux names, as the host's calls take it. Only a path
-// holding a mapped character (its UTF-8 starts with 0xEF) needs mapping back.
+// The same path in Linux names, as the host's calls take it.
 THostPath LinuxHostPath(THostPath listed) {
-  if (listed.below.find('\xEF') != std::string::npos) listed.below = LinuxName(listed.below);
+  if (MayHoldMappedCharacter(listed.below)) listed.below = LinuxName(listed.below);
   return listed;
 }
 
@@ -244,9 +243,9 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   }
   TNtfsItem item;
   // Most paths hold no mapped character and are opened as they stand.
-  const bool opened = where.path.find('\xEF') == std::string::npos
-                          ? volume->Open(where.path, backupSemantics, &item)
-                          : volume->Open(LinuxName(where.path), backupSemantics, &item);
+  const bool opened = MayHoldMappedCharacter(where.path)
+                          ? volume->Open(LinuxName(where.path), backupSemantics, &item)
+                          : volume->Open(where.path, backupSemantics, &item);
   if (!opened) {
     lastError = SystemErrorText(where.drivePath + ":" + where.path, ENOENT);
     return InvalidHandle();

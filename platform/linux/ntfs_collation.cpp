@@ -13,8 +13,8 @@ int NtfsCollate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t
     uint16_t x = le16_to_cpu(a[i]);
     uint16_t y = le16_to_cpu(b[i]);
     if (x == y) continue;
-    if (x < upcaseLength) x = le16_to_cpu(upcase[x]);
-    if (y < upcaseLength) y = le16_to_cpu(upcase[y]);
+    x = NtfsUpperUnit(x, upcase, upcaseLength);
+    y = NtfsUpperUnit(y, upcase, upcaseLength);
     if (x != y) return x < y ? -1 : 1;
   }
   if (aLength != bLength) return aLength < bLength ? -1 : 1;

@@ -14,3 +14,11 @@
 // libntfs-3g's full collation orders them.
 int NtfsCollate(const uint16_t* a, uint32_t aLength, const uint16_t* b, uint32_t bLength,
                 bool ignoreCase, const uint16_t* upcase, uint32_t upcaseLength);
+
+// A unit (in CPU order) upper-cased by the table upcase of upcaseLength
+// units (little-endian as stored); a unit past the table stays as it is.
+inline uint16_t NtfsUpperUnit(uint16_t unit, const uint16_t* upcase, uint32_t upcaseLength) {
+  if (unit >= upcaseLength) return unit;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(upcase + unit);
+  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}

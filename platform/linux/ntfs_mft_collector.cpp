@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/ntfs_collation.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_bytes.h"
 #include "platform/linux/ntfs_mft_view.h"
@@ -385,8 +386,8 @@ void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
     for (uint32_t i = 0; i < folder.nameCount; ++i) {
       const TNameEntry& name = first[i];
       for (uint32_t k = kKeyUnits; k < name.length; ++k) {
-        uint16_t unit = le16_to_cpu(units[name.firstUnit + k]);
-        if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
+        const uint16_t unit =
+            NtfsUpperUnit(le16_to_cpu(units[name.firstUnit + k]), upcase, upcaseLength);
         upper[2 * (name.firstUnit + k)] = static_cast<uint8_t>(unit >> 8);
         upper[2 * (name.firstUnit + k) + 1] = static_cast<uint8_t>(unit);
       }
@@ -474,7 +475,8 @@ void TNtfsMftView::TCollector::Finish() {
   // first sixteen units, upper-cased, zeros past its end (names of one
   // folder often share a prefix of eight, seldom of sixteen), which order two
   // names as the collation does wherever the keys differ. Most comparisons
-  // are then of integers; only names with equal keys are collated in full.
+  // are then of integers; names with equal keys are compared further in
+  // SortFolders.
   const uint16_t* units = nameUnits_.data();
   const uint16_t* upcase = view_.upcase_.data();
   const auto upcaseLength = static_cast<uint32_t>(view_.upcase_.size());
@@ -493,8 +495,8 @@ void TNtfsMftView::TCollector::Finish() {
     grouped[at] = name;
     TSortKey& key = keys[at];
     for (uint32_t i = 0; i < kKeyUnits; ++i) {
-      uint16_t unit = i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0;
-      if (unit < upcaseLength) unit = le16_to_cpu(upcase[unit]);
+      const uint16_t unit = NtfsUpperUnit(
+          i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0, upcase, upcaseLength);
       key.units[i / 4] = key.units[i / 4] << 16 | unit;
     }
     key.index = folder.nameCount - 1;

@@ -25,8 +25,7 @@ std::string ListedName(const char* name, size_t length) {
 }
 
 std::string LinuxName(const std::string& listed) {
-  // Mapped characters are the only ones leading with 0xEF that it changes.
-  if (listed.find('\xEF') == std::string::npos) return listed;
+  if (!MayHoldMappedCharacter(listed)) return listed;
   std::string name;
   name.reserve(listed.size());
   for (size_t i = 0; i < listed.size(); ++i) {

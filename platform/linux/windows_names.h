@@ -40,3 +40,10 @@ inline bool ListedAsIs(unsigned char c) {
 // they were. A Linux name that itself holds such a private-use character
 // comes back as the mapped character: the convention cannot tell them apart.
 std::string LinuxName(const std::string& listed);
+
+// Whether LinuxName may change listed: only a name or path holding a mapped
+// character (its UTF-8 leads with 0xEF) needs mapping back. Inline: every
+// open asks it.
+inline bool MayHoldMappedCharacter(const std::string& listed) {
+  return listed.find('\xEF') != std::string::npos;
+}
