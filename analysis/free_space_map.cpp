@@ -17,14 +17,14 @@ constexpr uint32_t kBitmapReplyBytes = 16384;
 
 }  // namespace
 
-bool WriteFreeExtentLog(TSystemServices& services, const TFragment* extents, const char* fileName) {
-  TLogFile log(services, fileName);
-  if (!log.IsOpen()) return false;
+void WriteFreeExtentLog(TSystemServices& services, const TFragment* extents, const char* fileName,
+                        TOutputSet& output) {
+  TLogFile log(services, fileName, output);
+  if (!log.IsOpen()) return;
   for (const TFragment* extent = extents; extent != nullptr; extent = extent->next) {
     log.Print("%" PRId64 "\t%" PRId64 "\t%" PRId64 "\n", extent->lcn, extent->lcn + extent->length,
               extent->length);
   }
-  return true;
 }
 
 void TDriveOptimizer::MapFreeSpace() {
@@ -64,9 +64,7 @@ void TDriveOptimizer::MapFreeSpace() {
     if (status != kStatusBufferOverflow) {
       services.Close(volume);
       for (const std::string& name : LogNames("C:\\dirlist_free.log")) {
-        if (!WriteFreeExtentLog(services, freeExtents, name.c_str())) {
-          Fail("the log " + name + " could not be written: " + services.LastErrorText());
-        }
+        WriteFreeExtentLog(services, freeExtents, name.c_str(), output);
       }
       // The pipeline reads no runs without free space to plan into.
       if (freeExtents == nullptr) Fail("the volume has no free cluster: no runs were read");

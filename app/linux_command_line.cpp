@@ -50,11 +50,37 @@ bool GivenNeedlessValue(char** argv) {
   return optopt != 0 && element.compare(0, 2, "--") == 0 && element.find('=') != std::string::npos;
 }
 
+// The first thing wrong with arguments a parse found, for the user; empty
+// when they are fine. Every argument names something: none is empty, a
+// drive argument is a letter or a path, and -m has a path after it. An
+// empty command line asks for nothing at all.
+std::string ArgumentsError(const std::vector<TLinuxArgument>& arguments,
+                           const std::vector<size_t>& pathSwitches) {
+  if (arguments.empty()) return "no drive or path given";
+  for (size_t position : pathSwitches) {
+    const bool followed = position < arguments.size() &&
+                          (arguments[position].mode == 'm' || arguments[position].mode == 'M');
+    if (!followed) return "option '-m' needs a path after it";
+  }
+  for (const TLinuxArgument& argument : arguments) {
+    if (argument.text.empty()) return "an empty argument names no drive or path";
+    if (ModeOptimisesDrives(argument.mode) && !IsPathArgument(argument.text) &&
+        !IsLetterForm(argument.text)) {
+      return "'" + argument.text +
+             "' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder";
+    }
+  }
+  return std::string();
+}
+
 }  // namespace
 
 TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
   TLinuxCommandLine line;
   char mode = 0;
+  // Where each -m switch stands among the arguments: the argument after it
+  // must be one of its paths.
+  std::vector<size_t> pathSwitches;
   // getopt_long keeps its state in globals: 0 starts afresh, so the parse
   // may run more than once in a process. Its own messages stay off: the
   // error is reported with the usage.
@@ -72,6 +98,7 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
       case 'm':
       case 'M':
         mode = static_cast<char>(option);
+        if (mode == 'm' || mode == 'M') pathSwitches.push_back(line.arguments.size());
         break;
       case 'h':
         if (line.action == TCommandAction::kRun) line.action = TCommandAction::kHelp;
@@ -80,6 +107,11 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
         if (line.action == TCommandAction::kRun) line.action = TCommandAction::kVersion;
         break;
       case kJsonOption:
+        if (*optarg == '\0') {
+          line.action = TCommandAction::kUsageError;
+          line.error = "option '--json' needs a folder, not an empty value";
+          return line;
+        }
         line.jsonFolder = optarg;
         break;
       case ':':
@@ -96,7 +128,16 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
   }
   // After "--" every element is an argument, under the switch in force.
   for (int i = optind; i < argc; ++i) line.arguments.push_back({mode, argv[i]});
+  if (line.action != TCommandAction::kRun) return line;
+  line.error = ArgumentsError(line.arguments, pathSwitches);
+  if (!line.error.empty()) line.action = TCommandAction::kUsageError;
   return line;
+}
+
+std::string SnapshotVariableError(const char* value) {
+  if (value == nullptr || !IsAsciiLetter(value[0]) || value[1] != ':') return std::string();
+  return std::string("DISKOPT_SNAPSHOT=") + value +
+         " names a drive: it takes a folder of this system, such as shots or /tmp/shots";
 }
 
 void WriteUsage(FILE* to) {
@@ -129,8 +170,9 @@ void WriteUsage(FILE* to) {
       "  DISKOPT_DRIVE_<L>=PATH  map drive letter L to an NTFS image, a block\n"
       "                          device or a folder\n"
       "  DISKOPT_SNAPSHOT=DIR    save each drive window as DIR/drive-<L>.png once\n"
-      "                          its work is done, then close it\n"
-      "  DISKOPT_JSON=DIR        write the JSON export to DIR\n"
+      "                          its work is done, then close it (DIR is a folder\n"
+      "                          here, made if missing, never a drive letter)\n"
+      "  DISKOPT_JSON=DIR        write the JSON export to DIR (which must exist)\n"
       "  DISKOPT_DEBUG=1         show debug output and the window toolkit's\n"
       "                          warnings on standard error\n"
       "  QT_QPA_PLATFORM=offscreen  run without windows, as with no display\n"
@@ -145,8 +187,10 @@ void WriteUsage(FILE* to) {
       "  0   every drive was analysed and its logs written\n"
       "  1   the file-system control entry point is missing\n"
       "  2   the fragment view could not be set up\n"
-      "  3   a drive could not be analysed or a log could not be written\n"
-      "  64  the command line was wrong\n"
+      "  3   a drive could not be analysed, or a log, export or picture could\n"
+      "      not be written (then no log of that drive replaces an old one)\n"
+      "  64  the command line was wrong: an unknown option, no drive or path,\n"
+      "      an empty argument, or a drive argument that is no letter or path\n"
       "\n"
       "Examples:\n"
       "  diskopt /srv/disk.img          analyse an NTFS image\n"

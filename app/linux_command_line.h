@@ -14,10 +14,13 @@
 
 // What the command line asks for.
 enum class TCommandAction {
-  kRun,         // analyse the arguments
-  kHelp,        // --help, -h: the usage on standard output, status 0
-  kVersion,     // --version, -V: "diskopt <version>", status 0
-  kUsageError,  // an unknown option or a missing value: the usage on standard error, status 64
+  kRun,      // analyse the arguments
+  kHelp,     // --help, -h: the usage on standard output, status 0
+  kVersion,  // --version, -V: "diskopt <version>", status 0
+  // An unknown option, a missing or empty value, no argument at all, an
+  // empty argument, a drive argument that is neither a letter nor a path,
+  // or -m without a path: the usage on standard error, status 64.
+  kUsageError,
 };
 
 // One argument, in command-line order.
@@ -33,8 +36,15 @@ struct TLinuxCommandLine {
   std::string error;       // kUsageError: what was wrong, for the user
 };
 
-// Reads argv (argc elements, argv[0] the program) with getopt_long.
+// Reads argv (argc elements, argv[0] the program) with getopt_long, and
+// checks that every argument names something (IsPathArgument looks at the
+// working directory for that).
 TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv);
+
+// Why DISKOPT_SNAPSHOT's value (none when unset) cannot be used, for a usage
+// error: it names a folder of this system, so a drive-letter form ("D:",
+// "D:\shots") is refused. Empty when it is fine.
+std::string SnapshotVariableError(const char* value);
 
 // Writes the usage, with examples, the environment, the logs and the exit
 // statuses.

@@ -30,6 +30,10 @@ void DispatchToProgram(void* program, char mode, const char* text, int length) {
 
 int main(int argc, char** argv) {
   TLinuxCommandLine line = ParseLinuxCommandLine(argc, argv);
+  if (line.action == TCommandAction::kRun) {
+    line.error = SnapshotVariableError(std::getenv("DISKOPT_SNAPSHOT"));
+    if (!line.error.empty()) line.action = TCommandAction::kUsageError;
+  }
   switch (line.action) {
     case TCommandAction::kHelp:
       WriteUsage(stdout);

@@ -81,6 +81,14 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
       }
     }
   }
+  // The run's files go in place together, or none of them; those of a run
+  // stopped early stay unused, and the previous run's stay as they were.
+  if (StopRequested()) {
+    output.Discard();
+  } else {
+    const std::string unwritten = output.Commit();
+    if (!unwritten.empty()) Fail(unwritten);
+  }
   statusText.Set("Finished");
   // What failed, if anything did, instead of a "Finished" over nothing.
   const std::string reason = failureReason.Get();

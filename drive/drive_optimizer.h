@@ -102,15 +102,14 @@ class TDriveOptimizer {
   // paths in the window.
   void ListTree(std::string& path, const TItem* item, const TTreeLogs& logs);
   // Lists the tree, in one walk, into the rules log and the optimized log
-  // (each under every one of its LogNames); what could not be written is
-  // appended to failures, in the order the logs are named.
-  void ListLogs(std::vector<std::string>* failures);
+  // (each under every one of its LogNames), for output.
+  void ListLogs();
   // Beside the described plan: the volume-aware plan and its moves log, the
   // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
   // finished zone plan and writes volumePlan, summary and its own files
-  // alone, so it may run beside the optimized log's listing; what failed is
-  // appended to failures, for the worker to report.
-  void WriteReports(std::vector<std::string>* failures);
+  // alone, so it may run beside the optimized log's listing; the files go
+  // to output.
+  void WriteReports();
 
   // The names a log with a fixed name (such as "C:\\dirlist_free.log") is
   // written under: the fixed name, where the last drive to write it wins,
@@ -160,6 +159,11 @@ class TDriveOptimizer {
   // by the GUI thread about once a second; relaxed, as a count that orders
   // nothing else.
   std::atomic<int64_t> itemsCounted{0};
+  // The files this run writes (logs, export): each stage that writes one
+  // hands it here, and the pipeline's end puts them all in place, or none
+  // when any failed. The worker and the reports' thread add at once; it
+  // guards itself.
+  TOutputSet output;
 
   TSystemServices& services;      // not owned; outlives the drive optimizer
   TWindowSystem& windows;         // not owned; outlives the drive optimizer

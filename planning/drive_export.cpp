@@ -1,5 +1,7 @@
 #include "planning/drive_export.h"
 
+#include <utility>
+
 #include "planning/json_writer.h"
 
 namespace {
@@ -35,8 +37,8 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
   json.BeginArray();
   for (const TFragmentedFile& file : summary.mostFragmented) {
     json.BeginObject();
-    json.Key("path");
-    json.String(services.TextToUtf8(file.path.c_str()).c_str());
+    const std::string path = services.TextToUtf8(file.path.c_str());
+    json.TextMember("path", path.data(), path.size());
     json.Key("fragments");
     json.Int(file.fragments);
     json.EndObject();
@@ -79,8 +81,7 @@ class TItemsWriter {
     const TItemTarget* target = next_ < plan_.items.size() ? &plan_.items[next_] : nullptr;
     ++next_;
     json_.BeginObject();
-    json_.Key("path");
-    json_.String(path.data(), path.size());
+    json_.TextMember("path", path.data(), path.size());
     json_.Key("folder");
     json_.Bool(item->IsFolder());
     json_.Key("size");
@@ -131,7 +132,7 @@ class TItemsWriter {
 
 }  // namespace
 
-bool WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services) {
+int WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services) {
   TJsonWriter json(stream);
   json.BeginObject();
   json.Key("drive");
@@ -154,7 +155,8 @@ bool WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices&
   if (report.root != nullptr) TItemsWriter(json, *report.plan, services).Write("", report.root);
   json.EndArray();
   json.EndObject();
-  return json.Flush();
+  json.Flush();
+  return json.Error();
 }
 
 std::string ExportPath(const std::string& folder, char driveLetter) {
@@ -166,11 +168,16 @@ std::string ExportPath(const std::string& folder, char driveLetter) {
   return path;
 }
 
-bool ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report) {
+void ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report,
+                 TOutputSet& output) {
   const std::string path = ExportPath(folder, report.driveLetter);
+  const std::string what = "the export " + path;
   // Written as the logs are: to a new file, put in place only when whole.
   std::unique_ptr<TReplacementFile> file = services.OpenLog(path.c_str());
-  if (!file) return false;
-  const bool written = WriteDriveExport(file->Stream(), report, services);
-  return file->Commit(written);
+  if (!file) {
+    output.AddFailure(what, services.LastErrorText());
+    return;
+  }
+  file->Seal(WriteDriveExport(file->Stream(), report, services));
+  output.Add(what, std::move(file));
 }

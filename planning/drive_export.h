@@ -8,6 +8,7 @@
 #include "model/item.h"
 #include "planning/volume_plan.h"
 #include "planning/volume_summary.h"
+#include "platform/output_set.h"
 #include "platform/system_services.h"
 
 // What the export reads; nothing of it is owned.
@@ -22,13 +23,15 @@ struct TDriveReport {
 
 // Writes the export document to stream: items in the optimized listing's
 // order with their listing paths, names through services.TextToUtf8.
-// False when a write failed.
-bool WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services);
+// 0 when every write succeeded, else the errno of the first that failed.
+int WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services);
 
 // The export's file: <folder>/drive-<L>.json.
 std::string ExportPath(const std::string& folder, char driveLetter);
 
-// Writes the export to ExportPath through a new file renamed into place, so
-// no reader ever sees half of one; false when it could not be written (the
-// old file, if any, then stays).
-bool ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report);
+// Writes the export to a new file beside ExportPath and hands it to output,
+// which renames it into place with the rest of its set, so no reader ever
+// sees half of one; output is told why when it cannot be written (the old
+// file, if any, then stays).
+void ExportDrive(TSystemServices& services, const std::string& folder, const TDriveReport& report,
+                 TOutputSet& output);

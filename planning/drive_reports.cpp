@@ -7,23 +7,16 @@
 #include "planning/drive_export.h"
 #include "planning/moves_log.h"
 
-void TDriveOptimizer::WriteReports(std::vector<std::string>* failures) {
+void TDriveOptimizer::WriteReports() {
   if (root == nullptr) return;
   volumePlan = PlanVolume(root, freeExtents, totalClusters);
   for (const std::string& name : LogNames(kMovesLogName)) {
-    TLogFile log(services, name.c_str());
-    if (!log.IsOpen()) {
-      failures->push_back("the log " + name + " could not be written: " + services.LastErrorText());
-      continue;
-    }
-    WriteMovesLog(log, root, volumePlan);
+    TLogFile log(services, name.c_str(), output);
+    if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
   }
   summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals);
   const char* folder = std::getenv("DISKOPT_JSON");
   if (folder == nullptr || *folder == '\0') return;
   const TDriveReport report{driveLetter, root, freeExtents, totalClusters, &summary, &volumePlan};
-  if (!ExportDrive(services, folder, report)) {
-    failures->push_back("the export " + ExportPath(folder, driveLetter) +
-                        " could not be written: " + services.LastErrorText());
-  }
+  ExportDrive(services, folder, report, output);
 }

@@ -1,18 +1,24 @@
 #include "planning/json_writer.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/decimal_format.h"
 
 namespace {
 
 const char kHex[] = "0123456789abcdef";
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Length of the valid UTF-8 sequence at text (at most length bytes), or 0
-// when the byte there does not begin one: overlong forms, surrogates and
-// values above U+10FFFF are not valid.
-size_t ValidSequence(const unsigned char* text, size_t length) {
+// The UTF-8 sequence that begins at text (at most length bytes): in *valid
+// its length when it is whole and valid, else 0; returned, the bytes it
+// spans as far as they could still belong to one valid sequence, at least
+// 1 (the maximal part that one U+FFFD stands for). Overlong forms,
+// surrogates and values above U+10FFFF are not valid.
+size_t Sequence(const unsigned char* text, size_t length, size_t* valid) {
   const unsigned char lead = text[0];
+  *valid = 0;
   size_t count = 0;
   unsigned char low = 0x80;
   unsigned char high = 0xBF;
@@ -27,32 +33,55 @@ size_t ValidSequence(const unsigned char* text, size_t length) {
     if (lead == 0xF0) low = 0x90;
     if (lead == 0xF4) high = 0x8F;
   } else {
-    return 0;
+    return 1;
   }
-  if (count > length) return 0;
-  if (text[1] < low || text[1] > high) return 0;
-  for (size_t k = 2; k < count; ++k) {
-    if (text[k] < 0x80 || text[k] > 0xBF) return 0;
+  size_t k = 1;
+  for (; k < count && k < length; ++k) {
+    if (text[k] < low || text[k] > high) return k;
+    low = 0x80;
+    high = 0xBF;
   }
-  return count;
+  if (k == count) *valid = count;
+  return k;
+}
+
+bool IsValidUtf8(const unsigned char* text, size_t length) {
+  for (size_t k = 0; k < length;) {
+    if (text[k] < 0x80) {
+      ++k;
+      continue;
+    }
+    size_t valid = 0;
+    Sequence(text + k, length - k, &valid);
+    if (valid == 0) return false;
+    k += valid;
+  }
+  return true;
 }
 
 }  // namespace
 
 TJsonWriter::TJsonWriter(FILE* stream)
-    : stream_(stream), out_(buffer_), failed_(false), depth_(0), first_{}, afterKey_(false) {}
+    : stream_(stream), out_(buffer_), error_(0), depth_(0), first_{}, afterKey_(false) {}
 
 void TJsonWriter::Reserve(size_t bytes) {
   if (static_cast<size_t>(buffer_ + kBufferBytes - out_) >= bytes) return;
   const size_t used = static_cast<size_t>(out_ - buffer_);
-  if (std::fwrite(buffer_, 1, used, stream_) != used) failed_ = true;
+  errno = 0;
+  if (std::fwrite(buffer_, 1, used, stream_) != used) Failed();
   out_ = buffer_;
 }
 
 bool TJsonWriter::Flush() {
   Reserve(kBufferBytes);
-  if (std::fflush(stream_) != 0) failed_ = true;
-  return !failed_;
+  errno = 0;
+  if (std::fflush(stream_) != 0) Failed();
+  return error_ == 0;
+}
+
+void TJsonWriter::Failed() {
+  // A short write without an errno still lost bytes.
+  if (error_ == 0) error_ = errno != 0 ? errno : EIO;
 }
 
 void TJsonWriter::BeforeValue() {
@@ -113,7 +142,7 @@ void TJsonWriter::String(const char* text, size_t length) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   size_t k = 0;
   while (k < length) {
-    Reserve(8);  // the longest form of one byte, \udcXX, or one sequence
+    Reserve(8);  // the longest form of one byte, \u00XX, or one sequence
     const unsigned char c = bytes[k];
     if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
       Put(static_cast<char>(c));
@@ -130,18 +159,43 @@ void TJsonWriter::String(const char* text, size_t length) {
       Put(kHex[c >> 4]);
       Put(kHex[c & 15]);
       ++k;
-    } else if (const size_t count = ValidSequence(bytes + k, length - k); count > 0) {
-      for (size_t m = 0; m < count; ++m) Put(static_cast<char>(bytes[k + m]));
-      k += count;
     } else {
-      Put('\\');
-      Put('u');
-      Put('d');
-      Put('c');
-      Put(kHex[c >> 4]);
-      Put(kHex[c & 15]);
-      ++k;
+      size_t valid = 0;
+      const size_t spanned = Sequence(bytes + k, length - k, &valid);
+      if (valid > 0) {
+        for (size_t m = 0; m < valid; ++m) Put(static_cast<char>(bytes[k + m]));
+      } else {
+        Put('\xEF');  // U+FFFD
+        Put('\xBF');
+        Put('\xBD');
+      }
+      k += spanned;
     }
+  }
+  Reserve(1);
+  Put('"');
+}
+
+void TJsonWriter::TextMember(const char* key, const char* text, size_t length) {
+  Key(key);
+  String(text, length);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  if (IsValidUtf8(bytes, length)) return;
+  Key((std::string(key) + "Bytes").c_str());
+  BeforeValue();
+  Reserve(1);
+  Put('"');
+  // Three bytes at a time become four characters; the last group is padded.
+  for (size_t k = 0; k < length; k += 3) {
+    Reserve(4);
+    const size_t taken = length - k < 3 ? length - k : 3;
+    uint32_t group = static_cast<uint32_t>(bytes[k]) << 16;
+    if (taken > 1) group |= static_cast<uint32_t>(bytes[k + 1]) << 8;
+    if (taken > 2) group |= bytes[k + 2];
+    Put(kBase64[group >> 18 & 63]);
+    Put(kBase64[group >> 12 & 63]);
+    Put(taken > 1 ? kBase64[group >> 6 & 63] : '=');
+    Put(taken > 2 ? kBase64[group & 63] : '=');
   }
   Reserve(1);
   Put('"');

@@ -92,7 +92,7 @@ void TDriveOptimizer::ApplyRules() {
   statusText.Set("Listing tree");
 }
 
-void TDriveOptimizer::ListLogs(std::vector<std::string>* failures) {
+void TDriveOptimizer::ListLogs() {
   // Opened in one order by every drive, so that drives listing at once never
   // wait for each other's logs in a circle: each name's lock is held while
   // its log is open.
@@ -101,12 +101,8 @@ void TDriveOptimizer::ListLogs(std::vector<std::string>* failures) {
   for (const bool withPlan : {false, true}) {
     for (const std::string& name :
          LogNames(withPlan ? "c:\\DirList_Optimized.log" : "C:\\DirList_rules.log")) {
-      open.push_back(std::make_unique<TLogFile>(services, name.c_str()));
-      if (!open.back()->IsOpen()) {
-        failures->push_back("the log " + name +
-                            " could not be written: " + services.LastErrorText());
-        continue;
-      }
+      open.push_back(std::make_unique<TLogFile>(services, name.c_str(), output));
+      if (!open.back()->IsOpen()) continue;
       (withPlan ? logs.optimized : logs.rules).push_back(open.back().get());
     }
   }

@@ -2,8 +2,6 @@
 // the sequence of its zone, in tree order; items whose single run already
 // starts inside their zone's range keep it (NOMOVE). Nothing is moved.
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "drive/drive_optimizer.h"
 #include "model/record_pool.h"
@@ -11,17 +9,15 @@
 
 namespace {
 
-// Part of the logs and reports, made on a thread of its own: the work, and
-// what failed, which belongs to the job's thread until it is waited for.
+// Part of the logs and reports, made on a thread of its own.
 struct TSideJob {
-  std::function<void(std::vector<std::string>*)> work;
-  std::vector<std::string> failures;
+  std::function<void()> work;
   THandle thread;
 };
 
 unsigned SideJobProc(void* parameter) {
   auto* job = static_cast<TSideJob*>(parameter);
-  job->work(&job->failures);
+  job->work();
   return 0;
 }
 
@@ -32,7 +28,7 @@ void Start(TSystemServices& services, TSideJob& job) {
 
 void Finish(TSystemServices& services, TSideJob& job) {
   if (job.thread == InvalidHandle()) {
-    job.work(&job.failures);
+    job.work();
     return;
   }
   services.WaitForThreads(&job.thread, 1);
@@ -56,18 +52,13 @@ void TDriveOptimizer::OptimizeFragments() {
   // From here on the tree is only read until the worker ends, so the reports
   // are made on a thread of their own while the rules log (listed without
   // the plan, as the rules left the tree) and the optimized log are listed
-  // here, in one walk: the two listings differ only in the plan. Failures
-  // are told in the order the logs are named.
+  // here, in one walk: the two listings differ only in the plan. Both hand
+  // their files to the run's output, which the pipeline puts in place.
   statusText.Set("Listing tree");
-  TSideJob reports{
-      [this](std::vector<std::string>* failures) { WriteReports(failures); }, {}, InvalidHandle()};
+  TSideJob reports{[this] { WriteReports(); }, InvalidHandle()};
   Start(services, reports);
-  std::vector<std::string> listings;
-  ListLogs(&listings);
+  ListLogs();
   Finish(services, reports);
-  for (const std::vector<std::string>* failures : {&listings, &reports.failures}) {
-    for (const std::string& reason : *failures) Fail(reason);
-  }
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {

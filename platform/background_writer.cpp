@@ -1,7 +1,20 @@
 #include "platform/background_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
+
+namespace {
+
+// Writes length bytes to stream; 0 when all of them went, else the write's
+// errno (EIO for a short write that set none: bytes were lost all the same).
+int WriteBlock(FILE* stream, const char* bytes, size_t length) {
+  errno = 0;
+  if (std::fwrite(bytes, 1, length, stream) == length) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+}  // namespace
 
 TBackgroundWriter::TBackgroundWriter(FILE* stream)
     : stream_(stream), filling_(new char[kBlockBytes]), writing_(new char[kBlockBytes]) {
@@ -28,7 +41,8 @@ void TBackgroundWriter::AppendAcross(const char* bytes, size_t length) {
 void TBackgroundWriter::HandOver() {
   std::unique_lock<std::mutex> guard(lock_);
   if (!writer_.joinable()) {
-    if (std::fwrite(filling_.get(), 1, filled_, stream_) != filled_) failed_ = true;
+    const int error = WriteBlock(stream_, filling_.get(), filled_);
+    if (error_ == 0) error_ = error;
     filled_ = 0;
     return;
   }
@@ -53,7 +67,7 @@ bool TBackgroundWriter::Finish() {
     if (writer_.joinable()) writer_.join();
   }
   std::lock_guard<std::mutex> guard(lock_);
-  return !failed_;
+  return error_ == 0;
 }
 
 void TBackgroundWriter::Run() {
@@ -64,9 +78,9 @@ void TBackgroundWriter::Run() {
     // writing_ is the writer's until handedOver_ is cleared; the composing
     // thread touches only filling_ meanwhile.
     guard.unlock();
-    const bool written = std::fwrite(writing_.get(), 1, toWrite_, stream_) == toWrite_;
+    const int error = WriteBlock(stream_, writing_.get(), toWrite_);
     guard.lock();
-    if (!written) failed_ = true;
+    if (error_ == 0) error_ = error;
     handedOver_ = false;
     changed_.notify_all();
   }

@@ -46,6 +46,9 @@ class TBackgroundWriter {
   // Writes what is left and ends the writer thread. True when every byte
   // reached the stream. Only the first call acts; later ones tell the same.
   bool Finish();
+  // The errno of the first write that fell short, once Finish has
+  // returned; 0 when none did.
+  int Error() const { return error_; }
 
  private:
   // Append for bytes that fill the block: hands over each block filled.
@@ -64,7 +67,7 @@ class TBackgroundWriter {
   std::condition_variable changed_;
   bool handedOver_ = false;  // writing_ awaits the writer; under lock_
   bool ending_ = false;      // no block follows; under lock_
-  bool failed_ = false;      // a write fell short; under lock_
-  bool finished_ = false;    // Finish has run; the composing thread's
+  int error_ = 0;  // errno of the first write that fell short; under lock_ until Finish returns
+  bool finished_ = false;  // Finish has run; the composing thread's
   std::thread writer_;
 };

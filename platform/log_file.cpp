@@ -1,9 +1,11 @@
 #include "platform/log_file.h"
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -37,18 +39,28 @@ void LogLockKey(const char* name, char* key, size_t keySize) {
   key[i] = '\0';
 }
 
-TLogFile::TLogFile(TSystemServices& services, const char* name)
-    : guard(LockFor(name)), replacement(services.OpenLog(name)) {
-  if (replacement != nullptr) writer = std::make_unique<TBackgroundWriter>(replacement->Stream());
+TLogFile::TLogFile(TSystemServices& services, const char* name, TOutputSet& outputSet)
+    : guard(LockFor(name)),
+      what(std::string("the log ") + name),
+      output(outputSet),
+      replacement(services.OpenLog(name)) {
+  if (replacement == nullptr) {
+    output.AddFailure(what, services.LastErrorText());
+    return;
+  }
+  writer = std::make_unique<TBackgroundWriter>(replacement->Stream());
 }
 
 TLogFile::~TLogFile() { Close(); }
 
 bool TLogFile::Close() {
   if (writer == nullptr) return false;
-  const bool written = writer->Finish();
+  writer->Finish();
+  const int writeError = formatError != 0 ? formatError : writer->Error();
   writer.reset();
-  return replacement->Commit(complete && written);
+  const bool sealed = replacement->Seal(writeError);
+  output.Add(what, std::move(replacement));
+  return sealed;
 }
 
 void TLogFile::Write(const char* text) {
@@ -77,7 +89,7 @@ void TLogFile::Print(const char* format, ...) {
   const int length = std::vsnprintf(buffer, sizeof(buffer), format, arguments);
   va_end(arguments);
   if (length < 0) {
-    complete = false;
+    if (formatError == 0) formatError = errno != 0 ? errno : EINVAL;
     return;
   }
   if (static_cast<size_t>(length) < sizeof(buffer)) {

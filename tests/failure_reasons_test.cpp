@@ -3,6 +3,10 @@
 // ends with status 3.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/host_services.h"
 #include "tests/support/scripted_volume.h"
 
@@ -46,8 +51,12 @@ TEST_F(FailureReasons, EachStageThatCannotWorkSaysWhatFailedInsteadOfFinished) {
        "the volume has no free cluster: no runs were read"},
       {"root", [](TScriptedVolume& v) { v.Node("D:\\").openFails = true; },
        "the root folder could not be opened: the scripted volume refused"},
+      // Every log that failed is named.
       {"logs", [](TScriptedVolume& v) { v.logDirectory.clear(); },
-       "the log C:\\dirlist_free.log could not be written: the scripted volume refused"},
+       "the log C:\\dirlist_free.log could not be written: the scripted volume refused; the log "
+       "C:\\DirList_rules.log could not be written: the scripted volume refused; the log "
+       "c:\\DirList_Optimized.log could not be written: the scripted volume refused; the log "
+       "C:\\DirList_Moves.log could not be written: the scripted volume refused"},
   };
   for (const auto& c : cases) {
     TScriptedVolume scripted{'D'};
@@ -63,13 +72,44 @@ TEST_F(FailureReasons, EachStageThatCannotWorkSaysWhatFailedInsteadOfFinished) {
   }
 }
 
+// The logs are put in place, or found unwritable, only when the run ends.
 TEST_F(FailureReasons, TheFirstFailureIsTheOneShown) {
   volume.Node("D:\\").openFails = true;
   volume.logDirectory.clear();
   TDriveOptimizer drive('D', volume, windows, kDriveStages);
   drive.RunPipeline();
   EXPECT_EQ(drive.FailureReason(),
-            "the log C:\\dirlist_free.log could not be written: the scripted volume refused");
+            "the root folder could not be opened: the scripted volume refused");
+}
+
+// A run whose files do not all fit puts none of them in place: the logs
+// under the fixed names then all describe the previous run, never two.
+TEST_F(FailureReasons, ALogThatCannotBeWrittenKeepsEveryFileOfTheRunBack) {
+  const char* const names[] = {"dirlist_free.log", "DirList_rules.log", "DirList_Optimized.log",
+                               "DirList_Moves.log"};
+  for (const std::string failing :
+       {"C:\\dirlist_free.log", "C:\\DirList_rules.log", "C:\\DirList_Moves.log"}) {
+    THostFolder folder;
+    for (const char* name : names) std::ofstream(folder.Path() + name) << "old " << name;
+    TScriptedVolume scripted{'D'};
+    scripted.AddFile("D:\\a.txt", 3, {{1, 5}});
+    scripted.bitmap = volume.bitmap;
+    scripted.logDirectory = folder.Path();
+    scripted.logWritesFail = failing;
+    TDriveOptimizer drive('D', scripted, windows, kDriveStages);
+    drive.RunPipeline();
+    EXPECT_EQ(drive.FailureReason(), "the log " + failing +
+                                         " could not be written: " + std::strerror(EBADF) +
+                                         "; no other file of this run was put in place either");
+    // Every old log whole, and no new file left beside them.
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+      ++files;
+      const std::string name = entry.path().filename().string();
+      EXPECT_EQ(FileBytes(entry.path().string()), "old " + name) << failing;
+    }
+    EXPECT_EQ(files, std::size(names)) << failing;
+  }
 }
 
 TEST_F(FailureReasons, ExitStatusIsThreeWhenAnyDriveOrPathFails) {

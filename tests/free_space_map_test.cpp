@@ -52,6 +52,9 @@ TEST_F(FreeSpaceMap, FiveClusterBitmapAndItsLog) {
   drive.MapFreeSpace();
   EXPECT_EQ(Extents(drive), (TExtents{{1, 2}, {4, 1}}));
   EXPECT_EQ(drive.totalClusters, 5);
+  // The log goes in place with the run's other files.
+  EXPECT_FALSE(LogExists());
+  EXPECT_EQ(drive.output.Commit(), "");
   EXPECT_EQ(Log(), "1\t3\t2\r\n4\t5\t1\r\n");
   EXPECT_EQ(drive.statusText.Get(), "Mapping free space");
   EXPECT_EQ(volume.opened, (std::vector<std::string>{"\\\\.\\D:|plain"}));
@@ -77,6 +80,7 @@ TEST_F(FreeSpaceMap, FullVolumeWritesAnEmptyLog) {
   drive.MapFreeSpace();
   EXPECT_EQ(drive.freeExtents, nullptr);
   EXPECT_EQ(drive.totalClusters, 1000);
+  EXPECT_EQ(drive.output.Commit(), "");
   EXPECT_TRUE(LogExists());
   EXPECT_EQ(Log(), "");
 }

@@ -72,7 +72,8 @@ std::string TMapSession::ExportJson(const std::string& folder) const {
   if (!workFinished || drive.root == nullptr) return "the analysis has not finished yet";
   const TDriveReport report{drive.driveLetter,   drive.root,     drive.freeExtents,
                             drive.totalClusters, &drive.summary, &drive.volumePlan};
-  if (ExportDrive(drive.services, folder, report)) return std::string();
-  return ExportPath(folder, drive.driveLetter) +
-         " could not be written: " + drive.services.LastErrorText();
+  // A set of its own: the export goes in place at once, apart from the run's.
+  TOutputSet output;
+  ExportDrive(drive.services, folder, report, output);
+  return output.Commit();
 }

@@ -47,6 +47,11 @@ std::string MissingDriveText(char letter, const std::string& mappedPath) {
          "kind)";
 }
 
+std::string MissingArgumentText(const std::string& path, int error) {
+  if (error != 0) return SystemErrorText(path, error);
+  return path + ": not an NTFS image, a block device or a folder";
+}
+
 std::string NtfsMountFailureText(const std::string& image, int error) {
   // libntfs-3g says EINVAL (or EIO) of anything that is not a sound NTFS
   // boot sector and volume: an ext4 image, a zero-filled file, a damaged one.

@@ -12,6 +12,11 @@ std::string SystemErrorText(const std::string& path, int error);
 // gave (empty when the letter is not mapped at all).
 std::string MissingDriveText(char letter, const std::string& mappedPath);
 
+// A path the command line named as a drive that names nothing usable; error
+// is stat's errno for it, 0 when it is there but of another kind. The
+// user set no variable for it, so none is named.
+std::string MissingArgumentText(const std::string& path, int error);
+
 // An image or block device that would not mount as NTFS; error is the
 // library's errno.
 std::string NtfsMountFailureText(const std::string& image, int error);

@@ -69,7 +69,10 @@ THostFindHandle* THostFindHandle::Start(const THostPath& folder, const std::stri
   }
   auto* find = new THostFindHandle(stream, status.device, pattern, folder, listed);
   if (!find->Next(entry)) {
+    // Next's errno (0 when no name matched) outlives the stream's close.
+    const int error = errno;
     delete find;
+    errno = error;
     return nullptr;
   }
   return find;

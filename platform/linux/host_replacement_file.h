@@ -17,15 +17,16 @@ class THostReplacementFile : public TReplacementFile {
   // renamed over path's name. None when the folder cannot be opened (also
   // when it lies outside path's root), no new file can be made in it, or
   // the name holds something other than a regular file or a link (a
-  // folder, device, pipe or socket), which is never replaced.
-  static std::unique_ptr<THostReplacementFile> Create(const THostPath& path);
+  // folder, device, pipe or socket), which is never replaced; *reason then
+  // says why, in the system's words (the caller names the path).
+  static std::unique_ptr<THostReplacementFile> Create(const THostPath& path, std::string* reason);
 
   ~THostReplacementFile() override;
 
  private:
   THostReplacementFile(FILE* stream, int folderFd, std::string newName, std::string name);
 
-  bool PutInPlace() override;
+  bool Rename() override;
   void RemoveNew() override;
 
   int folderFd_;         // owned, O_PATH: the folder both names are in

@@ -129,8 +129,17 @@ TNtfsVolume* TLinuxServices::NtfsVolume(const TLocation& where) {
 
 void TLinuxServices::FailMissing(const char* path) {
   const char letter = DriveLetterOf(path);
-  lastError = letter != '\0' ? MissingDriveText(letter, drives_.MappedPath(letter))
-                             : SystemErrorText(path, ENOENT);
+  if (letter == '\0') {
+    lastError = SystemErrorText(path, ENOENT);
+    return;
+  }
+  const std::string argument = drives_.ArgumentPath(letter);
+  if (argument.empty()) {
+    lastError = MissingDriveText(letter, drives_.MappedPath(letter));
+    return;
+  }
+  struct stat status;
+  lastError = MissingArgumentText(argument, stat(argument.c_str(), &status) != 0 ? errno : 0);
 }
 
 THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
@@ -152,8 +161,12 @@ THandle TLinuxServices::FindFirst(const char* pattern, TFindData* entry) {
     THostFindHandle* find =
         THostFindHandle::Start(LinuxHostPath(folder), namePattern, entry, &hostListed_);
     // The folder, without the name pattern, is what the user knows.
-    if (find == nullptr)
-      lastError = SystemErrorText(where.path.substr(0, where.path.rfind('/')), errno);
+    // No errno: the folder was listed and no name matched the pattern
+    // (Windows's "file not found"), as for a -m path without its separator.
+    if (find == nullptr) {
+      lastError = errno != 0 ? SystemErrorText(where.path.substr(0, where.path.rfind('/')), errno)
+                             : SystemErrorText(where.path, ENOENT);
+    }
     return AsHandle(find);
   }
   SplitHostPath(THostPath{AT_FDCWD, where.path}, &folder, &namePattern);
@@ -309,9 +322,10 @@ std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
     lastError = std::string(name) + ": only folders are written, never a volume";
     return nullptr;
   }
+  std::string reason;
   std::unique_ptr<TReplacementFile> log =
-      THostReplacementFile::Create(LinuxHostPath(ListedHostPath(where)));
-  if (!log) lastError = SystemErrorText(where.path, errno);
+      THostReplacementFile::Create(LinuxHostPath(ListedHostPath(where)), &reason);
+  if (!log) lastError = where.path + ": " + reason;
   return log;
 }
 

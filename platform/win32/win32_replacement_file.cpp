@@ -7,6 +7,8 @@
 #include <atomic>
 #include <utility>
 
+#include "platform/win32/win32_error_text.h"
+
 namespace {
 
 // Tells apart the new files of one process; other processes differ by
@@ -52,8 +54,10 @@ std::unique_ptr<TWin32ReplacementFile> TWin32ReplacementFile::Create(const char*
   return nullptr;
 }
 
-bool TWin32ReplacementFile::PutInPlace() {
-  return MoveFileExA(newPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool TWin32ReplacementFile::Rename() {
+  if (MoveFileExA(newPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  SetFailure(Win32ErrorText(GetLastError()));
+  return false;
 }
 
 void TWin32ReplacementFile::RemoveNew() { DeleteFileA(newPath_.c_str()); }

@@ -20,7 +20,7 @@ class TWin32ReplacementFile : public TReplacementFile {
  private:
   TWin32ReplacementFile(FILE* stream, std::string newPath, std::string path);
 
-  bool PutInPlace() override;
+  bool Rename() override;
   void RemoveNew() override;
 
   std::string newPath_;  // the new file, beside path_

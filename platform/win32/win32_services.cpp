@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/win32/handle_waits.h"
+#include "platform/win32/win32_error_text.h"
 #include "platform/win32/win32_replacement_file.h"
 
 // THandle is HANDLE, and the native entry is called with the program's own
@@ -180,23 +181,7 @@ TNtStatus TWin32Services::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
   return status;
 }
 
-std::string TWin32Services::LastErrorText() {
-  const DWORD error = GetLastError();
-  char* words = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&words), 0, nullptr);
-  std::string text = length > 0 ? std::string(words, length) : "error " + std::to_string(error);
-  LocalFree(words);
-  // The system's texts end with a line break.
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD) {
-    text += " Run diskopt as administrator.";
-  }
-  return text;
-}
+std::string TWin32Services::LastErrorText() { return Win32ErrorText(GetLastError()); }
 
 THandle TWin32Services::StartThread(TThreadProc proc, void* parameter) {
   auto* start = new (std::nothrow) TThreadStart{proc, parameter};

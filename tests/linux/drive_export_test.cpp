@@ -1,11 +1,13 @@
-// The JSON export written through the Linux services: read back with a real
-// JSON parser, names whose bytes are not UTF-8 kept, and the file put in
-// place whole, never through a link.
+// The JSON export written through the Linux services: read back with a
+// strict JSON parser, names whose bytes are not UTF-8 shown with U+FFFD and
+// kept byte for byte beside, and the file put in place whole, never through
+// a link.
 #include "planning/drive_export.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -46,8 +48,17 @@ class DriveExport : public testing::Test {
   TDriveReport report{};
 };
 
+// Writes the export into folder and puts it in place; "" when it went,
+// otherwise why not.
+std::string Export(TSystemServices& services, const std::string& folder,
+                   const TDriveReport& report) {
+  TOutputSet output;
+  ExportDrive(services, folder, report, output);
+  return output.Commit();
+}
+
 TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
-  ASSERT_TRUE(ExportDrive(services_, folder_.Path(), report));
+  ASSERT_EQ(Export(services_, folder_.Path(), report), "");
   const rapidjson::Document json = ParseJson(ReadFile(folder_ / "drive-D.json"));
   ASSERT_TRUE(json.IsObject());
   EXPECT_STREQ(json["drive"].GetString(), "D");
@@ -63,7 +74,7 @@ TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
   }
   EXPECT_EQ(counts["items"].GetInt64(), 3);
   EXPECT_EQ(counts["fragmentedFiles"].GetInt64(), 1);
-  EXPECT_EQ(UnescapedBytes(counts["mostFragmented"][0]["path"]),
+  EXPECT_EQ(ExportedBytes(counts["mostFragmented"][0], "path"),
             "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
   const rapidjson::Value& totals = json["plan"];
   EXPECT_EQ(totals["itemsToMove"].GetInt64(), plan.totals.itemsToMove);
@@ -74,9 +85,14 @@ TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
   const rapidjson::Value& items = json["items"];
   ASSERT_EQ(items.Size(), 3u);
   EXPECT_STREQ(items[0]["path"].GetString(), "");
-  EXPECT_EQ(UnescapedBytes(items[1]["path"]), "\\caf\xE9");
+  EXPECT_FALSE(items[0].HasMember("pathBytes"));
+  // What a person reads, and the bytes that name the item.
+  EXPECT_STREQ(items[1]["path"].GetString(), "\\caf\xEF\xBF\xBD");
+  EXPECT_EQ(ExportedBytes(items[1], "path"), "\\caf\xE9");
   const rapidjson::Value& file = items[2];
-  EXPECT_EQ(UnescapedBytes(file["path"]), "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
+  EXPECT_STREQ(file["path"].GetString(),
+               "\\caf\xEF\xBF\xBD\\r\xC3\xA9sum\xC3\xA9 \xEF\xBF\xBD.txt");
+  EXPECT_EQ(ExportedBytes(file, "path"), "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
   EXPECT_FALSE(file["folder"].GetBool());
   EXPECT_EQ(file["size"].GetInt64(), 5000);
   EXPECT_EQ(file["zone"].GetInt(), 5);
@@ -97,20 +113,23 @@ TEST_F(DriveExport, ALinkAtTheNameIsReplacedNeverFollowed) {
   const std::string victim = folder_ / "victim";
   WriteFile(victim, "keep");
   ASSERT_EQ(symlink(victim.c_str(), (folder_ / "drive-D.json").c_str()), 0);
-  ASSERT_TRUE(ExportDrive(services_, folder_.Path() + "/", report));
+  ASSERT_EQ(Export(services_, folder_.Path() + "/", report), "");
   EXPECT_EQ(ReadFile(victim), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(folder_ / "drive-D.json"));
   EXPECT_TRUE(ParseJson(ReadFile(folder_ / "drive-D.json")).IsObject());
 }
 
-TEST_F(DriveExport, AFolderThatCannotBeWrittenLeavesNothing) {
-  EXPECT_FALSE(ExportDrive(services_, folder_ / "missing", report));
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "missing"));
+TEST_F(DriveExport, AFolderThatCannotBeWrittenSaysWhyAndLeavesNothing) {
+  const std::string missing = folder_ / "missing";
+  EXPECT_EQ(Export(services_, missing, report),
+            "the export " + missing + "/drive-D.json could not be written: " + missing +
+                "/drive-D.json: its folder does not exist");
+  EXPECT_FALSE(std::filesystem::exists(missing));
   // An old export stays whole when a new one cannot be written.
   WriteFile(folder_ / "drive-D.json", "{\"old\": true}");
   FILE* full = std::fopen("/dev/full", "wb");
   ASSERT_NE(full, nullptr);
-  EXPECT_FALSE(WriteDriveExport(full, report, services_));
+  EXPECT_EQ(WriteDriveExport(full, report, services_), ENOSPC);
   std::fclose(full);
   EXPECT_EQ(ReadFile(folder_ / "drive-D.json"), "{\"old\": true}");
 }

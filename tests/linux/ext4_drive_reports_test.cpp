@@ -166,7 +166,7 @@ TEST(Ext4DriveReports, TheSummaryAgreesWithFilefragAndE2freefrag) {
   const rapidjson::Document exported = ParseJson(ReadFile(exports / "drive-E.json"));
   bool found = false;
   for (const rapidjson::Value& item : exported["items"].GetArray()) {
-    found = found || UnescapedBytes(item["path"]) == "\\caf\xE9.txt";
+    found = found || ExportedBytes(item, "path") == "\\caf\xE9.txt";
   }
   EXPECT_TRUE(found);
 }

@@ -3,8 +3,11 @@
 // drive's status bar shows it behind the stage that failed.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -83,19 +86,52 @@ TEST(LinuxFailureTexts, AFolderWithoutGetfsmapNamesItsFileSystem) {
                 ": tmpfs has no GETFSMAP: folders on ext4 and XFS are supported");
 }
 
-TEST(LinuxFailureTexts, AReadOnlyWorkingFolderSaysTheLogCannotBeWritten) {
+// Output that cannot be written is named with the system's own reason, and
+// none of the run's files replaces an old one.
+TEST(LinuxFailureTexts, OutputThatCannotBeWrittenSaysTheSystemsReason) {
   TScratchFolder logs;
-  TScratchMount readOnly(logs.Path(), "tmpfs", MS_RDONLY);
+  TScratchFolder readOnlyLogs;
+  TScratchMount readOnly(readOnlyLogs.Path(), "tmpfs", MS_RDONLY);
   if (!readOnly.Mounted()) GTEST_SKIP() << "mounting needs root";
   // A folder on this machine's own file system, whose free space root can read.
   TScratchFolder folder;
   WriteFile(folder / "a.txt", "abc");
-  EXPECT_EQ(ReasonFor([&](TDriveTable& d) {
-              d.Map('C', logs.Path());
-              d.Map('D', folder.Path());
-            }),
-            "the log C:\\dirlist_free.log could not be written: " + (logs / "dirlist_free.log") +
-                ": Read-only file system");
+  const std::string missing = logs / "no-such-folder";
+  const std::string kept = "; no other file of this run was put in place either";
+  const struct {
+    const char* name;
+    std::string logFolder;
+    std::string fifo;        // a log name a named pipe is made at
+    std::string jsonFolder;  // DISKOPT_JSON; empty for none
+    std::string reason;
+  } cases[] = {
+      {"read-only", readOnlyLogs.Path(), "", "",
+       "the log C:\\dirlist_free.log could not be written: " + (readOnlyLogs / "dirlist_free.log") +
+           ": Read-only file system"},
+      {"fifo", logs.Path(), "DirList_rules.log", "",
+       "the log C:\\DirList_rules.log could not be written: " + (logs / "DirList_rules.log") +
+           ": a named pipe (FIFO) is there, which is never replaced by a file" + kept},
+      {"export folder", logs.Path(), "", missing,
+       "the export " + missing + "/drive-D.json could not be written: " + missing +
+           "/drive-D.json: its folder does not exist" + kept},
+  };
+  for (const auto& c : cases) {
+    if (!c.fifo.empty()) {
+      ASSERT_EQ(mkfifo((c.logFolder + "/" + c.fifo).c_str(), 0644), 0);
+    }
+    if (c.logFolder == logs.Path()) WriteFile(logs / "dirlist_free.log", "old");
+    TEnvironmentOverride json("DISKOPT_JSON", c.jsonFolder);
+    const std::string reason = ReasonFor([&](TDriveTable& d) {
+      d.Map('C', c.logFolder);
+      d.Map('D', folder.Path());
+    });
+    EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason) << c.name;
+    if (c.logFolder == logs.Path()) {
+      EXPECT_EQ(ReadFile(logs / "dirlist_free.log"), "old") << c.name;
+    }
+    if (!c.fifo.empty()) unlink((c.logFolder + "/" + c.fifo).c_str());
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 
 #include "tests/linux/ntfs_tool_output.h"
 
-// Parses a whole document; fails the calling test when it does not parse.
+// Parses a whole document strictly; fails the calling test when it does
+// not parse as valid Unicode: raw text that is not UTF-8, and escapes that
+// stand for no character (a lone surrogate such as \udc80), are refused.
 rapidjson::Document ParseJson(const std::string& text);
 
-// A JSON string's bytes with each surrogate escape (U+DC80..U+DCFF, which
-// the parser stores as three UTF-8 bytes) turned back into its byte.
-std::string UnescapedBytes(const rapidjson::Value& string);
+// The bytes of the text member key of object: its "<key>Bytes" decoded from
+// base64 when it has one (a text that is not valid UTF-8), else the string.
+std::string ExportedBytes(const rapidjson::Value& object, const char* key);
 
 // [[a, b, c], ...] as runs of vcn, lcn and length.
 std::vector<TToolRun> JsonRuns(const rapidjson::Value& array);

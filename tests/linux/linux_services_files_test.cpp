@@ -3,7 +3,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -136,7 +138,8 @@ TEST_F(LinuxFiles, LogReplacesAnEarlierLogOnlyWhenCommitted) {
   log = services_->OpenLog("d:\\dirlist_free.log");
   ASSERT_NE(log, nullptr);
   std::fputs("half", log->Stream());
-  EXPECT_FALSE(log->Commit(false));
+  EXPECT_FALSE(log->Commit(EIO));
+  EXPECT_EQ(log->FailureText(), std::strerror(EIO));
   log = services_->OpenLog("d:\\dirlist_free.log");
   ASSERT_NE(log, nullptr);
   std::fputs("dropped", log->Stream());

@@ -118,7 +118,7 @@ TEST_F(NtfsDriveReports, TheExportEqualsTheOptimizedListingItemForItem) {
   for (size_t k = 0; k < listed.size(); ++k) {
     const rapidjson::Value& item = items[static_cast<rapidjson::SizeType>(k)];
     const TListedEntry& entry = listed[k];
-    EXPECT_EQ(UnescapedBytes(item["path"]), entry.path);
+    EXPECT_EQ(ExportedBytes(item, "path"), entry.path);
     EXPECT_EQ(item["folder"].GetBool(), entry.folder) << entry.path;
     EXPECT_EQ(item["size"].GetInt64(), entry.size) << entry.path;
     EXPECT_EQ(item["clusters"].GetInt64(), entry.clusters) << entry.path;

@@ -115,6 +115,8 @@ TEST_F(NtfsVolumeStages, FreeExtentsAreTheClearBitsOfTheClusterBitmap) {
     free += extent->length;
   }
   EXPECT_EQ(free, ParseNtfsclusterFreeClusters(RunTool({"ntfscluster", "-i", image_.path}).out));
+  // Written whole, to be put in place with the run's other files.
+  EXPECT_EQ(drive_->output.Commit(), "");
   EXPECT_TRUE(FileExists(logs_.Path() + "/dirlist_free.log"));
 }
 

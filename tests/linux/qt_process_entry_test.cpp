@@ -47,8 +47,41 @@ TEST(LinuxCommandLineTest, OptionsChooseWhatTheRunDoes) {
     std::string error;
   };
   const TCase cases[] = {
-      {{}, TCommandAction::kRun, ""},
       {{"D"}, TCommandAction::kRun, ""},
+      {{"-m", "/srv/"}, TCommandAction::kRun, ""},
+      {{"D", "-m", "/srv/", "-o"}, TCommandAction::kRun, ""},
+      // Every run names something to analyse or count, and every argument
+      // names something.
+      {{}, TCommandAction::kUsageError, "no drive or path given"},
+      {{"-m"}, TCommandAction::kUsageError, "no drive or path given"},
+      {{"-o"}, TCommandAction::kUsageError, "no drive or path given"},
+      {{"D", "-m"}, TCommandAction::kUsageError, "option '-m' needs a path after it"},
+      {{"-m", "-o", "D"}, TCommandAction::kUsageError, "option '-m' needs a path after it"},
+      {{""}, TCommandAction::kUsageError, "an empty argument names no drive or path"},
+      {{"D", "-m", ""}, TCommandAction::kUsageError, "an empty argument names no drive or path"},
+      {{"--json", "", "D"},
+       TCommandAction::kUsageError,
+       "option '--json' needs a folder, not an empty value"},
+      {{"--json=", "D"},
+       TCommandAction::kUsageError,
+       "option '--json' needs a folder, not an empty value"},
+      // Not letters, and no file of that name here.
+      {{"-"},
+       TCommandAction::kUsageError,
+       "'-' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{"1"},
+       TCommandAction::kUsageError,
+       "'1' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{"D", "@"},
+       TCommandAction::kUsageError,
+       "'@' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{"\""},
+       TCommandAction::kUsageError,
+       "'\"' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{"Cxyz-no-such-file"},
+       TCommandAction::kUsageError,
+       "'Cxyz-no-such-file' is neither a drive letter (D, D: or D:\\...) nor an existing file or "
+       "folder"},
       {{"--help"}, TCommandAction::kHelp, ""},
       {{"-h"}, TCommandAction::kHelp, ""},
       {{"--he"}, TCommandAction::kHelp, ""},  // a long option may be shortened
@@ -65,7 +98,8 @@ TEST(LinuxCommandLineTest, OptionsChooseWhatTheRunDoes) {
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);
-    const std::string shown = test.elements.empty() ? "(none)" : test.elements[0];
+    std::string shown = "(none)";
+    for (const std::string& element : test.elements) shown += " '" + element + "'";
     EXPECT_EQ(line.action, test.action) << shown;
     EXPECT_EQ(line.error, test.error) << shown;
   }
@@ -79,16 +113,16 @@ TEST(LinuxCommandLineTest, SwitchesHoldForTheArgumentsAfterThemAndEveryElementSt
   const TCase cases[] = {
       {{"C", "D:"}, {{'\0', "C"}, {'\0', "D:"}}},
       {{"-o", "C", "-O", "d"}, {{'o', "C"}, {'O', "d"}}},
-      {{"-m", "/srv/my data/", "", "/tmp/", "-o", "D"},
-       {{'m', "/srv/my data/"}, {'m', ""}, {'m', "/tmp/"}, {'o', "D"}}},
+      {{"-m", "/srv/my data/", "/tmp/", "-o", "D"},
+       {{'m', "/srv/my data/"}, {'m', "/tmp/"}, {'o', "D"}}},
       {{"-M", "x", "--json", "out", "E"}, {{'M', "x"}, {'M', "E"}}},
       // One element is one argument, whatever quotes and blanks it holds.
       {{"-m", "/nonexistent\" -o \"D"}, {{'m', "/nonexistent\" -o \"D"}}},
-      {{"\"", "D"}, {{'\0', "\""}, {'\0', "D"}}},
-      {{"\"C D\""}, {{'\0', "\"C D\""}}},
+      {{"-m", "\"", "-o", "D"}, {{'m', "\""}, {'o', "D"}}},
+      {{"-m", "\"C D\""}, {{'m', "\"C D\""}}},
       // After "--" every element is an argument, under the switch in force.
       {{"-m", "--", "-o", "--help"}, {{'m', "-o"}, {'m', "--help"}}},
-      {{"-"}, {{'\0', "-"}}},
+      {{"-m", "-"}, {{'m', "-"}}},
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);
@@ -100,11 +134,25 @@ TEST(LinuxCommandLineTest, SwitchesHoldForTheArgumentsAfterThemAndEveryElementSt
 }
 
 TEST(LinuxCommandLineTest, EveryNonEmptyArgumentIsDispatchedOnceInOrder) {
-  const TLinuxCommandLine line = Parse({"\"", "", "-m", "/a\" -o \"D", "-o", "D"});
+  std::vector<TLinuxArgument> arguments = {
+      {'\0', "E"}, {'\0', ""}, {'m', "/a\" -o \"D"}, {'o', "D"}};
   TArguments dispatched;
-  DispatchArguments(line.arguments, Collect, &dispatched);
-  const TArguments expected = {{'\0', "\""}, {'m', "/a\" -o \"D"}, {'o', "D"}};
+  DispatchArguments(arguments, Collect, &dispatched);
+  const TArguments expected = {{'\0', "E"}, {'m', "/a\" -o \"D"}, {'o', "D"}};
   EXPECT_EQ(dispatched, expected);
+}
+
+TEST(LinuxCommandLineTest, TheSnapshotVariableNamesAFolderOfThisSystem) {
+  for (const char* folder : {"shots", "/tmp/shots", "D", "./D:", "1:x"}) {
+    EXPECT_EQ(SnapshotVariableError(folder), "") << folder;
+  }
+  EXPECT_EQ(SnapshotVariableError(nullptr), "");
+  for (const char* drive : {"D:", "d:\\shots", "C:shots", "E:/shots"}) {
+    EXPECT_EQ(SnapshotVariableError(drive),
+              std::string("DISKOPT_SNAPSHOT=") + drive +
+                  " names a drive: it takes a folder of this system, such as shots or /tmp/shots")
+        << drive;
+  }
 }
 
 TEST(LinuxCommandLineTest, PathsAreToldFromDriveLetters) {
@@ -114,8 +162,8 @@ TEST(LinuxCommandLineTest, PathsAreToldFromDriveLetters) {
   for (const char* path : {"/srv/disk.img", "./disk.img", "images/disk.img", "/", "D:/x"}) {
     EXPECT_TRUE(IsPathArgument(path)) << path;
   }
-  // Not a letter and nothing of that name here: the reading of its
-  // first character as the letter stands, as on Windows.
+  // Not a letter and nothing of that name here: no path (and, as the parse
+  // says, no drive either).
   EXPECT_FALSE(IsPathArgument("Cxyz-no-such-file"));
   EXPECT_FALSE(IsPathArgument(""));
 }
@@ -236,6 +284,80 @@ TEST(QtProcessEntryTest, UnknownOptionGivesTheUsageOnStandardErrorAndStatus64) {
   for (const char* name : kLogNames) EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
 }
 
+// What the user gets wrong on the command line, or in DISKOPT_SNAPSHOT, is a
+// usage error: the reason and the usage on standard error, status 64, and
+// nothing analysed, written or made.
+TEST(QtProcessEntryTest, CommandLinesThatNameNothingAreUsageErrors) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+  const std::string help = RunProgram(folder, {}, {"--help"}).out;
+  const struct {
+    std::initializer_list<std::string> variables;
+    std::initializer_list<std::string> arguments;
+    std::string error;
+  } cases[] = {
+      {{}, {}, "no drive or path given"},
+      {{}, {"-m"}, "no drive or path given"},
+      {{}, {""}, "an empty argument names no drive or path"},
+      {{}, {"--json", "", "C"}, "option '--json' needs a folder, not an empty value"},
+      {{},
+       {"-"},
+       "'-' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{},
+       {"1"},
+       "'1' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{},
+       {"@"},
+       "'@' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{"DISKOPT_SNAPSHOT=C:\\shots"},
+       {"C"},
+       "DISKOPT_SNAPSHOT=C:\\shots names a drive: it takes a folder of this system, such as shots "
+       "or /tmp/shots"},
+  };
+  for (const auto& c : cases) {
+    const TToolOutput run = RunProgram(folder, c.variables, c.arguments);
+    EXPECT_EQ(run.exitCode, 64) << c.error;
+    EXPECT_EQ(run.out, "") << c.error;
+    EXPECT_EQ(run.err, "diskopt: " + c.error + "\n\n" + help);
+  }
+  EXPECT_TRUE(QDir(scratch.path()).isEmpty());
+}
+
+// A picture that cannot be saved says why, and the run ends with status 3;
+// only the folder the user named is ever made.
+TEST(QtProcessEntryTest, ASnapshotThatCannotBeSavedSaysWhyAndEndsWithThree) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+  const TToolOutput deep = RunProgram(
+      folder, {"DISKOPT_DRIVE_D=" + image.path, "DISKOPT_SNAPSHOT=missing/shots"}, {"D"});
+  EXPECT_EQ(deep.exitCode, 3) << deep.err;
+  EXPECT_NE(deep.err.find("diskopt: D: the snapshot folder could not be made: missing/shots: No "
+                          "such file or directory\n"),
+            std::string::npos)
+      << deep.err;
+  EXPECT_FALSE(QFile::exists(scratch.filePath(QStringLiteral("missing"))));
+
+  const TToolOutput made =
+      RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path, "DISKOPT_SNAPSHOT=shots"}, {"D"});
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_TRUE(QFile::exists(scratch.filePath(QStringLiteral("shots/drive-D.png"))));
+
+  // A folder at the picture's name: it is never replaced.
+  ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("taken/drive-D.png"))));
+  const TToolOutput taken =
+      RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path, "DISKOPT_SNAPSHOT=taken"}, {"D"});
+  EXPECT_EQ(taken.exitCode, 3) << taken.err;
+  EXPECT_NE(taken.err.find("diskopt: D: the picture taken/drive-D.png could not be saved: "
+                           "taken/drive-D.png: a folder is there, which is never replaced by a "
+                           "file\n"),
+            std::string::npos)
+      << taken.err;
+}
+
 // A path argument is the drive its letter would be: the same logs, byte for
 // byte, whether the image is named by path (absolute or relative) or mapped
 // to D.
@@ -319,10 +441,11 @@ TEST(QtProcessEntryTest, OneElementIsOneArgumentWhateverQuotesItHolds) {
     EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
   }
 
-  // A lone quote is an argument of its own (a drive that does not exist)
-  // and swallows nothing: D after it is analysed.
-  const TToolOutput lone = RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"\"", "D"});
-  EXPECT_NE(lone.err.find("diskopt: \": "), std::string::npos) << lone.err;
+  // A lone quote is a -m path of its own (which does not exist) and
+  // swallows nothing: D after it is analysed.
+  const TToolOutput lone =
+      RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"-m", "\"", "-o", "D"});
+  EXPECT_NE(lone.out.find("Error: \" could not be listed: "), std::string::npos) << lone.out;
   EXPECT_NE(lone.err.find("diskopt: D: "), std::string::npos) << lone.err;
   EXPECT_FALSE(FileBytes(folder + "/DirList_Optimized.log").empty());
 }

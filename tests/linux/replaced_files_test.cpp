@@ -53,10 +53,12 @@ TEST(ReplacedFiles, LogsReplaceLinksPlantedAtTheirNamesWithoutWritingThrough) {
           hard ? link(target.c_str(), logPath.c_str()) : symlink(target.c_str(), logPath.c_str()),
           0);
       {
-        TLogFile log(services, (std::string("C:\\") + name).c_str());
+        TOutputSet output;
+        TLogFile log(services, (std::string("C:\\") + name).c_str(), output);
         ASSERT_TRUE(log.IsOpen()) << name;
         log.Print("%s\n", "the new log");
         EXPECT_TRUE(log.Close()) << name;
+        EXPECT_EQ(output.Commit(), "") << name;
       }
       EXPECT_EQ(ReadFile(target), "someone else's data") << name << (hard ? " hard" : " symbolic");
       EXPECT_TRUE(IsLonePlainFile(logPath)) << name;
@@ -86,13 +88,20 @@ TEST(ReplacedFiles, LogThatDoesNotFitLeavesThePreviousLogWhole) {
     const std::string previous = "the previous log\r\nwhole to its last line\r\n";
     WriteFile(small + "/DirList_rules.log", previous);
     bool closed = true;
+    std::string failure;
     {
-      TLogFile log(services, "C:\\DirList_rules.log");
+      TOutputSet output;
+      TLogFile log(services, "C:\\DirList_rules.log", output);
       // 200 KiB of lines: more than the file system holds.
       for (int line = 0; line < 5000; ++line) log.Print("%040d\n", line);
       closed = log.Close();
+      failure = output.Commit();
     }
-    const bool kept = !closed && ReadFile(small + "/DirList_rules.log") == previous &&
+    const bool kept = !closed &&
+                      failure ==
+                          "the log C:\\DirList_rules.log could not be written: No space left on "
+                          "device" &&
+                      ReadFile(small + "/DirList_rules.log") == previous &&
                       FolderNames(small) == std::set<std::string>{"DirList_rules.log"};
     _exit(kept ? kKept : kDamaged);
   }
@@ -114,13 +123,14 @@ TEST(ReplacedFiles, PicturesReplaceLinksPlantedAtTheirNamesWithoutWritingThrough
     const std::string path = scratch / "drive-F.png";
     std::filesystem::remove(path);
     ASSERT_EQ(hard ? link(target.c_str(), path.c_str()) : symlink(target.c_str(), path.c_str()), 0);
-    EXPECT_TRUE(SavePicture(picture, QString::fromStdString(path)));
+    EXPECT_EQ(SavePicture(picture, QString::fromStdString(path)), "");
     EXPECT_EQ(ReadFile(target), "someone else's picture");
     EXPECT_TRUE(IsLonePlainFile(path));
     EXPECT_EQ(QImage(QString::fromStdString(path)).size(), QSize(16, 8));
   }
-  // A folder that does not exist takes no picture and leaves nothing.
-  EXPECT_FALSE(SavePicture(picture, QString::fromStdString(scratch / "missing/drive-F.png")));
+  // A folder that does not exist takes no picture, says so and leaves nothing.
+  EXPECT_EQ(SavePicture(picture, QString::fromStdString(scratch / "missing/drive-F.png")),
+            scratch / "missing/drive-F.png" + ": its folder does not exist");
   EXPECT_EQ(FolderNames(scratch.Path()), (std::set<std::string>{"drive-F.png", "target.png"}));
 }
 

@@ -1,7 +1,9 @@
 #include "tests/support/scripted_volume.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -343,28 +345,41 @@ bool TScriptedVolume::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometr
 
 namespace {
 
-// A log written to "<name>.new" and moved over the name with the C
+// Tells apart the new files of every log the scripted volumes write, as the
+// platforms' own names do, so drives writing one name at once never share a
+// new file.
+std::atomic<unsigned> newLogCounter{0};
+
+// A log written to "<name>.<n>.new" and moved over the name with the C
 // library's own calls, so the scripted volume behaves the same on every
 // platform the tests run on.
 class TScriptedLog : public TReplacementFile {
  public:
-  static std::unique_ptr<TScriptedLog> Create(const std::string& path) {
-    FILE* stream = std::fopen((path + ".new").c_str(), "wb");
+  // writesFail: the new file is made, but its stream is open for reading
+  // only, so every write to it fails, as on a full disk.
+  static std::unique_ptr<TScriptedLog> Create(const std::string& path, bool writesFail) {
+    const std::string newPath = path + "." + std::to_string(newLogCounter.fetch_add(1)) + ".new";
+    FILE* stream = std::fopen(newPath.c_str(), "wb");
+    if (stream != nullptr && writesFail) stream = std::freopen(nullptr, "rb", stream);
     if (stream == nullptr) return nullptr;
-    return std::unique_ptr<TScriptedLog>(new TScriptedLog(stream, path));
+    return std::unique_ptr<TScriptedLog>(new TScriptedLog(stream, path, newPath));
   }
   ~TScriptedLog() override { Discard(); }
 
  private:
-  TScriptedLog(FILE* stream, std::string path) : TReplacementFile(stream), path_(std::move(path)) {}
-  bool PutInPlace() override {
+  TScriptedLog(FILE* stream, std::string path, std::string newPath)
+      : TReplacementFile(stream), path_(std::move(path)), newPath_(std::move(newPath)) {}
+  bool Rename() override {
     // std::rename does not replace an existing file everywhere.
     std::remove(path_.c_str());
-    return std::rename((path_ + ".new").c_str(), path_.c_str()) == 0;
+    if (std::rename(newPath_.c_str(), path_.c_str()) == 0) return true;
+    SetErrno(errno);
+    return false;
   }
-  void RemoveNew() override { std::remove((path_ + ".new").c_str()); }
+  void RemoveNew() override { std::remove(newPath_.c_str()); }
 
-  std::string path_;  // the log's name
+  std::string path_;     // the log's name
+  std::string newPath_;  // the new file beside it
 };
 
 }  // namespace
@@ -373,7 +388,7 @@ std::unique_ptr<TReplacementFile> TScriptedVolume::OpenLog(const char* name) {
   if (logDirectory.empty()) return nullptr;
   std::string base = name;
   base = base.substr(base.find_last_of('\\') + 1);
-  return TScriptedLog::Create(logDirectory + "/" + base);
+  return TScriptedLog::Create(logDirectory + "/" + base, name == logWritesFail);
 }
 
 TNtStatus TScriptedVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,

@@ -71,7 +71,8 @@ class TScriptedVolume : public TSystemServices {
   // What LastErrorText says of any failure, so tests can find it in the
   // stages' reasons.
   std::string failureText = "the scripted volume refused";
-  std::string logDirectory;  // where "C:\name" logs are written; empty: refused
+  std::string logDirectory;   // where "C:\name" logs are written; empty: refused
+  std::string logWritesFail;  // a log name ("C:\name") whose every write fails
 
   // What was asked, for assertions. Several drives' workers may share one
   // volume, so the list of opens is guarded; tests read it once they have

@@ -269,16 +269,25 @@ void TDriveWindow::WorkFinished() {
 }
 
 void TDriveWindow::SaveSnapshot() {
-  const QDir directory(snapshotDirectory);
   const QString letter = QString::fromLatin1(&optimizer.driveLetter, 1);
-  if (!directory.mkpath(QStringLiteral("."))) {
-    std::fprintf(stderr, "diskopt: could not make %s\n", qPrintable(snapshotDirectory));
+  // Said on standard error as each happens, and the run ends with status 3.
+  // The worker has ended (it posted its end after its last write), so this
+  // thread may record the failure in its place.
+  const auto fail = [this](const std::string& reason) {
+    std::fprintf(stderr, "diskopt: %s: %s\n", DriveName(optimizer).c_str(), reason.c_str());
+    optimizer.Fail(reason);
+  };
+  const std::string unmade = MakeSnapshotFolder(snapshotDirectory);
+  if (!unmade.empty()) {
+    fail("the snapshot folder could not be made: " + unmade);
     return;
   }
+  const QDir directory(snapshotDirectory);
   const auto save = [&](const QString& name) {
     const QString path = directory.filePath(name);
-    if (!SavePicture(grab(), path))
-      std::fprintf(stderr, "diskopt: could not save %s\n", qPrintable(path));
+    const std::string unsaved = SavePicture(grab(), path);
+    if (!unsaved.empty())
+      fail("the picture " + path.toStdString() + " could not be saved: " + unsaved);
   };
   save(QStringLiteral("drive-%1.png").arg(letter));
   // The whole volume on one screen, now and after the plan. The window

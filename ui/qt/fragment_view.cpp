@@ -282,7 +282,9 @@ void TFragmentView::SavePictureAs() {
   const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save picture"), QString(),
                                                     QStringLiteral("PNG pictures (*.png)"));
   if (path.isEmpty()) return;
-  if (!SavePicture(window()->grab(), path)) {
-    drive.windows.ShowMessage(("could not save " + path.toStdString()).c_str(), "Save picture");
+  const std::string unsaved = SavePicture(window()->grab(), path);
+  if (!unsaved.empty()) {
+    drive.windows.ShowMessage((path.toStdString() + " could not be saved: " + unsaved).c_str(),
+                              "Save picture");
   }
 }

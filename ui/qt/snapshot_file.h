@@ -6,7 +6,14 @@
 
 #include <QPixmap>
 #include <QString>
+#include <string>
 
 // Saves picture as a PNG file at path (a host path of its own, relative to
-// the working directory or absolute); false when it could not be saved.
-bool SavePicture(const QPixmap& picture, const QString& path);
+// the working directory or absolute). Empty when saved, otherwise why not,
+// in the system's words.
+std::string SavePicture(const QPixmap& picture, const QString& path);
+
+// Makes folder (a host path) unless it is there already, and no folder
+// above it: a folder the user names is made, never the path leading to it.
+// Empty when the folder is there, otherwise why not, in the system's words.
+std::string MakeSnapshotFolder(const QString& folder);

@@ -363,9 +363,8 @@ void TFragmentView::SavePicture() {
     return;
   }
   HWND drive = GetParent(window);
-  if (!SaveWindowPicture(drive, driveOptimizer->services, path)) {
-    Say(std::string("could not save ") + path, "Save picture");
-  }
+  const std::string unsaved = SaveWindowPicture(drive, driveOptimizer->services, path);
+  if (!unsaved.empty()) Say(std::string(path) + " could not be saved: " + unsaved, "Save picture");
 }
 
 LRESULT CALLBACK FragmentViewClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,14 +1,15 @@
 #include "ui/win32/picture_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
-bool SaveWindowPicture(HWND window, TSystemServices& services, const char* path) {
+std::string SaveWindowPicture(HWND window, TSystemServices& services, const char* path) {
   RECT client;
   GetClientRect(window, &client);
   const int width = client.right;
   const int height = client.bottom;
-  if (width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0) return "the window has no area to picture";
   BITMAPINFOHEADER header = {};
   header.biSize = sizeof header;
   header.biWidth = width;
@@ -32,16 +33,18 @@ bool SaveWindowPicture(HWND window, TSystemServices& services, const char* path)
   if (picture != nullptr) DeleteObject(picture);
   if (memory != nullptr) DeleteDC(memory);
   ReleaseDC(window, screen);
-  if (!captured) return false;
+  if (!captured) return "the window could not be captured";
 
   BITMAPFILEHEADER file = {};
   file.bfType = 0x4D42;  // "BM"
   file.bfOffBits = sizeof file + sizeof header;
   file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
   std::unique_ptr<TReplacementFile> out = services.OpenLog(path);
-  if (out == nullptr) return false;
+  if (out == nullptr) return services.LastErrorText();
+  errno = 0;
   bool written = std::fwrite(&file, sizeof file, 1, out->Stream()) == 1;
   written = written && std::fwrite(&header, sizeof header, 1, out->Stream()) == 1;
   written = written && std::fwrite(pixels.data(), 1, pixels.size(), out->Stream()) == pixels.size();
-  return out->Commit(written);
+  const int writeError = written ? 0 : errno != 0 ? errno : EIO;
+  return out->Commit(writeError) ? std::string() : out->FailureText();
 }

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "platform/system_services.h"
 
-// What window shows now, as a 32-bit top-down BMP at path; false when it
-// could not be captured or written.
-bool SaveWindowPicture(HWND window, TSystemServices& services, const char* path);
+// What window shows now, as a 32-bit top-down BMP at path. Empty when
+// saved, otherwise why not, in the system's words.
+std::string SaveWindowPicture(HWND window, TSystemServices& services, const char* path);
