@@ -53,6 +53,12 @@ TEST(FailureProcess, AMinusMPathThatDoesNotExistSaysSoAndEndsWithThree) {
   EXPECT_EQ(run.output, "Error: " + missing + "/ could not be listed: " + missing +
                             ": No such file or directory\n");
   EXPECT_EQ(run.status, 3);
+  // Without its separator the path is a pattern among its folder's names,
+  // which matches none: the system's reason is kept, not lost.
+  const TRun bare = RunCommand(Headless(scratch.Path(), "") + " -m '" + missing + "' 2>/dev/null");
+  EXPECT_EQ(bare.output, "Error: " + missing + " could not be listed: " + missing +
+                             "*.*: No such file or directory\n");
+  EXPECT_EQ(bare.status, 3);
 }
 
 }  // namespace

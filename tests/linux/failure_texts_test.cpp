@@ -68,6 +68,10 @@ TEST(LinuxFailureTexts, EachMappingThatCannotBeAnalysedSaysWhyAndHowToCureIt) {
        "the volume could not be opened: DISKOPT_DRIVE_D=" + (scratch / "nothing.img") +
            " names no NTFS image, block device or folder (it does not exist or is of another "
            "kind)"},
+      // Named on the command line: no variable was set, so none is named.
+      {"argument", [&](TDriveTable& d) { d.MapArgumentPath('D', scratch / "nothing.img"); },
+       "the volume could not be opened: " + (scratch / "nothing.img") +
+           ": No such file or directory"},
       {"zeros", [&](TDriveTable& d) { d.Map('D', zeros); },
        "the volume could not be opened: " + zeros + ": not an NTFS volume"},
       {"ext4", [&](TDriveTable& d) { d.Map('D', ext4); },

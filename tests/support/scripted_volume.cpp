@@ -360,7 +360,10 @@ class TScriptedLog : public TReplacementFile {
   static std::unique_ptr<TScriptedLog> Create(const std::string& path, bool writesFail) {
     const std::string newPath = path + "." + std::to_string(newLogCounter.fetch_add(1)) + ".new";
     FILE* stream = std::fopen(newPath.c_str(), "wb");
-    if (stream != nullptr && writesFail) stream = std::freopen(nullptr, "rb", stream);
+    if (stream != nullptr && writesFail) {
+      std::fclose(stream);
+      stream = std::fopen(newPath.c_str(), "rb");
+    }
     if (stream == nullptr) return nullptr;
     return std::unique_ptr<TScriptedLog>(new TScriptedLog(stream, path, newPath));
   }
