@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -185,7 +186,8 @@ TEST(Win32Services, OpenLogGivenUpLeavesTheEarlierLogAndNoNewFile) {
   std::unique_ptr<TReplacementFile> log = services.OpenLog(name.c_str());
   ASSERT_NE(log, nullptr);
   std::fputs("half a li", log->Stream());
-  EXPECT_FALSE(log->Commit(false));
+  EXPECT_FALSE(log->Commit(EIO));
+  EXPECT_EQ(log->FailureText(), std::strerror(EIO));
   log = services.OpenLog(name.c_str());
   ASSERT_NE(log, nullptr);
   log.reset();
