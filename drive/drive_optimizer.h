@@ -126,7 +126,8 @@ class TDriveOptimizer {
   // folder or a log): reason says what failed, in words, with the system's
   // error text. The first reason stays, and none is taken once a stop has
   // been asked for; at the end the status bar shows it in place of
-  // "Finished". Called by the worker.
+  // "Finished". Called by the worker and, once the worker has ended, by the
+  // drive window when a picture of it cannot be saved.
   void Fail(const std::string& reason);
   // The reason of the first failure; empty while nothing failed.
   std::string FailureReason() const { return failureReason.Get(); }
