@@ -28,12 +28,15 @@ struct TFindData {
   char name[kMaxPath];  // long name, zero-terminated 8-bit text
 };
 
-// Volume geometry as GetDiskFreeSpaceA reports it.
+// Volume geometry as GetDiskFreeSpaceA reports it, with the cluster counts
+// 64-bit: Windows gives 32-bit counts (widened here), while a Linux file
+// system may hold more than 2^32 blocks (20 TB with 4 KiB blocks), which is
+// never clamped.
 struct TDiskGeometry {
   uint32_t sectorsPerCluster;
   uint32_t bytesPerSector;
-  uint32_t freeClusters;
-  uint32_t totalClusters;
+  uint64_t freeClusters;   // clusters
+  uint64_t totalClusters;  // clusters
 };
 
 // Which file a path leads to, the same whatever path leads there: Windows's
@@ -78,7 +81,7 @@ class TSystemServices {
 
   // GetDiskFreeSpaceExA on a root path such as C:\; its figures are unused.
   virtual bool DiskFreeSpaceEx(const char* rootPath) = 0;
-  // GetDiskFreeSpaceA on a root path.
+  // GetDiskFreeSpaceA on a root path, with 64-bit cluster counts.
   virtual bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) = 0;
   // GlobalMemoryStatus dwAvailPhys, bytes.
   virtual uint64_t AvailablePhysicalMemory() = 0;

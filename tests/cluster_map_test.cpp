@@ -19,7 +19,7 @@ namespace {
 // A scripted volume of any cluster count, without a bitmap to hold them.
 class TVolumeGeometry : public TScriptedVolume {
  public:
-  explicit TVolumeGeometry(uint32_t clusters) : totalClusters(clusters) {}
+  explicit TVolumeGeometry(uint64_t clusters) : totalClusters(clusters) {}
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override {
     if (!DiskFreeSpaceEx(rootPath) || plainQueryFails) return false;
     *geometry = TDiskGeometry{sectorsPerCluster, bytesPerSector, 0, totalClusters};
@@ -28,7 +28,7 @@ class TVolumeGeometry : public TScriptedVolume {
   // Window entries' worth of available memory: the map takes half of it.
   void AllowWindowOf(uint64_t entries) { availableMemory = 2 * sizeof(TFragment*) * entries; }
 
-  uint32_t totalClusters;
+  uint64_t totalClusters;
   bool plainQueryFails = false;
 };
 
@@ -62,7 +62,7 @@ std::vector<TFragment*> Chain(const TClusterMap& map) {
 void Paint(const TItem* item, bool planned, std::vector<TFragment*>* clusters) {
   const int64_t total = static_cast<int64_t>(clusters->size());
   for (TFragment* f = planned ? item->planned : item->fragments; f != nullptr; f = f->next) {
-    if (f->lcn < 0 || f->lcn >= 0xFFFFFFFE) continue;
+    if (f->lcn < 0) continue;
     for (int64_t c = f->lcn; c < f->lcn + f->length && c < total; ++c) {
       (*clusters)[static_cast<size_t>(c)] = f;
     }
@@ -153,20 +153,33 @@ TEST_F(ClusterMapTest, RunCrossingAPassBorderIsChainedOnce) {
   EXPECT_EQ(Chain(map), expected);
 }
 
-TEST_F(ClusterMapTest, UnplacedAndTopOfRangeRunsAreLeftOut) {
-  // The largest volume GetDiskFreeSpace can describe, so that cluster
-  // 0xFFFFFFFE exists and only the rule keeps its run out.
-  TVolumeGeometry volume(0xFFFFFFFFu);
+TEST_F(ClusterMapTest, RunsWithoutClustersAreLeftOutAndRunsPastTwoToThe32AreMapped) {
+  // 15 TiB in 2 KiB clusters: 8,053,063,680 clusters, far more windows of
+  // 2^20 entries than runs.
+  constexpr int64_t kTotal = 8053063680;
+  constexpr int64_t k2To32 = int64_t{1} << 32;
+  TVolumeGeometry volume(kTotal);
   volume.AllowWindowOf(1 << 20);
-  TItem* file =
-      AddItem(root, "f.bin", 1, false, {{-1, 5}, {7, 3}, {0xFFFFFFFD, 1}, {0xFFFFFFFE, 1}});
+  TItem* file = AddItem(root, "f.bin", 1, false,
+                        {{-1, 5}, {7, 3}, {0xFFFFFFFE, 4}, {k2To32 + 5, 10}, {kTotal - 4, 4}});
+  TItem* other = AddItem(root, "g.bin", 1, false, {{-1, 2}, {k2To32 + 100, 1}});
   TFragment* atSeven = file->fragments->next;
-  TFragment* lastMapped = atSeven->next;
+  TFragment* across = atSeven->next;  // clusters 2^32 - 2 to 2^32 + 1
+  TFragment* beyond = across->next;
+  TFragment* atEnd = beyond->next;
+  TFragment* single = other->fragments->next;
   ASSERT_TRUE(Build(volume));
-  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{atSeven, lastMapped}));
-  // The run without clusters never shows at the start of the volume.
-  EXPECT_EQ(map.FindFragment(0), nullptr);
-  EXPECT_EQ(map.FindFragment(0xFFFFFFFE), lastMapped);
+  EXPECT_EQ(map.totalClusters, kTotal);
+  EXPECT_EQ(Chain(map), (std::vector<TFragment*>{atSeven, across, beyond, single, atEnd}));
+  struct TCase {
+    int64_t cluster;
+    const TFragment* expected;
+  };
+  // The runs without clusters never show at the start of the volume.
+  const TCase cases[] = {{0, nullptr},           {k2To32 - 2, across}, {k2To32 + 1, across},
+                         {k2To32 + 4, across},   {k2To32 + 5, beyond}, {k2To32 + 99, beyond},
+                         {k2To32 + 100, single}, {kTotal - 5, single}, {kTotal - 1, atEnd}};
+  for (const TCase& c : cases) EXPECT_EQ(map.FindFragment(c.cluster), c.expected) << c.cluster;
 }
 
 TEST_F(ClusterMapTest, RunPastTheVolumeEndIsChainedAndClipped) {

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -12,12 +13,10 @@ namespace {
 // nanoseconds is over by the time the scan gets there.
 constexpr int64_t kPrefetchDistance = 256;
 
-// Whether a run has a place the map can show: LCN -1 marks a run with no
-// clusters (sparse or compressed), and the top of the 32-bit range is no
-// cluster of any volume GetDiskFreeSpace can describe.
-bool IsMappable(const TFragment* fragment) {
-  return fragment->lcn >= 0 && fragment->lcn < kFirstUnmappedLcn;
-}
+// Whether a run has a place the map can show: a negative lcn is one of the
+// named values for runs without clusters on the volume (model/item.h). Any
+// cluster number from 0 on is a place, also past 2^32.
+bool IsMappable(const TFragment* fragment) { return fragment->lcn >= 0; }
 
 // A cluster window of entries references, every one none; none when the
 // memory cannot be had. An empty window could never cover a cluster, so it
@@ -47,7 +46,9 @@ bool TClusterMap::Build(TSystemServices& services) {
   if (!services.DiskFreeSpaceEx(root->name)) return false;
   TDiskGeometry geometry;
   if (!services.DiskFreeSpace(root->name, &geometry)) return false;
-  totalClusters = geometry.totalClusters;
+  // Held to what a signed cluster number can reach; no volume comes near it.
+  totalClusters = static_cast<int64_t>(
+      std::min<uint64_t>(geometry.totalClusters, std::numeric_limits<int64_t>::max()));
 
   char line[300];
   const int64_t sectors = static_cast<int64_t>(geometry.sectorsPerCluster) * totalClusters;
@@ -80,12 +81,17 @@ bool TClusterMap::Build(TSystemServices& services) {
   // when another pass follows, so each pass starts from a window of none
   // without a sweep of its own, and passes over empty stretches of the
   // volume cost a walk of the tree and nothing more.
+  // A pass that finds no run after its window ends the sweep; one that does
+  // lets the next pass start at that run, so a large volume with few runs
+  // (8G clusters are 480 windows) costs a walk per stretch of runs, not one
+  // per window.
   for (int64_t start = 0; start < totalClusters;) {
     const int64_t end = std::min(start + entries, totalClusters);
-    const bool passFollows = end < totalClusters;
     int64_t firstWritten = entries;
     int64_t endWritten = 0;
-    FillWindow(root, window, start, end, &firstWritten, &endWritten);
+    int64_t nextStart = totalClusters;
+    FillWindow(root, window, start, end, &firstWritten, &endWritten, &nextStart);
+    const bool passFollows = nextStart < totalClusters;
     for (int64_t i = firstWritten; i < endWritten; ++i) {
       // Some way ahead there is most likely a fragment not seen yet, whose
       // mapNext the check below reads: asking for it early hides the miss.
@@ -99,7 +105,7 @@ bool TClusterMap::Build(TSystemServices& services) {
       if (entry == tail || entry->mapNext != nullptr) continue;
       tail = Append(entry, tail);
     }
-    start = end;
+    start = nextStart;
   }
   std::free(window);
   windowEntries = entries;
@@ -169,12 +175,15 @@ const TFragment* TClusterMap::MostTelling(int64_t first, int64_t atFirst, int64_
 }
 
 void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
-                             int64_t* firstWritten, int64_t* endWritten) const {
+                             int64_t* firstWritten, int64_t* endWritten, int64_t* nextStart) const {
   for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
        fragment = fragment->next) {
-    if (!IsMappable(fragment)) continue;
-    const int64_t from = std::max(fragment->lcn, start);
+    if (!IsMappable(fragment) || fragment->length <= 0) continue;
     // end - lcn cannot overflow; lcn + length could, for a corrupt length.
+    if (fragment->length > end - fragment->lcn) {
+      *nextStart = std::min(*nextStart, std::max(fragment->lcn, end));
+    }
+    const int64_t from = std::max(fragment->lcn, start);
     const int64_t to =
         fragment->length < end - fragment->lcn ? fragment->lcn + fragment->length : end;
     if (from >= to) continue;
@@ -183,7 +192,7 @@ void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t star
     *endWritten = std::max(*endWritten, to - start);
   }
   for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
-    FillWindow(child, window, start, end, firstWritten, endWritten);
+    FillWindow(child, window, start, end, firstWritten, endWritten, nextStart);
   }
 }
 

@@ -29,10 +29,6 @@ constexpr int64_t kMinimumWindowEntries = 102400;
 // for the first time and in writes scattered over it.
 constexpr int64_t kMaximumWindowEntries = int64_t{1} << 24;
 
-// Runs starting at or beyond this cluster are left out of the map, as are
-// runs with a negative lcn (no clusters on the volume).
-constexpr int64_t kFirstUnmappedLcn = 0xFFFFFFFE;
-
 class TClusterMap {
  public:
   // Starts a map of the tree below treeRoot over its current runs
@@ -80,9 +76,11 @@ class TClusterMap {
   // One sweep over clusters [start, end): writes each in-range fragment of
   // item's chosen list, then of its subtree in pre-order, into window entry
   // cluster - start, later writes replacing earlier ones. Widens
-  // [*firstWritten, *endWritten) to cover every entry written.
+  // [*firstWritten, *endWritten) to cover every entry written, and lowers
+  // *nextStart to the first cluster at or after end that a run covers, so
+  // that the next pass skips the stretch no run touches.
   void FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
-                  int64_t* firstWritten, int64_t* endWritten) const;
+                  int64_t* firstWritten, int64_t* endWritten, int64_t* nextStart) const;
   // Sets mapNext of every fragment of the chosen lists below item to none, so
   // that links left by an earlier map do not count as chained.
   void ClearLinks(const TItem* item) const;

@@ -240,7 +240,7 @@ void TFragmentViewLogic::MarkSelection() {
   // An item's own runs: as many as it has, not a walk of the volume.
   for (const TFragment* fragment = selected->fragments; fragment != nullptr;
        fragment = fragment->next) {
-    if (fragment->lcn < 0 || fragment->lcn >= kFirstUnmappedLcn) continue;
+    if (fragment->lcn < 0) continue;  // no clusters on the volume
     const int64_t from = fragment->lcn > firstCluster ? fragment->lcn : firstCluster;
     const int64_t end = RunEnd(fragment) < shownEnd ? RunEnd(fragment) : shownEnd;
     if (from >= end) continue;

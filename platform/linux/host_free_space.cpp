@@ -6,18 +6,11 @@
 
 #include <algorithm>
 
-namespace {
-
-uint32_t Clamp32(uint64_t value) {
-  return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
-}
-
-}  // namespace
-
 TDiskGeometry GeometryFromFileSystem(uint64_t fragmentBytes, uint64_t totalFragments,
                                      uint64_t availableFragments) {
-  return TDiskGeometry{1, Clamp32(fragmentBytes), Clamp32(availableFragments),
-                       Clamp32(totalFragments)};
+  // A sector is one fragment: no file system has fragments of 4 GiB.
+  const uint32_t sectorBytes = static_cast<uint32_t>(std::min<uint64_t>(fragmentBytes, UINT32_MAX));
+  return TDiskGeometry{1, sectorBytes, availableFragments, totalFragments};
 }
 
 bool HostDiskGeometry(const THostPath& path, TDiskGeometry* geometry) {

@@ -8,8 +8,8 @@
 #include "platform/system_services.h"
 
 // Geometry from file-system figures: a cluster is one fragment of
-// fragmentBytes (one sector per cluster), counts clamped to 32 bits as the
-// Win32 call clamps them. availableFragments is what an unprivileged writer
+// fragmentBytes (one sector per cluster), counts in full 64 bits, also past
+// 2^32 fragments. availableFragments is what an unprivileged writer
 // may still use, as Windows reports the caller's share.
 TDiskGeometry GeometryFromFileSystem(uint64_t fragmentBytes, uint64_t totalFragments,
                                      uint64_t availableFragments);

@@ -49,10 +49,6 @@ THostPath LinuxHostPath(THostPath listed) {
   return listed;
 }
 
-uint32_t Clamp32(int64_t value) {
-  return value < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
-}
-
 // Why this thread's last failed call failed; each thread sees only its own,
 // as GetLastError works. The status of a failed control request is put in
 // words only when asked: every file too small to have runs fails its
@@ -294,9 +290,11 @@ bool TLinuxServices::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry
   TNtfsVolume* volume = where.wholeVolume || where.path != "/" ? nullptr : NtfsVolume(where);
   if (volume == nullptr) return false;
   const int64_t freeClusters = volume->FreeClusters();
-  if (freeClusters < 0) return false;
-  *geometry = TDiskGeometry{volume->ClusterBytes() / volume->SectorBytes(), volume->SectorBytes(),
-                            Clamp32(freeClusters), Clamp32(volume->ClusterCount())};
+  const int64_t totalClusters = volume->ClusterCount();
+  if (freeClusters < 0 || totalClusters < 0) return false;
+  *geometry =
+      TDiskGeometry{volume->ClusterBytes() / volume->SectorBytes(), volume->SectorBytes(),
+                    static_cast<uint64_t>(freeClusters), static_cast<uint64_t>(totalClusters)};
   return true;
 }
 

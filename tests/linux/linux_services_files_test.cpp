@@ -204,9 +204,12 @@ TEST_F(LinuxFiles, FreeSpaceIsTheHostFileSystemInFragments) {
     EXPECT_FALSE(services_->DiskFreeSpace(root, &geometry)) << root;
     EXPECT_FALSE(services_->DiskFreeSpaceEx(root)) << root;
   }
-  const TDiskGeometry big = GeometryFromFileSystem(4096, uint64_t{1} << 33, 12);
-  EXPECT_EQ(big.totalClusters, 0xFFFFFFFFu);
-  EXPECT_EQ(big.freeClusters, 12u);
+  // Past 2^32 blocks (a 20 TB disk of 4 KiB blocks, a 15 TiB one of 2 KiB
+  // blocks) the counts stay whole.
+  const TDiskGeometry big = GeometryFromFileSystem(2048, 8053063680, (uint64_t{1} << 32) + 12);
+  EXPECT_EQ(big.totalClusters, 8053063680u);
+  EXPECT_EQ(big.freeClusters, (uint64_t{1} << 32) + 12);
+  EXPECT_EQ(big.bytesPerSector, 2048u);
 }
 
 // Debug output is for developers: it reaches standard error, unchanged, only
