@@ -4,6 +4,7 @@
 #include <linux/fsmap.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include "platform/linux/fs_control_replies.h"
+#include "platform/linux/host_ext_bitmap.h"
 
 namespace {
 
@@ -101,54 +103,80 @@ void FillBitmap(const THostSpaceMap& map, int64_t firstCluster, uint32_t bytes, 
   }
 }
 
-bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat status;
-  struct statvfs figures;
-  const size_t headBytes = fsmap_sizeof(kRecordsPerCall);
+bool CollectFsmapRecords(uint32_t device, uint32_t batch, const TFsmapCall& call,
+                         std::vector<TFsmapRecord>* records) {
+  if (batch == 0) return false;
   std::unique_ptr<struct fsmap_head, decltype(&std::free)> head(
-      static_cast<struct fsmap_head*>(std::calloc(1, headBytes)), &std::free);
-  if (!head || fstat(fd, &status) != 0 || fstatvfs(fd, &figures) != 0) {
-    close(fd);
-    return false;
-  }
+      static_cast<struct fsmap_head*>(std::calloc(1, fsmap_sizeof(batch))), &std::free);
+  if (!head) return false;
   // Only the device that holds the folder's file system (its data device):
-  // a file system may also keep a log or realtime device of its own. The
-  // space map names devices in the kernel's 32-bit encoding, which is the
-  // low half of st_dev.
-  const uint32_t device = static_cast<uint32_t>(status.st_dev);
+  // a file system may also keep a log or realtime device of its own.
   head->fmh_keys[0].fmr_device = device;
   head->fmh_keys[1].fmr_device = device;
   head->fmh_keys[1].fmr_physical = UINT64_MAX;
   head->fmh_keys[1].fmr_owner = UINT64_MAX;
   head->fmh_keys[1].fmr_offset = UINT64_MAX;
   head->fmh_keys[1].fmr_flags = UINT32_MAX;
-  std::vector<TFsmapRecord> records;
-  bool ok = true;
+  uint64_t reached = 0;  // bytes: the end of the last record of the batch before
   for (;;) {
-    head->fmh_count = kRecordsPerCall;
+    head->fmh_count = batch;
     head->fmh_entries = 0;
-    if (ioctl(fd, FS_IOC_GETFSMAP, head.get()) != 0) {
-      ok = false;
-      break;
-    }
-    const uint32_t entries = head->fmh_entries;
+    if (!call(head.get())) return false;
+    const uint32_t entries = std::min(head->fmh_entries, batch);
     for (uint32_t i = 0; i < entries; ++i) {
       const struct fsmap& record = head->fmh_recs[i];
       const bool free =
           (record.fmr_flags & FMR_OF_SPECIAL_OWNER) != 0 && record.fmr_owner == FMR_OWN_FREE;
-      records.push_back(TFsmapRecord{record.fmr_physical, record.fmr_length, free});
+      records->push_back(TFsmapRecord{record.fmr_physical, record.fmr_length, free});
     }
-    if (entries == 0 || (head->fmh_recs[entries - 1].fmr_flags & FMR_OF_LAST) != 0) break;
-    // The next call starts after the last record returned.
+    if (entries == 0) return true;
+    const struct fsmap& last = head->fmh_recs[entries - 1];
+    if ((last.fmr_flags & FMR_OF_LAST) != 0) return true;
+    // The next batch starts after the last record returned.
+    const uint64_t end = last.fmr_physical + last.fmr_length;
+    if (end < last.fmr_physical || end <= reached) return false;
+    reached = end;
+    head->fmh_entries = entries;
     fsmap_advance(head.get());
   }
+}
+
+bool ReadFsmapSpaceMap(const std::string& folder, THostSpaceMap* map) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status;
+  struct statvfs figures;
+  if (fstat(fd, &status) != 0 || fstatvfs(fd, &figures) != 0) {
+    close(fd);
+    return false;
+  }
+  const TFsmapCall call = [fd](struct fsmap_head* head) {
+    return ioctl(fd, FS_IOC_GETFSMAP, head) == 0;
+  };
+  // The space map names devices in the kernel's 32-bit encoding, which is
+  // the low half of st_dev.
+  std::vector<TFsmapRecord> records;
+  const bool read =
+      CollectFsmapRecords(static_cast<uint32_t>(status.st_dev), kRecordsPerCall, call, &records);
   close(fd);
-  if (!ok || records.empty()) return false;
+  if (!read || records.empty()) return false;
   const uint64_t blockBytes = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
-  *map = SpaceMapFromRecords(records, blockBytes, uint64_t{figures.f_blocks} * blockBytes);
-  return map->clusterCount > 0;
+  THostSpaceMap found =
+      SpaceMapFromRecords(records, blockBytes, uint64_t{figures.f_blocks} * blockBytes);
+  if (found.clusterCount <= 0) return false;
+  *map = std::move(found);
+  return true;
+}
+
+bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map) {
+  struct stat status;
+  struct statfs kind;
+  if (stat(folder.c_str(), &status) == 0 && statfs(folder.c_str(), &kind) == 0 &&
+      kind.f_type == kExtSuperMagic) {
+    const std::string device = BlockDevicePath(status.st_dev);
+    if (!device.empty() && ReadExtSpaceMap(device, map)) return true;
+  }
+  return ReadFsmapSpaceMap(folder, map);
 }
 
 THostVolumeHandle::THostVolumeHandle(THostSpaceMap map) : map_(std::move(map)) {}

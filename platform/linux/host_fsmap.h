@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,8 +41,31 @@ THostSpaceMap SpaceMapFromRecords(const std::vector<TFsmapRecord>& records, uint
 // use. Clusters past the end read as in use.
 void FillBitmap(const THostSpaceMap& map, int64_t firstCluster, uint32_t bytes, uint8_t* out);
 
-// The space map of the data device of the file system holding folder;
-// false where GETFSMAP is refused (it needs CAP_SYS_ADMIN) or not answered.
+// One GETFSMAP call (the kernel's FS_IOC_GETFSMAP, or a test's script):
+// fills the records of head after its low key, fmh_keys[0], up to
+// fmh_count of them, and sets fmh_entries. False when the call fails.
+using TFsmapCall = std::function<bool(struct fsmap_head* head)>;
+
+// Every record of the space map of `device` (in the kernel's 32-bit device
+// encoding), asked through call in batches of `batch` records, each batch
+// after the last record of the one before, until a record flagged last or
+// an empty batch. On success returns true with records in the order given.
+// False when a call fails, and when a batch ends no further on than the
+// one before it: a reply that does not move forward would be asked for
+// again forever.
+bool CollectFsmapRecords(uint32_t device, uint32_t batch, const TFsmapCall& call,
+                         std::vector<TFsmapRecord>* records);
+
+// The space map of the data device of the file system holding folder, from
+// GETFSMAP; false where it is refused (it needs CAP_SYS_ADMIN) or not
+// answered.
+bool ReadFsmapSpaceMap(const std::string& folder, THostSpaceMap* map);
+
+// The space map of the file system holding folder: for ext2, ext3 and ext4
+// from its own block bitmaps (host_ext_bitmap.h), elsewhere, or where those
+// cannot be read, from the space map of its data device (GETFSMAP). False
+// where neither can be had: both need root (the device's node, and
+// CAP_SYS_ADMIN for GETFSMAP).
 bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map);
 
 // The volume of a host-folder drive: its space map, read at the open.

@@ -4,11 +4,14 @@
 #include "platform/linux/host_fsmap.h"
 
 #include <gtest/gtest.h>
+#include <linux/fsmap.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -17,6 +20,7 @@
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
+#include "platform/linux/host_ext_bitmap.h"
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_tool_output.h"
@@ -62,6 +66,92 @@ TEST(HostSpaceMap, BitmapsFromAnyByteOfTheVolume) {
   EXPECT_EQ(Bits(map, 0, 4), std::string("\x07\x00\xC0\xFF", 4));
   EXPECT_EQ(Bits(map, 8, 2), std::string("\x00\xC0", 2));
   EXPECT_EQ(Bits(map, 24, 2), std::string(2, '\xFF'));
+}
+
+TEST(HostSpaceMap, ClusterNumbersPastTwoToThe32StayWhole) {
+  // 2 KiB clusters: a free record from cluster 2^32 - 4 to 2^32 + 4 on a
+  // volume of 8,053,063,680 clusters (15 TiB).
+  constexpr uint64_t k2To32 = uint64_t{1} << 32;
+  const THostSpaceMap map =
+      SpaceMapFromRecords({{0, (k2To32 - 4) * 2048, false}, {(k2To32 - 4) * 2048, 8 * 2048, true}},
+                          2048, uint64_t{8053063680} * 2048);
+  EXPECT_EQ(map.clusterCount, 8053063680);
+  EXPECT_EQ(map.free,
+            (std::vector<std::pair<int64_t, int64_t>>{{static_cast<int64_t>(k2To32) - 4, 8}}));
+  EXPECT_EQ(Bits(map, static_cast<int64_t>(k2To32) - 8, 3), std::string("\x0F\xF0\xFF", 3));
+}
+
+// A space map that answers GETFSMAP from a script of batches; a batch with
+// more records than asked for is cut, as the kernel never gives more.
+struct TScriptedFsmap {
+  std::vector<std::vector<struct fsmap>> batches;  // answered in turn, the last one again
+  bool fails = false;
+  int calls = 0;
+  std::vector<uint64_t> lowKeys;  // fmh_keys[0]'s physical + length, bytes, at each call
+
+  bool operator()(struct fsmap_head* head) {
+    ++calls;
+    lowKeys.push_back(head->fmh_keys[0].fmr_physical + head->fmh_keys[0].fmr_length);
+    if (fails || calls > 1000) return false;  // past 1000: the loop never ends
+    const std::vector<struct fsmap>& batch =
+        batches[std::min(static_cast<size_t>(calls - 1), batches.size() - 1)];
+    head->fmh_entries = static_cast<uint32_t>(std::min<size_t>(batch.size(), head->fmh_count));
+    for (uint32_t i = 0; i < head->fmh_entries; ++i) head->fmh_recs[i] = batch[i];
+    return true;
+  }
+};
+
+struct fsmap Record(uint64_t physical, uint64_t length, bool free, bool last = false) {
+  struct fsmap record = {};
+  record.fmr_physical = physical;
+  record.fmr_length = length;
+  record.fmr_owner = free ? FMR_OWN_FREE : 12;
+  record.fmr_flags = (free ? FMR_OF_SPECIAL_OWNER : 0) | (last ? FMR_OF_LAST : 0);
+  return record;
+}
+
+TEST(HostSpaceMap, RecordsAreAskedForBatchByBatchAndAReplyThatStandsStillEndsTheRead) {
+  // Bytes of 2 KiB blocks around 2^32 blocks (8 TiB).
+  constexpr uint64_t kAt = (uint64_t{1} << 32) * 2048;
+  const std::vector<struct fsmap> first = {Record(0, kAt, false), Record(kAt, 4096, true)};
+  const std::vector<struct fsmap> second = {Record(kAt + 4096, 2048, false, true)};
+  struct TCase {
+    const char* what;
+    std::vector<std::vector<struct fsmap>> batches;
+    bool fails;
+    bool read;                      // what CollectFsmapRecords gives
+    size_t records;                 // records collected
+    std::vector<uint64_t> lowKeys;  // where each call starts
+  };
+  const TCase cases[] = {
+      {"two batches past 2^32 blocks", {first, second}, false, true, 3, {0, kAt + 4096}},
+      {"an empty batch ends the map", {first, {}}, false, true, 2, {0, kAt + 4096}},
+      // The same last record again would be asked for forever.
+      {"a batch that stands still", {first, first}, false, false, 4, {0, kAt + 4096}},
+      {"a batch that goes back",
+       {first, {Record(0, 2048, true)}},
+       false,
+       false,
+       3,
+       {0, kAt + 4096}},
+      {"a call that fails", {first}, true, false, 0, {0}},
+  };
+  for (const TCase& c : cases) {
+    TScriptedFsmap script;
+    script.batches = c.batches;
+    script.fails = c.fails;
+    std::vector<TFsmapRecord> records;
+    EXPECT_EQ(CollectFsmapRecords(7, 2, std::ref(script), &records), c.read) << c.what;
+    EXPECT_EQ(records.size(), c.records) << c.what;
+    EXPECT_EQ(script.lowKeys, c.lowKeys) << c.what;
+  }
+  TScriptedFsmap script;
+  script.batches = {first, second};
+  std::vector<TFsmapRecord> records;
+  ASSERT_TRUE(CollectFsmapRecords(7, 2, std::ref(script), &records));
+  EXPECT_EQ(records[1].physical, kAt);
+  EXPECT_TRUE(records[1].free);
+  EXPECT_FALSE(records[2].free);
 }
 
 // A loop-mounted ext4 image of 1 KiB blocks, large enough that its bitmap
@@ -137,6 +227,14 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   mounted_ = true;
   std::vector<TFreeExtent> read;
   int64_t totalClusters = 0;
+  // Both ways of reading the free space: the block bitmaps, and the space
+  // map as file systems other than ext read it.
+  THostSpaceMap fromBitmaps;
+  THostSpaceMap fromSpaceMap;
+  struct stat mounted;
+  ASSERT_EQ(stat(mountPoint_.c_str(), &mounted), 0);
+  ASSERT_TRUE(ReadExtSpaceMap(BlockDevicePath(mounted.st_dev), &fromBitmaps));
+  ASSERT_TRUE(ReadFsmapSpaceMap(mountPoint_, &fromSpaceMap));
   {
     // The services hold the drive's folder open while they live, which
     // keeps its file system mounted: they go before the unmount.
@@ -163,6 +261,13 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   EXPECT_EQ(totalClusters, blockCount);
   ASSERT_GT(expected.size(), 1u);
   EXPECT_EQ(read, expected);
+  for (const THostSpaceMap* map : {&fromBitmaps, &fromSpaceMap}) {
+    std::vector<TFreeExtent> stretches;
+    for (const auto& [first, clusters] : map->free)
+      stretches.push_back(TFreeExtent{first, clusters});
+    EXPECT_EQ(stretches, expected);
+    EXPECT_EQ(map->clusterCount, blockCount);
+  }
 }
 
 TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
