@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "analysis/free_runs.h"
@@ -23,6 +25,15 @@ TRuns Runs(const TFragmentChain& chain) {
   return runs;
 }
 
+constexpr int64_t k2To32 = int64_t{1} << 32;
+
+// Bitmap bytes from {count, value} pairs.
+std::vector<uint8_t> Bytes(std::initializer_list<std::pair<int, uint8_t>> parts) {
+  std::vector<uint8_t> bytes;
+  for (const auto& [count, value] : parts) bytes.insert(bytes.end(), count, value);
+  return bytes;
+}
+
 TEST(FreeRuns, ClearBitsBecomeExtentsAndScannedClustersCountAsUsed) {
   struct {
     std::vector<uint8_t> bits;
@@ -39,6 +50,20 @@ TEST(FreeRuns, ClearBitsBecomeExtentsAndScannedClustersCountAsUsed) {
       {{0xFF, 0x00}, 0, 8, 0, {}, 8},
       // A reply wholly below scannedTo adds nothing and moves nothing back.
       {{0x00}, 0, 8, 50, {}, 50},
+      // Past 2^32: 64 free clusters, 64 in use, then one free in a mixed
+      // byte; and a word that crosses scannedTo is read bit by bit.
+      {Bytes({{8, 0x00}, {8, 0xFF}, {1, 0xFE}}),
+       k2To32 - 64,
+       136,
+       0,
+       {{0, k2To32 - 64, 64}, {0, k2To32 + 64, 1}},
+       k2To32 + 72},
+      {Bytes({{8, 0x00}, {8, 0x00}}),
+       k2To32,
+       128,
+       k2To32 + 3,
+       {{0, k2To32 + 3, 125}},
+       k2To32 + 128},
   };
   for (const auto& c : cases) {
     TFragmentChain chain;
