@@ -50,12 +50,24 @@ constexpr uint32_t kItemFolder = 1;       // bit 0
 constexpr uint32_t kItemZoneMask = 0x1E;  // bits 1..4: zone number << 1
 constexpr uint32_t kItemNoMove = 32;      // bit 5: already where the plan puts it
 
+// The lcn of a run with no clusters on the volume: sparse, the unused tail
+// of a compression unit, or data kept elsewhere (inline in its record).
+// Windows reports these runs with Lcn -1.
+constexpr int64_t kLcnNoClusters = -1;
+// The lcn of a run whose data will take clusters the file system has not
+// placed yet (delayed allocation), or whose place it cannot tell: neither
+// free nor absent, but not on the map, not counted as allocated and not
+// moved. Only host folders report it (FIEMAP's unknown or delayed extents).
+constexpr int64_t kLcnNotPlaced = -2;
+
 // One run of clusters: of an item's current or planned layout, or a free
 // extent (no owner, vcn 0). All numbers are clusters, signed 64-bit.
 struct TFragment {
   TItem* owner;  // not owned; none for a free extent
   int64_t vcn;   // first cluster of the run within its item
-  int64_t lcn;   // first cluster on the volume; -1 for a run with no clusters
+  // First cluster on the volume, from 0; negative for a run without one:
+  // kLcnNotPlaced, or kLcnNoClusters (so is any other negative value).
+  int64_t lcn;
   int64_t length;
   TFragment* next;     // next run of the same list
   TFragment* mapNext;  // next run in the cluster map's volume-order chain

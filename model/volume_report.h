@@ -82,6 +82,10 @@ struct TVolumeSummary {
   int64_t freeClusters = 0;
   int64_t freeExtents = 0;  // free stretches, neighbours that touch counted as one
   int64_t largestFreeExtent = 0;
+  // Items with runs the file system has not placed yet (kLcnNotPlaced), and
+  // those runs' clusters.
+  int64_t itemsNotOnDisk = 0;
+  int64_t clustersNotOnDisk = 0;
   int64_t itemsPlanned = 0;  // the described plan: items with a planned run
   int64_t itemsInPlace = 0;  // the described plan: NOMOVE items
   TVolumePlanTotals plan;    // the volume-aware plan

@@ -8,6 +8,14 @@ int64_t AllocatedClusters(const TFragment* runs) {
   return clusters;
 }
 
+int64_t ClustersNotPlaced(const TFragment* runs) {
+  int64_t clusters = 0;
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    if (run->lcn == kLcnNotPlaced && run->length > 0) clusters += run->length;
+  }
+  return clusters;
+}
+
 int64_t CountPieces(const TFragment* runs) {
   int64_t pieces = 0;
   int64_t end = -1;  // the cluster after the previous allocated run; none yet

@@ -11,6 +11,10 @@
 // take no room.
 int64_t AllocatedClusters(const TFragment* runs);
 
+// Clusters of the runs that the file system has not placed yet
+// (kLcnNotPlaced): they will take room, where is not known.
+int64_t ClustersNotPlaced(const TFragment* runs);
+
 // The maximal physically contiguous pieces of the allocated runs, in list
 // order: a run that starts where the previous allocated run ended joins it,
 // whatever holes lie between them in the item. 0 for an item with no

@@ -19,6 +19,12 @@ std::vector<const TItem*> PreOrder(const TItem* root) {
   return items;
 }
 
+// Whether an item keeps its place in the plan: marked NOMOVE, or with runs
+// the file system has not placed yet.
+bool Stays(const TItem& item) {
+  return (item.flags & kItemNoMove) != 0 || ClustersNotPlaced(item.fragments) > 0;
+}
+
 void AppendAllocatedRuns(const TFragment* runs, std::vector<TClusterExtent>* extents) {
   for (const TFragment* run = runs; run != nullptr; run = run->next) {
     if (run->lcn >= 0 && run->length > 0) extents->push_back(TClusterExtent{run->lcn, run->length});
@@ -204,7 +210,9 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   for (size_t i = 0; i < items.size(); ++i) {
     const TItem& item = *items[i];
     allocated[i] = AllocatedClusters(item.fragments);
-    const bool stays = (item.flags & kItemNoMove) != 0;
+    // An item whose runs the file system has yet to place has no settled
+    // layout to move from: it stays where its placed runs lie.
+    const bool stays = Stays(item);
     AppendAllocatedRuns(item.fragments, stays ? &kept : &usable);
     if (!stays && allocated[i] > 0) {
       ++slotStart[static_cast<size_t>(ZoneSlot(item)) + 1];
@@ -224,7 +232,7 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     const TItem& item = *items[i];
     TItemTarget& target = plan.items[i];
     target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false};
-    if ((item.flags & kItemNoMove) == 0 && allocated[i] > 0) {
+    if (!Stays(item) && allocated[i] > 0) {
       order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
     } else {
       AppendCurrentPlace(item.fragments, &plan.runs, plan.runs.size());

@@ -24,6 +24,11 @@ void CountTree(const TItem* root, TVolumeSummary* summary, std::vector<TCandidat
     ++summary->items;
     if (item->planned != nullptr) ++summary->itemsPlanned;
     if ((item->flags & kItemNoMove) != 0) ++summary->itemsInPlace;
+    const int64_t notPlaced = ClustersNotPlaced(item->fragments);
+    if (notPlaced > 0) {
+      ++summary->itemsNotOnDisk;
+      summary->clustersNotOnDisk += notPlaced;
+    }
     if (item->IsFolder()) {
       ++summary->folders;
     } else {
@@ -115,6 +120,13 @@ std::string FormatSummary(char driveLetter, const TVolumeSummary& s) {
   add(std::snprintf(line, sizeof(line),
                     "  Largest free extent: %lld clusters (%.1f%% of free space lies outside it)\n",
                     static_cast<long long>(s.largestFreeExtent), s.FreeOutsideLargestPercent()));
+  if (s.itemsNotOnDisk > 0) {
+    add(std::snprintf(line, sizeof(line),
+                      "  Not yet on disk:    %lld clusters of %lld items (not placed by the file "
+                      "system yet; they stay where they are)\n",
+                      static_cast<long long>(s.clustersNotOnDisk),
+                      static_cast<long long>(s.itemsNotOnDisk)));
+  }
   add(std::snprintf(line, sizeof(line), "  Zone plan:          %lld items planned, %lld in place\n",
                     static_cast<long long>(s.itemsPlanned),
                     static_cast<long long>(s.itemsInPlace)));

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "planning/volume_summary.h"
 #include "tests/support/tree_builder.h"
 
 namespace {
@@ -309,6 +310,24 @@ TEST_F(VolumePlanCases, ASparseFileTakesRoomForItsAllocatedClustersOnly) {
   EXPECT_EQ(plan.totals.fragmentedBefore, 1);
   EXPECT_EQ(plan.totals.fragmentedAfter, 0);
   EXPECT_EQ(plan.totals.clustersToMove, 64);
+}
+
+TEST_F(VolumePlanCases, AFileNotYetPlacedByTheFileSystemStaysWhereItsPlacedRunsLie) {
+  // fresh.bin has 2 clusters at 30..31 and 4 the file system has not placed
+  // yet: its layout is not settled, so it stays, and its clusters are kept.
+  root = ItemWithRuns(nullptr, "D:\\", 1, {{0, 2}});
+  TItem* fresh = ItemWithRuns(root, "fresh.bin", 5, {{30, 2}, {kLcnNotPlaced, 4}});
+  TItem* other = ItemWithRuns(root, "b.txt", 5, {{20, 3}});
+  free = FreeChain({{2, 18}, {23, 7}});
+  const TVolumePlan plan = PlanVolume(root, free, 32);
+  EXPECT_EQ(Targets(plan, fresh), (std::vector<TTargetTuple>{{0, 30, 2}}));
+  EXPECT_EQ(Targets(plan, other), (std::vector<TTargetTuple>{{0, 2, 3}}));
+  EXPECT_EQ(plan.totals.itemsToMove, 1);
+  const TVolumeSummary summary = SummarizeVolume(root, free, 32, plan.totals);
+  EXPECT_EQ(summary.itemsNotOnDisk, 1);
+  EXPECT_EQ(summary.clustersNotOnDisk, 4);
+  EXPECT_NE(FormatSummary('D', summary).find("  Not yet on disk:    4 clusters of 1 items"),
+            std::string::npos);
 }
 
 TEST_F(VolumePlanCases, MetadataAndInPlaceItemsStayAndAreSkipped) {

@@ -9,20 +9,34 @@ TNtStatus Complete(TIoStatusBlock* io, TNtStatus status, uintptr_t information) 
   return status;
 }
 
-void AppendRun(std::vector<TStreamRun>* runs, int64_t lcn, int64_t length) {
+namespace {
+
+// Appends a run whose lcn is a cluster or one of the named negative values,
+// merged into a last run that it continues: the next cluster, or a run
+// without clusters of the same kind.
+void AppendNamedRun(std::vector<TStreamRun>* runs, int64_t lcn, int64_t length) {
   if (length <= 0) return;
-  if (lcn < 0) lcn = -1;
   if (!runs->empty()) {
     TStreamRun& last = runs->back();
-    const bool bothEmpty = last.lcn < 0 && lcn < 0;
+    const bool sameKind = last.lcn < 0 && lcn == last.lcn;
     const bool continues = last.lcn >= 0 && lcn == last.lcn + last.length;
-    if (bothEmpty || continues) {
+    if (sameKind || continues) {
       last.length += length;
       return;
     }
   }
   const int64_t vcn = runs->empty() ? 0 : runs->back().vcn + runs->back().length;
   runs->push_back(TStreamRun{vcn, lcn, length});
+}
+
+}  // namespace
+
+void AppendRun(std::vector<TStreamRun>* runs, int64_t lcn, int64_t length) {
+  AppendNamedRun(runs, lcn < 0 ? kLcnNoClusters : lcn, length);
+}
+
+void AppendNotPlacedRun(std::vector<TStreamRun>* runs, int64_t length) {
+  AppendNamedRun(runs, kLcnNotPlaced, length);
 }
 
 TNtStatus RetrievalPointersReply(const std::vector<TStreamRun>& runs, const void* input,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "model/item.h"
 #include "platform/nt_types.h"
 
 // Statuses Windows gives these requests besides those of nt_types.h.
@@ -15,10 +16,11 @@ constexpr TNtStatus kStatusBufferTooSmall = static_cast<TNtStatus>(0xC0000023u);
 constexpr TNtStatus kStatusFileCorruptError = static_cast<TNtStatus>(0xC0000102u);
 
 // One run of a stream: `length` clusters from virtual cluster `vcn`, at
-// logical cluster `lcn`, or with no clusters on the volume when lcn is -1.
+// logical cluster `lcn`, or with no clusters on the volume when lcn is
+// kLcnNoClusters, or not yet placed when it is kLcnNotPlaced (model/item.h).
 struct TStreamRun {
   int64_t vcn;
-  int64_t lcn;  // -1: sparse, a compression unit's unused tail, or not located
+  int64_t lcn;  // clusters from 0, kLcnNoClusters or kLcnNotPlaced
   int64_t length;
 
   bool operator==(const TStreamRun& other) const {
@@ -31,6 +33,10 @@ struct TStreamRun {
 // Merged into the last run where it continues it: the next LCN, or no
 // clusters after no clusters, as Windows reports one run for them.
 void AppendRun(std::vector<TStreamRun>* runs, int64_t lcn, int64_t length);
+
+// Appends a run of `length` clusters that the file system has not placed
+// yet (kLcnNotPlaced), merged into a last run of the same kind only.
+void AppendNotPlacedRun(std::vector<TStreamRun>* runs, int64_t length);
 
 // FSCTL_GET_RETRIEVAL_POINTERS over `runs` (merged, contiguous from VCN 0):
 // the runs from the one holding the requested VCN on, as many as fit in

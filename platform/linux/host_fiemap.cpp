@@ -11,9 +11,12 @@ namespace {
 // Extents asked for per FIEMAP call: most files need one call.
 constexpr uint32_t kExtentsPerCall = 256;
 
-// Extents whose data lies in no block of its own.
-constexpr uint32_t kNotLocated =
-    FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_UNKNOWN;
+// Extents whose data lies in no block of its own (inline in the inode, or
+// packed with other files' tails).
+constexpr uint32_t kNoBlocks = FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_NOT_ALIGNED;
+// Extents whose blocks the file system has yet to place (delayed
+// allocation), or whose place it cannot tell.
+constexpr uint32_t kNotPlaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC;
 
 uint64_t CeilDiv(uint64_t value, uint64_t divisor) { return (value + divisor - 1) / divisor; }
 
@@ -31,7 +34,9 @@ bool ReadFiemap(int fd, std::vector<TFiemapExtent>* extents) {
   for (;;) {
     map->fm_start = start;
     map->fm_length = FIEMAP_MAX_OFFSET - start;
-    map->fm_flags = 0;
+    // Data written a moment ago is placed first, as it would be at the next
+    // write-back: its real blocks, not a promise of them.
+    map->fm_flags = FIEMAP_FLAG_SYNC;
     map->fm_extent_count = kExtentsPerCall;
     map->fm_mapped_extents = 0;
     if (ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
@@ -56,7 +61,8 @@ std::vector<TStreamRun> RunsFromExtents(const std::vector<TFiemapExtent>& extent
   if (blockBytes == 0) return runs;
   uint64_t covered = 0;  // blocks of the stream described so far
   for (const TFiemapExtent& extent : extents) {
-    if (extent.flags & kNotLocated) continue;
+    const bool notPlaced = (extent.flags & kNotPlaced) != 0 && (extent.flags & kNoBlocks) == 0;
+    if (!notPlaced && (extent.flags & (kNoBlocks | FIEMAP_EXTENT_UNKNOWN)) != 0) continue;
     uint64_t first = extent.logical / blockBytes;
     const uint64_t end = CeilDiv(extent.logical + extent.length, blockBytes);
     uint64_t lcn = extent.physical / blockBytes;
@@ -67,13 +73,17 @@ std::vector<TStreamRun> RunsFromExtents(const std::vector<TFiemapExtent>& extent
       first = covered;
     }
     if (end <= first) continue;
-    if (first > covered) AppendRun(&runs, -1, static_cast<int64_t>(first - covered));
-    AppendRun(&runs, static_cast<int64_t>(lcn), static_cast<int64_t>(end - first));
+    if (first > covered) AppendRun(&runs, kLcnNoClusters, static_cast<int64_t>(first - covered));
+    if (notPlaced) {
+      AppendNotPlacedRun(&runs, static_cast<int64_t>(end - first));
+    } else {
+      AppendRun(&runs, static_cast<int64_t>(lcn), static_cast<int64_t>(end - first));
+    }
     covered = end;
   }
   const uint64_t streamBlocks = CeilDiv(sizeBytes, blockBytes);
   if (!runs.empty() && streamBlocks > covered) {
-    AppendRun(&runs, -1, static_cast<int64_t>(streamBlocks - covered));
+    AppendRun(&runs, kLcnNoClusters, static_cast<int64_t>(streamBlocks - covered));
   }
   return runs;
 }

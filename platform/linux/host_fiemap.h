@@ -16,18 +16,22 @@ struct TFiemapExtent {
   uint32_t flags;
 };
 
-// Every extent of the file or folder open as fd, in file order; false when
-// its file system does not answer FIEMAP (tmpfs, procfs, ...).
+// Every extent of the file or folder open as fd, in file order, after the
+// file system has placed what was still waiting to be written
+// (FIEMAP_FLAG_SYNC); false when its file system does not answer FIEMAP
+// (tmpfs, procfs, ...).
 bool ReadFiemap(int fd, std::vector<TFiemapExtent>* extents);
 
 // The runs of a stream of sizeBytes bytes whose extents are `extents`, in
 // blocks of blockBytes: VCN = logical / blockBytes, LCN = physical /
-// blockBytes. Stretches without clusters of their own - holes between
-// extents, and extents whose data has no place of its own yet (inline,
-// packed or delayed: FIEMAP_EXTENT_DATA_INLINE, _NOT_ALIGNED, _UNKNOWN) -
-// are runs with LCN -1 up to the stream's last block; preallocated
-// (unwritten) extents keep their clusters, which are in use. A stream with
-// no located extent at all has no runs.
+// blockBytes. Extents whose blocks the file system has not placed yet
+// (FIEMAP_EXTENT_DELALLOC or _UNKNOWN) are runs at kLcnNotPlaced: they will
+// take clusters, just not known ones. Stretches without clusters of their
+// own - holes between extents, and data kept with no block of its own
+// (FIEMAP_EXTENT_DATA_INLINE, _NOT_ALIGNED) - are runs at kLcnNoClusters up
+// to the stream's last block; preallocated (unwritten) extents keep their
+// clusters, which are in use. A stream with no such extent at all has no
+// runs.
 std::vector<TStreamRun> RunsFromExtents(const std::vector<TFiemapExtent>& extents,
                                         uint64_t sizeBytes, uint64_t blockBytes);
 

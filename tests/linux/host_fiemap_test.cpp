@@ -54,23 +54,37 @@ TEST(HostFiemapRuns, ExtentsThatContinueEachOtherAreOneRun) {
             (std::vector<TStreamRun>{{0, 100, 2}, {2, 200, 3}}));
 }
 
-TEST(HostFiemapRuns, DataWithoutBlocksOfItsOwnHasNoRuns) {
-  // Inline data, and data not yet given blocks (delayed allocation).
-  EXPECT_TRUE(RunsFromExtents({Extent(0, 0, 1,
-                                      FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_NOT_ALIGNED |
-                                          FIEMAP_EXTENT_LAST)},
-                              60, kBlock)
-                  .empty());
-  EXPECT_TRUE(RunsFromExtents({Extent(0, 0, 4, FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC)},
-                              4 * kBlock, kBlock)
-                  .empty());
-  EXPECT_TRUE(RunsFromExtents({}, 0, kBlock).empty());
-  EXPECT_TRUE(RunsFromExtents({}, 10 * kBlock, kBlock).empty());  // all a hole
-  // Amid located data they are stretches without clusters.
-  EXPECT_EQ(
-      RunsFromExtents({Extent(0, 10, 1), Extent(1, 0, 2, FIEMAP_EXTENT_UNKNOWN), Extent(3, 40, 1)},
-                      4 * kBlock, kBlock),
-      (std::vector<TStreamRun>{{0, 10, 1}, {1, -1, 2}, {3, 40, 1}}));
+TEST(HostFiemapRuns, InlineDataHasNoRunsAndDataNotYetPlacedHasRunsOfItsOwn) {
+  constexpr uint32_t kDelayed = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC;
+  struct TCase {
+    const char* what;
+    std::vector<TFiemapExtent> extents;
+    uint64_t sizeBytes;
+    std::vector<TStreamRun> runs;
+  };
+  const TCase cases[] = {
+      {"inline data",
+       {Extent(0, 0, 1,
+               FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_LAST)},
+       60,
+       {}},
+      {"no extent", {}, 0, {}},
+      {"all a hole", {}, 10 * kBlock, {}},
+      // Delayed allocation: clusters to come, not free and not absent.
+      {"all delayed", {Extent(0, 0, 4, kDelayed)}, 4 * kBlock, {{0, kLcnNotPlaced, 4}}},
+      {"a place unknown amid placed data",
+       {Extent(0, 10, 1), Extent(1, 0, 2, FIEMAP_EXTENT_UNKNOWN), Extent(3, 40, 1)},
+       4 * kBlock,
+       {{0, 10, 1}, {1, kLcnNotPlaced, 2}, {3, 40, 1}}},
+      // A hole and data not yet placed are told apart, never merged.
+      {"delayed, a hole, delayed",
+       {Extent(0, 0, 2, kDelayed), Extent(3, 0, 1, kDelayed)},
+       5 * kBlock,
+       {{0, kLcnNotPlaced, 2}, {2, kLcnNoClusters, 1}, {3, kLcnNotPlaced, 1}, {4, -1, 1}}},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(RunsFromExtents(c.extents, c.sizeBytes, kBlock), c.runs) << c.what;
+  }
 }
 
 TEST(HostFiemapRuns, PreallocatedBlocksKeepTheirPlace) {
@@ -259,6 +273,34 @@ TEST_F(HostFiemap, TheStagesReadFilesAndTheFolderItselfAsFilefragDoes) {
   ASSERT_FALSE(folderRuns.empty());
   EXPECT_EQ(Fragments(drive.root), folderRuns);
   EXPECT_EQ(drive.root->size, 0);
+}
+
+TEST_F(HostFiemap, AFileWrittenAMomentAgoHasItsRealClusters) {
+  // Written and not synced: the file system has not placed its blocks yet
+  // (delayed allocation), and would report them as unknown.
+  const std::string path = folder_ / "fresh.bin";
+  {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string bytes(16 * kBlock, 'n');
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+  }
+  TDriveTable drives;
+  drives.Map('H', folder_.Path());
+  TLinuxServices services(drives);
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive('H', services, windows, kDriveStages);
+  drive.CreateMemoryTree();
+  drive.FillMemoryTree();
+  ASSERT_NE(drive.root, nullptr);
+  const TItem* item = ItemsByPath(drive.root).at("/fresh.bin");
+  EXPECT_EQ(item->clusters, 16);
+  EXPECT_GT(item->fragmentCount, 0);
+  // Placed now, where filefrag finds them.
+  EXPECT_EQ(Fragments(item), FilefragRuns(path));
+  ASSERT_NE(item->fragments, nullptr);
+  EXPECT_GE(item->fragments->lcn, 0);
 }
 
 TEST(HostFiemapElsewhere, AFileSystemWithoutFiemapAnswersNoRuns) {
