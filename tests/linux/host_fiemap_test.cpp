@@ -151,6 +151,19 @@ std::vector<TToolRun> FilefragRuns(const std::string& path) {
   return MergeRuns(runs);
 }
 
+// The folder as drive H: after the scan and fragment retrieval.
+struct TFilledFolder {
+  explicit TFilledFolder(const std::string& folder)
+      : services((drives.Map('H', folder), drives)), drive('H', services, windows, kDriveStages) {
+    drive.CreateMemoryTree();
+    drive.FillMemoryTree();
+  }
+  TDriveTable drives;
+  TLinuxServices services;
+  TFakeWindowSystem windows;
+  TDriveOptimizer drive;
+};
+
 class HostFiemap : public testing::Test {
  protected:
   void SetUp() override {
@@ -250,13 +263,8 @@ TEST_F(HostFiemap, TheStagesReadFilesAndTheFolderItselfAsFilefragDoes) {
   MakeLaidOutFile(folder_ / "laid-out.bin");
   WriteBlocks(folder_ / "small.bin", 0, 1);
   WriteFile(folder_ / "empty.txt", "");
-  TDriveTable drives;
-  drives.Map('H', folder_.Path());
-  TLinuxServices services(drives);
-  TFakeWindowSystem windows;
-  TDriveOptimizer drive('H', services, windows, kDriveStages);
-  drive.CreateMemoryTree();
-  drive.FillMemoryTree();
+  TFilledFolder filled(folder_.Path());
+  const TDriveOptimizer& drive = filled.drive;
   ASSERT_NE(drive.root, nullptr);
   const std::map<std::string, const TItem*> items = ItemsByPath(drive.root);
   ASSERT_EQ(items.size(), 5u);  // the root, three files and the other one
@@ -286,13 +294,8 @@ TEST_F(HostFiemap, AFileWrittenAMomentAgoHasItsRealClusters) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(fd);
   }
-  TDriveTable drives;
-  drives.Map('H', folder_.Path());
-  TLinuxServices services(drives);
-  TFakeWindowSystem windows;
-  TDriveOptimizer drive('H', services, windows, kDriveStages);
-  drive.CreateMemoryTree();
-  drive.FillMemoryTree();
+  TFilledFolder filled(folder_.Path());
+  const TDriveOptimizer& drive = filled.drive;
   ASSERT_NE(drive.root, nullptr);
   const TItem* item = ItemsByPath(drive.root).at("/fresh.bin");
   EXPECT_EQ(item->clusters, 16);
