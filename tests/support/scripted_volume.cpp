@@ -338,8 +338,8 @@ bool TScriptedVolume::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometr
   const auto used = std::count(bitmap.begin(), bitmap.end(), true);
   geometry->sectorsPerCluster = sectorsPerCluster;
   geometry->bytesPerSector = bytesPerSector;
-  geometry->totalClusters = static_cast<uint32_t>(bitmap.size());
-  geometry->freeClusters = static_cast<uint32_t>(bitmap.size() - static_cast<size_t>(used));
+  geometry->totalClusters = bitmap.size();
+  geometry->freeClusters = bitmap.size() - static_cast<size_t>(used);
   return true;
 }
 
