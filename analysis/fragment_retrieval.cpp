@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "analysis/claim_conflicts.h"
 #include "analysis/fs_control.h"
 #include "analysis/retrieval_runs.h"
+#include "analysis/run_checks.h"
 #include "drive/drive_optimizer.h"
 #include "model/record_pool.h"
 
@@ -71,6 +74,9 @@ struct TFillShare {
   TDriveOptimizer* drive;
   std::vector<TFillPiece>* pieces;
   std::atomic<size_t> next{0};
+  // What ended the helper thread early, if anything did; written by it,
+  // read by the worker after the wait for it.
+  std::exception_ptr helperFailed;
 };
 
 // Fills the pieces this thread takes; shown as FillItem takes it.
@@ -100,7 +106,14 @@ void FillPieces(TFillShare& share, bool shown) {
 }
 
 unsigned FillPiecesProc(void* parameter) {
-  FillPieces(*static_cast<TFillShare*>(parameter), false);
+  // An exception must not end the process from this thread: the worker
+  // throws it again once this thread has ended.
+  TFillShare& share = *static_cast<TFillShare*>(parameter);
+  try {
+    FillPieces(share, false);
+  } catch (...) {
+    share.helperFailed = std::current_exception();
+  }
   return 0;
 }
 
@@ -181,16 +194,55 @@ void TDriveOptimizer::FillMemoryTree() {
   std::vector<TFillPiece> pieces;
   CutIntoPieces(*this, rootPath, root, std::max<int64_t>(1, items / kPiecesPerTree), sizes,
                 &pieces);
-  TFillShare share{this, &pieces};
+  TFillShare share{this, &pieces, {0}, nullptr};
   THandle helper = services.StartThread(FillPiecesProc, &share);
-  FillPieces(share, true);
+  // The helper reads share and the pieces until it ends: what stops this
+  // thread early waits for it before leaving.
+  std::exception_ptr failed;
+  try {
+    FillPieces(share, true);
+  } catch (...) {
+    failed = std::current_exception();
+  }
   // Without a second thread this one has taken every piece.
   if (helper != InvalidHandle()) {
     services.WaitForThreads(&helper, 1);
     services.Close(helper);
   }
+  if (!failed) failed = share.helperFailed;
+  if (failed) std::rethrow_exception(failed);
   DropLostItems(pieces);
+  // What the services found wrong while the tree was read, marked on its
+  // items; then the clusters the items claim, against each other and
+  // against the cluster bitmap.
+  TakeVolumeDamage();
+  if (!StopRequested()) ReportClaimConflicts();
   detailText.Set("");
+}
+
+void TDriveOptimizer::ReportClaimConflicts() {
+  // A listing path, the root as a lone separator.
+  const auto pathOf = [](const TItem* item) {
+    const std::string path = ListingPath(item);
+    return path.empty() ? std::string("\\") : path;
+  };
+  for (const TClaimConflict& conflict : FindClaimConflicts(root, freeExtents)) {
+    const std::string clusters = std::to_string(conflict.clusters) + " clusters from cluster " +
+                                 std::to_string(conflict.lcn);
+    if (conflict.other == nullptr) {
+      ReportDamage(conflict.item, pathOf(conflict.item),
+                   "it claims " + clusters + " that the cluster bitmap calls free");
+      continue;
+    }
+    const std::string item = pathOf(conflict.item);
+    const std::string other = pathOf(conflict.other);
+    if (conflict.item == conflict.other) {
+      ReportDamage(conflict.item, item, "it claims " + clusters + " twice");
+      continue;
+    }
+    ReportDamage(conflict.item, item, "it shares " + clusters + " with " + other);
+    ReportDamage(conflict.other, other, "it shares " + clusters + " with " + item);
+  }
 }
 
 bool TDriveOptimizer::OpenItem(const char* path, TItem* item, bool shown) {
@@ -218,9 +270,27 @@ bool TDriveOptimizer::OpenItem(const char* path, TItem* item, bool shown) {
   if (services.FileSize(handle, &low, &high)) {
     item->size = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
   }
-  ReadRetrievalPointers(item, handle);
+  // The file system's own word that the item's mapping is damaged (Windows
+  // says so of a corrupt file); a stream it cannot map for other reasons (no
+  // FIEMAP on a host's file system) is no damage of the volume.
+  const TNtStatus refused = ReadRetrievalPointers(item, handle);
+  const bool corrupt = refused == kStatusFileCorruptError || refused == kStatusDiskCorruptError;
+  const std::string refusal = corrupt ? services.LastErrorText() : std::string();
   services.Close(handle);
+  CheckOpenedItem(path, item, refusal);
   return true;
+}
+
+void TDriveOptimizer::CheckOpenedItem(const char* path, TItem* item, const std::string& refusal) {
+  // The listing path: the drive's "D:" left off, the root as a lone separator.
+  const std::string at = path[0] != '\0' && path[1] == ':' && path[2] != '\0' ? path + 2 : "\\";
+  if (!refusal.empty()) ReportDamage(item, at, "its runs could not be read: " + refusal);
+  for (std::string& problem : DropImpossibleRuns(item, totalClusters)) {
+    ReportDamage(item, at, std::move(problem));
+  }
+  if (item->size < 0) {
+    ReportDamage(item, at, "its size is negative: " + std::to_string(item->size) + " bytes");
+  }
 }
 
 bool TDriveOptimizer::FillItem(const char* path, TItem* item, bool shown) {
@@ -248,7 +318,7 @@ bool TDriveOptimizer::FillItem(const char* path, TItem* item, bool shown) {
   return true;
 }
 
-void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
+TNtStatus TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
   alignas(8) unsigned char reply[kRetrievalReplyBytes];
   TFragmentChain runs;
   TStartingVcnInput request = {0};
@@ -257,20 +327,21 @@ void TDriveOptimizer::ReadRetrievalPointers(TItem* item, THandle handle) {
     const TNtStatus status =
         IssueFsControl(services, handle, kFsctlGetRetrievalPointers, &request, sizeof(request),
                        reply, kRetrievalReplyBytes, &replyBytes);
-    if (!ReplyIsValid(status)) return;
+    // A resident, empty or small stream has no runs to read.
+    if (!ReplyIsValid(status)) return status == kStatusEndOfFile ? kStatusSuccess : status;
     TRetrievalPointersHeader header;
     std::memcpy(&header, reply, sizeof(header));
     // A follow-up reply that starts below the VCN asked for repeats runs
     // already read (Wine answers every request with the same fake extent):
     // keep what was read and stop.
-    if (request.startingVcn > 0 && header.startingVcn < request.startingVcn) return;
+    if (request.startingVcn > 0 && header.startingVcn < request.startingVcn) return kStatusSuccess;
     const TRetrievalReply read = AppendRetrievalRuns(reply, kRetrievalReplyBytes, item, &runs);
     if (item->fragments == nullptr) item->fragments = runs.head;
     item->fragmentCount += static_cast<int32_t>(read.extents);
     item->clusters = read.nextVcn;
-    if (status != kStatusBufferOverflow) return;
+    if (status != kStatusBufferOverflow) return kStatusSuccess;
     // A reply that does not advance would be asked for again forever.
-    if (read.nextVcn <= request.startingVcn) return;
+    if (read.nextVcn <= request.startingVcn) return kStatusSuccess;
     request.startingVcn = read.nextVcn;
   }
 }

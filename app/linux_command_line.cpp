@@ -189,6 +189,8 @@ void WriteUsage(FILE* to) {
       "  2   the fragment view could not be set up\n"
       "  3   a drive could not be analysed, or a log, export or picture could\n"
       "      not be written (then no log of that drive replaces an old one)\n"
+      "  4   every drive was analysed, but a volume was found damaged (see the\n"
+      "      export's \"damage\" list)\n"
       "  64  the command line was wrong: an unknown option, no drive or path,\n"
       "      an empty argument, or a drive argument that is no letter or path\n"
       "\n"

@@ -75,5 +75,6 @@ int main(int argc, char** argv) {
   const int status = TProgram(services, windows).Run([&line](TProgram& program) {
     DispatchArguments(line.arguments, DispatchToProgram, &program);
   });
-  return status == 0 && !unplaced.empty() ? kExitNotAnalysed : status;
+  const bool analysed = status == 0 || status == kExitDamaged;
+  return analysed && !unplaced.empty() ? kExitNotAnalysed : status;
 }

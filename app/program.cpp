@@ -44,8 +44,10 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   // Workers of closed windows have been asked to stop; the record pools and
   // everything else they use go only after the last of them has returned.
   WaitForWorkers();
+  bool damaged = false;
   for (const auto& drive : drives) {
     if (!drive->FailureReason().empty()) exitStatus = kExitNotAnalysed;
+    damaged = damaged || drive->damage.Count() > 0;
     // One drive after another, in argument order, for every drive that was
     // analysed to its end.
     if (drive->summary.items > 0) {
@@ -53,7 +55,7 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
     }
   }
   drives.clear();
-  return exitStatus;
+  return exitStatus == 0 && damaged ? kExitDamaged : exitStatus;
 }
 
 void TProgram::WalkCommandLine(const char* commandLine) {

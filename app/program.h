@@ -14,6 +14,9 @@
 // The exit code of a run in which a drive could not be analysed, a log could
 // not be written or a -m path could not be listed.
 constexpr int kExitNotAnalysed = 3;
+// The exit code of a run that analysed every drive to its end but found a
+// volume that contradicts itself (kExitNotAnalysed wins over it).
+constexpr int kExitDamaged = 4;
 
 class TProgram {
  public:
@@ -24,7 +27,8 @@ class TProgram {
   // The whole run over a command line taken whole, program name included.
   // Returns the exit code: 0, 1 without NtFsControlFile, 2 when the fragment
   // view class cannot be registered, kExitNotAnalysed when a drive could not
-  // be analysed, a log not written or a -m path not listed.
+  // be analysed, a log not written or a -m path not listed, else
+  // kExitDamaged when a volume was found damaged.
   int Run(const char* commandLine);
   // The same run with the arguments already split (the Linux argv):
   // walkArguments calls DispatchArgument for each.

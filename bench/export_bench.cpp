@@ -27,7 +27,7 @@ void BM_ExportDrive(benchmark::State& state) {
   TFragment* free = NewFragment(nullptr, 0, end, end / 10);
   const TVolumePlan plan = PlanVolume(root, free, end + end / 10);
   const TVolumeSummary summary = SummarizeVolume(root, free, end + end / 10, plan.totals);
-  const TDriveReport report{'D', root, free, end + end / 10, &summary, &plan};
+  const TDriveReport report{'D', root, free, end + end / 10, &summary, &plan, nullptr};
   const std::filesystem::path path = std::filesystem::temp_directory_path() / "diskopt-export.json";
   double bytes = 0;
   for (auto _ : state) {

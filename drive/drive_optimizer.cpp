@@ -1,8 +1,11 @@
 #include "drive/drive_optimizer.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -12,6 +15,22 @@ namespace {
 std::mutex workerLock;
 std::condition_variable workerEnded;
 int runningWorkers = 0;
+
+// The item of root's tree at a listing path (\ the root, \docs\ a folder,
+// \docs\a.txt a file), name by name; none when there is none.
+TItem* ItemAtListingPath(TItem* root, const std::string& path) {
+  if (path.empty() || path[0] != '\\') return nullptr;
+  TItem* item = root;
+  for (size_t at = 1; item != nullptr && at < path.size();) {
+    const size_t end = std::min(path.find('\\', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    TItem* child = item->firstChild;
+    while (child != nullptr && name != child->name) child = child->nextSibling;
+    item = child;
+    at = end + 1;
+  }
+  return item;
+}
 
 void WorkerEnded() {
   std::lock_guard<std::mutex> guard(workerLock);
@@ -68,6 +87,47 @@ void TDriveOptimizer::RunDriveThread() {
 }
 
 void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
+  // No exception leaves the worker: a stage that throws (memory ran out
+  // for a table, a thread could not start) ends this drive with a reason,
+  // and the other drives go on.
+  bool ended = false;  // the stages ran to their end, or to a skip
+  try {
+    RunStages(stagesToRun);
+    ended = true;
+  } catch (const std::bad_alloc&) {
+    Fail("there was not enough memory to go on with the analysis");
+  } catch (const std::exception& error) {
+    Fail(std::string("the analysis could not go on: ") + error.what());
+  } catch (...) {
+    Fail("the analysis could not go on");
+  }
+  // The run's files go in place together, or none of them; those of a run
+  // stopped or broken off early stay unused, and the previous run's stay as
+  // they were.
+  if (StopRequested() || !ended) {
+    output.Discard();
+  } else {
+    const std::string unwritten = output.Commit();
+    if (!unwritten.empty()) Fail(unwritten);
+  }
+  // What the services found wrong and the stages did not ask for yet (the
+  // stages may have ended early).
+  TakeVolumeDamage();
+  statusText.Set("Finished");
+  // What failed, if anything did, instead of a "Finished" over nothing; else
+  // whether the volume was found damaged.
+  const std::string reason = failureReason.Get();
+  const size_t problems = damage.Count();
+  if (!reason.empty()) {
+    detailText.Set(reason.c_str());
+  } else if (problems > 0) {
+    detailText.Set(DamageSummaryText(problems).c_str());
+  } else {
+    detailText.Set("Finished");
+  }
+}
+
+void TDriveOptimizer::RunStages(const TPipelineStages& stagesToRun) {
   stagesToRun.createMemoryTree(*this);
   if (root != nullptr && !StopRequested()) {
     stagesToRun.mapFreeSpace(*this);
@@ -81,18 +141,23 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
       }
     }
   }
-  // The run's files go in place together, or none of them; those of a run
-  // stopped early stay unused, and the previous run's stay as they were.
-  if (StopRequested()) {
-    output.Discard();
-  } else {
-    const std::string unwritten = output.Commit();
-    if (!unwritten.empty()) Fail(unwritten);
+}
+
+std::string DamageSummaryText(size_t problems) {
+  return "Damage: " + std::to_string(problems) + (problems == 1 ? " problem" : " problems") +
+         ", see the export";
+}
+
+void TDriveOptimizer::ReportDamage(TItem* item, std::string path, std::string what) {
+  if (item != nullptr) item->flags |= kItemDamaged;
+  damage.Add(TVolumeDamage{std::move(path), std::move(what)});
+}
+
+void TDriveOptimizer::TakeVolumeDamage() {
+  for (TVolumeDamage& found : services.TakeVolumeDamage(driveLetter)) {
+    TItem* item = ItemAtListingPath(root, found.path);
+    ReportDamage(item, std::move(found.path), std::move(found.what));
   }
-  statusText.Set("Finished");
-  // What failed, if anything did, instead of a "Finished" over nothing.
-  const std::string reason = failureReason.Get();
-  detailText.Set(reason.empty() ? "Finished" : reason.c_str());
 }
 
 std::vector<std::string> TDriveOptimizer::LogNames(const char* fixedName) const {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/damage_list.h"
 #include "drive/published_text.h"
 #include "model/item.h"
 #include "model/volume_report.h"
@@ -58,6 +59,9 @@ class TDriveOptimizer {
   // the drive's own stages, or the ones given.
   void RunPipeline() { RunPipeline(stages); }
   void RunPipeline(const TPipelineStages& stagesToRun);
+  // The stages in order with their skips, as RunPipeline runs them; may
+  // throw (std::bad_alloc), which RunPipeline turns into a failure.
+  void RunStages(const TPipelineStages& stagesToRun);
 
   // Stages; each leaves its result in the fields below.
   void CreateMemoryTree();
@@ -77,7 +81,17 @@ class TDriveOptimizer {
   // Opens the item at path and reads its size and runs, not its children's;
   // false and shown as FillItem.
   bool OpenItem(const char* path, TItem* item, bool shown);
-  void ReadRetrievalPointers(TItem* item, THandle handle);
+  // Reads the item's runs reply by reply; returns the status of a refused
+  // request (the services' LastErrorText says why), kStatusSuccess when the
+  // runs were read or the stream has none.
+  TNtStatus ReadRetrievalPointers(TItem* item, THandle handle);
+  // Says what is wrong with an item just opened at path (its runs refused,
+  // with refusal the services' reason; runs no volume holds, which leave it;
+  // a negative size). Called by whichever thread opened it.
+  void CheckOpenedItem(const char* path, TItem* item, const std::string& refusal);
+  // Says where the items' clusters conflict with each other or with the free
+  // extents (claim_conflicts.h), once every item's runs are read.
+  void ReportClaimConflicts();
 
   // Placement rules: a zone for item and everything below it, with the
   // zones' cluster totals.
@@ -131,6 +145,14 @@ class TDriveOptimizer {
   void Fail(const std::string& reason);
   // The reason of the first failure; empty while nothing failed.
   std::string FailureReason() const { return failureReason.Get(); }
+  // The volume contradicts itself at path (a listing path, \docs\a.txt):
+  // what says how. The item there, when there is one (not owned), is marked
+  // kItemDamaged so that no plan moves it. Called by the worker and the
+  // retrieval's helper thread, each for items of its own.
+  void ReportDamage(TItem* item, std::string path, std::string what);
+  // Takes what the services found wrong with the volume since last asked,
+  // marking each item named there (the tree's shape is read only).
+  void TakeVolumeDamage();
 
   char driveLetter;                  // exactly the character taken from the command line
   bool perDriveLogs;                 // more than one drive runs; set before the drive thread starts
@@ -155,6 +177,7 @@ class TDriveOptimizer {
   // text's lock orders the two).
   TVolumePlan volumePlan;
   TVolumeSummary summary;
+  TDamageList damage;  // where the volume contradicts itself; see damage_list.h
   // Items the directory scan has found plus items the fragment retrieval has
   // read, for the progress a headless run shows. Bumped by the worker, read
   // by the GUI thread about once a second; relaxed, as a count that orders
@@ -180,6 +203,10 @@ class TDriveOptimizer {
   std::atomic<bool> stopRequested{false};
   TPublishedText failureReason;  // see Fail; written by the worker, read by any thread
 };
+
+// The status bar's text, and the summary's line, for a volume found damaged
+// in `problems` places: "Damage: 3 problems, see the export".
+std::string DamageSummaryText(size_t problems);
 
 // Start routines of the drive thread and the worker thread; the parameter is
 // the drive optimizer. Both return 0.

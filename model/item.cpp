@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "model/record_pool.h"
 
@@ -104,4 +105,13 @@ void ReleaseItem(TItem* item) {
 void ReleaseFragments(TFragment* first) {
   const std::unique_lock<std::mutex> held = fragmentPool.Hold();
   ReleaseHeldFragments(first);
+}
+
+std::string ListingPath(const TItem* item) {
+  std::string path;
+  for (; item != nullptr && item->parent != nullptr; item = item->parent) {
+    path.insert(0, item->name);
+    path.insert(0, 1, '\\');
+  }
+  return path;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct TFragment;
 
@@ -19,7 +20,7 @@ struct TItem {
   TItem* nextSibling;     // none for the last child
   int64_t size;           // bytes
   int64_t clusters;       // clusters the item spans: the VCN after its last run
-  uint32_t flags;         // kItemFolder, zone in bits 1..4, kItemNoMove
+  uint32_t flags;         // kItemFolder, zone in bits 1..4, kItemNoMove, kItemDamaged
   int32_t fragmentCount;  // runs read for the item
   TFragment* fragments;   // current runs in ascending vcn, chained by next
   TFragment* planned;     // planned runs, chained by next
@@ -49,6 +50,7 @@ struct TItem {
 constexpr uint32_t kItemFolder = 1;       // bit 0
 constexpr uint32_t kItemZoneMask = 0x1E;  // bits 1..4: zone number << 1
 constexpr uint32_t kItemNoMove = 32;      // bit 5: already where the plan puts it
+constexpr uint32_t kItemDamaged = 64;     // bit 6: the volume contradicts itself about it
 
 // The lcn of a run with no clusters on the volume: sparse, the unused tail
 // of a compression unit, or data kept elsewhere (inline in its record).
@@ -89,3 +91,6 @@ void ReleaseItem(TItem* item);
 
 // Returns every fragment of the chain that starts at first (may be none).
 void ReleaseFragments(TFragment* first);
+
+// The listing path of an item: "" for the root, "\a\b" below it.
+std::string ListingPath(const TItem* item);

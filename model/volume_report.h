@@ -89,6 +89,7 @@ struct TVolumeSummary {
   int64_t itemsPlanned = 0;  // the described plan: items with a planned run
   int64_t itemsInPlace = 0;  // the described plan: NOMOVE items
   TVolumePlanTotals plan;    // the volume-aware plan
+  int64_t damage = 0;        // places where the volume contradicts itself
 
   // Percentages; 0 where the whole is 0.
   double FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }

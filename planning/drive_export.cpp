@@ -92,6 +92,8 @@ class TItemsWriter {
     json_.Int(item->Zone());
     json_.Key("inPlace");
     json_.Bool((item->flags & kItemNoMove) != 0);
+    json_.Key("damaged");
+    json_.Bool((item->flags & kItemDamaged) != 0);
     json_.Key("runs");
     WriteRuns(json_, item->fragments);
     json_.Key("planned");
@@ -150,6 +152,21 @@ int WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& 
   json.EndArray();
   WriteSummary(json, *report.summary, services);
   WritePlanTotals(json, report.plan->totals);
+  json.Key("damage");
+  json.BeginArray();
+  if (report.damage != nullptr) {
+    for (const TVolumeDamage& place : *report.damage) {
+      json.BeginObject();
+      json.Key("path");
+      const std::string path = services.TextToUtf8(place.path.c_str());
+      json.String(path.data(), path.size());
+      json.Key("what");
+      const std::string what = services.TextToUtf8(place.what.c_str());
+      json.String(what.data(), what.size());
+      json.EndObject();
+    }
+  }
+  json.EndArray();
   json.Key("items");
   json.BeginArray();
   if (report.root != nullptr) TItemsWriter(json, *report.plan, services).Write("", report.root);

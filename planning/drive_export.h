@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "model/item.h"
 #include "planning/volume_plan.h"
@@ -18,7 +19,8 @@ struct TDriveReport {
   const TFragment* freeExtents;  // as the free-space log lists them
   int64_t totalClusters;
   const TVolumeSummary* summary;
-  const TVolumePlan* plan;  // made by PlanVolume from this root
+  const TVolumePlan* plan;                   // made by PlanVolume from this root
+  const std::vector<TVolumeDamage>* damage;  // where the volume contradicts itself; may be none
 };
 
 // Writes the export document to stream: items in the optimized listing's

@@ -15,8 +15,12 @@ void TDriveOptimizer::WriteReports() {
     if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
   }
   summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals);
+  // Damage found so far: the stages that read the volume have ended.
+  const std::vector<TVolumeDamage> places = damage.Places();
+  summary.damage = static_cast<int64_t>(places.size());
   const char* folder = std::getenv("DISKOPT_JSON");
   if (folder == nullptr || *folder == '\0') return;
-  const TDriveReport report{driveLetter, root, freeExtents, totalClusters, &summary, &volumePlan};
+  const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,
+                            &summary,    &volumePlan, &places};
   ExportDrive(services, folder, report, output);
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "model/pre_order.h"
 #include "planning/cluster_extents.h"
 #include "planning/fragment_pieces.h"
-#include "planning/pre_order.h"
 #include "planning/zone_slot.h"
 
 namespace {
@@ -19,10 +19,11 @@ std::vector<const TItem*> PreOrder(const TItem* root) {
   return items;
 }
 
-// Whether an item keeps its place in the plan: marked NOMOVE, or with runs
-// the file system has not placed yet.
+// Whether an item keeps its place in the plan: marked NOMOVE, involved in
+// damage (whose clusters nobody can vouch for), or with runs the file system
+// has not placed yet.
 bool Stays(const TItem& item) {
-  return (item.flags & kItemNoMove) != 0 || ClustersNotPlaced(item.fragments) > 0;
+  return (item.flags & (kItemNoMove | kItemDamaged)) != 0 || ClustersNotPlaced(item.fragments) > 0;
 }
 
 void AppendAllocatedRuns(const TFragment* runs, std::vector<TClusterExtent>* extents) {

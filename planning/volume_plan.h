@@ -3,8 +3,9 @@
 // reads only through the NOMOVE marks). Plain data in, plain data out.
 //
 // What stays: clusters in use that no listed item covers (file-system
-// metadata, what the scan could not list), the items marked NOMOVE and the
-// items with runs the file system has not placed yet.
+// metadata, what the scan could not list), the items marked NOMOVE, those
+// involved in damage (kItemDamaged) and the items with runs the file system
+// has not placed yet.
 // Everything else is laid out zone by zone in ascending zone number (zone 0
 // with zone 1), in the tree's pre-order within a zone, behind one cursor
 // that starts at cluster 0 and only moves forward: each item takes the

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "drive/drive_optimizer.h"
+#include "model/pre_order.h"
 #include "planning/fragment_pieces.h"
-#include "planning/pre_order.h"
 
 namespace {
 
@@ -85,15 +86,6 @@ TVolumeSummary SummarizeVolume(const TItem* root, const TFragment* freeExtents,
   return summary;
 }
 
-std::string ListingPath(const TItem* item) {
-  std::string path;
-  for (; item != nullptr && item->parent != nullptr; item = item->parent) {
-    path.insert(0, item->name);
-    path.insert(0, 1, '\\');
-  }
-  return path;
-}
-
 std::string FormatSummary(char driveLetter, const TVolumeSummary& s) {
   std::string text;
   char line[512];
@@ -142,5 +134,6 @@ std::string FormatSummary(char driveLetter, const TVolumeSummary& s) {
                       "  Not placed:         %lld items (their runs overlap other items')\n",
                       static_cast<long long>(s.plan.itemsUnplaced)));
   }
+  if (s.damage > 0) text += "  " + DamageSummaryText(static_cast<size_t>(s.damage)) + "\n";
   return text;
 }

@@ -13,8 +13,5 @@
 TVolumeSummary SummarizeVolume(const TItem* root, const TFragment* freeExtents,
                                int64_t totalClusters, const TVolumePlanTotals& plan);
 
-// The listing path of an item: "" for the root, "\a\b" below it.
-std::string ListingPath(const TItem* item);
-
 // The summary as lines of text for standard output ("\n" line ends).
 std::string FormatSummary(char driveLetter, const TVolumeSummary& summary);

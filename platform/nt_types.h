@@ -17,6 +17,10 @@ constexpr TNtStatus kStatusEndOfFile = static_cast<TNtStatus>(0xC0000011u);
 constexpr TNtStatus kStatusInvalidParameter = static_cast<TNtStatus>(0xC000000Du);
 constexpr TNtStatus kStatusNotSupported = static_cast<TNtStatus>(0xC00000BBu);
 constexpr TNtStatus kStatusInvalidHandle = static_cast<TNtStatus>(0xC0000008u);
+// The file system's own word that a file's or the volume's structures are
+// damaged.
+constexpr TNtStatus kStatusFileCorruptError = static_cast<TNtStatus>(0xC0000102u);
+constexpr TNtStatus kStatusDiskCorruptError = static_cast<TNtStatus>(0xC0000032u);
 
 constexpr uint32_t kFsctlGetVolumeBitmap = 0x9006F;
 constexpr uint32_t kFsctlGetRetrievalPointers = 0x90073;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/nt_types.h"
 #include "platform/replacement_file.h"
@@ -48,6 +49,14 @@ struct TFileIdentity {
   bool operator==(const TFileIdentity& other) const {
     return volume == other.volume && file == other.file;
   }
+};
+
+// One place where a volume contradicts itself: where (a listing path such as
+// \docs\a.txt, \docs\ for a folder's index, \$MFT for the MFT itself) and
+// what is wrong there, in words.
+struct TVolumeDamage {
+  std::string path;
+  std::string what;
 };
 
 using TThreadProc = unsigned (*)(void* parameter);
@@ -120,6 +129,12 @@ class TSystemServices {
   // Waits until every thread of the list has ended (any count, also 0 or
   // more than 64).
   virtual void WaitForThreads(const THandle* threads, int count) = 0;
+
+  // Beyond the described calls: what the reader of the drive's volume found
+  // contradictory in its structures since the last call for that drive
+  // (unreadable MFT records, an MFT and a folder index that disagree), each
+  // once. Empty where the file system checks itself (Windows). Any thread.
+  virtual std::vector<TVolumeDamage> TakeVolumeDamage(char /*driveLetter*/) { return {}; }
 
   // Beyond the described calls, for the reports (the JSON export): an 8-bit text as the stages hold
   // it (names in the ANSI code page on Windows, in UTF-8 already on Linux) converted to UTF-8.

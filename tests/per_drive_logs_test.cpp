@@ -46,6 +46,7 @@ TEST(PerDriveLogs, OnlyARunOfSeveralDrivesWritesThem) {
     TScriptedVolume volume{'D'};
     volume.AddFile("D:\\a.txt", 3, {{1, 5}});
     volume.bitmap.assign(16, false);
+    volume.bitmap[5] = true;  // a.txt's cluster
     volume.logDirectory = logs.Path();
     TFakeWindowSystem windows;
     TProgram program(volume, windows);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -124,6 +126,33 @@ TEST(DriveOptimizer, StopRequestSkipsTheRemainingStages) {
   drive.RunPipeline(kInjected);
   EXPECT_EQ(calls, (std::vector<std::string>{"scan"}));
   EXPECT_EQ(drive.statusText.Get(), "Finished");
+}
+
+// A stage that throws (memory ran out for a table) ends the drive with a
+// reason; nothing leaves the worker, so the other drives go on.
+TEST(DriveOptimizer, AStageThatThrowsEndsTheDriveWithAReason) {
+  struct TThrowCase {
+    void (*fill)(TDriveOptimizer&);
+    const char* reason;
+  };
+  const TThrowCase cases[] = {
+      {[](TDriveOptimizer&) { throw std::bad_alloc(); },
+       "there was not enough memory to go on with the analysis"},
+      {[](TDriveOptimizer&) { throw std::runtime_error("a thread could not start"); },
+       "the analysis could not go on: a thread could not start"},
+      {[](TDriveOptimizer&) { throw 7; }, "the analysis could not go on"},
+  };
+  for (const TThrowCase& test : cases) {
+    TScriptedVolume volume;
+    TFakeWindowSystem windows;
+    TDriveOptimizer drive('D', volume, windows, kDriveStages);
+    outcome = TOutcome{};
+    EXPECT_NO_THROW(
+        drive.RunPipeline(TPipelineStages{ScanStage, MapStage, test.fill, OptimizeStage}));
+    EXPECT_EQ(drive.statusText.Get(), "Finished");
+    EXPECT_EQ(drive.FailureReason(), test.reason);
+    EXPECT_EQ(drive.detailText.Get(), test.reason);
+  }
 }
 
 // The real stages on a volume that cannot be opened: the scan runs, the

@@ -170,7 +170,13 @@ void BuildRandomVolume(std::mt19937& random, TRandomVolume* volume) {
       item->clusters += length;
       ++item->fragmentCount;
     }
-    if (below(5) == 0) item->flags |= kItemNoMove;
+    if (below(5) == 0) {
+      item->flags |= kItemNoMove;
+    } else if (below(8) == 0) {
+      // The volume contradicts itself about it: its clusters are nobody's
+      // to move.
+      item->flags |= kItemDamaged;
+    }
   }
   TRuns free;
   for (int64_t c = 0; c < total; ++c) {
@@ -184,10 +190,14 @@ void BuildRandomVolume(std::mt19937& random, TRandomVolume* volume) {
   volume->freeExtents = FreeChain(free);
 }
 
+// Items the plan must leave where they are.
+bool Stays(const TItem& item) { return (item.flags & (kItemNoMove | kItemDamaged)) != 0; }
+
 TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   std::mt19937 random(20261208);
   int splitItems = 0;
   int tightVolumes = 0;
+  int stayed = 0;  // damaged items met
   for (int layout = 0; layout < 400; ++layout) {
     TRandomVolume volume;
     BuildRandomVolume(random, &volume);
@@ -197,15 +207,14 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
     PreOrder(volume.root, &preOrder);
     ASSERT_EQ(plan.items.size(), preOrder.size());
 
-    // Unmovable: metadata and the clusters of NOMOVE items.
+    // Unmovable: metadata and the clusters of NOMOVE and damaged items.
     std::vector<bool> unmovable(static_cast<size_t>(volume.totalClusters), false);
     int64_t freeClusters = 0;
     for (int64_t c = 0; c < volume.totalClusters; ++c) {
       const int who = volume.owner[static_cast<size_t>(c)];
       freeClusters += who == kFree ? 1 : 0;
       unmovable[static_cast<size_t>(c)] =
-          who == kMetadata ||
-          (who >= 0 && (volume.items[static_cast<size_t>(who)]->flags & kItemNoMove) != 0);
+          who == kMetadata || (who >= 0 && Stays(*volume.items[static_cast<size_t>(who)]));
     }
     std::vector<bool> listed(static_cast<size_t>(volume.totalClusters), false);
     for (const TClusterExtent& extent : plan.unmovable) {
@@ -232,13 +241,14 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
         ASSERT_LT(c, volume.totalClusters);
         EXPECT_EQ(taken[static_cast<size_t>(c)], -1) << "targets overlap at " << c;
         taken[static_cast<size_t>(c)] = static_cast<int>(i);
-        if ((item.flags & kItemNoMove) == 0) {
+        if (!Stays(item)) {
           EXPECT_FALSE(unmovable[static_cast<size_t>(c)]) << "on an unmovable cluster " << c;
         }
         moved += c != now[k] ? 1 : 0;
       }
-      if ((item.flags & kItemNoMove) != 0) {
-        EXPECT_EQ(moved, 0) << "NOMOVE items stay";
+      if (Stays(item)) {
+        EXPECT_EQ(moved, 0) << "NOMOVE and damaged items stay";
+        stayed += (item.flags & kItemDamaged) != 0 ? 1 : 0;
       }
       EXPECT_EQ(target.movedClusters, moved);
       if (moved > 0) {
@@ -275,6 +285,7 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   // The layouts reached the cases that matter.
   EXPECT_GT(tightVolumes, 20);
   EXPECT_GT(splitItems, 0);
+  EXPECT_GT(stayed, 100);
 }
 
 class VolumePlanCases : public testing::Test {

@@ -70,8 +70,10 @@ std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {
 
 std::string TMapSession::ExportJson(const std::string& folder) const {
   if (!workFinished || drive.root == nullptr) return "the analysis has not finished yet";
-  const TDriveReport report{drive.driveLetter,   drive.root,     drive.freeExtents,
-                            drive.totalClusters, &drive.summary, &drive.volumePlan};
+  const std::vector<TVolumeDamage> places = drive.damage.Places();
+  const TDriveReport report{
+      drive.driveLetter, drive.root, drive.freeExtents, drive.totalClusters, &drive.summary,
+      &drive.volumePlan, &places};
   // A set of its own: the export goes in place at once, apart from the run's.
   TOutputSet output;
   ExportDrive(drive.services, folder, report, output);

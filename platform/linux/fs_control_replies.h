@@ -13,7 +13,6 @@
 // Statuses Windows gives these requests besides those of nt_types.h.
 constexpr TNtStatus kStatusInvalidDeviceRequest = static_cast<TNtStatus>(0xC0000010u);
 constexpr TNtStatus kStatusBufferTooSmall = static_cast<TNtStatus>(0xC0000023u);
-constexpr TNtStatus kStatusFileCorruptError = static_cast<TNtStatus>(0xC0000102u);
 
 // One run of a stream: `length` clusters from virtual cluster `vcn`, at
 // logical cluster `lcn`, or with no clusters on the volume when lcn is

@@ -182,11 +182,37 @@ void TLinuxServices::ReportDisagreements(const char* pattern,
                                          const std::vector<std::string>& names) {
   if (names.empty()) return;
   const std::string text = pattern;
-  std::string line =
-      "MFT and index disagree in " + text.substr(0, text.find_last_of('\\') + 1) + ":";
-  for (const std::string& name : names) line += " " + name;
+  const std::string folder = text.substr(0, text.find_last_of('\\') + 1);
+  std::string line = "MFT and index disagree in " + folder + ":";
+  std::string listed;
+  for (const std::string& name : names) {
+    line += " " + name;
+    listed += (listed.empty() ? "" : ", ") + name;
+  }
   line += "\n";
   DebugOutput(line.c_str());
+  const char letter = DriveLetterOf(pattern);
+  if (letter == '\0') return;
+  // The folder as the drive lists it, its letter and colon left off.
+  TVolumeDamage damage{folder.substr(2),
+                       "its index and the MFT disagree on " + listed + "; the index is followed"};
+  std::lock_guard<std::mutex> guard(damageLock_);
+  listingDamage_[letter].push_back(std::move(damage));
+}
+
+std::vector<TVolumeDamage> TLinuxServices::TakeVolumeDamage(char driveLetter) {
+  const char volumePath[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
+  const TLocation where = drives_.Resolve(volumePath);
+  std::vector<TVolumeDamage> found;
+  TNtfsVolume* volume = where.kind == TDriveKind::kNtfsVolume ? NtfsVolume(where) : nullptr;
+  std::lock_guard<std::mutex> guard(damageLock_);
+  if (volume != nullptr && imagesDamageTaken_.insert(driveLetter + where.drivePath).second) {
+    found = volume->Damage();
+  }
+  std::vector<TVolumeDamage>& listed = listingDamage_[driveLetter];
+  found.insert(found.end(), listed.begin(), listed.end());
+  listed.clear();
+  return found;
 }
 
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,8 @@ class TLinuxServices : public TSystemServices {
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
 
+  std::vector<TVolumeDamage> TakeVolumeDamage(char driveLetter) override;
+
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
@@ -69,8 +73,9 @@ class TLinuxServices : public TSystemServices {
   // A plain host path as the stages composed it, names in listed form
   // (windows_names.h): below its drive's folder, or a path of its own.
   THostPath ListedHostPath(const TLocation& where) const;
-  // Says in the debug output which names of the folder listed by pattern
-  // the MFT and the folder's index disagree on (a damaged volume).
+  // Says which names of the folder listed by pattern the MFT and the
+  // folder's index disagree on (a damaged volume): in the debug output, and
+  // as damage of the pattern's drive.
   void ReportDisagreements(const char* pattern, const std::vector<std::string>& names);
 
   const TDriveTable drives_;
@@ -86,5 +91,13 @@ class TLinuxServices : public TSystemServices {
   // open; it guards itself.
   THostListedEntries hostListed_;
   const bool debugOutput_;  // DISKOPT_DEBUG=1 when the services were made
+  // Damage the listings found, by drive letter, until taken; and the drives
+  // (letter, then image path) whose image's structural damage
+  // (TNtfsVolume::Damage) has been handed over, which every mount of the
+  // image would tell alike. Written by whichever
+  // thread lists or asks; guarded by damageLock_.
+  std::mutex damageLock_;
+  std::map<char, std::vector<TVolumeDamage>> listingDamage_;
+  std::set<std::string> imagesDamageTaken_;
   TNtfsVolumePool ntfsVolumes_;
 };

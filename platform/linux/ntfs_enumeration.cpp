@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/linux/ntfs_collation.h"
+#include "platform/linux/ntfs_disk_value.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_listed_name.h"
 #include "platform/linux/ntfs_mft_view.h"
@@ -96,6 +97,16 @@ bool TNtfsVolume::ListFolder(const std::string& folderPath, const char* pattern,
 
 std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(disagreements_); }
 
+std::vector<TVolumeDamage> TNtfsVolume::Damage() {
+  std::vector<TVolumeDamage> found;
+  const TNtfsMftView* view = viewRead_ ? view_.get() : nullptr;
+  if (view != nullptr) found = view->Damage();
+  if (rootNotFolder_ || (view != nullptr && view->RootIsNoFolder())) {
+    found.push_back(TVolumeDamage{"\\", "the root folder's record is not a folder"});
+  }
+  return found;
+}
+
 bool TNtfsVolume::ListFromView(const std::string& folderPath, const char* pattern,
                                std::vector<TNtfsEntry>* entries, bool* checked) {
   const TNtfsMftView* view = View();
@@ -140,8 +151,9 @@ bool TNtfsVolume::ListFromIndex(const TParsedPath& path, const char* pattern,
   if (folder == nullptr) return false;
   std::vector<TIndexName> names;
   s64 position = 0;
-  const bool listed = (folder->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0 &&
-                      ntfs_readdir(folder, &position, &names, CollectName) == 0;
+  const bool isFolder = (NTFS_DISK_BITS(folder->mrec, flags) & MFT_RECORD_IS_DIRECTORY) != 0;
+  if (!isFolder && folder->mft_no == FILE_root) rootNotFolder_ = true;
+  const bool listed = isFolder && ntfs_readdir(folder, &position, &names, CollectName) == 0;
   ntfs_inode_close(folder);
   if (!listed) return false;
 
@@ -194,8 +206,9 @@ uint32_t TNtfsVolume::AttributesFromRecord(uint64_t reference) {
   ntfs_inode* inode = ntfs_inode_open(volume_, reference);
   if (inode == nullptr) return 0;
   uint32_t attributes = 0;
-  if (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) attributes |= kAttributeDirectory;
-  if (inode->flags & FILE_ATTR_REPARSE_POINT) attributes |= kAttributeReparsePoint;
+  if (NTFS_DISK_BITS(inode->mrec, flags) & MFT_RECORD_IS_DIRECTORY)
+    attributes |= kAttributeDirectory;
+  if (NTFS_DISK_BITS(inode, flags) & FILE_ATTR_REPARSE_POINT) attributes |= kAttributeReparsePoint;
   ntfs_inode_close(inode);
   return attributes;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/ntfs_collation.h"
+#include "platform/linux/ntfs_disk_value.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_bytes.h"
 #include "platform/linux/ntfs_mft_view.h"
@@ -62,8 +64,9 @@ bool IsNamedI30(const ATTR_RECORD* attribute) {
 }
 
 bool IsStreamOf(const ATTR_RECORD* attribute, bool folder) {
-  if (folder) return attribute->type == AT_INDEX_ALLOCATION && IsNamedI30(attribute);
-  return attribute->type == AT_DATA && attribute->name_length == 0;
+  if (folder)
+    return NTFS_DISK_BITS(attribute, type) == AT_INDEX_ALLOCATION && IsNamedI30(attribute);
+  return NTFS_DISK_BITS(attribute, type) == AT_DATA && attribute->name_length == 0;
 }
 
 // A hash of one name of a folder: the item's reference (with its sequence
@@ -80,20 +83,37 @@ uint64_t NameHash(MFT_REF reference, uint8_t nameSpace, const uint8_t* units, si
 }
 
 // Runs beside on a thread of its own while this thread runs here, and
-// waits for it; without a thread to be had, beside runs after here.
+// waits for it; without a thread to be had, beside runs after here. What
+// either throws (a table that found no memory) is thrown here once both
+// have ended, never from the other thread, where it would end the process.
 template <typename TBeside, typename THere>
 void RunBeside(TBeside beside, THere here) {
+  std::exception_ptr besideFailed;  // written by the helper, read after the join
+  const auto guarded = [&] {
+    try {
+      beside();
+    } catch (...) {
+      besideFailed = std::current_exception();
+    }
+  };
   std::thread helper;
   try {
-    helper = std::thread(beside);
+    helper = std::thread(guarded);
   } catch (const std::system_error&) {
   }
-  here();
+  std::exception_ptr hereFailed;
+  try {
+    here();
+  } catch (...) {
+    hereFailed = std::current_exception();
+  }
   if (helper.joinable()) {
     helper.join();
-  } else {
-    beside();
+  } else if (!hereFailed) {
+    guarded();
   }
+  if (hereFailed) std::rethrow_exception(hereFailed);
+  if (besideFailed) std::rethrow_exception(besideFailed);
 }
 
 }  // namespace
@@ -143,6 +163,7 @@ class TNtfsMftView::TCollector {
   struct TFound {
     std::vector<TNameEntry> names;
     std::vector<TPiece> pieces;
+    uint32_t number = 0;  // the record that says it
   };
   // The signature of a folder's $I30 index root; false when its index has
   // blocks beyond the root (the root alone says too little).
@@ -154,6 +175,9 @@ class TNtfsMftView::TCollector {
   bool Decode(std::vector<TPiece>& pieces, TRecord* record);
 
   void Add(uint32_t number, MFT_RECORD* record);
+  // Says which folders' parents (by their names in the MFT) lead in a loop
+  // that never reaches the root: the folder indexes then decide.
+  void FindParentLoops(const std::vector<TNameEntry>& names);
   // Sorts the names of the folders among records [firstRecord, endRecord)
   // by keys (one per name, in the same places), then as the collation says.
   // upper is scratch of two bytes per unit of nameUnits_, each thread
@@ -169,7 +193,10 @@ class TNtfsMftView::TCollector {
   std::vector<uint16_t> nameUnits_;
   std::vector<TStreamRun> runs_;
   std::vector<TStreamRun> recordRuns_;
-  bool damaged_ = false;
+  // What this collector found wrong, by the record it found it in.
+  std::vector<std::pair<uint32_t, std::string>> damage_;
+  // Says that record `number` is damaged and how.
+  void Damaged(uint32_t number, std::string what) { damage_.emplace_back(number, std::move(what)); }
   // What extension records say, with the base reference (and sequence
   // number) they name, and the pieces of bases with an attribute list;
   // settled once every base is known.
@@ -187,7 +214,7 @@ bool TNtfsMftView::TCollector::ReadIndexRoot(const ATTR_RECORD* attribute,
   const uint8_t* valueEnd = value + le32_to_cpu(attribute->value_length);
   if (value + sizeof(INDEX_ROOT) > valueEnd) return false;
   const auto* root = reinterpret_cast<const INDEX_ROOT*>(value);
-  if (root->index.ih_flags & LARGE_INDEX) return false;
+  if (NTFS_DISK_BITS(root, index.ih_flags) & LARGE_INDEX) return false;
   const uint8_t* header = value + offsetof(INDEX_ROOT, index);
   const uint8_t* end = header + le32_to_cpu(root->index.index_length);
   const uint8_t* entry = header + le32_to_cpu(root->index.entries_offset);
@@ -198,14 +225,15 @@ bool TNtfsMftView::TCollector::ReadIndexRoot(const ATTR_RECORD* attribute,
     const auto* indexEntry = reinterpret_cast<const INDEX_ENTRY*>(entry);
     const uint16_t length = le16_to_cpu(indexEntry->length);
     if (length < offsetof(INDEX_ENTRY, key) || entry + length > end) return false;
-    if (indexEntry->ie_flags & INDEX_ENTRY_END) return true;
+    if (NTFS_DISK_BITS(indexEntry, ie_flags) & INDEX_ENTRY_END) return true;
     const uint8_t* key = entry + offsetof(INDEX_ENTRY, key);
     if (le16_to_cpu(indexEntry->key_length) < sizeof(FILE_NAME_ATTR)) return false;
     const auto* name = reinterpret_cast<const FILE_NAME_ATTR*>(key);
     const size_t nameBytes = name->file_name_length * sizeof(ntfschar);
     if (sizeof(FILE_NAME_ATTR) + nameBytes > le16_to_cpu(indexEntry->key_length)) return false;
-    signature->sum += NameHash(le64_to_cpu(indexEntry->indexed_file), name->file_name_type,
-                               key + offsetof(FILE_NAME_ATTR, file_name), nameBytes);
+    signature->sum +=
+        NameHash(le64_to_cpu(indexEntry->indexed_file), NTFS_DISK_BITS(name, file_name_type),
+                 key + offsetof(FILE_NAME_ATTR, file_name), nameBytes);
     ++signature->count;
     entry += length;
   }
@@ -219,26 +247,31 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
     // Its fix-ups failed: a torn write or a damaged sector. Whether it was
     // in use is unknown.
     record.state = TRecord::kUnreadable;
-    damaged_ = true;
+    Damaged(number, "its update sequence does not match (a torn write or a damaged sector)");
     return;
   }
-  if (!ntfs_is_file_record(mrec->magic) || !(mrec->flags & MFT_RECORD_IN_USE)) return;
+  const uint16_t recordFlags = NTFS_DISK_BITS(mrec, flags);
+  if (!ntfs_is_file_record(mrec->magic) || !(recordFlags & MFT_RECORD_IN_USE)) return;
   if (ntfs_mft_record_check(volume, number, mrec) != 0) {
     record.state = TRecord::kUnreadable;
-    damaged_ = true;
+    Damaged(number, "its header or attributes do not fit in it");
     return;
   }
   const MFT_REF baseReference = le64_to_cpu(mrec->base_mft_record);
   const bool inBase = baseReference == 0;
+  // The base's number is 48 bits wide: it is checked whole before it is
+  // narrowed, so a number past 2^32 never passes as its low half.
+  if (!inBase && MREF(baseReference) >= view_.records_.size()) {
+    Damaged(number, "it names base record " + std::to_string(MREF(baseReference)) +
+                        ", past the MFT's " + std::to_string(view_.records_.size()) + " records");
+    return;
+  }
   const uint32_t base = inBase ? number : static_cast<uint32_t>(MREF(baseReference));
-  const bool folder = (mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  const bool folder = (recordFlags & MFT_RECORD_IS_DIRECTORY) != 0;
   if (inBase) {
     record.state = TRecord::kCollected;
     record.folder = folder;
     record.sequence = le16_to_cpu(mrec->sequence_number);
-  } else if (base >= view_.records_.size()) {
-    damaged_ = true;
-    return;
   }
   TFound& found = found_;
   found.names.clear();
@@ -249,26 +282,29 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
   for (const auto* attribute = reinterpret_cast<const ATTR_RECORD*>(
            reinterpret_cast<const uint8_t*>(mrec) + le16_to_cpu(mrec->attrs_offset));
        reinterpret_cast<const uint8_t*>(attribute) + offsetof(ATTR_RECORD, resident_end) <= end &&
-       attribute->type != AT_END && le32_to_cpu(attribute->length) != 0 &&
+       NTFS_DISK_BITS(attribute, type) != AT_END && le32_to_cpu(attribute->length) != 0 &&
        le32_to_cpu(attribute->length) <= end - reinterpret_cast<const uint8_t*>(attribute);
        attribute = reinterpret_cast<const ATTR_RECORD*>(
            reinterpret_cast<const uint8_t*>(attribute) + le32_to_cpu(attribute->length))) {
-    if (inBase && attribute->type == AT_ATTRIBUTE_LIST) record.hasAttributeList = true;
-    if (inBase && folder && attribute->type == AT_INDEX_ROOT && !attribute->non_resident &&
+    const uint32_t type = NTFS_DISK_BITS(attribute, type);
+    if (inBase && type == AT_ATTRIBUTE_LIST) record.hasAttributeList = true;
+    if (inBase && folder && type == AT_INDEX_ROOT && !attribute->non_resident &&
         IsNamedI30(attribute)) {
       TIndexSignature signature{number, 0, 0};
       if (ReadIndexRoot(attribute, &signature)) signatures_.push_back(signature);
     }
-    if (inBase && attribute->type == AT_STANDARD_INFORMATION && !attribute->non_resident) {
+    if (inBase && type == AT_STANDARD_INFORMATION && !attribute->non_resident) {
       const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
           reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
-      record.reparse = (information->file_attributes & FILE_ATTR_REPARSE_POINT) != 0;
+      record.reparse =
+          (NTFS_DISK_BITS(information, file_attributes) & FILE_ATTR_REPARSE_POINT) != 0;
     }
     // An extension record says nothing of whether its base is a folder; the
     // folder's stream is told apart by its name, the file's by having none.
-    AddAttribute(base, inBase ? folder : attribute->type == AT_INDEX_ALLOCATION, attribute, &found);
+    AddAttribute(base, inBase ? folder : type == AT_INDEX_ALLOCATION, attribute, &found);
   }
   if (!inBase) {
+    found.number = number;
     for (TPiece& piece : found.pieces) piece.Keep();
     extensions_.emplace_back(baseReference, std::move(found));
     return;
@@ -288,13 +324,18 @@ void TNtfsMftView::TCollector::Add(uint32_t number, MFT_RECORD* mrec) {
 void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
                                             const ATTR_RECORD* attribute, TFound* found) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(attribute);
-  if (attribute->type == AT_FILE_NAME && !attribute->non_resident) {
+  if (NTFS_DISK_BITS(attribute, type) == AT_FILE_NAME && !attribute->non_resident) {
     const auto* name =
         reinterpret_cast<const FILE_NAME_ATTR*>(bytes + le16_to_cpu(attribute->value_offset));
     if (le32_to_cpu(attribute->value_length) <
         sizeof(FILE_NAME_ATTR) + name->file_name_length * sizeof(ntfschar)) {
-      damaged_ = true;
+      Damaged(base, "a file name is longer than its attribute");
       return;
+    }
+    const uint8_t nameSpace = NTFS_DISK_BITS(name, file_name_type);
+    if (nameSpace > FILE_NAME_WIN32_AND_DOS) {
+      Damaged(base, "a file name has namespace " + std::to_string(nameSpace) +
+                        ", which NTFS does not have");
     }
     const MFT_REF parent = le64_to_cpu(name->parent_directory);
     // A folder past the MFT's end is none (and the name is dropped).
@@ -302,8 +343,8 @@ void TNtfsMftView::TCollector::AddAttribute(uint32_t base, bool folder,
         MREF(parent) < view_.records_.size() ? static_cast<uint32_t>(MREF(parent)) : UINT32_MAX;
     found->names.push_back(TNtfsMftView::TNameEntry{
         static_cast<uint32_t>(nameUnits_.size()), base, folderNumber,
-        le32_to_cpu(name->file_attributes), static_cast<uint16_t>(MSEQNO(parent)),
-        name->file_name_length, name->file_name_type});
+        le32_to_cpu(NTFS_DISK_BITS(name, file_attributes)), static_cast<uint16_t>(MSEQNO(parent)),
+        name->file_name_length, nameSpace});
     // Copied byte by byte: the name need not be aligned for 16-bit reads.
     std::vector<uint16_t>& units = nameUnits_;
     units.resize(units.size() + name->file_name_length);
@@ -429,7 +470,9 @@ void TNtfsMftView::TCollector::Finish() {
     const TRecord& base = records[MREF(extension.first)];
     if (base.state != TRecord::kCollected || base.sequence != MSEQNO(extension.first) ||
         !base.hasAttributeList) {
-      damaged_ = true;
+      Damaged(extension.second.number,
+              "it extends record " + std::to_string(MREF(extension.first)) +
+                  ", which is not in use, has another sequence number or lists no extensions");
       continue;
     }
     TFound& found = extension.second;
@@ -468,6 +511,7 @@ void TNtfsMftView::TCollector::Finish() {
                                       folder.sequence != name.parentSequence;
                              }),
               names.end());
+  FindParentLoops(names);
   // Grouped by folder in one counting pass, then each folder sorted on its
   // own: a million names in folders of a hundred take a seventh of the
   // comparisons of one sort over all of them. Each name's sort key is made
@@ -529,7 +573,51 @@ void TNtfsMftView::TCollector::Finish() {
   view_.names_ = std::move(names_);
   view_.nameUnits_ = std::move(nameUnits_);
   view_.runs_ = std::move(runs_);
-  view_.damaged_ = view_.damaged_ || damaged_;
+  // Said in record order, whichever collector found it.
+  std::stable_sort(damage_.begin(), damage_.end(),
+                   [](const std::pair<uint32_t, std::string>& a,
+                      const std::pair<uint32_t, std::string>& b) { return a.first < b.first; });
+  for (auto& found : damage_) {
+    view_.damage_.push_back(
+        TVolumeDamage{"\\$MFT", "record " + std::to_string(found.first) + ": " + found.second});
+  }
+  view_.damaged_ = view_.damaged_ || !damage_.empty();
+}
+
+void TNtfsMftView::TCollector::FindParentLoops(const std::vector<TNameEntry>& names) {
+  const std::vector<TRecord>& records = view_.records_;
+  // Each folder's parent by its first name; the root is its own.
+  constexpr uint32_t kNone = UINT32_MAX;
+  std::vector<uint32_t> parentOf(records.size(), kNone);
+  for (const TNameEntry& name : names) {
+    if (records[name.record].folder && parentOf[name.record] == kNone) {
+      parentOf[name.record] = name.parent;
+    }
+  }
+  // Followed up from each folder until a folder already settled, the root
+  // or a folder met on this same walk: the last is a loop. Each folder is
+  // walked once, so the whole check is linear.
+  enum : uint8_t { kUnseen, kOnWalk, kSettled };
+  std::vector<uint8_t> seen(records.size(), kUnseen);
+  std::vector<uint32_t> walk;
+  for (uint32_t start = 0; start < records.size(); ++start) {
+    walk.clear();
+    uint32_t at = start;
+    while (at != kNone && at != FILE_root && seen[at] == kUnseen) {
+      seen[at] = kOnWalk;
+      walk.push_back(at);
+      at = parentOf[at];
+    }
+    if (at != kNone && at != FILE_root && seen[at] == kOnWalk) {
+      // The folders from `at` on lead back to it.
+      for (auto loop = std::find(walk.begin(), walk.end(), at); loop != walk.end(); ++loop) {
+        Damaged(*loop,
+                "its folder lies inside its own subtree; it is listed where the "
+                "folder indexes list it");
+      }
+    }
+    for (uint32_t folder : walk) seen[folder] = kSettled;
+  }
 }
 
 void TNtfsMftView::TCollector::Reserve(int64_t records) {
@@ -588,15 +676,48 @@ void TNtfsMftView::TCollector::Absorb(TCollector& other, const TBlocks& blocks,
   }
   for (TPiece& piece : other.listedPieces_) listedPieces_.push_back(std::move(piece));
   signatures_.insert(signatures_.end(), other.signatures_.begin(), other.signatures_.end());
-  damaged_ = damaged_ || other.damaged_;
+  damage_.insert(damage_.end(), other.damage_.begin(), other.damage_.end());
 }
 
+namespace {
+
+// How many of the MFT's first `claimed` records its clusters can hold: none
+// past the end of its last allocated run, and no more than its allocated
+// clusters (at most the volume's) hold. A damaged $MFT may claim far more
+// (a sparse run of a terabyte on a small volume); every table is sized by
+// this, never by the claim. -1 when its runs cannot be mapped.
+int64_t MftRecordsHeld(ntfs_volume* volume, int64_t claimed) {
+  ntfs_attr* mft = volume->mft_na;
+  if (ntfs_attr_map_whole_runlist(mft) != 0) return -1;
+  int64_t end = 0;        // clusters: the VCN after the last allocated run
+  int64_t allocated = 0;  // clusters
+  for (const runlist_element* run = mft->rl; run != nullptr && run->length > 0; ++run) {
+    if (run->lcn < 0) continue;
+    allocated = std::min<int64_t>(volume->nr_clusters, allocated + run->length);
+    end = run->vcn + run->length;
+  }
+  const int64_t clusterBytes = volume->cluster_size;
+  const int64_t recordBytes = volume->mft_record_size;
+  return std::min(
+      {claimed, end * clusterBytes / recordBytes, allocated * clusterBytes / recordBytes});
+}
+
+}  // namespace
+
 std::unique_ptr<TNtfsMftView> TNtfsMftView::Collect(ntfs_volume* volume) {
-  const int64_t count = volume->mft_na->initialized_size >> volume->mft_record_size_bits;
+  const int64_t claimed = volume->mft_na->initialized_size >> volume->mft_record_size_bits;
+  const int64_t count = MftRecordsHeld(volume, claimed);
+  if (count <= FILE_root) return nullptr;
   const std::unique_ptr<TNtfsMftBytes> mft = TNtfsMftBytes::Map(volume, count);
   if (mft == nullptr) return nullptr;
   std::unique_ptr<TNtfsMftView> view(new TNtfsMftView(volume));
   view->records_.resize(static_cast<size_t>(count));
+  if (count < claimed) {
+    view->damage_.push_back(TVolumeDamage{
+        "\\$MFT", "it claims " + std::to_string(claimed) + " records, but its clusters hold " +
+                      std::to_string(count) + "; the rest are not read"});
+    view->damaged_ = true;
+  }
   // Reading and decoding the records is most of the work: the MFT is cut
   // in blocks, and the odd blocks are collected on a thread of their own
   // while this thread does the even ones. Blocks of a small MFT are small,

@@ -155,3 +155,8 @@ bool TNtfsMftView::Answer(int64_t number, TNtfsItem* item) const {
                     runs_.begin() + record.firstRun + record.runCount);
   return true;
 }
+
+bool TNtfsMftView::RootIsNoFolder() const {
+  const TRecord& root = records_[FILE_root];
+  return root.state == TRecord::kCollected && !root.folder;
+}

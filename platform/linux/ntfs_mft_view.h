@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/ntfs_volume.h"
+#include "platform/system_services.h"
 
 struct _ntfs_volume;
 
@@ -28,6 +29,10 @@ class TNtfsMftView {
   // names a base that is not there: the view may then miss names that the
   // folder indexes hold, so listings are checked against the indexes.
   bool Damaged() const { return damaged_; }
+  // What was found wrong while the MFT was read, in record order.
+  const std::vector<TVolumeDamage>& Damage() const { return damage_; }
+  // True when the root's record is in use but no folder.
+  bool RootIsNoFolder() const;
 
   // The record of the item at components (names from the root down, UTF-16
   // as written), each name found in its folder ignoring case as Windows
@@ -92,6 +97,7 @@ class TNtfsMftView {
   // that read it when other mounts share it.
   const std::vector<uint16_t> upcase_;
   bool damaged_ = false;
+  std::vector<TVolumeDamage> damage_;
   // By record number; a record holds the range of names_ listed in it (a
   // folder) and of runs_ its stream has. A volume of 1,000,000 items holds
   // about 1,000,000 records, names and units of names times 20.

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/ntfs_disk_value.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
@@ -21,7 +22,7 @@ bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem*
   Fold(&parsed);
   ntfs_inode* inode = OpenInode(parsed);
   if (inode == nullptr) return false;
-  const bool folder = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  const bool folder = (NTFS_DISK_BITS(inode->mrec, flags) & MFT_RECORD_IS_DIRECTORY) != 0;
   // As CreateFile: a folder only with backup semantics, a file either way.
   if (folder && !backupSemantics) {
     ntfs_inode_close(inode);

@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <utility>
 
+#include "platform/linux/ntfs_disk_value.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_path.h"
@@ -30,7 +32,7 @@ u64 LookUpIgnoringCase(ntfs_inode* folder, const std::vector<ntfschar>& name) {
 }
 
 bool IsFolder(const ntfs_inode* inode) {
-  return (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  return (NTFS_DISK_BITS(inode->mrec, flags) & MFT_RECORD_IS_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -80,7 +82,13 @@ const TNtfsMftView* TNtfsVolume::View() {
     viewRead_ = true;
     if (shared_ != nullptr) view_ = shared_->Find(imagePath_);
     if (view_ == nullptr) {
-      view_ = TNtfsMftView::Collect(volume_);
+      // Without the memory for the view, items are read by the index walk,
+      // which needs far less.
+      try {
+        view_ = TNtfsMftView::Collect(volume_);
+      } catch (const std::bad_alloc&) {
+        view_ = nullptr;
+      }
       if (view_ != nullptr && shared_ != nullptr) shared_->Offer(imagePath_, view_);
     }
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/linux/fs_control_replies.h"
+#include "platform/system_services.h"
 
 struct _ntfs_volume;
 struct _ntfs_inode;
@@ -96,6 +97,11 @@ class TNtfsVolume {
   // The names (UTF-8) of the last listing on which the MFT and the folder's
   // index disagree, and forgets them; none on a volume without damage.
   std::vector<std::string> TakeDisagreements();
+  // What the volume's structures were found to contradict so far, beyond
+  // the listings' disagreements: the MFT read in order (unreadable records,
+  // a claim past its clusters, parents in a loop), a root that is no
+  // folder. The same for every mount of one image that has read as much.
+  std::vector<TVolumeDamage> Damage();
 
   // Opens the file or folder at path ('/'-separated, case-insensitive as on
   // Windows) and learns what its handle needs. A folder opens only with
@@ -176,6 +182,7 @@ class TNtfsVolume {
   std::shared_ptr<const TNtfsMftView> view_;
   bool viewRead_ = false;  // the view has been found or read (or tried)
   std::vector<std::string> disagreements_;
+  bool rootNotFolder_ = false;  // the root's record was found to be no folder
   // The folder part of the path FindInView found an item in last, as given,
   // and the folder's record: items are mostly opened folder by folder.
   std::string lastFolderPath_;

@@ -32,7 +32,7 @@ class DriveExport : public testing::Test {
     free = NewFragment(nullptr, 0, 30, 10);
     plan = PlanVolume(root, free, 40);
     summary = SummarizeVolume(root, free, 40, plan.totals);
-    report = TDriveReport{'D', root, free, 40, &summary, &plan};
+    report = TDriveReport{'D', root, free, 40, &summary, &plan, nullptr};
   }
   void TearDown() override {
     ReleaseItem(root);

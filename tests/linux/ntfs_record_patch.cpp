@@ -15,7 +15,6 @@ namespace {
 constexpr size_t kRecordUsaOffset = 0x04;       // u16: where the fix-up array starts
 constexpr size_t kRecordUsaCount = 0x06;        // u16: the sequence number and one per sector
 constexpr size_t kRecordAttributes = 0x14;      // u16: the first attribute
-constexpr size_t kRecordBytesInUse = 0x18;      // u32
 constexpr size_t kAttributeLength = 0x04;       // u32
 constexpr size_t kAttributeResident = 0x08;     // u8: 0 when the value is in the record
 constexpr size_t kAttributeValueLength = 0x10;  // u32
@@ -133,6 +132,9 @@ TMftRecordPlace FindMftRecord(const std::string& image, const char* path) {
       place.offset = lcn * volume->cluster_size + (byte & (volume->cluster_size - 1));
       place.bytes = volume->mft_record_size;
       place.reference = MK_MREF(inode->mft_no, le16_to_cpu(inode->mrec->sequence_number));
+      if (static_cast<int64_t>(inode->mft_no) < volume->mftmirr_size) {
+        place.mirrorOffset = volume->mftmirr_lcn * volume->cluster_size + byte;
+      }
     }
     ntfs_inode_close(inode);
   }
@@ -140,29 +142,81 @@ TMftRecordPlace FindMftRecord(const std::string& image, const char* path) {
   return place;
 }
 
+TBuildStatus PatchIndexEntry(const std::string& image, const char* folderPath,
+                             const std::string& name,
+                             const std::function<void(std::vector<uint8_t>&, size_t)>& patch) {
+  const std::vector<uint8_t> stored = StoredName(name);
+  return PatchMftRecord(image, folderPath, [&](std::vector<uint8_t>& record) {
+    const std::vector<size_t> entries = EntriesNamed(record, stored);
+    if (entries.size() != 1) return false;
+    patch(record, entries.front());
+    return true;
+  });
+}
+
 TBuildStatus PointIndexEntryAt(const std::string& image, const char* folderPath,
                                const std::string& name, const char* targetPath) {
-  const std::string step = std::string("PointIndexEntryAt ") + folderPath + " " + name + ": ";
-  const TMftRecordPlace folder = FindMftRecord(image, folderPath);
   const TMftRecordPlace target = FindMftRecord(image, targetPath);
-  if (folder.offset < 0 || target.offset < 0) return TBuildStatus::Failure(step + "no record");
+  if (target.offset < 0) {
+    return TBuildStatus::Failure(std::string("PointIndexEntryAt: no record for ") + targetPath);
+  }
+  return PatchIndexEntry(image, folderPath, name, [&](std::vector<uint8_t>& record, size_t entry) {
+    StoreLittleEndian<uint64_t>(record, entry, target.reference);
+  });
+}
+
+int64_t FindAttribute(const std::vector<uint8_t>& record, uint32_t type, size_t* value) {
+  const size_t used =
+      std::min<size_t>(LittleEndian<uint32_t>(record, kRecordBytesInUse), record.size());
+  size_t attribute = LittleEndian<uint16_t>(record, kRecordAttributes);
+  while (attribute + kAttributeValueOffset + 2 <= used) {
+    const uint32_t found = LittleEndian<uint32_t>(record, attribute);
+    const uint32_t length = LittleEndian<uint32_t>(record, attribute + kAttributeLength);
+    if (found == kTypeEnd || length == 0 || attribute + length > used) break;
+    if (found == type) {
+      if (value != nullptr) {
+        *value = attribute + LittleEndian<uint16_t>(record, attribute + kAttributeValueOffset);
+      }
+      return static_cast<int64_t>(attribute);
+    }
+    attribute += length;
+  }
+  return -1;
+}
+
+TBuildStatus PatchMftRecord(const std::string& image, const char* path,
+                            const std::function<bool(std::vector<uint8_t>&)>& patch) {
+  const std::string step = std::string("PatchMftRecord ") + path + ": ";
+  const TMftRecordPlace place = FindMftRecord(image, path);
+  if (place.offset < 0) return TBuildStatus::Failure(step + "no record");
   const int fd = open(image.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return TBuildStatus::Failure(step + "cannot open the image");
-  std::vector<uint8_t> record(folder.bytes);
+  std::vector<uint8_t> record(place.bytes);
   const ssize_t size = static_cast<ssize_t>(record.size());
   std::string failure;
-  if (pread(fd, record.data(), record.size(), folder.offset) != size || !Decode(record)) {
+  if (pread(fd, record.data(), record.size(), place.offset) != size || !Decode(record)) {
     failure = "record unreadable";
-  } else if (const std::vector<size_t> entries = EntriesNamed(record, StoredName(name));
-             entries.size() != 1) {
-    failure = std::to_string(entries.size()) + " entries of that name in the index root";
+  } else if (!patch(record)) {
+    failure = "the patch found nothing to change";
   } else {
-    for (size_t i = 0; i < 8; ++i) {
-      record[entries.front() + i] = static_cast<uint8_t>(target.reference >> (8 * i));
-    }
     Encode(record);
-    if (pwrite(fd, record.data(), record.size(), folder.offset) != size) failure = "not written";
+    for (const int64_t at : {place.offset, place.mirrorOffset}) {
+      if (at >= 0 && pwrite(fd, record.data(), record.size(), at) != size) failure = "not written";
+    }
   }
   close(fd);
   return failure.empty() ? TBuildStatus::Success() : TBuildStatus::Failure(step + failure);
+}
+
+TBuildStatus ClearClusterBitmap(const std::string& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), 0);
+  if (volume == nullptr) return TBuildStatus::Failure("ClearClusterBitmap: no mount");
+  const std::vector<uint8_t> zeros(static_cast<size_t>(volume->lcnbmp_na->data_size), 0);
+  const s64 written =
+      ntfs_attr_pwrite(volume->lcnbmp_na, 0, static_cast<s64>(zeros.size()), zeros.data());
+  const bool unmounted = ntfs_umount(volume, FALSE) == 0;
+  if (written != static_cast<s64>(zeros.size()) || !unmounted) {
+    return TBuildStatus::Failure("ClearClusterBitmap: not written");
+  }
+  return TBuildStatus::Success();
 }

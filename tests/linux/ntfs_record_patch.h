@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,52 @@ T LittleEndian(const std::vector<uint8_t>& bytes, size_t at) {
   return value;
 }
 
+// Stores the low sizeof(T) bytes of value little-endian at bytes[at].
+template <typename T>
+void StoreLittleEndian(std::vector<uint8_t>& bytes, size_t at, T value) {
+  for (size_t i = 0; i < sizeof(T); ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 // Where the MFT record of one item lies, as libntfs-3g finds it on a
 // read-only mount.
 struct TMftRecordPlace {
   int64_t offset = -1;     // bytes from the image start; -1 when not found
   uint32_t bytes = 0;      // the record's size (1,024 on volumes mkntfs makes)
   uint64_t reference = 0;  // record number, sequence number in the top 16 bits
+  // Where $MFTMirr keeps a copy of the record (the first four records), -1
+  // for the others: the mount compares the two.
+  int64_t mirrorOffset = -1;
 };
+
+// Offsets in a decoded MFT record and its attributes, in bytes.
+constexpr size_t kRecordFlags = 0x16;             // u16: in use, folder
+constexpr size_t kRecordBytesInUse = 0x18;        // u32
+constexpr size_t kRecordBaseReference = 0x20;     // u64: the base record, 0 in a base
+constexpr size_t kFileNameParent = 0x00;          // u64, in a $FILE_NAME value
+constexpr size_t kFileNameAttributes = 0x38;      // u32, in a $FILE_NAME value
+constexpr size_t kFileNameNameSpace = 0x41;       // u8, in a $FILE_NAME value
+constexpr size_t kInformationAttributes = 0x20;   // u32, in a $STANDARD_INFORMATION value
+constexpr size_t kNonResidentHighestVcn = 0x18;   // s64
+constexpr size_t kNonResidentPairs = 0x20;        // u16: where the mapping pairs start
+constexpr size_t kNonResidentAllocated = 0x28;    // s64, bytes
+constexpr size_t kNonResidentDataSize = 0x30;     // s64, bytes
+constexpr size_t kNonResidentInitialized = 0x38;  // s64, bytes
+constexpr uint32_t kTypeStandardInformation = 0x10;
+constexpr uint32_t kTypeFileName = 0x30;
+constexpr uint32_t kTypeData = 0x80;
+
+// The offset of the first attribute of `type` in a decoded record, and of
+// its value (resident) in *value when asked; -1 when there is none.
+int64_t FindAttribute(const std::vector<uint8_t>& record, uint32_t type, size_t* value = nullptr);
+
+// Changes the MFT record of the item at path in place: decodes it (the
+// fix-ups undone), lets patch change its bytes (false: nothing written),
+// encodes it and writes it back, to its mirror in $MFTMirr too.
+TBuildStatus PatchMftRecord(const std::string& image, const char* path,
+                            const std::function<bool(std::vector<uint8_t>&)>& patch);
+
+// Marks every cluster of the volume free in its cluster bitmap ($Bitmap).
+TBuildStatus ClearClusterBitmap(const std::string& image);
 
 // The record of the item at path ('/'-separated, "/" the root). Needs the
 // record's bytes to lie in one cluster run of $MFT, as they always do for
@@ -44,3 +84,11 @@ TMftRecordPlace FindMftRecord(const std::string& image, const char* path);
 // DOS name is left alone).
 TBuildStatus PointIndexEntryAt(const std::string& image, const char* folderPath,
                                const std::string& name, const char* targetPath);
+
+// Lets patch change the entry named `name` in the index root of the folder
+// at folderPath: the decoded record and the entry's offset in it (its
+// reference at +0, its file name key at +0x10). Fails, changing nothing, as
+// PointIndexEntryAt does.
+TBuildStatus PatchIndexEntry(const std::string& image, const char* folderPath,
+                             const std::string& name,
+                             const std::function<void(std::vector<uint8_t>&, size_t)>& patch);

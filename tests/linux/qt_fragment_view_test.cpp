@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
@@ -41,7 +42,13 @@ const QColor kWhite(255, 255, 255);
 // and one at 8 for the first line of every grid.
 void Populate(TScriptedVolume& volume) {
   volume.bitmap.assign(200000, false);
-  for (int cluster : {8, 100, 200, 300, 400, 500}) volume.bitmap[cluster] = true;
+  // Every cluster of every run in use, as on a sound volume.
+  for (const auto& run : {std::make_pair(8, 8), std::make_pair(100, 10), std::make_pair(200, 3),
+                          std::make_pair(300, 2), std::make_pair(400, 4), std::make_pair(500, 2)}) {
+    for (int cluster = run.first; cluster < run.first + run.second; ++cluster) {
+      volume.bitmap[cluster] = true;
+    }
+  }
   volume.AddFile("D:\\one.txt", 40960, {{10, 100}});
   volume.AddFile("D:\\three.avi", 36864, {{3, 200}, {5, 300}, {9, 400}});
   volume.AddFile("D:\\sparse.dat", 24576, {{4, -1}, {6, 500}});

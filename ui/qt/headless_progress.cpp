@@ -32,6 +32,9 @@ void THeadlessProgress::StageStarted(TClock::time_point at, const std::string& s
 }
 
 void THeadlessProgress::Ended() {
+  for (const TVolumeDamage& place : optimizer.damage.Places()) {
+    StandardErrorProgress().Failed(progress, "damaged: " + place.path + ": " + place.what);
+  }
   const std::string reason = optimizer.FailureReason();
   if (!reason.empty()) StandardErrorProgress().Failed(progress, reason);
 }
