@@ -48,8 +48,10 @@ void Count(std::map<std::pair<TItem*, TItem*>, size_t>* index, std::vector<TClai
 
 std::vector<TClaimConflict> FindClaimConflicts(TItem* root, const TFragment* freeExtents) {
   std::vector<TClaim> claims = AllocatedRuns(root);
-  std::sort(claims.begin(), claims.end(),
-            [](const TClaim& a, const TClaim& b) { return a.lcn < b.lcn; });
+  // Stable: runs that start together stay in the tree's order, so the same
+  // tree always names the same pairs.
+  std::stable_sort(claims.begin(), claims.end(),
+                   [](const TClaim& a, const TClaim& b) { return a.lcn < b.lcn; });
   std::vector<TClaimConflict> found;
   std::map<std::pair<TItem*, TItem*>, size_t> index;
   // The run reaching furthest so far: any run that starts before its end
@@ -57,7 +59,10 @@ std::vector<TClaimConflict> FindClaimConflicts(TItem* root, const TFragment* fre
   const TClaim* furthest = nullptr;
   const TFragment* free = freeExtents;
   for (const TClaim& claim : claims) {
-    if (furthest != nullptr && claim.lcn < furthest->end) {
+    // Two names of one file (hard links) claim its clusters alike.
+    const bool sameFile = furthest != nullptr && furthest->item != claim.item &&
+                          claim.item->fileId != 0 && claim.item->fileId == furthest->item->fileId;
+    if (furthest != nullptr && claim.lcn < furthest->end && !sameFile) {
       Count(&index, &found, furthest->item, claim.item, claim.lcn,
             std::min(claim.end, furthest->end) - claim.lcn);
     }

@@ -1,7 +1,8 @@
 // Clusters that items claim but the volume cannot give them, free of any
 // I/O: clusters claimed by two items (a cross-link, or one item claiming
-// them twice), and clusters an item claims that the cluster bitmap calls
-// free. Checked once every item's runs are read.
+// them twice; never two names of one file, which share its fileId), and
+// clusters an item claims that the cluster bitmap calls free. Checked once
+// every item's runs are read.
 #pragma once
 
 #include <cstdint>

@@ -2,18 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <functional>
+#include <unordered_set>
 
 #include "platform/path_buffer.h"
 
 namespace {
 
-// The folders from the walk's start down to the one being listed, as far as
-// their identities could be told.
-using TAncestors = std::vector<TFileIdentity>;
+// The folders the walk has entered, as far as their identities could be
+// told: the walk's start, the folders above the one being listed and every
+// folder listed before.
+struct TIdentityHash {
+  size_t operator()(const TFileIdentity& identity) const {
+    return std::hash<uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^ identity.volume);
+  }
+};
+using TEntered = std::unordered_set<TFileIdentity, TIdentityHash>;
 
 bool ListFolder(TSystemServices& services, const char* path, void* context, TFolderVisitor& visitor,
-                TAncestors& ancestors) {
+                TEntered& entered) {
   visitor.ListingFolder(path);
   // One path buffer per level of the walk.
   char buffer[kMaxPath];
@@ -41,16 +48,13 @@ bool ListFolder(TSystemServices& services, const char* path, void* context, TFol
       continue;
     }
     ComposeSubfolderPath(buffer, pathLength, entry.name, nameLength);
-    // Nor is a folder that is one of its own ancestors (a damaged index
-    // entry, a bind mount): it stays an item, as a link does.
+    // Nor is a folder entered before under another name, one of its own
+    // ancestors among them (a damaged index entry, a bind mount): it stays
+    // an item, as a link does, and its contents are listed once.
     TFileIdentity identity;
     const bool known = services.FolderIdentity(buffer, &identity);
-    if (known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) {
-      continue;
-    }
-    if (known) ancestors.push_back(identity);
-    ListFolder(services, buffer, contents, visitor, ancestors);
-    if (known) ancestors.pop_back();
+    if (known && !entered.insert(identity).second) continue;
+    ListFolder(services, buffer, contents, visitor, entered);
   } while (services.FindNext(find, &entry));
   services.FindEnd(find);
   return true;
@@ -60,8 +64,8 @@ bool ListFolder(TSystemServices& services, const char* path, void* context, TFol
 
 bool WalkFolder(TSystemServices& services, const char* path, void* context,
                 TFolderVisitor& visitor) {
-  TAncestors ancestors;
+  TEntered entered;
   TFileIdentity identity;
-  if (services.FolderIdentity(path, &identity)) ancestors.push_back(identity);
-  return ListFolder(services, path, context, visitor, ancestors);
+  if (services.FolderIdentity(path, &identity)) entered.insert(identity);
+  return ListFolder(services, path, context, visitor, entered);
 }

@@ -1,8 +1,10 @@
 // The one folder walk of the program, used by the directory scan and by the
 // folder statistics: it lists a folder with the directory enumeration, in the
 // order the enumeration returns entries, and goes down into its subfolders
-// depth-first, never into a folder that is one of its own ancestors, so a
-// damaged volume whose index leads back up the tree still ends. The walk owns the paths and the
+// depth-first, never into a folder it has entered before (one of its own
+// ancestors, or a folder reached under two names), so a damaged volume whose
+// index leads back up the tree still ends and no folder's contents are
+// listed twice. The walk owns the paths and the
 // enumeration; the visitor decides what an entry becomes and whether the walk goes on.
 #pragma once
 

@@ -270,6 +270,8 @@ bool TDriveOptimizer::OpenItem(const char* path, TItem* item, bool shown) {
   if (services.FileSize(handle, &low, &high)) {
     item->size = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
   }
+  TFileIdentity identity;
+  if (services.FileIdentity(handle, &identity)) item->fileId = identity.file;
   // The file system's own word that the item's mapping is damaged (Windows
   // says so of a corrupt file); a stream it cannot map for other reasons (no
   // FIEMAP on a host's file system) is no damage of the volume.

@@ -24,6 +24,10 @@ struct TItem {
   int32_t fragmentCount;  // runs read for the item
   TFragment* fragments;   // current runs in ascending vcn, chained by next
   TFragment* planned;     // planned runs, chained by next
+  // The file's identity on its volume, the same under each of its names
+  // (hard links): the MFT record number on NTFS, the inode on a host
+  // folder; 0 while not known.
+  uint64_t fileId;
 
   // Removes child from this folder's child list and returns the child's
   // former next sibling; returns none and changes nothing if child is not

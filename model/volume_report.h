@@ -38,6 +38,10 @@ struct TItemTarget {
   int64_t runCount;       // 0 for an item without allocated clusters (or unplaced)
   int64_t movedClusters;  // allocated clusters whose target differs from where they are
   bool unplaced;          // no room was left for it (overlapping runs only)
+  // Another name of a file met before (a hard link): the index in
+  // TVolumePlan::items of the file's first name, whose target it shares and
+  // which alone counts; -1 for a file's first or only name.
+  int64_t sameFileAs;
 
   bool Moves() const { return movedClusters > 0; }
 };

@@ -94,6 +94,8 @@ class TItemsWriter {
     json_.Bool((item->flags & kItemNoMove) != 0);
     json_.Key("damaged");
     json_.Bool((item->flags & kItemDamaged) != 0);
+    json_.Key("fileId");
+    json_.Int(static_cast<int64_t>(item->fileId));
     json_.Key("runs");
     WriteRuns(json_, item->fragments);
     json_.Key("planned");

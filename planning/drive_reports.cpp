@@ -14,7 +14,7 @@ void TDriveOptimizer::WriteReports() {
     TLogFile log(services, name.c_str(), output);
     if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
   }
-  summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals);
+  summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals, &volumePlan.items);
   // Damage found so far: the stages that read the volume have ended.
   const std::vector<TVolumeDamage> places = damage.Places();
   summary.damage = static_cast<int64_t>(places.size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "model/pre_order.h"
 #include "planning/cluster_extents.h"
@@ -17,6 +18,21 @@ std::vector<const TItem*> PreOrder(const TItem* root) {
     items.push_back(item);
   }
   return items;
+}
+
+// For each item, the index of the first item in pre-order with the same
+// file identity when it is another name of that file (a hard link); -1
+// else. Folders and items of unknown identity are names of their own.
+std::vector<int64_t> FirstNames(const std::vector<const TItem*>& items) {
+  std::vector<int64_t> sameFileAs(items.size(), -1);
+  std::unordered_map<uint64_t, int64_t> first;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TItem& item = *items[i];
+    if (item.fileId == 0 || item.IsFolder()) continue;
+    const auto known = first.emplace(item.fileId, static_cast<int64_t>(i));
+    if (!known.second) sameFileAs[i] = known.first->second;
+  }
+  return sameFileAs;
 }
 
 // Whether an item keeps its place in the plan: marked NOMOVE, involved in
@@ -67,9 +83,14 @@ int64_t MovedClusters(const TFragment* runs, const TTargetRun* targets, size_t c
   return moved;
 }
 
-// Each target's moved clusters, and the plan's totals.
+// Each target's moved clusters, and the plan's totals, each file counted
+// under its first name only.
 void CountMoves(TVolumePlan* plan) {
   for (TItemTarget& target : plan->items) {
+    if (target.sameFileAs >= 0) {
+      target.movedClusters = plan->items[static_cast<size_t>(target.sameFileAs)].movedClusters;
+      continue;
+    }
     const TItem& item = *target.item;
     const int64_t piecesNow = CountPieces(item.fragments);
     int64_t piecesAfter = piecesNow;
@@ -208,8 +229,11 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   }
   std::array<size_t, kZoneSlotLimit + 1> slotStart{};
   int64_t remaining = 0;  // allocated clusters still to place
+  const std::vector<int64_t> sameFileAs = FirstNames(items);
   for (size_t i = 0; i < items.size(); ++i) {
     const TItem& item = *items[i];
+    // Another name of a file is placed with its first name.
+    if (sameFileAs[i] >= 0) continue;
     allocated[i] = AllocatedClusters(item.fragments);
     // An item whose runs the file system has yet to place has no settled
     // layout to move from: it stays where its placed runs lie.
@@ -232,7 +256,8 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   for (size_t i = 0; i < items.size(); ++i) {
     const TItem& item = *items[i];
     TItemTarget& target = plan.items[i];
-    target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false};
+    target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false, sameFileAs[i]};
+    if (sameFileAs[i] >= 0) continue;
     if (!Stays(item) && allocated[i] > 0) {
       order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
     } else {
@@ -268,6 +293,14 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     remaining -= count;
   }
 
+  // Every name of a file goes where its first name goes.
+  for (TItemTarget& target : plan.items) {
+    if (target.sameFileAs < 0) continue;
+    const TItemTarget& first = plan.items[static_cast<size_t>(target.sameFileAs)];
+    target.firstRun = first.firstRun;
+    target.runCount = first.runCount;
+    target.unplaced = first.unplaced;
+  }
   CountMoves(&plan);
   return plan;
 }

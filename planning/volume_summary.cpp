@@ -19,9 +19,12 @@ bool MoreFragmented(const TCandidate& a, const TCandidate& b) {
   return a.fragments != b.fragments ? a.fragments > b.fragments : a.order < b.order;
 }
 
-void CountTree(const TItem* root, TVolumeSummary* summary, std::vector<TCandidate>* top) {
+void CountTree(const TItem* root, const std::vector<TItemTarget>* targets, TVolumeSummary* summary,
+               std::vector<TCandidate>* top) {
   int64_t order = 0;
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root), ++order) {
+    const size_t at = static_cast<size_t>(order);
+    if (targets != nullptr && at < targets->size() && (*targets)[at].sameFileAs >= 0) continue;
     ++summary->items;
     if (item->planned != nullptr) ++summary->itemsPlanned;
     if ((item->flags & kItemNoMove) != 0) ++summary->itemsInPlace;
@@ -56,12 +59,13 @@ void CountTree(const TItem* root, TVolumeSummary* summary, std::vector<TCandidat
 }  // namespace
 
 TVolumeSummary SummarizeVolume(const TItem* root, const TFragment* freeExtents,
-                               int64_t totalClusters, const TVolumePlanTotals& plan) {
+                               int64_t totalClusters, const TVolumePlanTotals& plan,
+                               const std::vector<TItemTarget>* targets) {
   TVolumeSummary summary;
   summary.totalClusters = totalClusters;
   summary.plan = plan;
   std::vector<TCandidate> top;
-  CountTree(root, &summary, &top);
+  CountTree(root, targets, &summary, &top);
   std::sort(top.begin(), top.end(), MoreFragmented);
   for (const TCandidate& candidate : top) {
     summary.mostFragmented.push_back(

@@ -27,6 +27,12 @@ class THandleObject {
   }
   // WaitForSingleObject: returns once the handle is signalled.
   virtual void Wait() {}
+  // GetFileInformationByHandle's volume and file index; false when the
+  // handle has none.
+  virtual bool Identity(TFileIdentity* identity) {
+    (void)identity;
+    return false;
+  }
 };
 
 // The file-system control request on an object handle: dispatches to the

@@ -83,6 +83,11 @@ class TSystemServices {
   // GetFileSize: the low and high 32 bits of the size; false when the query
   // failed (a result of 0xFFFFFFFF with an error set).
   virtual bool FileSize(THandle file, uint32_t* low, uint32_t* high) = 0;
+  // Beyond the described calls: GetFileInformationByHandle's volume serial
+  // number and file index of an open file or folder (Linux: the image and
+  // MFT record number, or st_dev and st_ino); false when it cannot be told.
+  // Several names of one file (hard links) give one identity.
+  virtual bool FileIdentity(THandle /*file*/, TFileIdentity* /*identity*/) { return false; }
   // WaitForSingleObject with INFINITE.
   virtual void WaitFor(THandle handle) = 0;
   // CloseHandle.

@@ -140,6 +140,7 @@ void BuildRandomVolume(std::mt19937& random, TRandomVolume* volume) {
     TItem* item =
         ItemWithRuns(parent, folder ? "folder" : "file", folder ? 1 : kZones[below(6)], {});
     volume->items.push_back(item);
+    item->fileId = static_cast<uint64_t>(index) + 1;
     if (folder) folders.push_back(item);
     TFragment** tail = &item->fragments;
     const int64_t runs = folder ? below(3) : below(13);
@@ -178,6 +179,24 @@ void BuildRandomVolume(std::mt19937& random, TRandomVolume* volume) {
       item->flags |= kItemDamaged;
     }
   }
+  // Second names of some files (hard links), anywhere in the tree: the same
+  // file identity, runs and zone, never an owner of clusters.
+  const size_t named = volume->items.size();
+  for (size_t i = 1; i < named; ++i) {
+    const TItem* file = volume->items[i];
+    if (file->IsFolder() || below(8) != 0) continue;
+    TItem* parent = folders[static_cast<size_t>(below(static_cast<int64_t>(folders.size())))];
+    TItem* link = ItemWithRuns(parent, "link", file->Zone(), {});
+    link->fileId = file->fileId;
+    link->flags |= file->flags & (kItemNoMove | kItemDamaged);
+    TFragment** tail = &link->fragments;
+    for (const TFragment* run = file->fragments; run != nullptr; run = run->next) {
+      *tail = NewFragment(link, run->vcn, run->lcn, run->length);
+      tail = &(*tail)->next;
+    }
+    link->clusters = file->clusters;
+    link->fragmentCount = file->fragmentCount;
+  }
   TRuns free;
   for (int64_t c = 0; c < total; ++c) {
     if (volume->owner[static_cast<size_t>(c)] != kFree) continue;
@@ -198,6 +217,7 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   int splitItems = 0;
   int tightVolumes = 0;
   int stayed = 0;  // damaged items met
+  int links = 0;   // second names met
   for (int layout = 0; layout < 400; ++layout) {
     TRandomVolume volume;
     BuildRandomVolume(random, &volume);
@@ -233,6 +253,17 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
       const TItem& item = *target.item;
       const std::vector<int64_t> now = ClustersNow(&item);
       const std::vector<int64_t> after = ClustersPlanned(plan, target);
+      // Another name of a file goes where the file's first name goes, and
+      // counts nowhere.
+      const auto first = std::find_if(plan.items.begin(), plan.items.end(), [&](auto& other) {
+        return other.item->fileId == item.fileId;
+      });
+      ASSERT_EQ(target.sameFileAs, first->item == &item ? -1 : first - plan.items.begin());
+      if (target.sameFileAs >= 0) {
+        ++links;
+        EXPECT_EQ(after, ClustersPlanned(plan, *first)) << "one target for every name";
+        continue;
+      }
       ASSERT_EQ(after.size(), now.size()) << "targets hold exactly the allocated clusters";
       int64_t moved = 0;
       for (size_t k = 0; k < after.size(); ++k) {
@@ -286,6 +317,7 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   EXPECT_GT(tightVolumes, 20);
   EXPECT_GT(splitItems, 0);
   EXPECT_GT(stayed, 100);
+  EXPECT_GT(links, 100);
 }
 
 class VolumePlanCases : public testing::Test {

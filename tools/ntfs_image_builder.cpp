@@ -595,6 +595,33 @@ TBuildStatus TNtfsImageBuilder::MakeFolder(const std::string& path) {
   return state_->Close("MakeFolder", path, &folder, TBuildStatus::Success());
 }
 
+TBuildStatus TNtfsImageBuilder::MakeHardLink(const std::string& existing,
+                                             const std::string& newPath) {
+  const std::string step = "MakeHardLink " + existing + " " + newPath;
+  if (TBuildStatus status = state_->Mounted(step); !status) return status;
+  std::string parentPath;
+  std::string leaf;
+  if (!SplitPath(newPath, &parentPath, &leaf)) return TBuildStatus::Failure(step + ": bad path");
+  TUtf16Name name(leaf);
+  if (!name.Valid()) return TBuildStatus::Failure(step + ": name is not UTF-8");
+  ntfs_inode* file = ntfs_pathname_to_inode(state_->volume, nullptr, existing.c_str());
+  if (file == nullptr) return TBuildStatus::Failure(step + ": " + ErrnoText(errno));
+  ntfs_inode* parent = ntfs_pathname_to_inode(state_->volume, nullptr, parentPath.c_str());
+  std::string failure;
+  if (parent == nullptr) {
+    failure = "parent folder not found (" + ErrnoText(errno) + ")";
+  } else if (file->mrec->flags & MFT_RECORD_IS_DIRECTORY) {
+    failure = "not a file";
+  } else if (ntfs_link(file, parent, name.Chars(), static_cast<u8>(name.Length())) != 0) {
+    failure = ErrnoText(errno);
+  }
+  if (parent != nullptr && ntfs_inode_close(parent) != 0 && failure.empty()) {
+    failure = "writing its folder: " + ErrnoText(errno);
+  }
+  if (ntfs_inode_close(file) != 0 && failure.empty()) failure = "writing its record";
+  return failure.empty() ? TBuildStatus::Success() : TBuildStatus::Failure(step + ": " + failure);
+}
+
 TBuildStatus TNtfsImageBuilder::SetFolderCompressed(const std::string& path) {
   const std::string step = "SetFolderCompressed " + path;
   if (TBuildStatus status = state_->Mounted(step); !status) return status;

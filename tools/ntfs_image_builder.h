@@ -140,6 +140,10 @@ class TNtfsImageBuilder {
   TBuildStatus MakePlacedFile(const std::string& path, const TContent& content,
                               const std::vector<TExtent>& extents);
 
+  // A second name at newPath for the file at existing (a hard link): one
+  // file, one MFT record, two names in two folder indexes. Files only.
+  TBuildStatus MakeHardLink(const std::string& existing, const std::string& newPath);
+
   // A file in `fragments` runs of nearly equal length (earlier ones take the
   // remainder), gapClusters free clusters apart, placed in the first free
   // stretch at or after searchFromLcn that holds them all. The runs chosen

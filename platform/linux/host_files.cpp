@@ -12,7 +12,13 @@
 THostFileHandle::THostFileHandle(int fd, const struct stat& status)
     : fd_(fd),
       sizeBytes_(S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size)),
-      device_(static_cast<uint64_t>(status.st_dev)) {}
+      device_(static_cast<uint64_t>(status.st_dev)),
+      inode_(static_cast<uint64_t>(status.st_ino)) {}
+
+bool THostFileHandle::Identity(TFileIdentity* identity) {
+  *identity = TFileIdentity{device_, inode_};
+  return true;
+}
 
 THostFileHandle::~THostFileHandle() { close(fd_); }
 

@@ -34,12 +34,16 @@ class THostFileHandle : public THandleObject {
   // unnamed data stream and gives 0, as on Windows.
   bool FileSize(uint32_t* low, uint32_t* high) override;
 
+  // st_dev and st_ino at the open.
+  bool Identity(TFileIdentity* identity) override;
+
   int Descriptor() const { return fd_; }
 
  private:
   int fd_;              // owned; closed by the destructor
   uint64_t sizeBytes_;  // the size at the open; 0 for a folder
   uint64_t device_;     // st_dev at the open
+  uint64_t inode_;      // st_ino at the open
   // The runs, once read. A handle is used by one thread at a time, as a
   // Win32 handle is by the stages, so they need no lock.
   bool runsRead_ = false;

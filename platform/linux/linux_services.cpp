@@ -75,6 +75,12 @@ class TLastError {
 };
 thread_local TLastError lastError;
 
+// What stands for an NTFS volume in file identities: one volume per image
+// path, so the path stands for the volume.
+uint64_t NtfsVolumeIdentity(const std::string& imagePath) {
+  return std::hash<std::string>()(imagePath);
+}
+
 // The drive letter a path names (L:... or \\.\L:), or 0 for none.
 char DriveLetterOf(const char* path) {
   if (std::strncmp(path, "\\\\.\\", 4) == 0) path += 4;
@@ -245,8 +251,7 @@ bool TLinuxServices::FolderIdentity(const char* path, TFileIdentity* identity) {
   TNtfsVolume* volume = NtfsVolume(where);
   uint64_t record = 0;
   if (volume == nullptr || !volume->FolderRecord(LinuxName(where.path), &record)) return false;
-  // One volume per image path: the path stands for the volume.
-  *identity = TFileIdentity{std::hash<std::string>()(where.drivePath), record};
+  *identity = TFileIdentity{NtfsVolumeIdentity(where.drivePath), record};
   return true;
 }
 
@@ -285,7 +290,12 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
     lastError = SystemErrorText(where.drivePath + ":" + where.path, ENOENT);
     return InvalidHandle();
   }
-  return AsHandle(new TNtfsFileHandle(std::move(item)));
+  return AsHandle(new TNtfsFileHandle(std::move(item), NtfsVolumeIdentity(where.drivePath)));
+}
+
+bool TLinuxServices::FileIdentity(THandle file, TFileIdentity* identity) {
+  THandleObject* object = AsObject(file);
+  return object != nullptr && object->Identity(identity);
 }
 
 bool TLinuxServices::FileSize(THandle file, uint32_t* low, uint32_t* high) {

@@ -40,6 +40,7 @@ class TLinuxServices : public TSystemServices {
 
   THandle OpenForRead(const char* path, bool backupSemantics) override;
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
+  bool FileIdentity(THandle file, TFileIdentity* identity) override;
   void WaitFor(THandle handle) override;
   void Close(THandle handle) override;
 

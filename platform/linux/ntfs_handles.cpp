@@ -2,7 +2,13 @@
 
 #include <utility>
 
-TNtfsFileHandle::TNtfsFileHandle(TNtfsItem item) : item_(std::move(item)) {}
+TNtfsFileHandle::TNtfsFileHandle(TNtfsItem item, uint64_t volume)
+    : item_(std::move(item)), volume_(volume) {}
+
+bool TNtfsFileHandle::Identity(TFileIdentity* identity) {
+  *identity = TFileIdentity{volume_, item_.record};
+  return true;
+}
 
 TNtStatus TNtfsFileHandle::FsControl(uint32_t code, const void* input, uint32_t inputLength,
                                      void* output, uint32_t outputLength, TIoStatusBlock* io) {

@@ -13,7 +13,8 @@
 // needs no volume and may be used from any thread, one at a time.
 class TNtfsFileHandle : public THandleObject {
  public:
-  explicit TNtfsFileHandle(TNtfsItem item);
+  // volume: what stands for the item's volume in its identity.
+  TNtfsFileHandle(TNtfsItem item, uint64_t volume);
 
   // FSCTL_GET_RETRIEVAL_POINTERS over the runs read at the open; the volume
   // bitmap is asked of volume handles only (STATUS_INVALID_PARAMETER here).
@@ -21,9 +22,12 @@ class TNtfsFileHandle : public THandleObject {
                       uint32_t outputLength, TIoStatusBlock* io) override;
   // The unnamed data stream's size; 0 for a folder.
   bool FileSize(uint32_t* low, uint32_t* high) override;
+  // The volume given and the item's MFT record number.
+  bool Identity(TFileIdentity* identity) override;
 
  private:
   const TNtfsItem item_;
+  const uint64_t volume_;
 };
 
 // The volume itself (\\.\L:). Its bitmap is read through the calling

@@ -15,7 +15,11 @@
 bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem* item) {
   // From the collected view when it can tell; from the item's record else.
   if (const TNtfsMftView* view = View()) {
-    if (view->Answer(FindInView(*view, path), item)) return !item->folder || backupSemantics;
+    const int64_t record = FindInView(*view, path);
+    if (view->Answer(record, item)) {
+      item->record = static_cast<uint64_t>(record);
+      return !item->folder || backupSemantics;
+    }
   }
   TParsedPath parsed;
   if (!Parse(path, &parsed)) return false;
@@ -30,6 +34,7 @@ bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem*
   }
   *item = TNtfsItem();
   item->folder = folder;
+  item->record = inode->mft_no;
   ReadStream(inode, item);
   ntfs_inode_close(inode);
   return true;

@@ -35,6 +35,7 @@ struct TNtfsItem {
   // False when the stream's mapping could not be read: the item opens (as
   // on Windows) but its retrieval pointers fail.
   bool runsReadable = true;
+  uint64_t record = 0;  // its MFT record number (the base record)
   // The unnamed data stream of a file, the $I30 index allocation of a
   // folder; merged as Windows reports them, none for a resident or missing
   // stream.

@@ -67,6 +67,14 @@ bool TWin32Services::FindNext(THandle find, TFindData* entry) {
 
 void TWin32Services::FindEnd(THandle find) { FindClose(find); }
 
+bool TWin32Services::FileIdentity(THandle file, TFileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (GetFileInformationByHandle(static_cast<HANDLE>(file), &information) == 0) return false;
+  identity->volume = information.dwVolumeSerialNumber;
+  identity->file = (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  return true;
+}
+
 bool TWin32Services::FolderIdentity(const char* path, TFileIdentity* identity) {
   // No access asked: the identity needs none, and sharing everything keeps
   // the open from disturbing anybody else.

@@ -15,6 +15,7 @@ class TWin32Services : public TSystemServices {
   bool FindNext(THandle find, TFindData* entry) override;
   void FindEnd(THandle find) override;
   bool FolderIdentity(const char* path, TFileIdentity* identity) override;
+  bool FileIdentity(THandle file, TFileIdentity* identity) override;
 
   THandle OpenForRead(const char* path, bool backupSemantics) override;
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
