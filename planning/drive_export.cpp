@@ -51,6 +51,7 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
   json.Number(summary.FreeOutsideLargestPercent());
   count("itemsPlanned", summary.itemsPlanned);
   count("itemsInPlace", summary.itemsInPlace);
+  count("damage", summary.damage);
   json.EndObject();
 }
 

@@ -56,6 +56,9 @@ std::string NtfsMountFailureText(const std::string& image, int error) {
   // libntfs-3g says EINVAL (or EIO) of anything that is not a sound NTFS
   // boot sector and volume: an ext4 image, a zero-filled file, a damaged one.
   if (error == EINVAL || error == EIO || error == 0) return image + ": not an NTFS volume";
+  if (error == EFBIG) {
+    return image + ": its boot sector claims more than 4294967295 clusters, more than NTFS holds";
+  }
   return SystemErrorText(image, error);
 }
 

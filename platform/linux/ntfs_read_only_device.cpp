@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/linux/ntfs_library.h"
 
@@ -139,4 +140,26 @@ int64_t DeviceBytes(const std::string& path) {
   }
   close(fd);
   return bytes;
+}
+
+int64_t NtfsClaimedClusters(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  uint8_t boot[512];
+  const bool read = pread(fd, boot, sizeof boot, 0) == static_cast<ssize_t>(sizeof boot);
+  close(fd);
+  // The OEM name, then the sectors per cluster (a power of two; from 0x80
+  // on, 2 to the power of 256 minus it) and the sectors of the volume.
+  if (!read || std::memcmp(boot + 3, "NTFS    ", 8) != 0) return -1;
+  const unsigned perCluster = boot[0x0D];
+  int shift = -1;  // sectors per cluster, as a power of two
+  if (perCluster >= 0x80) {
+    shift = static_cast<int>(256 - perCluster);
+  } else if (perCluster != 0 && (perCluster & (perCluster - 1)) == 0) {
+    shift = __builtin_ctz(perCluster);
+  }
+  if (shift < 0 || shift > 31) return -1;
+  uint64_t sectors = 0;
+  for (int i = 7; i >= 0; --i) sectors = sectors << 8 | boot[0x28 + i];
+  return static_cast<int64_t>((sectors >> shift) & 0x7FFFFFFFFFFFFFFFull);
 }

@@ -23,3 +23,12 @@ int ReadOnlyDeviceDescriptor(struct ntfs_device* device);
 
 // Bytes the image file or block device at path holds; -1 when unknown.
 int64_t DeviceBytes(const std::string& path);
+
+// The clusters the NTFS boot sector at the start of the image file or block
+// device at path says the volume has, read from its bytes alone; -1 when
+// there is no NTFS boot sector to read there.
+int64_t NtfsClaimedClusters(const std::string& path);
+
+// The most clusters an NTFS volume holds: cluster numbers are 32-bit in the
+// file system's own structures.
+constexpr int64_t kNtfsMaxClusters = 0xFFFFFFFF;

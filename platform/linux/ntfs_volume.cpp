@@ -55,6 +55,9 @@ std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TN
     if (error != nullptr) *error = why != 0 ? why : EIO;
     return nullptr;
   };
+  // NTFS numbers clusters in 32 bits: a boot sector that claims more is no
+  // volume Windows would mount, whatever else it holds, and says so.
+  if (NtfsClaimedClusters(imagePath) > kNtfsMaxClusters) return fail(EFBIG);
   struct ntfs_device* device =
       ntfs_device_alloc(imagePath.c_str(), 0, ReadOnlyDeviceOperations(), nullptr);
   if (device == nullptr) return fail(errno);

@@ -64,9 +64,10 @@ class TNtfsVolume {
  public:
   // Mounts the image file or block device at imagePath read-only; none when
   // it is no NTFS volume libntfs-3g can mount, or claims more clusters than
-  // the device holds (a truncated image). On failure *error, when given,
-  // receives why: the errno libntfs-3g left (EINVAL for a damaged or
-  // truncated volume, EIO for an unreadable one, ENOMEM ...), never 0. In
+  // the device holds (a truncated image) or NTFS can number. On failure
+  // *error, when given, receives why: the errno libntfs-3g left (EINVAL for a
+  // damaged or truncated volume, EIO for an unreadable one, ENOMEM ...), or
+  // EFBIG for more than kNtfsMaxClusters clusters; never 0. In
   // MFT order the mount answers from a view another mount of the image has
   // offered to shared (not owned; it must outlive the mount), and offers
   // the view it reads itself there; with none it reads its own.

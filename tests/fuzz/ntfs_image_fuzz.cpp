@@ -1,7 +1,8 @@
 // libFuzzer target over the Linux services' read of an NTFS image: the input
-// is an image, opened as drive D: as the program opens one, every folder
-// listed, every item opened with its size and retrieval pointers read, and
-// the volume's bitmap and free space read. The walk is bounded (depth,
+// is an image, opened as drive D: as the program opens one, read in MFT
+// order and again by the index walk: every folder listed, every item opened
+// with its size and retrieval pointers read, the volume's bitmap, free space
+// and damage read. The walk is bounded (depth,
 // items, replies per stream) so an image whose folders loop back costs a
 // bounded time here; that the stages end on such images is tested apart.
 #include <sys/mman.h>
@@ -96,15 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (step <= 0) break;
     written += static_cast<size_t>(step);
   }
-  if (written == size) {
+  // Both read orders: the MFT read in order by the collector, and the
+  // folder indexes walked record by record.
+  for (const TNtfsReadOrder order : {TNtfsReadOrder::kMftOrder, TNtfsReadOrder::kIndexWalk}) {
+    if (written != size) break;
     TDriveTable drives;
     drives.Map('D', "/proc/self/fd/" + std::to_string(fd));
-    TLinuxServices services(drives);
+    TLinuxServices services(drives, order);
     int items = 0;
     Walk(services, "D:\\", 0, &items);
     ReadBitmap(services);
     TDiskGeometry geometry;
     services.DiskFreeSpace("D:\\", &geometry);
+    services.TakeVolumeDamage('D');
   }
   close(fd);
   return 0;

@@ -5,8 +5,10 @@
 // every item the damage does not touch, and the volume-aware plan leaves
 // each damaged item where it is.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <ostream>
@@ -17,6 +19,7 @@
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
 #include "platform/linux/linux_services.h"
+#include "tests/linux/json_read_back.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_record_patch.h"
 #include "tests/support/fake_window_system.h"
@@ -407,6 +410,47 @@ TEST_P(NtfsDamage, TheRunEndsSayingTheDamageAndLeavesDamagedItemsInPlace) {
     }
   }
   EXPECT_EQ(drive.summary.damage, static_cast<int64_t>(said.size()));
+}
+
+// The whole program, headless, on cross-linked files: each damaged file is
+// said on standard error, the summary counts the damage, the export lists
+// it, and the run ends with exit status 4.
+TEST(NtfsDamageProcess, AHeadlessRunSaysTheDamageAndEndsWithStatusFour) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "crossed.img";
+  TPlaces places;
+  ASSERT_TRUE(BuildVolume(image, &places).ok);
+  ASSERT_TRUE(PointDataAt(image, "/placed2.bin", places.first).ok);
+  const std::string command = "cd '" + scratch.Path() +
+                              "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT "
+                              "QT_QPA_PLATFORM=offscreen '" DISKOPT_BINARY "' --json '" +
+                              scratch.Path() + "' '" + image + "' 2>&1";
+  FILE* program = popen(command.c_str(), "r");
+  ASSERT_NE(program, nullptr);
+  std::string output;
+  char chunk[256];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, program)) > 0) output.append(chunk, got);
+  const int status = pclose(program);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 4) << output;
+  for (const std::string& line :
+       {"diskopt: " + image + ": damaged: \\placed1.bin: it shares 4 clusters from cluster " +
+            std::to_string(places.first) + " with \\placed2.bin\n",
+        "diskopt: " + image + ": damaged: \\placed2.bin: it shares 4 clusters from cluster " +
+            std::to_string(places.first) + " with \\placed1.bin\n",
+        std::string("  Damage: 2 problems, see the export\n")}) {
+    EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+  }
+  const rapidjson::Document exported = ParseJson(ReadFile(scratch / "drive-D.json"));
+  ASSERT_TRUE(exported.IsObject() && exported.HasMember("damage"));
+  const rapidjson::Value& damage = exported["damage"];
+  ASSERT_TRUE(damage.IsArray());
+  ASSERT_EQ(damage.Size(), 2u);
+  EXPECT_STREQ(damage[0]["path"].GetString(), "\\placed1.bin");
+  EXPECT_NE(std::string(damage[0]["what"].GetString()).find("shares 4 clusters"),
+            std::string::npos);
+  EXPECT_EQ(exported["summary"]["damage"].GetInt64(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -92,6 +92,46 @@ TEST(NtfsMountRefusal, DamagedAttributeTableIsRefusedOnceWithItsReason) {
   EXPECT_EQ(services.NtfsVolumes().MountsTried(), 1);
 }
 
+// NTFS numbers clusters in 32 bits: a boot sector that claims more is
+// refused for that, with words that say so; one cluster fewer is refused only
+// because the image is too short for its claim.
+TEST(NtfsMountRefusal, MoreClustersThanNtfsNumbersAreRefusedAndSaid) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "claims.img";
+  {
+    TNtfsImageBuilder builder;
+    TNtfsFormat format;
+    format.imageBytes = 8 << 20;
+    ASSERT_TRUE(builder.Format(image, format).ok);
+    ASSERT_TRUE(builder.Finish().ok);
+  }
+  const struct {
+    uint64_t clusters;
+    int error;
+  } cases[] = {{uint64_t{1} << 32, EFBIG}, {uint64_t{1} << 40, EFBIG}, {0xFFFFFFFFu, EINVAL}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.clusters);
+    // 4 KiB clusters of eight sectors; the total sectors at 0x28.
+    const int fd = open(image.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const uint64_t sectors = test.clusters * 8;
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(sectors >> (8 * i));
+    ASSERT_EQ(pwrite(fd, bytes, sizeof bytes, 0x28), static_cast<ssize_t>(sizeof bytes));
+    close(fd);
+    int error = 0;
+    EXPECT_EQ(TNtfsVolume::Mount(image, TNtfsReadOrder::kMftOrder, &error), nullptr);
+    EXPECT_EQ(error, test.error);
+    TDriveTable drives;
+    drives.Map('D', image);
+    TLinuxServices services(drives);
+    EXPECT_EQ(services.OpenForRead("\\\\.\\D:", false), InvalidHandle());
+    const std::string said = services.LastErrorText();
+    EXPECT_EQ(said.find("more than 4294967295 clusters") != std::string::npos, test.error == EFBIG)
+        << said;
+  }
+}
+
 TEST(NtfsMountRefusal, AnImageThatMountsIsNotRefused) {
   TScratchFolder scratch;
   const std::string image = scratch / "good.img";
