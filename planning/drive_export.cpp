@@ -160,12 +160,10 @@ int WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& 
   if (report.damage != nullptr) {
     for (const TVolumeDamage& place : *report.damage) {
       json.BeginObject();
-      json.Key("path");
       const std::string path = services.TextToUtf8(place.path.c_str());
-      json.String(path.data(), path.size());
-      json.Key("what");
+      json.TextMember("path", path.data(), path.size());
       const std::string what = services.TextToUtf8(place.what.c_str());
-      json.String(what.data(), what.size());
+      json.TextMember("what", what.data(), what.size());
       json.EndObject();
     }
   }
