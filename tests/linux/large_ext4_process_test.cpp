@@ -159,13 +159,9 @@ TEST(LargeExt4Process, AVolumeOfMoreThanTwoToThe32BlocksIsAnalysedToTheEnd) {
       "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT QT_QPA_PLATFORM=offscreen "
       "DISKOPT_JSON='" +
       run.Path() + "' timeout 120 '" DISKOPT_BINARY "' '" + volume.MountPoint() + "' 2>/dev/null";
-  FILE* program = popen(command.c_str(), "r");
-  ASSERT_NE(program, nullptr);
-  std::string output;
-  char chunk[256];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, program)) > 0) output.append(chunk, got);
-  const int status = pclose(program);
+  const TCommandResult finished = RunCommand(command);
+  const std::string& output = finished.output;
+  const int status = finished.status;
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 0) << output;
 

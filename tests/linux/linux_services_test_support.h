@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,3 +53,20 @@ class TEnvironmentOverride {
   const char* name_;  // not owned: a literal
   std::optional<std::string> old_;
 };
+
+// What a shell command printed on standard output and its wait status (for
+// WIFEXITED and WEXITSTATUS); status -1 when it could not be started.
+struct TCommandResult {
+  int status = -1;
+  std::string output;
+};
+inline TCommandResult RunCommand(const std::string& command) {
+  TCommandResult result;
+  FILE* program = popen(command.c_str(), "r");
+  if (program == nullptr) return result;
+  char chunk[256];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, program)) > 0) result.output.append(chunk, got);
+  result.status = pclose(program);
+  return result;
+}

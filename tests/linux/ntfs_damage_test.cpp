@@ -425,13 +425,9 @@ TEST(NtfsDamageProcess, AHeadlessRunSaysTheDamageAndEndsWithStatusFour) {
                               "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT "
                               "QT_QPA_PLATFORM=offscreen '" DISKOPT_BINARY "' --json '" +
                               scratch.Path() + "' '" + image + "' 2>&1";
-  FILE* program = popen(command.c_str(), "r");
-  ASSERT_NE(program, nullptr);
-  std::string output;
-  char chunk[256];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, program)) > 0) output.append(chunk, got);
-  const int status = pclose(program);
+  const TCommandResult finished = RunCommand(command);
+  const std::string& output = finished.output;
+  const int status = finished.status;
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 4) << output;
   for (const std::string& line :
