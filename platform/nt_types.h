@@ -22,8 +22,16 @@ constexpr TNtStatus kStatusInvalidHandle = static_cast<TNtStatus>(0xC0000008u);
 constexpr TNtStatus kStatusFileCorruptError = static_cast<TNtStatus>(0xC0000102u);
 constexpr TNtStatus kStatusDiskCorruptError = static_cast<TNtStatus>(0xC0000032u);
 
+// The target clusters of a move are not free (Windows turns it into
+// ERROR_ACCESS_DENIED), and the right to open a volume for moves is missing.
+constexpr TNtStatus kStatusAlreadyCommitted = static_cast<TNtStatus>(0xC0000021u);
+constexpr TNtStatus kStatusAccessDenied = static_cast<TNtStatus>(0xC0000022u);
+
 constexpr uint32_t kFsctlGetVolumeBitmap = 0x9006F;
 constexpr uint32_t kFsctlGetRetrievalPointers = 0x90073;
+// Moves ClusterCount clusters of a file's stream from StartingVcn to the
+// volume's clusters from StartingLcn; issued on the volume's handle.
+constexpr uint32_t kFsctlMoveFile = 0x90074;
 
 // Completion record of a control request, laid out as the platform's
 // IO_STATUS_BLOCK (a status or pointer, then a pointer-sized count).
@@ -64,3 +72,15 @@ struct alignas(8) TRetrievalPointersHeader {
 };
 static_assert(sizeof(TRetrievalPointersHeader) == 16, "extents start at 16");
 static_assert(offsetof(TRetrievalPointersHeader, startingVcn) == 8, "StartingVcn at 8");
+
+// MOVE_FILE_DATA: the file's handle at 0, StartingVcn at 8, StartingLcn at
+// 16, ClusterCount at 24, on 32-bit and 64-bit Windows alike.
+struct alignas(8) TMoveFileData {
+  void* fileHandle;
+  alignas(8) int64_t startingVcn;
+  alignas(8) int64_t startingLcn;
+  uint32_t clusterCount;
+};
+static_assert(offsetof(TMoveFileData, startingVcn) == 8, "StartingVcn at 8");
+static_assert(offsetof(TMoveFileData, startingLcn) == 16, "StartingLcn at 16");
+static_assert(offsetof(TMoveFileData, clusterCount) == 24, "ClusterCount at 24");

@@ -141,6 +141,28 @@ class TSystemServices {
   // once. Empty where the file system checks itself (Windows). Any thread.
   virtual std::vector<TVolumeDamage> TakeVolumeDamage(char /*driveLetter*/) { return {}; }
 
+  // Beyond the described calls, for moves only: nothing an analysis does
+  // calls these, so without a request for moves no volume is ever opened
+  // for writing.
+  //
+  // Opens the volume of driveLetter for FSCTL_MOVE_FILE (kFsctlMoveFile),
+  // and its handle also answers the volume bitmap as it stands now. Windows:
+  // \\.\L: with the access the request needs (administrators only). Linux:
+  // an NTFS image or device opened read-write, refused when it is mounted or
+  // attached elsewhere, marked dirty, hibernated or read-only. InvalidHandle()
+  // when refused; LastErrorText says why, with the cure where one is known.
+  virtual THandle OpenVolumeForMoves(char /*driveLetter*/) { return InvalidHandle(); }
+  // Opens the file or folder at path (a folder's index is its stream) on the
+  // volume opened by OpenVolumeForMoves, for the MOVE_FILE_DATA's file
+  // handle: Windows CreateFile with FILE_READ_ATTRIBUTES only, so files in
+  // use by others still open; Linux the item of the read-write mount behind
+  // volume. Its retrieval pointers and identity are read as they stand now,
+  // so a move is checked by reading them again. InvalidHandle() on failure
+  // (LastErrorText says why).
+  virtual THandle OpenFileForMoves(THandle /*volume*/, const char* /*path*/, bool /*folder*/) {
+    return InvalidHandle();
+  }
+
   // Beyond the described calls, for the reports (the JSON export): an 8-bit text as the stages hold
   // it (names in the ANSI code page on Windows, in UTF-8 already on Linux) converted to UTF-8.
   virtual std::string TextToUtf8(const char* text);
