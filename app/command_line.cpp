@@ -19,6 +19,9 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
     if ((c != ' ' && c != '\0') || insideQuotes) continue;
     if (firstTokenPending) {
       firstTokenPending = false;  // the program's own name
+    } else if (p - tokenStart == std::strlen(kDefragmentSwitch) &&
+               std::strncmp(line + tokenStart, kDefragmentSwitch, p - tokenStart) == 0) {
+      mode = kModeDefragment;
     } else if (line[tokenStart] == '-') {
       // A lone dash takes the separator that ended it: a blank or the
       // terminator.
@@ -36,4 +39,6 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
   }
 }
 
-bool ModeOptimisesDrives(char mode) { return mode == 0 || mode == 'O' || mode == 'o'; }
+bool ModeOptimisesDrives(char mode) {
+  return mode == 0 || mode == 'O' || mode == 'o' || mode == kModeDefragment;
+}

@@ -10,7 +10,12 @@ using TArgumentSink = void (*)(void* context, char mode, const char* text, int l
 
 void WalkCommandLine(const char* commandLine, TArgumentSink sink, void* context);
 
+// The mode that "--defragment" sets: the drives that follow are analysed,
+// then defragmented. No character of a switch gives it.
+constexpr char kModeDefragment = 1;
+constexpr const char* kDefragmentSwitch = "--defragment";
+
 // Whether arguments under a mode name drives to optimise: the first mode (0)
-// and "o" or "O". "m" or "M" report folder statistics; any other mode
+// "o" or "O", and kModeDefragment. "m" or "M" report folder statistics; any other mode
 // ignores its arguments.
 bool ModeOptimisesDrives(char mode);

@@ -9,11 +9,13 @@ namespace {
 
 // Long options without a short form return values above any character.
 constexpr int kJsonOption = 256;
+constexpr int kDefragmentOption = 257;
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"json", required_argument, nullptr, kJsonOption},
+    {"defragment", no_argument, nullptr, kDefragmentOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -100,6 +102,9 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
         mode = static_cast<char>(option);
         if (mode == 'm' || mode == 'M') pathSwitches.push_back(line.arguments.size());
         break;
+      case kDefragmentOption:
+        mode = kModeDefragment;
+        break;
       case 'h':
         if (line.action == TCommandAction::kRun) line.action = TCommandAction::kHelp;
         break;
@@ -143,13 +148,14 @@ std::string SnapshotVariableError(const char* value) {
 void WriteUsage(FILE* to) {
   std::fputs(
       "Usage: diskopt [-o] DRIVE|PATH...\n"
+      "       diskopt --defragment DRIVE|PATH...\n"
       "       diskopt -m PATH...\n"
       "       diskopt --help | --version\n"
       "\n"
       "Analyses how the files of NTFS volumes and Linux folders lie on their\n"
-      "disk and plans a better layout; nothing on a volume is ever moved. Each\n"
-      "drive gets a window of its own (none without a display). A switch stays\n"
-      "in force for the arguments after it.\n"
+      "disk and plans a better layout; nothing on a volume is moved unless\n"
+      "--defragment asks for it. Each drive gets a window of its own (none\n"
+      "without a display). A switch stays in force for the arguments after it.\n"
       "\n"
       "Arguments:\n"
       "  D, D:, D:\\         the drive a letter names (see DISKOPT_DRIVE_<L>)\n"
@@ -162,6 +168,9 @@ void WriteUsage(FILE* to) {
       "  -o                 analyse the drives and paths that follow (the default)\n"
       "  -m                 count the files, folders and name bytes below each\n"
       "                     path that follows\n"
+      "      --defragment   analyse the NTFS drives and images that follow, then\n"
+      "                     move each fragmented file whole into free space\n"
+      "                     (writes to the volume; see DirList_Applied.log)\n"
       "      --json DIR     write the JSON export to DIR (sets DISKOPT_JSON)\n"
       "  -h, --help         show this help and exit\n"
       "  -V, --version      show the version and exit\n"
@@ -188,7 +197,8 @@ void WriteUsage(FILE* to) {
       "  1   the file-system control entry point is missing\n"
       "  2   the fragment view could not be set up\n"
       "  3   a drive could not be analysed, or a log, export or picture could\n"
-      "      not be written (then no log of that drive replaces an old one)\n"
+      "      not be written (then no log of that drive replaces an old one), or\n"
+      "      a volume could not be opened for moves or a move failed\n"
       "  4   every drive was analysed, but a volume was found damaged (see the\n"
       "      export's \"damage\" list)\n"
       "  64  the command line was wrong: an unknown option, no drive or path,\n"

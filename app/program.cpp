@@ -6,6 +6,8 @@
 #include "app/command_line.h"
 #include "app/folder_statistics.h"
 #include "drive/drive_optimizer.h"
+#include "moving/defragment_stage.h"
+#include "moving/moves_summary.h"
 #include "planning/drive_stages.h"
 #include "planning/volume_summary.h"
 
@@ -38,6 +40,26 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   countingDrives = false;
   walkArguments(*this);
 
+  bool damaged = WaitAndReport();
+  // A drive whose layout the moves changed is analysed again, so that its
+  // logs, export and summary show the layout it has now.
+  std::vector<char> moved;
+  for (const auto& drive : drives) {
+    if (drive->movesDone.stepsDone > 0) moved.push_back(drive->driveLetter);
+  }
+  drives.clear();
+  if (!moved.empty()) {
+    for (char letter : moved) {
+      THandle thread = StartDriveOptimizer(letter, false);
+      if (thread != InvalidHandle()) AddDriveThread(thread);
+    }
+    damaged = WaitAndReport() || damaged;
+    drives.clear();
+  }
+  return exitStatus == 0 && damaged ? kExitDamaged : exitStatus;
+}
+
+bool TProgram::WaitAndReport() {
   windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
   for (THandle thread : driveThreads) windows.CloseDriveThread(thread);
   driveThreads.clear();
@@ -53,9 +75,11 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
     if (drive->summary.items > 0) {
       windows.ReportSummary(FormatSummary(drive->driveLetter, drive->summary).c_str());
     }
+    if (drive->movesDone.asked) {
+      windows.ReportSummary(FormatMovesSummary(drive->driveLetter, drive->movesDone).c_str());
+    }
   }
-  drives.clear();
-  return exitStatus == 0 && damaged ? kExitDamaged : exitStatus;
+  return damaged;
 }
 
 void TProgram::WalkCommandLine(const char* commandLine) {
@@ -73,7 +97,7 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
     return;
   }
   if (ModeOptimisesDrives(mode)) {
-    THandle thread = StartDriveOptimizer(text[0]);
+    THandle thread = StartDriveOptimizer(text[0], mode == kModeDefragment);
     // A drive whose thread could not start is skipped: an invalid handle in
     // the list would break the wait for the others.
     if (thread != InvalidHandle()) AddDriveThread(thread);
@@ -95,8 +119,9 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
   }
 }
 
-THandle TProgram::StartDriveOptimizer(char driveLetter) {
-  drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, kDriveStages));
+THandle TProgram::StartDriveOptimizer(char driveLetter, bool defragment) {
+  drives.push_back(std::make_unique<TDriveOptimizer>(
+      driveLetter, services, windows, defragment ? kDefragmentStages : kDriveStages));
   drives.back()->perDriveLogs = driveArguments > 1;
   return windows.StartDriveThread(drives.back().get());
 }

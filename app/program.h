@@ -12,7 +12,8 @@
 #include "platform/window_system.h"
 
 // The exit code of a run in which a drive could not be analysed, a log could
-// not be written or a -m path could not be listed.
+// not be written, a -m path could not be listed, or a volume could not be
+// opened for moves or a move failed.
 constexpr int kExitNotAnalysed = 3;
 // The exit code of a run that analysed every drive to its end but found a
 // volume that contradicts itself (kExitNotAnalysed wins over it).
@@ -39,8 +40,13 @@ class TProgram {
   // One argument: mode is the current switch character, text the argument's
   // first character inside the command line, length its characters (> 0).
   void DispatchArgument(char mode, const char* text, int length);
-  // A drive optimizer for driveLetter and its drive thread's handle.
-  THandle StartDriveOptimizer(char driveLetter);
+  // A drive optimizer for driveLetter and its drive thread's handle; with
+  // defragment, its stages defragment the drive after the analysis.
+  THandle StartDriveOptimizer(char driveLetter, bool defragment = false);
+  // Waits for every drive thread and worker started, then reports each
+  // drive's summary and moves; notes failures in exitStatus. True when a
+  // volume was found damaged.
+  bool WaitAndReport();
   // Appends a handle to the drive-thread list.
   void AddDriveThread(THandle handle) { driveThreads.push_back(handle); }
 

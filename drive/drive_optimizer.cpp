@@ -136,8 +136,10 @@ void TDriveOptimizer::RunStages(const TPipelineStages& stagesToRun) {
       windows.PostFragmentsReady(*this);
       if (root != nullptr && !StopRequested()) {
         stagesToRun.optimizeTree(*this);
-        // The plan is not carried out: nothing on the volume is moved.
+        // The plan is not carried out: nothing on the volume is moved,
+        // unless moves were asked for.
         statusText.Set("Applying optimized tree");
+        if (stagesToRun.applyMoves != nullptr && !StopRequested()) stagesToRun.applyMoves(*this);
       }
     }
   }

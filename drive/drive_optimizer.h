@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "drive/damage_list.h"
+#include "drive/move_progress.h"
 #include "drive/published_text.h"
 #include "model/item.h"
 #include "model/volume_report.h"
@@ -34,6 +35,9 @@ struct TPipelineStages {
   void (*mapFreeSpace)(TDriveOptimizer&);
   void (*fillMemoryTree)(TDriveOptimizer&);
   void (*optimizeTree)(TDriveOptimizer&);
+  // Carries out moves once the plan is made; none for an analysis, which
+  // never opens a volume for writing.
+  void (*applyMoves)(TDriveOptimizer&);
 };
 
 constexpr int kZoneCount = 8;
@@ -133,7 +137,10 @@ class TDriveOptimizer {
 
   // Asks the worker to end early (its window has been closed); the stages
   // look at it between items and unwind.
-  void RequestStop() { stopRequested.store(true); }
+  void RequestStop() {
+    stopRequested.store(true);
+    moves.Stop();
+  }
   bool StopRequested() const { return stopRequested.load(); }
 
   // A stage could not do its work (the volume, its free space, the root
@@ -178,6 +185,10 @@ class TDriveOptimizer {
   TVolumePlan volumePlan;
   TVolumeSummary summary;
   TDamageList damage;  // where the volume contradicts itself; see damage_list.h
+  // The run of moves, when the stages carry some out (move_progress.h says
+  // who reads and writes what).
+  TMoveProgress moves;
+  TMovesDone movesDone;
   // Items the directory scan has found plus items the fragment retrieval has
   // read, for the progress a headless run shows. Bumped by the worker, read
   // by the GUI thread about once a second; relaxed, as a count that orders

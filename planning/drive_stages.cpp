@@ -10,4 +10,4 @@ void OptimizeTreeStage(TDriveOptimizer& drive) { drive.OptimizeTree(); }
 }  // namespace
 
 const TPipelineStages kDriveStages = {CreateMemoryTreeStage, MapFreeSpaceStage, FillMemoryTreeStage,
-                                      OptimizeTreeStage};
+                                      OptimizeTreeStage, nullptr};

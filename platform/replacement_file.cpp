@@ -39,6 +39,13 @@ bool TReplacementFile::PutInPlace() {
   return false;
 }
 
+bool TReplacementFile::PutInPlaceNow() {
+  if (finished_ || sealed_) return false;
+  if (!Rename()) return false;
+  finished_ = true;
+  return true;
+}
+
 void TReplacementFile::Discard() {
   if (!sealed_) {
     sealed_ = true;

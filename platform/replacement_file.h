@@ -39,6 +39,11 @@ class TReplacementFile {
   bool PutInPlace();
   // Seal, then PutInPlace: true when the new content is in place.
   bool Commit(int writeError = 0) { return Seal(writeError) && PutInPlace(); }
+  // Renames the new file over the name at once, while it is still being
+  // written: for a journal that must be found under its name even when the
+  // process dies midway. Later writes go on in place, and Seal only closes
+  // the file. False when the rename failed (FailureText says why).
+  bool PutInPlaceNow();
   // Why the file could not be written or put in place, in the system's
   // words ("No space left on device"); empty while nothing failed.
   const std::string& FailureText() const { return failure_; }

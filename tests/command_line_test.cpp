@@ -70,6 +70,13 @@ const TWalkCase kWalkCases[] = {
     // that last character instead: first and last characters are dropped.
     {"QuotedTokenDropsLastCharacter", "diskopt \"ab\"c", {{0, "ab\""}}},
     {"SingleQuoteCharacterToken", "diskopt \"\" \"x\"", {{0, "x"}}},
+    // --defragment has a mode of its own, which no one-letter switch gives;
+    // any other long switch still takes its second character, a dash.
+    {"DefragmentSwitch",
+     "diskopt --defragment D E",
+     {{kModeDefragment, "D"}, {kModeDefragment, "E"}}},
+    {"DefragmentThenAnalyse", "diskopt --defragment D -o E", {{kModeDefragment, "D"}, {'o', "E"}}},
+    {"OtherLongSwitch", "diskopt --defragmentx D", {{'-', "D"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandLineWalk, testing::ValuesIn(kWalkCases),

@@ -52,7 +52,7 @@ void OptimizeStage(TDriveOptimizer& drive) {
   drive.statusText.Set("Listing tree");
 }
 
-const TPipelineStages kInjected = {ScanStage, MapStage, FillStage, OptimizeStage};
+const TPipelineStages kInjected = {ScanStage, MapStage, FillStage, OptimizeStage, nullptr};
 
 struct TPipelineCase {
   const char* name;
@@ -111,7 +111,7 @@ TEST(DriveOptimizer, OptimizingStageStartsWithItsOwnTexts) {
   TDriveOptimizer drive('D', volume, windows, kDriveStages);
   outcome = TOutcome{};
   drive.RunPipeline(TPipelineStages{ScanStage, MapStage, FillStage,
-                                    [](TDriveOptimizer& d) { d.OptimizeTree(); }});
+                                    [](TDriveOptimizer& d) { d.OptimizeTree(); }, nullptr});
   EXPECT_EQ(drive.statusText.Get(), "Finished");
   EXPECT_EQ(windows.noticesPosted, 1);
 }
@@ -148,7 +148,7 @@ TEST(DriveOptimizer, AStageThatThrowsEndsTheDriveWithAReason) {
     TDriveOptimizer drive('D', volume, windows, kDriveStages);
     outcome = TOutcome{};
     EXPECT_NO_THROW(
-        drive.RunPipeline(TPipelineStages{ScanStage, MapStage, test.fill, OptimizeStage}));
+        drive.RunPipeline(TPipelineStages{ScanStage, MapStage, test.fill, OptimizeStage, nullptr}));
     EXPECT_EQ(drive.statusText.Get(), "Finished");
     EXPECT_EQ(drive.FailureReason(), test.reason);
     EXPECT_EQ(drive.detailText.Get(), test.reason);

@@ -1,5 +1,7 @@
 #include "ui/progress_lines.h"
 
+#include "moving/move_layout.h"
+
 namespace {
 
 std::string Prefix(const TDriveProgress& drive, double seconds) {
@@ -34,9 +36,37 @@ void TProgressLines::CountNow(TDriveProgress& drive, double seconds, int64_t cou
 }
 
 void TProgressLines::ShowCount(TDriveProgress& drive, double seconds, int64_t count, bool final) {
-  const std::string line =
-      Prefix(drive, seconds) + std::to_string(count - drive.stageBase) + " items";
   drive.shownCount = count;
+  ShowInPlace(drive, Prefix(drive, seconds) + std::to_string(count - drive.stageBase) + " items",
+              final);
+}
+
+void TProgressLines::MovesNow(TDriveProgress& drive, double seconds, const TMovesFigures& figures) {
+  if (drive.movesSince < 0) drive.movesSince = seconds;
+  if (figures.clustersDone == drive.shownClusters) return;
+  drive.shownClusters = figures.clustersDone;
+  ShowInPlace(drive,
+              Prefix(drive, seconds) + MovesProgressText(figures, seconds - drive.movesSince),
+              false);
+}
+
+std::string MovesProgressText(const TMovesFigures& figures, double secondsMoving) {
+  std::string text = "moved " + GroupedNumber(figures.filesDone) + " of " +
+                     GroupedNumber(figures.filesTotal) + " files, " +
+                     GroupedNumber(figures.clustersDone) + " of " +
+                     GroupedNumber(figures.clustersTotal) + " clusters";
+  if (figures.clustersDone <= 0 || secondsMoving <= 0) return text;
+  const double bytesPerSecond = static_cast<double>(figures.clustersDone) *
+                                static_cast<double>(figures.clusterBytes) / secondsMoving;
+  const double secondsLeft = static_cast<double>(figures.clustersTotal - figures.clustersDone) *
+                             secondsMoving / static_cast<double>(figures.clustersDone);
+  char rate[96];
+  std::snprintf(rate, sizeof rate, ", %.1f MiB/s, %.0f s left", bytesPerSecond / (1024.0 * 1024.0),
+                secondsLeft < 0 ? 0.0 : secondsLeft);
+  return text + rate;
+}
+
+void TProgressLines::ShowInPlace(const TDriveProgress& drive, const std::string& line, bool final) {
   if (!terminal_) {
     std::fprintf(to_, "%s\n", line.c_str());
     std::fflush(to_);

@@ -30,8 +30,10 @@ std::unique_ptr<TWin32ReplacementFile> TWin32ReplacementFile::Create(const char*
     // Beside the name, so the move stays on one volume.
     const std::string newPath = std::string(path) + "." + std::to_string(GetCurrentProcessId()) +
                                 "-" + std::to_string(newFileCounter.fetch_add(1)) + ".new";
-    HANDLE file = CreateFileA(newPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion only, so that a journal can be renamed into place
+    // while it is still being written (PutInPlaceNow).
+    HANDLE file = CreateFileA(newPath.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return nullptr;

@@ -95,6 +95,8 @@ TEST(LinuxCommandLineTest, OptionsChooseWhatTheRunDoes) {
       {{"--help", "-xq"}, TCommandAction::kUsageError, "unknown option '-x'"},
       {{"--json"}, TCommandAction::kUsageError, "option '--json' needs a value"},
       {{"--help=yes"}, TCommandAction::kUsageError, "option '--help' takes no value"},
+      {{"--defragment"}, TCommandAction::kUsageError, "no drive or path given"},
+      {{"--defragment=D"}, TCommandAction::kUsageError, "option '--defragment' takes no value"},
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);
@@ -123,6 +125,9 @@ TEST(LinuxCommandLineTest, SwitchesHoldForTheArgumentsAfterThemAndEveryElementSt
       // After "--" every element is an argument, under the switch in force.
       {{"-m", "--", "-o", "--help"}, {{'m', "-o"}, {'m', "--help"}}},
       {{"-m", "-"}, {{'m', "-"}}},
+      // --defragment holds, like a switch, for what follows it.
+      {{"C", "--defragment", "D", "/srv/x.img", "-o", "E"},
+       {{'\0', "C"}, {kModeDefragment, "D"}, {kModeDefragment, "/srv/x.img"}, {'o', "E"}}},
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);

@@ -48,7 +48,7 @@ void NoStage(TDriveOptimizer&) {}
 // Plays the worker's end: its pipeline with nothing to do (its final texts),
 // then its word that it is over.
 void Finish(TDriveOptimizer& optimizer, TWindowSystem& windows) {
-  optimizer.RunPipeline(TPipelineStages{NoStage, NoStage, NoStage, NoStage});
+  optimizer.RunPipeline(TPipelineStages{NoStage, NoStage, NoStage, NoStage, nullptr});
   std::thread([&] { windows.PostWorkerFinished(optimizer); }).join();
 }
 

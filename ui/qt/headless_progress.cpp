@@ -40,6 +40,16 @@ void THeadlessProgress::Ended() {
 }
 
 void THeadlessProgress::Tick() {
+  const TMoveProgress& moves = optimizer.moves;
+  if (moves.active.load(std::memory_order_relaxed)) {
+    const TMovesFigures figures{moves.filesDone.load(std::memory_order_relaxed),
+                                moves.filesTotal.load(std::memory_order_relaxed),
+                                moves.clustersDone.load(std::memory_order_relaxed),
+                                moves.clustersTotal.load(std::memory_order_relaxed),
+                                moves.clusterBytes.load(std::memory_order_relaxed)};
+    StandardErrorProgress().MovesNow(progress, SecondsAt(TClock::now()), figures);
+    return;
+  }
   const int64_t count = optimizer.itemsCounted.load(std::memory_order_relaxed);
   StandardErrorProgress().CountNow(progress, SecondsAt(TClock::now()), count);
 }

@@ -1,0 +1,81 @@
+// A drive's run of moves as the drive keeps it: how far it has come, the
+// user's say over it (pause, resume and stop, honoured between steps), and
+// what it did in the end.
+//
+// Threads: the executor (on the drive's worker) writes the counts; the
+// window's timer and the headless progress read them about once a second.
+// They are relaxed atomics: counts that order nothing else. Pause and stop
+// are set by the window's thread (or the worker's own stop) and waited on
+// by the executor between steps, under the lock.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TMoveProgress {
+ public:
+  std::atomic<bool> active{false};  // moves are being carried out now
+  std::atomic<int64_t> filesTotal{0};
+  std::atomic<int64_t> filesDone{0};  // files made whole so far
+  std::atomic<int64_t> clustersTotal{0};
+  std::atomic<int64_t> clustersDone{0};  // clusters moved so far
+  std::atomic<uint32_t> clusterBytes{0};
+
+  void Pause() { Set(&paused_, true); }
+  void Resume() { Set(&paused_, false); }
+  // Ends the moves after the step under way; for good.
+  void Stop() { Set(&stopped_, true); }
+  bool Paused() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return paused_;
+  }
+  bool Stopped() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return stopped_;
+  }
+  // Waits while paused; false once stopped (at once, or while waiting).
+  bool WaitToGoOn() {
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [this] { return !paused_ || stopped_; });
+    return !stopped_;
+  }
+
+ private:
+  void Set(bool* flag, bool value) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      *flag = value;
+    }
+    changed_.notify_all();
+  }
+
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  bool paused_ = false;   // guarded by lock_
+  bool stopped_ = false;  // guarded by lock_
+};
+
+// A file left as it was, and why, in words.
+struct TFileLeft {
+  std::string listingPath;
+  std::string reason;
+};
+
+// What a run of moves did. Written by the drive's worker before it ends;
+// read by other threads only after it has ended.
+struct TMovesDone {
+  bool asked = false;    // the user asked for moves on this drive
+  bool started = false;  // the volume was opened for moves
+  // Why the moves could not start or a step failed (the first such); empty
+  // when every step planned was carried out.
+  std::string failure;
+  bool stopped = false;       // a stop ended the run before its end
+  int64_t filesMoved = 0;     // files made whole
+  int64_t clustersMoved = 0;  // clusters moved by steps that succeeded
+  int64_t stepsDone = 0;
+  std::vector<TFileLeft> left;  // files left fragmented, in the order met
+};

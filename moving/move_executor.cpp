@@ -1,0 +1,232 @@
+#include "moving/move_executor.h"
+
+#include <set>
+#include <utility>
+
+#include "analysis/fs_control.h"
+#include "moving/defragment_schedule.h"
+#include "moving/schedule_replay.h"
+#include "moving/volume_reads.h"
+
+namespace {
+
+// One run of moves on an open volume.
+class TExecution {
+ public:
+  TExecution(TSystemServices& services, TMoveLayout& layout, THandle volume, TMoveJournal* journal,
+             TMoveProgress& progress, const std::function<void(const std::string&)>& showFile,
+             TMovesDone& done)
+      : services_(services),
+        layout_(layout),
+        volume_(volume),
+        journal_(journal),
+        progress_(progress),
+        showFile_(showFile),
+        done_(done) {}
+
+  // Schedules the files not yet handled on the free space as it is now and
+  // carries the schedule out, again after each surprise, until every file
+  // is moved or left.
+  void Run();
+
+ private:
+  // Reads the free space as it is now into the layout; false, with the
+  // failure said, when it cannot be read.
+  bool ReadFreeSpace();
+  // Carries out the steps of one file; false when the volume differed from
+  // the schedule (the file is left, with the reason).
+  bool MoveFile(size_t file, const std::vector<TMoveStep>& steps);
+  // The file stays as it is: reason says why.
+  void Leave(size_t file, const std::string& reason);
+  // Leaves every file not handled yet, after a stop.
+  void LeaveUnreached();
+  // Records the first failure of a step.
+  void StepFailed(const std::string& reason);
+
+  TSystemServices& services_;
+  TMoveLayout& layout_;
+  const THandle volume_;
+  TMoveJournal* const journal_;
+  TMoveProgress& progress_;
+  const std::function<void(const std::string&)>& showFile_;
+  TMovesDone& done_;
+  std::set<size_t> handled_;  // files moved or left so far
+};
+
+bool TExecution::ReadFreeSpace() {
+  int64_t totalClusters = 0;
+  if (!ReadFreeExtents(services_, volume_, &layout_.freeExtents, &totalClusters)) {
+    done_.failure = "the free space could not be read: " + services_.LastErrorText();
+    return false;
+  }
+  layout_.totalClusters = totalClusters;
+  return true;
+}
+
+void TExecution::Leave(size_t file, const std::string& reason) {
+  handled_.insert(file);
+  done_.left.push_back(TFileLeft{layout_.files[file].listingPath, reason});
+}
+
+void TExecution::StepFailed(const std::string& reason) {
+  if (done_.failure.empty()) done_.failure = reason;
+}
+
+void TExecution::Run() {
+  bool first = true;
+  while (!progress_.Stopped()) {
+    if (!ReadFreeSpace()) return;
+    // The files still to handle, scheduled on the free space of now.
+    TMoveLayout rest = layout_;
+    rest.files.clear();
+    std::vector<size_t> original;  // rest's files -> the layout's
+    for (size_t i = 0; i < layout_.files.size(); ++i) {
+      if (handled_.count(i) != 0) continue;
+      rest.files.push_back(layout_.files[i]);
+      original.push_back(i);
+    }
+    const TMoveSchedule schedule = ScheduleDefragment(rest, StepClustersFor(rest.clusterBytes));
+    const std::string proof = ReplaySchedule(rest, schedule);
+    if (!proof.empty()) {
+      done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
+      return;
+    }
+    for (const TLeftFile& left : schedule.left) Leave(original[left.file], left.reason);
+    if (first) {
+      progress_.filesTotal.store(schedule.files, std::memory_order_relaxed);
+      progress_.clustersTotal.store(schedule.clusters, std::memory_order_relaxed);
+      first = false;
+    }
+    bool surprised = false;
+    for (size_t at = 0; at < schedule.steps.size() && !surprised;) {
+      // The steps of one file, one after another.
+      size_t end = at;
+      std::vector<TMoveStep> steps;
+      while (end < schedule.steps.size() && schedule.steps[end].file == schedule.steps[at].file) {
+        TMoveStep step = schedule.steps[end++];
+        step.file = original[step.file];
+        steps.push_back(step);
+      }
+      if (!progress_.WaitToGoOn()) {
+        done_.stopped = true;
+        LeaveUnreached();
+        return;
+      }
+      surprised = !MoveFile(steps.front().file, steps);
+      at = end;
+    }
+    if (!surprised) return;
+  }
+  done_.stopped = true;
+  LeaveUnreached();
+}
+
+void TExecution::LeaveUnreached() {
+  for (size_t i = 0; i < layout_.files.size(); ++i) {
+    if (handled_.count(i) == 0) Leave(i, "the moves were stopped before it");
+  }
+}
+
+bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
+  const TMovableFile& file = layout_.files[index];
+  if (showFile_) showFile_(file.path);
+  const bool folder = file.stream == TMoveStream::kFolderIndex;
+  THandle handle = services_.OpenFileForMoves(volume_, file.path.c_str(), folder);
+  if (handle == InvalidHandle()) {
+    // Not a surprise about the free space: the schedule goes on.
+    Leave(index, "it could not be opened: " + services_.LastErrorText());
+    return true;
+  }
+  TFileIdentity identity{};
+  std::vector<TFileRun> runs;
+  bool ok = true;
+  if (file.fileId != 0 && services_.FileIdentity(handle, &identity) &&
+      identity.file != file.fileId) {
+    Leave(index, "another file has taken its name since the analysis");
+    ok = false;
+  } else if (!ReadStreamRuns(services_, handle, &runs)) {
+    Leave(index, "its runs could not be read: " + services_.LastErrorText());
+    ok = false;
+  } else if (AllocatedClusters(runs) != AllocatedClusters(file.runs) ||
+             CountPieces(runs) != CountPieces(file.runs)) {
+    Leave(index, "it changed since the analysis");
+    ok = false;
+  }
+  for (size_t n = 0; ok && n < steps.size(); ++n) {
+    const TMoveStep& step = steps[n];
+    // A pause holds between steps; a stop ends the file where it is, whole
+    // in its data, in more pieces than planned.
+    if (n > 0 && !progress_.WaitToGoOn()) {
+      Leave(index, "the moves were stopped");
+      break;
+    }
+    std::vector<TFileRun> expected;
+    std::vector<TFileRun> from;
+    if (!MoveRuns(runs, step.vcn, step.clusters, step.targetLcn, &expected, &from)) {
+      Leave(index, "it changed since the analysis");
+      ok = false;
+      break;
+    }
+    TMoveFileData request{handle, step.vcn, step.targetLcn, static_cast<uint32_t>(step.clusters)};
+    uintptr_t replyBytes = 0;
+    const TNtStatus status = IssueFsControl(services_, volume_, kFsctlMoveFile, &request,
+                                            sizeof(request), nullptr, 0, &replyBytes);
+    std::string failure;
+    if (status != kStatusSuccess) {
+      failure = services_.LastErrorText();
+    } else if (!ReadStreamRuns(services_, handle, &runs)) {
+      failure = "its runs could not be read back: " + services_.LastErrorText();
+    } else if (!MoveRuns(runs, step.vcn, step.clusters, step.targetLcn, &expected) ||
+               expected != runs) {
+      // Moving a range onto itself leaves the runs as they are: the read
+      // back runs hold the range at the target exactly when so.
+      failure = "its runs read back do not lie at the target";
+    }
+    if (journal_ != nullptr)
+      journal_->Step(file, step, from, failure.empty() ? "moved" : "failed: " + failure);
+    if (!failure.empty()) {
+      Leave(index, failure);
+      StepFailed("moving " + file.listingPath + " failed: " + failure);
+      ok = false;
+      break;
+    }
+    ++done_.stepsDone;
+    done_.clustersMoved += step.clusters;
+    progress_.clustersDone.fetch_add(step.clusters, std::memory_order_relaxed);
+  }
+  services_.Close(handle);
+  if (!ok) return false;
+  if (handled_.count(index) != 0) return true;  // stopped midway
+  handled_.insert(index);
+  layout_.files[index].runs = runs;
+  if (CountPieces(runs) == 1) {
+    ++done_.filesMoved;
+    progress_.filesDone.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    done_.left.push_back(TFileLeft{
+        file.listingPath,
+        "it is still in " + std::to_string(CountPieces(runs)) + " pieces after its moves"});
+  }
+  return true;
+}
+
+}  // namespace
+
+TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
+                              TMoveProgress& progress,
+                              const std::function<void(const std::string&)>& showFile) {
+  TMovesDone done;
+  done.asked = true;
+  THandle volume = services.OpenVolumeForMoves(layout.driveLetter);
+  if (volume == InvalidHandle()) {
+    done.failure = "the volume could not be opened for moves: " + services.LastErrorText();
+    return done;
+  }
+  done.started = true;
+  progress.clusterBytes.store(layout.clusterBytes, std::memory_order_relaxed);
+  progress.active.store(true, std::memory_order_relaxed);
+  TExecution(services, layout, volume, journal, progress, showFile, done).Run();
+  progress.active.store(false, std::memory_order_relaxed);
+  services.Close(volume);
+  return done;
+}

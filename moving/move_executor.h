@@ -1,0 +1,28 @@
+// The one executor of moves: carries out a defragmentation of one volume
+// through the services, step by step, each checked by reading the file's
+// runs back. When the volume turns out to differ from what the schedule
+// assumed (another program took a target, a file grew or went away), the
+// step fails cleanly, the free space is read again and what is left is
+// scheduled anew.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "drive/move_progress.h"
+#include "moving/move_journal.h"
+#include "moving/move_layout.h"
+#include "platform/system_services.h"
+
+// Defragments the volume of layout.driveLetter: opens it for moves, reads
+// its free space as it is now, schedules every fragmented file of the
+// layout (defragment_schedule.h), proves the schedule on the layout
+// (schedule_replay.h), then carries it out. progress is updated as steps
+// complete and honoured between them (pause, stop); journal, when open,
+// gets a line per step; showFile, when given, is told the path of each file
+// as its moves begin.
+TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
+                              TMoveProgress& progress,
+                              const std::function<void(const std::string&)>& showFile = {});

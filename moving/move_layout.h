@@ -1,0 +1,67 @@
+// What a schedule of moves is computed from, as plain data: the files and
+// folder indexes that a schedule may move, each with its runs, and the free
+// space of the volume. Made from an analysed drive's tree; memory grows with
+// the fragmented items only, never with the volume's size.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/item.h"
+#include "model/volume_report.h"
+
+// The stream a move names: a file's unnamed data, or a folder's file-name
+// index allocation ($INDEX_ALLOCATION:$I30).
+enum class TMoveStream { kData, kFolderIndex };
+
+// "$DATA" or "$I30", as the journal names the stream.
+const char* StreamName(TMoveStream stream);
+
+// One run of a stream: length clusters from virtual cluster vcn, at volume
+// cluster lcn (negative: no clusters on the volume, a hole).
+struct TFileRun {
+  int64_t vcn;
+  int64_t lcn;
+  int64_t length;
+
+  bool operator==(const TFileRun& other) const {
+    return vcn == other.vcn && lcn == other.lcn && length == other.length;
+  }
+  bool operator!=(const TFileRun& other) const { return !(*this == other); }
+};
+
+struct TMovableFile {
+  std::string path;         // as the services open it: "D:\docs\a.txt", "D:\docs" for a folder
+  std::string listingPath;  // as the logs name it: "\docs\a.txt", "\docs" for a folder
+  uint64_t fileId;          // the identity the analysis read; 0 when unknown
+  TMoveStream stream;
+  std::vector<TFileRun> runs;  // ascending vcn
+  // Why the file is never moved, in words; empty when it may be.
+  std::string notMovable;
+};
+
+struct TMoveLayout {
+  char driveLetter = 0;
+  int64_t totalClusters = 0;
+  uint32_t clusterBytes = 0;
+  // Every fragmented file and folder index (more than one physically
+  // contiguous piece), one entry per file however many names it has, in the
+  // tree's pre-order.
+  std::vector<TMovableFile> files;
+  std::vector<TClusterExtent> freeExtents;  // normalized
+};
+
+// The layout of an analysed drive: its tree (may be none), its free extents
+// (ascending lcn) and its size.
+TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment* freeExtents,
+                           int64_t totalClusters, uint32_t clusterBytes);
+
+// Clusters of the runs that lie on the volume.
+int64_t AllocatedClusters(const std::vector<TFileRun>& runs);
+// Physically contiguous pieces of the allocated runs, as the summary counts
+// them: 1 means whole.
+int64_t CountPieces(const std::vector<TFileRun>& runs);
+
+// A count with its thousands grouped by commas: "5,000".
+std::string GroupedNumber(int64_t value);

@@ -1,0 +1,283 @@
+// The defragmentation schedule and its proof: every fragmented file goes
+// whole into the smallest free extent that holds it, largest first, into
+// space earlier moves released where that fits best; a file no extent
+// holds is named with the numbers; and the replay refuses every schedule
+// that would land on clusters in use, move a hole or leave a file in pieces.
+#include "moving/defragment_schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "moving/move_layout.h"
+#include "moving/schedule_replay.h"
+#include "tests/support/tree_builder.h"
+
+namespace {
+
+using TRuns = std::vector<std::pair<int64_t, int64_t>>;  // lcn, length; vcn from 0
+
+TMovableFile File(const std::string& name, const TRuns& runs) {
+  TMovableFile file;
+  file.listingPath = "\\" + name;
+  file.path = "D:" + file.listingPath;
+  file.fileId = 0;
+  file.stream = TMoveStream::kData;
+  int64_t vcn = 0;
+  for (const auto& run : runs) {
+    file.runs.push_back(TFileRun{vcn, run.first, run.second});
+    vcn += run.second;
+  }
+  return file;
+}
+
+TMoveLayout Layout(int64_t totalClusters, const TRuns& free, std::vector<TMovableFile> files) {
+  TMoveLayout layout;
+  layout.driveLetter = 'D';
+  layout.totalClusters = totalClusters;
+  layout.clusterBytes = 4096;
+  for (const auto& extent : free) layout.freeExtents.push_back({extent.first, extent.second});
+  layout.files = std::move(files);
+  return layout;
+}
+
+// Where each file's clusters begin once the schedule is carried out.
+int64_t TargetOf(const TMoveSchedule& schedule, size_t file) {
+  for (const TMoveStep& step : schedule.steps) {
+    if (step.file == file) return step.targetLcn;
+  }
+  return -1;
+}
+
+TEST(DefragmentSchedule, EachFileGoesWholeIntoTheSmallestFreeExtentThatHoldsIt) {
+  // Free: 10 at 100, 30 at 200, 60 at 300. A file of 25 takes the extent of
+  // 30, not the first or the largest.
+  const TMoveLayout layout =
+      Layout(1000, {{100, 10}, {200, 30}, {300, 60}}, {File("a", {{500, 10}, {600, 15}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+  ASSERT_EQ(schedule.steps.size(), 1u);
+  EXPECT_EQ(schedule.steps[0].vcn, 0);
+  EXPECT_EQ(schedule.steps[0].clusters, 25);
+  EXPECT_EQ(schedule.steps[0].targetLcn, 200);
+  EXPECT_EQ(schedule.files, 1);
+  EXPECT_EQ(schedule.clusters, 25);
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
+}
+
+TEST(DefragmentSchedule, LargestFilesGoFirstSoSmallOnesDoNotCutUpTheLongExtents) {
+  // Free: 40 at 100, 12 at 300. In layout order the small file would take
+  // the 40 if it came first and leave the large one without room.
+  const TMoveLayout layout =
+      Layout(1000, {{100, 40}, {300, 12}},
+             {File("small", {{500, 5}, {510, 5}}), File("large", {{600, 20}, {700, 20}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+  EXPECT_EQ(TargetOf(schedule, 1), 100);
+  EXPECT_EQ(TargetOf(schedule, 0), 300);
+  EXPECT_TRUE(schedule.left.empty());
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
+}
+
+TEST(DefragmentSchedule, SpaceAnEarlierMoveReleasedIsUsedAgain) {
+  // The large file (60..90 and 400..410) goes to the only extent of 40; it
+  // leaves 60..90 behind, which joins the free 90..100: the second file, 25
+  // clusters, has room only there.
+  const TMoveLayout layout = Layout(
+      1000, {{90, 10}, {300, 40}},
+      {File("large", {{60, 20}, {80, 10}, {400, 10}}), File("next", {{500, 12}, {520, 13}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+  EXPECT_EQ(TargetOf(schedule, 0), 300);
+  EXPECT_EQ(TargetOf(schedule, 1), 60);
+  EXPECT_TRUE(schedule.left.empty());
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
+}
+
+TEST(DefragmentSchedule, AFileNoFreeExtentHoldsIsLeftWithTheNumbers) {
+  const TMoveLayout layout =
+      Layout(100000, {{10, 3320}, {20000, 100}}, {File("big.bin", {{5000, 2500}, {9000, 2500}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 100000);
+  EXPECT_TRUE(schedule.steps.empty());
+  ASSERT_EQ(schedule.left.size(), 1u);
+  EXPECT_EQ(schedule.left[0].reason, "needs 5,000 clusters; the largest free extent holds 3,320");
+}
+
+TEST(DefragmentSchedule, WholeAndUnmovableFilesAreNotMovedAndUnmovableOnesSayWhy) {
+  std::vector<TMovableFile> files = {File("whole", {{100, 10}}),
+                                     File("damaged", {{200, 5}, {300, 5}})};
+  files[1].notMovable = "the volume contradicts itself about it";
+  const TMoveLayout layout = Layout(1000, {{500, 100}}, files);
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+  EXPECT_TRUE(schedule.steps.empty());
+  ASSERT_EQ(schedule.left.size(), 1u);
+  EXPECT_EQ(schedule.left[0].file, 1u);
+  EXPECT_EQ(schedule.left[0].reason, "the volume contradicts itself about it");
+}
+
+TEST(DefragmentSchedule, LargeFilesMoveInStepsLaidEndToEnd) {
+  const TMoveLayout layout = Layout(10000, {{1000, 5000}}, {File("a", {{10, 120}, {300, 130}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 100);
+  ASSERT_EQ(schedule.steps.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(schedule.steps[i].vcn, int64_t(100 * i));
+    EXPECT_EQ(schedule.steps[i].targetLcn, int64_t(1000 + 100 * i));
+  }
+  EXPECT_EQ(schedule.steps[2].clusters, 50);
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
+  EXPECT_EQ(StepClustersFor(4096), 16384);
+  EXPECT_EQ(StepClustersFor(0), 1);
+}
+
+TEST(DefragmentSchedule, EverySchedulePassesItsReplayOnRandomVolumes) {
+  std::mt19937_64 random(19);
+  for (int round = 0; round < 200; ++round) {
+    // A volume of 2,000 clusters cut into pieces: each free, or a piece of
+    // one of 30 files.
+    const int64_t total = 2000;
+    std::vector<TMovableFile> files(30);
+    TRuns free;
+    for (int64_t lcn = 0; lcn < total;) {
+      const int64_t length = std::min<int64_t>(total - lcn, 1 + random() % 40);
+      const size_t owner = random() % 40;
+      if (owner < files.size()) {
+        TMovableFile& file = files[owner];
+        const int64_t vcn = file.runs.empty() ? 0 : file.runs.back().vcn + file.runs.back().length;
+        file.runs.push_back(TFileRun{vcn, lcn, length});
+      } else {
+        free.push_back({lcn, length});
+      }
+      lcn += length;
+    }
+    // Shuffle each file's pieces in VCN order, so most are fragmented.
+    for (size_t i = 0; i < files.size(); ++i) {
+      files[i].listingPath = "\\f" + std::to_string(i);
+      std::vector<TFileRun>& runs = files[i].runs;
+      std::shuffle(runs.begin(), runs.end(), random);
+      int64_t vcn = 0;
+      for (TFileRun& run : runs) {
+        run.vcn = vcn;
+        vcn += run.length;
+      }
+    }
+    TMoveLayout layout = Layout(total, free, files);
+    std::vector<TMovableFile> kept;
+    for (TMovableFile& file : layout.files) {
+      if (!file.runs.empty()) kept.push_back(file);
+    }
+    layout.files = kept;
+    const TMoveSchedule schedule = ScheduleDefragment(layout, 1 + random() % 50);
+    ASSERT_EQ(ReplaySchedule(layout, schedule), "") << "round " << round;
+    // Every fragmented file is moved or left with a reason, never both.
+    int64_t fragmented = 0;
+    for (const TMovableFile& file : layout.files) fragmented += CountPieces(file.runs) > 1;
+    EXPECT_EQ(schedule.files + static_cast<int64_t>(schedule.left.size()), fragmented);
+  }
+}
+
+// The replay refuses each way a schedule could hurt a volume.
+TEST(ScheduleReplay, RefusesStepsThatWouldHurtTheVolume) {
+  const TMoveLayout layout =
+      Layout(1000, {{100, 50}}, {File("a", {{10, 10}, {30, 10}}), File("b", {{60, 5}, {80, 5}})});
+  struct TCase {
+    const char* what;
+    std::vector<TMoveStep> steps;
+    const char* error;
+  };
+  const TCase cases[] = {
+      {"onto clusters in use", {{0, 0, 20, 140}}, "step 1 (\\a) moves onto clusters in use"},
+      {"outside the volume",
+       {{0, 0, 20, 995}},
+       "step 1 (\\a) moves to clusters outside the volume"},
+      {"clusters the file does not hold",
+       {{0, 15, 10, 100}},
+       "step 1 (\\a) moves clusters its file does not hold"},
+      {"onto what an earlier step took",
+       {{0, 0, 20, 100}, {1, 0, 10, 110}},
+       "step 2 (\\b) moves onto clusters in use"},
+      {"leaving a file in pieces", {{0, 0, 10, 100}}, "\\a is left in 2 pieces"},
+      {"a file that does not exist", {{7, 0, 1, 100}}, "step 1 (no such file) names no file"},
+  };
+  for (const TCase& test : cases) {
+    TMoveSchedule schedule;
+    schedule.steps = test.steps;
+    EXPECT_EQ(ReplaySchedule(layout, schedule), test.error) << test.what;
+  }
+}
+
+TEST(ScheduleReplay, AStepMayReuseWhatAnEarlierStepReleased) {
+  const TMoveLayout layout =
+      Layout(1000, {{100, 20}}, {File("a", {{10, 10}, {30, 10}}), File("b", {{60, 10}, {80, 10}})});
+  TMoveSchedule schedule;
+  // a goes to 100 and releases 10..20 and 30..40, which b may then take;
+  // taken apart, they leave b in two pieces.
+  schedule.steps = {{0, 0, 20, 100}, {1, 0, 10, 10}, {1, 10, 10, 30}};
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "\\b is left in 2 pieces");
+  // 40..50 was never released.
+  schedule.steps = {{0, 0, 20, 100}, {1, 0, 10, 30}, {1, 10, 10, 40}};
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "step 3 (\\b) moves onto clusters in use");
+}
+
+TEST(MoveRuns, AMovedRangeSplitsItsRunsAndJoinsWhatContinuesIt) {
+  const std::vector<TFileRun> runs = {{0, 100, 10}, {10, 300, 10}};
+  std::vector<TFileRun> moved;
+  std::vector<TFileRun> from;
+  ASSERT_TRUE(MoveRuns(runs, 5, 10, 110, &moved, &from));
+  // 0..5 stay at 100, 5..15 go to 110, 15..20 stay at 305.
+  const std::vector<TFileRun> expected = {{0, 100, 5}, {5, 110, 10}, {15, 305, 5}};
+  EXPECT_EQ(moved, expected);
+  const std::vector<TFileRun> expectedFrom = {{5, 105, 5}, {10, 300, 5}};
+  EXPECT_EQ(from, expectedFrom);
+  // A move that makes the runs continue each other joins them.
+  ASSERT_TRUE(MoveRuns(runs, 10, 10, 110, &moved));
+  const std::vector<TFileRun> joined = {{0, 100, 20}};
+  EXPECT_EQ(moved, joined);
+  // A range over a hole or past the end is refused.
+  const std::vector<TFileRun> sparse = {{0, 100, 10}, {10, -1, 10}};
+  EXPECT_FALSE(MoveRuns(sparse, 5, 10, 500, &moved));
+  EXPECT_FALSE(MoveRuns(runs, 15, 10, 500, &moved));
+}
+
+TEST(MoveLayout, HoldsEachFragmentedFileOnceWithWhyItMayNotMove) {
+  TItem* root = AddItem(nullptr, "D:\\", 0, true, {{10, 2}, {40, 2}});
+  TItem* docs = AddItem(root, "docs", 0, true, {{20, 1}, {30, 1}});
+  AddItem(docs, "whole.txt", 4096, false, {{50, 4}});
+  TItem* linked = AddItem(docs, "a.txt", 8192, false, {{60, 1}, {70, 1}});
+  linked->fileId = 77;
+  TItem* again = AddItem(root, "b.txt", 8192, false, {{60, 1}, {70, 1}});
+  again->fileId = 77;
+  AddItem(root, "sparse.bin", 0, false, {{80, 1}, {-1, 5}, {90, 1}});
+  TItem* damaged = AddItem(root, "bad.txt", 0, false, {{100, 1}, {110, 1}});
+  damaged->flags |= kItemDamaged;
+  TFragment* free = NewFragment(nullptr, 0, 200, 50);
+
+  const TMoveLayout layout = LayoutFromTree('D', root, free, 1000, 4096);
+  ASSERT_EQ(layout.files.size(), 5u);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"\\", "the root folder's index is not moved"},
+      {"\\docs", ""},
+      {"\\docs\\a.txt", ""},
+      {"\\sparse.bin", "sparse or compressed: its holes are not moved"},
+      {"\\bad.txt", "the volume contradicts itself about it"},
+  };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(layout.files[i].listingPath, expected[i].first);
+    EXPECT_EQ(layout.files[i].notMovable, expected[i].second) << expected[i].first;
+  }
+  EXPECT_EQ(layout.files[1].path, "D:\\docs");
+  EXPECT_EQ(layout.files[1].stream, TMoveStream::kFolderIndex);
+  EXPECT_EQ(layout.files[2].stream, TMoveStream::kData);
+  EXPECT_EQ(layout.freeExtents, (std::vector<TClusterExtent>{{200, 50}}));
+  ReleaseItem(root);
+  ReleaseFragments(free);
+}
+
+TEST(MoveLayout, GroupedNumbersReadAsUsersWriteThem) {
+  EXPECT_EQ(GroupedNumber(0), "0");
+  EXPECT_EQ(GroupedNumber(999), "999");
+  EXPECT_EQ(GroupedNumber(5000), "5,000");
+  EXPECT_EQ(GroupedNumber(1234567), "1,234,567");
+  EXPECT_EQ(GroupedNumber(-1234), "-1,234");
+}
+
+}  // namespace
