@@ -129,9 +129,10 @@ void TExecution::LeaveUnreached() {
 
 bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
   const TMovableFile& file = layout_.files[index];
-  if (showFile_) showFile_(file.path);
+  const std::string path = MovePath(layout_.driveLetter, file);
+  if (showFile_) showFile_(path);
   const bool folder = file.stream == TMoveStream::kFolderIndex;
-  THandle handle = services_.OpenFileForMoves(volume_, file.path.c_str(), folder);
+  THandle handle = services_.OpenFileForMoves(volume_, path.c_str(), folder);
   if (handle == InvalidHandle()) {
     // Not a surprise about the free space: the schedule goes on.
     Leave(index, "it could not be opened: " + services_.LastErrorText());

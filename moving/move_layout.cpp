@@ -36,13 +36,17 @@ TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment*
   }
   NormalizeExtents(&layout.freeExtents, totalClusters);
   // Memory and path building grow with the fragmented items only.
+  size_t fragmented = 0;
+  for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
+    fragmented += ::CountPieces(item->fragments) > 1 ? 1 : 0;
+  }
+  layout.files.reserve(fragmented);
   std::unordered_set<uint64_t> filesSeen;  // identities of files met under another name
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
     if (::CountPieces(item->fragments) <= 1) continue;
     if (item->fileId != 0 && !filesSeen.insert(item->fileId).second) continue;
     TMovableFile file;
     file.listingPath = item == root ? "\\" : ListingPath(item);
-    file.path = std::string(1, driveLetter) + ":" + file.listingPath;
     file.fileId = item->fileId;
     file.stream = item->IsFolder() ? TMoveStream::kFolderIndex : TMoveStream::kData;
     for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
@@ -52,6 +56,10 @@ TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment*
     layout.files.push_back(std::move(file));
   }
   return layout;
+}
+
+std::string MovePath(char driveLetter, const TMovableFile& file) {
+  return std::string(1, driveLetter) + ":" + file.listingPath;
 }
 
 int64_t AllocatedClusters(const std::vector<TFileRun>& runs) {

@@ -32,7 +32,6 @@ struct TFileRun {
 };
 
 struct TMovableFile {
-  std::string path;         // as the services open it: "D:\docs\a.txt", "D:\docs" for a folder
   std::string listingPath;  // as the logs name it: "\docs\a.txt", "\docs" for a folder
   uint64_t fileId;          // the identity the analysis read; 0 when unknown
   TMoveStream stream;
@@ -56,6 +55,9 @@ struct TMoveLayout {
 // (ascending lcn) and its size.
 TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment* freeExtents,
                            int64_t totalClusters, uint32_t clusterBytes);
+
+// The path the services open a file of the drive by: "D:\docs\a.txt".
+std::string MovePath(char driveLetter, const TMovableFile& file);
 
 // Clusters of the runs that lie on the volume.
 int64_t AllocatedClusters(const std::vector<TFileRun>& runs);

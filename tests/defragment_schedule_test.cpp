@@ -23,7 +23,6 @@ using TRuns = std::vector<std::pair<int64_t, int64_t>>;  // lcn, length; vcn fro
 TMovableFile File(const std::string& name, const TRuns& runs) {
   TMovableFile file;
   file.listingPath = "\\" + name;
-  file.path = "D:" + file.listingPath;
   file.fileId = 0;
   file.stream = TMoveStream::kData;
   int64_t vcn = 0;
@@ -264,7 +263,7 @@ TEST(MoveLayout, HoldsEachFragmentedFileOnceWithWhyItMayNotMove) {
     EXPECT_EQ(layout.files[i].listingPath, expected[i].first);
     EXPECT_EQ(layout.files[i].notMovable, expected[i].second) << expected[i].first;
   }
-  EXPECT_EQ(layout.files[1].path, "D:\\docs");
+  EXPECT_EQ(MovePath(layout.driveLetter, layout.files[1]), "D:\\docs");
   EXPECT_EQ(layout.files[1].stream, TMoveStream::kFolderIndex);
   EXPECT_EQ(layout.files[2].stream, TMoveStream::kData);
   EXPECT_EQ(layout.freeExtents, (std::vector<TClusterExtent>{{200, 50}}));
