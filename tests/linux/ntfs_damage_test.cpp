@@ -74,23 +74,6 @@ void TreePaths(const TItem* item, const std::string& path, std::vector<std::stri
   }
 }
 
-// Changes the first mapping pair of the item's unnamed $DATA: its LCN field
-// (the pair's own width) to lcn.
-TBuildStatus PointDataAt(const std::string& image, const char* path, int64_t lcn) {
-  return PatchMftRecord(image, path, [lcn](std::vector<uint8_t>& record) {
-    const int64_t data = FindAttribute(record, kTypeData);
-    if (data < 0) return false;
-    const size_t pairs = data + LittleEndian<uint16_t>(record, data + kNonResidentPairs);
-    const uint8_t header = record[pairs];
-    const size_t lengthBytes = header & 0x0F;
-    const size_t lcnBytes = header >> 4;
-    for (size_t i = 0; i < lcnBytes; ++i) {
-      record[pairs + 1 + lengthBytes + i] = static_cast<uint8_t>(lcn >> (8 * i));
-    }
-    return lcnBytes > 0;
-  });
-}
-
 // Rewrites the item's unnamed $DATA as one run of `clusters` clusters from
 // where it starts, with sizes to match, in the room its mapping pairs have.
 TBuildStatus StretchData(const std::string& image, const char* path, uint32_t clusters) {

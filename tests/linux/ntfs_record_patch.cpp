@@ -220,3 +220,18 @@ TBuildStatus ClearClusterBitmap(const std::string& image) {
   }
   return TBuildStatus::Success();
 }
+
+TBuildStatus PointDataAt(const std::string& image, const char* path, int64_t lcn) {
+  return PatchMftRecord(image, path, [lcn](std::vector<uint8_t>& record) {
+    const int64_t data = FindAttribute(record, kTypeData);
+    if (data < 0) return false;
+    const size_t pairs = data + LittleEndian<uint16_t>(record, data + kNonResidentPairs);
+    const uint8_t header = record[pairs];
+    const size_t lengthBytes = header & 0x0F;
+    const size_t lcnBytes = header >> 4;
+    for (size_t i = 0; i < lcnBytes; ++i) {
+      record[pairs + 1 + lengthBytes + i] = static_cast<uint8_t>(lcn >> (8 * i));
+    }
+    return lcnBytes > 0;
+  });
+}

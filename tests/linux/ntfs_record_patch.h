@@ -92,3 +92,7 @@ TBuildStatus PointIndexEntryAt(const std::string& image, const char* folderPath,
 TBuildStatus PatchIndexEntry(const std::string& image, const char* folderPath,
                              const std::string& name,
                              const std::function<void(std::vector<uint8_t>&, size_t)>& patch);
+
+// Changes the first mapping pair of the item's unnamed $DATA: its LCN field
+// (the pair's own width) to lcn.
+TBuildStatus PointDataAt(const std::string& image, const char* path, int64_t lcn);
