@@ -10,11 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/ntfs_device_descriptor.h"
 #include "platform/linux/ntfs_library.h"
 
 namespace {
-
-int Descriptor(struct ntfs_device* device) { return *static_cast<int*>(device->d_private); }
 
 int Open(struct ntfs_device* device, int flags) {
   if ((flags & O_ACCMODE) != O_RDONLY) {
@@ -54,23 +53,11 @@ int Close(struct ntfs_device* device) {
     errno = EBADF;
     return -1;
   }
-  close(Descriptor(device));
+  close(DeviceDescriptor(device));
   std::free(device->d_private);
   device->d_private = nullptr;
   NDevClearOpen(device);
   return 0;
-}
-
-s64 Seek(struct ntfs_device* device, s64 offset, int whence) {
-  return lseek(Descriptor(device), offset, whence);
-}
-
-s64 Read(struct ntfs_device* device, void* buffer, s64 count) {
-  return read(Descriptor(device), buffer, static_cast<size_t>(count));
-}
-
-s64 ReadAt(struct ntfs_device* device, void* buffer, s64 count, s64 offset) {
-  return pread(Descriptor(device), buffer, static_cast<size_t>(count), offset);
 }
 
 s64 RefuseWrite(struct ntfs_device*, const void*, s64) {
@@ -86,23 +73,6 @@ s64 RefuseWriteAt(struct ntfs_device*, const void*, s64, s64) {
 // Nothing is ever written, so there is nothing to sync.
 int Sync(struct ntfs_device*) { return 0; }
 
-int Status(struct ntfs_device* device, struct stat* status) {
-  return fstat(Descriptor(device), status);
-}
-
-int Control(struct ntfs_device* device, unsigned long request, void* argument) {
-  switch (request) {
-    case BLKGETSIZE:
-    case BLKGETSIZE64:
-    case BLKSSZGET:
-    case HDIO_GETGEO:
-      return ioctl(Descriptor(device), request, argument);
-    default:
-      errno = ENOTTY;
-      return -1;
-  }
-}
-
 }  // namespace
 
 ntfs_device_operations* ReadOnlyDeviceOperations() {
@@ -110,20 +80,20 @@ ntfs_device_operations* ReadOnlyDeviceOperations() {
     ntfs_device_operations named = {};
     named.open = Open;
     named.close = Close;
-    named.seek = Seek;
-    named.read = Read;
+    named.seek = DescriptorSeek;
+    named.read = DescriptorRead;
     named.write = RefuseWrite;
-    named.pread = ReadAt;
+    named.pread = DescriptorReadAt;
     named.pwrite = RefuseWriteAt;
     named.sync = Sync;
-    named.stat = Status;
-    named.ioctl = Control;
+    named.stat = DescriptorStatus;
+    named.ioctl = DescriptorControl;
     return named;
   }();
   return &operations;
 }
 
-int ReadOnlyDeviceDescriptor(struct ntfs_device* device) { return Descriptor(device); }
+int ReadOnlyDeviceDescriptor(struct ntfs_device* device) { return DeviceDescriptor(device); }
 
 int64_t DeviceBytes(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
