@@ -23,6 +23,8 @@
 #include "platform/linux/linux_threads.h"
 #include "platform/linux/ntfs_enumeration.h"
 #include "platform/linux/ntfs_handles.h"
+#include "platform/linux/ntfs_move_handles.h"
+#include "platform/linux/ntfs_move_volume.h"
 #include "platform/linux/ntfs_volume.h"
 #include "platform/linux/windows_names.h"
 
@@ -369,8 +371,60 @@ TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
                                     uint32_t inputLength, void* output, uint32_t outputLength) {
   const TNtStatus status =
       ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
-  if (status < 0 && status != kStatusBufferOverflow) lastError.SetStatus(status);
+  if (status < 0 && status != kStatusBufferOverflow) {
+    lastError.SetStatus(status);
+    // Moves say why in words.
+    if (auto* moves = dynamic_cast<TNtfsMoveHandle*>(AsObject(handle))) {
+      std::string why = moves->TakeFailure();
+      if (!why.empty()) lastError = std::move(why);
+    }
+  }
   return status;
+}
+
+THandle TLinuxServices::OpenVolumeForMoves(char driveLetter) {
+  const char volumePath[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
+  const TLocation where = drives_.Resolve(volumePath);
+  if (where.kind == TDriveKind::kMissing) {
+    FailMissing(volumePath);
+    return InvalidHandle();
+  }
+  if (where.kind != TDriveKind::kNtfsVolume) {
+    lastError = std::string("drive ") + driveLetter + ": is the folder " + where.drivePath +
+                ": moving data to chosen clusters works on NTFS volumes only";
+    return InvalidHandle();
+  }
+  std::string reason;
+  std::unique_ptr<TNtfsMoveVolume> volume = TNtfsMoveVolume::Open(where.drivePath, &reason);
+  if (!volume) {
+    lastError = reason;
+    return InvalidHandle();
+  }
+  return AsHandle(new TNtfsMoveVolumeHandle(std::move(volume), ntfsVolumes_,
+                                            NtfsVolumeIdentity(where.drivePath)));
+}
+
+THandle TLinuxServices::OpenFileForMoves(THandle volume, const char* path, bool folder) {
+  auto* moves = dynamic_cast<TNtfsMoveVolumeHandle*>(AsObject(volume));
+  if (moves == nullptr) {
+    lastError = std::string(path) + ": the volume handle given is not one opened for moves";
+    return InvalidHandle();
+  }
+  const TLocation where = drives_.Resolve(path);
+  if (where.kind != TDriveKind::kNtfsVolume || where.wholeVolume ||
+      where.drivePath != moves->Volume()->ImagePath()) {
+    lastError = std::string(path) + ": not a file or folder of the volume opened for moves";
+    return InvalidHandle();
+  }
+  TNtfsMoveItem item;
+  std::string reason;
+  const std::string inside =
+      MayHoldMappedCharacter(where.path) ? LinuxName(where.path) : where.path;
+  if (!moves->Volume()->Find(inside, folder, &item, &reason)) {
+    lastError = where.drivePath + ":" + reason;
+    return InvalidHandle();
+  }
+  return AsHandle(new TNtfsMoveFileHandle(moves->Volume(), item, moves->VolumeIdentity()));
 }
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {

@@ -59,6 +59,12 @@ class TLinuxServices : public TSystemServices {
 
   std::vector<TVolumeDamage> TakeVolumeDamage(char driveLetter) override;
 
+  // NTFS drives only: a read-write mount of the image (ntfs_move_volume.h),
+  // unmounted when the handle closes, after which every read of the image
+  // reads it afresh.
+  THandle OpenVolumeForMoves(char driveLetter) override;
+  THandle OpenFileForMoves(THandle volume, const char* path, bool folder) override;
+
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 

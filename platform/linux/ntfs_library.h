@@ -12,10 +12,13 @@
 
 extern "C" {
 #include <ntfs-3g/attrib.h>
+#include <ntfs-3g/bitmap.h>
 #include <ntfs-3g/device.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
 #include <ntfs-3g/layout.h>
+#include <ntfs-3g/lcnalloc.h>
+#include <ntfs-3g/mft.h>
 #include <ntfs-3g/runlist.h>
 #include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>

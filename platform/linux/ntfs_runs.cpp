@@ -35,12 +35,12 @@ bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem*
   *item = TNtfsItem();
   item->folder = folder;
   item->record = inode->mft_no;
-  ReadStream(inode, item);
+  ReadItemStream(inode, item);
   ntfs_inode_close(inode);
   return true;
 }
 
-void TNtfsVolume::ReadStream(ntfs_inode* inode, TNtfsItem* item) {
+void ReadItemStream(ntfs_inode* inode, TNtfsItem* item) {
   // A file's runs are those of its unnamed data stream; a folder's those of
   // its file name index, the only stream Windows maps for a folder.
   ntfs_attr* stream = item->folder ? ntfs_attr_open(inode, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4)

@@ -16,13 +16,17 @@
 
 namespace {
 
-// The MFT reference of the item named `name` in the open folder, compared
-// ignoring case by the volume's upper-case table as Windows compares names;
-// none when there is no such item. libntfs-3g compares ignoring case while
-// the volume is not marked case-sensitive; the mark is set only around the
-// look-up, since listings with it cleared would come back lower-cased. The
-// volume belongs to the calling thread, so nobody sees it cleared.
-u64 LookUpIgnoringCase(ntfs_inode* folder, const std::vector<ntfschar>& name) {
+bool IsFolder(const ntfs_inode* inode) {
+  return (NTFS_DISK_BITS(inode->mrec, flags) & MFT_RECORD_IS_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+u64 NtfsLookUpIgnoringCase(ntfs_inode* folder, const std::vector<ntfschar>& name) {
+  // libntfs-3g compares ignoring case while the volume is not marked
+  // case-sensitive; the mark is set only around the look-up, since listings
+  // with it cleared would come back lower-cased. The volume belongs to the
+  // calling thread, so nobody sees it cleared.
   ntfs_volume* volume = folder->vol;
   NVolClearCaseSensitive(volume);
   const u64 reference =
@@ -31,12 +35,6 @@ u64 LookUpIgnoringCase(ntfs_inode* folder, const std::vector<ntfschar>& name) {
   return reference;
 }
 
-bool IsFolder(const ntfs_inode* inode) {
-  return (NTFS_DISK_BITS(inode->mrec, flags) & MFT_RECORD_IS_DIRECTORY) != 0;
-}
-
-}  // namespace
-
 TNtfsReadOrder NtfsReadOrderFromEnvironment() {
   const char* order = std::getenv("DISKOPT_NTFS_READ");
   return order != nullptr && std::string(order) == "index" ? TNtfsReadOrder::kIndexWalk
@@ -44,8 +42,12 @@ TNtfsReadOrder NtfsReadOrderFromEnvironment() {
 }
 
 TNtfsVolume::TNtfsVolume(ntfs_volume* volume, TNtfsReadOrder order, std::string imagePath,
-                         TNtfsSharedViews* shared)
-    : volume_(volume), order_(order), imagePath_(std::move(imagePath)), shared_(shared) {}
+                         TNtfsSharedViews* shared, uint64_t epoch)
+    : volume_(volume),
+      order_(order),
+      imagePath_(std::move(imagePath)),
+      shared_(shared),
+      epoch_(epoch) {}
 
 TNtfsVolume::~TNtfsVolume() { ntfs_umount(volume_, FALSE); }
 
@@ -58,6 +60,8 @@ std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TN
   // NTFS numbers clusters in 32 bits: a boot sector that claims more is no
   // volume Windows would mount, whatever else it holds, and says so.
   if (NtfsClaimedClusters(imagePath) > kNtfsMaxClusters) return fail(EFBIG);
+  // Taken before anything is read: a write meanwhile makes this mount stale.
+  const uint64_t epoch = shared != nullptr ? shared->Epoch(imagePath) : 0;
   struct ntfs_device* device =
       ntfs_device_alloc(imagePath.c_str(), 0, ReadOnlyDeviceOperations(), nullptr);
   if (device == nullptr) return fail(errno);
@@ -76,14 +80,14 @@ std::unique_ptr<TNtfsVolume> TNtfsVolume::Mount(const std::string& imagePath, TN
     ntfs_umount(volume, FALSE);
     return fail(EINVAL);
   }
-  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume, order, imagePath, shared));
+  return std::unique_ptr<TNtfsVolume>(new TNtfsVolume(volume, order, imagePath, shared, epoch));
 }
 
 const TNtfsMftView* TNtfsVolume::View() {
   if (order_ != TNtfsReadOrder::kMftOrder) return nullptr;
   if (!viewRead_) {
     viewRead_ = true;
-    if (shared_ != nullptr) view_ = shared_->Find(imagePath_);
+    if (shared_ != nullptr) view_ = shared_->Find(imagePath_, epoch_);
     if (view_ == nullptr) {
       // Without the memory for the view, items are read by the index walk,
       // which needs far less.
@@ -92,7 +96,7 @@ const TNtfsMftView* TNtfsVolume::View() {
       } catch (const std::bad_alloc&) {
         view_ = nullptr;
       }
-      if (view_ != nullptr && shared_ != nullptr) shared_->Offer(imagePath_, view_);
+      if (view_ != nullptr && shared_ != nullptr) shared_->Offer(imagePath_, epoch_, view_);
     }
   }
   return view_.get();
@@ -123,10 +127,14 @@ bool NtfsUnits(const char* text, std::vector<uint16_t>* units) {
 }
 
 bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
+  return ParseNtfsPath(path, &parsed->components);
+}
+
+bool ParseNtfsPath(const std::string& path, std::vector<std::vector<uint16_t>>* components) {
   std::vector<uint16_t> wide;
   if (!NtfsUnits(path.c_str(), &wide)) return false;
   const int length = static_cast<int>(wide.size());
-  parsed->components.clear();
+  components->clear();
   std::vector<ntfschar> component;
   // Components end at each '/' and at the end; "." and ".." are resolved
   // as Win32 resolves them before a path reaches the file system.
@@ -139,9 +147,9 @@ bool TNtfsVolume::Parse(const std::string& path, TParsedPath* parsed) const {
     const bool dotDot = component.size() == 2 && le16_to_cpu(component[0]) == '.' &&
                         le16_to_cpu(component[1]) == '.';
     if (dotDot) {
-      if (!parsed->components.empty()) parsed->components.pop_back();
+      if (!components->empty()) components->pop_back();
     } else if (!component.empty() && !dot) {
-      parsed->components.push_back(component);
+      components->push_back(component);
     }
     component.clear();
   }
@@ -178,7 +186,8 @@ ntfs_inode* TNtfsVolume::OpenInode(const TParsedPath& path) {
   ntfs_inode* inode = ntfs_inode_open(volume_, FILE_root);
   for (const std::vector<ntfschar>& name : path.components) {
     if (inode == nullptr) return nullptr;
-    const u64 reference = IsFolder(inode) ? LookUpIgnoringCase(inode, name) : static_cast<u64>(-1);
+    const u64 reference =
+        IsFolder(inode) ? NtfsLookUpIgnoringCase(inode, name) : static_cast<u64>(-1);
     ntfs_inode_close(inode);
     // Metafiles are neither listed nor opened, as on Windows.
     if (reference == static_cast<u64>(-1) || MREF(reference) < FILE_first_user) return nullptr;

@@ -82,6 +82,9 @@ class TNtfsVolume {
 
   int64_t ClusterCount() const;
   uint32_t ClusterBytes() const;
+  // The image's epoch (ntfs_shared_views.h) this mount read it in; 0 for a
+  // mount with no shared views.
+  uint64_t Epoch() const { return epoch_; }
   uint32_t SectorBytes() const;
 
   // The entries of the folder at folderPath ('/'-separated, "/" the root)
@@ -133,7 +136,7 @@ class TNtfsVolume {
   struct TParsedPath;
 
   TNtfsVolume(_ntfs_volume* volume, TNtfsReadOrder order, std::string imagePath,
-              TNtfsSharedViews* shared);
+              TNtfsSharedViews* shared, uint64_t epoch);
 
   // The path's components; false when the path is not valid UTF-8.
   bool Parse(const std::string& path, TParsedPath* parsed) const;
@@ -169,8 +172,6 @@ class TNtfsVolume {
   _ntfs_inode* OpenInode(const TParsedPath& path);
   // Appends the case-folded form of a name to key.
   void AppendFolded(const uint16_t* name, size_t length, std::u16string* key) const;
-  // The stream runs and size of an open item.
-  void ReadStream(_ntfs_inode* inode, TNtfsItem* item);
   // Attributes of the listed entry whose type libntfs-3g could not tell
   // from its index entry alone (links, reparse points, special files).
   uint32_t AttributesFromRecord(uint64_t reference);
@@ -179,6 +180,7 @@ class TNtfsVolume {
   const TNtfsReadOrder order_;
   const std::string imagePath_;
   TNtfsSharedViews* const shared_;  // not owned; none when views are not shared
+  const uint64_t epoch_;            // the image's epoch when it was mounted
   // Held with every other mount that shares it; found or read at the first
   // use in MFT order.
   std::shared_ptr<const TNtfsMftView> view_;

@@ -93,6 +93,7 @@ struct TLastMount {
   uint64_t pool = 0;  // 0: none
   std::string imagePath;
   TNtfsVolume* volume = nullptr;
+  uint64_t writes = 0;  // the pool's image writes (TNtfsSharedViews::Writes) when remembered
 };
 thread_local TLastMount lastMount;
 
@@ -115,16 +116,30 @@ TNtfsVolumePool::~TNtfsVolumePool() {
 }
 
 TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
-  if (lastMount.pool == serial_ && lastMount.imagePath == imagePath) return lastMount.volume;
+  const uint64_t writes = state_->views.Writes();
+  if (lastMount.pool == serial_ && lastMount.imagePath == imagePath && lastMount.writes == writes) {
+    return lastMount.volume;
+  }
   const std::thread::id self = std::this_thread::get_id();
+  // A mount of an image written since it was made is unmounted (outside
+  // the lock) and made again.
+  std::unique_ptr<TNtfsVolume> stale;
   {
+    const uint64_t epoch = state_->views.Epoch(imagePath);
     std::lock_guard<std::mutex> guard(state_->lock);
     const auto mine = state_->threads.find(self);
     if (mine != state_->threads.end()) {
       const auto volume = mine->second.find(imagePath);
-      if (volume != mine->second.end()) return Remember(imagePath, volume->second.get());
+      if (volume != mine->second.end()) {
+        if (volume->second->Epoch() == epoch) {
+          return Remember(imagePath, volume->second.get(), writes);
+        }
+        stale = std::move(volume->second);
+        mine->second.erase(volume);
+      }
     }
   }
+  stale.reset();
   {
     std::lock_guard<std::mutex> guard(state_->lock);
     if (state_->refused.count(imagePath) != 0) return nullptr;
@@ -145,11 +160,15 @@ TNtfsVolume* TNtfsVolumePool::ForThisThread(const std::string& imagePath) {
   std::lock_guard<std::mutex> guard(state_->lock);
   std::unique_ptr<TNtfsVolume>& slot = state_->threads[self][imagePath];
   slot = std::move(mounted);
-  return Remember(imagePath, slot.get());
+  return Remember(imagePath, slot.get(), writes);
 }
 
-TNtfsVolume* TNtfsVolumePool::Remember(const std::string& imagePath, TNtfsVolume* volume) const {
+void TNtfsVolumePool::Written(const std::string& imagePath) { state_->views.Written(imagePath); }
+
+TNtfsVolume* TNtfsVolumePool::Remember(const std::string& imagePath, TNtfsVolume* volume,
+                                       uint64_t writes) const {
   lastMount.pool = serial_;
+  lastMount.writes = writes;
   lastMount.imagePath = imagePath;
   lastMount.volume = volume;
   return volume;

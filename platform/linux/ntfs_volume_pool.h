@@ -34,6 +34,12 @@ class TNtfsVolumePool {
   // the pool goes.
   TNtfsVolume* ForThisThread(const std::string& imagePath);
 
+  // Says that the image at imagePath has been written (clusters moved
+  // through a read-write mount of it): every mount of it made before, on
+  // any thread, is unmounted and made afresh at its thread's next call, and
+  // the MFT view they shared is read again. Any thread.
+  void Written(const std::string& imagePath);
+
   // Why the image at imagePath was refused for good (an errno value), 0
   // while it was not.
   int RefusedMount(const std::string& imagePath) const;
@@ -49,8 +55,9 @@ class TNtfsVolumePool {
   struct TState;
 
  private:
-  // Makes volume the calling thread's last mount; returns it.
-  TNtfsVolume* Remember(const std::string& imagePath, TNtfsVolume* volume) const;
+  // Makes volume the calling thread's last mount, current as of the pool's
+  // image writes `writes`; returns it.
+  TNtfsVolume* Remember(const std::string& imagePath, TNtfsVolume* volume, uint64_t writes) const;
 
   // Shared with the thread-exit hooks of every thread that mounted here, so
   // a thread that outlives the pool finds its mounts already gone.

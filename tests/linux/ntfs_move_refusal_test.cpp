@@ -1,0 +1,252 @@
+// A volume is opened for moves only when nothing else could be using it and
+// Windows left it clean: each refusal says why and what cures it. A run of
+// moves killed at any instant leaves every file's data whole, and the next
+// open for moves is not refused for it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/linux_services.h"
+#include "platform/linux/ntfs_move_access.h"
+#include "tests/linux/linux_services_test_support.h"
+#include "tests/linux/ntfs_bitmap_check.h"
+#include "tests/linux/ntfs_move_test_support.h"
+#include "tests/linux/ntfs_record_patch.h"
+#include "tools/ntfs_image_builder.h"
+
+namespace {
+
+constexpr uint32_t kTypeVolumeInformation = 0x70;
+constexpr size_t kVolumeFlags = 0x0A;  // u16, in the $VOLUME_INFORMATION value
+constexpr uint16_t kVolumeIsDirty = 0x0001;
+
+// Room for the clusters that each killed move leaves marked used.
+TBuildStatus BuildSmallVolume(const std::string& image, const std::string& hiberfile = "") {
+  TNtfsImageBuilder builder;
+  TNtfsFormat format;
+  format.imageBytes = 32u << 20;
+  std::vector<TBuildStatus> steps = {builder.Format(image, format)};
+  steps.push_back(
+      builder.MakeFragmentedFile("/big.bin", TContent::Binary(1u << 20, 1), 4, 3, 1500));
+  if (!hiberfile.empty())
+    steps.push_back(builder.MakeFile("/hiberfil.sys", TContent::Bytes(hiberfile)));
+  steps.push_back(builder.Finish());
+  for (const TBuildStatus& step : steps) {
+    if (!step) return step;
+  }
+  return TBuildStatus::Success();
+}
+
+// What OpenVolumeForMoves said when it refused drive D mapped to image;
+// "opened" when it did not refuse.
+std::string Refusal(const std::string& image) {
+  TDriveTable drives;
+  drives.Map('D', image);
+  TLinuxServices services(drives);
+  THandle volume = services.OpenVolumeForMoves('D');
+  if (volume == InvalidHandle()) return services.LastErrorText();
+  services.Close(volume);
+  return "opened";
+}
+
+bool IsRoot() { return geteuid() == 0; }
+
+// Where the file at path of drive D mapped to image starts, as an analysis
+// reads it.
+int64_t FirstCluster(const std::string& image, const char* path) {
+  TDriveTable drives;
+  drives.Map('D', image);
+  TLinuxServices services(drives);
+  THandle file = services.OpenForRead(path, false);
+  const std::vector<TStreamRun> runs = RunsThrough(services, file);
+  services.Close(file);
+  return runs.empty() ? -1 : runs.front().lcn;
+}
+
+class NtfsMoveRefusal : public testing::Test {
+ protected:
+  TScratchFolder scratch_;
+  const std::string image_ = scratch_ / "volume.img";
+};
+
+TEST_F(NtfsMoveRefusal, ACleanVolumeOpensAndTheVolumeIsWrittenByOneOpenAtATime) {
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  TDriveTable drives;
+  drives.Map('D', image_);
+  TLinuxServices services(drives);
+  THandle volume = services.OpenVolumeForMoves('D');
+  ASSERT_NE(volume, InvalidHandle()) << services.LastErrorText();
+  // A second open, here or in another diskopt, waits for the first to close.
+  EXPECT_EQ(services.OpenVolumeForMoves('D'), InvalidHandle());
+  EXPECT_NE(services.LastErrorText().find("already open for moving"), std::string::npos)
+      << services.LastErrorText();
+  services.Close(volume);
+  THandle again = services.OpenVolumeForMoves('D');
+  EXPECT_NE(again, InvalidHandle()) << services.LastErrorText();
+  services.Close(again);
+}
+
+TEST_F(NtfsMoveRefusal, FoldersAndMissingDrivesAreRefused) {
+  TDriveTable drives;
+  drives.Map('E', scratch_.Path());
+  TLinuxServices services(drives);
+  EXPECT_EQ(services.OpenVolumeForMoves('E'), InvalidHandle());
+  EXPECT_NE(services.LastErrorText().find("works on NTFS volumes only"), std::string::npos)
+      << services.LastErrorText();
+  EXPECT_EQ(services.OpenVolumeForMoves('Q'), InvalidHandle());
+  EXPECT_NE(services.LastErrorText().find("drive Q: is not mapped"), std::string::npos)
+      << services.LastErrorText();
+}
+
+TEST_F(NtfsMoveRefusal, VolumesWindowsLeftUncleanAreRefusedWithTheCure) {
+  // Marked dirty in $Volume: chkdsk must see it first.
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const TBuildStatus dirtied = PatchMftRecord(image_, "/$Volume", [](std::vector<uint8_t>& record) {
+    size_t value = 0;
+    if (FindAttribute(record, kTypeVolumeInformation, &value) < 0) return false;
+    StoreLittleEndian<uint16_t>(
+        record, value + kVolumeFlags,
+        LittleEndian<uint16_t>(record, value + kVolumeFlags) | kVolumeIsDirty);
+    return true;
+  });
+  ASSERT_TRUE(dirtied.ok) << dirtied.message;
+  std::string said = Refusal(image_);
+  EXPECT_NE(said.find("marked dirty"), std::string::npos) << said;
+  EXPECT_NE(said.find("chkdsk /f"), std::string::npos) << said;
+
+  // Hibernated: hiberfil.sys in the root begins "hibr".
+  const std::string hibernated = scratch_ / "hibernated.img";
+  ASSERT_TRUE(BuildSmallVolume(hibernated, "hibr" + std::string(8188, '\x01')).ok);
+  said = Refusal(hibernated);
+  EXPECT_NE(said.find("Windows is hibernated"), std::string::npos) << said;
+  // A hiberfil.sys of zeros (after a full shutdown) is no hibernation.
+  const std::string shutDown = scratch_ / "shut-down.img";
+  ASSERT_TRUE(BuildSmallVolume(shutDown, std::string(8192, '\0')).ok);
+  EXPECT_EQ(Refusal(shutDown), "opened");
+}
+
+TEST_F(NtfsMoveRefusal, AnImageOpenForWritingElsewhereIsRefused) {
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const int writer = open(image_.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  const std::string said = Refusal(image_);
+  close(writer);
+  EXPECT_NE(said.find("open for writing by process " + std::to_string(getpid())), std::string::npos)
+      << said;
+  // Readers are no writers.
+  const int reader = open(image_.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(Refusal(image_), "opened");
+  close(reader);
+}
+
+TEST_F(NtfsMoveRefusal, AnImageOnAReadOnlyFileSystemIsRefused) {
+  if (!IsRoot()) GTEST_SKIP() << "a read-only bind mount needs root";
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const std::string view = scratch_ / "read-only";
+  ASSERT_EQ(mkdir(view.c_str(), 0700), 0);
+  if (mount(scratch_.Path().c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+  }
+  if (mount(nullptr, view.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+    umount2(view.c_str(), MNT_DETACH);
+    GTEST_SKIP() << "no read-only remount here: " << std::strerror(errno);
+  }
+  const std::string said = Refusal(view + "/volume.img");
+  umount2(view.c_str(), MNT_DETACH);
+  EXPECT_NE(said.find("read-only file system"), std::string::npos) << said;
+}
+
+TEST_F(NtfsMoveRefusal, AnImageAttachedToALoopDeviceIsRefused) {
+  if (!IsRoot()) GTEST_SKIP() << "losetup needs root";
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const TCommandResult attached = RunCommand("losetup -f --show " + image_ + " 2>/dev/null");
+  if (attached.status != 0 || attached.output.empty()) {
+    GTEST_SKIP() << "no loop device here";
+  }
+  std::string loop = attached.output;
+  while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  const std::string said = Refusal(image_);
+  RunCommand("losetup -d " + loop);
+  EXPECT_NE(said.find("attached to the loop device " + loop), std::string::npos) << said;
+  EXPECT_NE(said.find("losetup -d"), std::string::npos) << said;
+}
+
+TEST(NtfsMoveAccess, MountTableAndDescriptorFlagsAreRead) {
+  std::string point;
+  std::string source;
+  ASSERT_TRUE(
+      MountInfoEntry("36 35 98:0 /mnt1 /mnt/with\\040blank rw,noatime master:1 - ext3 /dev/root "
+                     "rw,errors=continue",
+                     &point, &source));
+  EXPECT_EQ(point, "/mnt/with blank");
+  EXPECT_EQ(source, "/dev/root");
+  ASSERT_TRUE(
+      MountInfoEntry("40 1 0:40 / /srv rw - fuseblk /srv/disk\\040one.img rw", &point, &source));
+  EXPECT_EQ(source, "/srv/disk one.img");
+  EXPECT_FALSE(MountInfoEntry("garbage", &point, &source));
+  EXPECT_FALSE(FdInfoWrites("pos:\t0\nflags:\t0100000\nmnt_id:\t30\n"));
+  EXPECT_TRUE(FdInfoWrites("pos:\t0\nflags:\t0100002\nmnt_id:\t30\n"));
+  EXPECT_TRUE(FdInfoWrites("pos:\t0\nflags:\t02000001\n"));
+}
+
+// A process moving clusters back and forth is killed with SIGKILL at
+// several moments: every file reads the same bytes, no cluster is held
+// twice or held but free, and the next open for moves succeeds.
+TEST_F(NtfsMoveRefusal, AKilledRunLeavesEveryFileWholeAndTheVolumeOpenable) {
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const std::map<std::string, uint64_t> hashes = HashStreams(image_);
+  const int64_t builtAt = FirstCluster(image_, "D:\\big.bin");
+  bool moved = false;
+  for (const int delayMs : {5, 20, 60, 150, 300}) {
+    SCOPED_TRACE(delayMs);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TDriveTable drives;
+      drives.Map('D', image_);
+      TLinuxServices services(drives);
+      THandle volume = services.OpenVolumeForMoves('D');
+      THandle file = services.OpenFileForMoves(volume, "D:\\big.bin", false);
+      if (volume == InvalidHandle() || file == InvalidHandle()) _exit(2);
+      // Back and forth between two free stretches until killed.
+      for (int round = 0;; ++round) {
+        const std::vector<TStreamRun> runs = RunsThrough(services, file);
+        int64_t clusters = 0;
+        const std::vector<uint8_t> bitmap = BitmapThrough(services, volume, &clusters);
+        const int64_t count = AllocatedClusters(runs);
+        const int64_t target = FreeStretch(bitmap, clusters, count, round % 2 == 0 ? 2000 : 1000);
+        if (target < 0) _exit(3);
+        if (MoveThrough(services, volume, file, 0, target, static_cast<uint32_t>(count)) !=
+            kStatusSuccess) {
+          _exit(4);
+        }
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the mover ended on its own with " << WEXITSTATUS(status);
+    EXPECT_EQ(HashStreams(image_), hashes);
+    const TBitmapCheck check = CheckClusterBitmap(image_);
+    EXPECT_TRUE(check.Sound()) << check.Text();
+    EXPECT_EQ(Refusal(image_), "opened");
+    moved = moved || FirstCluster(image_, "D:\\big.bin") != builtAt;
+  }
+  // The kills came while the mover was moving, not before it began.
+  EXPECT_TRUE(moved);
+}
+
+}  // namespace
