@@ -33,13 +33,15 @@ class TExecution {
   // Reads the free space as it is now into the layout; false, with the
   // failure said, when it cannot be read.
   bool ReadFreeSpace();
-  // Carries out the steps of one file; false when the volume differed from
-  // the schedule (the file is left, with the reason).
+  // Carries out the steps of one file; false when the file was not moved
+  // as scheduled (it is left, with the reason), so that the clusters the
+  // schedule counted on it releasing are not free: what is left must be
+  // scheduled anew.
   bool MoveFile(size_t file, const std::vector<TMoveStep>& steps);
   // The file stays as it is: reason says why.
   void Leave(size_t file, const std::string& reason);
-  // Leaves every file not handled yet, after a stop.
-  void LeaveUnreached();
+  // Leaves every file not handled yet, for reason.
+  void LeaveUnreached(const std::string& reason);
   // Records the first failure of a step.
   void StepFailed(const std::string& reason);
 
@@ -51,7 +53,13 @@ class TExecution {
   const std::function<void(const std::string&)>& showFile_;
   TMovesDone& done_;
   std::set<size_t> handled_;  // files moved or left so far
+  int64_t notSupported_ = 0;  // moves the file system refused as not supported
+  std::string lastRefusal_;   // its words for the last of them
 };
+
+// Refusals as not supported, with nothing moved yet, after which the file
+// system is taken to move nothing at all (as under Wine).
+constexpr int64_t kRefusalsBeforeGivingUp = 3;
 
 bool TExecution::ReadFreeSpace() {
   int64_t totalClusters = 0;
@@ -109,21 +117,26 @@ void TExecution::Run() {
       }
       if (!progress_.WaitToGoOn()) {
         done_.stopped = true;
-        LeaveUnreached();
+        LeaveUnreached("the moves were stopped before it");
         return;
       }
       surprised = !MoveFile(steps.front().file, steps);
       at = end;
+      if (done_.stepsDone == 0 && notSupported_ >= kRefusalsBeforeGivingUp) {
+        done_.failure = "the file system moves no data here: " + lastRefusal_;
+        LeaveUnreached("not tried: the file system moves no data here");
+        return;
+      }
     }
     if (!surprised) return;
   }
   done_.stopped = true;
-  LeaveUnreached();
+  LeaveUnreached("the moves were stopped before it");
 }
 
-void TExecution::LeaveUnreached() {
+void TExecution::LeaveUnreached(const std::string& reason) {
   for (size_t i = 0; i < layout_.files.size(); ++i) {
-    if (handled_.count(i) == 0) Leave(i, "the moves were stopped before it");
+    if (handled_.count(i) == 0) Leave(i, reason);
   }
 }
 
@@ -134,9 +147,10 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
   const bool folder = file.stream == TMoveStream::kFolderIndex;
   THandle handle = services_.OpenFileForMoves(volume_, path.c_str(), folder);
   if (handle == InvalidHandle()) {
-    // Not a surprise about the free space: the schedule goes on.
+    // The clusters the schedule gave the next files after this one stay
+    // taken: what is left is scheduled anew.
     Leave(index, "it could not be opened: " + services_.LastErrorText());
-    return true;
+    return false;
   }
   TFileIdentity identity{};
   std::vector<TFileRun> runs;
@@ -173,6 +187,18 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
     const TNtStatus status = IssueFsControl(services_, volume_, kFsctlMoveFile, &request,
                                             sizeof(request), nullptr, 0, &replyBytes);
     std::string failure;
+    if (status == kStatusNotSupported) {
+      // The file system will not move this stream (compressed, encrypted,
+      // one of its own files) or moves nothing at all: the file stays as it
+      // is, and the free space is as it was.
+      const std::string reason = services_.LastErrorText();
+      if (journal_ != nullptr) journal_->Step(file, step, from, "not moved: " + reason);
+      Leave(index, reason);
+      ++notSupported_;
+      lastRefusal_ = reason;
+      ok = false;
+      break;
+    }
     if (status != kStatusSuccess) {
       failure = services_.LastErrorText();
     } else if (!ReadStreamRuns(services_, handle, &runs)) {
@@ -197,7 +223,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
   }
   services_.Close(handle);
   if (!ok) return false;
-  if (handled_.count(index) != 0) return true;  // stopped midway
+  if (handled_.count(index) != 0) return true;  // stopped or refused midway
   handled_.insert(index);
   layout_.files[index].runs = runs;
   if (CountPieces(runs) == 1) {
