@@ -7,6 +7,12 @@
 // Used by one thread at a time (libntfs-3g keeps no locks); the descriptor
 // under the mount is locked against any second mount for moves
 // (ntfs_move_access.h).
+//
+// The volume's dirty mark is never set: libntfs-3g neither sets nor checks
+// it on a read-write mount, and the order of a move's writes keeps the
+// volume consistent at every instant (at worst clusters marked used that
+// nothing holds), so a run killed midway leaves nothing for chkdsk to
+// repair and the next open for moves is not refused for it.
 #pragma once
 
 #include <cstdint>

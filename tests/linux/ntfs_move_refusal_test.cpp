@@ -183,6 +183,62 @@ TEST_F(NtfsMoveRefusal, AnImageAttachedToALoopDeviceIsRefused) {
   EXPECT_NE(said.find("losetup -d"), std::string::npos) << said;
 }
 
+// A block device moves as an image does; a volume is refused while it is
+// mounted, as a block device or as an image.
+TEST_F(NtfsMoveRefusal, ABlockDeviceMovesAndAMountedVolumeIsRefused) {
+  if (!IsRoot()) GTEST_SKIP() << "losetup needs root";
+  ASSERT_TRUE(BuildSmallVolume(image_).ok);
+  const std::map<std::string, uint64_t> hashes = HashStreams(image_);
+  const TCommandResult attached = RunCommand("losetup -f --show " + image_ + " 2>/dev/null");
+  if (attached.status != 0 || attached.output.empty()) {
+    GTEST_SKIP() << "no loop device here";
+  }
+  std::string loop = attached.output;
+  while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  {
+    TDriveTable drives;
+    drives.Map('D', loop);
+    TLinuxServices services(drives);
+    THandle volume = services.OpenVolumeForMoves('D');
+    EXPECT_NE(volume, InvalidHandle()) << services.LastErrorText();
+    THandle file = services.OpenFileForMoves(volume, "D:\\big.bin", false);
+    EXPECT_NE(file, InvalidHandle()) << services.LastErrorText();
+    const int64_t count = AllocatedClusters(RunsThrough(services, file));
+    int64_t clusters = 0;
+    const std::vector<uint8_t> bitmap = BitmapThrough(services, volume, &clusters);
+    const int64_t target = FreeStretch(bitmap, clusters, count, 3000);
+    EXPECT_EQ(MoveThrough(services, volume, file, 0, target, static_cast<uint32_t>(count)),
+              kStatusSuccess)
+        << services.LastErrorText();
+    EXPECT_EQ(RunsThrough(services, file), (std::vector<TStreamRun>{{0, target, count}}));
+    services.Close(file);
+    services.Close(volume);
+  }
+  // Mounted by the kernel's NTFS driver, or else through FUSE, where either
+  // is there.
+  const std::string point = scratch_ / "mounted";
+  ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
+  std::string said = "not mounted";
+  if (RunCommand("mount -o ro " + loop + " " + point + " 2>/dev/null").status == 0 ||
+      RunCommand("ntfs-3g -o ro " + loop + " " + point + " 2>/dev/null").status == 0) {
+    said = Refusal(loop);
+    RunCommand("umount " + point);
+  }
+  RunCommand("losetup -d " + loop);
+  if (said != "not mounted") {
+    EXPECT_NE(said.find("is mounted at " + point), std::string::npos) << said;
+  }
+  // The image itself mounted through FUSE, where it is there.
+  if (RunCommand("ntfs-3g -o ro " + image_ + " " + point + " 2>/dev/null").status == 0) {
+    said = Refusal(image_);
+    RunCommand("umount " + point);
+    EXPECT_NE(said.find("is mounted at " + point), std::string::npos) << said;
+  }
+  EXPECT_EQ(HashStreams(image_), hashes);
+  const TBitmapCheck check = CheckClusterBitmap(image_);
+  EXPECT_TRUE(check.Sound()) << check.Text();
+}
+
 TEST(NtfsMoveAccess, MountTableAndDescriptorFlagsAreRead) {
   std::string point;
   std::string source;
