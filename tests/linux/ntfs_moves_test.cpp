@@ -262,6 +262,54 @@ TEST_F(NtfsMoves, RequestsTheFileSystemWouldRefuseAreRefusedAndChangeNothing) {
   ExpectIntact();
 }
 
+// Moves that cut a contiguous file into hundreds of runs: its mapping no
+// longer fits its MFT record and grows into extension records through an
+// attribute list, read back whole.
+TEST(NtfsMoveMapping, AMappingThatOutgrowsItsRecordIsWrittenWhole) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "grow.img";
+  constexpr int64_t kFileClusters = 400;
+  {
+    TNtfsImageBuilder builder;
+    TNtfsFormat format;
+    format.imageBytes = 64u << 20;
+    for (const TBuildStatus& step :
+         {builder.Format(image, format),
+          builder.MakePlacedFile("/grow.bin", TContent::Binary(kFileClusters * kClusterBytes, 9),
+                                 {{4000, kFileClusters}}),
+          builder.Finish()}) {
+      ASSERT_TRUE(step.ok) << step.message;
+    }
+  }
+  const std::map<std::string, uint64_t> hashes = HashStreams(image);
+  TDriveTable drives;
+  drives.Map('D', image);
+  TLinuxServices services(drives);
+  THandle volume = services.OpenVolumeForMoves('D');
+  ASSERT_NE(volume, InvalidHandle()) << services.LastErrorText();
+  THandle file = services.OpenFileForMoves(volume, "D:\\grow.bin", false);
+  ASSERT_NE(file, InvalidHandle()) << services.LastErrorText();
+  // Every other cluster to every other cluster of a free stretch: no two
+  // pieces continue each other.
+  for (int64_t vcn = 0; vcn < kFileClusters; vcn += 2) {
+    ASSERT_EQ(MoveThrough(services, volume, file, vcn, 9000 + vcn, 1), kStatusSuccess)
+        << "cluster " << vcn << ": " << services.LastErrorText();
+  }
+  const std::vector<TStreamRun> runs = RunsThrough(services, file);
+  EXPECT_EQ(runs.size(), static_cast<size_t>(kFileClusters));
+  for (int64_t vcn = 0; vcn < kFileClusters; ++vcn) {
+    EXPECT_EQ(LcnAt(runs, vcn), vcn % 2 == 0 ? 9000 + vcn : 4000 + vcn) << "cluster " << vcn;
+  }
+  services.Close(file);
+  services.Close(volume);
+  EXPECT_EQ(HashStreams(image), hashes);
+  const TBitmapCheck check = CheckClusterBitmap(image);
+  EXPECT_TRUE(check.Sound()) << check.Text();
+  THandle again = services.OpenForRead("D:\\grow.bin", false);
+  EXPECT_EQ(RunsThrough(services, again), runs);
+  services.Close(again);
+}
+
 // The arithmetic of a move, on runs with holes and adjacent pieces.
 TEST(NtfsMoveArithmetic, RangesAndRunsAfterAMove) {
   const std::vector<TStreamRun> runs = {{0, 100, 4}, {4, -1, 4}, {8, 200, 4}, {12, 300, 4}};
