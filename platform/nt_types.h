@@ -26,6 +26,8 @@ constexpr TNtStatus kStatusDiskCorruptError = static_cast<TNtStatus>(0xC0000032u
 // ERROR_ACCESS_DENIED), and the right to open a volume for moves is missing.
 constexpr TNtStatus kStatusAlreadyCommitted = static_cast<TNtStatus>(0xC0000021u);
 constexpr TNtStatus kStatusAccessDenied = static_cast<TNtStatus>(0xC0000022u);
+// A request other than close on a file deleted while it was open.
+constexpr TNtStatus kStatusFileDeleted = static_cast<TNtStatus>(0xC0000123u);
 
 constexpr uint32_t kFsctlGetVolumeBitmap = 0x9006F;
 constexpr uint32_t kFsctlGetRetrievalPointers = 0x90073;

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_error_text.h"
 
+#include "platform/move_status_words.h"
+
 std::string Win32ErrorText(DWORD error) {
   char* words = nullptr;
   const DWORD length = FormatMessageA(
@@ -15,4 +17,9 @@ std::string Win32ErrorText(DWORD error) {
     text += " Run diskopt as administrator.";
   }
   return text;
+}
+
+std::string Win32MoveRefusalText(TNtStatus status, DWORD dosError) {
+  const std::string words = MoveStatusWords(status);
+  return words.empty() ? Win32ErrorText(dosError) : words;
 }

@@ -49,6 +49,17 @@ DWORD WINAPI RunThreadStart(LPVOID parameter) {
   return start.proc(start.parameter);
 }
 
+// The last error a refused move request leaves: an application's own code
+// (bit 29 set, which no system code has), so no later failure of another
+// call is ever taken for it. Windows turns the refusal's status into an error
+// code that loses what the status said: STATUS_ALREADY_COMMITTED, a target
+// taken meanwhile, becomes ERROR_ACCESS_DENIED, whose cure would be rights.
+constexpr DWORD kMoveRefused = 0x20000000u | 0x4D46u;
+// The status of this thread's last refused move request; read only while
+// the thread's last error is kMoveRefused. Each thread has its own, as it has
+// its own last error.
+thread_local TNtStatus moveRefusal = kStatusSuccess;
+
 }  // namespace
 
 THandle TWin32Services::FindFirst(const char* pattern, TFindData* entry) {
@@ -93,6 +104,31 @@ bool TWin32Services::FolderIdentity(const char* path, TFileIdentity* identity) {
 THandle TWin32Services::OpenForRead(const char* path, bool backupSemantics) {
   return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      backupSemantics ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+}
+
+THandle TWin32Services::OpenVolumeForMoves(char driveLetter) {
+  // A direct (DASD) open of the volume asking for its data: only
+  // administrators get one, and the file system moves clusters only for such
+  // a privileged open. Writing is asked too, since moves rewrite the volume,
+  // so a missing right is told here, before anything starts, with its cure
+  // (ERROR_ACCESS_DENIED words it). Shared for reading and writing: the
+  // volume stays in use by everyone while files move.
+  const char path[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
+  return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+THandle TWin32Services::OpenFileForMoves(THandle /*volume*/, const char* path, bool folder) {
+  // Reading attributes is all a move asks of the file's handle, and an open
+  // for it takes part in no sharing check, so a file that others hold open,
+  // even unshared, still opens; everything is shared so that this open
+  // disturbs nobody. SYNCHRONIZE lets the handle be waited for. Encrypted
+  // files would need data access, which would meet those sharing checks:
+  // their moves are refused with a reason instead. The path names its
+  // volume, so the volume's handle is not needed to find the file.
+  return CreateFileA(path, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
 }
 
 bool TWin32Services::FileSize(THandle file, uint32_t* low, uint32_t* high) {
@@ -183,13 +219,24 @@ TNtStatus TWin32Services::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
   // The native call sets no last error: a failure's status is turned into
   // one, so LastErrorText can word it like any other failure.
   const bool failed = status < 0 && status != kStatusBufferOverflow;
-  if (failed) {
-    SetLastError(ntStatusToDosError_ != nullptr ? ntStatusToDosError_(status) : ERROR_GEN_FAILURE);
+  if (failed && code == kFsctlMoveFile) {
+    moveRefusal = status;
+    SetLastError(kMoveRefused);
+  } else if (failed) {
+    SetLastError(DosError(status));
   }
   return status;
 }
 
-std::string TWin32Services::LastErrorText() { return Win32ErrorText(GetLastError()); }
+uint32_t TWin32Services::DosError(TNtStatus status) const {
+  return ntStatusToDosError_ != nullptr ? ntStatusToDosError_(status) : ERROR_GEN_FAILURE;
+}
+
+std::string TWin32Services::LastErrorText() {
+  const DWORD error = GetLastError();
+  if (error != kMoveRefused) return Win32ErrorText(error);
+  return Win32MoveRefusalText(moveRefusal, DosError(moveRefusal));
+}
 
 THandle TWin32Services::StartThread(TThreadProc proc, void* parameter) {
   auto* start = new (std::nothrow) TThreadStart{proc, parameter};

@@ -2,9 +2,11 @@
 // it is named after (ANSI versions), with THandle standing for HANDLE. Its
 // only state, the two resolved native entries, is written by the main thread
 // before any other thread starts and only read afterwards, so the main thread
-// and every worker use one instance at once.
+// and every worker use one instance at once. Why a thread's last call failed
+// is the thread's own, as GetLastError is.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/system_services.h"
@@ -21,6 +23,8 @@ class TWin32Services : public TSystemServices {
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
   void WaitFor(THandle handle) override;
   void Close(THandle handle) override;
+  THandle OpenVolumeForMoves(char driveLetter) override;
+  THandle OpenFileForMoves(THandle volume, const char* path, bool folder) override;
 
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
@@ -39,6 +43,9 @@ class TWin32Services : public TSystemServices {
   std::string TextToUtf8(const char* text) override;
 
  private:
+  // The error code Windows gives for a failed request's status.
+  uint32_t DosError(TNtStatus status) const;
+
   // NtFsControlFile's signature: handle, event, APC routine, APC context,
   // status block, control code, input buffer and length, output buffer and
   // length.

@@ -8,6 +8,7 @@
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
+#include "platform/win32/win32_error_text.h"
 #include "platform/win32/win32_services.h"
 #include "tests/support/fake_window_system.h"
 
@@ -33,6 +34,31 @@ TEST(Win32FailureTexts, TheSystemsWordsWithTheCureWhereOneIsKnown) {
     const bool ends = text.size() >= cure.size() &&
                       text.compare(text.size() - cure.size(), cure.size(), cure) == 0;
     EXPECT_EQ(ends, c.cure) << c.error << ": " << text;
+  }
+}
+
+// Windows turns a refused move's status into an error code that may say
+// something else: a target taken meanwhile (STATUS_ALREADY_COMMITTED) would
+// read as a lack of rights.
+TEST(Win32FailureTexts, ARefusedMoveIsToldByItsStatusNotByTheErrorWindowsMakesOfIt) {
+  constexpr TNtStatus kStatusDiskFull = static_cast<TNtStatus>(0xC000007Fu);
+  const struct {
+    TNtStatus status;
+    DWORD dosError;  // what RtlNtStatusToDosError gives for it
+    const char* words;
+    bool cure;  // the rights' cure is told
+  } cases[] = {
+      {kStatusAlreadyCommitted, ERROR_ACCESS_DENIED, "the target clusters are in use", false},
+      {kStatusAccessDenied, ERROR_ACCESS_DENIED, "run diskopt as administrator", true},
+      {kStatusNotSupported, ERROR_NOT_SUPPORTED, "does not move clusters", false},
+      {kStatusInvalidParameter, ERROR_INVALID_PARAMETER, "refused the move", false},
+      {kStatusDiskFull, ERROR_DISK_FULL, "", false},
+  };
+  for (const auto& c : cases) {
+    const std::string text = Win32MoveRefusalText(c.status, c.dosError);
+    const std::string expected = *c.words != '\0' ? c.words : Win32ErrorText(c.dosError);
+    EXPECT_NE(text.find(expected), std::string::npos) << std::hex << c.status << ": " << text;
+    EXPECT_EQ(text.find("administrator") != std::string::npos, c.cure) << text;
   }
 }
 
