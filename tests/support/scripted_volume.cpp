@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/move_status_words.h"
+
 namespace {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
@@ -52,12 +54,26 @@ void Settle(TIoStatusBlock* io, TNtStatus status, uintptr_t bytes) {
 
 }  // namespace
 
-// A volume handle: answers the bitmap request.
+// A volume handle: answers the bitmap request, and carries out moves when it
+// was opened for them.
 class TScriptedBitmapHandle : public THandleObject {
  public:
-  explicit TScriptedBitmapHandle(TScriptedVolume* owner) : volume(owner) {}
+  TScriptedBitmapHandle(TScriptedVolume* owner, bool openForMoves)
+      : volume(owner), forMoves(openForMoves) {}
+  ~TScriptedBitmapHandle() override {
+    if (!forMoves) return;
+    std::lock_guard<std::mutex> guard(volume->movesLock);
+    volume->moveHandles.erase(this);
+  }
   TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
                       uint32_t outputLength, TIoStatusBlock* io) override {
+    if (code == kFsctlMoveFile && forMoves) return volume->Move(input, inputLength, io);
+    if (code == kFsctlMoveFile) {
+      // The file system moves clusters only for a volume opened for moves.
+      ++volume->moveCalls;
+      Settle(io, kStatusInvalidParameter, 0);
+      return kStatusInvalidParameter;
+    }
     const int call = volume->bitmapCalls++;
     const TScriptedFaults& faults = volume->bitmapFaults;
     TNtStatus status = Answer(code, input, inputLength, output, outputLength, io, call);
@@ -104,29 +120,55 @@ class TScriptedBitmapHandle : public THandleObject {
   }
 
   TScriptedVolume* volume;  // not owned
+  const bool forMoves;      // opened by OpenVolumeForMoves
 };
 
-// A file or folder handle: answers the size query and the retrieval request.
+// A file or folder handle: answers the size query, the identity and the
+// retrieval request with the node as it stands now. A node removed while
+// the handle is open answers every request with STATUS_FILE_DELETED.
 class TScriptedFileHandle : public THandleObject {
  public:
-  TScriptedFileHandle(TScriptedVolume* owner, std::string nodeKey)
-      : volume(owner), key(std::move(nodeKey)) {}
+  TScriptedFileHandle(TScriptedVolume* owner, std::string nodeKey, bool openForMoves)
+      : volume(owner), key(std::move(nodeKey)), forMoves(openForMoves) {}
+  ~TScriptedFileHandle() override {
+    if (!forMoves) return;
+    std::lock_guard<std::mutex> guard(volume->movesLock);
+    volume->moveHandles.erase(this);
+  }
   TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
                       uint32_t outputLength, TIoStatusBlock* io) override {
+    if (code == kFsctlMoveFile) {
+      // Moves are asked on the volume's handle.
+      ++volume->moveCalls;
+      Settle(io, kStatusInvalidParameter, 0);
+      return kStatusInvalidParameter;
+    }
     ++volume->retrievalCalls;
     const int call = calls++;
-    const TScriptedNode& node = volume->nodes.at(key);
+    const auto found = volume->nodes.find(key);
+    if (found == volume->nodes.end()) {
+      Settle(io, kStatusFileDeleted, 0);
+      return kStatusFileDeleted;
+    }
+    const TScriptedNode& node = found->second;
     TNtStatus status = Answer(node, code, input, inputLength, output, outputLength, io, call);
     if (node.retrieval.pending) return kStatusPending;
     return status;
   }
+  bool Identity(TFileIdentity* identity) override {
+    const auto found = volume->nodes.find(key);
+    if (found == volume->nodes.end()) return false;
+    *identity = TFileIdentity{static_cast<uint64_t>(volume->letter), found->second.fileId};
+    return true;
+  }
   bool FileSize(uint32_t* low, uint32_t* high) override {
-    const TScriptedNode& node = volume->nodes.at(key);
-    if (node.sizeFails) {
+    const auto found = volume->nodes.find(key);
+    if (found == volume->nodes.end() || found->second.sizeFails) {
       *low = 0xFFFFFFFFu;
       *high = 0;
       return false;
     }
+    const TScriptedNode& node = found->second;
     const uint64_t size = node.folder ? 0 : static_cast<uint64_t>(node.size);
     *low = static_cast<uint32_t>(size);
     *high = static_cast<uint32_t>(size >> 32);
@@ -181,15 +223,18 @@ class TScriptedFileHandle : public THandleObject {
     return status;
   }
 
+  friend class TScriptedVolume;
   TScriptedVolume* volume;  // not owned
   std::string key;
-  int calls = 0;  // requests on this handle, for failAtCall
+  const bool forMoves;  // opened by OpenFileForMoves
+  int calls = 0;        // requests on this handle, for failAtCall
 };
 
 TScriptedVolume::TScriptedVolume(char driveLetter) : letter(driveLetter) {
   TScriptedNode root;
   root.folder = true;
   root.name = std::string(1, driveLetter) + ":\\";
+  root.fileId = 5;  // the root folder's record on NTFS
   nodes[Key(root.name)] = root;
 }
 
@@ -223,7 +268,7 @@ bool TScriptedVolume::FolderIdentity(const char* path, TFileIdentity* identity) 
   const std::string key = Follow(Key(path));
   const auto node = nodes.find(key);
   if (node == nodes.end() || !node->second.folder) return false;
-  *identity = TFileIdentity{static_cast<uint64_t>(letter), std::hash<std::string>()(key)};
+  *identity = TFileIdentity{static_cast<uint64_t>(letter), node->second.fileId};
   return true;
 }
 
@@ -244,6 +289,7 @@ TScriptedNode& TScriptedVolume::AddFile(const std::string& path, int64_t size,
   node.name = path.substr(cut + 1);
   node.size = size;
   node.runs = std::move(runs);
+  node.fileId = nextFileId++;
   return node;
 }
 
@@ -255,6 +301,19 @@ void TScriptedVolume::Remove(const std::string& path) {
   auto& siblings = nodes.at(parentKey).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), key), siblings.end());
   nodes.erase(key);
+}
+
+void TScriptedVolume::TakeClusters(int64_t lcn, int64_t count) {
+  for (int64_t at = lcn; at < lcn + count; ++at) bitmap.at(static_cast<size_t>(at)) = true;
+}
+
+void TScriptedVolume::GrowFile(const std::string& path, int64_t lcn, int64_t count) {
+  TScriptedNode& node = Node(path);
+  const int64_t end = node.runs.empty() ? 0 : node.runs.back().nextVcn;
+  node.runs.push_back(TScriptedRun{end + count, lcn});
+  TakeClusters(lcn, count);
+  const int64_t clusterBytes = int64_t{sectorsPerCluster} * bytesPerSector;
+  node.size = std::max(node.size, (end + count) * clusterBytes);
 }
 
 THandle TScriptedVolume::FindFirst(const char* pattern, TFindData* entry) {
@@ -302,6 +361,7 @@ bool TScriptedVolume::FindNext(THandle handle, TFindData* entry) {
 void TScriptedVolume::FindEnd(THandle handle) { delete static_cast<THandleObject*>(handle); }
 
 THandle TScriptedVolume::OpenForRead(const char* path, bool backupSemantics) {
+  ForgetFailure();
   {
     std::lock_guard<std::mutex> guard(openedLock);
     opened.push_back(std::string(path) + (backupSemantics ? "|backup" : "|plain"));
@@ -309,17 +369,133 @@ THandle TScriptedVolume::OpenForRead(const char* path, bool backupSemantics) {
   const std::string volumePath = std::string("\\\\.\\") + letter + ":";
   if (Key(path) == Key(volumePath)) {
     if (volumeOpenFails) return InvalidHandle();
-    return new TScriptedBitmapHandle(this);
+    return new TScriptedBitmapHandle(this, false);
   }
   auto node = nodes.find(Key(path));
   if (node == nodes.end() || node->second.openFails) return InvalidHandle();
   // Like Windows: a folder opens only with backup semantics.
   if (node->second.folder && !backupSemantics) return InvalidHandle();
-  return new TScriptedFileHandle(this, node->first);
+  return new TScriptedFileHandle(this, node->first, false);
+}
+
+THandle TScriptedVolume::OpenVolumeForMoves(char driveLetter) {
+  ForgetFailure();
+  {
+    std::lock_guard<std::mutex> guard(openedLock);
+    opened.push_back(std::string("\\\\.\\") + driveLetter + ":|moves");
+  }
+  if (std::toupper(static_cast<unsigned char>(driveLetter)) !=
+      std::toupper(static_cast<unsigned char>(letter))) {
+    RecordFailure("The system cannot find the file specified.");
+    return InvalidHandle();
+  }
+  if (moveFaults.volumeOpenDenied) {
+    // Windows's words for ERROR_ACCESS_DENIED, with the cure.
+    RecordFailure("Access is denied. Run diskopt as administrator.");
+    return InvalidHandle();
+  }
+  auto* handle = new TScriptedBitmapHandle(this, true);
+  std::lock_guard<std::mutex> guard(movesLock);
+  moveHandles.insert(handle);
+  return handle;
+}
+
+THandle TScriptedVolume::OpenFileForMoves(THandle volume, const char* path, bool folder) {
+  ForgetFailure();
+  {
+    std::lock_guard<std::mutex> guard(openedLock);
+    opened.push_back(std::string(path) + "|moves");
+  }
+  {
+    std::lock_guard<std::mutex> guard(movesLock);
+    if (moveHandles.count(volume) == 0) {
+      moveFailures[std::this_thread::get_id()] = "The handle is invalid.";
+      return InvalidHandle();
+    }
+  }
+  const auto node = nodes.find(Follow(Key(path)));
+  if (node == nodes.end()) {
+    RecordFailure("The system cannot find the file specified.");
+    return InvalidHandle();
+  }
+  if (node->second.lockedForMoves) {
+    RecordFailure(
+        "The process cannot access the file because it is being used by another process.");
+    return InvalidHandle();
+  }
+  // Like Windows: a folder opens only with backup semantics, and a file
+  // asked for as a folder is not one.
+  if (node->second.folder != folder) {
+    RecordFailure(folder ? "The directory name is invalid." : "Access is denied.");
+    return InvalidHandle();
+  }
+  auto* handle = new TScriptedFileHandle(this, node->first, true);
+  std::lock_guard<std::mutex> guard(movesLock);
+  moveHandles.insert(handle);
+  return handle;
+}
+
+TNtStatus TScriptedVolume::Move(const void* input, uint32_t inputLength, TIoStatusBlock* io) {
+  const int call = moveCalls++;
+  TMoveFileData ask = {};
+  const bool whole = input != nullptr && inputLength >= sizeof(ask);
+  if (whole) std::memcpy(&ask, input, sizeof(ask));
+  if (moveFaults.beforeMove) moveFaults.beforeMove(call, ask);
+  const auto refuse = [io](TNtStatus status) {
+    Settle(io, status, 0);
+    return status;
+  };
+  if (moveFaults.notSupported) return refuse(kStatusNotSupported);
+  if (call == moveFaults.failAtCall) return refuse(moveFaults.failStatus);
+  if (!whole) return refuse(kStatusInvalidParameter);
+  {
+    std::lock_guard<std::mutex> guard(movesLock);
+    if (moveHandles.count(ask.fileHandle) == 0) return refuse(kStatusInvalidHandle);
+  }
+  const auto* file = static_cast<const THandleObject*>(ask.fileHandle);
+  const auto* fileHandle = dynamic_cast<const TScriptedFileHandle*>(file);
+  if (fileHandle == nullptr) return refuse(kStatusInvalidHandle);  // a volume's handle
+  const auto node = nodes.find(fileHandle->key);
+  if (node == nodes.end()) return refuse(kStatusFileDeleted);
+  std::vector<TScriptedRun>& runs = node->second.runs;
+  const int64_t count = ask.clusterCount;
+  const std::vector<int64_t> from = RangeClusters(runs, ask.startingVcn, count);
+  const int64_t total = static_cast<int64_t>(bitmap.size());
+  if (from.empty() || ask.startingLcn < 0 || ask.startingLcn + count > total) {
+    return refuse(kStatusInvalidParameter);
+  }
+  for (int64_t at = ask.startingLcn; at < ask.startingLcn + count; ++at) {
+    if (bitmap[static_cast<size_t>(at)]) return refuse(kStatusAlreadyCommitted);
+  }
+  runs = MovedRuns(runs, ask.startingVcn, count, ask.startingLcn);
+  for (const int64_t lcn : from) bitmap[static_cast<size_t>(lcn)] = false;
+  TakeClusters(ask.startingLcn, count);
+  Settle(io, kStatusSuccess, 0);
+  return kStatusSuccess;
+}
+
+std::string TScriptedVolume::LastErrorText() {
+  std::lock_guard<std::mutex> guard(movesLock);
+  const auto failure = moveFailures.find(std::this_thread::get_id());
+  return failure != moveFailures.end() ? failure->second : failureText;
+}
+
+void TScriptedVolume::RecordFailure(const std::string& text) {
+  std::lock_guard<std::mutex> guard(movesLock);
+  moveFailures[std::this_thread::get_id()] = text;
+}
+
+void TScriptedVolume::ForgetFailure() {
+  std::lock_guard<std::mutex> guard(movesLock);
+  moveFailures.erase(std::this_thread::get_id());
 }
 
 bool TScriptedVolume::FileSize(THandle file, uint32_t* low, uint32_t* high) {
   return static_cast<THandleObject*>(file)->FileSize(low, high);
+}
+
+bool TScriptedVolume::FileIdentity(THandle file, TFileIdentity* identity) {
+  return static_cast<THandleObject*>(file)->Identity(identity);
 }
 
 void TScriptedVolume::WaitFor(THandle handle) { static_cast<THandleObject*>(handle)->Wait(); }
@@ -396,7 +572,13 @@ std::unique_ptr<TReplacementFile> TScriptedVolume::OpenLog(const char* name) {
 
 TNtStatus TScriptedVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                                      uint32_t inputLength, void* output, uint32_t outputLength) {
-  return ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
+  ForgetFailure();
+  const TNtStatus status =
+      ObjectFsControl(handle, io, code, input, inputLength, output, outputLength);
+  // A refused move is told in the words Windows's services give it.
+  const std::string words = code == kFsctlMoveFile && status < 0 ? MoveStatusWords(status) : "";
+  if (!words.empty()) RecordFailure(words);
+  return status;
 }
 
 THandle TScriptedVolume::StartThread(TThreadProc proc, void* parameter) {
