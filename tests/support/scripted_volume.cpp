@@ -13,6 +13,12 @@
 
 #include "platform/move_status_words.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
@@ -526,6 +532,29 @@ namespace {
 // new file.
 std::atomic<unsigned> newLogCounter{0};
 
+// A new file open for writing from scratch. On Windows it is shared for
+// deletion, as the platform's own new files are, so that a journal can be
+// renamed into place while it is still being written; elsewhere an open
+// file renames as it is.
+FILE* OpenNewFile(const std::string& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  // The descriptor owns the handle from here on, the stream the descriptor.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  FILE* stream = _fdopen(fd, "wb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+#else
+  return std::fopen(path.c_str(), "wb");
+#endif
+}
+
 // A log written to "<name>.<n>.new" and moved over the name with the C
 // library's own calls, so the scripted volume behaves the same on every
 // platform the tests run on.
@@ -535,7 +564,7 @@ class TScriptedLog : public TReplacementFile {
   // only, so every write to it fails, as on a full disk.
   static std::unique_ptr<TScriptedLog> Create(const std::string& path, bool writesFail) {
     const std::string newPath = path + "." + std::to_string(newLogCounter.fetch_add(1)) + ".new";
-    FILE* stream = std::fopen(newPath.c_str(), "wb");
+    FILE* stream = OpenNewFile(newPath);
     if (stream != nullptr && writesFail) {
       std::fclose(stream);
       stream = std::fopen(newPath.c_str(), "rb");
