@@ -22,6 +22,11 @@ class TDamageList {
     std::lock_guard<std::mutex> guard(lock_);
     return places_;
   }
+  // Forgets every place, for an analysis made anew.
+  void Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    places_.clear();
+  }
   size_t Count() const {
     std::lock_guard<std::mutex> guard(lock_);
     return places_.size();

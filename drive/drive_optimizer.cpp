@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -16,26 +18,37 @@ std::mutex workerLock;
 std::condition_variable workerEnded;
 int runningWorkers = 0;
 
-// The item of root's tree at a listing path (\ the root, \docs\ a folder,
-// \docs\a.txt a file), name by name; none when there is none.
-TItem* ItemAtListingPath(TItem* root, const std::string& path) {
-  if (path.empty() || path[0] != '\\') return nullptr;
-  TItem* item = root;
-  for (size_t at = 1; item != nullptr && at < path.size();) {
-    const size_t end = std::min(path.find('\\', at), path.size());
-    const std::string name = path.substr(at, end - at);
-    TItem* child = item->firstChild;
-    while (child != nullptr && name != child->name) child = child->nextSibling;
-    item = child;
-    at = end + 1;
-  }
-  return item;
-}
-
 void WorkerEnded() {
   std::lock_guard<std::mutex> guard(workerLock);
   --runningWorkers;
   workerEnded.notify_all();
+}
+
+// What a worker started by StartWorker runs; owned by its thread, which
+// deletes it when done.
+struct TWorkerJob {
+  TDriveOptimizer* drive;  // not owned
+  std::function<void(TDriveOptimizer&)> work;
+};
+
+unsigned RunWorkerJob(void* parameter) {
+  std::unique_ptr<TWorkerJob> job(static_cast<TWorkerJob*>(parameter));
+  job->work(*job->drive);
+  // The end is told, not inferred from the texts, so a window that closes
+  // itself when done closes at once, whatever its texts say.
+  job->drive->windows.PostWorkerFinished(*job->drive);
+  WorkerEnded();
+  return 0;
+}
+
+// Returns the planned runs of item and its subtree to their pool: ReleaseItem
+// leaves them.
+void ReleasePlannedRuns(TItem* item) {
+  for (; item != nullptr; item = item->nextSibling) {
+    ReleaseFragments(item->planned);
+    item->planned = nullptr;
+    ReleasePlannedRuns(item->firstChild);
+  }
 }
 
 }  // namespace
@@ -72,18 +85,43 @@ TDriveOptimizer::~TDriveOptimizer() {
 void TDriveOptimizer::RunDriveThread() {
   windows.CreateDriveWindow(*this);
   quitRequested = false;
+  StartWorker([](TDriveOptimizer& drive) { drive.RunPipeline(); });
+  windows.RunMessageLoop(*this);
+}
+
+bool TDriveOptimizer::StartWorker(std::function<void(TDriveOptimizer&)> work) {
   {
     std::lock_guard<std::mutex> guard(workerLock);
     ++runningWorkers;
   }
-  THandle worker = services.StartThread(WorkerThreadProc, this);
+  auto* job = new TWorkerJob{this, std::move(work)};
+  THandle worker = services.StartThread(RunWorkerJob, job);
   if (worker == InvalidHandle()) {
+    delete job;
     WorkerEnded();
-  } else {
-    // Nobody waits for the worker through its handle; it ends by itself.
-    services.Close(worker);
+    return false;
   }
-  windows.RunMessageLoop(*this);
+  // Nobody waits for the worker through its handle; it ends by itself.
+  services.Close(worker);
+  return true;
+}
+
+void TDriveOptimizer::ForgetAnalysis() {
+  if (releaseViews != nullptr) releaseViews(*this);
+  ReleasePlannedRuns(root);
+  ReleaseItem(root);
+  root = nullptr;
+  ReleaseFragments(freeExtents);
+  freeExtents = nullptr;
+  totalClusters = 0;
+  std::fill(std::begin(zoneCursor), std::end(zoneCursor), 0);
+  std::fill(std::begin(zoneClusters), std::end(zoneClusters), 0);
+  std::fill(std::begin(zoneFreeCursor), std::end(zoneFreeCursor), nullptr);
+  volumePlan = TVolumePlan();
+  summary = TVolumeSummary();
+  damage.Clear();
+  itemsCounted.store(0, std::memory_order_relaxed);
+  failureReason.Set("");
 }
 
 void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
@@ -186,16 +224,6 @@ void TDriveOptimizer::Fail(const std::string& reason) {
 
 unsigned DriveThreadProc(void* parameter) {
   static_cast<TDriveOptimizer*>(parameter)->RunDriveThread();
-  return 0;
-}
-
-unsigned WorkerThreadProc(void* parameter) {
-  auto* optimizer = static_cast<TDriveOptimizer*>(parameter);
-  optimizer->RunPipeline();
-  // The end is told, not inferred from the texts, so a window that closes
-  // itself when done closes at once, whatever its texts say.
-  optimizer->windows.PostWorkerFinished(*optimizer);
-  WorkerEnded();
   return 0;
 }
 

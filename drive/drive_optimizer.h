@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,18 @@ class TDriveOptimizer {
   // window has been closed (on Qt at once: the GUI thread's event loop serves
   // every drive window).
   void RunDriveThread();
+  // Beyond the described drive thread: starts a worker of the drive that
+  // runs work(*this), then tells the window that the work is over
+  // (PostWorkerFinished); WaitForWorkers waits for it too. False when no
+  // thread could be started. The window's thread calls it for a window's own
+  // work (moves, an analysis made anew), only while no other worker runs.
+  bool StartWorker(std::function<void(TDriveOptimizer&)> work);
+  // Forgets what the analysis found, so that RunPipeline can analyse the
+  // drive anew: the views (releaseViews; the window deletes its own first),
+  // the tree with its planned runs, the free extents, the zone tables, the
+  // plan, the summary, the damage and the failure. The run of moves and its
+  // result stay. Only on the window's thread while no worker runs.
+  void ForgetAnalysis();
   // The worker's stages in order, with the skips and the texts they need:
   // the drive's own stages, or the ones given.
   void RunPipeline() { RunPipeline(stages); }
@@ -219,10 +232,9 @@ class TDriveOptimizer {
 // in `problems` places: "Damage: 3 problems, see the export".
 std::string DamageSummaryText(size_t problems);
 
-// Start routines of the drive thread and the worker thread; the parameter is
-// the drive optimizer. Both return 0.
+// Start routine of the drive thread; the parameter is the drive optimizer.
+// Returns 0.
 unsigned DriveThreadProc(void* parameter);
-unsigned WorkerThreadProc(void* parameter);
 
 // Blocks until every worker thread started so far has returned from its
 // pipeline, so that nothing a worker uses is torn down under it at exit.

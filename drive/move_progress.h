@@ -6,7 +6,9 @@
 // window's timer and the headless progress read them about once a second.
 // They are relaxed atomics: counts that order nothing else. Pause and stop
 // are set by the window's thread (or the worker's own stop) and waited on
-// by the executor between steps, under the lock.
+// by the executor between steps, under the lock. The files moved so far
+// are handed from the worker to the window's thread through a queue of
+// their own (TMovedFiles).
 #pragma once
 
 #include <atomic>
@@ -14,7 +16,39 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "model/file_run.h"
+
+// A file whose moves have ended (made whole, or stopped or failed midway),
+// with its runs as read back from the volume: what a window needs to draw
+// it where it lies now.
+struct TFileMoved {
+  std::string listingPath;     // as the logs name it: "\docs\a.txt"
+  std::vector<TFileRun> runs;  // ascending vcn
+};
+
+// The files a window's run of moves has moved and its map does not show yet.
+// Filled by the drive's worker after each file, taken by the window's thread
+// on its refresh; guarded by the lock, and kept by the drive, which outlives
+// both, so neither ever reads what the other frees.
+class TMovedFiles {
+ public:
+  void Add(TFileMoved file) {
+    std::lock_guard<std::mutex> guard(lock_);
+    files_.push_back(std::move(file));
+  }
+  // Every file added since the last call, in the order added.
+  std::vector<TFileMoved> Take() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::exchange(files_, {});
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<TFileMoved> files_;
+};
 
 class TMoveProgress {
  public:
@@ -24,7 +58,19 @@ class TMoveProgress {
   std::atomic<int64_t> clustersTotal{0};
   std::atomic<int64_t> clustersDone{0};  // clusters moved so far
   std::atomic<uint32_t> clusterBytes{0};
+  // The files a window's moves have moved, for its map (see TMovedFiles).
+  TMovedFiles movedFiles;
 
+  // Back to no moves done and neither paused nor stopped, for a new run of
+  // moves; only while none runs (the window's thread, between runs).
+  void Restart() {
+    filesTotal = 0;
+    filesDone = 0;
+    clustersTotal = 0;
+    clustersDone = 0;
+    Set(&paused_, false);
+    Set(&stopped_, false);
+  }
   void Pause() { Set(&paused_, true); }
   void Resume() { Set(&paused_, false); }
   // Ends the moves after the step under way; for good.

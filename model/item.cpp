@@ -1,5 +1,6 @@
 #include "model/item.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -114,4 +115,18 @@ std::string ListingPath(const TItem* item) {
     path.insert(0, 1, '\\');
   }
   return path;
+}
+
+TItem* ItemAtListingPath(TItem* root, const std::string& path) {
+  if (path.empty() || path[0] != '\\') return nullptr;
+  TItem* item = root;
+  for (size_t at = 1; item != nullptr && at < path.size();) {
+    const size_t end = std::min(path.find('\\', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    TItem* child = item->firstChild;
+    while (child != nullptr && name != child->name) child = child->nextSibling;
+    item = child;
+    at = end + 1;
+  }
+  return item;
 }

@@ -98,3 +98,7 @@ void ReleaseFragments(TFragment* first);
 
 // The listing path of an item: "" for the root, "\a\b" below it.
 std::string ListingPath(const TItem* item);
+
+// The item of root's tree at a listing path (\ the root, \docs\ a folder,
+// \docs\a.txt a file), name by name; none when there is none.
+TItem* ItemAtListingPath(TItem* root, const std::string& path);

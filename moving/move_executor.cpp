@@ -15,13 +15,14 @@ class TExecution {
  public:
   TExecution(TSystemServices& services, TMoveLayout& layout, THandle volume, TMoveJournal* journal,
              TMoveProgress& progress, const std::function<void(const std::string&)>& showFile,
-             TMovesDone& done)
+             const TFileMovedCall& fileMoved, TMovesDone& done)
       : services_(services),
         layout_(layout),
         volume_(volume),
         journal_(journal),
         progress_(progress),
         showFile_(showFile),
+        fileMoved_(fileMoved),
         done_(done) {}
 
   // Schedules the files not yet handled on the free space as it is now and
@@ -51,6 +52,7 @@ class TExecution {
   TMoveJournal* const journal_;
   TMoveProgress& progress_;
   const std::function<void(const std::string&)>& showFile_;
+  const TFileMovedCall& fileMoved_;
   TMovesDone& done_;
   std::set<size_t> handled_;  // files moved or left so far
   int64_t notSupported_ = 0;  // moves the file system refused as not supported
@@ -155,6 +157,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
   TFileIdentity identity{};
   std::vector<TFileRun> runs;
   bool ok = true;
+  int64_t stepsDone = 0;  // steps of this file that moved its clusters
   if (file.fileId != 0 && services_.FileIdentity(handle, &identity) &&
       identity.file != file.fileId) {
     Leave(index, "another file has taken its name since the analysis");
@@ -217,11 +220,13 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
       ok = false;
       break;
     }
+    ++stepsDone;
     ++done_.stepsDone;
     done_.clustersMoved += step.clusters;
     progress_.clustersDone.fetch_add(step.clusters, std::memory_order_relaxed);
   }
   services_.Close(handle);
+  if (stepsDone > 0 && fileMoved_) fileMoved_(file, runs);
   if (!ok) return false;
   if (handled_.count(index) != 0) return true;  // stopped or refused midway
   handled_.insert(index);
@@ -241,7 +246,8 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
 
 TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                               TMoveProgress& progress,
-                              const std::function<void(const std::string&)>& showFile) {
+                              const std::function<void(const std::string&)>& showFile,
+                              const TFileMovedCall& fileMoved) {
   TMovesDone done;
   done.asked = true;
   THandle volume = services.OpenVolumeForMoves(layout.driveLetter);
@@ -252,7 +258,7 @@ TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMo
   done.started = true;
   progress.clusterBytes.store(layout.clusterBytes, std::memory_order_relaxed);
   progress.active.store(true, std::memory_order_relaxed);
-  TExecution(services, layout, volume, journal, progress, showFile, done).Run();
+  TExecution(services, layout, volume, journal, progress, showFile, fileMoved, done).Run();
   progress.active.store(false, std::memory_order_relaxed);
   services.Close(volume);
   return done;

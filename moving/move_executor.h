@@ -22,7 +22,12 @@
 // (schedule_replay.h), then carries it out. progress is updated as steps
 // complete and honoured between them (pause, stop); journal, when open,
 // gets a line per step; showFile, when given, is told the path of each file
-// as its moves begin.
+// as its moves begin; fileMoved, when given, is told each file whose moves
+// have ended with at least one step done, with its runs read back after its
+// last step (called on the thread that carries out the moves).
+using TFileMovedCall =
+    std::function<void(const TMovableFile& file, const std::vector<TFileRun>& runs)>;
 TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                               TMoveProgress& progress,
-                              const std::function<void(const std::string&)>& showFile = {});
+                              const std::function<void(const std::string&)>& showFile = {},
+                              const TFileMovedCall& fileMoved = {});

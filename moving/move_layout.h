@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/file_run.h"
 #include "model/item.h"
 #include "model/volume_report.h"
 
@@ -17,19 +18,6 @@ enum class TMoveStream { kData, kFolderIndex };
 
 // "$DATA" or "$I30", as the journal names the stream.
 const char* StreamName(TMoveStream stream);
-
-// One run of a stream: length clusters from virtual cluster vcn, at volume
-// cluster lcn (negative: no clusters on the volume, a hole).
-struct TFileRun {
-  int64_t vcn;
-  int64_t lcn;
-  int64_t length;
-
-  bool operator==(const TFileRun& other) const {
-    return vcn == other.vcn && lcn == other.lcn && length == other.length;
-  }
-  bool operator!=(const TFileRun& other) const { return !(*this == other); }
-};
 
 struct TMovableFile {
   std::string listingPath;  // as the logs name it: "\docs\a.txt", "\docs" for a folder
