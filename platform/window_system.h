@@ -25,6 +25,13 @@ class TWindowSystem {
   virtual bool RegisterFragmentViewClass() = 0;
   // MessageBoxA with no owner and MB_OK; returns when it has been closed.
   virtual void ShowMessage(const char* text, const char* caption) = 0;
+  // Beyond the described calls: MessageBoxA with the drive window as owner
+  // and MB_YESNO; true for Yes. Where nobody can answer (no display) the
+  // answer is No, so nothing that needs a Yes ever happens unasked: No by
+  // default.
+  virtual bool AskYesNo(TWindowHandle /*owner*/, const char* /*text*/, const char* /*caption*/) {
+    return false;
+  }
 
   // Starts the drive thread of a drive optimizer (DriveThreadProc) and
   // returns its handle, or InvalidHandle() when it cannot be started.

@@ -18,6 +18,11 @@ struct TDriveWindowLayout {
   TRect stopButton;
   TRect stageLabel;
   TRect fragmentView;  // used only while a fragment view exists
+  // Beyond the described children: the "Defragment..." button, at the right
+  // end of the stage label's row, its right edge under the "Stop" button's,
+  // 5 R wide (at most the "Stop" button's width). The stage texts are short
+  // and start at the left, so the label keeps its described place beneath.
+  TRect defragmentButton;
 };
 
 // The children of a client area W x H, with T the caption height

@@ -148,6 +148,10 @@ class TFragmentViewLogic {
     dirty = true;
   }
 
+  // The map's runs changed (it was built again over moved files): the cells
+  // are found again at the next paint.
+  void MapChanged() { dirty = true; }
+
   const TClusterMap* ClusterMap() const { return clusterMap; }
   bool Dirty() const { return dirty; }
   int Columns() const { return columns; }

@@ -61,7 +61,9 @@ std::string TMapSession::SummaryText() const {
   if (!workFinished || drive.root == nullptr) {
     return "The summary is ready once the analysis has finished.";
   }
-  return FormatSummary(drive.driveLetter, drive.summary);
+  std::string text = FormatSummary(drive.driveLetter, drive.summary);
+  if (!movesSummary.empty()) text += "\n" + movesSummary;
+  return text;
 }
 
 std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {

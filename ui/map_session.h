@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "ui/fragment_view_logic.h"
 #include "ui/free_space_index.h"
@@ -45,8 +46,12 @@ class TMapSession {
   // command (summary, legend, export, picture: the shell's own).
   bool Apply(TMapCommand command, TFragmentViewLogic& logic);
 
-  // The message box texts.
+  // The message box texts. The summary ends with what the window's last
+  // run of moves did, when it has made one (SetMovesSummary).
   std::string SummaryText() const;
+  // What the window's last run of moves did (FormatMovesSummary), made on the
+  // window's thread once its worker has ended.
+  void SetMovesSummary(std::string text) { movesSummary = std::move(text); }
   static std::string LegendText(const TFragmentViewLogic& logic);
   static constexpr const char* kSummaryCaption = "Summary";
   static constexpr const char* kLegendCaption = "Legend";
@@ -60,4 +65,5 @@ class TMapSession {
   TFreeSpaceIndex freeSpace;
   TPlannedMap plannedMap;  // empty until the planned view is first shown
   bool workFinished = false;
+  std::string movesSummary;  // see SetMovesSummary; empty for none
 };

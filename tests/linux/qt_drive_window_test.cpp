@@ -32,6 +32,12 @@ struct TDriveWithWindow {
   QLabel* StageLabel() const { return static_cast<QLabel*>(optimizer.stageLabel); }
   QStatusBar* StatusBar() const { return static_cast<QStatusBar*>(optimizer.statusBar); }
   QPushButton* Button(TWindowHandle handle) const { return static_cast<QPushButton*>(handle); }
+  QPushButton* DefragmentButton() const {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+      if (button->text() == QStringLiteral("Defragment...")) return button;
+    }
+    return nullptr;
+  }
 
   TDriveOptimizer optimizer;
   QPointer<TDriveWindow> window;
@@ -98,6 +104,9 @@ TEST_F(QtDriveWindowTest, EveryResizePlacesTheChildrenInTheClientArea) {
   EXPECT_EQ(Geometry(drive.optimizer.pauseButton), QRect(4, 4, 144, 23));
   EXPECT_EQ(Geometry(drive.optimizer.stopButton), QRect(152, 4, 144, 23));
   EXPECT_EQ(Geometry(drive.optimizer.stageLabel), QRect(4, 31, 293, 23));
+  // "Defragment..." at the right end of the label's row, under "Stop"'s
+  // right edge, five rows wide.
+  EXPECT_EQ(drive.DefragmentButton()->geometry(), QRect(181, 31, 115, 23));
   const QRect bar = Geometry(drive.optimizer.statusBar);
   EXPECT_EQ(bar.left(), 0);
   EXPECT_EQ(bar.width(), 301);
@@ -108,6 +117,7 @@ TEST_F(QtDriveWindowTest, EveryResizePlacesTheChildrenInTheClientArea) {
   EXPECT_EQ(Geometry(drive.optimizer.pauseButton), QRect(4, 4, 314, 23));
   EXPECT_EQ(Geometry(drive.optimizer.stopButton), QRect(322, 4, 314, 23));
   EXPECT_EQ(Geometry(drive.optimizer.stageLabel), QRect(4, 31, 632, 23));
+  EXPECT_EQ(drive.DefragmentButton()->geometry(), QRect(521, 31, 115, 23));
   EXPECT_EQ(Geometry(drive.optimizer.statusBar).width(), 640);
   EXPECT_EQ(Geometry(drive.optimizer.statusBar).bottom(), 479);
 }
@@ -138,9 +148,12 @@ TEST_F(QtDriveWindowTest, TextsAppearWithTheFirstTickAndFollowTheWorker) {
   EXPECT_TRUE(drive.StatusBar()->currentMessage().isEmpty());
 }
 
+// Without moves running, as described; and "Defragment..." is not offered
+// before an analysis has finished.
 TEST_F(QtDriveWindowTest, ButtonsChangeNothing) {
   TDriveWithWindow drive('C', services, windows);
   drive.Open();
+  EXPECT_FALSE(drive.DefragmentButton()->isEnabled());
   EXPECT_EQ(drive.Button(drive.optimizer.pauseButton)->text(), QStringLiteral("Pause"));
   EXPECT_EQ(drive.Button(drive.optimizer.stopButton)->text(), QStringLiteral("Stop"));
   drive.Button(drive.optimizer.pauseButton)->click();

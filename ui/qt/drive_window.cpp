@@ -2,6 +2,7 @@
 
 #include <qdrawutil.h>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
@@ -90,11 +91,21 @@ void TDriveWindow::Complete() {
   pauseButton = new QPushButton(QStringLiteral("Pause"), this);
   stopButton = new QPushButton(QStringLiteral("Stop"), this);
   stageLabel = new QLabel(this);
+  defragmentButton = new QPushButton(QStringLiteral("Defragment..."), this);
+  defragmentAction = new QAction(QStringLiteral("Defragment..."), this);
   statusBar->setSizeGripEnabled(false);
   const QFont& guiFont = QtDrawingResources().guiFont;
   pauseButton->setFont(guiFont);
   stopButton->setFont(guiFont);
   stageLabel->setFont(guiFont);
+  defragmentButton->setFont(guiFont);
+  // Over the right end of the label's row, which the stage texts leave empty.
+  defragmentButton->raise();
+  connect(pauseButton, &QPushButton::clicked, this, &TDriveWindow::PauseClicked);
+  connect(stopButton, &QPushButton::clicked, this, &TDriveWindow::StopClicked);
+  connect(defragmentButton, &QPushButton::clicked, this, &TDriveWindow::Defragment);
+  connect(defragmentAction, &QAction::triggered, this, &TDriveWindow::Defragment);
+  UpdateDefragmentAction();
   // Stage texts hold paths, which must never be taken for markup.
   stageLabel->setTextFormat(Qt::PlainText);
   optimizer.statusBar = statusBar;
@@ -124,6 +135,9 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       pauseButton(nullptr),
       stopButton(nullptr),
       stageLabel(nullptr),
+      defragmentButton(nullptr),
+      defragmentAction(nullptr),
+      moves(drive),
       snapshotDirectory(SnapshotDirectory()),
       progress(nullptr) {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -222,23 +236,66 @@ void TDriveWindow::LayoutChildren() {
   Place(pauseButton, layout.pauseButton);
   Place(stopButton, layout.stopButton);
   Place(stageLabel, layout.stageLabel);
+  Place(defragmentButton, layout.defragmentButton);
   if (optimizer.fragmentView != nullptr) Place(optimizer.fragmentView, layout.fragmentView);
 }
 
 void TDriveWindow::RefreshTexts() {
   // Copies, so the worker may publish new texts while these are shown.
   stageLabel->setText(QString::fromStdString(optimizer.statusText.Get()));
-  statusBar->showMessage(QString::fromStdString(optimizer.detailText.Get()));
+  // The files moved since the last tick, where they lie now.
+  if (moves.Moving() && moves.ApplyMovedFiles() && optimizer.fragmentView != nullptr)
+    optimizer.fragmentView->MapChanged();
+  const double secondsMoving = moves.Moving() ? movesClock.elapsed() / 1000.0 : 0;
+  statusBar->showMessage(
+      QString::fromStdString(moves.StatusLine(optimizer.detailText.Get(), secondsMoving)));
   // The map's plan and zones once the worker is done.
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
+  UpdateDefragmentAction();
 }
+
+void TDriveWindow::UpdateDefragmentAction() {
+  const bool offered = moves.CanDefragment();
+  defragmentButton->setEnabled(offered);
+  defragmentAction->setEnabled(offered);
+}
+
+void TDriveWindow::Defragment() {
+  if (!moves.CanDefragment()) return;
+  const TDefragmentConfirmation confirmation = moves.Confirm();
+  if (!confirmation.ask) {
+    optimizer.windows.ShowMessage(confirmation.text.c_str(), kDefragmentCaption);
+    return;
+  }
+  const bool yes = optimizer.windows.AskYesNo(this, confirmation.text.c_str(), kDefragmentCaption);
+  // The question's own event loop may have seen the window closed.
+  if (!yes || !moves.CanDefragment()) return;
+  if (!moves.Start()) {
+    optimizer.windows.ShowMessage("Nothing was moved: no thread could be started for the moves.",
+                                  kDefragmentCaption);
+    return;
+  }
+  movesClock.start();
+  UpdateDefragmentAction();
+  RefreshTexts();
+}
+
+void TDriveWindow::PauseClicked() {
+  if (!moves.Moving()) return;
+  pauseButton->setText(moves.TogglePause() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  RefreshTexts();
+}
+
+void TDriveWindow::StopClicked() { moves.Stop(); }
 
 void TDriveWindow::ShowClusterMap() {
   if (!BuildDriveClusterMap(optimizer)) return;
   // At fixed numbers until the next resize lays it out with the rest. The
   // window owns the view and deletes it with itself.
-  optimizer.fragmentView =
-      new TFragmentView(this, InitialFragmentViewRect(width(), height()), optimizer);
+  auto* view = new TFragmentView(this, InitialFragmentViewRect(width(), height()), optimizer);
+  view->OfferWindowAction(defragmentAction);
+  view->SetMovesSummary(moves.Summary());
+  optimizer.fragmentView = view;
   update();
 }
 
@@ -257,6 +314,16 @@ void TDriveWindow::Unregister() {
 }
 
 void TDriveWindow::WorkFinished() {
+  if (moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
+    pauseButton->setText(QStringLiteral("Pause"));
+    // No worker runs now: the view goes first (it reads the map), then the
+    // drive forgets its map and tree, and a new worker analyses it anew.
+    delete optimizer.fragmentView;
+    optimizer.fragmentView = nullptr;
+    moves.Reanalyse();
+    RefreshTexts();
+    return;
+  }
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   if (!closesWhenDone) return;
   // The worker's final texts, so the picture holds them; grabbing the window

@@ -7,9 +7,13 @@
 // along its bottom edge.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
+#include "ui/window_moves.h"
+
+class QAction;
 class QLabel;
 class QPushButton;
 class QStatusBar;
@@ -49,6 +53,18 @@ class TDriveWindow : public QWidget {
   // height, or kHeadlessCaptionHeight on the offscreen platform.
   int CaptionHeight() const;
 
+  // For a caller that watches the window and closes it itself (the tests of
+  // the window's own work offscreen): the window no longer closes itself
+  // when its work is done.
+  void KeepOpenWhenDone() { closesWhenDone = false; }
+
+  // Beyond the described window: the "Defragment..." button's and menu
+  // item's action. Asks first (what will move, what will be left and why);
+  // on Yes the moves run on a worker of the drive, Pause and Stop act on
+  // them, the map follows the files, and when they end the drive is analysed
+  // anew in this window. Changes nothing while not offered (CanDefragment).
+  void Defragment();
+
   ~TDriveWindow() override;
 
  protected:
@@ -65,8 +81,14 @@ class TDriveWindow : public QWidget {
   void RefreshTexts();
   // The handler of the worker's notice.
   void ShowClusterMap();
-  // The handler of the worker's end: ends an unattended run.
+  // The handler of the worker's end: after moves, the analysis anew; after
+  // an analysis, ends an unattended run.
   void WorkFinished();
+  // The buttons' actions while moves run; nothing otherwise, as described.
+  void PauseClicked();
+  void StopClicked();
+  // Offers the "Defragment..." action when it may be taken.
+  void UpdateDefragmentAction();
   // Whether the window is still the open window of its drive, the one that
   // takes the notice.
   bool IsOpen() const;
@@ -81,9 +103,15 @@ class TDriveWindow : public QWidget {
   // Children, owned by the window through Qt's parent chain; made by
   // Complete, none before.
   QStatusBar* statusBar;     // shows detailText
-  QPushButton* pauseButton;  // no action
-  QPushButton* stopButton;   // no action
+  QPushButton* pauseButton;  // no action, but Pause and Resume while moves run
+  QPushButton* stopButton;   // no action, but Stop while moves run
   QLabel* stageLabel;        // shows statusText
+  // Beyond the described children: "Defragment...", and its action, which
+  // the fragment view's menu offers too. Owned through the parent chain.
+  QPushButton* defragmentButton;
+  QAction* defragmentAction;
+  TWindowMoves moves;        // the action's state; see window_moves.h
+  QElapsedTimer movesClock;  // since the moves began, for their rate
   QTimer refreshTimer;       // kRefreshMilliseconds, runs from Open until close
   // Nobody can close the window (offscreen), or a picture was asked for: the
   // window closes itself once its work is done.

@@ -113,6 +113,11 @@ void TFragmentView::Command(TMapCommand command) {
   if (session.Apply(command, logic)) Refresh();
 }
 
+void TFragmentView::MapChanged() {
+  logic.MapChanged();
+  viewport()->update();
+}
+
 QString TFragmentView::ToolTipAt(const QPoint& point) const {
   return QString::fromUtf8(session.HoverAt(logic, point.x(), point.y()).c_str());
 }
@@ -215,6 +220,10 @@ void TFragmentView::contextMenuEvent(QContextMenuEvent* event) {
   for (QAction* action : commands) {
     if (action->text().isEmpty()) continue;  // Escape's, which has no entry
     menu.addAction(action);
+  }
+  if (windowAction != nullptr) {
+    menu.addSeparator();
+    menu.addAction(windowAction);
   }
   menu.exec(event->globalPos());
 }

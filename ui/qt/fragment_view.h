@@ -11,7 +11,8 @@
 // click that selects the item there and outlines its fragments, Escape to
 // clear, Ctrl + wheel and + / - to zoom, P for the picture after the plan,
 // and a context menu with the summary, legend, zoom, plan, export and
-// picture. The menu's keys work anywhere in the drive window.
+// picture, and the drive window's "Defragment...". The menu's keys work
+// anywhere in the drive window.
 //
 // Ownership: the drive window owns the view through Qt's parent chain and
 // deletes it with itself; the view owns neither its cluster map nor the
@@ -19,6 +20,8 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <string>
+#include <utility>
 
 #include "ui/drive_window_layout.h"
 #include "ui/fragment_view_logic.h"
@@ -38,6 +41,14 @@ class TFragmentView : public QAbstractScrollArea {
 
   // Carries out a command of the menu or the keys.
   void Command(TMapCommand command);
+  // The drive window's own action ("Defragment..."), which the context menu
+  // offers after the map's commands; not owned, it outlives the view.
+  void OfferWindowAction(QAction* action) { windowAction = action; }
+  // What the window's last run of moves did, for the summary box.
+  void SetMovesSummary(std::string text) { session.SetMovesSummary(std::move(text)); }
+  // The runs the map shows changed (files moved): the cells are found again
+  // and painted.
+  void MapChanged();
   // The worker may have finished: the plan and the zones become known.
   void PollWorkFinished() { session.PollWorkFinished(); }
   // The tooltip for a point of the viewport; empty where no cell is.
@@ -79,4 +90,5 @@ class TFragmentView : public QAbstractScrollArea {
   // The range maximum in scroll units as last set, which GetScrollInfo would
   // give back on Win32; Qt's own maximum is the last thumb position instead.
   int scrollMaximum;
+  QAction* windowAction = nullptr;  // see OfferWindowAction; none until offered
 };

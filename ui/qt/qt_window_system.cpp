@@ -40,6 +40,18 @@ void TQtWindowSystem::ShowMessage(const char* text, const char* caption) {
   box.exec();
 }
 
+bool TQtWindowSystem::AskYesNo(TWindowHandle owner, const char* text, const char* caption) {
+  if (IsHeadless()) {
+    ShowMessage(text, caption);
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(caption), QString::fromUtf8(text),
+                  QMessageBox::Yes | QMessageBox::No, static_cast<QWidget*>(owner));
+  box.setDefaultButton(QMessageBox::No);
+  box.setTextFormat(Qt::PlainText);
+  return box.exec() == QMessageBox::Yes;
+}
+
 THandle TQtWindowSystem::StartDriveThread(TDriveOptimizer* optimizer) {
   optimizer->RunDriveThread();
   return new TDriveToken{static_cast<TDriveWindow*>(optimizer->mainWindow)};

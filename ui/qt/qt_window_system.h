@@ -17,6 +17,10 @@ class TQtWindowSystem : public TWindowSystem {
   // the caption, ": " and the text go to standard output instead, and the
   // message counts as closed at once.
   void ShowMessage(const char* text, const char* caption) override;
+  // A modal QMessageBox with Yes and No, No the default. Offscreen the
+  // question goes to standard output as a message does, and the answer is
+  // No.
+  bool AskYesNo(TWindowHandle owner, const char* text, const char* caption) override;
 
   // Runs the drive thread's part on the GUI thread (RunDriveThread opens the
   // window, starts the worker and returns at once) and returns a token for

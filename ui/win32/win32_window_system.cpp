@@ -24,6 +24,11 @@ void TWin32WindowSystem::ShowMessage(const char* text, const char* caption) {
   MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
+bool TWin32WindowSystem::AskYesNo(TWindowHandle owner, const char* text, const char* caption) {
+  return MessageBoxA(static_cast<HWND>(owner), text, caption,
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 THandle TWin32WindowSystem::StartDriveThread(TDriveOptimizer* optimizer) {
   HANDLE thread = CreateThread(nullptr, 0, RunDriveThread, optimizer, 0, nullptr);
   return thread != nullptr ? thread : InvalidHandle();

@@ -11,6 +11,8 @@ class TWin32WindowSystem : public TWindowSystem {
   void CreateDrawingResources() override;
   bool RegisterFragmentViewClass() override;
   void ShowMessage(const char* text, const char* caption) override;
+  // MessageBoxA with MB_YESNO, No the default.
+  bool AskYesNo(TWindowHandle owner, const char* text, const char* caption) override;
 
   THandle StartDriveThread(TDriveOptimizer* optimizer) override;
   void WaitForDriveThreads(const THandle* threads, int count) override;

@@ -1,0 +1,213 @@
+// The drive window's "Defragment..." action on Qt, end to end on a scripted
+// volume that carries out moves: it asks first and moves nothing on No (and
+// offscreen the answer is No); on Yes the files move on a worker while the
+// map follows them, Pause holds between steps and Resume goes on, Stop ends
+// after the step under way, closing the window stops the moves, and at the
+// end the window shows the drive analysed anew.
+#include <gtest/gtest.h>
+
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <string>
+#include <vector>
+
+#include "drive/drive_optimizer.h"
+#include "model/item.h"
+#include "planning/drive_stages.h"
+#include "tests/linux/qt_test_environment.h"
+#include "tests/support/host_services.h"
+#include "tests/support/scripted_moves.h"
+#include "ui/cluster_map.h"
+#include "ui/qt/drive_window.h"
+#include "ui/qt/fragment_view.h"
+#include "ui/qt/qt_window_system.h"
+
+namespace {
+
+// Answers the window's question as the test says, and keeps it.
+class TAnsweringWindows : public TQtWindowSystem {
+ public:
+  bool AskYesNo(TWindowHandle, const char* text, const char* caption) override {
+    questions.push_back(std::string(caption) + ": " + text);
+    return answer;
+  }
+  bool answer = false;
+  std::vector<std::string> questions;
+};
+
+const char* const kFiles[] = {"\\a.bin", "\\b.bin", "\\c.bin"};
+
+// A drive of 2,000 clusters of 4 KiB with three files in two pieces each,
+// analysed in its window, which stays open when its work is done.
+struct TMovingDrive {
+  explicit TMovingDrive(TQtWindowSystem& windows) : optimizer('D', volume, windows, kDriveStages) {
+    volume.logDirectory = logs.Path();
+    volume.bitmap.assign(2000, false);
+    const auto add = [this](const char* path, std::vector<TScriptedRun> runs) {
+      int64_t vcn = 0;
+      for (const TScriptedRun& run : runs) {
+        for (int64_t cluster = run.lcn; cluster < run.lcn + run.nextVcn - vcn; ++cluster)
+          volume.bitmap[cluster] = true;
+        vcn = run.nextVcn;
+      }
+      volume.AddFile(path, vcn * 4096, runs);
+    };
+    add("D:\\a.bin", {{2, 100}, {4, 200}});
+    add("D:\\b.bin", {{3, 300}, {6, 400}});
+    add("D:\\c.bin", {{2, 500}, {4, 600}});
+    optimizer.RunDriveThread();
+    window = static_cast<TDriveWindow*>(optimizer.mainWindow);
+    window->KeepOpenWhenDone();
+  }
+  ~TMovingDrive() {
+    volume.AllowMoves(-1);
+    if (!window.isNull()) window->close();
+    ProcessEventsUntil([this] { return window.isNull(); }, 5000);
+    WaitForWorkers();
+  }
+
+  QPushButton* Button(const QString& text) const {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+      if (button->text() == text) return button;
+    }
+    return nullptr;
+  }
+  QPushButton* DefragmentButton() const { return Button(QStringLiteral("Defragment...")); }
+  QPushButton* PauseButton() const { return static_cast<QPushButton*>(optimizer.pauseButton); }
+  QString Status() const { return static_cast<QStatusBar*>(optimizer.statusBar)->currentMessage(); }
+  // The analysis (first or anew) has ended and the action is offered again.
+  bool Analysed() const {
+    return optimizer.fragmentView != nullptr && DefragmentButton()->isEnabled();
+  }
+  // Pieces of the file at a listing path as the window's tree holds it.
+  int Pieces(const char* path) const {
+    const TItem* item = ItemAtListingPath(optimizer.root, path);
+    int pieces = 0;
+    for (const TFragment* run = item == nullptr ? nullptr : item->fragments; run != nullptr;
+         run = run->next) {
+      if (run->next == nullptr || run->next->lcn != run->lcn + run->length) ++pieces;
+    }
+    return pieces;
+  }
+  // Whether the free extents the window's analysis found are the volume's
+  // free clusters as they are now.
+  bool FreeSpaceIsTheVolumes() const {
+    std::vector<bool> used(volume.bitmap.size(), true);
+    for (const TFragment* free = optimizer.freeExtents; free != nullptr; free = free->next) {
+      for (int64_t cluster = free->lcn; cluster < free->lcn + free->length; ++cluster)
+        used[cluster] = false;
+    }
+    return used == volume.bitmap;
+  }
+
+  THostFolder logs;
+  TScriptedMovesVolume volume;
+  TDriveOptimizer optimizer;
+  QPointer<TDriveWindow> window;
+};
+
+class QtWindowMovesTest : public testing::Test {
+ protected:
+  void SetUp() override { EnsureQtApplication(); }
+  // Once the drive is analysed: answers Yes and starts the moves, the first
+  // of which is then held at the volume's gate.
+  void StartMoves(TMovingDrive& drive) {
+    ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+    windows.answer = true;
+    drive.DefragmentButton()->click();
+    ASSERT_TRUE(drive.volume.WaitForHeldMove(5000));
+  }
+  TAnsweringWindows windows;
+};
+
+TEST_F(QtWindowMovesTest, AsksWhatWillMoveAndMovesNothingOnNo) {
+  TMovingDrive drive(windows);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  windows.answer = false;
+  drive.DefragmentButton()->click();
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_NE(windows.questions[0].find("Defragment drive D:?"), std::string::npos);
+  EXPECT_NE(windows.questions[0].find("3 files will be made whole: 14 clusters (0.1 MiB)"),
+            std::string::npos)
+      << windows.questions[0];
+  ProcessEventsUntil([] { return false; }, 600);
+  EXPECT_EQ(drive.volume.VolumesOpened(), 0);
+  EXPECT_EQ(drive.volume.MovesDone(), 0);
+  EXPECT_EQ(drive.Pieces("\\b.bin"), 2);
+  EXPECT_TRUE(drive.DefragmentButton()->isEnabled());
+}
+
+// Offscreen nobody can answer: the question is printed and counts as No.
+TEST_F(QtWindowMovesTest, WithoutADisplayTheAnswerIsNo) {
+  TQtWindowSystem headless;
+  TMovingDrive drive(headless);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  testing::internal::CaptureStdout();
+  drive.DefragmentButton()->click();
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed.rfind("Defragment: Defragment drive D:?", 0), 0u) << printed;
+  ProcessEventsUntil([] { return false; }, 300);
+  EXPECT_EQ(drive.volume.VolumesOpened(), 0);
+}
+
+TEST_F(QtWindowMovesTest, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew) {
+  TMovingDrive drive(windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  // Not offered again while the moves run.
+  EXPECT_FALSE(drive.DefragmentButton()->isEnabled());
+  drive.PauseButton()->click();
+  EXPECT_EQ(drive.PauseButton()->text(), QStringLiteral("Resume"));
+  drive.volume.AllowMoves(-1);
+  // The largest file first; the map follows it on the next refresh.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Pieces("\\b.bin") == 1; }, 3000));
+  const TItem* moved = ItemAtListingPath(drive.optimizer.root, "\\b.bin");
+  EXPECT_EQ(drive.optimizer.clusterMap->FindFragment(moved->fragments->lcn)->owner, moved);
+  // Paused: no further step, however long.
+  ProcessEventsUntil([] { return false; }, 800);
+  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
+  EXPECT_TRUE(drive.Status().contains(QStringLiteral("Paused: moved 1 of 3 files")))
+      << drive.Status().toStdString();
+
+  drive.PauseButton()->click();
+  EXPECT_EQ(drive.PauseButton()->text(), QStringLiteral("Pause"));
+  ASSERT_TRUE(
+      ProcessEventsUntil([&] { return drive.volume.MovesDone() == 3 && drive.Analysed(); }, 10000));
+  for (const char* path : kFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
+  // Analysed anew, not only redrawn: the free space is the volume's now.
+  EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Status().startsWith("Defragmented"); }, 2000));
+  EXPECT_EQ(drive.Status(),
+            QStringLiteral("Defragmented: Made whole: 3 files, 14 clusters moved in 3 steps"));
+  EXPECT_NE(drive.optimizer.fragmentView->Session().SummaryText().find("Drive D: defragmentation"),
+            std::string::npos);
+}
+
+TEST_F(QtWindowMovesTest, StopEndsAfterTheStepUnderWay) {
+  TMovingDrive drive(windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  static_cast<QPushButton*>(drive.optimizer.stopButton)->click();
+  drive.volume.AllowMoves(-1);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_TRUE(drive.optimizer.movesDone.stopped);
+  EXPECT_EQ(drive.Pieces("\\b.bin"), 1);
+  EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
+  EXPECT_EQ(drive.Pieces("\\c.bin"), 2);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Status().startsWith("Defragmented"); }, 2000));
+  EXPECT_TRUE(drive.Status().contains(QStringLiteral("Stopped before the end")));
+}
+
+TEST_F(QtWindowMovesTest, ClosingTheWindowStopsTheMoves) {
+  TMovingDrive drive(windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  drive.window->close();
+  drive.volume.AllowMoves(-1);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 5000));
+  WaitForWorkers();
+  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_TRUE(drive.optimizer.movesDone.stopped);
+}
+
+}  // namespace

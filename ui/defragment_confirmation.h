@@ -1,0 +1,28 @@
+// What the drive window says before it moves anything: the files and
+// clusters a defragmentation will move and the files it will leave, and why,
+// as the text of a Yes/No question; or, where nothing would move, the words
+// that say so, shown without a question.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "moving/move_layout.h"
+#include "moving/move_schedule.h"
+
+struct TDefragmentConfirmation {
+  std::string text;  // "\n" line ends
+  bool ask;          // a Yes/No question; false: a message, and nothing moves
+};
+
+constexpr const char* kDefragmentCaption = "Defragment";
+// Files left that the question names one by one; it counts the rest.
+constexpr size_t kLeftFilesShown = 10;
+
+// The confirmation for drive's layout and the schedule made of it; refusal,
+// when not empty, is why the drive may not be written at all (it is said
+// instead). At most leftShown files left are named.
+TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
+                                               const TMoveSchedule& schedule,
+                                               const std::string& refusal,
+                                               size_t leftShown = kLeftFilesShown);

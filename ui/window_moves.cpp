@@ -1,0 +1,159 @@
+#include "ui/window_moves.h"
+
+#include "model/item.h"
+#include "moving/defragment_schedule.h"
+#include "moving/defragment_stage.h"
+#include "moving/moves_summary.h"
+#include "planning/drive_stages.h"
+#include "ui/cluster_map.h"
+#include "ui/progress_lines.h"
+
+namespace {
+
+// Replaces item's current runs with runs; false, changing nothing, when the
+// pool has no fragment to give.
+bool ReplaceRuns(TItem* item, const std::vector<TFileRun>& runs) {
+  TFragment* first = nullptr;
+  TFragment** link = &first;
+  for (const TFileRun& run : runs) {
+    TFragment* fragment = NewFragment(item, run.vcn, run.lcn, run.length);
+    if (fragment == nullptr) {
+      ReleaseFragments(first);
+      return false;
+    }
+    *link = fragment;
+    link = &fragment->next;
+  }
+  ReleaseFragments(item->fragments);
+  item->fragments = first;
+  item->fragmentCount = static_cast<int32_t>(runs.size());
+  return true;
+}
+
+// The summary's lines below its heading, apart from the files left one by
+// one (the summary box names them), joined by "; " without their padding.
+std::string SummaryLineOf(const std::string& summary) {
+  std::string line;
+  for (size_t at = summary.find('\n'); at != std::string::npos && at + 1 < summary.size();) {
+    const size_t end = summary.find('\n', at + 1);
+    std::string part = summary.substr(at + 1, end - at - 1);
+    at = end;
+    if (part.compare(0, 4, "    ") == 0) continue;
+    part.erase(0, part.find_first_not_of(' '));
+    for (size_t gap = part.find("  "); gap != std::string::npos; gap = part.find("  "))
+      part.erase(gap, 1);
+    line += (line.empty() ? "" : "; ") + part;
+  }
+  return "Defragmented: " + line;
+}
+
+}  // namespace
+
+TWindowMoves::TWindowMoves(TDriveOptimizer& optimizer) : drive(optimizer) {}
+
+bool TWindowMoves::CanDefragment() const {
+  // "Finished" first: the worker publishes it after its last write of the
+  // tree, so the tree is read only once the text's lock has ordered them.
+  return state == TState::kIdle && drive.statusText.Get() == "Finished" && drive.root != nullptr &&
+         drive.FailureReason().empty() && !drive.StopRequested();
+}
+
+TDefragmentConfirmation TWindowMoves::Confirm() {
+  layout = LayoutOfDrive(drive);
+  const TMoveSchedule schedule = ScheduleDefragment(layout, StepClustersFor(layout.clusterBytes));
+  return DefragmentConfirmation(layout, schedule, DamageRefusal(drive));
+}
+
+bool TWindowMoves::Start() {
+  drive.moves.Restart();
+  drive.moves.movedFiles.Take();
+  drive.statusText.Set("Defragmenting");
+  drive.detailText.Set("");
+  // The worker gets its own copy of the layout: it never reads the tree,
+  // which this thread changes as the files move.
+  const bool started = drive.StartWorker([moves = layout](TDriveOptimizer& worker) {
+    DefragmentLayout(worker, moves,
+                     [&worker](const TMovableFile& file, const std::vector<TFileRun>& runs) {
+                       worker.moves.movedFiles.Add(TFileMoved{file.listingPath, runs});
+                     });
+  });
+  if (started) {
+    state = TState::kMoving;
+  } else {
+    drive.statusText.Set("Finished");
+    drive.detailText.Set("Finished");
+  }
+  return started;
+}
+
+bool TWindowMoves::TogglePause() {
+  if (drive.moves.Paused()) {
+    drive.moves.Resume();
+  } else if (Moving()) {
+    drive.moves.Pause();
+  }
+  return drive.moves.Paused();
+}
+
+bool TWindowMoves::Paused() const { return drive.moves.Paused(); }
+
+void TWindowMoves::Stop() {
+  if (Moving()) drive.moves.Stop();
+}
+
+bool TWindowMoves::ApplyMovedFiles() {
+  bool changed = false;
+  for (const TFileMoved& moved : drive.moves.movedFiles.Take()) {
+    TItem* item =
+        moved.listingPath.empty() ? drive.root : ItemAtListingPath(drive.root, moved.listingPath);
+    if (item != nullptr && ReplaceRuns(item, moved.runs)) changed = true;
+  }
+  // The map's chain runs through the fragments just released: it is built
+  // again before anything draws.
+  if (changed && drive.clusterMap != nullptr) {
+    drive.clusterMap->Init(drive.root, false);
+    drive.clusterMap->Build(drive.services);
+  }
+  return changed;
+}
+
+std::string TWindowMoves::StatusLine(const std::string& detail, double secondsMoving) const {
+  if (!Moving()) {
+    // After moves and the analysis anew: what the moves did.
+    const bool analysedAnew = detail == "Finished" && CanDefragment();
+    return analysedAnew && !summaryLine.empty() ? summaryLine : detail;
+  }
+  const TMoveProgress& moves = drive.moves;
+  const TMovesFigures figures{moves.filesDone.load(std::memory_order_relaxed),
+                              moves.filesTotal.load(std::memory_order_relaxed),
+                              moves.clustersDone.load(std::memory_order_relaxed),
+                              moves.clustersTotal.load(std::memory_order_relaxed),
+                              moves.clusterBytes.load(std::memory_order_relaxed)};
+  std::string text = MovesProgressText(figures, secondsMoving);
+  if (moves.Paused()) text = "Paused: " + text;
+  return detail.empty() ? text : detail + "  (" + text + ")";
+}
+
+TWindowMoves::TEnd TWindowMoves::WorkerEnded() {
+  if (state == TState::kMoving) {
+    summary = FormatMovesSummary(drive.driveLetter, drive.movesDone);
+    summaryLine = SummaryLineOf(summary);
+    return TEnd::kMovesEnded;
+  }
+  state = TState::kIdle;
+  return TEnd::kAnalysisEnded;
+}
+
+bool TWindowMoves::Reanalyse() {
+  drive.ForgetAnalysis();
+  // The analysis alone: the moves are the user's to ask for again.
+  const bool started =
+      drive.StartWorker([](TDriveOptimizer& worker) { worker.RunPipeline(kDriveStages); });
+  state = started ? TState::kAnalysing : TState::kIdle;
+  if (!started) {
+    drive.Fail("the drive could not be analysed again after the moves: no thread could be started");
+    drive.statusText.Set("Finished");
+    drive.detailText.Set(drive.FailureReason().c_str());
+  }
+  return started;
+}

@@ -1,0 +1,87 @@
+// A drive window's "Defragment..." action, free of any window system: when
+// it may be offered, the question asked first, the run of moves on a worker
+// of the drive, the map following the files as they move, and the analysis
+// made anew when the moves end. Either shell keeps one per drive window and
+// binds its button, menu item, Pause and Stop, refresh and worker's end to
+// it.
+//
+// Threads: lives on the window's thread, which alone calls it. The moves run
+// on a worker of the drive (StartWorker), never on the window's thread. The
+// worker reads only the layout handed to it (a copy made here), never the
+// tree; it hands each moved file's runs back through the drive's queue
+// (drive.moves.movedFiles, guarded), which the window's refresh takes and
+// writes into the tree and map, which only the window's thread touches while
+// the moves run. The counts and Pause and Stop go through drive.moves
+// (move_progress.h). When the worker has ended (its end is told to the
+// window's thread after its last write), the window's thread releases the
+// view, map and tree and starts the analysis anew on a new worker.
+#pragma once
+
+#include <string>
+
+#include "drive/drive_optimizer.h"
+#include "moving/move_layout.h"
+#include "ui/defragment_confirmation.h"
+
+class TWindowMoves {
+ public:
+  // The drive outlives the object.
+  explicit TWindowMoves(TDriveOptimizer& drive);
+
+  // Whether the action may be offered: the analysis has finished without
+  // failure and with a tree, and no work of the window's runs.
+  bool CanDefragment() const;
+  // The question for the drive as analysed now, or the message that says
+  // why nothing would move; the layout shown is kept for Start.
+  TDefragmentConfirmation Confirm();
+  // Starts the moves of the layout shown by the last Confirm on a worker of
+  // the drive; false when no thread could be started (nothing moved).
+  bool Start();
+  bool Moving() const { return state == TState::kMoving; }
+
+  // Pause and Resume in turn, while the moves run; true when now paused.
+  bool TogglePause();
+  bool Paused() const;
+  // Ends the moves after the step under way.
+  void Stop();
+
+  // On the window's refresh, while the moves run: writes the runs of the
+  // files moved since the last call into their items and builds the map
+  // again over them. True when the map changed (the view must find its
+  // cells again and repaint).
+  bool ApplyMovedFiles();
+  // What the status bar shows, detail being the drive's detailText: while
+  // the moves run, the file being moved and how far the moves have come,
+  // secondsMoving after they began; once the drive is analysed anew after
+  // them, what they did; otherwise detail.
+  std::string StatusLine(const std::string& detail, double secondsMoving) const;
+
+  // What a worker's end means to the window.
+  enum class TEnd {
+    kMovesEnded,     // the moves ended: release the view, then Reanalyse
+    kAnalysisEnded,  // an analysis ended, the first or one made anew
+  };
+  // On the worker's end (its notice to the window's thread).
+  TEnd WorkerEnded();
+  // Once the shell has deleted its view: forgets the analysis and starts it
+  // anew on a worker; false when no thread could be started (the drive's
+  // failure then says so).
+  bool Reanalyse();
+  // What the last run of moves did, on one line for the status bar; empty
+  // before any run.
+  const std::string& SummaryLine() const { return summaryLine; }
+  // What the last run of moves did (FormatMovesSummary), for the summary
+  // box; empty before any run.
+  const std::string& Summary() const { return summary; }
+
+ private:
+  enum class TState { kIdle, kMoving, kAnalysing };
+
+  TDriveOptimizer& drive;  // not owned
+  TState state = TState::kIdle;
+  TMoveLayout layout;  // the layout of the last question asked
+  // Made from drive.movesDone once the moves' worker has ended, so the
+  // window's thread never reads it while a worker writes it.
+  std::string summary;
+  std::string summaryLine;
+};
