@@ -281,7 +281,10 @@ TEST_F(QtFragmentViewTest, HeadlessPictureHoldsTheMap) {
   THandle token = windows.StartDriveThread(&drive);
   QSize client = static_cast<TDriveWindow*>(drive.mainWindow)->size();
   bool timedOut = false;
-  QTimer::singleShot(15000, [&] {
+  // Ends with the test: a timer left behind would close the windows of the
+  // tests that run 15 s later and write to this test's gone stack.
+  QObject timerContext;
+  QTimer::singleShot(15000, &timerContext, [&] {
     timedOut = true;
     QApplication::closeAllWindows();
   });

@@ -28,15 +28,15 @@ namespace {
 class TWatchdog {
  public:
   explicit TWatchdog(int milliseconds) {
-    QTimer::singleShot(milliseconds, &timerContext, [this] {
+    QTimer::singleShot(milliseconds, &context, [this] {
       fired = true;
       QApplication::closeAllWindows();
     });
   }
   bool fired = false;
-
- private:
-  QObject timerContext;  // ends the timer with the watchdog
+  // Ends the watchdog's timer, and the test's own timers given it, with the
+  // test: a timer left behind would act on the next test's drive.
+  QObject context;
 };
 
 TDriveWindow* WindowOf(const TDriveOptimizer& optimizer) {
@@ -129,7 +129,7 @@ TEST_F(QtWindowSystemTest, HeadlessWindowClosesItselfOnceItsWorkerHasFinished) {
   TWatchdog watchdog(10000);
   bool openWhileWorking = false;
   // Two ticks have shown the texts of a running worker by now.
-  QTimer::singleShot(1200, [&] {
+  QTimer::singleShot(1200, &watchdog.context, [&] {
     openWhileWorking = !window.isNull();
     Finish(drive, windows);
   });
@@ -155,7 +155,7 @@ TEST_F(QtWindowSystemTest, SnapshotIsSavedOnceTheWorkerHasFinished) {
 
   TWatchdog watchdog(10000);
   bool savedWhileWorking = true;
-  QTimer::singleShot(1200, [&] {
+  QTimer::singleShot(1200, &watchdog.context, [&] {
     savedWhileWorking = QFileInfo::exists(picture);
     Finish(drive, windows);
   });
