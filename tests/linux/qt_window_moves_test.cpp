@@ -17,6 +17,7 @@
 #include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "tests/support/host_services.h"
+#include "tests/support/moving_drive.h"
 #include "tests/support/scripted_moves.h"
 #include "ui/cluster_map.h"
 #include "ui/qt/drive_window.h"
@@ -36,26 +37,12 @@ class TAnsweringWindows : public TQtWindowSystem {
   std::vector<std::string> questions;
 };
 
-const char* const kFiles[] = {"\\a.bin", "\\b.bin", "\\c.bin"};
-
 // A drive of 2,000 clusters of 4 KiB with three files in two pieces each,
 // analysed in its window, which stays open when its work is done.
 struct TMovingDrive {
   explicit TMovingDrive(TQtWindowSystem& windows) : optimizer('D', volume, windows, kDriveStages) {
     volume.logDirectory = logs.Path();
-    volume.bitmap.assign(2000, false);
-    const auto add = [this](const char* path, std::vector<TScriptedRun> runs) {
-      int64_t vcn = 0;
-      for (const TScriptedRun& run : runs) {
-        for (int64_t cluster = run.lcn; cluster < run.lcn + run.nextVcn - vcn; ++cluster)
-          volume.bitmap[cluster] = true;
-        vcn = run.nextVcn;
-      }
-      volume.AddFile(path, vcn * 4096, runs);
-    };
-    add("D:\\a.bin", {{2, 100}, {4, 200}});
-    add("D:\\b.bin", {{3, 300}, {6, 400}});
-    add("D:\\c.bin", {{2, 500}, {4, 600}});
+    ScriptMovingDrive(volume);
     optimizer.RunDriveThread();
     window = static_cast<TDriveWindow*>(optimizer.mainWindow);
     window->KeepOpenWhenDone();
@@ -81,24 +68,11 @@ struct TMovingDrive {
     return optimizer.fragmentView != nullptr && DefragmentButton()->isEnabled();
   }
   // Pieces of the file at a listing path as the window's tree holds it.
-  int Pieces(const char* path) const {
-    const TItem* item = ItemAtListingPath(optimizer.root, path);
-    int pieces = 0;
-    for (const TFragment* run = item == nullptr ? nullptr : item->fragments; run != nullptr;
-         run = run->next) {
-      if (run->next == nullptr || run->next->lcn != run->lcn + run->length) ++pieces;
-    }
-    return pieces;
-  }
+  int Pieces(const char* path) const { return PiecesAt(optimizer.root, path); }
   // Whether the free extents the window's analysis found are the volume's
   // free clusters as they are now.
   bool FreeSpaceIsTheVolumes() const {
-    std::vector<bool> used(volume.bitmap.size(), true);
-    for (const TFragment* free = optimizer.freeExtents; free != nullptr; free = free->next) {
-      for (int64_t cluster = free->lcn; cluster < free->lcn + free->length; ++cluster)
-        used[cluster] = false;
-    }
-    return used == volume.bitmap;
+    return FreeExtentsAreTheVolumes(optimizer.freeExtents, volume.bitmap);
   }
 
   THostFolder logs;
@@ -174,7 +148,7 @@ TEST_F(QtWindowMovesTest, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAne
   EXPECT_EQ(drive.PauseButton()->text(), QStringLiteral("Pause"));
   ASSERT_TRUE(
       ProcessEventsUntil([&] { return drive.volume.MovesDone() == 3 && drive.Analysed(); }, 10000));
-  for (const char* path : kFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
+  for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
   // Analysed anew, not only redrawn: the free space is the volume's now.
   EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Status().startsWith("Defragmented"); }, 2000));
