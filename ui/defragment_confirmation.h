@@ -16,6 +16,9 @@ struct TDefragmentConfirmation {
 };
 
 constexpr const char* kDefragmentCaption = "Defragment";
+// The message after a Yes when no thread could be started for the moves.
+constexpr const char* kMovesNotStartedText =
+    "Nothing was moved: no thread could be started for the moves.";
 // Files left that the question names one by one; it counts the rest.
 constexpr size_t kLeftFilesShown = 10;
 

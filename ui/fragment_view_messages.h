@@ -14,7 +14,6 @@ constexpr unsigned kWmMouseMove = 512;
 constexpr unsigned kWmContextMenu = 123;
 constexpr unsigned kWmChar = 258;
 constexpr unsigned kWmMouseWheel = 522;
-constexpr unsigned kWmCommand = 273;
 
 enum class TFragmentViewAction {
   kForgetWindow,  // WM_DESTROY: the window is gone, the object stays; result 0

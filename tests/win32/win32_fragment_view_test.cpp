@@ -228,7 +228,7 @@ TEST_F(Win32FragmentViewInDriveWindow, VolumeThatCannotBeQueriedGetsNoMapAndNoVi
   Notify();
   EXPECT_EQ(optimizer.clusterMap, nullptr);
   EXPECT_EQ(optimizer.fragmentView, nullptr);
-  EXPECT_EQ(ChildCount(window), 4);
+  EXPECT_EQ(ChildCount(window), 5);  // the buttons, the label and the status bar
 }
 
 TEST_F(Win32FragmentViewInDriveWindow, ClosingTheWindowLeavesTheViewWithoutAWindow) {
@@ -237,10 +237,13 @@ TEST_F(Win32FragmentViewInDriveWindow, ClosingTheWindowLeavesTheViewWithoutAWind
   HWND viewWindow = ViewWindow();
   ASSERT_NE(viewWindow, nullptr);
   const TFragmentView* view = optimizer.fragmentView;
+  EXPECT_NE(view->windowMoves, nullptr);
   SendMessageA(window, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(viewWindow));
   EXPECT_EQ(optimizer.fragmentView, view);
   EXPECT_EQ(view->window, nullptr);
+  // The window's moves went with it: the view no longer offers them.
+  EXPECT_EQ(view->windowMoves, nullptr);
   EXPECT_NE(optimizer.clusterMap, nullptr);
   windows.RunMessageLoop(optimizer);  // returns on the quit message
 }

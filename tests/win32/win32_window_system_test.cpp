@@ -16,6 +16,7 @@
 #include "platform/win32/win32_services.h"
 #include "tests/win32/window_test_support.h"
 #include "ui/drive_window_layout.h"
+#include "ui/drive_window_messages.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view_class.h"
 
@@ -120,7 +121,13 @@ TEST_F(Win32DriveWindow, HasButtonsLabelAndStatusBar) {
   HWND stop = AsWindow(optimizer.stopButton);
   HWND label = AsWindow(optimizer.stageLabel);
   HWND statusBar = AsWindow(optimizer.statusBar);
-  EXPECT_EQ(ChildCount(window), 4);
+  // Beyond the described four: "Defragment...", not offered before an analysis.
+  HWND defragment = GetDlgItem(window, kDefragmentCommandId);
+  EXPECT_EQ(ChildCount(window), 5);
+  EXPECT_EQ(ClassOf(defragment), "Button");
+  EXPECT_EQ(TextOf(defragment), "Defragment...");
+  EXPECT_FALSE(IsWindowEnabled(defragment));
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(defragment, WM_GETFONT, 0, 0)), guiFont);
 
   EXPECT_EQ(ClassOf(pause), "Button");
   EXPECT_EQ(TextOf(pause), "Pause");
@@ -149,6 +156,12 @@ TEST_F(Win32DriveWindow, LaysOutItsChildrenOnEveryResize) {
     ExpectPlace(AsWindow(optimizer.pauseButton), layout.pauseButton);
     ExpectPlace(AsWindow(optimizer.stopButton), layout.stopButton);
     ExpectPlace(AsWindow(optimizer.stageLabel), layout.stageLabel);
+    HWND defragment = GetDlgItem(window, kDefragmentCommandId);
+    ExpectPlace(defragment, layout.defragmentButton);
+    // Over the label's row, and the child found there: the label leaves it be.
+    const POINT middle = {layout.defragmentButton.x + layout.defragmentButton.width / 2,
+                          layout.defragmentButton.y + layout.defragmentButton.height / 2};
+    EXPECT_EQ(ChildWindowFromPointEx(window, middle, CWP_ALL), defragment) << width;
     // The status bar docks along the whole bottom edge.
     const TRect bar = PlaceOf(AsWindow(optimizer.statusBar));
     EXPECT_EQ(bar.x, 0) << width;
@@ -192,7 +205,7 @@ TEST_F(Win32DriveWindow, NoticeWithoutRootMakesNoView) {
   EXPECT_EQ(DispatchMessageA(&message), 0);
   EXPECT_EQ(optimizer.clusterMap, nullptr);
   EXPECT_EQ(optimizer.fragmentView, nullptr);
-  EXPECT_EQ(ChildCount(window), 4);
+  EXPECT_EQ(ChildCount(window), 5);
 }
 
 TEST_F(Win32DriveWindow, ClosingStopsTheWorkerAndEndsTheLoop) {

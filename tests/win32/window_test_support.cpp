@@ -21,6 +21,16 @@ void DispatchPending() {
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
 
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while (!done()) {
+    if (GetTickCount64() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    DispatchPending();
+  }
+  return true;
+}
+
 TRect PlaceOf(HWND child) {
   RECT r;
   GetWindowRect(child, &r);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "ui/drive_window_layout.h"
 
 // The drawing resources, made on the first call.
@@ -15,6 +17,9 @@ bool RegisterFragmentViewClassOnce();
 
 // Dispatches whatever the thread's queue holds, quit messages included.
 void DispatchPending();
+// Dispatches the thread's messages as they come (timer ticks included) until
+// done() holds, at most timeoutMs milliseconds; whether it held.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 
 // A child's rectangle in its parent's client coordinates.
 TRect PlaceOf(HWND child);

@@ -8,23 +8,42 @@
 #include <string>
 
 #include "drive/drive_optimizer.h"
+#include "ui/defragment_confirmation.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/drive_window_messages.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view.h"
+#include "ui/window_moves.h"
 
 static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
-                  kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11,
+                  kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11 &&
+                  kWmCommand == WM_COMMAND && kWmNcDestroy == WM_NCDESTROY &&
+                  kWmWorkerFinished == WM_USER + 12,
               "the shared dispatch uses the platform's message numbers");
 
 namespace {
 
 constexpr UINT_PTR kRefreshTimerId = 1;
 constexpr int kStatusBarId = 1;
-constexpr int kDeferredPlacements = 5;  // room for the buttons, the label and the fragment view
+// Room for the three buttons, the label and the fragment view.
+constexpr int kDeferredPlacements = 6;
+// The window property that holds the window's own state.
+constexpr const char* kStateProperty = "diskopt.driveWindow";
 
 HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
+
+// What a drive window keeps beside its drive optimizer, beyond the described
+// window: its "Defragment..." button and the moves the window drives. Made
+// with the window, held in its property kStateProperty and deleted on
+// WM_NCDESTROY; only the drive thread touches it. The moves' worker never
+// reads it (TWindowMoves hands it a copy of what it moves).
+struct TDriveWindowState {
+  explicit TDriveWindowState(TDriveOptimizer& drive) : moves(drive) {}
+  HWND defragmentButton = nullptr;  // a child of the window; none when it could not be made
+  TWindowMoves moves;
+  ULONGLONG movesStart = 0;  // GetTickCount64 when the moves began, milliseconds
+};
 
 // The drive optimizer a drive window serves, kept in its user-data slot from
 // its creation on; not owned.
@@ -32,10 +51,18 @@ TDriveOptimizer& OptimizerOf(HWND window) {
   return *reinterpret_cast<TDriveOptimizer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-// A button or label with control identifier 0, placed by the first layout.
-HWND CreateChild(const char* className, const char* text, HWND parent) {
-  HWND child = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
+// The window's state, set before its procedure; none once it is destroyed.
+TDriveWindowState* StateOf(HWND window) {
+  return static_cast<TDriveWindowState*>(GetPropA(window, kStateProperty));
+}
+
+// A button or label with control identifier 0 (unless given), placed by the
+// first layout.
+HWND CreateChild(const char* className, const char* text, HWND parent, DWORD extraStyle = 0,
+                 unsigned identifier = 0) {
+  HWND child = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | extraStyle, 0, 0, 0, 0,
+                               parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(identifier)),
+                               GetModuleHandleA(nullptr), nullptr);
   // No redraw now: the window's first layout repaints every child.
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont), 0);
   return child;
@@ -45,7 +72,7 @@ HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
   return DeferWindowPos(batch, child, nullptr, place.x, place.y, place.width, place.height, flags);
 }
 
-LRESULT LayOutChildren(TDriveOptimizer& optimizer) {
+LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
   // The status bar docks itself along the bottom edge when told of a resize.
   SendMessageA(AsWindow(optimizer.statusBar), WM_SIZE, 0, 0);
   RECT client;
@@ -57,6 +84,13 @@ LRESULT LayOutChildren(TDriveOptimizer& optimizer) {
   batch = DeferPlacement(batch, AsWindow(optimizer.pauseButton), layout.pauseButton, SWP_NOZORDER);
   batch = DeferPlacement(batch, AsWindow(optimizer.stopButton), layout.stopButton, SWP_NOZORDER);
   batch = DeferPlacement(batch, AsWindow(optimizer.stageLabel), layout.stageLabel, SWP_NOZORDER);
+  // Over the right end of the label's row, which the stage texts leave empty:
+  // above the label, which leaves it unpainted (WS_CLIPSIBLINGS).
+  if (state.defragmentButton != nullptr) {
+    batch = DeferWindowPos(batch, state.defragmentButton, HWND_TOP, layout.defragmentButton.x,
+                           layout.defragmentButton.y, layout.defragmentButton.width,
+                           layout.defragmentButton.height, 0);
+  }
   const TFragmentView* view = optimizer.fragmentView;
   if (view != nullptr && view->window != nullptr) {
     batch = DeferPlacement(batch, view->window, layout.fragmentView, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -77,17 +111,32 @@ LRESULT PaintDriveWindow(HWND window) {
   return 0;
 }
 
-LRESULT RefreshTexts(TDriveOptimizer& optimizer) {
+// Offers "Defragment..." when it may be taken; the map's menu asks the
+// moves itself.
+void UpdateDefragmentAction(const TDriveWindowState& state) {
+  if (state.defragmentButton != nullptr)
+    EnableWindow(state.defragmentButton, state.moves.CanDefragment());
+}
+
+LRESULT RefreshTexts(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  TWindowMoves& moves = state.moves;
+  // The files moved since the last tick, where they lie now.
+  if (moves.Moving() && moves.ApplyMovedFiles() && optimizer.fragmentView != nullptr)
+    optimizer.fragmentView->MapChanged();
+  const double secondsMoving =
+      moves.Moving() ? static_cast<double>(GetTickCount64() - state.movesStart) / 1000.0 : 0;
   // Copies taken under the texts' own lock: the worker may publish new texts
-  // while these are being shown.
+  // while these are being shown. While moves run, and once the drive is
+  // analysed anew after them, the status bar tells of the moves.
   const std::string status = optimizer.statusText.Get();
-  const std::string detail = optimizer.detailText.Get();
+  const std::string detail = moves.StatusLine(optimizer.detailText.Get(), secondsMoving);
   SendMessageA(AsWindow(optimizer.stageLabel), WM_SETTEXT, 0,
                reinterpret_cast<LPARAM>(status.c_str()));
   SendMessageA(AsWindow(optimizer.statusBar), WM_SETTEXT, 0,
                reinterpret_cast<LPARAM>(detail.c_str()));
   // The map's plan and zones once the worker is done.
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
+  UpdateDefragmentAction(state);
   return 0;
 }
 
@@ -101,7 +150,7 @@ void ReleaseViews(TDriveOptimizer& optimizer) {
   ReleaseDriveClusterMap(optimizer);
 }
 
-LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
+LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
   optimizer.releaseViews = ReleaseViews;
   if (!BuildDriveClusterMap(optimizer)) return 0;
   HWND window = AsWindow(optimizer.mainWindow);
@@ -111,28 +160,113 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer) {
   const TRect place = InitialFragmentViewRect(client.right, client.bottom);
   optimizer.fragmentView = CreateFragmentView(window, place.x, place.y, place.width, place.height,
                                               optimizer.clusterMap, &optimizer);
+  if (optimizer.fragmentView == nullptr) return 0;
+  optimizer.fragmentView->OfferDefragment(&moves);
+  optimizer.fragmentView->SetMovesSummary(moves.Summary());
   // The map's keys (zoom, plan, Escape) reach it from the start.
-  if (optimizer.fragmentView != nullptr) SetFocus(optimizer.fragmentView->window);
+  SetFocus(optimizer.fragmentView->window);
   InvalidateRect(window, nullptr, FALSE);
   return 0;
 }
 
+// "Defragment...": asks first (what will move, what will be left and why);
+// on Yes the moves run on a worker of the drive. Nothing while not offered.
+LRESULT Defragment(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  if (!state.moves.CanDefragment()) return 0;
+  const TDefragmentConfirmation confirmation = state.moves.Confirm();
+  if (!confirmation.ask) {
+    optimizer.windows.ShowMessage(confirmation.text.c_str(), kDefragmentCaption);
+    return 0;
+  }
+  const bool yes =
+      optimizer.windows.AskYesNo(window, confirmation.text.c_str(), kDefragmentCaption);
+  // The question's own message loop may have seen the window closed, and its
+  // state released with it: the property is then gone, and nothing is done.
+  if (!yes || StateOf(window) != &state || !state.moves.CanDefragment()) return 0;
+  if (!state.moves.Start()) {
+    optimizer.windows.ShowMessage(kMovesNotStartedText, kDefragmentCaption);
+    return 0;
+  }
+  state.movesStart = GetTickCount64();
+  return RefreshTexts(optimizer, state);
+}
+
+// Pause and Resume in turn while moves run, the button saying which comes
+// next; no action otherwise, as described.
+LRESULT Pause(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  if (!state.moves.Moving()) return 0;
+  SetWindowTextA(AsWindow(optimizer.pauseButton), state.moves.TogglePause() ? "Resume" : "Pause");
+  return RefreshTexts(optimizer, state);
+}
+
+LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& optimizer,
+                TDriveWindowState& state) {
+  switch (DriveWindowCommandFor(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam),
+                                optimizer.pauseButton, optimizer.stopButton)) {
+    case TDriveWindowCommand::kDefragment:
+      return Defragment(window, optimizer, state);
+    case TDriveWindowCommand::kPause:
+      return Pause(optimizer, state);
+    case TDriveWindowCommand::kStop:
+      // Ends the moves after the step under way; no action otherwise.
+      state.moves.Stop();
+      return 0;
+    case TDriveWindowCommand::kNone:
+      break;
+  }
+  return 0;
+}
+
+// A worker has ended: after moves, the drive is analysed anew in this
+// window; after an analysis, the texts and the offer follow at once.
+LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  if (state.moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
+    SetWindowTextA(AsWindow(optimizer.pauseButton), "Pause");
+    // No worker runs now: the view's window goes first (it reads the map),
+    // then the drive forgets the view, the map and the tree (releaseViews),
+    // and a new worker analyses the drive anew; its notice makes a new view.
+    if (optimizer.fragmentView != nullptr && optimizer.fragmentView->window != nullptr)
+      DestroyWindow(optimizer.fragmentView->window);
+    state.moves.Reanalyse();
+  }
+  return RefreshTexts(optimizer, state);
+}
+
+// The window is gone: the view, which outlives it, no longer offers its
+// moves, which go with the state.
+void ReleaseState(HWND window, TDriveOptimizer& optimizer) {
+  TDriveWindowState* state = StateOf(window);
+  RemovePropA(window, kStateProperty);
+  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->OfferDefragment(nullptr);
+  delete state;
+}
+
 LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TDriveOptimizer& optimizer = OptimizerOf(window);
+  // Set before this procedure, released on WM_NCDESTROY, the last message.
+  TDriveWindowState& state = *StateOf(window);
   switch (DriveWindowActionFor(message)) {
     case TDriveWindowAction::kLayout:
-      return LayOutChildren(optimizer);
+      return LayOutChildren(optimizer, state);
     case TDriveWindowAction::kPaint:
       return PaintDriveWindow(window);
     case TDriveWindowAction::kClose:
-      // The worker unwinds soon, so the process need not wait long for it.
+      // The worker unwinds soon, so the process need not wait long for it;
+      // moves end after the step under way.
       optimizer.RequestStop();
       PostQuitMessage(0);
       return DefWindowProcA(window, message, wParam, lParam);  // destroys the window
     case TDriveWindowAction::kRefreshTexts:
-      return RefreshTexts(optimizer);
+      return RefreshTexts(optimizer, state);
     case TDriveWindowAction::kShowClusterMap:
-      return ShowClusterMap(optimizer);
+      return ShowClusterMap(optimizer, state.moves);
+    case TDriveWindowAction::kCommand:
+      return Command(window, wParam, lParam, optimizer, state);
+    case TDriveWindowAction::kWorkerFinished:
+      return WorkerFinished(optimizer, state);
+    case TDriveWindowAction::kReleaseState:
+      ReleaseState(window, optimizer);
+      break;
     case TDriveWindowAction::kDefault:
       break;
   }
@@ -155,15 +289,29 @@ void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
     PostQuitMessage(0);
     return;
   }
+  auto* state = new TDriveWindowState(optimizer);
+  if (!SetPropA(window, kStateProperty, state)) {
+    delete state;
+    DestroyWindow(window);
+    optimizer.RequestStop();
+    PostQuitMessage(0);
+    return;
+  }
   optimizer.mainWindow = window;
-  // The optimizer first: the new procedure finds it there from its first message.
+  // The optimizer and the state first: the new procedure finds them there
+  // from its first message.
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&optimizer));
   SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DriveWindowProc));
 
   optimizer.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "", window, kStatusBarId);
   optimizer.pauseButton = CreateChild("BUTTON", "Pause", window);
   optimizer.stopButton = CreateChild("BUTTON", "Stop", window);
-  optimizer.stageLabel = CreateChild("STATIC", "", window);
+  // Beyond the described style: the "Defragment..." button lies over the
+  // label's right end, and the label must not paint over it.
+  optimizer.stageLabel = CreateChild("STATIC", "", window, WS_CLIPSIBLINGS);
+  // Offered once the analysis has finished (the refresh enables it).
+  state->defragmentButton =
+      CreateChild("BUTTON", kDefragmentLabel, window, WS_DISABLED, kDefragmentCommandId);
 
   // The resize this causes lays the children out.
   const TRect place = InitialDriveWindowRect(screenWidth, screenHeight);

@@ -10,6 +10,7 @@
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view_class.h"
 #include "ui/win32/picture_file.h"
+#include "ui/window_moves.h"
 
 static_assert(kWmDestroy == WM_DESTROY && kWmVScroll == WM_VSCROLL &&
                   kWmLButtonDown == WM_LBUTTONDOWN && kWmLButtonUp == WM_LBUTTONUP &&
@@ -264,10 +265,20 @@ void TFragmentView::OnContextMenu(int x, int y) {
   for (const TMapMenuItem& item : kMapMenu) {
     AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(item.command), item.label);
   }
+  if (windowMoves != nullptr) {
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | (windowMoves->CanDefragment() ? MF_ENABLED : MF_GRAYED),
+                kDefragmentCommandId, kDefragmentLabel);
+  }
   const int chosen =
       TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, window, nullptr);
   DestroyMenu(menu);
-  if (chosen != 0) Command(static_cast<TMapCommand>(chosen));
+  if (chosen == static_cast<int>(kDefragmentCommandId)) {
+    // The drive window's own command, as its button sends it.
+    SendMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(kDefragmentCommandId, 0), 0);
+  } else if (chosen != 0) {
+    Command(static_cast<TMapCommand>(chosen));
+  }
 }
 
 void TFragmentView::OnCharacter(int character) {
@@ -284,6 +295,16 @@ bool TFragmentView::OnWheel(WPARAM wParam) {
 
 void TFragmentView::PollWorkFinished() {
   if (session != nullptr) session->PollWorkFinished();
+}
+
+void TFragmentView::SetMovesSummary(std::string text) {
+  if (session != nullptr) session->SetMovesSummary(std::move(text));
+}
+
+void TFragmentView::MapChanged() {
+  logic.MapChanged();
+  // No window, no paint (a null window would invalidate every window).
+  if (window != nullptr) InvalidateRect(window, nullptr, FALSE);
 }
 
 void TFragmentView::Command(TMapCommand command) {

@@ -17,7 +17,9 @@
 // follows the cell under the mouse, a left click that selects the item there
 // (outlining its fragments) and takes the keys, Escape, Ctrl + wheel and
 // + / - to zoom, P for the picture after the plan, and a context menu
-// (TrackPopupMenu) with the summary, legend, zoom, plan, export and picture.
+// (TrackPopupMenu) with the summary, legend, zoom, plan, export and picture,
+// and, once the drive window offers it, its "Defragment..." item, which the
+// view hands to the drive window as WM_COMMAND kDefragmentCommandId.
 //
 // Ownership: the view owns neither its cluster map nor its drive optimizer.
 // The view object outlives its window (WM_DESTROY only forgets the handle);
@@ -31,6 +33,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ui/fragment_view_logic.h"
 #include "ui/fragment_view_messages.h"
@@ -38,6 +41,7 @@
 
 class TClusterMap;
 class TDriveOptimizer;
+class TWindowMoves;
 
 class TFragmentView {
  public:
@@ -75,6 +79,15 @@ class TFragmentView {
   void Command(TMapCommand command);
   // The worker may have finished: the plan and the zones become known.
   void PollWorkFinished();
+  // The drive window's "Defragment...", which the menu offers after the
+  // map's commands, enabled while moves->CanDefragment(); not owned: the
+  // drive window withdraws it (none) when it goes, before the view.
+  void OfferDefragment(const TWindowMoves* moves) { windowMoves = moves; }
+  // What the window's last run of moves did, for the summary box.
+  void SetMovesSummary(std::string text);
+  // The runs the map shows changed (files moved): the cells are found again
+  // and painted.
+  void MapChanged();
   // The tooltip's current text; empty before the mouse has found a cell.
   const std::string& ToolTipText() const { return tipText; }
 
@@ -90,6 +103,7 @@ class TFragmentView {
   std::unique_ptr<TMapSession> session;
   HWND tooltip;         // the tooltip control; owned by the view's window
   std::string tipText;  // what the tooltip shows; its storage outlives every show
+  const TWindowMoves* windowMoves = nullptr;  // see OfferDefragment; none until offered
 
  private:
   // After a zoom, a change of mode or of the selection.

@@ -4,11 +4,22 @@
 
 #include "drive/drive_optimizer.h"
 #include "platform/win32/handle_waits.h"
+#include "ui/drive_window_messages.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/drive_window.h"
 #include "ui/win32/fragment_view_class.h"
 
 namespace {
+
+// Posts message to the drive window, on the worker. mainWindow was written by
+// the drive thread before it started this worker, so it is read here without
+// a lock. Without a window nobody is told (PostMessageA to no window would
+// post to this worker thread instead). Fails when the window has been closed
+// meanwhile: the message is then lost, and nobody is left to take it anyway.
+void PostToDriveWindow(TDriveOptimizer& optimizer, UINT message) {
+  HWND window = static_cast<HWND>(optimizer.mainWindow);
+  if (window != nullptr) PostMessageA(window, message, 0, 0);
+}
 
 // DriveThreadProc has the compiler's default calling convention, which on
 // i686 is not the WINAPI one that CreateThread calls.
@@ -56,13 +67,10 @@ void TWin32WindowSystem::RunMessageLoop(TDriveOptimizer& optimizer) {
 }
 
 void TWin32WindowSystem::PostFragmentsReady(TDriveOptimizer& optimizer) {
-  // On the worker. mainWindow was written by the drive thread before it
-  // started this worker, so it is read here without a lock.
-  HWND window = static_cast<HWND>(optimizer.mainWindow);
-  // Without a window nobody is told (PostMessageA to no window would post to
-  // this worker thread instead).
-  if (window == nullptr) return;
-  // Fails when the window has been closed meanwhile: the notice is then lost,
-  // and nobody is left to show the map anyway.
-  PostMessageA(window, kWmFragmentsReady, 0, 0);
+  PostToDriveWindow(optimizer, kWmFragmentsReady);
+}
+
+void TWin32WindowSystem::PostWorkerFinished(TDriveOptimizer& optimizer) {
+  // After the notice, from the same thread: the window takes them in order.
+  PostToDriveWindow(optimizer, kWmWorkerFinished);
 }

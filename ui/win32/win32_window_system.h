@@ -21,4 +21,7 @@ class TWin32WindowSystem : public TWindowSystem {
   void CreateDriveWindow(TDriveOptimizer& optimizer) override;
   void RunMessageLoop(TDriveOptimizer& optimizer) override;
   void PostFragmentsReady(TDriveOptimizer& optimizer) override;
+  // Posts kWmWorkerFinished to the drive window, so it can run the moves'
+  // end and mark its own work over (window_moves.h).
+  void PostWorkerFinished(TDriveOptimizer& optimizer) override;
 };

@@ -1,0 +1,370 @@
+// The drive window's "Defragment..." on Win32, end to end in real windows
+// (wine64 under Xvfb here) over a scripted volume that carries out moves:
+// offered once the drive is analysed, it asks first (a real message box, No
+// the default) and moves nothing on No; on Yes the files move on a worker
+// while the map follows them, Pause holds between steps and the button says
+// "Resume", Stop ends after the step under way, closing the window stops the
+// moves, and at the end the same window shows the drive analysed anew. A
+// volume that does not move (as under Wine) ends the run with its reason.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "drive/drive_optimizer.h"
+#include "model/item.h"
+#include "planning/drive_stages.h"
+#include "tests/support/host_services.h"
+#include "tests/support/moving_drive.h"
+#include "tests/support/scripted_moves.h"
+#include "tests/win32/window_test_support.h"
+#include "ui/cluster_map.h"
+#include "ui/defragment_confirmation.h"
+#include "ui/drive_window_messages.h"
+#include "ui/map_commands.h"
+#include "ui/win32/fragment_view.h"
+#include "ui/win32/win32_window_system.h"
+
+namespace {
+
+// Answers the window's question as the test says and keeps it, and keeps
+// its messages instead of showing them; or asks with the real message box.
+class TAnsweringWindows : public TWin32WindowSystem {
+ public:
+  bool AskYesNo(TWindowHandle owner, const char* text, const char* caption) override {
+    questions.push_back(std::string(caption) + ": " + text);
+    return realQuestion ? TWin32WindowSystem::AskYesNo(owner, text, caption) : answer;
+  }
+  void ShowMessage(const char* text, const char* caption) override {
+    messages.push_back(std::string(caption) + ": " + text);
+  }
+  bool answer = false;
+  bool realQuestion = false;
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+};
+
+// A scripted volume with moves whose threads can be refused once asked to.
+class TMovesVolume : public TScriptedMovesVolume {
+ public:
+  using TScriptedMovesVolume::TScriptedMovesVolume;
+  THandle StartThread(TThreadProc proc, void* parameter) override {
+    if (threadsFail) return InvalidHandle();
+    return TScriptedMovesVolume::StartThread(proc, parameter);
+  }
+  bool threadsFail = false;  // set by the test's thread while no worker runs
+};
+
+std::string TextOf(HWND window) {
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The moving drive (moving_drive.h), its files fragmented or not, in its
+// drive window on the test's thread, whose messages the test dispatches; the
+// first analysis runs on a worker as the drive thread starts it.
+class TMovingDrive {
+ public:
+  TMovingDrive(TScriptedVolume& scripted, TWin32WindowSystem& windows, bool fragmented = true)
+      : volume(scripted), optimizer('D', scripted, windows, kDriveStages) {
+    volume.logDirectory = logs.Path();
+    ScriptMovingDrive(volume, fragmented);
+    EXPECT_TRUE(RegisterFragmentViewClassOnce());
+    windows.CreateDriveWindow(optimizer);
+    window = static_cast<HWND>(optimizer.mainWindow);
+    defragmentButton = GetDlgItem(window, kDefragmentCommandId);
+    optimizer.StartWorker([](TDriveOptimizer& drive) { drive.RunPipeline(); });
+  }
+  ~TMovingDrive() {
+    // A move held at the gate goes on, so the worker can end.
+    if (auto* gated = dynamic_cast<TScriptedMovesVolume*>(&volume)) gated->AllowMoves(-1);
+    if (IsWindow(window)) SendMessageA(window, WM_CLOSE, 0, 0);
+    WaitForWorkers();
+    // The close's quit message and the workers' last notices, lost on the
+    // closed window.
+    DispatchPending();
+  }
+
+  bool Analysed() const {
+    return optimizer.fragmentView != nullptr && IsWindowEnabled(defragmentButton);
+  }
+  HWND PauseButton() const { return static_cast<HWND>(optimizer.pauseButton); }
+  HWND StopButton() const { return static_cast<HWND>(optimizer.stopButton); }
+  std::string Status() const { return TextOf(static_cast<HWND>(optimizer.statusBar)); }
+  static void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
+  // Pieces of the file at a listing path as the window's tree holds it.
+  int Pieces(const char* path) const { return PiecesAt(optimizer.root, path); }
+  // Whether the free extents the window's analysis found are the volume's
+  // free clusters as they are now.
+  bool FreeSpaceIsTheVolumes() const {
+    return FreeExtentsAreTheVolumes(optimizer.freeExtents, volume.bitmap);
+  }
+
+  THostFolder logs;
+  TScriptedVolume& volume;
+  TDriveOptimizer optimizer;
+  HWND window = nullptr;
+  HWND defragmentButton = nullptr;
+};
+
+class Win32WindowMoves : public testing::Test {
+ protected:
+  // Once the drive is analysed: answers Yes and starts the moves, the first
+  // of which is then held at the volume's gate.
+  void StartMoves(TMovingDrive& drive) {
+    ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+    windows.answer = true;
+    TMovingDrive::Click(drive.defragmentButton);
+    ASSERT_TRUE(volume.WaitForHeldMove(5000));
+  }
+  TAnsweringWindows windows;
+  TMovesVolume volume{'D'};
+};
+
+TEST_F(Win32WindowMoves, OfferedOnceAnalysedAsksWhatWillMoveAndMovesNothingOnNo) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_NE(drive.defragmentButton, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
+  // Not offered, nothing asked: a click on the button before the analysis.
+  SendMessageA(drive.window, WM_COMMAND, MAKEWPARAM(kDefragmentCommandId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(drive.defragmentButton));
+  EXPECT_TRUE(windows.questions.empty());
+
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  windows.answer = false;
+  TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_TRUE(Contains(windows.questions[0], "Defragment: Defragment drive D:?"));
+  EXPECT_TRUE(Contains(windows.questions[0], "3 files will be made whole: 14 clusters (0.1 MiB)"))
+      << windows.questions[0];
+  PumpUntil([] { return false; }, 600);
+  EXPECT_EQ(volume.VolumesOpened(), 0);
+  EXPECT_EQ(volume.MovesDone(), 0);
+  EXPECT_EQ(drive.Pieces("\\b.bin"), 2);
+  EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
+  EXPECT_TRUE(windows.messages.empty());
+}
+
+// The question in a real message box, owned by the drive window, No the
+// default; answered here by clicking its Yes.
+HWND questionOwner = nullptr;
+bool yesIsDefault = true;
+bool noIsDefault = false;
+bool IsDefaultButton(HWND button) {
+  return (GetWindowLongPtrA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+void CALLBACK AnswerYes(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowA("#32770", kDefragmentCaption);
+  if (box == nullptr) return;
+  KillTimer(nullptr, timer);
+  questionOwner = GetWindow(box, GW_OWNER);
+  yesIsDefault = IsDefaultButton(GetDlgItem(box, IDYES));
+  noIsDefault = IsDefaultButton(GetDlgItem(box, IDNO));
+  SendMessageA(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+}
+
+TEST_F(Win32WindowMoves, MessageBoxAsksWithNoTheDefaultAndYesStartsTheMoves) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  windows.realQuestion = true;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerYes);
+  ASSERT_NE(timer, 0u);
+  TMovingDrive::Click(drive.defragmentButton);
+  KillTimer(nullptr, timer);
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_EQ(questionOwner, drive.window);
+  EXPECT_TRUE(noIsDefault);
+  EXPECT_FALSE(yesIsDefault);
+  EXPECT_TRUE(volume.WaitForHeldMove(5000));
+  EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
+}
+
+// What the map's context menu showed last, read from its window while it is
+// open; then its last item is chosen from the keyboard, or the menu closed.
+struct TMenuSeen {
+  std::string lastItem;
+  bool lastEnabled = false;
+  int items = 0;
+};
+TMenuSeen menuSeen;
+bool chooseLastItem = false;
+void CALLBACK ReadTheMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND popup = FindWindowA("#32768", nullptr);
+  const auto menu =
+      popup == nullptr
+          ? nullptr
+          : reinterpret_cast<HMENU>(SendMessageA(popup, 0x01E1 /* MN_GETHMENU */, 0, 0));
+  if (menu == nullptr) return;
+  KillTimer(nullptr, timer);
+  menuSeen.items = GetMenuItemCount(menu);
+  char text[64] = {};
+  GetMenuStringA(menu, menuSeen.items - 1, text, sizeof text, MF_BYPOSITION);
+  menuSeen.lastItem = text;
+  menuSeen.lastEnabled =
+      (GetMenuState(menu, menuSeen.items - 1, MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED)) == 0;
+  if (chooseLastItem) {
+    // Up from no selection selects the last item; Return chooses it.
+    PostMessageA(popup, WM_KEYDOWN, VK_UP, 0);
+    PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
+  } else {
+    EndMenu();
+  }
+}
+
+// Opens the map's context menu and reads it (ReadTheMenu).
+TMenuSeen OpenMapMenu(const TMovingDrive& drive, bool choose) {
+  menuSeen = TMenuSeen();
+  chooseLastItem = choose;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadTheMenu);
+  HWND view = drive.optimizer.fragmentView->window;
+  POINT corner = {10, 10};
+  ClientToScreen(view, &corner);
+  SendMessageA(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view),
+               MAKELPARAM(corner.x, corner.y));
+  KillTimer(nullptr, timer);
+  return menuSeen;
+}
+
+TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAsTheButtonDoes) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  // The map's commands, a separator, then the window's own item.
+  TMenuSeen seen = OpenMapMenu(drive, true);
+  EXPECT_EQ(seen.items, static_cast<int>(kMapMenuItems) + 2);
+  EXPECT_EQ(seen.lastItem, "Defragment...");
+  EXPECT_TRUE(seen.lastEnabled);
+  // Chosen, it asks as the button does.
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_TRUE(Contains(windows.questions[0], "Defragment drive D:?"));
+
+  windows.answer = true;
+  TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_TRUE(volume.WaitForHeldMove(5000));
+  // Not offered while the moves run.
+  seen = OpenMapMenu(drive, false);
+  EXPECT_EQ(seen.lastItem, "Defragment...");
+  EXPECT_FALSE(seen.lastEnabled);
+}
+
+TEST_F(Win32WindowMoves, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  // Not offered again while the moves run.
+  EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
+  const TFragmentView* firstView = drive.optimizer.fragmentView;
+  TMovingDrive::Click(drive.PauseButton());
+  EXPECT_EQ(TextOf(drive.PauseButton()), "Resume");
+  volume.AllowMoves(-1);
+  // The largest file first; the map follows it on the next refresh.
+  ASSERT_TRUE(PumpUntil([&] { return drive.Pieces("\\b.bin") == 1; }, 3000));
+  const TItem* moved = ItemAtListingPath(drive.optimizer.root, "\\b.bin");
+  EXPECT_EQ(drive.optimizer.clusterMap->FindFragment(moved->fragments->lcn)->owner, moved);
+  EXPECT_EQ(drive.optimizer.fragmentView, firstView);
+  // Paused: no further step, however long.
+  PumpUntil([] { return false; }, 800);
+  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
+  EXPECT_TRUE(Contains(drive.Status(), "Paused: moved 1 of 3 files")) << drive.Status();
+
+  TMovingDrive::Click(drive.PauseButton());
+  EXPECT_EQ(TextOf(drive.PauseButton()), "Pause");
+  ASSERT_TRUE(PumpUntil([&] { return volume.MovesDone() == 3 && drive.Analysed(); }, 10000));
+  // Analysed anew in the same window, not only redrawn: the free space is
+  // the volume's now, and the new view sits in the window.
+  EXPECT_TRUE(IsWindow(drive.window));
+  for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
+  EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
+  ASSERT_NE(drive.optimizer.fragmentView, nullptr);
+  EXPECT_EQ(GetParent(drive.optimizer.fragmentView->window), drive.window);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Defragmented", 0) == 0; }, 2000));
+  EXPECT_EQ(drive.Status(), "Defragmented: Made whole: 3 files, 14 clusters moved in 3 steps");
+  EXPECT_TRUE(
+      Contains(drive.optimizer.fragmentView->session->SummaryText(), "Drive D: defragmentation"));
+  EXPECT_EQ(TextOf(drive.PauseButton()), "Pause");
+}
+
+TEST_F(Win32WindowMoves, StopEndsAfterTheStepUnderWay) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  TMovingDrive::Click(drive.StopButton());
+  volume.AllowMoves(-1);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_TRUE(drive.optimizer.movesDone.stopped);
+  EXPECT_EQ(drive.Pieces("\\b.bin"), 1);
+  EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
+  EXPECT_EQ(drive.Pieces("\\c.bin"), 2);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Defragmented", 0) == 0; }, 2000));
+  EXPECT_TRUE(Contains(drive.Status(), "Stopped before the end")) << drive.Status();
+  // Outside moves the buttons do nothing, as described: no stop of the
+  // drive, no pause.
+  TMovingDrive::Click(drive.StopButton());
+  TMovingDrive::Click(drive.PauseButton());
+  EXPECT_FALSE(drive.optimizer.StopRequested());
+  EXPECT_EQ(TextOf(drive.PauseButton()), "Pause");
+}
+
+TEST_F(Win32WindowMoves, ClosingTheWindowStopsTheMoves) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
+  SendMessageA(drive.window, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(drive.window));
+  volume.AllowMoves(-1);
+  WaitForWorkers();
+  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_TRUE(drive.optimizer.movesDone.stopped);
+}
+
+TEST_F(Win32WindowMoves, NothingToMoveIsSaidWithoutAQuestion) {
+  TMovingDrive drive(volume, windows, false);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  TMovingDrive::Click(drive.defragmentButton);
+  EXPECT_TRUE(windows.questions.empty());
+  ASSERT_EQ(windows.messages.size(), 1u);
+  EXPECT_EQ(windows.messages[0], "Defragment: No file on drive D: is fragmented: nothing to move.");
+  EXPECT_EQ(volume.VolumesOpened(), 0);
+  EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
+}
+
+TEST_F(Win32WindowMoves, NoThreadForTheMovesIsSaidAndTheOfferStays) {
+  TMovingDrive drive(volume, windows);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  // The analysis's worker has told its end: no worker runs.
+  PumpUntil([] { return false; }, 300);
+  volume.threadsFail = true;
+  windows.answer = true;
+  TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_EQ(windows.messages.size(), 1u);
+  EXPECT_EQ(windows.messages[0], std::string("Defragment: ") + kMovesNotStartedText);
+  EXPECT_EQ(volume.VolumesOpened(), 0);
+  EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
+  EXPECT_EQ(drive.Status(), "Finished");
+}
+
+// As under Wine: the volume answers every move with STATUS_NOT_SUPPORTED.
+// The run ends with the reason, nothing moved, and the drive is analysed
+// anew as after any run.
+TEST(Win32WindowMovesRefused, MovesNotSupportedEndWithTheReason) {
+  TAnsweringWindows windows;
+  TScriptedVolume volume('D');
+  volume.moveFaults.notSupported = true;
+  TMovingDrive drive(volume, windows);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  windows.answer = true;
+  TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Defragmented", 0) == 0; }, 10000));
+  EXPECT_TRUE(Contains(drive.Status(), "Failed")) << drive.Status();
+  EXPECT_FALSE(drive.optimizer.movesDone.failure.empty());
+  for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 2) << path;
+  EXPECT_TRUE(drive.Analysed());
+}
+
+}  // namespace
