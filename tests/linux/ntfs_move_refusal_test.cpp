@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/linux/linux_services.h"
+#include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_move_access.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_bitmap_check.h"
@@ -62,6 +63,118 @@ std::string Refusal(const std::string& image) {
 }
 
 bool IsRoot() { return geteuid() == 0; }
+
+// The state Windows leaves its journal ($LogFile) in, as its first restart
+// page tells it: version 1.1 with a client still in use and no clean flag
+// after a crash; version 2.0 after a fast-startup shutdown, which keeps the
+// volume's metadata in Windows' memory.
+struct TJournalState {
+  const char* name;
+  uint16_t majorVersion;
+  uint16_t minorVersion;
+  bool clientInUse;
+  const char* refusal;  // what the refusal must say
+};
+
+// Offsets in a restart page and its restart area, in bytes.
+constexpr size_t kRestartPageBytes = 4096;
+constexpr size_t kRestartUsaOffset = 0x04;        // u16
+constexpr size_t kRestartUsaCount = 0x06;         // u16
+constexpr size_t kRestartSystemPageSize = 0x10;   // u32
+constexpr size_t kRestartLogPageSize = 0x14;      // u32
+constexpr size_t kRestartAreaOffset = 0x18;       // u16
+constexpr size_t kRestartMinorVersion = 0x1A;     // u16
+constexpr size_t kRestartMajorVersion = 0x1C;     // u16
+constexpr size_t kArea = 0x30;                    // where this page's restart area lies
+constexpr size_t kAreaLogClients = 0x08;          // u16
+constexpr size_t kAreaFreeList = 0x0A;            // u16
+constexpr size_t kAreaInUseList = 0x0C;           // u16
+constexpr size_t kAreaSequenceBits = 0x10;        // u32
+constexpr size_t kAreaLength = 0x14;              // u16
+constexpr size_t kAreaClientArray = 0x16;         // u16
+constexpr size_t kAreaFileSize = 0x18;            // s64
+constexpr size_t kAreaRecordHeaderLength = 0x24;  // u16
+constexpr size_t kAreaPageDataOffset = 0x26;      // u16
+constexpr size_t kClientRecordBytes = 0xA0;
+constexpr size_t kClientPrevious = 0x10;  // u16, in a client record
+constexpr size_t kClientNext = 0x12;      // u16, in a client record
+constexpr uint16_t kNoClient = 0xFFFF;
+
+// Where a restart page was written in an image, and its bytes.
+struct TWrittenPage {
+  int64_t offset = -1;  // bytes from the image's start; -1 when nothing was written
+  std::vector<uint8_t> bytes;
+};
+
+// The page of bytes at offset in the image; none when it cannot be read.
+std::vector<uint8_t> ImageBytes(const std::string& image, int64_t offset, size_t count) {
+  std::vector<uint8_t> bytes(count);
+  const int descriptor = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return {};
+  const bool read = pread(descriptor, bytes.data(), count, offset) == static_cast<ssize_t>(count);
+  close(descriptor);
+  return read ? bytes : std::vector<uint8_t>{};
+}
+
+// Writes the first restart page of the image's $LogFile as Windows leaves
+// it in state.
+TWrittenPage WriteJournalState(const std::string& image, const TJournalState& state) {
+  int64_t offset = -1;
+  int64_t journalBytes = 0;
+  if (ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY)) {
+    if (ntfs_inode* inode = ntfs_inode_open(volume, FILE_LogFile)) {
+      if (ntfs_attr* data = ntfs_attr_open(inode, AT_DATA, AT_UNNAMED, 0)) {
+        const LCN lcn = ntfs_attr_vcn_to_lcn(data, 0);
+        if (lcn >= 0) offset = lcn << volume->cluster_size_bits;
+        journalBytes = data->data_size;
+        ntfs_attr_close(data);
+      }
+      ntfs_inode_close(inode);
+    }
+    ntfs_umount(volume, FALSE);
+  }
+  if (offset < 0 || journalBytes < static_cast<int64_t>(2 * kRestartPageBytes)) return {};
+  std::vector<uint8_t> page(kRestartPageBytes, 0);
+  std::memcpy(page.data(), "RSTR", 4);
+  const uint16_t usaCount = 1 + kRestartPageBytes / 512;
+  StoreLittleEndian<uint16_t>(page, kRestartUsaOffset, 0x1E);
+  StoreLittleEndian<uint16_t>(page, kRestartUsaCount, usaCount);
+  StoreLittleEndian<uint32_t>(page, kRestartSystemPageSize, kRestartPageBytes);
+  StoreLittleEndian<uint32_t>(page, kRestartLogPageSize, kRestartPageBytes);
+  StoreLittleEndian<uint16_t>(page, kRestartAreaOffset, kArea);
+  StoreLittleEndian<uint16_t>(page, kRestartMinorVersion, state.minorVersion);
+  StoreLittleEndian<uint16_t>(page, kRestartMajorVersion, state.majorVersion);
+  // One client (the file system), in use after a crash, and no clean flag.
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaLogClients, 1);
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaFreeList, state.clientInUse ? kNoClient : 0);
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaInUseList, state.clientInUse ? 0 : kNoClient);
+  int fileSizeBits = 0;
+  for (uint64_t size = static_cast<uint64_t>(journalBytes); size != 0; size >>= 1) ++fileSizeBits;
+  StoreLittleEndian<uint32_t>(page, kArea + kAreaSequenceBits, 67 - fileSizeBits);
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaLength, 0x30 + kClientRecordBytes);
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaClientArray, 0x30);
+  StoreLittleEndian<uint64_t>(page, kArea + kAreaFileSize, static_cast<uint64_t>(journalBytes));
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaRecordHeaderLength, 0x30);
+  StoreLittleEndian<uint16_t>(page, kArea + kAreaPageDataOffset, 0x40);
+  StoreLittleEndian<uint16_t>(page, kArea + 0x30 + kClientPrevious, kNoClient);
+  StoreLittleEndian<uint16_t>(page, kArea + 0x30 + kClientNext, kNoClient);
+  // The update sequence: each sector's last word moves into the array and
+  // the sequence number takes its place.
+  const uint16_t sequence = 1;
+  StoreLittleEndian<uint16_t>(page, 0x1E, sequence);
+  for (size_t sector = 0; sector + 1 < usaCount; ++sector) {
+    const size_t last = (sector + 1) * 512 - 2;
+    StoreLittleEndian<uint16_t>(page, 0x1E + 2 * (sector + 1), LittleEndian<uint16_t>(page, last));
+    StoreLittleEndian<uint16_t>(page, last, sequence);
+  }
+  const int descriptor = open(image.c_str(), O_RDWR | O_CLOEXEC);
+  if (descriptor < 0) return {};
+  const bool written =
+      pwrite(descriptor, page.data(), page.size(), offset) == static_cast<ssize_t>(page.size());
+  close(descriptor);
+  if (!written) return {};
+  return TWrittenPage{offset, page};
+}
 
 // Where the file at path of drive D mapped to image starts, as an analysis
 // reads it.
@@ -135,6 +248,32 @@ TEST_F(NtfsMoveRefusal, VolumesWindowsLeftUncleanAreRefusedWithTheCure) {
   const std::string shutDown = scratch_ / "shut-down.img";
   ASSERT_TRUE(BuildSmallVolume(shutDown, std::string(8192, '\0')).ok);
   EXPECT_EQ(Refusal(shutDown), "opened");
+}
+
+// A journal Windows has not finished with is refused, never reset: its
+// changes would be lost, or Windows would write back metadata it kept.
+TEST_F(NtfsMoveRefusal, AJournalWindowsHasNotFinishedWithIsRefusedAndLeftAsItIs) {
+  const TJournalState states[] = {
+      {"crashed", 1, 1, true, "the volume's journal ($LogFile) holds changes not yet applied"},
+      {"fast startup", 2, 0, false, "Windows was not shut down fully (fast startup"},
+  };
+  for (const TJournalState& state : states) {
+    SCOPED_TRACE(state.name);
+    const std::string image = scratch_ / (std::string(state.name) + ".img");
+    ASSERT_TRUE(BuildSmallVolume(image).ok);
+    const TWrittenPage page = WriteJournalState(image, state);
+    ASSERT_GE(page.offset, 0);
+    const std::string said = Refusal(image);
+    EXPECT_NE(said.find(state.refusal), std::string::npos) << said;
+    EXPECT_EQ(ImageBytes(image, page.offset, page.bytes.size()), page.bytes);
+    // The analysis reads it as before.
+    EXPECT_GE(FirstCluster(image, "D:\\big.bin"), 0);
+  }
+  // The same page marked clean by a full shutdown opens.
+  const std::string clean = scratch_ / "clean.img";
+  ASSERT_TRUE(BuildSmallVolume(clean).ok);
+  ASSERT_GE(WriteJournalState(clean, {"clean", 1, 1, false, ""}).offset, 0);
+  EXPECT_EQ(Refusal(clean), "opened");
 }
 
 TEST_F(NtfsMoveRefusal, AnImageOpenForWritingElsewhereIsRefused) {
