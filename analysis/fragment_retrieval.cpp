@@ -216,6 +216,8 @@ void TDriveOptimizer::FillMemoryTree() {
   // items; then the clusters the items claim, against each other and
   // against the cluster bitmap.
   TakeVolumeDamage();
+  // Asked here, on the thread whose mount read the volume.
+  clustersHeldByNoFile = services.ClustersHeldByNoFile(driveLetter);
   if (!StopRequested()) ReportClaimConflicts();
   detailText.Set("");
 }

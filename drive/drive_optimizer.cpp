@@ -120,6 +120,7 @@ void TDriveOptimizer::ForgetAnalysis() {
   volumePlan = TVolumePlan();
   summary = TVolumeSummary();
   damage.Clear();
+  clustersHeldByNoFile = -1;
   itemsCounted.store(0, std::memory_order_relaxed);
   failureReason.Set("");
 }

@@ -198,6 +198,11 @@ class TDriveOptimizer {
   TVolumePlan volumePlan;
   TVolumeSummary summary;
   TDamageList damage;  // where the volume contradicts itself; see damage_list.h
+  // Clusters marked used that no file holds, as the services found them
+  // once the items were read (-1: they cannot tell). Written by the worker
+  // at the end of the retrieval; read by the reports, which run after it on
+  // the worker or a thread it starts then.
+  int64_t clustersHeldByNoFile = -1;
   // The run of moves, when the stages carry some out (move_progress.h says
   // who reads and writes what).
   TMoveProgress moves;

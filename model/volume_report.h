@@ -94,6 +94,9 @@ struct TVolumeSummary {
   int64_t itemsInPlace = 0;  // the described plan: NOMOVE items
   TVolumePlanTotals plan;    // the volume-aware plan
   int64_t damage = 0;        // places where the volume contradicts itself
+  // Clusters marked used that no file holds (an interrupted run of moves
+  // leaves them); -1 where the reader cannot tell.
+  int64_t clustersHeldByNoFile = -1;
 
   // Percentages; 0 where the whole is 0.
   double FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }

@@ -52,6 +52,9 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
   count("itemsPlanned", summary.itemsPlanned);
   count("itemsInPlace", summary.itemsInPlace);
   count("damage", summary.damage);
+  // Only where the reader can tell.
+  if (summary.clustersHeldByNoFile >= 0)
+    count("clustersHeldByNoFile", summary.clustersHeldByNoFile);
   json.EndObject();
 }
 

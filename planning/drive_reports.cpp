@@ -18,6 +18,7 @@ void TDriveOptimizer::WriteReports() {
   // Damage found so far: the stages that read the volume have ended.
   const std::vector<TVolumeDamage> places = damage.Places();
   summary.damage = static_cast<int64_t>(places.size());
+  summary.clustersHeldByNoFile = clustersHeldByNoFile;
   const char* folder = std::getenv("DISKOPT_JSON");
   if (folder == nullptr || *folder == '\0') return;
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,

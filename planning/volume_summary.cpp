@@ -138,6 +138,12 @@ std::string FormatSummary(char driveLetter, const TVolumeSummary& s) {
                       "  Not placed:         %lld items (their runs overlap other items')\n",
                       static_cast<long long>(s.plan.itemsUnplaced)));
   }
+  if (s.clustersHeldByNoFile > 0) {
+    add(std::snprintf(line, sizeof(line),
+                      "  Held by no file:    %lld clusters marked in use (a run of moves was cut "
+                      "off; chkdsk /f on Windows frees them)\n",
+                      static_cast<long long>(s.clustersHeldByNoFile)));
+  }
   if (s.damage > 0) text += "  " + DamageSummaryText(static_cast<size_t>(s.damage)) + "\n";
   return text;
 }

@@ -140,6 +140,13 @@ class TSystemServices {
   // (unreadable MFT records, an MFT and a folder index that disagree), each
   // once. Empty where the file system checks itself (Windows). Any thread.
   virtual std::vector<TVolumeDamage> TakeVolumeDamage(char /*driveLetter*/) { return {}; }
+  // Beyond the described calls: the clusters of the drive's volume that
+  // its cluster bitmap marks used and no file holds, as its reader found
+  // them; -1 where it cannot tell. A run of moves cut off on the Linux
+  // build leaves them (the Windows file system journals its own moves, and
+  // leaves none). Asked once the drive's items are read, on the thread that
+  // read them.
+  virtual int64_t ClustersHeldByNoFile(char /*driveLetter*/) { return -1; }
 
   // Beyond the described calls, for moves only: nothing an analysis does
   // calls these, so without a request for moves no volume is ever opened

@@ -208,9 +208,13 @@ void TLinuxServices::ReportDisagreements(const char* pattern,
   listingDamage_[letter].push_back(std::move(damage));
 }
 
-std::vector<TVolumeDamage> TLinuxServices::TakeVolumeDamage(char driveLetter) {
+TLocation TLinuxServices::DriveVolume(char driveLetter) const {
   const char volumePath[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
-  const TLocation where = drives_.Resolve(volumePath);
+  return drives_.Resolve(volumePath);
+}
+
+std::vector<TVolumeDamage> TLinuxServices::TakeVolumeDamage(char driveLetter) {
+  const TLocation where = DriveVolume(driveLetter);
   std::vector<TVolumeDamage> found;
   TNtfsVolume* volume = where.kind == TDriveKind::kNtfsVolume ? NtfsVolume(where) : nullptr;
   std::lock_guard<std::mutex> guard(damageLock_);
@@ -221,6 +225,12 @@ std::vector<TVolumeDamage> TLinuxServices::TakeVolumeDamage(char driveLetter) {
   found.insert(found.end(), listed.begin(), listed.end());
   listed.clear();
   return found;
+}
+
+int64_t TLinuxServices::ClustersHeldByNoFile(char driveLetter) {
+  const TLocation where = DriveVolume(driveLetter);
+  TNtfsVolume* volume = where.kind == TDriveKind::kNtfsVolume ? NtfsVolume(where) : nullptr;
+  return volume != nullptr ? volume->ClustersHeldByNoFile() : -1;
 }
 
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {

@@ -58,6 +58,7 @@ class TLinuxServices : public TSystemServices {
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
 
   std::vector<TVolumeDamage> TakeVolumeDamage(char driveLetter) override;
+  int64_t ClustersHeldByNoFile(char driveLetter) override;
 
   // NTFS drives only: a read-write mount of the image (ntfs_move_volume.h),
   // unmounted when the handle closes, after which every read of the image
@@ -75,6 +76,8 @@ class TLinuxServices : public TSystemServices {
   // The calling thread's mount of the NTFS volume a location lies in; none
   // when the image does not mount.
   TNtfsVolume* NtfsVolume(const TLocation& where);
+  // Where the whole volume of driveLetter (\\.\L:) lies.
+  TLocation DriveVolume(char driveLetter) const;
   // Records why a path that names no drive failed.
   void FailMissing(const char* path);
   // A plain host path as the stages composed it, names in listed form

@@ -107,6 +107,10 @@ std::vector<TVolumeDamage> TNtfsVolume::Damage() {
   return found;
 }
 
+int64_t TNtfsVolume::ClustersHeldByNoFile() const {
+  return viewRead_ && view_ != nullptr ? view_->ClustersHeldByNoFile() : -1;
+}
+
 bool TNtfsVolume::ListFromView(const std::string& folderPath, const char* pattern,
                                std::vector<TNtfsEntry>* entries, bool* checked) {
   const TNtfsMftView* view = View();

@@ -33,6 +33,10 @@ class TNtfsMftView {
   const std::vector<TVolumeDamage>& Damage() const { return damage_; }
   // True when the root's record is in use but no folder.
   bool RootIsNoFolder() const;
+  // The clusters the cluster bitmap marked used, when the MFT was read,
+  // that no attribute of any record held: an interrupted run of moves
+  // leaves them. -1 when the view cannot tell (damage).
+  int64_t ClustersHeldByNoFile() const { return clustersHeldByNoFile_; }
 
   // The record of the item at components (names from the root down, UTF-16
   // as written), each name found in its folder ignoring case as Windows
@@ -98,6 +102,7 @@ class TNtfsMftView {
   const std::vector<uint16_t> upcase_;
   bool damaged_ = false;
   std::vector<TVolumeDamage> damage_;
+  int64_t clustersHeldByNoFile_ = -1;
   // By record number; a record holds the range of names_ listed in it (a
   // folder) and of runs_ its stream has. A volume of 1,000,000 items holds
   // about 1,000,000 records, names and units of names times 20.

@@ -107,6 +107,10 @@ class TNtfsVolume {
   // a claim past its clusters, parents in a loop), a root that is no
   // folder. The same for every mount of one image that has read as much.
   std::vector<TVolumeDamage> Damage();
+  // The clusters the cluster bitmap marks used that no attribute holds, as
+  // the MFT read in order found them (TNtfsMftView); -1 before that read,
+  // or when it could not tell.
+  int64_t ClustersHeldByNoFile() const;
 
   // Opens the file or folder at path ('/'-separated, case-insensitive as on
   // Windows) and learns what its handle needs. A folder opens only with

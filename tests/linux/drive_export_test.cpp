@@ -74,6 +74,14 @@ TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
   }
   EXPECT_EQ(counts["items"].GetInt64(), 3);
   EXPECT_EQ(counts["fragmentedFiles"].GetInt64(), 1);
+  // Clusters held by no file: left out where the reader cannot tell, never
+  // a made-up zero.
+  EXPECT_FALSE(counts.HasMember("clustersHeldByNoFile"));
+  summary.clustersHeldByNoFile = 42;
+  ASSERT_EQ(Export(services_, folder_.Path(), report), "");
+  EXPECT_EQ(
+      ParseJson(ReadFile(folder_ / "drive-D.json"))["summary"]["clustersHeldByNoFile"].GetInt64(),
+      42);
   EXPECT_EQ(ExportedBytes(counts["mostFragmented"][0], "path"),
             "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
   const rapidjson::Value& totals = json["plan"];

@@ -104,6 +104,9 @@ TEST_F(NtfsDriveReports, TheSummaryAgreesWithNtfsinfoAndNtfscluster) {
   EXPECT_EQ(summary.largestFreeExtent, largest);
   EXPECT_EQ(summary.plan.fragmentedBefore, fragmented);
   EXPECT_EQ(summary.plan.itemsUnplaced, 0);
+  // Every used cluster is held by some attribute: metafiles, named and
+  // compressed streams, attribute lists and large indexes included.
+  EXPECT_EQ(summary.clustersHeldByNoFile, 0);
 }
 
 TEST_F(NtfsDriveReports, TheExportEqualsTheOptimizedListingItemForItem) {

@@ -221,6 +221,27 @@ TBuildStatus ClearClusterBitmap(const std::string& image) {
   return TBuildStatus::Success();
 }
 
+TBuildStatus MarkClustersUsed(const std::string& image, int64_t lcn, int64_t count) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), 0);
+  if (volume == nullptr) return TBuildStatus::Failure("MarkClustersUsed: no mount");
+  // Whole bytes of the bitmap around the range, read, changed, written.
+  const int64_t firstByte = lcn / 8;
+  std::vector<uint8_t> bits(static_cast<size_t>((lcn + count + 7) / 8 - firstByte));
+  const auto bytes = static_cast<s64>(bits.size());
+  bool free = ntfs_attr_pread(volume->lcnbmp_na, firstByte, bytes, bits.data()) == bytes;
+  for (int64_t cluster = lcn; free && cluster < lcn + count; ++cluster) {
+    uint8_t& byte = bits[static_cast<size_t>(cluster / 8 - firstByte)];
+    free = (byte & (1u << (cluster % 8))) == 0;
+    byte = static_cast<uint8_t>(byte | (1u << (cluster % 8)));
+  }
+  const bool written =
+      free && ntfs_attr_pwrite(volume->lcnbmp_na, firstByte, bytes, bits.data()) == bytes;
+  const bool unmounted = ntfs_umount(volume, FALSE) == 0;
+  if (!free) return TBuildStatus::Failure("MarkClustersUsed: a cluster is used already");
+  if (!written || !unmounted) return TBuildStatus::Failure("MarkClustersUsed: not written");
+  return TBuildStatus::Success();
+}
+
 TBuildStatus PointDataAt(const std::string& image, const char* path, int64_t lcn) {
   return PatchMftRecord(image, path, [lcn](std::vector<uint8_t>& record) {
     const int64_t data = FindAttribute(record, kTypeData);

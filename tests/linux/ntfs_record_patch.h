@@ -68,6 +68,11 @@ TBuildStatus PatchMftRecord(const std::string& image, const char* path,
 // Marks every cluster of the volume free in its cluster bitmap ($Bitmap).
 TBuildStatus ClearClusterBitmap(const std::string& image);
 
+// Marks clusters [lcn, lcn + count) used in the cluster bitmap, as a run of
+// moves cut off after taking its target leaves them; fails, changing
+// nothing, when one of them is used already.
+TBuildStatus MarkClustersUsed(const std::string& image, int64_t lcn, int64_t count);
+
 // The record of the item at path ('/'-separated, "/" the root). Needs the
 // record's bytes to lie in one cluster run of $MFT, as they always do for
 // records of at most one cluster.
