@@ -123,5 +123,7 @@ THandle TProgram::StartDriveOptimizer(char driveLetter, bool defragment) {
   drives.push_back(std::make_unique<TDriveOptimizer>(
       driveLetter, services, windows, defragment ? kDefragmentStages : kDriveStages));
   drives.back()->perDriveLogs = driveArguments > 1;
+  drives.back()->windowCount = driveArguments;
+  drives.back()->windowIndex = static_cast<int>(drives.size()) - 1;
   return windows.StartDriveThread(drives.back().get());
 }

@@ -57,6 +57,8 @@ TDriveOptimizer::TDriveOptimizer(char letter, TSystemServices& systemServices,
                                  TWindowSystem& windowSystem, const TPipelineStages& driveStages)
     : driveLetter(letter),
       perDriveLogs(false),
+      windowIndex(0),
+      windowCount(1),
       root(nullptr),
       freeExtents(nullptr),
       clusterMap(nullptr),

@@ -174,8 +174,13 @@ class TDriveOptimizer {
   // marking each item named there (the tree's shape is read only).
   void TakeVolumeDamage();
 
-  char driveLetter;                  // exactly the character taken from the command line
-  bool perDriveLogs;                 // more than one drive runs; set before the drive thread starts
+  char driveLetter;   // exactly the character taken from the command line
+  bool perDriveLogs;  // more than one drive runs; set before the drive thread starts
+  // The drive's window among the run's drive windows, for its place on the
+  // screen: its index from 0 and their count; set before the drive thread
+  // starts.
+  int windowIndex;
+  int windowCount;
   TItem* root;                       // root of the drive's tree; none if there is none
   TFragment* freeExtents;            // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;           // built by the drive window on the notice; see releaseViews

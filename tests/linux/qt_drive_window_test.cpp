@@ -163,6 +163,24 @@ TEST_F(QtDriveWindowTest, ButtonsChangeNothing) {
   EXPECT_FALSE(drive.optimizer.StopRequested());
 }
 
+// Two drives' windows open side by side, apart.
+TEST_F(QtDriveWindowTest, TwoDrivesWindowsDoNotOverlap) {
+  TDriveWithWindow first('D', services, windows);
+  TDriveWithWindow second('E', services, windows);
+  first.optimizer.windowCount = second.optimizer.windowCount = 2;
+  second.optimizer.windowIndex = 1;
+  first.Open();
+  second.Open();
+  const QRect a = first.window->frameGeometry();
+  const QRect b = second.window->frameGeometry();
+  EXPECT_FALSE(a.intersects(b)) << a.x() << "," << a.y() << " " << b.x() << "," << b.y();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_TRUE(screen.contains(a));
+  EXPECT_TRUE(screen.contains(b));
+  EXPECT_EQ(a.top(), 40);
+  EXPECT_EQ(b.top(), 40);
+}
+
 TEST_F(QtDriveWindowTest, ClosingAsksTheWorkerToStopAndDeletesTheWindow) {
   TDriveWithWindow drive('C', services, windows);
   drive.Open();

@@ -27,6 +27,7 @@
 #include "ui/qt/headless.h"
 #include "ui/qt/headless_progress.h"
 #include "ui/qt/snapshot_file.h"
+#include "ui/window_placement.h"
 
 namespace {
 
@@ -113,8 +114,12 @@ void TDriveWindow::Complete() {
   optimizer.stopButton = stopButton;
   optimizer.stageLabel = stageLabel;
 
+  // Alone, the described place; beside other drives' windows, a tile of it.
   const QSize screen = QGuiApplication::primaryScreen()->size();
-  const TRect place = InitialDriveWindowRect(screen.width(), screen.height());
+  const TRect described = InitialDriveWindowRect(screen.width(), screen.height());
+  const TRect place =
+      DriveWindowPlace(TRect{0, 0, screen.width(), screen.height()}, optimizer.windowCount,
+                       optimizer.windowIndex, described.width, described.height);
   // A top-level widget's position is its frame's, its size its client area's.
   move(place.x, place.y);
   resize(place.width, place.height);

@@ -28,8 +28,9 @@ class TDriveWindow : public QWidget {
  public:
   // On the GUI thread: creates the window and its children, stores their
   // handles in the drive optimizer, opens it at 40, 40 with the screen's size
-  // less 80 each way and starts the refresh. The window deletes itself once
-  // closed; the drive optimizer must outlive it.
+  // less 80 each way (beside other drives' windows, at its own place there:
+  // ui/window_placement.h) and starts the refresh. The window deletes itself
+  // once closed; the drive optimizer must outlive it.
   static TDriveWindow* Open(TDriveOptimizer& optimizer);
   // Open in two steps, for the drive's thread: Begin makes the window and
   // registers it for the worker's notices, which the GUI thread's event loop
