@@ -36,7 +36,8 @@ class TTreeBuilder final : public TFolderVisitor {
     return item;
   }
 
-  bool StopRequested() override { return drive_.StopRequested(); }
+  // Holds here while the drive is paused.
+  bool StopRequested() override { return drive_.HoldOrStop(); }
 
  private:
   TDriveOptimizer& drive_;  // the drive whose tree is built; not owned

@@ -24,8 +24,8 @@ class TFolderVisitor {
   // folders that are not reparse points (links, mount points) are ever
   // entered, whatever is returned for the others.
   virtual void* Entry(void* context, const TFindData& entry, size_t nameLength) = 0;
-  // Asked before each entry: true ends the walk at once, leaving every
-  // folder still open.
+  // Asked before each entry, where the visitor may hold while its work is
+  // paused: true ends the walk at once, leaving every folder still open.
   virtual bool StopRequested() { return false; }
 
  protected:

@@ -95,8 +95,8 @@ void FillPieces(TFillShare& share, bool shown) {
     TItem* item = piece.first;
     for (int64_t i = 0; i < piece.count; ++i, item = item->nextSibling) {
       // A stop leaves the items not yet filled in the tree, unfilled, as a
-      // stop leaves the rest of a folder.
-      if (drive.StopRequested()) return;
+      // stop leaves the rest of a folder; a pause holds both threads here.
+      if (drive.HoldOrStop()) return;
       const size_t nameLength = std::strlen(item->name);
       const bool fits = start + nameLength + 1 <= sizeof(path);
       if (fits) std::memcpy(path + start, item->name, nameLength + 1);
@@ -158,7 +158,9 @@ void CutIntoPieces(TDriveOptimizer& drive, const std::string& path, TItem* item,
     const auto size = sizes.find(child);
     const int64_t items = size == sizes.end() ? 1 : size->second;
     bool kept = true;
-    if (child->IsFolder() && items > most) {
+    // After a stop, no further folder is opened: the rest goes into pieces
+    // that the filling threads leave unfilled.
+    if (child->IsFolder() && items > most && !drive.HoldOrStop()) {
       close();
       const std::string childPath = folderPath + child->name;
       kept = childPath.size() + 1 <= static_cast<size_t>(kMaxPath) &&
@@ -309,7 +311,7 @@ bool TDriveOptimizer::FillItem(const char* path, TItem* item, bool shown) {
   TItem* previous = nullptr;  // the last child kept
   for (TItem* child = item->firstChild; child != nullptr;) {
     TItem* next = child->nextSibling;
-    if (StopRequested()) return true;
+    if (HoldOrStop()) return true;
     const size_t nameLength = std::strlen(child->name);
     bool kept = false;
     if (childStart + nameLength + 1 <= sizeof(buffer)) {

@@ -45,7 +45,7 @@ void TDriveOptimizer::MapFreeSpace() {
   int64_t scannedTo = 0;
   TStartingLcnInput request = {0};
   for (;;) {
-    if (StopRequested()) break;
+    if (HoldOrStop()) break;
     uintptr_t replyBytes = 0;
     const TNtStatus status = IssueFsControl(services, volume, kFsctlGetVolumeBitmap, &request,
                                             sizeof(request), reply, kBitmapReplyBytes, &replyBytes);

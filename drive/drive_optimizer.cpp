@@ -154,6 +154,13 @@ void TDriveOptimizer::RunPipeline(const TPipelineStages& stagesToRun) {
   // What the services found wrong and the stages did not ask for yet (the
   // stages may have ended early).
   TakeVolumeDamage();
+  // A stopped drive says so, and that its logs are the previous run's: a
+  // log of part of a volume would pass for the whole of it.
+  if (StopRequested()) {
+    statusText.Set("Stopped");
+    detailText.Set("Stopped before the end: no log was written");
+    return;
+  }
   statusText.Set("Finished");
   // What failed, if anything did, instead of a "Finished" over nothing; else
   // whether the volume was found damaged.

@@ -18,6 +18,7 @@
 #include "drive/damage_list.h"
 #include "drive/move_progress.h"
 #include "drive/published_text.h"
+#include "drive/work_gate.h"
 #include "model/item.h"
 #include "model/volume_report.h"
 #include "platform/log_file.h"
@@ -148,13 +149,30 @@ class TDriveOptimizer {
   // ("C:\\dirlist_free-D.log"), so no drive's result is lost.
   std::vector<std::string> LogNames(const char* fixedName) const;
 
-  // Asks the worker to end early (its window has been closed); the stages
-  // look at it between items and unwind.
+  // Asks the worker to end early, for good (its window's "Stop", or the
+  // window has been closed): the stages look at it between items and
+  // unwind, moves end after the step under way, and a held worker wakes.
+  // Any thread.
   void RequestStop() {
-    stopRequested.store(true);
+    work.Stop();
     moves.Stop();
   }
-  bool StopRequested() const { return stopRequested.load(); }
+  bool StopRequested() const { return work.Stopped(); }
+  // Holds the worker at the next item of any stage, moves included, until
+  // Resume or a stop; any thread (the window's, as a rule).
+  void Pause() {
+    work.Pause();
+    moves.Pause();
+  }
+  void Resume() {
+    work.Resume();
+    moves.Resume();
+  }
+  bool Paused() const { return work.Paused(); }
+  // Called by the threads that do the stages' work, between two items:
+  // waits while the work is paused; true once a stop has been asked for (at
+  // once, or while held), when the caller unwinds.
+  bool HoldOrStop() { return !work.WaitToGoOn(); }
 
   // A stage could not do its work (the volume, its free space, the root
   // folder or a log): reason says what failed, in words, with the system's
@@ -233,8 +251,10 @@ class TDriveOptimizer {
   void (*releaseViews)(TDriveOptimizer& drive);
 
  private:
-  // Set by the drive thread when the window closes, read by the worker.
-  std::atomic<bool> stopRequested{false};
+  // Pause and stop of the analysis (work_gate.h): set by the window's thread
+  // (a stop also by whoever ends the drive), waited on by the worker and its
+  // helper thread between items. Never reopened: a stop is for good.
+  TWorkGate work;
   TPublishedText failureReason;  // see Fail; written by the worker, read by any thread
 };
 

@@ -6,19 +6,19 @@
 // window's timer and the headless progress read them about once a second.
 // They are relaxed atomics: counts that order nothing else. Pause and stop
 // are set by the window's thread (or the worker's own stop) and waited on
-// by the executor between steps, under the lock. The files moved so far
+// by the executor between steps (work_gate.h). The files moved so far
 // are handed from the worker to the window's thread through a queue of
 // their own (TMovedFiles).
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "drive/work_gate.h"
 #include "model/file_run.h"
 
 // A file whose moves have ended (made whole, or stopped or failed midway),
@@ -50,7 +50,9 @@ class TMovedFiles {
   std::vector<TFileMoved> files_;
 };
 
-class TMoveProgress {
+// The moves' own gate (work_gate.h): pause, resume and stop between steps,
+// reopened for each run of moves.
+class TMoveProgress : public TWorkGate {
  public:
   std::atomic<bool> active{false};  // moves are being carried out now
   std::atomic<int64_t> filesTotal{0};
@@ -68,41 +70,8 @@ class TMoveProgress {
     filesDone = 0;
     clustersTotal = 0;
     clustersDone = 0;
-    Set(&paused_, false);
-    Set(&stopped_, false);
+    Reopen();
   }
-  void Pause() { Set(&paused_, true); }
-  void Resume() { Set(&paused_, false); }
-  // Ends the moves after the step under way; for good.
-  void Stop() { Set(&stopped_, true); }
-  bool Paused() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return paused_;
-  }
-  bool Stopped() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return stopped_;
-  }
-  // Waits while paused; false once stopped (at once, or while waiting).
-  bool WaitToGoOn() {
-    std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [this] { return !paused_ || stopped_; });
-    return !stopped_;
-  }
-
- private:
-  void Set(bool* flag, bool value) {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      *flag = value;
-    }
-    changed_.notify_all();
-  }
-
-  mutable std::mutex lock_;
-  std::condition_variable changed_;
-  bool paused_ = false;   // guarded by lock_
-  bool stopped_ = false;  // guarded by lock_
 };
 
 // A file left as it was, and why, in words.

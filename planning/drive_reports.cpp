@@ -10,10 +10,13 @@
 void TDriveOptimizer::WriteReports() {
   if (root == nullptr) return;
   volumePlan = PlanVolume(root, freeExtents, totalClusters);
+  // Between the reports, as the listing beside them stops between items.
+  if (HoldOrStop()) return;
   for (const std::string& name : LogNames(kMovesLogName)) {
     TLogFile log(services, name.c_str(), output);
     if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
   }
+  if (HoldOrStop()) return;
   summary = SummarizeVolume(root, freeExtents, totalClusters, volumePlan.totals, &volumePlan.items);
   // Damage found so far: the stages that read the volume have ended.
   const std::vector<TVolumeDamage> places = damage.Places();

@@ -75,6 +75,9 @@ bool TItem::HasArchiveExtension() const {
 }
 
 void TDriveOptimizer::ClassifyTree(TItem* item) {
+  // A stop leaves the rest unclassified: nothing of a stopped drive's plan
+  // is written or shown.
+  if (HoldOrStop()) return;
   const int zone = ZoneOf(*item);
   item->SetZone(zone);
   for (TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
@@ -93,6 +96,8 @@ void TDriveOptimizer::ApplyRules() {
 }
 
 void TDriveOptimizer::ListLogs() {
+  // A pause holds here, before the logs' locks are taken (see ListTree).
+  if (HoldOrStop()) return;
   // Opened in one order by every drive, so that drives listing at once never
   // wait for each other's logs in a circle: each name's lock is held while
   // its log is open.

@@ -69,6 +69,10 @@ size_t FormatItemLine(char* line, const TItem* item, size_t* noMove) {
 }  // namespace
 
 void TDriveOptimizer::ListTree(std::string& path, const TItem* item, const TTreeLogs& logs) {
+  // A stop leaves the logs unfinished: the pipeline then puts none of them
+  // in place. A pause does not hold here: the listing holds the locks of
+  // the fixed log names, which the other drives' listings wait for.
+  if (StopRequested()) return;
   // The window shows the path of the listing with the plan; a copy, so the
   // text stays valid after this level's path is gone.
   if (!logs.optimized.empty()) detailText.Set(path.c_str());

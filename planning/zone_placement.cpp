@@ -62,6 +62,7 @@ void TDriveOptimizer::OptimizeFragments() {
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {
+  if (HoldOrStop()) return;
   const int slot = ZoneSlot(*item);
   if (item->clusters > 0) {
     const int64_t cursor = zoneCursor[slot];
@@ -76,6 +77,7 @@ void TDriveOptimizer::PlanZones(TItem* item) {
 }
 
 void TDriveOptimizer::MarkItemsInPlace(TItem* item) {
+  if (HoldOrStop()) return;
   const int slot = ZoneSlot(*item);
   const TFragment* first = item->fragments;
   if (first != nullptr && first->lcn < zoneClusters[slot] && item->fragmentCount == 1) {

@@ -125,7 +125,8 @@ TEST(DriveOptimizer, StopRequestSkipsTheRemainingStages) {
   drive.RequestStop();
   drive.RunPipeline(kInjected);
   EXPECT_EQ(calls, (std::vector<std::string>{"scan"}));
-  EXPECT_EQ(drive.statusText.Get(), "Finished");
+  EXPECT_EQ(drive.statusText.Get(), "Stopped");
+  EXPECT_EQ(drive.detailText.Get(), "Stopped before the end: no log was written");
 }
 
 // A stage that throws (memory ran out for a table) ends the drive with a

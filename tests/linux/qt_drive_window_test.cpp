@@ -148,18 +148,46 @@ TEST_F(QtDriveWindowTest, TextsAppearWithTheFirstTickAndFollowTheWorker) {
   EXPECT_TRUE(drive.StatusBar()->currentMessage().isEmpty());
 }
 
-// Without moves running, as described; and "Defragment..." is not offered
+// Pause and Resume in turn, Stop for good, while the work runs (here the
+// test plays a worker that never ends); "Defragment..." is not offered
 // before an analysis has finished.
-TEST_F(QtDriveWindowTest, ButtonsChangeNothing) {
+TEST_F(QtDriveWindowTest, PauseResumesInTurnAndStopAsksTheWorkToEnd) {
   TDriveWithWindow drive('C', services, windows);
   drive.Open();
   EXPECT_FALSE(drive.DefragmentButton()->isEnabled());
-  EXPECT_EQ(drive.Button(drive.optimizer.pauseButton)->text(), QStringLiteral("Pause"));
-  EXPECT_EQ(drive.Button(drive.optimizer.stopButton)->text(), QStringLiteral("Stop"));
-  drive.Button(drive.optimizer.pauseButton)->click();
-  drive.Button(drive.optimizer.stopButton)->click();
-  ProcessEventsUntil([] { return false; }, 100);
+  QPushButton* pause = drive.Button(drive.optimizer.pauseButton);
+  QPushButton* stop = drive.Button(drive.optimizer.stopButton);
+  EXPECT_EQ(pause->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(stop->text(), QStringLiteral("Stop"));
+  EXPECT_TRUE(pause->isEnabled());
+  EXPECT_TRUE(stop->isEnabled());
+  pause->click();
+  EXPECT_TRUE(drive.optimizer.Paused());
+  EXPECT_EQ(pause->text(), QStringLiteral("Resume"));
+  pause->click();
+  EXPECT_FALSE(drive.optimizer.Paused());
+  EXPECT_EQ(pause->text(), QStringLiteral("Pause"));
+  EXPECT_FALSE(drive.optimizer.StopRequested());
+  stop->click();
+  EXPECT_TRUE(drive.optimizer.StopRequested());
   EXPECT_FALSE(drive.window.isNull());
+}
+
+// The work's end disables both buttons, whatever a click says afterwards.
+TEST_F(QtDriveWindowTest, ButtonsAreDisabledOnceTheWorkIsDone) {
+  TDriveWithWindow drive('C', services, windows);
+  drive.Open();
+  drive.window->KeepOpenWhenDone();
+  drive.optimizer.statusText.Set("Finished");
+  std::thread worker([&] { windows.PostWorkerFinished(drive.optimizer); });
+  worker.join();
+  QPushButton* pause = drive.Button(drive.optimizer.pauseButton);
+  QPushButton* stop = drive.Button(drive.optimizer.stopButton);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !stop->isEnabled(); }, 2000));
+  EXPECT_FALSE(pause->isEnabled());
+  pause->click();
+  stop->click();
+  EXPECT_FALSE(drive.optimizer.Paused());
   EXPECT_FALSE(drive.optimizer.StopRequested());
 }
 

@@ -143,6 +143,7 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       defragmentButton(nullptr),
       defragmentAction(nullptr),
       moves(drive),
+      controls(drive, moves),
       snapshotDirectory(SnapshotDirectory()),
       progress(nullptr) {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -257,6 +258,13 @@ void TDriveWindow::RefreshTexts() {
   // The map's plan and zones once the worker is done.
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   UpdateDefragmentAction();
+  UpdateWorkButtons();
+}
+
+void TDriveWindow::UpdateWorkButtons() {
+  pauseButton->setText(QString::fromLatin1(controls.PauseLabel()));
+  pauseButton->setEnabled(controls.Enabled());
+  stopButton->setEnabled(controls.Enabled());
 }
 
 void TDriveWindow::UpdateDefragmentAction() {
@@ -281,17 +289,20 @@ void TDriveWindow::Defragment() {
     return;
   }
   movesClock.start();
+  controls.MovesStarted();
   UpdateDefragmentAction();
   RefreshTexts();
 }
 
 void TDriveWindow::PauseClicked() {
-  if (!moves.Moving()) return;
-  pauseButton->setText(moves.TogglePause() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  controls.PauseClicked();
   RefreshTexts();
 }
 
-void TDriveWindow::StopClicked() { moves.Stop(); }
+void TDriveWindow::StopClicked() {
+  controls.StopClicked();
+  UpdateWorkButtons();
+}
 
 void TDriveWindow::ShowClusterMap() {
   if (!BuildDriveClusterMap(optimizer)) return;
@@ -320,20 +331,20 @@ void TDriveWindow::Unregister() {
 
 void TDriveWindow::WorkFinished() {
   if (moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
-    pauseButton->setText(QStringLiteral("Pause"));
     // No worker runs now: the view goes first (it reads the map), then the
     // drive forgets its map and tree, and a new worker analyses it anew.
     delete optimizer.fragmentView;
     optimizer.fragmentView = nullptr;
-    moves.Reanalyse();
+    controls.WorkerEnded(moves.Reanalyse());
     RefreshTexts();
     return;
   }
-  if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
-  if (!closesWhenDone) return;
-  // The worker's final texts, so the picture holds them; grabbing the window
-  // paints the fragment view too, if there is one.
+  controls.WorkerEnded(false);
+  // The worker's final texts at once ("Stopped" the moment the worker has
+  // ended), so a picture holds them too; grabbing the window paints the
+  // fragment view too, if there is one.
   RefreshTexts();
+  if (!closesWhenDone) return;
   // Nobody sees a window offscreen: what failed goes to standard error.
   if (progress != nullptr) progress->Ended();
   if (!snapshotDirectory.isEmpty()) SaveSnapshot();

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "ui/window_moves.h"
+#include "ui/work_controls.h"
 
 class QAction;
 class QLabel;
@@ -85,9 +86,10 @@ class TDriveWindow : public QWidget {
   // The handler of the worker's end: after moves, the analysis anew; after
   // an analysis, ends an unattended run.
   void WorkFinished();
-  // The buttons' actions while moves run; nothing otherwise, as described.
+  // The buttons' actions (ui/work_controls.h), and their texts and states.
   void PauseClicked();
   void StopClicked();
+  void UpdateWorkButtons();
   // Offers the "Defragment..." action when it may be taken.
   void UpdateDefragmentAction();
   // Whether the window is still the open window of its drive, the one that
@@ -104,14 +106,15 @@ class TDriveWindow : public QWidget {
   // Children, owned by the window through Qt's parent chain; made by
   // Complete, none before.
   QStatusBar* statusBar;     // shows detailText
-  QPushButton* pauseButton;  // no action, but Pause and Resume while moves run
-  QPushButton* stopButton;   // no action, but Stop while moves run
+  QPushButton* pauseButton;  // pauses and resumes the drive's work; "Resume" while paused
+  QPushButton* stopButton;   // stops the drive's work
   QLabel* stageLabel;        // shows statusText
   // Beyond the described children: "Defragment...", and its action, which
   // the fragment view's menu offers too. Owned through the parent chain.
   QPushButton* defragmentButton;
   QAction* defragmentAction;
   TWindowMoves moves;        // the action's state; see window_moves.h
+  TWorkControls controls;    // what Pause and Stop do, over moves; see work_controls.h
   QElapsedTimer movesClock;  // since the moves began, for their rate
   QTimer refreshTimer;       // kRefreshMilliseconds, runs from Open until close
   // Nobody can close the window (offscreen), or a picture was asked for: the
