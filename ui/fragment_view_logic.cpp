@@ -195,6 +195,18 @@ bool TFragmentViewLogic::SetClustersPerCell(int64_t clusters) {
   return true;
 }
 
+bool TFragmentViewLogic::SetClustersPerCellAt(int64_t clusters, int x, int y) {
+  const int cell = CellAt(x, y);
+  if (cell < 0) return SetClustersPerCell(clusters);
+  const int64_t anchor = CellFirstCluster(cell);
+  if (!SetClustersPerCell(clusters)) return false;
+  if (clustersPerCell == WholeVolumeClustersPerCell()) return true;
+  // The cell of the new size that holds the anchor, at the same index.
+  const int64_t first = anchor - anchor % clustersPerCell - cell * clustersPerCell;
+  firstCluster = first > 0 ? first : 0;
+  return true;
+}
+
 int64_t TFragmentViewLogic::WholeVolumeClustersPerCell() const {
   const int64_t cellsShown = static_cast<int64_t>(columns) * rows;
   if (cellsShown <= 0) return 1;

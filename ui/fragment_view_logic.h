@@ -117,6 +117,13 @@ class TFragmentViewLogic {
   bool ZoomIn();
   bool ZoomOut();
   bool SetClustersPerCell(int64_t clusters);
+  // The same zoom about pixel x, y of the client area: the cell there shows
+  // the cluster it showed before (the first cluster of the cell it had)
+  // where the volume's start leaves room for that, so a zoom with the
+  // mouse keeps what is under it in place. At the zoom that shows the whole
+  // volume it is shown from its start; off the cells, as SetClustersPerCell.
+  // The cells must be those of the current layout (not Dirty).
+  bool SetClustersPerCellAt(int64_t clusters, int x, int y);
   // The fewest clusters per cell, a power of two, at which the whole volume
   // fits the cells of the current layout.
   int64_t WholeVolumeClustersPerCell() const;

@@ -22,3 +22,23 @@ TMapCommand MapCommandForKey(int character) {
       return static_cast<TMapCommand>(0);
   }
 }
+
+TScrollRequest ScrollRequestForKey(TMapScrollKey key) {
+  switch (key) {
+    case TMapScrollKey::kUp:
+      return TScrollRequest::kLineUp;
+    case TMapScrollKey::kDown:
+      return TScrollRequest::kLineDown;
+    case TMapScrollKey::kPageUp:
+      return TScrollRequest::kPageUp;
+    case TMapScrollKey::kPageDown:
+      return TScrollRequest::kPageDown;
+    case TMapScrollKey::kHome:
+      return TScrollRequest::kTop;
+    case TMapScrollKey::kEnd:
+      return TScrollRequest::kBottom;
+    case TMapScrollKey::kOther:
+      break;
+  }
+  return TScrollRequest::kStay;
+}

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "ui/fragment_view_logic.h"
+
 enum class TMapCommand {
   kSummary = 1,  // the summary in a message box
   kLegend,       // the colours of the current view in a message box
@@ -33,3 +35,10 @@ constexpr size_t kMapMenuItems = sizeof kMapMenu / sizeof kMapMenu[0];
 // The command of a key as its character (upper or lower case letters, '+',
 // '=', '-', and 27 for Escape); none (0) for any other.
 TMapCommand MapCommandForKey(int character);
+
+// The keys that scroll the map, as either shell names them.
+enum class TMapScrollKey { kOther, kUp, kDown, kPageUp, kPageDown, kHome, kEnd };
+
+// The scroll request of a key: a line, a page, the volume's start or end, as
+// the scroll bar's own arrows, track and ends scroll; kStay for any other.
+TScrollRequest ScrollRequestForKey(TMapScrollKey key);

@@ -70,6 +70,12 @@ std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {
   return ::LegendText(logic.Mode());
 }
 
+std::string TMapSession::ViewStateText(const TFragmentViewLogic& logic) {
+  const int64_t clusters = logic.ClustersPerCell();
+  return std::to_string(clusters) + (clusters == 1 ? " cluster" : " clusters") + " per cell, " +
+         (logic.Mode() == TMapMode::kPlanned ? "volume after the plan" : "volume now");
+}
+
 std::string TMapSession::ExportJson(const std::string& folder) const {
   if (!workFinished || drive.root == nullptr) return "the analysis has not finished yet";
   const std::vector<TVolumeDamage> places = drive.damage.Places();

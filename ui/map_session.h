@@ -53,6 +53,10 @@ class TMapSession {
   // window's thread once its worker has ended.
   void SetMovesSummary(std::string text) { movesSummary = std::move(text); }
   static std::string LegendText(const TFragmentViewLogic& logic);
+  // The zoom and the view, for the status bar beside the described text:
+  // "1 cluster per cell, volume now", "64 clusters per cell, volume after
+  // the plan".
+  static std::string ViewStateText(const TFragmentViewLogic& logic);
   static constexpr const char* kSummaryCaption = "Summary";
   static constexpr const char* kLegendCaption = "Legend";
 

@@ -8,6 +8,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <QWindow>
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -468,6 +470,95 @@ TEST_F(QtFragmentViewTest, CtrlWheelAndKeysZoomByPowersOfTwo) {
   for (int i = 0; i < 40; ++i) view.Command(TMapCommand::kZoomIn);
   EXPECT_EQ(view.Logic().ClustersPerCell(), 1);
   EXPECT_EQ(ClusterPixel(view, 200), kRed);
+}
+
+// The map has the keyboard focus from when it appears: keys sent to its
+// window, with no click first, scroll and zoom it.
+TEST_F(QtFragmentViewTest, KeysScrollAndZoomWithoutAClick) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  EXPECT_EQ(drive.window->focusWidget(), &view);
+  drive.window->activateWindow();
+  if (ProcessEventsUntil([&] { return QApplication::activeWindow() == drive.window; }, 1000)) {
+    EXPECT_EQ(QApplication::focusWidget(), &view);
+  }
+  const auto press = [&](int key, const QString& text = QString()) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(drive.window->windowHandle(), &event);
+    view.viewport()->grab();
+  };
+  const int64_t line = view.Logic().Columns();
+  const int64_t page = view.Logic().Rows() * line;
+  press(Qt::Key_Down);
+  EXPECT_EQ(view.Logic().FirstCluster(), line);
+  press(Qt::Key_PageDown);
+  EXPECT_EQ(view.Logic().FirstCluster(), line + page);
+  press(Qt::Key_Up);
+  EXPECT_EQ(view.Logic().FirstCluster(), page);
+  press(Qt::Key_PageUp);
+  EXPECT_EQ(view.Logic().FirstCluster(), 0);
+  press(Qt::Key_End);
+  EXPECT_EQ(view.Logic().FirstCluster(), 200000 / line * line);
+  EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+  press(Qt::Key_Home);
+  EXPECT_EQ(view.Logic().FirstCluster(), 0);
+  EXPECT_EQ(view.verticalScrollBar()->value(), 0);
+  press(Qt::Key_Minus, QStringLiteral("-"));
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 2);
+  press(Qt::Key_Equal, QStringLiteral("="));
+  EXPECT_EQ(view.Logic().ClustersPerCell(), 1);
+  // The buttons take no focus from the map when pressed.
+  auto* pause = static_cast<QWidget*>(drive.optimizer.pauseButton);
+  const QPointF centre(pause->width() / 2, pause->height() / 2);
+  QMouseEvent pressed(QEvent::MouseButtonPress, centre, pause->mapToGlobal(centre), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(pause, &pressed);
+  EXPECT_EQ(drive.window->focusWidget(), &view);
+}
+
+// Ctrl + wheel zooms about the mouse: the cluster under it stays under it,
+// out and back in; the status bar says the zoom and the view.
+TEST_F(QtFragmentViewTest, CtrlWheelKeepsTheClusterUnderTheMouse) {
+  TDriveWithWindow drive(volume, windows);
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  QLabel* state = nullptr;
+  for (QLabel* label : drive.window->findChildren<QLabel*>()) {
+    if (label->text().contains(QStringLiteral("per cell"))) state = label;
+  }
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(state->text(), QStringLiteral("1 cluster per cell, volume now"));
+  // Some pages down, so the volume's start leaves room on every side.
+  for (int i = 0; i < 20; ++i)
+    view.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  view.viewport()->grab();
+  const TFragmentViewLogic& logic = view.Logic();
+  // A cluster that is a multiple of 8, in column 21, line 11 of the grid.
+  int64_t cluster = logic.FirstCluster() + 11 * logic.Columns() + 21;
+  cluster -= cluster % 8;
+  const QPoint point = CellPoint(view, cluster);
+  const auto wheel = [&](int delta) {
+    QWheelEvent event(QPointF(point), QPointF(view.viewport()->mapToGlobal(point)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(view.viewport(), &event);
+    view.viewport()->grab();
+    const int cell = logic.CellAt(point.x(), point.y());
+    EXPECT_GE(cell, 0);
+    EXPECT_LE(logic.CellFirstCluster(cell), cluster) << logic.ClustersPerCell();
+    EXPECT_GT(logic.CellEndCluster(cell), cluster) << logic.ClustersPerCell();
+  };
+  for (int i = 0; i < 3; ++i) wheel(-120);
+  EXPECT_EQ(logic.ClustersPerCell(), 8);
+  EXPECT_EQ(state->text(), QStringLiteral("8 clusters per cell, volume now"));
+  for (int i = 0; i < 3; ++i) wheel(120);
+  EXPECT_EQ(logic.ClustersPerCell(), 1);
+  EXPECT_EQ(logic.CellFirstCluster(logic.CellAt(point.x(), point.y())), cluster);
+  EXPECT_EQ(state->text(), QStringLiteral("1 cluster per cell, volume now"));
 }
 
 TEST_F(QtFragmentViewTest, OnceFinishedPShowsThePlanAndTheMenuSaysTheSummaryAndLegend) {

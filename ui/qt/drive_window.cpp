@@ -95,6 +95,12 @@ void TDriveWindow::Complete() {
   defragmentButton = new QPushButton(QStringLiteral("Defragment..."), this);
   defragmentAction = new QAction(QStringLiteral("Defragment..."), this);
   statusBar->setSizeGripEnabled(false);
+  // The map's zoom and view, at the right of the status line while there is
+  // a map; the described text keeps the rest of the line.
+  viewState = new QLabel(statusBar);
+  viewState->setTextFormat(Qt::PlainText);
+  statusBar->addPermanentWidget(viewState);
+  viewState->hide();
   const QFont& guiFont = QtDrawingResources().guiFont;
   pauseButton->setFont(guiFont);
   stopButton->setFont(guiFont);
@@ -107,6 +113,11 @@ void TDriveWindow::Complete() {
   connect(defragmentButton, &QPushButton::clicked, this, &TDriveWindow::Defragment);
   connect(defragmentAction, &QAction::triggered, this, &TDriveWindow::Defragment);
   UpdateDefragmentAction();
+  // Clicks on the buttons leave the keyboard focus with the map; Tab still
+  // reaches them.
+  pauseButton->setFocusPolicy(Qt::TabFocus);
+  stopButton->setFocusPolicy(Qt::TabFocus);
+  defragmentButton->setFocusPolicy(Qt::TabFocus);
   // Stage texts hold paths, which must never be taken for markup.
   stageLabel->setTextFormat(Qt::PlainText);
   optimizer.statusBar = statusBar;
@@ -137,6 +148,7 @@ void TDriveWindow::Complete() {
 TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
     : optimizer(drive),
       statusBar(nullptr),
+      viewState(nullptr),
       pauseButton(nullptr),
       stopButton(nullptr),
       stageLabel(nullptr),
@@ -311,6 +323,9 @@ void TDriveWindow::ShowClusterMap() {
   auto* view = new TFragmentView(this, InitialFragmentViewRect(width(), height()), optimizer);
   view->OfferWindowAction(defragmentAction);
   view->SetMovesSummary(moves.Summary());
+  view->ShowViewStateIn(viewState);
+  // The map's keys work without a click first.
+  view->setFocus();
   optimizer.fragmentView = view;
   update();
 }
@@ -335,6 +350,7 @@ void TDriveWindow::WorkFinished() {
     // drive forgets its map and tree, and a new worker analyses it anew.
     delete optimizer.fragmentView;
     optimizer.fragmentView = nullptr;
+    viewState->hide();
     controls.WorkerEnded(moves.Reanalyse());
     RefreshTexts();
     return;

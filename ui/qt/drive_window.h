@@ -106,6 +106,7 @@ class TDriveWindow : public QWidget {
   // Children, owned by the window through Qt's parent chain; made by
   // Complete, none before.
   QStatusBar* statusBar;     // shows detailText
+  QLabel* viewState;         // in the status bar: the map's zoom and view; hidden without a map
   QPushButton* pauseButton;  // pauses and resumes the drive's work; "Resume" while paused
   QPushButton* stopButton;   // stops the drive's work
   QLabel* stageLabel;        // shows statusText

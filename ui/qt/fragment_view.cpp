@@ -6,10 +6,12 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
@@ -40,6 +42,26 @@ void DrawOutline(QPainter& painter, const TRect& cell, unsigned sides) {
   if ((sides & kOutlineRight) != 0) painter.drawLine(right, cell.y, right, bottom);
 }
 
+// The key as one that scrolls the map, or kOther.
+TMapScrollKey ScrollKeyOf(const QKeyEvent& event) {
+  switch (event.key()) {
+    case Qt::Key_Up:
+      return TMapScrollKey::kUp;
+    case Qt::Key_Down:
+      return TMapScrollKey::kDown;
+    case Qt::Key_PageUp:
+      return TMapScrollKey::kPageUp;
+    case Qt::Key_PageDown:
+      return TMapScrollKey::kPageDown;
+    case Qt::Key_Home:
+      return TMapScrollKey::kHome;
+    case Qt::Key_End:
+      return TMapScrollKey::kEnd;
+    default:
+      return TMapScrollKey::kOther;
+  }
+}
+
 // The key's character for the map's commands: Escape as 27, the rest as
 // typed.
 int CharacterOf(const QKeyEvent& event) {
@@ -60,9 +82,11 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimize
   setLineWidth(kClientEdgeWidth);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  // The Win32 view never takes the focus: keys do not scroll it. The map's
-  // own keys reach it as shortcuts of the drive window.
-  setFocusPolicy(Qt::NoFocus);
+  // The map takes the keyboard focus (its window gives it the focus when it
+  // appears; a click or Tab gives it back): its keys scroll and zoom without
+  // a click first. The menu's keys reach it anywhere in the drive window, as
+  // shortcuts.
+  setFocusPolicy(Qt::StrongFocus);
   // Every pixel is painted by paintEvent: nothing to erase first.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setAutoFillBackground(false);
@@ -111,6 +135,17 @@ void TFragmentView::Command(TMapCommand command) {
   }
   session.PollWorkFinished();
   if (session.Apply(command, logic)) Refresh();
+}
+
+void TFragmentView::ShowViewStateIn(QLabel* label) {
+  viewState = label;
+  viewState->show();
+  ShowViewState();
+}
+
+void TFragmentView::ShowViewState() {
+  if (viewState != nullptr)
+    viewState->setText(QString::fromStdString(TMapSession::ViewStateText(logic)));
 }
 
 void TFragmentView::MapChanged() {
@@ -200,10 +235,21 @@ void TFragmentView::wheelEvent(QWheelEvent* event) {
   }
   event->accept();
   const int steps = event->angleDelta().y();
-  if (steps != 0) Command(steps > 0 ? TMapCommand::kZoomIn : TMapCommand::kZoomOut);
+  if (steps == 0) return;
+  // About the cell under the mouse, counted in the cells of the current size.
+  if (logic.Dirty()) logic.ComputeCells(viewport()->width(), viewport()->height());
+  const int64_t clusters = steps > 0 ? logic.ClustersPerCell() / 2 : logic.ClustersPerCell() * 2;
+  const QPoint point = event->position().toPoint();
+  if (logic.SetClustersPerCellAt(clusters, point.x(), point.y())) Refresh();
 }
 
 void TFragmentView::keyPressEvent(QKeyEvent* event) {
+  const TScrollRequest scroll = ScrollRequestForKey(ScrollKeyOf(*event));
+  if (scroll != TScrollRequest::kStay) {
+    event->accept();
+    Scroll(scroll);
+    return;
+  }
   const TMapCommand command = MapCommandForKey(CharacterOf(*event));
   if (command == static_cast<TMapCommand>(0)) {
     event->ignore();
@@ -266,18 +312,28 @@ void TFragmentView::OnScrollAction(int action) {
     default:
       return;
   }
-  // While the action is being announced the value is still the old position
-  // and the slider position is where Qt would move; the position set here
-  // replaces Qt's own step, and is held to the range as Win32 holds nPos.
+  Scroll(request);
+}
+
+void TFragmentView::Scroll(TScrollRequest request) {
+  // While a scroll bar action is being announced the value is still the old
+  // position and the slider position is where Qt would move; the position
+  // set here replaces Qt's own step, and is held to the range as Win32 holds
+  // nPos. A key's request finds both at the current position; the bar's
+  // signals are held, or the position set outside an action would come back
+  // as a drag of the thumb to the held position.
   QScrollBar* bar = verticalScrollBar();
   const TScrollBarState state = {bar->value(), scrollMaximum, bar->sliderPosition()};
-  bar->setSliderPosition(logic.OnVScroll(request, state));
+  const int position = logic.OnVScroll(request, state);
+  const QSignalBlocker quiet(bar);
+  bar->setSliderPosition(position);
   viewport()->update();
 }
 
 void TFragmentView::Refresh() {
   ApplyScrollBar(logic.UpdateScrollBar());
   viewport()->update();
+  ShowViewState();
 }
 
 void TFragmentView::ExportJson() {

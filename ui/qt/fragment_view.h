@@ -9,10 +9,12 @@
 //
 // Beside the described view (ui/map_session): a tooltip on every cell, a
 // click that selects the item there and outlines its fragments, Escape to
-// clear, Ctrl + wheel and + / - to zoom, P for the picture after the plan,
+// clear, Ctrl + wheel (about the cell under the mouse) and + / = / - to
+// zoom, P for the picture after the plan, the arrows, Page Up / Down, Home
+// and End to scroll, the zoom and the view in a label of the status bar,
 // and a context menu with the summary, legend, zoom, plan, export and
-// picture, and the drive window's "Defragment...". The menu's keys work
-// anywhere in the drive window.
+// picture, and the drive window's "Defragment...". The view takes the
+// keyboard focus; the menu's keys work anywhere in the drive window.
 //
 // Ownership: the drive window owns the view through Qt's parent chain and
 // deletes it with itself; the view owns neither its cluster map nor the
@@ -28,6 +30,7 @@
 #include "ui/map_session.h"
 
 class QAction;
+class QLabel;
 class TDriveOptimizer;
 
 class TFragmentView : public QAbstractScrollArea {
@@ -41,6 +44,9 @@ class TFragmentView : public QAbstractScrollArea {
 
   // Carries out a command of the menu or the keys.
   void Command(TMapCommand command);
+  // Shows the zoom and the view in label from now on, as they change (not
+  // owned; it outlives the view).
+  void ShowViewStateIn(QLabel* label);
   // The drive window's own action ("Defragment..."), which the context menu
   // offers after the map's commands; not owned, it outlives the view.
   void OfferWindowAction(QAction* action) { windowAction = action; }
@@ -70,7 +76,7 @@ class TFragmentView : public QAbstractScrollArea {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
-  // The map's keys; no key scrolls the view, as on Win32.
+  // The map's keys: the scroll keys, then the commands' characters.
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -79,6 +85,10 @@ class TFragmentView : public QAbstractScrollArea {
   void ApplyScrollBar(const TScrollBarSettings& settings);
   // A scroll bar action (QAbstractSlider::SliderAction) as a scroll request.
   void OnScrollAction(int action);
+  // Scrolls as request says, from the scroll bar as it stands.
+  void Scroll(TScrollRequest request);
+  // The zoom and the view into viewState, if there is one.
+  void ShowViewState();
   // After a zoom or a change of mode: the scroll bar, then a repaint.
   void Refresh();
   void ExportJson();
@@ -91,4 +101,5 @@ class TFragmentView : public QAbstractScrollArea {
   // give back on Win32; Qt's own maximum is the last thumb position instead.
   int scrollMaximum;
   QAction* windowAction = nullptr;  // see OfferWindowAction; none until offered
+  QLabel* viewState = nullptr;      // see ShowViewStateIn; none until given
 };
