@@ -1,139 +1,121 @@
 #include "moving/best_fit_space.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "planning/cluster_extents.h"
 
-namespace {
-
-constexpr int64_t kEmptyKey = INT64_MIN;
-
-}  // namespace
-
-TBestFitSpace::TPositionTable::TPositionTable(size_t entries) { Resize(entries); }
-
-void TBestFitSpace::TPositionTable::Resize(size_t entries) {
-  // At most half full: probes stay short.
-  size_t capacity = 16;
-  int shift = 60;
-  while (capacity < 2 * entries) {
-    capacity *= 2;
-    --shift;
+TBestFitSpace::TBestFitSpace(const std::vector<TClusterExtent>& extents,
+                             const std::vector<TClusterExtent>& given)
+    : given_(&given), givenStart_(given.size(), kNone), givenEnd_(given.size(), kNone) {
+  // Extents that touch become one: no cluster is then both where one
+  // extent starts and where another ends. A layout's are so already.
+  std::vector<TClusterExtent> joined;
+  if (!AreNormalized(extents, INT64_MAX)) {
+    joined = extents;
+    NormalizeExtents(&joined, INT64_MAX);
   }
-  std::vector<TSlot> slots(capacity, TSlot{kEmptyKey, kNone, 0});
-  slots.swap(slots_);
-  mask_ = capacity - 1;
-  shift_ = shift;
-  count_ = 0;
-  for (const TSlot& slot : slots) {
-    if (slot.key != kEmptyKey) Insert(slot.key, slot.extent, slot.end != 0);
+  const std::vector<TClusterExtent>& free = joined.empty() ? extents : joined;
+  // The given stretches by position.
+  std::vector<std::pair<int64_t, uint32_t>> byLcn;
+  byLcn.reserve(given.size());
+  for (size_t i = 0; i < given.size(); ++i) {
+    if (given[i].length > 0) byLcn.emplace_back(given[i].lcn, static_cast<uint32_t>(i));
   }
-}
-
-size_t TBestFitSpace::TPositionTable::Home(int64_t key) const {
-  // Fibonacci hashing: nearby clusters land far apart.
-  return static_cast<size_t>((static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_) &
-         mask_;
-}
-
-uint32_t TBestFitSpace::TPositionTable::Find(int64_t key, bool end) const {
-  for (size_t slot = Home(key);; slot = (slot + 1) & mask_) {
-    if (slots_[slot].key == key)
-      return (slots_[slot].end != 0) == end ? slots_[slot].extent : kNone;
-    if (slots_[slot].key == kEmptyKey) return kNone;
-  }
-}
-
-void TBestFitSpace::TPositionTable::Insert(int64_t key, uint32_t extent, bool end) {
-  if (2 * (count_ + 1) > slots_.size()) Resize(2 * (count_ + 1));
-  size_t slot = Home(key);
-  while (slots_[slot].key != kEmptyKey && slots_[slot].key != key) slot = (slot + 1) & mask_;
-  if (slots_[slot].key == kEmptyKey) ++count_;
-  slots_[slot] = TSlot{key, extent, end ? 1u : 0u};
-}
-
-void TBestFitSpace::TPositionTable::Erase(int64_t key) {
-  size_t slot = Home(key);
-  while (slots_[slot].key != key) {
-    if (slots_[slot].key == kEmptyKey) return;
-    slot = (slot + 1) & mask_;
-  }
-  // Shifts back every later entry of the probe chain that the hole would
-  // hide from its home.
-  for (size_t next = (slot + 1) & mask_; slots_[next].key != kEmptyKey; next = (next + 1) & mask_) {
-    const size_t home = Home(slots_[next].key);
-    const bool movable =
-        slot <= next ? (home <= slot || home > next) : (home <= slot && home > next);
-    if (movable) {
-      slots_[slot] = slots_[next];
-      slot = next;
+  std::sort(byLcn.begin(), byLcn.end());
+  startsAt_.assign(2 * byLcn.size(), kNone);
+  endsAt_.assign(2 * byLcn.size(), kNone);
+  // Each stretch given back makes at most one extent more: no copying.
+  extents_.reserve(free.size() + byLcn.size());
+  for (const TClusterExtent& extent : free) Insert(extent.lcn, extent.End(), kNone, kNone);
+  // Boundaries in one walk along the volume: a stretch starts where the one
+  // before it ends, or at a boundary of its own; the extents (extents_ in
+  // position order as yet) that end where a stretch starts, or start where
+  // it ends, take that boundary.
+  uint32_t boundaries = 0;
+  int64_t lastEnd = INT64_MIN;
+  uint32_t lastEndBoundary = kNone;
+  size_t endingAt = 0;    // the first extent that may end at a stretch's start
+  size_t startingAt = 0;  // the first extent that may start at a stretch's end
+  for (const auto& [lcn, i] : byLcn) {
+    const int64_t end = given[i].End();
+    givenStart_[i] = lcn == lastEnd ? lastEndBoundary : boundaries++;
+    givenEnd_[i] = boundaries++;
+    lastEnd = end;
+    lastEndBoundary = givenEnd_[i];
+    while (endingAt < free.size() && free[endingAt].End() < lcn) ++endingAt;
+    if (endingAt < free.size() && free[endingAt].End() == lcn) {
+      SetEnd(static_cast<uint32_t>(endingAt), lcn, givenStart_[i]);
+    }
+    while (startingAt < free.size() && free[startingAt].lcn < end) ++startingAt;
+    if (startingAt < free.size() && free[startingAt].lcn == end) {
+      SetStart(static_cast<uint32_t>(startingAt), end, givenEnd_[i]);
     }
   }
-  slots_[slot] = TSlot{kEmptyKey, kNone, 0};
-  --count_;
 }
 
-TBestFitSpace::TBestFitSpace(std::vector<TClusterExtent> extents)
-    : byPosition_(2 * extents.size()) {
-  // Extents that touch become one: no cluster is then both where one
-  // extent starts and where another ends.
-  NormalizeExtents(&extents, INT64_MAX);
-  extents_.reserve(extents.size());
-  for (const TClusterExtent& extent : extents) Insert(extent.lcn, extent.End());
-}
-
-bool TBestFitSpace::BestFit(int64_t clusters, TClusterExtent* found) const {
+uint32_t TBestFitSpace::BestFit(int64_t clusters) const {
   const auto fit = byLength_.lower_bound(clusters);
-  if (fit == byLength_.end()) return false;
-  const TExtent& extent = extents_[fit->second];
-  *found = TClusterExtent{extent.lcn, extent.end - extent.lcn};
-  return true;
+  return fit == byLength_.end() ? kNone : fit->second;
+}
+
+TClusterExtent TBestFitSpace::Extent(uint32_t extent) const {
+  return TClusterExtent{extents_[extent].lcn, extents_[extent].end - extents_[extent].lcn};
 }
 
 int64_t TBestFitSpace::Largest() const { return byLength_.empty() ? 0 : byLength_.rbegin()->first; }
 
-void TBestFitSpace::TakeFront(int64_t lcn, int64_t clusters) {
-  const uint32_t index = byPosition_.Find(lcn, false);
-  if (index == kNone) return;
+void TBestFitSpace::TakeFront(uint32_t index, int64_t clusters) {
   TExtent& extent = extents_[index];
-  if (lcn + clusters >= extent.end) {
+  if (extent.lcn + clusters >= extent.end) {
     Erase(index);
     return;
   }
-  // The rest keeps its end: only its start and its length change.
+  // The rest keeps its end. Its new start lies where the extent was free
+  // on both sides, so no stretch still in use touches it: none will ask
+  // for it.
   Unlink(index);
-  byPosition_.Erase(lcn);
-  extent.lcn = lcn + clusters;
-  byPosition_.Insert(extent.lcn, index, false);
+  SetStart(index, extent.lcn + clusters, kNone);
   Link(index);
 }
 
-void TBestFitSpace::Release(int64_t lcn, int64_t end) {
-  if (end <= lcn) return;
-  const uint32_t before = byPosition_.Find(lcn, true);
-  const uint32_t after = byPosition_.Find(end, false);
+void TBestFitSpace::Release(size_t given) {
+  const uint32_t startSlot = givenStart_[given];
+  const uint32_t endSlot = givenEnd_[given];
+  if (startSlot == kNone || endSlot == kNone) return;
+  const int64_t lcn = (*given_)[given].lcn;
+  const int64_t end = (*given_)[given].End();
+  uint32_t before = endsAt_[startSlot];
+  uint32_t after = startsAt_[endSlot];
+  // A stretch given back twice, or one overlapping a free extent, finds
+  // neighbours that have moved on: they are not its neighbours.
+  if (before != kNone && extents_[before].end != lcn) before = kNone;
+  if (after != kNone && extents_[after].lcn != end) after = kNone;
   if (before == kNone && after == kNone) {
-    Insert(lcn, end);
+    Insert(lcn, end, startSlot, endSlot);
     return;
   }
   // Grows a neighbour in place: the one before keeps its start, the one
   // after its end.
   if (before != kNone) {
-    const int64_t newEnd = after != kNone ? extents_[after].end : end;
-    if (after != kNone) Erase(after);
+    int64_t newEnd = end;
+    uint32_t newEndSlot = endSlot;
+    if (after != kNone) {
+      newEnd = extents_[after].end;
+      newEndSlot = extents_[after].endSlot;
+      Erase(after);
+    }
     Unlink(before);
-    byPosition_.Erase(lcn);
-    extents_[before].end = newEnd;
-    byPosition_.Insert(newEnd, before, true);
+    SetEnd(before, newEnd, newEndSlot);
     Link(before);
     return;
   }
   Unlink(after);
-  byPosition_.Erase(end);
-  extents_[after].lcn = lcn;
-  byPosition_.Insert(lcn, after, false);
+  SetStart(after, lcn, startSlot);
   Link(after);
 }
 
-void TBestFitSpace::Insert(int64_t lcn, int64_t end) {
+void TBestFitSpace::Insert(int64_t lcn, int64_t end, uint32_t startSlot, uint32_t endSlot) {
   uint32_t index;
   if (!unused_.empty()) {
     index = unused_.back();
@@ -142,17 +124,35 @@ void TBestFitSpace::Insert(int64_t lcn, int64_t end) {
     index = static_cast<uint32_t>(extents_.size());
     extents_.push_back(TExtent{});
   }
-  extents_[index] = TExtent{lcn, end, kNone, kNone};
+  extents_[index] = TExtent{lcn, end, kNone, kNone, kNone, kNone};
   Link(index);
-  byPosition_.Insert(lcn, index, false);
-  byPosition_.Insert(end, index, true);
+  SetStart(index, lcn, startSlot);
+  SetEnd(index, end, endSlot);
 }
 
 void TBestFitSpace::Erase(uint32_t index) {
   Unlink(index);
-  byPosition_.Erase(extents_[index].lcn);
-  byPosition_.Erase(extents_[index].end);
+  SetStart(index, extents_[index].lcn, kNone);
+  SetEnd(index, extents_[index].end, kNone);
   unused_.push_back(index);
+}
+
+void TBestFitSpace::SetStart(uint32_t index, int64_t lcn, uint32_t slot) {
+  TExtent& extent = extents_[index];
+  if (extent.startSlot != kNone && startsAt_[extent.startSlot] == index) {
+    startsAt_[extent.startSlot] = kNone;
+  }
+  extent.lcn = lcn;
+  extent.startSlot = slot;
+  if (slot != kNone) startsAt_[slot] = index;
+}
+
+void TBestFitSpace::SetEnd(uint32_t index, int64_t end, uint32_t slot) {
+  TExtent& extent = extents_[index];
+  if (extent.endSlot != kNone && endsAt_[extent.endSlot] == index) endsAt_[extent.endSlot] = kNone;
+  extent.end = end;
+  extent.endSlot = slot;
+  if (slot != kNone) endsAt_[slot] = index;
 }
 
 void TBestFitSpace::Link(uint32_t index) {

@@ -1,11 +1,13 @@
 // Free extents as the defragmentation schedule uses them: the smallest that
 // holds a given number of clusters (best fit), taken from the front, and
-// clusters given back merged with the extents they touch. Every operation
-// costs a look-up among the distinct extent lengths (few) and a few probes
-// of a table by position, so a million files are scheduled in well under a
-// second.
+// stretches of clusters given back merged with the extents they touch.
+// Every stretch that will be given back is known from the start, so where
+// each one touches an extent is found by one sort, and an operation costs a
+// look-up among the distinct extent lengths (few) and a few array reads:
+// no search by position while scheduling.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -14,62 +16,47 @@
 
 class TBestFitSpace {
  public:
-  // extents: disjoint; those that touch are joined.
-  explicit TBestFitSpace(std::vector<TClusterExtent> extents);
-
-  // The smallest extent of at least clusters clusters; false when none
-  // holds that many.
-  bool BestFit(int64_t clusters, TClusterExtent* found) const;
-  // Clusters of the largest extent; 0 when there is none.
-  int64_t Largest() const;
-  // Takes `clusters` clusters from the front of the extent that starts at
-  // lcn (one BestFit found).
-  void TakeFront(int64_t lcn, int64_t clusters);
-  // Gives back [lcn, end), which holds no free cluster, merged with the
-  // extents it touches.
-  void Release(int64_t lcn, int64_t end);
-
- private:
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
+  // extents: disjoint free extents; those that touch are joined. given: the
+  // stretches Release may give back, by index: each in use while it is not
+  // given back, none overlapping another or a free extent, each given back
+  // at most once (the runs of the files a schedule moves). given must
+  // outlive this.
+  TBestFitSpace(const std::vector<TClusterExtent>& extents,
+                const std::vector<TClusterExtent>& given);
+
+  // The smallest extent of at least clusters clusters, the one freed or
+  // changed last among those of its length; kNone when none holds that many.
+  uint32_t BestFit(int64_t clusters) const;
+  // Where an extent BestFit named lies now.
+  TClusterExtent Extent(uint32_t extent) const;
+  // Clusters of the largest extent; 0 when there is none.
+  int64_t Largest() const;
+  // Takes `clusters` clusters from the front of an extent BestFit named.
+  void TakeFront(uint32_t extent, int64_t clusters);
+  // Gives back stretch `given` of the constructor's list, merged with the
+  // extents it touches.
+  void Release(size_t given);
+
+ private:
   struct TExtent {
     int64_t lcn;
     int64_t end;
-    uint32_t previous;  // in the list of its length; kNone for the first
-    uint32_t next;      // kNone for the last
+    uint32_t previous;   // in the list of its length; kNone for the first
+    uint32_t next;       // kNone for the last
+    uint32_t startSlot;  // the boundary where it starts; kNone when no stretch touches it there
+    uint32_t endSlot;    // the boundary where it ends; kNone likewise
   };
 
-  // Extents by the cluster where one starts or the cluster after its end:
-  // free extents never touch, so no cluster is both. Open addressing with
-  // linear probing, deletion by shifting back, so no tombstones build up;
-  // one slot of 16 bytes per entry, so a probe costs one cache line.
-  class TPositionTable {
-   public:
-    // Room for entries without growing.
-    explicit TPositionTable(size_t entries);
-    // The extent that starts (or, with end, ends) at key; kNone when none.
-    uint32_t Find(int64_t key, bool end) const;
-    void Insert(int64_t key, uint32_t extent, bool end);
-    void Erase(int64_t key);
-
-   private:
-    struct TSlot {
-      int64_t key;  // kEmptyKey where free
-      uint32_t extent;
-      uint32_t end;  // 1 when key is where the extent ends
-    };
-    size_t Home(int64_t key) const;
-    // Makes room for entries, keeping every entry.
-    void Resize(size_t entries);
-    std::vector<TSlot> slots_;
-    size_t mask_ = 0;
-    int shift_ = 60;
-    size_t count_ = 0;  // entries held
-  };
-
-  // A new extent [lcn, end), end > lcn, and one taken out for good.
-  void Insert(int64_t lcn, int64_t end);
+  // A new extent [lcn, end), end > lcn, with its boundaries, and one taken
+  // out for good.
+  void Insert(int64_t lcn, int64_t end, uint32_t startSlot, uint32_t endSlot);
   void Erase(uint32_t extent);
+  // Moves an extent's start (end) to lcn at boundary slot, which may be
+  // kNone.
+  void SetStart(uint32_t extent, int64_t lcn, uint32_t slot);
+  void SetEnd(uint32_t extent, int64_t end, uint32_t slot);
   // Puts an extent into the list of its length, and takes it out.
   void Link(uint32_t extent);
   void Unlink(uint32_t extent);
@@ -79,5 +66,12 @@ class TBestFitSpace {
   // Clusters -> the first extent of that length; lengths with none are
   // not kept.
   std::map<int64_t, uint32_t> byLength_;
-  TPositionTable byPosition_;
+  // Boundaries: the clusters where a given stretch starts or ends, by
+  // number; stretches that touch share the one between them.
+  const std::vector<TClusterExtent>* given_;  // not owned; outlives this
+  std::vector<uint32_t> givenStart_;  // given stretch -> its first boundary; kNone when empty
+  std::vector<uint32_t> givenEnd_;    // given stretch -> the boundary after it
+  // Boundary -> the free extent that starts (ends) there; kNone when none.
+  std::vector<uint32_t> startsAt_;
+  std::vector<uint32_t> endsAt_;
 };

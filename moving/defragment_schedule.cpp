@@ -9,45 +9,76 @@ int64_t StepClustersFor(uint32_t clusterBytes) {
   return clusterBytes == 0 ? 1 : std::max<int64_t>(1, kStepBytes / clusterBytes);
 }
 
+namespace {
+
+// A file to move: its allocated clusters, by which the files are placed,
+// and its index in the layout.
+struct TFileToMove {
+  int64_t clusters;
+  size_t file;
+};
+
+}  // namespace
+
 TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClusters) {
   TMoveSchedule schedule;
-  std::vector<size_t> order;
+  std::vector<TFileToMove> order;
   for (size_t i = 0; i < layout.files.size(); ++i) {
     const TMovableFile& file = layout.files[i];
     if (!file.notMovable.empty()) {
       schedule.left.push_back(TLeftFile{i, file.notMovable});
     } else if (CountPieces(file.runs) > 1) {
-      order.push_back(i);
+      order.push_back(TFileToMove{AllocatedClusters(file.runs), i});
     }
   }
   // Largest first: they need the long extents, which small files would
-  // otherwise cut up.
-  std::vector<int64_t> sizes(layout.files.size());
-  for (size_t i : order) sizes[i] = AllocatedClusters(layout.files[i].runs);
-  std::stable_sort(order.begin(), order.end(),
-                   [&sizes](size_t a, size_t b) { return sizes[a] > sizes[b]; });
+  // otherwise cut up; in layout order among files of one size. (The files
+  // in order are the key: no buffer, as a stable sort would take.)
+  std::sort(order.begin(), order.end(), [](const TFileToMove& a, const TFileToMove& b) {
+    return a.clusters != b.clusters ? a.clusters > b.clusters : a.file < b.file;
+  });
 
-  TBestFitSpace free(layout.freeExtents);
+  // The runs of the files to move, in that order, one list for all: what
+  // the moves give back; order[k]'s are from firstRun[k] to firstRun[k + 1].
+  std::vector<size_t> firstRun(order.size() + 1, 0);
+  std::vector<int64_t> firstVcn(order.size());
+  size_t stepCount = 0;  // at most: files left need none
+  for (size_t k = 0; k < order.size(); ++k) {
+    const TMovableFile& file = layout.files[order[k].file];
+    firstRun[k + 1] = firstRun[k] + file.runs.size();
+    firstVcn[k] = file.runs.front().vcn;
+    stepCount += static_cast<size_t>((order[k].clusters + maxStepClusters - 1) / maxStepClusters);
+  }
+  std::vector<TClusterExtent> runs;
+  runs.reserve(firstRun.back());
+  for (const TFileToMove& file : order) {
+    for (const TFileRun& run : layout.files[file.file].runs) {
+      runs.push_back(TClusterExtent{run.lcn, run.length});
+    }
+  }
+  schedule.steps.reserve(stepCount);
+  TBestFitSpace free(layout.freeExtents, runs);
   std::vector<TLeftFile> tooLarge;
-  for (size_t i : order) {
-    const TMovableFile& file = layout.files[i];
-    const int64_t clusters = sizes[i];
-    TClusterExtent target{};
-    if (!free.BestFit(clusters, &target)) {
-      tooLarge.push_back(TLeftFile{i, "needs " + GroupedNumber(clusters) +
-                                          " clusters; the largest free extent holds " +
-                                          GroupedNumber(free.Largest())});
+  for (size_t k = 0; k < order.size(); ++k) {
+    const TFileToMove& file = order[k];
+    const int64_t clusters = file.clusters;
+    const uint32_t fit = free.BestFit(clusters);
+    if (fit == TBestFitSpace::kNone) {
+      tooLarge.push_back(TLeftFile{file.file, "needs " + GroupedNumber(clusters) +
+                                                  " clusters; the largest free extent holds " +
+                                                  GroupedNumber(free.Largest())});
       continue;
     }
-    free.TakeFront(target.lcn, clusters);
+    const int64_t targetLcn = free.Extent(fit).lcn;
+    free.TakeFront(fit, clusters);
     // A stream without holes: its clusters are the VCNs from the first run
     // on, moved in steps laid end to end.
-    const int64_t firstVcn = file.runs.front().vcn;
     for (int64_t done = 0; done < clusters; done += maxStepClusters) {
-      schedule.steps.push_back(TMoveStep{
-          i, firstVcn + done, std::min(maxStepClusters, clusters - done), target.lcn + done});
+      schedule.steps.push_back(TMoveStep{file.file, firstVcn[k] + done,
+                                         std::min(maxStepClusters, clusters - done),
+                                         targetLcn + done});
     }
-    for (const TFileRun& run : file.runs) free.Release(run.lcn, run.lcn + run.length);
+    for (size_t run = firstRun[k]; run < firstRun[k + 1]; ++run) free.Release(run);
     ++schedule.files;
     schedule.clusters += clusters;
   }

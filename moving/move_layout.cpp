@@ -1,5 +1,6 @@
 #include "moving/move_layout.h"
 
+#include <cstring>
 #include <unordered_set>
 
 #include "model/pre_order.h"
@@ -31,29 +32,49 @@ TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment*
   layout.driveLetter = driveLetter;
   layout.totalClusters = totalClusters;
   layout.clusterBytes = clusterBytes;
+  size_t extents = 0;
+  for (const TFragment* extent = freeExtents; extent != nullptr; extent = extent->next) ++extents;
+  layout.freeExtents.reserve(extents);
   for (const TFragment* extent = freeExtents; extent != nullptr; extent = extent->next) {
     layout.freeExtents.push_back(TClusterExtent{extent->lcn, extent->length});
   }
   NormalizeExtents(&layout.freeExtents, totalClusters);
   // Memory and path building grow with the fragmented items only.
-  size_t fragmented = 0;
+  std::vector<const TItem*> fragmented;
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
-    fragmented += ::CountPieces(item->fragments) > 1 ? 1 : 0;
+    if (::CountPieces(item->fragments) > 1) fragmented.push_back(item);
   }
-  layout.files.reserve(fragmented);
+  layout.files.reserve(fragmented.size());
   std::unordered_set<uint64_t> filesSeen;  // identities of files met under another name
-  for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
-    if (::CountPieces(item->fragments) <= 1) continue;
+  // The listing path of the folder the last item was in: in pre-order the
+  // files of a folder mostly follow one another, so a folder's path is made
+  // about once.
+  const TItem* folder = nullptr;
+  std::string folderPath;
+  for (const TItem* item : fragmented) {
     if (item->fileId != 0 && !filesSeen.insert(item->fileId).second) continue;
-    TMovableFile file;
-    file.listingPath = item == root ? "\\" : ListingPath(item);
+    layout.files.emplace_back();
+    TMovableFile& file = layout.files.back();
+    if (item == root) {
+      file.listingPath = "\\";
+    } else {
+      if (item->parent != folder) {
+        folder = item->parent;
+        folderPath = ListingPath(folder);
+      }
+      const size_t nameBytes = std::strlen(item->name);
+      file.listingPath.reserve(folderPath.size() + 1 + nameBytes);
+      file.listingPath.append(folderPath).append(1, '\\').append(item->name, nameBytes);
+    }
     file.fileId = item->fileId;
     file.stream = item->IsFolder() ? TMoveStream::kFolderIndex : TMoveStream::kData;
+    size_t runs = 0;
+    for (const TFragment* run = item->fragments; run != nullptr; run = run->next) ++runs;
+    file.runs.reserve(runs);
     for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
       file.runs.push_back(TFileRun{run->vcn, run->lcn, run->length});
     }
     file.notMovable = NotMovableReason(*item);
-    layout.files.push_back(std::move(file));
   }
   return layout;
 }

@@ -21,6 +21,17 @@ void NormalizeExtents(std::vector<TClusterExtent>* extents, int64_t limit) {
   list.resize(kept);
 }
 
+bool AreNormalized(const std::vector<TClusterExtent>& extents, int64_t limit) {
+  int64_t end = -1;  // the cluster after the previous extent; none yet
+  for (const TClusterExtent& extent : extents) {
+    if (extent.length <= 0 || extent.lcn <= end || extent.lcn < 0 || extent.End() > limit) {
+      return false;
+    }
+    end = extent.End();
+  }
+  return true;
+}
+
 std::vector<TClusterExtent> SubtractExtents(const std::vector<TClusterExtent>& from,
                                             const std::vector<TClusterExtent>& minus) {
   std::vector<TClusterExtent> result;

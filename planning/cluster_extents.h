@@ -10,6 +10,8 @@
 // Sorts extents, drops empty ones, cuts them to [0, limit) and merges those
 // that overlap or touch: the result is ascending, disjoint and maximal.
 void NormalizeExtents(std::vector<TClusterExtent>* extents, int64_t limit);
+// Whether NormalizeExtents would leave extents as they are.
+bool AreNormalized(const std::vector<TClusterExtent>& extents, int64_t limit);
 
 // Both arguments normalized; the clusters of from that are not in minus,
 // normalized.
