@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -128,49 +130,167 @@ TEST(DefragmentSchedule, LargeFilesMoveInStepsLaidEndToEnd) {
   EXPECT_EQ(StepClustersFor(0), 1);
 }
 
+// A volume of `total` clusters cut into pieces of 1 to maxPiece clusters:
+// each free (a few of them longer), or a piece of one of `count` files, whose pieces are shuffled
+// in VCN order so most are fragmented. Pieces touch: files each other, free
+// ones each other (as extents to be joined) and files.
+TMoveLayout RandomLayout(std::mt19937_64& random, int64_t total, size_t count, int64_t maxPiece) {
+  std::vector<TMovableFile> files(count);
+  TRuns free;
+  for (int64_t lcn = 0; lcn < total;) {
+    const int64_t length = std::min<int64_t>(total - lcn, 1 + random() % maxPiece);
+    const size_t owner = random() % (count + count / 3);
+    if (owner < files.size()) {
+      TMovableFile& file = files[owner];
+      const int64_t vcn = file.runs.empty() ? 0 : file.runs.back().vcn + file.runs.back().length;
+      file.runs.push_back(TFileRun{vcn, lcn, length});
+    } else {
+      // Now and then a long one, which files may fit.
+      const int64_t longer = random() % 6 == 0 ? length * (2 + random() % 20) : length;
+      free.push_back({lcn, std::min(total - lcn, longer)});
+      lcn += free.back().second - length;
+    }
+    lcn += length;
+  }
+  std::vector<TMovableFile> kept;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::vector<TFileRun>& runs = files[i].runs;
+    if (runs.empty()) continue;
+    files[i].listingPath = "\\f" + std::to_string(i);
+    std::shuffle(runs.begin(), runs.end(), random);
+    int64_t vcn = 0;
+    for (TFileRun& run : runs) {
+      run.vcn = vcn;
+      vcn += run.length;
+    }
+    kept.push_back(files[i]);
+  }
+  return Layout(total, free, kept);
+}
+
 TEST(DefragmentSchedule, EverySchedulePassesItsReplayOnRandomVolumes) {
   std::mt19937_64 random(19);
   for (int round = 0; round < 200; ++round) {
-    // A volume of 2,000 clusters cut into pieces: each free, or a piece of
-    // one of 30 files.
-    const int64_t total = 2000;
-    std::vector<TMovableFile> files(30);
-    TRuns free;
-    for (int64_t lcn = 0; lcn < total;) {
-      const int64_t length = std::min<int64_t>(total - lcn, 1 + random() % 40);
-      const size_t owner = random() % 40;
-      if (owner < files.size()) {
-        TMovableFile& file = files[owner];
-        const int64_t vcn = file.runs.empty() ? 0 : file.runs.back().vcn + file.runs.back().length;
-        file.runs.push_back(TFileRun{vcn, lcn, length});
-      } else {
-        free.push_back({lcn, length});
-      }
-      lcn += length;
-    }
-    // Shuffle each file's pieces in VCN order, so most are fragmented.
-    for (size_t i = 0; i < files.size(); ++i) {
-      files[i].listingPath = "\\f" + std::to_string(i);
-      std::vector<TFileRun>& runs = files[i].runs;
-      std::shuffle(runs.begin(), runs.end(), random);
-      int64_t vcn = 0;
-      for (TFileRun& run : runs) {
-        run.vcn = vcn;
-        vcn += run.length;
-      }
-    }
-    TMoveLayout layout = Layout(total, free, files);
-    std::vector<TMovableFile> kept;
-    for (TMovableFile& file : layout.files) {
-      if (!file.runs.empty()) kept.push_back(file);
-    }
-    layout.files = kept;
+    const TMoveLayout layout = RandomLayout(random, 2000, 30, 40);
     const TMoveSchedule schedule = ScheduleDefragment(layout, 1 + random() % 50);
     ASSERT_EQ(ReplaySchedule(layout, schedule), "") << "round " << round;
     // Every fragmented file is moved or left with a reason, never both.
     int64_t fragmented = 0;
     for (const TMovableFile& file : layout.files) fragmented += CountPieces(file.runs) > 1;
     EXPECT_EQ(schedule.files + static_cast<int64_t>(schedule.left.size()), fragmented);
+  }
+}
+
+// Free clusters as the test follows them, simply: first cluster -> the
+// cluster after, joined where they touch.
+class TFreeClusters {
+ public:
+  explicit TFreeClusters(const std::vector<TClusterExtent>& extents) {
+    for (const TClusterExtent& extent : extents) Give(extent.lcn, extent.End());
+  }
+  void Give(int64_t lcn, int64_t end) {
+    auto after = free_.lower_bound(lcn);
+    if (after != free_.begin() && std::prev(after)->second == lcn) {
+      lcn = std::prev(after)->first;
+      free_.erase(std::prev(after));
+    }
+    after = free_.find(end);
+    if (after != free_.end()) {
+      end = after->second;
+      free_.erase(after);
+    }
+    free_[lcn] = end;
+  }
+  void Take(int64_t lcn, int64_t end) {
+    auto extent = std::prev(free_.upper_bound(lcn));
+    const auto [start, stop] = *extent;
+    free_.erase(extent);
+    if (start < lcn) free_[start] = lcn;
+    if (end < stop) free_[end] = stop;
+  }
+  // Clusters of the free extent that starts at lcn; 0 when none does.
+  int64_t LengthAt(int64_t lcn) const {
+    const auto extent = free_.find(lcn);
+    return extent == free_.end() ? 0 : extent->second - extent->first;
+  }
+  // Clusters of the smallest free extent that holds `clusters`, of the
+  // largest one with 0; 0 when there is none.
+  int64_t Smallest(int64_t clusters) const {
+    int64_t best = 0;
+    for (const auto& [lcn, end] : free_) {
+      const int64_t length = end - lcn;
+      if (clusters == 0 ? length > best : length >= clusters && (best == 0 || length < best)) {
+        best = length;
+      }
+    }
+    return best;
+  }
+
+ private:
+  std::map<int64_t, int64_t> free_;
+};
+
+TEST(DefragmentSchedule, OnRandomVolumesEachFileTakesTheBestFitAtItsTurn) {
+  std::mt19937_64 random(7);
+  for (int round = 0; round < 300; ++round) {
+    // Short pieces make many extents of one length, and ties.
+    const TMoveLayout layout = RandomLayout(random, 3000, 120, 2 + round % 12);
+    const int64_t maxStep = 1 + random() % 20;
+    const TMoveSchedule schedule = ScheduleDefragment(layout, maxStep);
+    // Each moved file's steps follow one another, from its first VCN, laid
+    // end to end at its target.
+    std::map<size_t, TClusterExtent> targets;
+    std::vector<size_t> moved;
+    for (size_t at = 0; at < schedule.steps.size();) {
+      const size_t file = schedule.steps[at].file;
+      ASSERT_EQ(targets.count(file), 0u) << "round " << round;
+      const TClusterExtent target{schedule.steps[at].targetLcn, 0};
+      const int64_t firstVcn = layout.files[file].runs.front().vcn;
+      int64_t clusters = 0;
+      for (; at < schedule.steps.size() && schedule.steps[at].file == file; ++at) {
+        const TMoveStep& step = schedule.steps[at];
+        EXPECT_EQ(step.vcn, firstVcn + clusters);
+        EXPECT_EQ(step.targetLcn, target.lcn + clusters);
+        EXPECT_LE(step.clusters, maxStep);
+        clusters += step.clusters;
+      }
+      targets[file] = TClusterExtent{target.lcn, clusters};
+      moved.push_back(file);
+    }
+    std::map<size_t, std::string> left;
+    for (const TLeftFile& file : schedule.left) left[file.file] = file.reason;
+    // Largest first, in layout order among equals; each into the smallest
+    // free extent that holds it at its turn, or left when none does.
+    std::vector<size_t> turns;
+    for (size_t i = 0; i < layout.files.size(); ++i) {
+      if (CountPieces(layout.files[i].runs) > 1) turns.push_back(i);
+    }
+    std::stable_sort(turns.begin(), turns.end(), [&layout](size_t a, size_t b) {
+      return AllocatedClusters(layout.files[a].runs) > AllocatedClusters(layout.files[b].runs);
+    });
+    TFreeClusters free(layout.freeExtents);
+    size_t next = 0;
+    for (size_t file : turns) {
+      const int64_t clusters = AllocatedClusters(layout.files[file].runs);
+      const auto target = targets.find(file);
+      if (target == targets.end()) {
+        EXPECT_LT(free.Smallest(0), clusters) << "round " << round;
+        EXPECT_EQ(left[file], "needs " + GroupedNumber(clusters) +
+                                  " clusters; the largest free extent holds " +
+                                  GroupedNumber(free.Smallest(0)));
+        continue;
+      }
+      ASSERT_LT(next, moved.size());
+      EXPECT_EQ(moved[next++], file) << "round " << round;
+      EXPECT_EQ(target->second.length, clusters);
+      ASSERT_EQ(free.LengthAt(target->second.lcn), free.Smallest(clusters))
+          << "round " << round << " file " << file;
+      free.Take(target->second.lcn, target->second.End());
+      for (const TFileRun& run : layout.files[file].runs) free.Give(run.lcn, run.lcn + run.length);
+    }
+    EXPECT_EQ(next, moved.size());
+    // No step lands on clusters in use.
+    ASSERT_EQ(ReplaySchedule(layout, schedule), "") << "round " << round;
   }
 }
 
