@@ -17,8 +17,9 @@
 #include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "tests/support/host_services.h"
+#include "tests/support/move_gate.h"
 #include "tests/support/moving_drive.h"
-#include "tests/support/scripted_moves.h"
+#include "tests/support/scripted_volume.h"
 #include "ui/cluster_map.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/fragment_view.h"
@@ -40,7 +41,8 @@ class TAnsweringWindows : public TQtWindowSystem {
 // A drive of 2,000 clusters of 4 KiB with three files in two pieces each,
 // analysed in its window, which stays open when its work is done.
 struct TMovingDrive {
-  explicit TMovingDrive(TQtWindowSystem& windows) : optimizer('D', volume, windows, kDriveStages) {
+  explicit TMovingDrive(TQtWindowSystem& windows)
+      : gate(volume), optimizer('D', volume, windows, kDriveStages) {
     volume.logDirectory = logs.Path();
     ScriptMovingDrive(volume);
     optimizer.RunDriveThread();
@@ -48,7 +50,7 @@ struct TMovingDrive {
     window->KeepOpenWhenDone();
   }
   ~TMovingDrive() {
-    volume.AllowMoves(-1);
+    gate.Allow(-1);
     if (!window.isNull()) window->close();
     ProcessEventsUntil([this] { return window.isNull(); }, 5000);
     WaitForWorkers();
@@ -76,7 +78,8 @@ struct TMovingDrive {
   }
 
   THostFolder logs;
-  TScriptedMovesVolume volume;
+  TScriptedVolume volume{'D'};
+  TMoveGate gate;  // holds each move until the test lets it go
   TDriveOptimizer optimizer;
   QPointer<TDriveWindow> window;
 };
@@ -90,7 +93,7 @@ class QtWindowMovesTest : public testing::Test {
     ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
     windows.answer = true;
     drive.DefragmentButton()->click();
-    ASSERT_TRUE(drive.volume.WaitForHeldMove(5000));
+    ASSERT_TRUE(drive.gate.WaitForHeld(5000));
   }
   TAnsweringWindows windows;
 };
@@ -106,8 +109,8 @@ TEST_F(QtWindowMovesTest, AsksWhatWillMoveAndMovesNothingOnNo) {
             std::string::npos)
       << windows.questions[0];
   ProcessEventsUntil([] { return false; }, 600);
-  EXPECT_EQ(drive.volume.VolumesOpened(), 0);
-  EXPECT_EQ(drive.volume.MovesDone(), 0);
+  EXPECT_EQ(VolumesOpenedForMoves(drive.volume), 0);
+  EXPECT_EQ(drive.gate.Passed(), 0);
   EXPECT_EQ(drive.Pieces("\\b.bin"), 2);
   EXPECT_TRUE(drive.DefragmentButton()->isEnabled());
 }
@@ -122,7 +125,7 @@ TEST_F(QtWindowMovesTest, WithoutADisplayTheAnswerIsNo) {
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(printed.rfind("Defragment: Defragment drive D:?", 0), 0u) << printed;
   ProcessEventsUntil([] { return false; }, 300);
-  EXPECT_EQ(drive.volume.VolumesOpened(), 0);
+  EXPECT_EQ(VolumesOpenedForMoves(drive.volume), 0);
 }
 
 TEST_F(QtWindowMovesTest, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew) {
@@ -132,14 +135,14 @@ TEST_F(QtWindowMovesTest, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAne
   EXPECT_FALSE(drive.DefragmentButton()->isEnabled());
   drive.PauseButton()->click();
   EXPECT_EQ(drive.PauseButton()->text(), QStringLiteral("Resume"));
-  drive.volume.AllowMoves(-1);
+  drive.gate.Allow(-1);
   // The largest file first; the map follows it on the next refresh.
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Pieces("\\b.bin") == 1; }, 3000));
   const TItem* moved = ItemAtListingPath(drive.optimizer.root, "\\b.bin");
   EXPECT_EQ(drive.optimizer.clusterMap->FindFragment(moved->fragments->lcn)->owner, moved);
   // Paused: no further step, however long.
   ProcessEventsUntil([] { return false; }, 800);
-  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_EQ(drive.gate.Passed(), 1);
   EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
   EXPECT_TRUE(drive.Status().contains(QStringLiteral("Paused: moved 1 of 3 files")))
       << drive.Status().toStdString();
@@ -147,7 +150,7 @@ TEST_F(QtWindowMovesTest, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAne
   drive.PauseButton()->click();
   EXPECT_EQ(drive.PauseButton()->text(), QStringLiteral("Pause"));
   ASSERT_TRUE(
-      ProcessEventsUntil([&] { return drive.volume.MovesDone() == 3 && drive.Analysed(); }, 10000));
+      ProcessEventsUntil([&] { return drive.gate.Passed() == 3 && drive.Analysed(); }, 10000));
   for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
   // Analysed anew, not only redrawn: the free space is the volume's now.
   EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
@@ -162,9 +165,9 @@ TEST_F(QtWindowMovesTest, StopEndsAfterTheStepUnderWay) {
   TMovingDrive drive(windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
   static_cast<QPushButton*>(drive.optimizer.stopButton)->click();
-  drive.volume.AllowMoves(-1);
+  drive.gate.Allow(-1);
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
-  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_EQ(drive.gate.Passed(), 1);
   EXPECT_TRUE(drive.optimizer.movesDone.stopped);
   EXPECT_EQ(drive.Pieces("\\b.bin"), 1);
   EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
@@ -177,10 +180,10 @@ TEST_F(QtWindowMovesTest, ClosingTheWindowStopsTheMoves) {
   TMovingDrive drive(windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
   drive.window->close();
-  drive.volume.AllowMoves(-1);
+  drive.gate.Allow(-1);
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 5000));
   WaitForWorkers();
-  EXPECT_EQ(drive.volume.MovesDone(), 1);
+  EXPECT_EQ(drive.gate.Passed(), 1);
   EXPECT_TRUE(drive.optimizer.movesDone.stopped);
 }
 

@@ -1,6 +1,8 @@
 #include "tests/support/moving_drive.h"
 
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 const char* const kMovingDriveFiles[3] = {"\\a.bin", "\\b.bin", "\\c.bin"};
 
@@ -28,6 +30,13 @@ void ScriptMovingDrive(TScriptedVolume& volume, bool fragmented) {
   AddFile(volume, "D:\\a.bin", {{2, 100}, {4, 200}});
   AddFile(volume, "D:\\b.bin", {{3, 300}, {6, 400}});
   AddFile(volume, "D:\\c.bin", {{2, 500}, {4, 600}});
+}
+
+int VolumesOpenedForMoves(TScriptedVolume& volume) {
+  std::lock_guard<std::mutex> guard(volume.openedLock);
+  int count = 0;
+  for (const std::string& open : volume.opened) count += open == "\\\\.\\D:|moves";
+  return count;
 }
 
 int PiecesAt(TItem* root, const char* listingPath) {

@@ -17,6 +17,9 @@ extern const char* const kMovingDriveFiles[3];
 // bitmap marks exactly the files' clusters.
 void ScriptMovingDrive(TScriptedVolume& volume, bool fragmented = true);
 
+// Times the volume (drive D:) was opened for moves.
+int VolumesOpenedForMoves(TScriptedVolume& volume);
+
 // Physically contiguous pieces of the item at listingPath below root; 0
 // where there is no such item.
 int PiecesAt(TItem* root, const char* listingPath);

@@ -16,8 +16,9 @@
 #include "model/item.h"
 #include "planning/drive_stages.h"
 #include "tests/support/host_services.h"
+#include "tests/support/move_gate.h"
 #include "tests/support/moving_drive.h"
-#include "tests/support/scripted_moves.h"
+#include "tests/support/scripted_volume.h"
 #include "tests/win32/window_test_support.h"
 #include "ui/cluster_map.h"
 #include "ui/defragment_confirmation.h"
@@ -45,13 +46,13 @@ class TAnsweringWindows : public TWin32WindowSystem {
   std::vector<std::string> messages;
 };
 
-// A scripted volume with moves whose threads can be refused once asked to.
-class TMovesVolume : public TScriptedMovesVolume {
+// A scripted volume whose threads can be refused once asked to.
+class TMovesVolume : public TScriptedVolume {
  public:
-  using TScriptedMovesVolume::TScriptedMovesVolume;
+  using TScriptedVolume::TScriptedVolume;
   THandle StartThread(TThreadProc proc, void* parameter) override {
     if (threadsFail) return InvalidHandle();
-    return TScriptedMovesVolume::StartThread(proc, parameter);
+    return TScriptedVolume::StartThread(proc, parameter);
   }
   bool threadsFail = false;  // set by the test's thread while no worker runs
 };
@@ -68,11 +69,13 @@ bool Contains(const std::string& text, const char* part) {
 
 // The moving drive (moving_drive.h), its files fragmented or not, in its
 // drive window on the test's thread, whose messages the test dispatches; the
-// first analysis runs on a worker as the drive thread starts it.
+// first analysis runs on a worker as the drive thread starts it. gate, when
+// given, holds the volume's moves (it is the test's and outlives the drive).
 class TMovingDrive {
  public:
-  TMovingDrive(TScriptedVolume& scripted, TWin32WindowSystem& windows, bool fragmented = true)
-      : volume(scripted), optimizer('D', scripted, windows, kDriveStages) {
+  TMovingDrive(TScriptedVolume& scripted, TMoveGate* gate, TWin32WindowSystem& windows,
+               bool fragmented = true)
+      : volume(scripted), gate(gate), optimizer('D', scripted, windows, kDriveStages) {
     volume.logDirectory = logs.Path();
     ScriptMovingDrive(volume, fragmented);
     EXPECT_TRUE(RegisterFragmentViewClassOnce());
@@ -83,7 +86,7 @@ class TMovingDrive {
   }
   ~TMovingDrive() {
     // A move held at the gate goes on, so the worker can end.
-    if (auto* gated = dynamic_cast<TScriptedMovesVolume*>(&volume)) gated->AllowMoves(-1);
+    if (gate != nullptr) gate->Allow(-1);
     if (IsWindow(window)) SendMessageA(window, WM_CLOSE, 0, 0);
     WaitForWorkers();
     // The close's quit message and the workers' last notices, lost on the
@@ -108,6 +111,7 @@ class TMovingDrive {
 
   THostFolder logs;
   TScriptedVolume& volume;
+  TMoveGate* gate;
   TDriveOptimizer optimizer;
   HWND window = nullptr;
   HWND defragmentButton = nullptr;
@@ -121,14 +125,15 @@ class Win32WindowMoves : public testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
     windows.answer = true;
     TMovingDrive::Click(drive.defragmentButton);
-    ASSERT_TRUE(volume.WaitForHeldMove(5000));
+    ASSERT_TRUE(gate.WaitForHeld(5000));
   }
   TAnsweringWindows windows;
   TMovesVolume volume{'D'};
+  TMoveGate gate{volume};
 };
 
 TEST_F(Win32WindowMoves, OfferedOnceAnalysedAsksWhatWillMoveAndMovesNothingOnNo) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_NE(drive.defragmentButton, nullptr);
   EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
   // Not offered, nothing asked: a click on the button before the analysis.
@@ -144,8 +149,8 @@ TEST_F(Win32WindowMoves, OfferedOnceAnalysedAsksWhatWillMoveAndMovesNothingOnNo)
   EXPECT_TRUE(Contains(windows.questions[0], "3 files will be made whole: 14 clusters (0.1 MiB)"))
       << windows.questions[0];
   PumpUntil([] { return false; }, 600);
-  EXPECT_EQ(volume.VolumesOpened(), 0);
-  EXPECT_EQ(volume.MovesDone(), 0);
+  EXPECT_EQ(VolumesOpenedForMoves(volume), 0);
+  EXPECT_EQ(gate.Passed(), 0);
   EXPECT_EQ(drive.Pieces("\\b.bin"), 2);
   EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
   EXPECT_TRUE(windows.messages.empty());
@@ -170,7 +175,7 @@ void CALLBACK AnswerYes(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 TEST_F(Win32WindowMoves, MessageBoxAsksWithNoTheDefaultAndYesStartsTheMoves) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   windows.realQuestion = true;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerYes);
@@ -181,7 +186,7 @@ TEST_F(Win32WindowMoves, MessageBoxAsksWithNoTheDefaultAndYesStartsTheMoves) {
   EXPECT_EQ(questionOwner, drive.window);
   EXPECT_TRUE(noIsDefault);
   EXPECT_FALSE(yesIsDefault);
-  EXPECT_TRUE(volume.WaitForHeldMove(5000));
+  EXPECT_TRUE(gate.WaitForHeld(5000));
   EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
 }
 
@@ -232,7 +237,7 @@ TMenuSeen OpenMapMenu(const TMovingDrive& drive, bool choose) {
 }
 
 TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAsTheButtonDoes) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   // The map's commands, a separator, then the window's own item.
   TMenuSeen seen = OpenMapMenu(drive, true);
@@ -245,7 +250,7 @@ TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAsTheButtonDoes) {
 
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
-  ASSERT_TRUE(volume.WaitForHeldMove(5000));
+  ASSERT_TRUE(gate.WaitForHeld(5000));
   // Not offered while the moves run.
   seen = OpenMapMenu(drive, false);
   EXPECT_EQ(seen.lastItem, "Defragment...");
@@ -253,14 +258,14 @@ TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAsTheButtonDoes) {
 }
 
 TEST_F(Win32WindowMoves, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
   // Not offered again while the moves run.
   EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
   const TFragmentView* firstView = drive.optimizer.fragmentView;
   TMovingDrive::Click(drive.PauseButton());
   EXPECT_EQ(TextOf(drive.PauseButton()), "Resume");
-  volume.AllowMoves(-1);
+  gate.Allow(-1);
   // The largest file first; the map follows it on the next refresh.
   ASSERT_TRUE(PumpUntil([&] { return drive.Pieces("\\b.bin") == 1; }, 3000));
   const TItem* moved = ItemAtListingPath(drive.optimizer.root, "\\b.bin");
@@ -268,13 +273,13 @@ TEST_F(Win32WindowMoves, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew
   EXPECT_EQ(drive.optimizer.fragmentView, firstView);
   // Paused: no further step, however long.
   PumpUntil([] { return false; }, 800);
-  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_EQ(gate.Passed(), 1);
   EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
   EXPECT_TRUE(Contains(drive.Status(), "Paused: moved 1 of 3 files")) << drive.Status();
 
   TMovingDrive::Click(drive.PauseButton());
   EXPECT_EQ(TextOf(drive.PauseButton()), "Pause");
-  ASSERT_TRUE(PumpUntil([&] { return volume.MovesDone() == 3 && drive.Analysed(); }, 10000));
+  ASSERT_TRUE(PumpUntil([&] { return gate.Passed() == 3 && drive.Analysed(); }, 10000));
   // Analysed anew in the same window, not only redrawn: the free space is
   // the volume's now, and the new view sits in the window.
   EXPECT_TRUE(IsWindow(drive.window));
@@ -290,12 +295,12 @@ TEST_F(Win32WindowMoves, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew
 }
 
 TEST_F(Win32WindowMoves, StopEndsAfterTheStepUnderWay) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
   TMovingDrive::Click(drive.StopButton());
-  volume.AllowMoves(-1);
+  gate.Allow(-1);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
-  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_EQ(gate.Passed(), 1);
   EXPECT_TRUE(drive.optimizer.movesDone.stopped);
   EXPECT_EQ(drive.Pieces("\\b.bin"), 1);
   EXPECT_EQ(drive.Pieces("\\a.bin"), 2);
@@ -311,29 +316,29 @@ TEST_F(Win32WindowMoves, StopEndsAfterTheStepUnderWay) {
 }
 
 TEST_F(Win32WindowMoves, ClosingTheWindowStopsTheMoves) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));
   SendMessageA(drive.window, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(drive.window));
-  volume.AllowMoves(-1);
+  gate.Allow(-1);
   WaitForWorkers();
-  EXPECT_EQ(volume.MovesDone(), 1);
+  EXPECT_EQ(gate.Passed(), 1);
   EXPECT_TRUE(drive.optimizer.movesDone.stopped);
 }
 
 TEST_F(Win32WindowMoves, NothingToMoveIsSaidWithoutAQuestion) {
-  TMovingDrive drive(volume, windows, false);
+  TMovingDrive drive(volume, &gate, windows, false);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   TMovingDrive::Click(drive.defragmentButton);
   EXPECT_TRUE(windows.questions.empty());
   ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(windows.messages[0], "Defragment: No file on drive D: is fragmented: nothing to move.");
-  EXPECT_EQ(volume.VolumesOpened(), 0);
+  EXPECT_EQ(VolumesOpenedForMoves(volume), 0);
   EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
 }
 
 TEST_F(Win32WindowMoves, NoThreadForTheMovesIsSaidAndTheOfferStays) {
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, &gate, windows);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   // The analysis's worker has told its end: no worker runs.
   PumpUntil([] { return false; }, 300);
@@ -343,7 +348,7 @@ TEST_F(Win32WindowMoves, NoThreadForTheMovesIsSaidAndTheOfferStays) {
   ASSERT_EQ(windows.questions.size(), 1u);
   ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(windows.messages[0], std::string("Defragment: ") + kMovesNotStartedText);
-  EXPECT_EQ(volume.VolumesOpened(), 0);
+  EXPECT_EQ(VolumesOpenedForMoves(volume), 0);
   EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
   EXPECT_EQ(drive.Status(), "Finished");
 }
@@ -355,7 +360,7 @@ TEST(Win32WindowMovesRefused, MovesNotSupportedEndWithTheReason) {
   TAnsweringWindows windows;
   TScriptedVolume volume('D');
   volume.moveFaults.notSupported = true;
-  TMovingDrive drive(volume, windows);
+  TMovingDrive drive(volume, nullptr, windows);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
