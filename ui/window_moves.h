@@ -25,7 +25,10 @@
 
 class TWindowMoves {
  public:
-  // The drive outlives the object.
+  // The drive outlives the object. Made with the window, whose drive starts
+  // its analysis at once: until that worker's end has been told
+  // (WorkerEnded), nothing is offered, even once the texts say "Finished",
+  // so that its late notice is never taken for the end of moves.
   explicit TWindowMoves(TDriveOptimizer& drive);
 
   // Whether the action may be offered: the analysis has finished without
@@ -77,9 +80,9 @@ class TWindowMoves {
  private:
   enum class TState { kIdle, kMoving, kAnalysing };
 
-  TDriveOptimizer& drive;  // not owned
-  TState state = TState::kIdle;
-  TMoveLayout layout;  // the layout of the last question asked
+  TDriveOptimizer& drive;             // not owned
+  TState state = TState::kAnalysing;  // the window's first analysis runs
+  TMoveLayout layout;                 // the layout of the last question asked
   // Made from drive.movesDone once the moves' worker has ended, so the
   // window's thread never reads it while a worker writes it.
   std::string summary;

@@ -1,0 +1,85 @@
+// A drive window's "Defragment..." action apart from any window system: the
+// worker's end reaches the window's thread as a notice some time after the
+// worker has published "Finished", and the action must not be offered in
+// between, or the late notice of the first analysis would be taken for the
+// end of the moves just started (the view released and the drive analysed
+// anew while the files still move).
+#include "ui/window_moves.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "drive/drive_optimizer.h"
+#include "planning/drive_stages.h"
+#include "tests/support/fake_window_system.h"
+#include "tests/support/host_services.h"
+#include "tests/support/moving_drive.h"
+#include "tests/support/scripted_volume.h"
+
+namespace {
+
+// Counts the workers' end notices instead of posting them: the test plays
+// the window's thread and consumes them when it chooses.
+class TNoticeCountingWindows : public TFakeWindowSystem {
+ public:
+  void PostWorkerFinished(TDriveOptimizer&) override { ++workerEnds; }
+  std::atomic<int> workerEnds{0};
+};
+
+// Waits up to 10 s for the count-th worker's end notice.
+bool NoticeArrives(TNoticeCountingWindows& windows, int count) {
+  for (int waited = 0; waited < 10000 && windows.workerEnds.load() < count; waited += 5)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return windows.workerEnds.load() >= count;
+}
+
+struct WindowMoves : testing::Test {
+  WindowMoves() : optimizer('D', volume, windows, kDriveStages), moves(optimizer) {
+    volume.logDirectory = logs.Path();
+    ScriptMovingDrive(volume);
+    // What the window's creation is followed by: the analysis on a worker.
+    EXPECT_TRUE(optimizer.StartWorker([](TDriveOptimizer& drive) { drive.RunPipeline(); }));
+  }
+  ~WindowMoves() override { WaitForWorkers(); }
+
+  THostFolder logs;
+  TScriptedVolume volume;
+  TNoticeCountingWindows windows;
+  TDriveOptimizer optimizer;
+  TWindowMoves moves;  // made with the window, before its analysis ends
+};
+
+TEST_F(WindowMoves, IsNotOfferedUntilTheFirstAnalysisEndHasBeenTold) {
+  ASSERT_TRUE(NoticeArrives(windows, 1));
+  ASSERT_EQ(optimizer.statusText.Get(), "Finished");
+  EXPECT_FALSE(moves.CanDefragment()) << "offered before the analysis's end notice was consumed";
+
+  EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  EXPECT_TRUE(moves.CanDefragment());
+}
+
+TEST_F(WindowMoves, TellsTheMovesEndThenTheAnalysisAnewAndOffersAgainOnlyAfterIt) {
+  ASSERT_TRUE(NoticeArrives(windows, 1));
+  ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  ASSERT_TRUE(moves.CanDefragment());
+  moves.Confirm();
+  ASSERT_TRUE(moves.Start());
+  EXPECT_FALSE(moves.CanDefragment()) << "offered while the moves run";
+
+  ASSERT_TRUE(NoticeArrives(windows, 2));
+  EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kMovesEnded);
+  ASSERT_TRUE(moves.Reanalyse());
+  ASSERT_TRUE(NoticeArrives(windows, 3));
+  EXPECT_FALSE(moves.CanDefragment()) << "offered before the analysis anew's end was consumed";
+  EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  EXPECT_TRUE(moves.CanDefragment());
+
+  for (const char* file : kMovingDriveFiles) EXPECT_EQ(PiecesAt(optimizer.root, file), 1) << file;
+  EXPECT_NE(moves.Summary().find("Made whole:         3 files"), std::string::npos)
+      << moves.Summary();
+}
+
+}  // namespace
