@@ -203,13 +203,14 @@ TFragment* FreeChainOf(const TClusterMap& map) {
 // The tooltip of one cell at a random cluster: the look-up of its fragment
 // or free space and the text with the item's path. Reported per look-up.
 void BM_HoverText(benchmark::State& state) {
+  static const TUserPaths kPaths = UserPathsOf('D', TDriveOrigin());
   const TClusterMap* map = BuiltMap();
   static const TFreeSpaceIndex* const freeSpace = new TFreeSpaceIndex(FreeChainOf(*map));
   std::mt19937_64 random(7);
   size_t length = 0;
   for (auto _ : state) {
     const int64_t cluster = static_cast<int64_t>(random() % kTotalClusters);
-    const std::string text = HoverText(*map, *freeSpace, cluster, cluster + 1, true);
+    const std::string text = HoverText(*map, *freeSpace, kPaths, cluster, cluster + 1, true);
     length += text.size();
     benchmark::DoNotOptimize(text.data());
   }

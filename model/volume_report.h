@@ -74,6 +74,9 @@ struct TFragmentedFile {
 constexpr size_t kMostFragmentedShown = 10;
 
 struct TVolumeSummary {
+  // What stands behind the drive ("/srv/disk.img, an NTFS volume"); empty
+  // for a drive of the system, which its letter names.
+  std::string analysed;
   int64_t items = 0;  // the root counts
   int64_t files = 0;
   int64_t folders = 0;  // the root among them

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "drive/drive_optimizer.h"
+#include "drive/user_paths.h"
 #include "planning/drive_export.h"
 #include "planning/moves_log.h"
 
@@ -22,6 +23,7 @@ void TDriveOptimizer::WriteReports() {
   const std::vector<TVolumeDamage> places = damage.Places();
   summary.damage = static_cast<int64_t>(places.size());
   summary.clustersHeldByNoFile = clustersHeldByNoFile;
+  summary.analysed = AnalysedLine(services.DriveOrigin(driveLetter));
   const char* folder = std::getenv("DISKOPT_JSON");
   if (folder == nullptr || *folder == '\0') return;
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,

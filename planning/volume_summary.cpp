@@ -97,6 +97,7 @@ std::string FormatSummary(char driveLetter, const TVolumeSummary& s) {
     if (length > 0) text.append(line, std::min(static_cast<size_t>(length), sizeof(line) - 1));
   };
   add(std::snprintf(line, sizeof(line), "Drive %c: summary\n", driveLetter));
+  if (!s.analysed.empty()) text += "  Analysed:           " + s.analysed + "\n";
   add(std::snprintf(line, sizeof(line), "  Items:              %lld (%lld files, %lld folders)\n",
                     static_cast<long long>(s.items), static_cast<long long>(s.files),
                     static_cast<long long>(s.folders)));

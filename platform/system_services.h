@@ -59,6 +59,17 @@ struct TVolumeDamage {
   std::string what;
 };
 
+// What stands behind a drive letter (DriveOrigin).
+struct TDriveOrigin {
+  enum class TKind {
+    kSystemDrive,  // the system's own drive of that letter
+    kFolder,       // a folder of a Linux file system
+    kNtfsVolume,   // an NTFS volume in an image file or block device
+  };
+  TKind kind = TKind::kSystemDrive;
+  std::string path;  // kFolder, kNtfsVolume: absolute, without a trailing '/'
+};
+
 using TThreadProc = unsigned (*)(void* parameter);
 
 class TSystemServices {
@@ -105,6 +116,11 @@ class TSystemServices {
   // of a letter and the path was given this letter (Linux); empty for a
   // drive named by its letter, which is every drive on Windows.
   virtual std::string ArgumentPath(char /*driveLetter*/) const { return std::string(); }
+  // What stands behind a drive letter, to name it to the user: a drive of
+  // the system itself (every drive on Windows), or on Linux a folder of a
+  // Linux file system or an NTFS volume in an image file or block device,
+  // with its absolute path.
+  virtual TDriveOrigin DriveOrigin(char /*driveLetter*/) const { return TDriveOrigin(); }
   // A log file to write from scratch, in binary mode (callers write their
   // own CRLF line ends): a new file beside name, renamed over it by Commit
   // (replacement_file.h), so a link at name is never written through and a

@@ -56,11 +56,12 @@ class MapQueriesTest : public testing::Test {
   }
 
   std::string Hover(int cell) const {
-    return HoverText(map, freeSpace, view.CellFirstCluster(cell), view.CellEndCluster(cell),
+    return HoverText(map, freeSpace, paths, view.CellFirstCluster(cell), view.CellEndCluster(cell),
                      zonesKnown);
   }
 
   TScriptedVolume volume;
+  const TUserPaths paths = UserPathsOf('D', TDriveOrigin());  // a drive of the system
   TItem* root = AddItem(nullptr, "D:\\", 0, true);
   TItem* one;
   TItem* three;
@@ -143,16 +144,16 @@ struct THoverCase {
 
 TEST_F(MapQueriesTest, HoverNamesTheClusterAndWhatLiesThere) {
   const THoverCase cases[] = {
-      {1, 10, "Cluster 10\n\\one.txt\n20000 bytes, fragment 1 of 1, clusters 10-14"},
-      {1, 14, "Cluster 14\n\\one.txt\n20000 bytes, fragment 1 of 1, clusters 10-14"},
-      {1, 31, "Cluster 31\n\\three.avi\n36000 bytes, fragment 2 of 3, clusters 30-31"},
-      {1, 43, "Cluster 43\n\\three.avi\n36000 bytes, fragment 3 of 3, clusters 40-43"},
+      {1, 10, "Cluster 10\nD:\\one.txt\n20000 bytes, fragment 1 of 1, clusters 10-14"},
+      {1, 14, "Cluster 14\nD:\\one.txt\n20000 bytes, fragment 1 of 1, clusters 10-14"},
+      {1, 31, "Cluster 31\nD:\\three.avi\n36000 bytes, fragment 2 of 3, clusters 30-31"},
+      {1, 43, "Cluster 43\nD:\\three.avi\n36000 bytes, fragment 3 of 3, clusters 40-43"},
       {1, 5, "Cluster 5\nfree"},
       {1, 15, "Cluster 15\nin use by the file system (not listed)"},
       {1, 99, "Cluster 99\nfree"},
       // Zoomed: the item whose colour the cell takes.
-      {16, 1, "Clusters 16-31\n\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22"},
-      {16, 6, "Clusters 96-111\n\\docs\\a.doc\n65536 bytes, fragment 1 of 1, clusters 100-115"},
+      {16, 1, "Clusters 16-31\nD:\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22"},
+      {16, 6, "Clusters 96-111\nD:\\docs\\a.doc\n65536 bytes, fragment 1 of 1, clusters 100-115"},
       {16, 3, "Clusters 48-63\n14 free, the rest in use by the file system (not listed)"},
       {16, 10, "Clusters 160-175\nin use by the file system (not listed)"},
       {16, 62, "Clusters 992-999\nfree"},
@@ -166,10 +167,10 @@ TEST_F(MapQueriesTest, HoverNamesTheClusterAndWhatLiesThere) {
 
 TEST_F(MapQueriesTest, HoverShowsTheZoneOnceTheTreeIsClassified) {
   three->SetZone(8);
-  EXPECT_EQ(Hover(20), "Cluster 20\n\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22");
+  EXPECT_EQ(Hover(20), "Cluster 20\nD:\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22");
   zonesKnown = true;
   EXPECT_EQ(Hover(20),
-            "Cluster 20\n\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22, zone 8");
+            "Cluster 20\nD:\\three.avi\n36000 bytes, fragment 1 of 3, clusters 20-22, zone 8");
 }
 
 TEST_F(MapQueriesTest, CellUnderAPointIsFoundOnlyWherePainted) {
@@ -287,15 +288,16 @@ TEST_F(MapQueriesTest, PlannedHoverNamesTheItemMovedThereOrWhatStays) {
   const TPlannedMap planned(plan, 1000);
   const std::pair<std::pair<int64_t, int64_t>, const char*> cases[] = {
       {{5, 6}, "Cluster 5\nafter the plan: stays (file-system data, or an item already in place)"},
-      {{12, 13}, "Cluster 12\nafter the plan: \\one.txt, zone 5"},
-      {{23, 24}, "Cluster 23\nafter the plan: \\three.avi, zone 8"},
+      {{12, 13}, "Cluster 12\nafter the plan: D:\\one.txt, zone 5"},
+      {{23, 24}, "Cluster 23\nafter the plan: D:\\three.avi, zone 8"},
       {{24, 25}, "Cluster 24\nafter the plan: free"},
       {{105, 106},
        "Cluster 105\nafter the plan: stays (file-system data, or an item already in place)"},
-      {{16, 32}, "Clusters 16-31\nafter the plan: \\three.avi, zone 8"},
+      {{16, 32}, "Clusters 16-31\nafter the plan: D:\\three.avi, zone 8"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(PlannedHoverText(planned, c.first.first, c.first.second), c.second) << c.first.first;
+    EXPECT_EQ(PlannedHoverText(planned, paths, c.first.first, c.first.second), c.second)
+        << c.first.first;
   }
 }
 

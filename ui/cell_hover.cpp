@@ -19,18 +19,17 @@ void AppendFormatted(std::string* text, const char* format, TArguments... argume
   if (length > 0) text->append(line, std::min(static_cast<size_t>(length), sizeof line - 1));
 }
 
-// The item's listing path, "\\" for the root, a folder's with "\\" after it.
-void AppendPath(const TItem* item, std::string* text) {
-  const std::string path = ListingPath(item);
-  *text += path.empty() ? "\\" : path;
-  if (item->IsFolder() && !path.empty()) *text += '\\';
+// The item's path as the user knows it.
+void AppendPath(const TUserPaths& paths, const TItem* item, std::string* text) {
+  *text += UserPath(paths, ListingPath(item), item->IsFolder());
 }
 
 // "path\n<size> bytes, fragment k of n, clusters a-b, zone z" for the item
 // of fragment.
-void AppendItem(const TFragment* fragment, bool zonesKnown, std::string* text) {
+void AppendItem(const TUserPaths& paths, const TFragment* fragment, bool zonesKnown,
+                std::string* text) {
   const TItem* item = fragment->owner;
-  AppendPath(item, text);
+  AppendPath(paths, item, text);
   int64_t position = 0;
   int64_t count = 0;
   for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
@@ -55,13 +54,13 @@ void AppendClusters(int64_t first, int64_t end, std::string* text) {
 
 }  // namespace
 
-std::string HoverText(const TClusterMap& map, const TFreeSpaceIndex& freeSpace, int64_t first,
-                      int64_t end, bool zonesKnown) {
+std::string HoverText(const TClusterMap& map, const TFreeSpaceIndex& freeSpace,
+                      const TUserPaths& paths, int64_t first, int64_t end, bool zonesKnown) {
   std::string text;
   AppendClusters(first, end, &text);
   const TFragment* fragment = map.MostTellingFragment(first, end);
   if (fragment != nullptr) {
-    AppendItem(fragment, zonesKnown, &text);
+    AppendItem(paths, fragment, zonesKnown, &text);
     return text;
   }
   const int64_t free = freeSpace.FreeClustersIn(first, end);
@@ -76,13 +75,14 @@ std::string HoverText(const TClusterMap& map, const TFreeSpaceIndex& freeSpace, 
   return text;
 }
 
-std::string PlannedHoverText(const TPlannedMap& planned, int64_t first, int64_t end) {
+std::string PlannedHoverText(const TPlannedMap& planned, const TUserPaths& paths, int64_t first,
+                             int64_t end) {
   std::string text;
   AppendClusters(first, end, &text);
   const TPlannedMap::TPlace place = planned.PlaceOf(first, end);
   text += "after the plan: ";
   if (place.item != nullptr) {
-    AppendPath(place.item, &text);
+    AppendPath(paths, place.item, &text);
     AppendFormatted(&text, ", zone %d", place.item->Zone());
   } else if (place.colour == TCellColour::kUnmovable) {
     text += "stays (file-system data, or an item already in place)";

@@ -9,7 +9,11 @@
 #include "ui/cluster_map.h"
 
 TMapSession::TMapSession(TDriveOptimizer& optimizer)
-    : drive(optimizer), freeSpace(optimizer.freeExtents) {}
+    : drive(optimizer), freeSpace(optimizer.freeExtents), paths(UserPathsOf(optimizer)) {}
+
+std::string TMapSession::PathOf(const TItem* item) const {
+  return UserPath(paths, ListingPath(item), item->IsFolder());
+}
 
 bool TMapSession::PollWorkFinished() {
   if (!workFinished) workFinished = drive.statusText.Get() == "Finished";
@@ -30,9 +34,10 @@ std::string TMapSession::HoverAt(const TFragmentViewLogic& logic, int x, int y) 
   const int cell = logic.CellAt(x, y);
   if (cell < 0) return std::string();
   if (logic.Mode() == TMapMode::kPlanned) {
-    return PlannedHoverText(plannedMap, logic.CellFirstCluster(cell), logic.CellEndCluster(cell));
+    return PlannedHoverText(plannedMap, paths, logic.CellFirstCluster(cell),
+                            logic.CellEndCluster(cell));
   }
-  return HoverText(*logic.ClusterMap(), freeSpace, logic.CellFirstCluster(cell),
+  return HoverText(*logic.ClusterMap(), freeSpace, paths, logic.CellFirstCluster(cell),
                    logic.CellEndCluster(cell), workFinished);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "drive/user_paths.h"
 #include "ui/fragment_view_logic.h"
 #include "ui/free_space_index.h"
 #include "ui/map_commands.h"
@@ -39,6 +40,9 @@ class TMapSession {
   // view what lies there after the plan, otherwise what lies there now;
   // empty where no cell is painted.
   std::string HoverAt(const TFragmentViewLogic& logic, int x, int y) const;
+  // An item's path as the user knows it (user_paths.h): what the window
+  // shows of items, while the logs keep listing paths.
+  std::string PathOf(const TItem* item) const;
 
   // The view commands every shell carries out the same way: zoom, the plan,
   // the selection. True when the view must update its scroll bar and
@@ -68,6 +72,7 @@ class TMapSession {
   TDriveOptimizer& drive;
   TFreeSpaceIndex freeSpace;
   TPlannedMap plannedMap;  // empty until the planned view is first shown
+  const TUserPaths paths;  // how the drive's items are named to the user
   bool workFinished = false;
   std::string movesSummary;  // see SetMovesSummary; empty for none
 };

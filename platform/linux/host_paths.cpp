@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <string>
+
 namespace {
 
 // glibc has no wrapper for openat2.
@@ -42,4 +44,22 @@ void SplitHostPathViews(const THostPath& path, std::string_view* folder, std::st
   }
   *folder = slash == 0 ? std::string_view("/") : below.substr(0, slash);
   *name = below.substr(slash + 1);
+}
+
+std::string AbsolutePathText(const std::string& path) {
+  std::string joined = path;
+  if (path.empty() || path[0] != '/') {
+    char folder[4096];
+    joined = (getcwd(folder, sizeof folder) != nullptr ? std::string(folder) : std::string()) +
+             "/" + path;
+  }
+  std::string text;
+  for (size_t at = 0; at < joined.size();) {
+    size_t end = joined.find('/', at);
+    if (end == std::string::npos) end = joined.size();
+    const std::string_view name(joined.data() + at, end - at);
+    if (!name.empty() && name != ".") text.append("/").append(name);
+    at = end + 1;
+  }
+  return text.empty() ? "/" : text;
 }

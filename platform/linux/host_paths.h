@@ -37,3 +37,9 @@ void SplitHostPath(const THostPath& path, THostPath* folder, std::string* name);
 // The same split without copies: the views are into path.below (or into
 // static text) and live as long as it does.
 void SplitHostPathViews(const THostPath& path, std::string_view* folder, std::string_view* name);
+
+// path made absolute for showing to the user, by its text alone: joined to
+// the working directory when relative, with "." names and repeated or
+// trailing '/' dropped ("/" stays). ".." is kept, since symbolic links make
+// it mean something only the file system can say.
+std::string AbsolutePathText(const std::string& path);

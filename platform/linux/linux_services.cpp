@@ -361,6 +361,16 @@ std::string TLinuxServices::ArgumentPath(char driveLetter) const {
   return drives_.ArgumentPath(driveLetter);
 }
 
+TDriveOrigin TLinuxServices::DriveOrigin(char driveLetter) const {
+  TDriveOrigin origin;
+  const TDriveKind kind = drives_.Kind(driveLetter);
+  if (kind == TDriveKind::kMissing) return origin;
+  origin.kind = kind == TDriveKind::kHostFolder ? TDriveOrigin::TKind::kFolder
+                                                : TDriveOrigin::TKind::kNtfsVolume;
+  origin.path = AbsolutePathText(drives_.MappedPath(driveLetter));
+  return origin;
+}
+
 std::unique_ptr<TReplacementFile> TLinuxServices::OpenLog(const char* name) {
   // Only host folders are ever written.
   const TLocation where = drives_.Resolve(name);

@@ -50,6 +50,7 @@ class TLinuxServices : public TSystemServices {
   // Standard error, only when DISKOPT_DEBUG=1 at construction.
   void DebugOutput(const char* text) override;
   std::string ArgumentPath(char driveLetter) const override;
+  TDriveOrigin DriveOrigin(char driveLetter) const override;
   std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 
   bool ResolveFsControl() override { return true; }

@@ -70,20 +70,27 @@ TEST_F(QtDriveWindowTest, TitleNamesTheDriveLetterAsGiven) {
 
 // A drive the command line named by path is titled, and named in
 // messages, by that path; a drive named by its letter keeps the described
-// title.
+// title, with what the letter stands for when it stands for a path.
 TEST_F(QtDriveWindowTest, TitleNamesTheDriveByThePathItWasGivenAs) {
   class TPathServices : public TRefusingServices {
    public:
     std::string ArgumentPath(char letter) const override {
       return letter == 'D' ? "/srv/disk image.img" : "";
     }
+    TDriveOrigin DriveOrigin(char letter) const override {
+      if (letter == 'F') return TDriveOrigin{TDriveOrigin::TKind::kFolder, "/usr/share"};
+      return TRefusingServices::DriveOrigin(letter);
+    }
   } pathServices;
   TDriveWithWindow byPath('D', pathServices, windows);
   TDriveWithWindow byLetter('E', pathServices, windows);
+  TDriveWithWindow folder('F', pathServices, windows);
   byPath.Open();
   byLetter.Open();
+  folder.Open();
   EXPECT_EQ(byPath.window->windowTitle(), QStringLiteral("Disk Optimizer: /srv/disk image.img"));
   EXPECT_EQ(byLetter.window->windowTitle(), QStringLiteral("Disk Optimizer: drive E"));
+  EXPECT_EQ(folder.window->windowTitle(), QStringLiteral("Disk Optimizer: drive F (/usr/share)"));
   EXPECT_EQ(DriveName(byPath.optimizer), "/srv/disk image.img");
   EXPECT_EQ(DriveName(byLetter.optimizer), "E");
 }

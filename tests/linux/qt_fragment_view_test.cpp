@@ -361,9 +361,9 @@ TEST_F(QtFragmentViewTest, TooltipNamesTheClusterAndItsItem) {
   TFragmentView& view = *drive.View();
   view.viewport()->grab();  // a paint lays the cells out
   const std::pair<int64_t, const char*> cases[] = {
-      {100, "Cluster 100\n\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
-      {301, "Cluster 301\n\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
-      {501, "Cluster 501\n\\sparse.dat\n24576 bytes, fragment 2 of 2, clusters 500-501"},
+      {100, "Cluster 100\nD:\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
+      {301, "Cluster 301\nD:\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
+      {501, "Cluster 501\nD:\\sparse.dat\n24576 bytes, fragment 2 of 2, clusters 500-501"},
       {50, "Cluster 50\nfree"},
       {110, "Cluster 110\nfree"},
   };

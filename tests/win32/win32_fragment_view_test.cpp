@@ -518,8 +518,8 @@ TEST_F(Win32FragmentViewInDriveWindow, TooltipFollowsTheCellUnderTheMouse) {
   ASSERT_NE(view.tooltip, nullptr);
   UpdateWindow(view.window);
   const std::pair<int64_t, const char*> cases[] = {
-      {100, "Cluster 100\n\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
-      {301, "Cluster 301\n\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
+      {100, "Cluster 100\nD:\\one.txt\n40960 bytes, fragment 1 of 1, clusters 100-109"},
+      {301, "Cluster 301\nD:\\three.avi\n36864 bytes, fragment 2 of 3, clusters 300-301"},
       {50, "Cluster 50\nfree"},
   };
   for (const auto& c : cases) {

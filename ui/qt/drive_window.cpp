@@ -20,6 +20,7 @@
 
 #include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
+#include "drive/user_paths.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/qt/drawing_resources.h"
@@ -65,14 +66,11 @@ void QueueToWindow(TDriveOptimizer& optimizer, TCall call) {
       window, [window, call] { call(window); }, Qt::QueuedConnection);
 }
 
-// The window's title: "Disk Optimizer: drive D" for a drive named by its
-// letter, "Disk Optimizer: /srv/disk.img" for one named by path.
+// The window's title: "Disk Optimizer: drive D" for a drive of the system,
+// "Disk Optimizer: /srv/disk.img" for one named by path, "Disk Optimizer:
+// drive D (/srv/disk.img)" for a letter that stands for a path.
 QString DriveWindowTitle(const TDriveOptimizer& optimizer) {
-  const std::string path = optimizer.services.ArgumentPath(optimizer.driveLetter);
-  if (!path.empty()) return QStringLiteral("Disk Optimizer: ") + QString::fromStdString(path);
-  char title[1000];
-  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
-  return QString::fromUtf8(title);
+  return QString::fromStdString("Disk Optimizer: " + AnalysedName(optimizer));
 }
 
 }  // namespace
