@@ -9,100 +9,17 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 #include <string>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
-#include "platform/nt_types.h"
 #include "tests/linux/qt_test_environment.h"
+#include "tests/support/holding_volume.h"
 #include "tests/support/host_services.h"
-#include "tests/support/scripted_volume.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/qt_window_system.h"
 
 namespace {
-
-// Where the volume holds the worker: every call of that kind waits, from
-// the first, until Release. Calls are counted as they come, held or not.
-enum class THoldAt { kNowhere, kScan, kFreeSpace, kRetrieval, kListing };
-
-// The scripted volume, holding the calls of one stage and counting them.
-class THoldingVolume : public TScriptedVolume {
- public:
-  THoldAt holdAt = THoldAt::kNowhere;
-  std::atomic<int> folderListings{0};  // FindFirst calls
-  std::atomic<int> itemOpens{0};       // opens of files and folders, not of the volume
-  std::atomic<int> bitmapReads{0};     // replies of the cluster bitmap asked for
-
-  // Whether a call has reached the hold within timeoutMs.
-  bool WaitForHold(int timeoutMs) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return held; });
-  }
-  void Release() {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      released = true;
-    }
-    changed.notify_all();
-  }
-
-  THandle FindFirst(const char* pattern, TFindData* entry) override {
-    ++folderListings;
-    Hold(THoldAt::kScan);
-    return TScriptedVolume::FindFirst(pattern, entry);
-  }
-  THandle OpenForRead(const char* path, bool backupSemantics) override {
-    if (std::string(path).rfind("\\\\.\\", 0) != 0) {
-      ++itemOpens;
-      Hold(THoldAt::kRetrieval);
-    }
-    return TScriptedVolume::OpenForRead(path, backupSemantics);
-  }
-  TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
-                      uint32_t inputLength, void* output, uint32_t outputLength) override {
-    if (code == kFsctlGetVolumeBitmap) {
-      ++bitmapReads;
-      Hold(THoldAt::kFreeSpace);
-    }
-    return TScriptedVolume::FsControl(handle, io, code, input, inputLength, output, outputLength);
-  }
-  std::unique_ptr<TReplacementFile> OpenLog(const char* name) override {
-    if (std::string(name).find("DirList_rules") != std::string::npos) Hold(THoldAt::kListing);
-    return TScriptedVolume::OpenLog(name);
-  }
-
- private:
-  void Hold(THoldAt at) {
-    if (at != holdAt) return;
-    std::unique_lock<std::mutex> guard(lock);
-    held = true;
-    changed.notify_all();
-    changed.wait(guard, [this] { return released; });
-  }
-
-  // Guards held and released, written by the test thread and the worker's.
-  std::mutex lock;
-  std::condition_variable changed;
-  bool held = false;      // a call has reached the hold
-  bool released = false;  // calls go on
-};
-
-std::string FileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-constexpr int kFolders = 4;
-constexpr int kFilesPerFolder = 30;
 
 // A drive of four folders of thirty files in 64 KiB of clusters, its free
 // space read 64 clusters a reply, analysed in its window, which stays open
@@ -110,21 +27,8 @@ constexpr int kFilesPerFolder = 30;
 // folder.
 struct THeldDrive {
   explicit THeldDrive(THoldAt at) : optimizer('D', volume, windows, kDriveStages) {
-    volume.logDirectory = logs.Path();
     volume.holdAt = at;
-    volume.bitmap.assign(8192, false);
-    volume.bitmapFaults.unitsPerReply = 64;
-    int64_t lcn = 16;
-    for (int folder = 0; folder < kFolders; ++folder) {
-      const std::string path = "D:\\f" + std::to_string(folder);
-      volume.AddFolder(path);
-      for (int file = 0; file < kFilesPerFolder; ++file) {
-        volume.AddFile(path + "\\x" + std::to_string(file) + ".txt", 4096, {{1, lcn}});
-        volume.bitmap[lcn] = true;
-        lcn += 2;
-      }
-    }
-    std::ofstream(logs.Path() + "DirList_rules.log") << "the previous run";
+    ScriptHeldDrive(volume, logs.Path());
     optimizer.RunDriveThread();
     window = static_cast<TDriveWindow*>(optimizer.mainWindow);
     window->KeepOpenWhenDone();
@@ -144,7 +48,7 @@ struct THeldDrive {
     const std::string stage = optimizer.statusText.Get();
     return (stage == "Stopped" || stage == "Finished") && !Stop()->isEnabled();
   }
-  std::string RulesLog() const { return FileText(logs.Path() + "DirList_rules.log"); }
+  std::string RulesLog() const { return RulesLogIn(logs.Path()); }
 
   THostFolder logs;
   THoldingVolume volume;
@@ -162,17 +66,7 @@ class QtWorkControlsTest : public testing::Test {
 // next item, the worker ends at once with "Stopped", no log replaces the
 // previous run's, and the buttons are disabled.
 TEST_F(QtWorkControlsTest, StopInEveryStageEndsTheWorkerAtTheNextItem) {
-  struct TCase {
-    THoldAt at;
-    const char* stage;  // the stage text while held
-  };
-  const TCase cases[] = {
-      {THoldAt::kScan, "Creating memory tree"},
-      {THoldAt::kFreeSpace, "Mapping free space"},
-      {THoldAt::kRetrieval, "Filling data into the memory tree"},
-      {THoldAt::kListing, "Listing tree"},
-  };
-  for (const TCase& test : cases) {
+  for (const THeldStage& test : kHeldStages) {
     SCOPED_TRACE(test.stage);
     THeldDrive drive(test.at);
     ASSERT_TRUE(drive.volume.WaitForHold(10000));
@@ -220,7 +114,7 @@ TEST_F(QtWorkControlsTest, PauseHoldsTheWorkerAndResumeGoesOn) {
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Done(); }, 10000));
   EXPECT_EQ(drive.Stage(), QStringLiteral("Finished"));
   // Every file and folder was opened once, and the logs are this run's.
-  EXPECT_EQ(drive.volume.itemOpens.load(), 1 + kFolders + kFolders * kFilesPerFolder);
+  EXPECT_EQ(drive.volume.itemOpens.load(), 1 + kHeldFolders + kHeldFolders * kHeldFilesPerFolder);
   EXPECT_NE(drive.RulesLog(), "the previous run");
   EXPECT_FALSE(drive.Pause()->isEnabled());
   EXPECT_FALSE(drive.Stop()->isEnabled());
