@@ -86,21 +86,6 @@ bool TWindowMoves::Start() {
   return started;
 }
 
-bool TWindowMoves::TogglePause() {
-  if (drive.moves.Paused()) {
-    drive.moves.Resume();
-  } else if (Moving()) {
-    drive.moves.Pause();
-  }
-  return drive.moves.Paused();
-}
-
-bool TWindowMoves::Paused() const { return drive.moves.Paused(); }
-
-void TWindowMoves::Stop() {
-  if (Moving()) drive.moves.Stop();
-}
-
 bool TWindowMoves::ApplyMovedFiles() {
   bool changed = false;
   for (const TFileMoved& moved : drive.moves.movedFiles.Take()) {

@@ -2,8 +2,8 @@
 // it may be offered, the question asked first, the run of moves on a worker
 // of the drive, the map following the files as they move, and the analysis
 // made anew when the moves end. Either shell keeps one per drive window and
-// binds its button, menu item, Pause and Stop, refresh and worker's end to
-// it.
+// binds its button, menu item, refresh and worker's end to it; Pause and
+// Stop act on the moves through ui/work_controls.h.
 //
 // Threads: lives on the window's thread, which alone calls it. The moves run
 // on a worker of the drive (StartWorker), never on the window's thread. The
@@ -11,7 +11,7 @@
 // tree; it hands each moved file's runs back through the drive's queue
 // (drive.moves.movedFiles, guarded), which the window's refresh takes and
 // writes into the tree and map, which only the window's thread touches while
-// the moves run. The counts and Pause and Stop go through drive.moves
+// the moves run. The counts, pause and stop go through drive.moves
 // (move_progress.h). When the worker has ended (its end is told to the
 // window's thread after its last write), the window's thread releases the
 // view, map and tree and starts the analysis anew on a new worker.
@@ -41,12 +41,6 @@ class TWindowMoves {
   // the drive; false when no thread could be started (nothing moved).
   bool Start();
   bool Moving() const { return state == TState::kMoving; }
-
-  // Pause and Resume in turn, while the moves run; true when now paused.
-  bool TogglePause();
-  bool Paused() const;
-  // Ends the moves after the step under way.
-  void Stop();
 
   // On the window's refresh, while the moves run: writes the runs of the
   // files moved since the last call into their items and builds the map

@@ -307,8 +307,10 @@ TEST_F(Win32WindowMoves, StopEndsAfterTheStepUnderWay) {
   EXPECT_EQ(drive.Pieces("\\c.bin"), 2);
   ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Defragmented", 0) == 0; }, 2000));
   EXPECT_TRUE(Contains(drive.Status(), "Stopped before the end")) << drive.Status();
-  // Outside moves the buttons do nothing, as described: no stop of the
-  // drive, no pause.
+  // Once the analysis anew is done the buttons are disabled, and clicks
+  // on them stop and pause nothing.
+  EXPECT_FALSE(IsWindowEnabled(drive.StopButton()));
+  EXPECT_FALSE(IsWindowEnabled(drive.PauseButton()));
   TMovingDrive::Click(drive.StopButton());
   TMovingDrive::Click(drive.PauseButton());
   EXPECT_FALSE(drive.optimizer.StopRequested());

@@ -9,7 +9,9 @@
 // commctrl.h uses the types windows.h declares.
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
@@ -230,6 +232,47 @@ TEST_F(Win32DriveWindow, LoopStopsWithoutDispatchingOnceQuitRequested) {
   windows.RunMessageLoop(optimizer);
   EXPECT_EQ(TextOf(AsWindow(optimizer.stageLabel)), "") << "the tick was not dispatched";
   EXPECT_TRUE(QuitPending()) << "the loop stopped at the first message";
+}
+
+// Several drives' windows: each has a place of its own within the work
+// area, and none overlaps another; two side by side, five cascaded where
+// tiles would be too small, each at least partly apart from every other.
+TEST(Win32DriveWindows, SeveralGetPlacesOfTheirOwnInTheWorkArea) {
+  MakeDrawingResourcesOnce();
+  TWin32Services services;
+  TWin32WindowSystem windows;
+  RECT work;
+  ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+  for (const int count : {2, 5}) {
+    SCOPED_TRACE(count);
+    std::vector<std::unique_ptr<TDriveOptimizer>> drives;
+    std::vector<RECT> frames;
+    for (int index = 0; index < count; ++index) {
+      drives.push_back(std::make_unique<TDriveOptimizer>('D', services, windows, kDriveStages));
+      drives.back()->windowCount = count;
+      drives.back()->windowIndex = index;
+      windows.CreateDriveWindow(*drives.back());
+      RECT frame;
+      GetWindowRect(AsWindow(drives.back()->mainWindow), &frame);
+      frames.push_back(frame);
+      EXPECT_GE(frame.left, work.left);
+      EXPECT_GE(frame.top, work.top);
+      EXPECT_LE(frame.right, work.right);
+      EXPECT_LE(frame.bottom, work.bottom);
+    }
+    for (int i = 0; i < count; ++i) {
+      for (int j = i + 1; j < count; ++j) {
+        EXPECT_FALSE(EqualRect(&frames[i], &frames[j])) << i << " " << j;
+        // Side by side, tiles do not overlap at all.
+        RECT both;
+        if (count == 2) {
+          EXPECT_FALSE(IntersectRect(&both, &frames[i], &frames[j]));
+        }
+      }
+    }
+    for (const auto& drive : drives) DestroyWindow(AsWindow(drive->mainWindow));
+    DispatchPending();
+  }
 }
 
 // Drive threads of drives that do not exist: their workers find nothing and

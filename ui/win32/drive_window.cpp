@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "drive/drive_optimizer.h"
@@ -15,6 +16,8 @@
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view.h"
 #include "ui/window_moves.h"
+#include "ui/window_placement.h"
+#include "ui/work_controls.h"
 
 static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
                   kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11 &&
@@ -34,14 +37,20 @@ constexpr const char* kStateProperty = "diskopt.driveWindow";
 HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
 
 // What a drive window keeps beside its drive optimizer, beyond the described
-// window: its "Defragment..." button and the moves the window drives. Made
-// with the window, held in its property kStateProperty and deleted on
-// WM_NCDESTROY; only the drive thread touches it. The moves' worker never
-// reads it (TWindowMoves hands it a copy of what it moves).
+// window: its "Defragment..." button, the moves the window drives and what
+// "Pause" and "Stop" do. Made with the window, held in its property
+// kStateProperty and deleted on WM_NCDESTROY; only the drive thread touches
+// it. The workers never read it: the moves' worker has a copy of what it
+// moves (TWindowMoves), and Pause and Stop reach a worker only through the
+// drive's gates (drive/work_gate.h), which the drive thread sets and the
+// worker waits on between items. The worker's end comes back as
+// kWmWorkerFinished, posted after its last write, so the drive thread reads
+// its results only once it has ended.
 struct TDriveWindowState {
-  explicit TDriveWindowState(TDriveOptimizer& drive) : moves(drive) {}
+  explicit TDriveWindowState(TDriveOptimizer& drive) : moves(drive), controls(drive, moves) {}
   HWND defragmentButton = nullptr;  // a child of the window; none when it could not be made
   TWindowMoves moves;
+  TWorkControls controls;    // "Pause" and "Stop", over moves; see ui/work_controls.h
   ULONGLONG movesStart = 0;  // GetTickCount64 when the moves began, milliseconds
 };
 
@@ -118,6 +127,19 @@ void UpdateDefragmentAction(const TDriveWindowState& state) {
     EnableWindow(state.defragmentButton, state.moves.CanDefragment());
 }
 
+// "Pause" reads "Resume" while the work is paused; both buttons are enabled
+// while it runs. The text is set only when it changes, so the button does
+// not flicker on every tick.
+void UpdateWorkButtons(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
+  HWND pause = AsWindow(optimizer.pauseButton);
+  const char* label = state.controls.PauseLabel();
+  char shown[16] = {};
+  GetWindowTextA(pause, shown, sizeof shown);
+  if (std::strcmp(shown, label) != 0) SetWindowTextA(pause, label);
+  EnableWindow(pause, state.controls.Enabled());
+  EnableWindow(AsWindow(optimizer.stopButton), state.controls.Enabled());
+}
+
 LRESULT RefreshTexts(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   TWindowMoves& moves = state.moves;
   // The files moved since the last tick, where they lie now.
@@ -137,6 +159,7 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   // The map's plan and zones once the worker is done.
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   UpdateDefragmentAction(state);
+  UpdateWorkButtons(optimizer, state);
   return 0;
 }
 
@@ -188,17 +211,11 @@ LRESULT Defragment(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& s
     return 0;
   }
   state.movesStart = GetTickCount64();
+  state.controls.MovesStarted();
   return RefreshTexts(optimizer, state);
 }
 
-// Pause and Resume in turn while moves run, the button saying which comes
-// next; no action otherwise, as described.
-LRESULT Pause(TDriveOptimizer& optimizer, TDriveWindowState& state) {
-  if (!state.moves.Moving()) return 0;
-  SetWindowTextA(AsWindow(optimizer.pauseButton), state.moves.TogglePause() ? "Resume" : "Pause");
-  return RefreshTexts(optimizer, state);
-}
-
+// The buttons' clicks.
 LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& optimizer,
                 TDriveWindowState& state) {
   switch (DriveWindowCommandFor(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam),
@@ -206,10 +223,14 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
     case TDriveWindowCommand::kDefragment:
       return Defragment(window, optimizer, state);
     case TDriveWindowCommand::kPause:
-      return Pause(optimizer, state);
+      // Holds the worker at its next item, or lets it go on.
+      state.controls.PauseClicked();
+      return RefreshTexts(optimizer, state);
     case TDriveWindowCommand::kStop:
-      // Ends the moves after the step under way; no action otherwise.
-      state.moves.Stop();
+      // Ends the work at its next item (moves after their step); the
+      // worker's end says "Stopped" and disables the buttons.
+      state.controls.StopClicked();
+      UpdateWorkButtons(optimizer, state);
       return 0;
     case TDriveWindowCommand::kNone:
       break;
@@ -221,14 +242,16 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
 // window; after an analysis, the texts and the offer follow at once.
 LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   if (state.moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
-    SetWindowTextA(AsWindow(optimizer.pauseButton), "Pause");
     // No worker runs now: the view's window goes first (it reads the map),
     // then the drive forgets the view, the map and the tree (releaseViews),
     // and a new worker analyses the drive anew; its notice makes a new view.
     if (optimizer.fragmentView != nullptr && optimizer.fragmentView->window != nullptr)
       DestroyWindow(optimizer.fragmentView->window);
-    state.moves.Reanalyse();
+    state.controls.WorkerEnded(state.moves.Reanalyse());
+  } else {
+    state.controls.WorkerEnded(false);
   }
+  // The worker's final texts at once: "Stopped" the moment it has ended.
   return RefreshTexts(optimizer, state);
 }
 
@@ -273,11 +296,25 @@ LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Alone, a drive's window takes the described place (40, 40, the screen
+// less 80 each way); beside other drives' windows, a tile of that place
+// within the work area (the screen less the taskbar), so none lies on
+// another (ui/window_placement.h).
+TRect DriveWindowFrame(const TDriveOptimizer& optimizer) {
+  TRect area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  RECT work;
+  if (optimizer.windowCount > 1 && SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    area =
+        TRect{static_cast<int>(work.left), static_cast<int>(work.top),
+              static_cast<int>(work.right - work.left), static_cast<int>(work.bottom - work.top)};
+  const TRect described = InitialDriveWindowRect(area.width, area.height);
+  return DriveWindowPlace(area, optimizer.windowCount, optimizer.windowIndex, described.width,
+                          described.height);
+}
+
 }  // namespace
 
 void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
-  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
   char title[1000];
   std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
 
@@ -314,7 +351,7 @@ void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
       CreateChild("BUTTON", kDefragmentLabel, window, WS_DISABLED, kDefragmentCommandId);
 
   // The resize this causes lays the children out.
-  const TRect place = InitialDriveWindowRect(screenWidth, screenHeight);
+  const TRect place = DriveWindowFrame(optimizer);
   MoveWindow(window, place.x, place.y, place.width, place.height, TRUE);
   SetTimer(window, kRefreshTimerId, kRefreshMilliseconds, nullptr);
 }

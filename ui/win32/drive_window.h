@@ -3,17 +3,21 @@
 // drive's own thread. Its geometry is ui/drive_window_layout's, its message
 // dispatch ui/drive_window_messages'.
 //
-// Beyond the described window: a "Defragment..." button (and the map's menu
-// item), offered once the drive is analysed, which asks first and runs the
-// moves on a worker of the drive (ui/window_moves); while they run "Pause"
-// and "Stop" act on them and the map follows the files, and when they end
-// the window analyses the drive anew.
+// Beyond the described window: "Pause" and "Stop" act on the drive's work
+// (ui/work_controls: Stop ends it at the next item, and the stage label
+// says "Stopped"; Pause holds it until pressed again, reading "Resume"
+// meanwhile; both are disabled once the work is done); beside other drives'
+// windows the window takes a place of its own (ui/window_placement); and a
+// "Defragment..." button (and the map's menu item), offered once the drive
+// is analysed, which asks first and runs the moves on a worker of the drive
+// (ui/window_moves); while they run the map follows the files, and when
+// they end the window analyses the drive anew.
 #pragma once
 
 class TDriveOptimizer;
 
 // On the drive thread: creates the drive window and its children, stores
-// their handles in the drive optimizer, sizes the window and starts the
+// their handles in the drive optimizer, places and sizes the window and starts the
 // refresh timer. When the window itself cannot be made, asks the worker to
 // stop and posts the quit message, so the drive thread ends instead of
 // waiting for a window nobody can close.
