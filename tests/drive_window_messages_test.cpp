@@ -18,12 +18,15 @@ TEST(DriveWindowMessages, HandledMessagesByTheirPlatformNumbers) {
   EXPECT_EQ(DriveWindowActionFor(273), TDriveWindowAction::kCommand);
   EXPECT_EQ(DriveWindowActionFor(1036), TDriveWindowAction::kWorkerFinished);
   EXPECT_EQ(DriveWindowActionFor(130), TDriveWindowAction::kReleaseState);
+  // The focus, which the map takes whenever the window has it.
+  EXPECT_EQ(DriveWindowActionFor(6), TDriveWindowAction::kActivate);
+  EXPECT_EQ(DriveWindowActionFor(7), TDriveWindowAction::kFocusMap);
 }
 
 TEST(DriveWindowMessages, EverythingElseGetsDefaultProcessing) {
-  // WM_DESTROY, WM_ERASEBKGND, WM_SYSCOMMAND, and the user messages next to
-  // the notices.
-  for (unsigned message : {2u, 20u, 274u, 1034u, 1037u}) {
+  // WM_DESTROY, WM_KILLFOCUS, WM_ERASEBKGND, WM_SYSCOMMAND, and the user
+  // messages next to the notices.
+  for (unsigned message : {2u, 8u, 20u, 274u, 1034u, 1037u}) {
     EXPECT_EQ(DriveWindowActionFor(message), TDriveWindowAction::kDefault) << message;
   }
 }

@@ -324,17 +324,18 @@ TEST(FragmentViewTest, MessagesByTheirPlatformNumbers) {
       {514, TFragmentViewAction::kIgnore},
       {512, TFragmentViewAction::kHover},
       {123, TFragmentViewAction::kContextMenu},
+      {256, TFragmentViewAction::kKey},
       {258, TFragmentViewAction::kCharacter},
       {522, TFragmentViewAction::kWheel},
       {273, TFragmentViewAction::kCommand},
       // WM_CREATE, WM_ERASEBKGND, WM_LBUTTONDBLCLK, WM_HSCROLL, WM_RBUTTONUP
-      // (whose default processing sends WM_CONTEXTMENU), WM_KEYDOWN
+      // (whose default processing sends WM_CONTEXTMENU), WM_KEYUP
       {1, TFragmentViewAction::kDefault},
       {20, TFragmentViewAction::kDefault},
       {515, TFragmentViewAction::kDefault},
       {276, TFragmentViewAction::kDefault},
       {517, TFragmentViewAction::kDefault},
-      {256, TFragmentViewAction::kDefault},
+      {257, TFragmentViewAction::kDefault},
   };
   for (const TCase& c : cases) EXPECT_EQ(FragmentViewActionFor(c.message), c.action) << c.message;
 }

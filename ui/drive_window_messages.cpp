@@ -18,6 +18,10 @@ TDriveWindowAction DriveWindowActionFor(unsigned message) {
       return TDriveWindowAction::kWorkerFinished;
     case kWmNcDestroy:
       return TDriveWindowAction::kReleaseState;
+    case kWmActivate:
+      return TDriveWindowAction::kActivate;
+    case kWmSetFocus:
+      return TDriveWindowAction::kFocusMap;
     default:
       return TDriveWindowAction::kDefault;
   }

@@ -6,6 +6,8 @@
 #include "platform/window_system.h"
 
 constexpr unsigned kWmSize = 5;
+constexpr unsigned kWmActivate = 6;
+constexpr unsigned kWmSetFocus = 7;
 constexpr unsigned kWmPaint = 15;
 constexpr unsigned kWmClose = 16;
 constexpr unsigned kWmNcDestroy = 130;
@@ -25,6 +27,8 @@ enum class TDriveWindowAction {
   kCommand,         // a button's click, the map's "Defragment...": DriveWindowCommandFor; result 0
   kWorkerFinished,  // a worker of the drive has ended; result 0
   kReleaseState,    // the window is gone: release what it kept, then default processing
+  kActivate,        // becoming active, the map takes the keys (result 0); else default processing
+  kFocusMap,        // the focus goes on to the map (result 0); without one, default processing
   kDefault,         // default processing and its result
 };
 

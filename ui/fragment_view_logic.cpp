@@ -207,6 +207,10 @@ bool TFragmentViewLogic::SetClustersPerCellAt(int64_t clusters, int x, int y) {
   return true;
 }
 
+bool TFragmentViewLogic::ZoomAt(bool in, int x, int y) {
+  return SetClustersPerCellAt(in ? clustersPerCell / 2 : clustersPerCell * 2, x, y);
+}
+
 int64_t TFragmentViewLogic::WholeVolumeClustersPerCell() const {
   const int64_t cellsShown = static_cast<int64_t>(columns) * rows;
   if (cellsShown <= 0) return 1;

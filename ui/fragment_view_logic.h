@@ -124,6 +124,9 @@ class TFragmentViewLogic {
   // volume it is shown from its start; off the cells, as SetClustersPerCell.
   // The cells must be those of the current layout (not Dirty).
   bool SetClustersPerCellAt(int64_t clusters, int x, int y);
+  // One step of the zoom (half or twice the clusters per cell) about pixel
+  // x, y, as SetClustersPerCellAt: a turn of the wheel over the map.
+  bool ZoomAt(bool in, int x, int y);
   // The fewest clusters per cell, a power of two, at which the whole volume
   // fits the cells of the current layout.
   int64_t WholeVolumeClustersPerCell() const;

@@ -18,6 +18,8 @@ TFragmentViewAction FragmentViewActionFor(unsigned message) {
       return TFragmentViewAction::kHover;
     case kWmContextMenu:
       return TFragmentViewAction::kContextMenu;
+    case kWmKeyDown:
+      return TFragmentViewAction::kKey;
     case kWmChar:
       return TFragmentViewAction::kCharacter;
     case kWmMouseWheel:

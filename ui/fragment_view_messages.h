@@ -12,6 +12,7 @@ constexpr unsigned kWmLButtonDown = 513;
 constexpr unsigned kWmLButtonUp = 514;
 constexpr unsigned kWmMouseMove = 512;
 constexpr unsigned kWmContextMenu = 123;
+constexpr unsigned kWmKeyDown = 256;
 constexpr unsigned kWmChar = 258;
 constexpr unsigned kWmMouseWheel = 522;
 
@@ -24,6 +25,7 @@ enum class TFragmentViewAction {
   kSelect,        // left click: select the item of the cell, take the keys; result 0
   kHover,         // the mouse moved: the tooltip follows the cell; result 0
   kContextMenu,   // the map's menu at the mouse; result 0
+  kKey,           // a key pressed: the arrows, Page Up / Down, Home, End scroll; result 0
   kCharacter,     // a typed key: zoom, plan, summary, legend, Escape; result 0
   kWheel,         // with Ctrl: zoom; otherwise default processing
   kCommand,       // a command of the map's menu; result 0

@@ -3,7 +3,9 @@
 // window puts it and laid out with the window from the next resize on;
 // painted in the cell colours over the background, read back pixel by pixel;
 // scrolled through its scroll bar as the platform keeps it; and left without
-// a window, but still there, when its window goes.
+// a window, but still there, when its window goes; its keys work with no
+// click first, Ctrl + wheel zooms about the mouse, and the status bar says
+// the zoom and the view.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
@@ -11,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "drive/drive_optimizer.h"
@@ -591,6 +594,105 @@ TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelAndKeysZoomWithTheScrollRange) {
   // Before the worker has finished there is no plan to show.
   SendMessageA(view.window, WM_COMMAND, static_cast<WPARAM>(TMapCommand::kTogglePlan), 0);
   EXPECT_EQ(view.logic.Mode(), TMapMode::kNow);
+}
+
+// The status bar's part for the map's zoom and view.
+std::string ViewStateOf(const TDriveOptimizer& optimizer) {
+  char text[128] = {};
+  SendMessageA(AsWindow(optimizer.statusBar), SB_GETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+// The map has the keyboard focus whenever its window is active, with no
+// click first: the keys sent to the focus scroll and zoom it, and a click on
+// a button leaves the focus with it.
+TEST_F(Win32FragmentViewInDriveWindow, KeysScrollAndZoomWithoutAClick) {
+  OpenDrive();
+  ASSERT_EQ(GetActiveWindow(), window);
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  const TFragmentView& view = *optimizer.fragmentView;
+  EXPECT_EQ(GetFocus(), view.window);
+  // Away to another window and back: the map has the keys again.
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                               100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetActiveWindow(other);
+  EXPECT_NE(GetFocus(), view.window);
+  SetActiveWindow(window);
+  DestroyWindow(other);
+  DispatchPending();
+  ASSERT_EQ(GetActiveWindow(), window);
+  EXPECT_EQ(GetFocus(), view.window);
+  UpdateWindow(view.window);
+
+  const auto press = [&](int key) {
+    SendMessageA(GetFocus(), WM_KEYDOWN, key, 0);
+    UpdateWindow(view.window);
+  };
+  const int64_t line = view.logic.Columns();
+  const int64_t page = view.logic.Rows() * line;
+  press(VK_DOWN);
+  EXPECT_EQ(view.logic.FirstCluster(), line);
+  press(VK_NEXT);
+  EXPECT_EQ(view.logic.FirstCluster(), line + page);
+  press(VK_UP);
+  EXPECT_EQ(view.logic.FirstCluster(), page);
+  press(VK_PRIOR);
+  EXPECT_EQ(view.logic.FirstCluster(), 0);
+  press(VK_END);
+  EXPECT_EQ(view.logic.FirstCluster(), 200000 / line * line);
+  press(VK_HOME);
+  EXPECT_EQ(view.logic.FirstCluster(), 0);
+  EXPECT_EQ(ScrollBarOf(view.window).nPos, 0);
+  SendMessageA(GetFocus(), WM_CHAR, '-', 0);
+  EXPECT_EQ(view.logic.ClustersPerCell(), 2);
+  SendMessageA(GetFocus(), WM_CHAR, '=', 0);
+  EXPECT_EQ(view.logic.ClustersPerCell(), 1);
+  // A button clicked hands the keys back to the map.
+  SendMessageA(AsWindow(optimizer.pauseButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(GetFocus(), view.window);
+  press(VK_DOWN);
+  EXPECT_EQ(view.logic.FirstCluster(), line);
+}
+
+// Ctrl + wheel zooms about the mouse (its point on the screen): the cluster
+// under it stays under it, out and back in; the status bar's own part says
+// the zoom and the view.
+TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelKeepsTheClusterUnderTheMouse) {
+  OpenDrive();
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  const TFragmentView& view = *optimizer.fragmentView;
+  EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
+  // Some pages down, so the volume's start leaves room on every side.
+  for (int i = 0; i < 20; ++i) Scroll(view.window, SB_PAGEDOWN);
+  UpdateWindow(view.window);
+  const TFragmentViewLogic& logic = view.logic;
+  // A cluster that is a multiple of 8, in column 21, line 11 of the grid.
+  int64_t cluster = logic.FirstCluster() + 11 * logic.Columns() + 21;
+  cluster -= cluster % 8;
+  const POINT point = CellPoint(view, cluster);
+  POINT onScreen = point;
+  ClientToScreen(view.window, &onScreen);
+  const auto wheel = [&](int delta) {
+    SendMessageA(view.window, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, static_cast<WORD>(delta)),
+                 MAKELPARAM(onScreen.x, onScreen.y));
+    UpdateWindow(view.window);
+    const int cell = logic.CellAt(point.x, point.y);
+    EXPECT_GE(cell, 0);
+    EXPECT_LE(logic.CellFirstCluster(cell), cluster) << logic.ClustersPerCell();
+    EXPECT_GT(logic.CellEndCluster(cell), cluster) << logic.ClustersPerCell();
+  };
+  for (int i = 0; i < 3; ++i) wheel(-120);
+  EXPECT_EQ(logic.ClustersPerCell(), 8);
+  EXPECT_EQ(ViewStateOf(optimizer), "8 clusters per cell, volume now");
+  for (int i = 0; i < 3; ++i) wheel(120);
+  EXPECT_EQ(logic.ClustersPerCell(), 1);
+  EXPECT_EQ(logic.CellFirstCluster(logic.CellAt(point.x, point.y)), cluster);
+  EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
+  // The described text keeps the rest of the bar.
+  EXPECT_EQ(SendMessageA(AsWindow(optimizer.statusBar), SB_GETPARTS, 0, 0), 2);
 }
 
 }  // namespace

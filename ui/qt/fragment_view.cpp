@@ -238,9 +238,8 @@ void TFragmentView::wheelEvent(QWheelEvent* event) {
   if (steps == 0) return;
   // About the cell under the mouse, counted in the cells of the current size.
   if (logic.Dirty()) logic.ComputeCells(viewport()->width(), viewport()->height());
-  const int64_t clusters = steps > 0 ? logic.ClustersPerCell() / 2 : logic.ClustersPerCell() * 2;
   const QPoint point = event->position().toPoint();
-  if (logic.SetClustersPerCellAt(clusters, point.x(), point.y())) Refresh();
+  if (logic.ZoomAt(steps > 0, point.x(), point.y())) Refresh();
 }
 
 void TFragmentView::keyPressEvent(QKeyEvent* event) {

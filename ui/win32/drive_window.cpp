@@ -4,6 +4,7 @@
 // commctrl.h uses the types windows.h declares.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,7 +23,8 @@
 static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
                   kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11 &&
                   kWmCommand == WM_COMMAND && kWmNcDestroy == WM_NCDESTROY &&
-                  kWmWorkerFinished == WM_USER + 12,
+                  kWmWorkerFinished == WM_USER + 12 && kWmActivate == WM_ACTIVATE &&
+                  kWmSetFocus == WM_SETFOCUS,
               "the shared dispatch uses the platform's message numbers");
 
 namespace {
@@ -33,6 +35,10 @@ constexpr int kStatusBarId = 1;
 constexpr int kDeferredPlacements = 6;
 // The window property that holds the window's own state.
 constexpr const char* kStateProperty = "diskopt.driveWindow";
+// The widest the status bar's part for the map's zoom and view may be,
+// pixels ("1048576 clusters per cell, volume after the plan" in the GUI
+// font); never more than half the bar.
+constexpr int kViewStatePartWidth = 280;
 
 HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
 
@@ -77,6 +83,36 @@ HWND CreateChild(const char* className, const char* text, HWND parent, DWORD ext
   return child;
 }
 
+// The drive's map, if it has one with a window; none otherwise.
+TFragmentView* MapOf(TDriveOptimizer& optimizer) {
+  TFragmentView* view = optimizer.fragmentView;
+  return view != nullptr && view->window != nullptr ? view : nullptr;
+}
+
+// Gives the map the keyboard focus, so its keys work with no click first;
+// false when there is no map.
+bool FocusMap(TDriveOptimizer& optimizer) {
+  TFragmentView* view = MapOf(optimizer);
+  if (view == nullptr) return false;
+  SetFocus(view->window);
+  return true;
+}
+
+// The status bar's parts for the client width: the described text alone,
+// or, while there is a map, with the map's zoom and view in a part of their
+// own at the right.
+void SetStatusParts(TDriveOptimizer& optimizer) {
+  HWND bar = AsWindow(optimizer.statusBar);
+  RECT client;
+  GetClientRect(bar, &client);
+  const int width = client.right;
+  TFragmentView* view = MapOf(optimizer);
+  int rightEdges[2] = {-1, -1};
+  if (view != nullptr) rightEdges[0] = width - std::min(kViewStatePartWidth, width / 2);
+  SendMessageA(bar, SB_SETPARTS, view != nullptr ? 2 : 1, reinterpret_cast<LPARAM>(rightEdges));
+  if (view != nullptr) view->ShowViewState();
+}
+
 HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
   return DeferWindowPos(batch, child, nullptr, place.x, place.y, place.width, place.height, flags);
 }
@@ -84,6 +120,7 @@ HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
 LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
   // The status bar docks itself along the bottom edge when told of a resize.
   SendMessageA(AsWindow(optimizer.statusBar), WM_SIZE, 0, 0);
+  SetStatusParts(optimizer);
   RECT client;
   GetClientRect(AsWindow(optimizer.mainWindow), &client);
   const TDriveWindowLayout layout =
@@ -186,8 +223,12 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
   if (optimizer.fragmentView == nullptr) return 0;
   optimizer.fragmentView->OfferDefragment(&moves);
   optimizer.fragmentView->SetMovesSummary(moves.Summary());
-  // The map's keys (zoom, plan, Escape) reach it from the start.
-  SetFocus(optimizer.fragmentView->window);
+  optimizer.fragmentView->ShowViewStateIn(AsWindow(optimizer.statusBar));
+  SetStatusParts(optimizer);
+  // The map's keys reach it from the start, with no click; a window that is
+  // not active is not made so (it would come to the front): the map takes
+  // the keys when the window next becomes active.
+  if (GetActiveWindow() == window) FocusMap(optimizer);
   InvalidateRect(window, nullptr, FALSE);
   return 0;
 }
@@ -215,26 +256,31 @@ LRESULT Defragment(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& s
   return RefreshTexts(optimizer, state);
 }
 
-// The buttons' clicks.
+// The buttons' clicks; a clicked button hands the keyboard focus back to
+// the map, whose keys then go on working.
 LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& optimizer,
                 TDriveWindowState& state) {
   switch (DriveWindowCommandFor(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam),
                                 optimizer.pauseButton, optimizer.stopButton)) {
     case TDriveWindowCommand::kDefragment:
-      return Defragment(window, optimizer, state);
+      Defragment(window, optimizer, state);
+      break;
     case TDriveWindowCommand::kPause:
       // Holds the worker at its next item, or lets it go on.
       state.controls.PauseClicked();
-      return RefreshTexts(optimizer, state);
+      RefreshTexts(optimizer, state);
+      break;
     case TDriveWindowCommand::kStop:
       // Ends the work at its next item (moves after their step); the
       // worker's end says "Stopped" and disables the buttons.
       state.controls.StopClicked();
       UpdateWorkButtons(optimizer, state);
-      return 0;
-    case TDriveWindowCommand::kNone:
       break;
+    case TDriveWindowCommand::kNone:
+      return 0;
   }
+  // The question's own message loop may have seen the window closed.
+  if (StateOf(window) == &state) FocusMap(optimizer);
   return 0;
 }
 
@@ -247,6 +293,7 @@ LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
     // and a new worker analyses the drive anew; its notice makes a new view.
     if (optimizer.fragmentView != nullptr && optimizer.fragmentView->window != nullptr)
       DestroyWindow(optimizer.fragmentView->window);
+    SetStatusParts(optimizer);
     state.controls.WorkerEnded(state.moves.Reanalyse());
   } else {
     state.controls.WorkerEnded(false);
@@ -289,6 +336,14 @@ LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return WorkerFinished(optimizer, state);
     case TDriveWindowAction::kReleaseState:
       ReleaseState(window, optimizer);
+      break;
+    case TDriveWindowAction::kActivate:
+      // Becoming active (not minimized), the window gives the map the keys
+      // instead of taking them itself.
+      if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0 && FocusMap(optimizer)) return 0;
+      break;
+    case TDriveWindowAction::kFocusMap:
+      if (FocusMap(optimizer)) return 0;
       break;
     case TDriveWindowAction::kDefault:
       break;

@@ -12,7 +12,7 @@
 #include "ui/win32/picture_file.h"
 #include "ui/window_moves.h"
 
-static_assert(kWmDestroy == WM_DESTROY && kWmVScroll == WM_VSCROLL &&
+static_assert(kWmDestroy == WM_DESTROY && kWmVScroll == WM_VSCROLL && kWmKeyDown == WM_KEYDOWN &&
                   kWmLButtonDown == WM_LBUTTONDOWN && kWmLButtonUp == WM_LBUTTONUP &&
                   kWmMouseMove == WM_MOUSEMOVE && kWmContextMenu == WM_CONTEXTMENU &&
                   kWmChar == WM_CHAR && kWmMouseWheel == WM_MOUSEWHEEL && kWmCommand == WM_COMMAND,
@@ -38,6 +38,26 @@ TScrollRequest ScrollRequestOf(int code) {
       return TScrollRequest::kBottom;
     default:  // SB_THUMBPOSITION, SB_ENDSCROLL and anything else
       return TScrollRequest::kStay;
+  }
+}
+
+// The virtual key as one that scrolls the map, or kOther.
+TMapScrollKey ScrollKeyOf(int virtualKey) {
+  switch (virtualKey) {
+    case VK_UP:
+      return TMapScrollKey::kUp;
+    case VK_DOWN:
+      return TMapScrollKey::kDown;
+    case VK_PRIOR:
+      return TMapScrollKey::kPageUp;
+    case VK_NEXT:
+      return TMapScrollKey::kPageDown;
+    case VK_HOME:
+      return TMapScrollKey::kHome;
+    case VK_END:
+      return TMapScrollKey::kEnd;
+    default:
+      return TMapScrollKey::kOther;
   }
 }
 
@@ -125,11 +145,14 @@ LRESULT TFragmentView::HandleMessage(HWND target, UINT message, WPARAM wParam, L
     case TFragmentViewAction::kContextMenu:
       OnContextMenu(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       return 0;
+    case TFragmentViewAction::kKey:
+      OnKey(static_cast<int>(wParam));
+      return 0;
     case TFragmentViewAction::kCharacter:
       OnCharacter(static_cast<int>(wParam));
       return 0;
     case TFragmentViewAction::kWheel:
-      if (OnWheel(wParam)) return 0;
+      if (OnWheel(wParam, lParam)) return 0;
       break;
     case TFragmentViewAction::kCommand:
       Command(static_cast<TMapCommand>(LOWORD(wParam)));
@@ -163,7 +186,14 @@ void TFragmentView::UpdateScrollBar() {
   SetScrollInfo(window, SB_VERT, &scroll, TRUE);
 }
 
-void TFragmentView::OnVScroll(int request) {
+void TFragmentView::OnVScroll(int request) { Scroll(ScrollRequestOf(request)); }
+
+void TFragmentView::OnKey(int virtualKey) {
+  const TScrollRequest request = ScrollRequestForKey(ScrollKeyOf(virtualKey));
+  if (request != TScrollRequest::kStay) Scroll(request);
+}
+
+void TFragmentView::Scroll(TScrollRequest request) {
   SCROLLINFO scroll = {};
   scroll.cbSize = sizeof scroll;
   scroll.fMask = SIF_ALL;
@@ -171,7 +201,7 @@ void TFragmentView::OnVScroll(int request) {
   // The position as the platform keeps it: SetScrollInfo holds it to
   // nMax - nPage + 1, while the logic may have gone to nMax.
   const TScrollBarState state = {scroll.nPos, scroll.nMax, scroll.nTrackPos};
-  scroll.nPos = logic.OnVScroll(ScrollRequestOf(request), state);
+  scroll.nPos = logic.OnVScroll(request, state);
   scroll.fMask = SIF_ALL;
   SetScrollInfo(window, SB_VERT, &scroll, TRUE);
   InvalidateRect(window, nullptr, FALSE);
@@ -286,10 +316,19 @@ void TFragmentView::OnCharacter(int character) {
   if (command != static_cast<TMapCommand>(0)) Command(command);
 }
 
-bool TFragmentView::OnWheel(WPARAM wParam) {
+bool TFragmentView::OnWheel(WPARAM wParam, LPARAM lParam) {
   if ((GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL) == 0) return false;
   const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
-  if (delta != 0) Command(delta > 0 ? TMapCommand::kZoomIn : TMapCommand::kZoomOut);
+  if (delta == 0) return true;
+  POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  ScreenToClient(window, &point);
+  // About the cell under the mouse, counted in the cells of the current size.
+  if (logic.Dirty()) {
+    RECT client;
+    GetClientRect(window, &client);
+    logic.ComputeCells(client.right, client.bottom);
+  }
+  if (logic.ZoomAt(delta > 0, point.x, point.y)) Refresh();
   return true;
 }
 
@@ -299,6 +338,17 @@ void TFragmentView::PollWorkFinished() {
 
 void TFragmentView::SetMovesSummary(std::string text) {
   if (session != nullptr) session->SetMovesSummary(std::move(text));
+}
+
+void TFragmentView::ShowViewStateIn(HWND statusBar) {
+  viewStateBar = statusBar;
+  ShowViewState();
+}
+
+void TFragmentView::ShowViewState() {
+  if (viewStateBar == nullptr) return;
+  const std::string text = TMapSession::ViewStateText(logic);
+  SendMessageA(viewStateBar, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TFragmentView::MapChanged() {
@@ -332,6 +382,7 @@ void TFragmentView::Command(TMapCommand command) {
 void TFragmentView::Refresh() {
   UpdateScrollBar();
   InvalidateRect(window, nullptr, FALSE);
+  ShowViewState();
 }
 
 void TFragmentView::Say(const std::string& text, const char* caption) {

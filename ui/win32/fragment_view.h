@@ -15,8 +15,11 @@
 //
 // Beside the described view (ui/map_session): a tooltip control that
 // follows the cell under the mouse, a left click that selects the item there
-// (outlining its fragments) and takes the keys, Escape, Ctrl + wheel and
-// + / - to zoom, P for the picture after the plan, and a context menu
+// (outlining its fragments) and takes the keys, Escape, Ctrl + wheel (about
+// the cell under the mouse, which keeps its cluster) and + / = / - to zoom,
+// P for the picture after the plan, the arrows, Page Up / Down, Home and End
+// to scroll as the scroll bar does, the zoom and the view in a part of the
+// drive window's status bar, and a context menu
 // (TrackPopupMenu) with the summary, legend, zoom, plan, export and picture,
 // and, once the drive window offers it, its "Defragment..." item, which the
 // view hands to the drive window as WM_COMMAND kDefragmentCommandId.
@@ -65,6 +68,9 @@ class TFragmentView {
   void UpdateScrollBar();
   // A scroll request (SB_*) against the scroll bar as the platform keeps it.
   void OnVScroll(int request);
+  // A key pressed (its virtual-key code): the scroll keys scroll as the
+  // scroll bar's arrows, track and ends do; any other is left to WM_CHAR.
+  void OnKey(int virtualKey);
   // Composes the grid off screen and copies it with one BitBlt.
   void OnPaint();
   // The tooltip's text for the cell at x, y of the client area.
@@ -73,8 +79,10 @@ class TFragmentView {
   // The map's menu at screen point x, y (-1, -1: from the keyboard).
   void OnContextMenu(int x, int y);
   void OnCharacter(int character);
-  // A wheel turn; false when it is not the view's (no Ctrl).
-  bool OnWheel(WPARAM wParam);
+  // A wheel turn (WM_MOUSEWHEEL's parameters: the point is on the screen);
+  // with Ctrl a zoom about the cell under the point; false when it is not
+  // the view's (no Ctrl).
+  bool OnWheel(WPARAM wParam, LPARAM lParam);
   // Carries out a command of the menu or the keys.
   void Command(TMapCommand command);
   // The worker may have finished: the plan and the zones become known.
@@ -85,6 +93,13 @@ class TFragmentView {
   void OfferDefragment(const TWindowMoves* moves) { windowMoves = moves; }
   // What the window's last run of moves did, for the summary box.
   void SetMovesSummary(std::string text);
+  // Shows the zoom and the view ("1 cluster per cell, volume now") in part 1
+  // of statusBar from now on, as they change; the drive window gives the bar
+  // that part while the view has a window. Not owned; it outlives the view's
+  // window.
+  void ShowViewStateIn(HWND statusBar);
+  // The zoom and the view into the status bar's part, if one was given.
+  void ShowViewState();
   // The runs the map shows changed (files moved): the cells are found again
   // and painted.
   void MapChanged();
@@ -104,8 +119,11 @@ class TFragmentView {
   HWND tooltip;         // the tooltip control; owned by the view's window
   std::string tipText;  // what the tooltip shows; its storage outlives every show
   const TWindowMoves* windowMoves = nullptr;  // see OfferDefragment; none until offered
+  HWND viewStateBar = nullptr;                // see ShowViewStateIn; none until given
 
  private:
+  // Scrolls as request says, from the scroll bar as the platform keeps it.
+  void Scroll(TScrollRequest request);
   // After a zoom, a change of mode or of the selection.
   void Refresh();
   void ExportJson();
