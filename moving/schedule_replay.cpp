@@ -1,11 +1,11 @@
 #include "moving/schedule_replay.h"
 
 #include <algorithm>
-#include <iterator>
-#include <map>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
-#include "planning/cluster_extents.h"
+#include "moving/paged_free_space.h"
 
 namespace {
 
@@ -23,108 +23,49 @@ void Append(std::vector<TFileRun>* runs, int64_t vcn, int64_t lcn, int64_t lengt
   runs->push_back(TFileRun{vcn, lcn < 0 ? kLcnNoClusters : lcn, length});
 }
 
-// Free clusters as disjoint extents, first cluster -> the cluster after.
-// Each check finds its extents with one search, which the change that
-// follows it reuses.
-class TFreeModel {
- public:
-  using TPlace = std::map<int64_t, int64_t>::iterator;
-
-  explicit TFreeModel(const std::vector<TClusterExtent>& extents) {
-    // Extents apart and in order, as a layout's are, go in at the end;
-    // others are merged one by one.
-    const bool inOrder = AreNormalized(extents, INT64_MAX);
-    for (const TClusterExtent& extent : extents) {
-      if (inOrder) {
-        free_.emplace_hint(free_.end(), extent.lcn, extent.End());
-      } else {
-        Give(extent.lcn, extent.End(), free_.upper_bound(extent.lcn));
-      }
-    }
-  }
-  // The extent that holds every cluster of [lcn, end); none (End()) when
-  // a cluster of it is in use.
-  TPlace Holding(int64_t lcn, int64_t end) {
-    auto extent = free_.upper_bound(lcn);
-    if (extent == free_.begin()) return free_.end();
-    --extent;
-    return extent->first <= lcn && end <= extent->second ? extent : free_.end();
-  }
-  TPlace End() { return free_.end(); }
-  // Takes [lcn, end) from the extent that holds it.
-  void Take(TPlace extent, int64_t lcn, int64_t end) {
-    const int64_t start = extent->first;
-    const int64_t stop = extent->second;
-    const auto next = free_.erase(extent);
-    if (start < lcn) free_.emplace_hint(next, start, lcn);
-    if (end < stop) free_.emplace_hint(next, end, stop);
-  }
-  // Gives back [lcn, end), merged with its neighbours; false, and nothing
-  // given, when any of it is free already.
-  bool GiveInUse(int64_t lcn, int64_t end) {
-    if (end <= lcn) return true;
-    const auto after = free_.upper_bound(lcn);
-    if (after != free_.begin() && std::prev(after)->second > lcn) return false;
-    if (after != free_.end() && after->first < end) return false;
-    Give(lcn, end, after);
-    return true;
-  }
-
- private:
-  // Gives back [lcn, end), none of it free; after: the first extent that
-  // starts past lcn.
-  void Give(int64_t lcn, int64_t end, TPlace after) {
-    if (end <= lcn) return;
-    if (after != free_.begin() && std::prev(after)->second >= lcn) {
-      const auto before = std::prev(after);
-      lcn = before->first;
-      end = std::max(end, before->second);
-      free_.erase(before);
-    }
-    while (after != free_.end() && after->first <= end) {
-      end = std::max(end, after->second);
-      after = free_.erase(after);
-    }
-    free_.emplace_hint(after, lcn, end);
-  }
-
-  std::map<int64_t, int64_t> free_;
-};
-
 }  // namespace
 
 bool MoveRuns(const std::vector<TFileRun>& runs, int64_t vcn, int64_t clusters, int64_t targetLcn,
+              std::vector<TFileRun>* moved, std::vector<TFileRun>* from) {
+  return MoveRuns(runs.data(), runs.size(), vcn, clusters, targetLcn, moved, from);
+}
+
+bool MoveRuns(const TFileRun* runs, size_t count, int64_t vcn, int64_t clusters, int64_t targetLcn,
               std::vector<TFileRun>* moved, std::vector<TFileRun>* from) {
   const int64_t end = vcn + clusters;
   if (clusters <= 0) return false;
   moved->clear();
   int64_t covered = 0;  // clusters of [vcn, end) found allocated
-  for (const TFileRun& run : runs) {
-    const int64_t runEnd = run.vcn + run.length;
+  for (const TFileRun* run = runs; run != runs + count; ++run) {
+    const int64_t runEnd = run->vcn + run->length;
     // The part before the range, the part inside it, the part after it.
-    const int64_t cutStart = std::max(run.vcn, vcn);
+    const int64_t cutStart = std::max(run->vcn, vcn);
     const int64_t cutEnd = std::min(runEnd, end);
     if (cutStart >= cutEnd) {
-      Append(moved, run.vcn, run.lcn, run.length);
+      Append(moved, run->vcn, run->lcn, run->length);
       continue;
     }
-    if (run.lcn < 0) return false;
-    Append(moved, run.vcn, run.lcn, cutStart - run.vcn);
+    if (run->lcn < 0) return false;
+    Append(moved, run->vcn, run->lcn, cutStart - run->vcn);
     Append(moved, cutStart, targetLcn + (cutStart - vcn), cutEnd - cutStart);
     if (from != nullptr)
-      from->push_back(TFileRun{cutStart, run.lcn + (cutStart - run.vcn), cutEnd - cutStart});
-    Append(moved, cutEnd, run.lcn + (cutEnd - run.vcn), runEnd - cutEnd);
+      from->push_back(TFileRun{cutStart, run->lcn + (cutStart - run->vcn), cutEnd - cutStart});
+    Append(moved, cutEnd, run->lcn + (cutEnd - run->vcn), runEnd - cutEnd);
     covered += cutEnd - cutStart;
   }
   return covered == clusters;
 }
 
 std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& schedule) {
-  TFreeModel free(layout.freeExtents);
-  // The runs of each file moved so far, by layout index; a file's runs are
-  // copied when its first step comes.
-  std::vector<std::vector<TFileRun>> files(layout.files.size());
-  std::vector<char> touched(layout.files.size(), 0);
+  TPagedFreeSpace free(layout.freeExtents, layout.totalClusters);
+  // The runs of the files moved so far, one list for all: a file's are
+  // from where[file].first, where[file].second of them; a file no step has
+  // moved yet has the layout's. The steps of one file mostly follow one
+  // another, so its runs are mostly the last in the list and are written
+  // over in place.
+  constexpr size_t kUnmoved = SIZE_MAX;
+  std::vector<TFileRun> movedRuns;
+  std::vector<std::pair<size_t, size_t>> where(layout.files.size(), {kUnmoved, 0});
   std::vector<TFileRun> moved;  // reused from step to step
   std::vector<TFileRun> from;
   for (size_t n = 0; n < schedule.steps.size(); ++n) {
@@ -137,33 +78,39 @@ std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& sched
              ")";
     };
     if (step.file >= layout.files.size()) return which() + " names no file";
-    std::vector<TFileRun>& runs = files[step.file];
-    if (touched[step.file] == 0) {
-      touched[step.file] = 1;
-      runs = layout.files[step.file].runs;
-    }
+    std::pair<size_t, size_t>& runs = where[step.file];
+    const TFileRun* first = runs.first == kUnmoved ? layout.files[step.file].runs.data()
+                                                   : movedRuns.data() + runs.first;
+    const size_t count = runs.first == kUnmoved ? layout.files[step.file].runs.size() : runs.second;
     const int64_t targetEnd = step.targetLcn + step.clusters;
     if (step.targetLcn < 0 || targetEnd > layout.totalClusters) {
       return which() + " moves to clusters outside the volume";
     }
-    const TFreeModel::TPlace target = free.Holding(step.targetLcn, targetEnd);
-    if (target == free.End()) return which() + " moves onto clusters in use";
+    if (!free.AllFree(step.targetLcn, targetEnd)) return which() + " moves onto clusters in use";
     from.clear();
-    if (!MoveRuns(runs, step.vcn, step.clusters, step.targetLcn, &moved, &from)) {
+    if (!MoveRuns(first, count, step.vcn, step.clusters, step.targetLcn, &moved, &from)) {
       return which() + " moves clusters its file does not hold";
     }
-    free.Take(target, step.targetLcn, targetEnd);
+    free.Take(step.targetLcn, targetEnd);
     for (const TFileRun& run : from) {
-      if (!free.GiveInUse(run.lcn, run.lcn + run.length)) {
+      if (!free.NoneFree(run.lcn, run.lcn + run.length)) {
         return which() + " frees clusters already free";
       }
+      free.Give(run.lcn, run.lcn + run.length);
     }
-    runs.swap(moved);
+    if (runs.first != kUnmoved && runs.first + runs.second == movedRuns.size()) {
+      movedRuns.resize(runs.first);
+    }
+    runs = {movedRuns.size(), moved.size()};
+    movedRuns.insert(movedRuns.end(), moved.begin(), moved.end());
   }
-  for (size_t file = 0; file < files.size(); ++file) {
-    if (touched[file] == 0 || CountPieces(files[file]) == 1) continue;
-    return layout.files[file].listingPath + " is left in " +
-           std::to_string(CountPieces(files[file])) + " pieces";
+  for (size_t file = 0; file < where.size(); ++file) {
+    if (where[file].first == kUnmoved) continue;
+    const auto first = movedRuns.begin() + static_cast<std::ptrdiff_t>(where[file].first);
+    moved.assign(first, first + static_cast<std::ptrdiff_t>(where[file].second));
+    const int64_t pieces = CountPieces(moved);
+    if (pieces == 1) continue;
+    return layout.files[file].listingPath + " is left in " + std::to_string(pieces) + " pieces";
   }
   return std::string();
 }

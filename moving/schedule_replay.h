@@ -20,3 +20,6 @@ std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& sched
 // order, go to `from` when given.
 bool MoveRuns(const std::vector<TFileRun>& runs, int64_t vcn, int64_t clusters, int64_t targetLcn,
               std::vector<TFileRun>* moved, std::vector<TFileRun>* from = nullptr);
+// The same for the count runs from runs.
+bool MoveRuns(const TFileRun* runs, size_t count, int64_t vcn, int64_t clusters, int64_t targetLcn,
+              std::vector<TFileRun>* moved, std::vector<TFileRun>* from);

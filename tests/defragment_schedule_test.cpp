@@ -337,6 +337,18 @@ TEST(ScheduleReplay, AStepMayReuseWhatAnEarlierStepReleased) {
   EXPECT_EQ(ReplaySchedule(layout, schedule), "step 3 (\\b) moves onto clusters in use");
 }
 
+// A step of no clusters moves nothing its file holds, wherever it points.
+TEST(ScheduleReplay, RefusesAStepOfNoClusters) {
+  const TMoveLayout layout = Layout(1000, {{100, 50}}, {File("a", {{10, 10}, {30, 10}})});
+  for (const int64_t target : {100, 120, 500}) {
+    TMoveSchedule schedule;
+    schedule.steps = {{0, 0, 0, target}};
+    EXPECT_EQ(ReplaySchedule(layout, schedule),
+              "step 1 (\\a) moves clusters its file does not hold")
+        << target;
+  }
+}
+
 TEST(MoveRuns, AMovedRangeSplitsItsRunsAndJoinsWhatContinuesIt) {
   const std::vector<TFileRun> runs = {{0, 100, 10}, {10, 300, 10}};
   std::vector<TFileRun> moved;

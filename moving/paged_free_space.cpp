@@ -1,0 +1,123 @@
+#include "moving/paged_free_space.h"
+
+#include <algorithm>
+
+#include "planning/cluster_extents.h"
+
+TPagedFreeSpace::TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int64_t limit)
+    : shift_(4), limit_(std::max<int64_t>(limit, 0)) {
+  std::vector<TClusterExtent> joined;
+  if (!AreNormalized(extents, limit_)) {
+    joined = extents;
+    NormalizeExtents(&joined, limit_);
+  }
+  const std::vector<TClusterExtent>& free = joined.empty() ? extents : joined;
+  // About two extents to a page: fewer pages would make each search and
+  // change longer, more would only cost memory.
+  const int64_t wanted = std::max<int64_t>(1, static_cast<int64_t>(free.size() / 2));
+  while (shift_ < 62 && (limit_ >> shift_) > wanted) ++shift_;
+  pages_.resize(static_cast<size_t>((limit_ >> shift_) + 1));
+  for (const TClusterExtent& extent : free) {
+    for (int64_t lcn = extent.lcn; lcn < extent.End();) {
+      const int64_t pageEnd = ((lcn >> shift_) + 1) << shift_;
+      const int64_t end = std::min(extent.End(), pageEnd);
+      pages_[static_cast<size_t>(lcn >> shift_)].push_back(TSpan{lcn, end});
+      lcn = end;
+    }
+  }
+}
+
+template <typename TVisit>
+bool TPagedFreeSpace::EachPage(int64_t lcn, int64_t end, TVisit visit) const {
+  lcn = std::max<int64_t>(lcn, 0);
+  end = std::min(end, limit_);
+  while (lcn < end) {
+    const int64_t pageEnd = ((lcn >> shift_) + 1) << shift_;
+    const int64_t stop = std::min(end, pageEnd);
+    if (!visit(static_cast<size_t>(lcn >> shift_), lcn, stop)) return false;
+    lcn = stop;
+  }
+  return true;
+}
+
+size_t TPagedFreeSpace::After(const TPage& page, int64_t lcn) {
+  return static_cast<size_t>(
+      std::upper_bound(page.begin(), page.end(), lcn,
+                       [](int64_t at, const TSpan& span) { return at < span.lcn; }) -
+      page.begin());
+}
+
+bool TPagedFreeSpace::AllFree(int64_t lcn, int64_t end) const {
+  if (end <= lcn) return true;
+  // No cluster outside [0, limit) is free.
+  if (lcn < 0 || end > limit_) return false;
+  return EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
+    const TPage& page = pages_[index];
+    const size_t after = After(page, first);
+    return after > 0 && page[after - 1].end >= stop;
+  });
+}
+
+bool TPagedFreeSpace::NoneFree(int64_t lcn, int64_t end) const {
+  return EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
+    const TPage& page = pages_[index];
+    const size_t after = After(page, first);
+    if (after > 0 && page[after - 1].end > first) return false;
+    return after == page.size() || page[after].lcn >= stop;
+  });
+}
+
+void TPagedFreeSpace::Take(int64_t lcn, int64_t end) {
+  EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
+    TPage& page = pages_[index];
+    const size_t at = After(page, first) - 1;  // the span that holds [first, stop)
+    TSpan& span = page[at];
+    if (span.lcn == first && span.end == stop) {
+      page.erase(page.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (span.lcn == first) {
+      span.lcn = stop;
+    } else if (span.end == stop) {
+      span.end = first;
+    } else {
+      const TSpan rest{stop, span.end};
+      span.end = first;
+      page.insert(page.begin() + static_cast<std::ptrdiff_t>(at + 1), rest);
+    }
+    return true;
+  });
+}
+
+void TPagedFreeSpace::Give(int64_t lcn, int64_t end) {
+  EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
+    TPage& page = pages_[index];
+    const size_t after = After(page, first);
+    const bool joinsBefore = after > 0 && page[after - 1].end == first;
+    const bool joinsAfter = after < page.size() && page[after].lcn == stop;
+    if (joinsBefore && joinsAfter) {
+      page[after - 1].end = page[after].end;
+      page.erase(page.begin() + static_cast<std::ptrdiff_t>(after));
+    } else if (joinsBefore) {
+      page[after - 1].end = stop;
+    } else if (joinsAfter) {
+      page[after].lcn = first;
+    } else {
+      page.insert(page.begin() + static_cast<std::ptrdiff_t>(after), TSpan{first, stop});
+    }
+    return true;
+  });
+}
+
+std::vector<TClusterExtent> TPagedFreeSpace::Extents() const {
+  std::vector<TClusterExtent> extents;
+  for (const TPage& page : pages_) {
+    for (const TSpan& span : page) {
+      // Spans cut at a page's edge join again.
+      if (!extents.empty() && extents.back().End() == span.lcn) {
+        extents.back().length = span.end - extents.back().lcn;
+      } else {
+        extents.push_back(TClusterExtent{span.lcn, span.end - span.lcn});
+      }
+    }
+  }
+  return extents;
+}

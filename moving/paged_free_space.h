@@ -1,0 +1,50 @@
+// Free clusters as the replay of a schedule checks them: stretches taken and
+// given back in any order, each checked first. The clusters are cut into
+// pages of a power of two clusters, each page holding the free extents that
+// lie in it, cut at its edges, in order: a stretch is found by an index and
+// a search among a page's few extents, and a change moves a few of them,
+// with no tree to walk and no allocation per change. Memory grows with the
+// extents (about two per page), not with the volume's size.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/volume_report.h"
+
+class TPagedFreeSpace {
+ public:
+  // extents: the free clusters, in any order, touching or overlapping; those
+  // outside [0, limit) are left out, and no cluster there is ever free.
+  TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int64_t limit);
+
+  // Whether every cluster of [lcn, end) is free; true when end <= lcn.
+  bool AllFree(int64_t lcn, int64_t end) const;
+  // Whether no cluster of [lcn, end) is free; true when end <= lcn.
+  bool NoneFree(int64_t lcn, int64_t end) const;
+  // Takes [lcn, end), which AllFree said is free.
+  void Take(int64_t lcn, int64_t end);
+  // Gives back [lcn, end), which NoneFree said is in use, inside [0, limit).
+  void Give(int64_t lcn, int64_t end);
+  // The free extents, normalized (ascending, apart, those that touch joined).
+  std::vector<TClusterExtent> Extents() const;
+
+ private:
+  struct TSpan {
+    int64_t lcn;
+    int64_t end;  // the cluster after; spans of a page neither overlap nor touch
+  };
+  using TPage = std::vector<TSpan>;  // ascending lcn
+
+  // Calls visit(page index, first, end) for each page that [lcn, end)
+  // reaches, with the part of it inside that page; false at the first visit
+  // that says false, true when every one said true.
+  template <typename TVisit>
+  bool EachPage(int64_t lcn, int64_t end, TVisit visit) const;
+  // The index in a page of its first span that starts past lcn.
+  static size_t After(const TPage& page, int64_t lcn);
+
+  int shift_;  // a page holds 2^shift_ clusters
+  int64_t limit_;
+  std::vector<TPage> pages_;
+};
