@@ -69,8 +69,11 @@ class TBestFitSpace {
   // Boundaries: the clusters where a given stretch starts or ends, by
   // number; stretches that touch share the one between them.
   const std::vector<TClusterExtent>* given_;  // not owned; outlives this
-  std::vector<uint32_t> givenStart_;  // given stretch -> its first boundary; kNone when empty
-  std::vector<uint32_t> givenEnd_;    // given stretch -> the boundary after it
+  struct TSlots {
+    uint32_t start;  // the stretch's first boundary; kNone when it is empty
+    uint32_t end;    // the boundary after it
+  };
+  std::vector<TSlots> givenSlots_;  // by given stretch
   // Boundary -> the free extent that starts (ends) there; kNone when none.
   std::vector<uint32_t> startsAt_;
   std::vector<uint32_t> endsAt_;

@@ -95,6 +95,20 @@ TEST(DefragmentSchedule, SpaceAnEarlierMoveReleasedIsUsedAgain) {
   EXPECT_EQ(ReplaySchedule(layout, schedule), "");
 }
 
+// The same, with runs so far apart that the schedule finds where they touch
+// the free space by comparing positions, not by one number per run.
+TEST(DefragmentSchedule, SpaceReleasedFarAlongTheVolumeIsUsedAgain) {
+  constexpr int64_t kFar = int64_t(1) << 61;
+  const TMoveLayout layout = Layout(kFar + 1000, {{90, 10}, {kFar + 300, 40}},
+                                    {File("large", {{60, 20}, {80, 10}, {kFar + 400, 10}}),
+                                     File("next", {{kFar + 500, 12}, {kFar + 520, 13}})});
+  const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+  EXPECT_EQ(TargetOf(schedule, 0), kFar + 300);
+  EXPECT_EQ(TargetOf(schedule, 1), 60);
+  EXPECT_TRUE(schedule.left.empty());
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
+}
+
 TEST(DefragmentSchedule, AFileNoFreeExtentHoldsIsLeftWithTheNumbers) {
   const TMoveLayout layout =
       Layout(100000, {{10, 3320}, {20000, 100}}, {File("big.bin", {{5000, 2500}, {9000, 2500}})});
