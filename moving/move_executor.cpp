@@ -1,7 +1,7 @@
 #include "moving/move_executor.h"
 
-#include <set>
 #include <utility>
+#include <vector>
 
 #include "analysis/fs_control.h"
 #include "moving/defragment_schedule.h"
@@ -23,7 +23,8 @@ class TExecution {
         progress_(progress),
         showFile_(showFile),
         fileMoved_(fileMoved),
-        done_(done) {}
+        done_(done),
+        handled_(layout.files.size(), 0) {}
 
   // Schedules the files not yet handled on the free space as it is now and
   // carries the schedule out, again after each surprise, until every file
@@ -43,6 +44,8 @@ class TExecution {
   void Leave(size_t file, const std::string& reason);
   // Leaves every file not handled yet, for reason.
   void LeaveUnreached(const std::string& reason);
+  // Counts a file moved or left, once.
+  void MarkHandled(size_t file);
   // Records the first failure of a step.
   void StepFailed(const std::string& reason);
 
@@ -54,7 +57,9 @@ class TExecution {
   const std::function<void(const std::string&)>& showFile_;
   const TFileMovedCall& fileMoved_;
   TMovesDone& done_;
-  std::set<size_t> handled_;  // files moved or left so far
+  // Files moved or left so far: nonzero by layout index, and their count.
+  std::vector<char> handled_;
+  size_t handledCount_ = 0;
   int64_t notSupported_ = 0;  // moves the file system refused as not supported
   std::string lastRefusal_;   // its words for the last of them
 };
@@ -74,8 +79,14 @@ bool TExecution::ReadFreeSpace() {
 }
 
 void TExecution::Leave(size_t file, const std::string& reason) {
-  handled_.insert(file);
+  MarkHandled(file);
   done_.left.push_back(TFileLeft{layout_.files[file].listingPath, reason});
+}
+
+void TExecution::MarkHandled(size_t file) {
+  if (handled_[file] != 0) return;
+  handled_[file] = 1;
+  ++handledCount_;
 }
 
 void TExecution::StepFailed(const std::string& reason) {
@@ -86,22 +97,34 @@ void TExecution::Run() {
   bool first = true;
   while (!progress_.Stopped()) {
     if (!ReadFreeSpace()) return;
-    // The files still to handle, scheduled on the free space of now.
-    TMoveLayout rest = layout_;
-    rest.files.clear();
-    std::vector<size_t> original;  // rest's files -> the layout's
-    for (size_t i = 0; i < layout_.files.size(); ++i) {
-      if (handled_.count(i) != 0) continue;
-      rest.files.push_back(layout_.files[i]);
-      original.push_back(i);
+    // The files still to handle, scheduled on the free space of now: the
+    // layout itself while none is handled (the first round), else a copy
+    // of the files left.
+    TMoveLayout rest;
+    std::vector<size_t> original;  // rest's files -> the layout's; empty: the same
+    if (handledCount_ > 0) {
+      rest.driveLetter = layout_.driveLetter;
+      rest.totalClusters = layout_.totalClusters;
+      rest.clusterBytes = layout_.clusterBytes;
+      rest.freeExtents = layout_.freeExtents;
+      for (size_t i = 0; i < layout_.files.size(); ++i) {
+        if (handled_[i] != 0) continue;
+        rest.files.push_back(layout_.files[i]);
+        original.push_back(i);
+      }
     }
-    const TMoveSchedule schedule = ScheduleDefragment(rest, StepClustersFor(rest.clusterBytes));
-    const std::string proof = ReplaySchedule(rest, schedule);
+    const TMoveLayout& planned = handledCount_ > 0 ? rest : layout_;
+    const auto inLayout = [&original](size_t file) {
+      return original.empty() ? file : original[file];
+    };
+    const TMoveSchedule schedule =
+        ScheduleDefragment(planned, StepClustersFor(planned.clusterBytes));
+    const std::string proof = ReplaySchedule(planned, schedule);
     if (!proof.empty()) {
       done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
       return;
     }
-    for (const TLeftFile& left : schedule.left) Leave(original[left.file], left.reason);
+    for (const TLeftFile& left : schedule.left) Leave(inLayout(left.file), left.reason);
     if (first) {
       progress_.filesTotal.store(schedule.files, std::memory_order_relaxed);
       progress_.clustersTotal.store(schedule.clusters, std::memory_order_relaxed);
@@ -114,7 +137,7 @@ void TExecution::Run() {
       std::vector<TMoveStep> steps;
       while (end < schedule.steps.size() && schedule.steps[end].file == schedule.steps[at].file) {
         TMoveStep step = schedule.steps[end++];
-        step.file = original[step.file];
+        step.file = inLayout(step.file);
         steps.push_back(step);
       }
       if (!progress_.WaitToGoOn()) {
@@ -138,7 +161,7 @@ void TExecution::Run() {
 
 void TExecution::LeaveUnreached(const std::string& reason) {
   for (size_t i = 0; i < layout_.files.size(); ++i) {
-    if (handled_.count(i) == 0) Leave(i, reason);
+    if (handled_[i] == 0) Leave(i, reason);
   }
 }
 
@@ -228,8 +251,8 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
   services_.Close(handle);
   if (stepsDone > 0 && fileMoved_) fileMoved_(file, runs);
   if (!ok) return false;
-  if (handled_.count(index) != 0) return true;  // stopped or refused midway
-  handled_.insert(index);
+  if (handled_[index] != 0) return true;  // stopped or refused midway
+  MarkHandled(index);
   layout_.files[index].runs = runs;
   if (CountPieces(runs) == 1) {
     ++done_.filesMoved;
