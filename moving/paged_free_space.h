@@ -4,7 +4,7 @@
 // lie in it, cut at its edges, in order: a stretch is found by an index and
 // a search among a page's few extents, and a change moves a few of them,
 // with no tree to walk and no allocation per change. Memory grows with the
-// extents (about two per page), not with the volume's size.
+// extents (about 32 per page), not with the volume's size.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,9 @@ class TPagedFreeSpace {
  public:
   // extents: the free clusters, in any order, touching or overlapping; those
   // outside [0, limit) are left out, and no cluster there is ever free.
-  TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int64_t limit);
+  // extentsPerPage (> 0): about how many of them a page holds to start with.
+  TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int64_t limit,
+                  int64_t extentsPerPage = 32);
 
   // Whether every cluster of [lcn, end) is free; true when end <= lcn.
   bool AllFree(int64_t lcn, int64_t end) const;

@@ -40,9 +40,10 @@ struct TClusterModel {
 };
 
 TEST(PagedFreeSpace, AnswersAtTheEdgesOfExtentsAndPages) {
-  // Pages hold 16 clusters here: 30..34 and 34..40 touch and cross none;
-  // 60..100 crosses two page edges; 120..125 is past the limit's page.
-  const TPagedFreeSpace space({{34, 6}, {30, 4}, {60, 40}, {5, 0}, {118, 10}}, 120);
+  // Pages of 32 clusters, with one extent to a page: 30..34 and 34..40
+  // touch and cross none; 60..100 crosses two page edges; 118..128 crosses
+  // the limit.
+  const TPagedFreeSpace space({{34, 6}, {30, 4}, {60, 40}, {5, 0}, {118, 10}}, 120, 1);
   EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{30, 10}, {60, 40}, {118, 2}}));
   struct TCase {
     int64_t lcn, end;
@@ -68,20 +69,22 @@ TEST(PagedFreeSpace, AnswersAtTheEdgesOfExtentsAndPages) {
 }
 
 TEST(PagedFreeSpace, WhatIsGivenBackJoinsItsNeighboursAndCanBeTakenAgain) {
-  TPagedFreeSpace space({{10, 10}, {40, 10}}, 100);
+  // Pages of 32 clusters, with one extent to a page.
+  TPagedFreeSpace space({{10, 10}, {40, 10}, {90, 5}}, 100, 1);
   // The stretch between two extents joins both, over a page edge.
   space.Give(20, 40);
-  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{10, 40}}));
+  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{10, 40}, {90, 5}}));
   // Taken from the middle, then from each end, then the rest.
   space.Take(30, 35);
-  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{10, 20}, {35, 15}}));
+  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{10, 20}, {35, 15}, {90, 5}}));
   EXPECT_FALSE(space.AllFree(29, 31));
   space.Take(10, 12);
   space.Take(45, 50);
-  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{12, 18}, {35, 10}}));
+  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{12, 18}, {35, 10}, {90, 5}}));
   space.Give(30, 35);
-  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{12, 33}}));
+  EXPECT_EQ(space.Extents(), (std::vector<TClusterExtent>{{12, 33}, {90, 5}}));
   space.Take(12, 45);
+  space.Take(90, 95);
   EXPECT_TRUE(space.Extents().empty());
   EXPECT_TRUE(space.NoneFree(0, 100));
 }
@@ -101,7 +104,8 @@ TEST(PagedFreeSpace, AgreesWithAClusterByClusterModelOnRandomChanges) {
       extents.push_back(TClusterExtent{lcn, length});
       model.Set(std::max<int64_t>(lcn, 0), std::min(lcn + length, limit), true);
     }
-    TPagedFreeSpace space(extents, limit);
+    // Small pages: many page edges.
+    TPagedFreeSpace space(extents, limit, 1);
     ASSERT_EQ(space.Extents(), model.Extents()) << "round " << round;
     for (int change = 0; change < 300; ++change) {
       const int64_t lcn = static_cast<int64_t>(random() % (limit + 10)) - 5;
