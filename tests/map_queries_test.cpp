@@ -236,6 +236,42 @@ TEST_F(MapQueriesTest, ClickOnFreeSpaceOrEscapeClearsTheSelection) {
   EXPECT_EQ(view.SelectAt(-1), nullptr);
 }
 
+// Items chosen by the summary panel's table or search: all outlined, and
+// the map scrolled to the first where it is out of view, at any zoom.
+TEST_F(MapQueriesTest, ItemsChosenOutsideTheMapAreAllOutlinedAndTheFirstScrolledTo) {
+  const unsigned top = kOutlineTop, right = kOutlineRight, bottom = kOutlineBottom,
+                 left = kOutlineLeft;
+  view.SelectItems({one, doc});
+  EXPECT_EQ(view.Selected(), one);
+  EXPECT_EQ(view.Selection().size(), 2u);
+  EXPECT_EQ(view.OutlineOf(10), top | bottom | left);
+  EXPECT_EQ(view.OutlineOf(14), top | bottom | right);
+  EXPECT_EQ(view.OutlineOf(20), 0u);  // three.avi is not chosen
+  // one.txt is in view: nothing moves.
+  EXPECT_FALSE(view.ShowItem(one));
+  EXPECT_EQ(view.FirstCluster(), 0);
+  // a.doc at 100 ... 115 lies below the 100 clusters shown: its line comes first.
+  EXPECT_TRUE(view.ShowItem(doc));
+  EXPECT_EQ(view.FirstCluster(), 100);
+  view.UpdateScrollBar();
+  view.ComputeCells(80, 80);
+  EXPECT_EQ(view.OutlineOf(0), top | left);
+  EXPECT_EQ(view.OutlineOf(15), bottom | right);
+  EXPECT_FALSE(view.ShowItem(doc));
+  // At 4 clusters a cell a line holds 40 clusters: one.txt's line starts at 0.
+  view.SetClustersPerCell(4);
+  view.SetFirstCluster(400);
+  EXPECT_TRUE(view.ShowItem(one));
+  EXPECT_EQ(view.FirstCluster(), 0);
+  // An item with no cluster on the volume cannot be shown.
+  EXPECT_FALSE(view.ShowItem(docs));
+  EXPECT_FALSE(view.ShowItem(nullptr));
+  view.SelectItems({});
+  EXPECT_EQ(view.Selected(), nullptr);
+  view.ComputeCells(80, 80);
+  EXPECT_EQ(view.OutlineOf(2), 0u);
+}
+
 // A plan by hand: one.txt (zone 5) moves to 10 ... 14 after clusters 0 ... 9
 // that stay; three.avi (zone 8) moves to 15 ... 23; a.doc is in place
 // (NOMOVE) at 100 ... 115, inside the unmovable extents.

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "ui/cluster_map.h"
 #include "ui/planned_map.h"
@@ -38,8 +39,7 @@ TFragmentViewLogic::TFragmentViewLogic(const TClusterMap* map)
       cellCapacity(0),
       clustersPerCell(1),
       mode(TMapMode::kNow),
-      plannedMap(nullptr),
-      selected(nullptr) {}
+      plannedMap(nullptr) {}
 
 void TFragmentViewLogic::OnSize(int clientWidth, int clientHeight) {
   columns = clientWidth / cellSize;
@@ -238,32 +238,52 @@ bool TFragmentViewLogic::SetMode(TMapMode wanted) {
 const TItem* TFragmentViewLogic::SelectAt(int index) {
   const TFragment* fragment =
       index >= 0 && index < cellCount && mode == TMapMode::kNow ? cells[index] : nullptr;
-  selected = fragment != nullptr ? fragment->owner : nullptr;
+  SelectItems(fragment != nullptr ? std::vector<const TItem*>{fragment->owner}
+                                  : std::vector<const TItem*>());
+  return Selected();
+}
+
+void TFragmentViewLogic::SelectItems(std::vector<const TItem*> items) {
+  selection = std::move(items);
   selectedCells.clear();
   MarkSelection();
-  return selected;
 }
 
 void TFragmentViewLogic::ClearSelection() {
-  selected = nullptr;
+  selection.clear();
   selectedCells.clear();
 }
 
+bool TFragmentViewLogic::ShowItem(const TItem* item) {
+  const TFragment* fragment = item != nullptr ? item->fragments : nullptr;
+  while (fragment != nullptr && (fragment->lcn < 0 || fragment->length <= 0)) {
+    fragment = fragment->next;
+  }
+  if (fragment == nullptr) return false;
+  const int64_t shownEnd = firstCluster + static_cast<int64_t>(rows) * LineClusters();
+  if (fragment->lcn >= firstCluster && fragment->lcn < shownEnd) return false;
+  firstCluster = fragment->lcn / LineClusters() * LineClusters();
+  dirty = true;
+  return true;
+}
+
 void TFragmentViewLogic::MarkSelection() {
-  if (selected == nullptr || cellCount == 0) return;
+  if (selection.empty() || cellCount == 0) return;
   selectedCells.assign(static_cast<size_t>(cellCount), false);
   const int64_t shownEnd = CellEndCluster(cellCount - 1);
-  // An item's own runs: as many as it has, not a walk of the volume.
-  for (const TFragment* fragment = selected->fragments; fragment != nullptr;
-       fragment = fragment->next) {
-    if (fragment->lcn < 0) continue;  // no clusters on the volume
-    const int64_t from = fragment->lcn > firstCluster ? fragment->lcn : firstCluster;
-    const int64_t end = RunEnd(fragment) < shownEnd ? RunEnd(fragment) : shownEnd;
-    if (from >= end) continue;
-    const int64_t firstCell = (from - firstCluster) / clustersPerCell;
-    const int64_t lastCell = (end - 1 - firstCluster) / clustersPerCell;
-    for (int64_t cell = firstCell; cell <= lastCell; ++cell) {
-      selectedCells[static_cast<size_t>(cell)] = true;
+  // The items' own runs: as many as they have, not a walk of the volume.
+  for (const TItem* item : selection) {
+    for (const TFragment* fragment = item->fragments; fragment != nullptr;
+         fragment = fragment->next) {
+      if (fragment->lcn < 0) continue;  // no clusters on the volume
+      const int64_t from = fragment->lcn > firstCluster ? fragment->lcn : firstCluster;
+      const int64_t end = RunEnd(fragment) < shownEnd ? RunEnd(fragment) : shownEnd;
+      if (from >= end) continue;
+      const int64_t firstCell = (from - firstCluster) / clustersPerCell;
+      const int64_t lastCell = (end - 1 - firstCluster) / clustersPerCell;
+      for (int64_t cell = firstCell; cell <= lastCell; ++cell) {
+        selectedCells[static_cast<size_t>(cell)] = true;
+      }
     }
   }
 }

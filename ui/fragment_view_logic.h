@@ -145,8 +145,18 @@ class TFragmentViewLogic {
   // Selects the item of the fragment drawn in cell index (none: clears);
   // its fragments' cells are outlined. Returns the item selected.
   const TItem* SelectAt(int index);
+  // Selects items (not owned; the tree outlives the view), all outlined, in
+  // place of any selection; none clears it.
+  void SelectItems(std::vector<const TItem*> items);
   void ClearSelection();
-  const TItem* Selected() const { return selected; }
+  // The item selected first; none when nothing is selected.
+  const TItem* Selected() const { return selection.empty() ? nullptr : selection.front(); }
+  const std::vector<const TItem*>& Selection() const { return selection; }
+  // Scrolls so that item's first cluster on the volume is in view: its line
+  // becomes the first where it is not shown already. False, changing
+  // nothing, for an item with no cluster on the volume or one in view; the
+  // shell then updates the scroll bar and repaints.
+  bool ShowItem(const TItem* item);
   // The sides of cell index to outline (kOutline* bits); 0 for a cell that
   // is not selected or that the current mode does not outline.
   unsigned OutlineOf(int index) const;
@@ -194,17 +204,19 @@ class TFragmentViewLogic {
   int64_t clustersPerCell;        // a power of two, at least 1
   TMapMode mode;
   const TPlannedMap* plannedMap;  // none until the plan is known; not owned
-  const TItem* selected;          // outlined item; none when nothing is selected; not owned
+  // Outlined items, the first as Selected(); empty when nothing is
+  // selected. Not owned.
+  std::vector<const TItem*> selection;
   // For each cell the fragment drawn there, or none; entries from cellCount
   // on are left over from earlier layouts. Owned; none until ComputeCells.
   std::unique_ptr<const TFragment*[]> cells;
   // Planned mode: the colour of each cell. Owned; allocated with cells.
   std::unique_ptr<TCellColour[]> colours;
-  // For each of the cellCount cells, whether it shows a cluster of the
+  // For each of the cellCount cells, whether it shows a cluster of a
   // selected item; empty without a selection.
   std::vector<bool> selectedCells;
 
-  // Marks the cells of the selected item's fragments among those painted.
+  // Marks the cells of the selected items' fragments among those painted.
   void MarkSelection();
   // The line of clusters the first cell starts, scroll arithmetic.
   int64_t LineClusters() const { return static_cast<int64_t>(columns) * clustersPerCell; }
