@@ -34,6 +34,7 @@ void TClusterMap::Init(TItem* treeRoot, bool planned) {
   root = treeRoot;
   usePlanned = planned;
   totalClusters = 0;
+  clusterBytes = 0;
   chainHead = nullptr;
   chainOrder.clear();
   reachedLcn.clear();
@@ -49,6 +50,7 @@ bool TClusterMap::Build(TSystemServices& services) {
   // Held to what a signed cluster number can reach; no volume comes near it.
   totalClusters = static_cast<int64_t>(
       std::min<uint64_t>(geometry.totalClusters, std::numeric_limits<int64_t>::max()));
+  clusterBytes = static_cast<int64_t>(geometry.sectorsPerCluster) * geometry.bytesPerSector;
 
   char line[300];
   const int64_t sectors = static_cast<int64_t>(geometry.sectorsPerCluster) * totalClusters;

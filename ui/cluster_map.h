@@ -71,6 +71,7 @@ class TClusterMap {
   TFragment* chainHead = nullptr;
   bool usePlanned = false;    // false: items' fragments lists (current layout); true: planned
   int64_t totalClusters = 0;  // clusters of the volume, from GetDiskFreeSpace; 0 until Build
+  int64_t clusterBytes = 0;   // bytes per cluster, from GetDiskFreeSpace; 0 until Build
 
  private:
   // One sweep over clusters [start, end): writes each in-range fragment of
