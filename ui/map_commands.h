@@ -14,7 +14,7 @@ enum class TMapCommand {
   kZoomOut,      // twice the clusters per cell
   kTogglePlan,   // the volume now / after the volume-aware plan
   kExportJson,   // the JSON export into a folder the user picks
-  kSavePicture,  // the window as a PNG (Qt) or BMP (Win32) file the user picks
+  kSavePicture,  // the map as a PNG (Qt) or BMP (Win32) file the user picks
   kClearSelection,
 };
 

@@ -23,11 +23,14 @@
 #include "drive/user_paths.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
+#include "ui/failure_notice.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/fragment_view.h"
 #include "ui/qt/headless.h"
 #include "ui/qt/headless_progress.h"
 #include "ui/qt/snapshot_file.h"
+#include "ui/qt/summary_panel.h"
+#include "ui/side_panel_layout.h"
 #include "ui/window_placement.h"
 
 namespace {
@@ -152,6 +155,8 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       stageLabel(nullptr),
       defragmentButton(nullptr),
       defragmentAction(nullptr),
+      summaryPanel(nullptr),
+      failureNotice(nullptr),
       moves(drive),
       controls(drive, moves),
       snapshotDirectory(SnapshotDirectory()),
@@ -253,7 +258,14 @@ void TDriveWindow::LayoutChildren() {
   Place(stopButton, layout.stopButton);
   Place(stageLabel, layout.stageLabel);
   Place(defragmentButton, layout.defragmentButton);
-  if (optimizer.fragmentView != nullptr) Place(optimizer.fragmentView, layout.fragmentView);
+  // The summary panel, while shown, takes the right of the map's place.
+  const bool panelShown = summaryPanel != nullptr && !summaryPanel->isHidden();
+  const TMapAreaSplit split = SplitMapArea(layout.fragmentView);
+  if (optimizer.fragmentView != nullptr) {
+    Place(optimizer.fragmentView, panelShown ? split.map : layout.fragmentView);
+  }
+  if (summaryPanel != nullptr) Place(summaryPanel, split.panel);
+  if (failureNotice != nullptr) Place(failureNotice, layout.fragmentView);
 }
 
 void TDriveWindow::RefreshTexts() {
@@ -322,6 +334,7 @@ void TDriveWindow::ShowClusterMap() {
   view->OfferWindowAction(defragmentAction);
   view->SetMovesSummary(moves.Summary());
   view->ShowViewStateIn(viewState);
+  view->OnSummary([this] { return ToggleSummaryPanel(); });
   // The map's keys work without a click first.
   view->setFocus();
   optimizer.fragmentView = view;
@@ -344,8 +357,11 @@ void TDriveWindow::Unregister() {
 
 void TDriveWindow::WorkFinished() {
   if (moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
-    // No worker runs now: the view goes first (it reads the map), then the
-    // drive forgets its map and tree, and a new worker analyses it anew.
+    // No worker runs now: the panel and the view go first (they read the
+    // tree and the map), then the drive forgets its map and tree, and a new
+    // worker analyses it anew.
+    delete summaryPanel;
+    summaryPanel = nullptr;
     delete optimizer.fragmentView;
     optimizer.fragmentView = nullptr;
     viewState->hide();
@@ -354,6 +370,7 @@ void TDriveWindow::WorkFinished() {
     return;
   }
   controls.WorkerEnded(false);
+  ShowOutcome();
   // The worker's final texts at once ("Stopped" the moment the worker has
   // ended), so a picture holds them too; grabbing the window paints the
   // fragment view too, if there is one.
@@ -363,6 +380,44 @@ void TDriveWindow::WorkFinished() {
   if (progress != nullptr) progress->Ended();
   if (!snapshotDirectory.isEmpty()) SaveSnapshot();
   close();
+}
+
+void TDriveWindow::ShowOutcome() {
+  TFragmentView* view = optimizer.fragmentView;
+  if (view != nullptr) {
+    view->PollWorkFinished();
+    // A stopped analysis has no summary.
+    if (summaryPanel != nullptr || !view->Session().WorkFinished() || optimizer.root == nullptr)
+      return;
+    summaryPanel = new TSummaryPanel(this, optimizer, view, moves.Summary());
+    summaryPanel->show();
+    LayoutChildren();
+    return;
+  }
+  const std::string reason = optimizer.FailureReason();
+  if (reason.empty() || failureNotice != nullptr) return;
+  const TFailureNotice notice = FailureNoticeOf(DriveName(optimizer), reason);
+  failureNotice = new QLabel(QString::fromUtf8(FailureNoticeText(notice).c_str()), this);
+  // Reasons hold paths, which must never be taken for markup.
+  failureNotice->setTextFormat(Qt::PlainText);
+  failureNotice->setWordWrap(true);
+  failureNotice->setAlignment(Qt::AlignCenter);
+  failureNotice->setMargin(24);
+  failureNotice->setFont(QtDrawingResources().guiFont);
+  // Sunken as the map is, on the colour of a page rather than of a button.
+  failureNotice->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  failureNotice->setLineWidth(2);
+  failureNotice->setBackgroundRole(QPalette::Base);
+  failureNotice->setAutoFillBackground(true);
+  failureNotice->show();
+  LayoutChildren();
+}
+
+bool TDriveWindow::ToggleSummaryPanel() {
+  if (summaryPanel == nullptr) return false;
+  summaryPanel->setVisible(summaryPanel->isHidden());
+  LayoutChildren();
+  return true;
 }
 
 void TDriveWindow::SaveSnapshot() {
@@ -391,6 +446,11 @@ void TDriveWindow::SaveSnapshot() {
   // closes next, so the view is left as the last picture shows it.
   TFragmentView* view = optimizer.fragmentView;
   if (view == nullptr) return;
+  // These two are pictures of the map alone, at its whole width.
+  if (summaryPanel != nullptr) {
+    summaryPanel->hide();
+    LayoutChildren();
+  }
   if (view->ShowWholeVolume(TMapMode::kNow))
     save(QStringLiteral("drive-%1-overview.png").arg(letter));
   if (view->ShowWholeVolume(TMapMode::kPlanned)) {

@@ -20,6 +20,7 @@ class QPushButton;
 class QStatusBar;
 class TDriveOptimizer;
 class THeadlessProgress;
+class TSummaryPanel;
 
 // Offscreen there is no caption to measure: the classic Windows caption
 // height at 96 dpi keeps headless pictures the same on every machine.
@@ -60,6 +61,10 @@ class TDriveWindow : public QWidget {
   // when its work is done.
   void KeepOpenWhenDone() { closesWhenDone = false; }
 
+  // The summary panel beside the map once the analysis has finished; none
+  // before, after a stop, or without a map. Owned by the window.
+  TSummaryPanel* SummaryPanel() const { return summaryPanel; }
+
   // Beyond the described window: the "Defragment..." button's and menu
   // item's action. Asks first (what will move, what will be left and why);
   // on Yes the moves run on a worker of the drive, Pause and Stop act on
@@ -92,6 +97,12 @@ class TDriveWindow : public QWidget {
   void UpdateWorkButtons();
   // Offers the "Defragment..." action when it may be taken.
   void UpdateDefragmentAction();
+  // Beyond the described window, once the analysis has ended: the summary
+  // panel beside the map, or where the drive could not be analysed (and has
+  // no map) what failed and what to do, in the map's place.
+  void ShowOutcome();
+  // "Summary...": shows or hides the panel; false while there is none.
+  bool ToggleSummaryPanel();
   // Whether the window is still the open window of its drive, the one that
   // takes the notice.
   bool IsOpen() const;
@@ -114,6 +125,11 @@ class TDriveWindow : public QWidget {
   // the fragment view's menu offers too. Owned through the parent chain.
   QPushButton* defragmentButton;
   QAction* defragmentAction;
+  // Beyond the described children (ShowOutcome): none until the analysis
+  // has ended. Owned through the parent chain; the panel is deleted before
+  // the drive forgets its tree.
+  TSummaryPanel* summaryPanel;
+  QLabel* failureNotice;
   TWindowMoves moves;        // the action's state; see window_moves.h
   TWorkControls controls;    // what Pause and Stop do, over moves; see work_controls.h
   QElapsedTimer movesClock;  // since the moves began, for their rate

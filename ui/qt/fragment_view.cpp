@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QDate>
+#include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QImage>
@@ -16,7 +18,9 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
+#include "ui/picture_file_name.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/snapshot_file.h"
 
@@ -118,6 +122,7 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimize
 void TFragmentView::Command(TMapCommand command) {
   switch (command) {
     case TMapCommand::kSummary:
+      if (showSummary && showSummary()) return;
       drive.windows.ShowMessage(session.SummaryText().c_str(), TMapSession::kSummaryCaption);
       return;
     case TMapCommand::kLegend:
@@ -151,6 +156,15 @@ void TFragmentView::ShowViewState() {
 void TFragmentView::MapChanged() {
   logic.MapChanged();
   viewport()->update();
+}
+
+void TFragmentView::SelectItems(std::vector<const TItem*> items) {
+  // Outlines are drawn on the volume as it is now.
+  session.SetMode(logic, TMapMode::kNow);
+  const TItem* first = items.empty() ? nullptr : items.front();
+  logic.SelectItems(std::move(items));
+  logic.ShowItem(first);
+  Refresh();
 }
 
 QString TFragmentView::ToolTipAt(const QPoint& point) const {
@@ -342,13 +356,23 @@ void TFragmentView::ExportJson() {
   if (!failure.empty()) drive.windows.ShowMessage(failure.c_str(), "Export JSON");
 }
 
+std::string TFragmentView::SaveMapPicture(const QString& path) {
+  const QString named = QFile::decodeName(
+      WithPictureExtension(QFile::encodeName(path).toStdString(), ".png").c_str());
+  const std::string unsaved = SavePicture(viewport()->grab(), named);
+  if (unsaved.empty()) return unsaved;
+  return QFile::encodeName(named).toStdString() + " could not be saved: " + unsaved;
+}
+
 void TFragmentView::SavePictureAs() {
-  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save picture"), QString(),
-                                                    QStringLiteral("PNG pictures (*.png)"));
+  const QDate today = QDate::currentDate();
+  const std::string offered =
+      DefaultPictureName(DriveName(drive), today.year(), today.month(), today.day(), ".png");
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save picture"),
+                                   QDir::current().filePath(QFile::decodeName(offered.c_str())),
+                                   QStringLiteral("PNG pictures (*.png)"));
   if (path.isEmpty()) return;
-  const std::string unsaved = SavePicture(window()->grab(), path);
-  if (!unsaved.empty()) {
-    drive.windows.ShowMessage((path.toStdString() + " could not be saved: " + unsaved).c_str(),
-                              "Save picture");
-  }
+  const std::string unsaved = SaveMapPicture(path);
+  if (!unsaved.empty()) drive.windows.ShowMessage(unsaved.c_str(), "Save picture");
 }

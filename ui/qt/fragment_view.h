@@ -22,8 +22,10 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "ui/drive_window_layout.h"
 #include "ui/fragment_view_logic.h"
@@ -50,6 +52,16 @@ class TFragmentView : public QAbstractScrollArea {
   // The drive window's own action ("Defragment..."), which the context menu
   // offers after the map's commands; not owned, it outlives the view.
   void OfferWindowAction(QAction* action) { windowAction = action; }
+  // The drive window's summary (its side panel): "Summary..." calls show,
+  // and shows the summary box only where show returns false (no panel yet).
+  void OnSummary(std::function<bool()> show) { showSummary = std::move(show); }
+  // Selects items (the tree's; none clears) and outlines them on the volume
+  // as it is now, scrolled to the first where it is not in view.
+  void SelectItems(std::vector<const TItem*> items);
+  // Saves the map (the cells shown, without the scroll bar or the window's
+  // buttons) as a PNG file at path, ".png" appended when its name does not
+  // end so. Empty when saved, otherwise why not.
+  std::string SaveMapPicture(const QString& path);
   // What the window's last run of moves did, for the summary box.
   void SetMovesSummary(std::string text) { session.SetMovesSummary(std::move(text)); }
   // The runs the map shows changed (files moved): the cells are found again
@@ -100,6 +112,7 @@ class TFragmentView : public QAbstractScrollArea {
   // The range maximum in scroll units as last set, which GetScrollInfo would
   // give back on Win32; Qt's own maximum is the last thumb position instead.
   int scrollMaximum;
-  QAction* windowAction = nullptr;  // see OfferWindowAction; none until offered
-  QLabel* viewState = nullptr;      // see ShowViewStateIn; none until given
+  QAction* windowAction = nullptr;    // see OfferWindowAction; none until offered
+  QLabel* viewState = nullptr;        // see ShowViewStateIn; none until given
+  std::function<bool()> showSummary;  // see OnSummary; none until given
 };
