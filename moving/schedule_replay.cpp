@@ -56,16 +56,36 @@ bool MoveRuns(const TFileRun* runs, size_t count, int64_t vcn, int64_t clusters,
   return covered == clusters;
 }
 
-std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& schedule) {
-  TPagedFreeSpace free(layout.freeExtents, layout.totalClusters);
-  // The runs of the files moved so far, one list for all: a file's are
-  // from where[file].first, where[file].second of them; a file no step has
-  // moved yet has the layout's. The steps of one file mostly follow one
-  // another, so its runs are mostly the last in the list and are written
-  // over in place.
-  constexpr size_t kUnmoved = SIZE_MAX;
+namespace {
+
+// The runs of the files the steps moved, one list for all: a file's are
+// from where[file].first, where[file].second of them; a file no step has
+// moved has the layout's (where[file].first is kUnmoved). The steps of one
+// file mostly follow one another, so its runs are mostly the last in the
+// list and are written over in place.
+struct TPlayedRuns {
+  static constexpr size_t kUnmoved = SIZE_MAX;
   std::vector<TFileRun> movedRuns;
-  std::vector<std::pair<size_t, size_t>> where(layout.files.size(), {kUnmoved, 0});
+  std::vector<std::pair<size_t, size_t>> where;
+
+  bool Moved(size_t file) const { return where[file].first != kUnmoved; }
+  // A moved file's runs after the steps, into runs.
+  void RunsOf(size_t file, std::vector<TFileRun>* runs) const {
+    const auto first = movedRuns.begin() + static_cast<std::ptrdiff_t>(where[file].first);
+    runs->assign(first, first + static_cast<std::ptrdiff_t>(where[file].second));
+  }
+};
+
+// Plays every step in order on the layout in memory, as the file system
+// would carry them out; the runs they leave go to played. Empty when every
+// step was legal; else what was not, naming the step (from 1) and its file.
+std::string PlaySteps(const TMoveLayout& layout, const TMoveSchedule& schedule,
+                      TPlayedRuns* played) {
+  TPagedFreeSpace free(layout.freeExtents, layout.totalClusters);
+  constexpr size_t kUnmoved = TPlayedRuns::kUnmoved;
+  std::vector<TFileRun>& movedRuns = played->movedRuns;
+  std::vector<std::pair<size_t, size_t>>& where = played->where;
+  where.assign(layout.files.size(), {kUnmoved, 0});
   std::vector<TFileRun> moved;  // reused from step to step
   std::vector<TFileRun> from;
   for (size_t n = 0; n < schedule.steps.size(); ++n) {
@@ -104,13 +124,58 @@ std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& sched
     runs = {movedRuns.size(), moved.size()};
     movedRuns.insert(movedRuns.end(), moved.begin(), moved.end());
   }
-  for (size_t file = 0; file < where.size(); ++file) {
-    if (where[file].first == kUnmoved) continue;
-    const auto first = movedRuns.begin() + static_cast<std::ptrdiff_t>(where[file].first);
-    moved.assign(first, first + static_cast<std::ptrdiff_t>(where[file].second));
+  return std::string();
+}
+
+}  // namespace
+
+std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& schedule) {
+  TPlayedRuns played;
+  const std::string refused = PlaySteps(layout, schedule, &played);
+  if (!refused.empty()) return refused;
+  std::vector<TFileRun> moved;
+  for (size_t file = 0; file < layout.files.size(); ++file) {
+    if (!played.Moved(file)) continue;
+    played.RunsOf(file, &moved);
     const int64_t pieces = CountPieces(moved);
     if (pieces == 1) continue;
     return layout.files[file].listingPath + " is left in " + std::to_string(pieces) + " pieces";
+  }
+  return std::string();
+}
+
+std::string ReplayOptimize(const TMoveLayout& layout,
+                           const std::vector<std::vector<TFileRun>>& targets,
+                           const TMoveSchedule& schedule) {
+  TPlayedRuns played;
+  const std::string refused = PlaySteps(layout, schedule, &played);
+  if (!refused.empty()) return refused;
+  std::vector<char> left(layout.files.size(), 0);
+  for (const TLeftFile& file : schedule.left) {
+    if (file.file < left.size()) left[file.file] = 1;
+  }
+  std::vector<TFileRun> runs;
+  std::vector<TFileRun> after;
+  std::vector<TFileRun> place;
+  for (size_t file = 0; file < layout.files.size(); ++file) {
+    const bool hasPlace = file < targets.size() && !targets[file].empty();
+    if (!hasPlace && played.Moved(file)) {
+      return layout.files[file].listingPath + " moved, though it has no place to go to";
+    }
+    // A file left may have been parked on the way.
+    if (!hasPlace || left[file] != 0) continue;
+    if (played.Moved(file)) {
+      played.RunsOf(file, &runs);
+    } else {
+      runs = layout.files[file].runs;
+    }
+    after.clear();
+    for (const TFileRun& run : runs) {
+      if (run.lcn >= 0) Append(&after, run.vcn, run.lcn, run.length);
+    }
+    place.clear();
+    for (const TFileRun& run : targets[file]) Append(&place, run.vcn, run.lcn, run.length);
+    if (after != place) return layout.files[file].listingPath + " does not end at its place";
   }
   return std::string();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "moving/move_layout.h"
 #include "moving/move_schedule.h"
@@ -13,6 +14,14 @@
 // every file the steps moved must be in one piece. Empty when all holds;
 // else what does not, naming the step (from 1) and its file.
 std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& schedule);
+
+// Plays the steps as ReplaySchedule does; afterwards every file with a
+// place (targets[i], allocated runs in ascending vcn; empty for none) lies
+// exactly there, unless the schedule left it, and no file without a place
+// has moved.
+std::string ReplayOptimize(const TMoveLayout& layout,
+                           const std::vector<std::vector<TFileRun>>& targets,
+                           const TMoveSchedule& schedule);
 
 // The runs of a stream once `clusters` clusters from vcn have moved to
 // targetLcn, merged as the file system reports them; none when the range is

@@ -1,0 +1,34 @@
+// Carrying out the volume-aware zone layout: every file moved to the place
+// the plan gives it, in an order where each step lands on clusters that are
+// free at that moment. Files are placed in the order of their places on the
+// volume. What lies in the way of the file being placed goes first: straight
+// to its own place when that is free, otherwise out of the way ("parked") to
+// free space outside every place still to be filled, from where its own turn
+// later takes it; files that hold each other's places (a cycle) are parted
+// the same way.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/file_run.h"
+#include "moving/move_layout.h"
+#include "moving/move_schedule.h"
+
+struct TOptimizeSchedule {
+  TMoveSchedule moves;
+  int64_t clustersNeeded = 0;  // clusters the places put elsewhere: what must move at least
+  int64_t clustersParked = 0;  // clusters moved out of the way first, to move again later
+};
+
+// targets[i]: where the allocated clusters of layout.files[i] go, as runs in
+// ascending vcn over exactly its allocated VCNs; empty for a file that stays
+// where it is. Places of different files are disjoint. Steps move at most
+// maxStepClusters clusters each (> 0). A file is left where it is, with the
+// reason, when its place holds clusters that may not move (the file
+// system's, or those of a file that stays or is left), when its place does
+// not match its clusters, or when making room would need more free space
+// than lies outside the places still to be filled.
+TOptimizeSchedule ScheduleOptimize(const TMoveLayout& layout,
+                                   const std::vector<std::vector<TFileRun>>& targets,
+                                   int64_t maxStepClusters);

@@ -1,0 +1,215 @@
+// The schedule that carries out the zone layout: every step lands on free
+// clusters, every file ends at its place or is named with the reason, files
+// without a place never move, and the clusters moved stay close to those
+// that must move.
+#include "moving/optimize_schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "moving/schedule_replay.h"
+
+namespace {
+
+using TPlaces = std::vector<std::vector<TFileRun>>;
+
+TMovableFile File(const char* path, std::vector<TFileRun> runs) {
+  return TMovableFile{path, 0, TMoveStream::kData, std::move(runs), ""};
+}
+
+// A volume of 100 clusters: what the files and free extents leave out is the
+// file system's own.
+TMoveLayout Volume(std::vector<TMovableFile> files, std::vector<TClusterExtent> free) {
+  TMoveLayout layout;
+  layout.driveLetter = 'D';
+  layout.totalClusters = 100;
+  layout.clusterBytes = 4096;
+  layout.files = std::move(files);
+  layout.freeExtents = std::move(free);
+  return layout;
+}
+
+std::string ReasonFor(const TOptimizeSchedule& schedule, size_t file) {
+  for (const TLeftFile& left : schedule.moves.left) {
+    if (left.file == file) return left.reason;
+  }
+  return "";
+}
+
+TEST(OptimizeSchedule, TwoFilesThatHoldEachOthersPlacesArePartedThroughFreeSpace) {
+  const TMoveLayout layout =
+      Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 20, 10}})}, {{50, 50}});
+  const TPlaces places = {{{0, 20, 10}}, {{0, 10, 10}}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 4);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_TRUE(schedule.moves.left.empty());
+  EXPECT_EQ(schedule.clustersNeeded, 20);
+  EXPECT_EQ(schedule.clustersParked, 10);
+  EXPECT_EQ(schedule.moves.clusters, 30);
+  for (const TMoveStep& step : schedule.moves.steps) EXPECT_LE(step.clusters, 4);
+}
+
+TEST(OptimizeSchedule, AFileInTheWayGoesStraightToItsOwnPlaceWhenThatIsFree) {
+  // \a's place holds \b, whose own place is free: nothing is parked.
+  const TMoveLayout layout = Volume(
+      {File("\\a", {{0, 30, 5}, {5, 40, 5}}), File("\\b", {{0, 0, 10}})}, {{10, 20}, {60, 40}});
+  const TPlaces places = {{{0, 0, 10}}, {{0, 10, 10}}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 64);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_EQ(schedule.clustersParked, 0);
+  EXPECT_EQ(schedule.moves.clusters, schedule.clustersNeeded);
+}
+
+TEST(OptimizeSchedule, FilesThatCannotBePlacedAreLeftWithTheReasonAndNothingElseMoves) {
+  const struct {
+    const char* what;
+    TMoveLayout layout;
+    TPlaces places;
+    size_t left;
+    const char* reason;
+  } cases[] = {
+      {"the place holds the file system's clusters",
+       Volume({File("\\a", {{0, 10, 10}})}, {{50, 50}}),
+       {{{0, 45, 10}}},
+       0,
+       "its place holds clusters of the file system, which cannot move"},
+      {"the place holds a file that stays",
+       Volume({File("\\a", {{0, 10, 10}}), File("\\keep", {{0, 30, 10}})}, {{20, 10}, {50, 50}}),
+       {{{0, 25, 10}}, {}},
+       0,
+       "its place holds \\keep, which stays where it is"},
+      {"no free space at all to part a cycle",
+       Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 20, 10}})}, {}),
+       {{{0, 20, 10}}, {{0, 10, 10}}},
+       1,
+       "there is no free space to make room for it"},
+      {"the place covers other VCNs than the file holds",
+       Volume({File("\\a", {{0, 10, 10}})}, {{50, 50}}),
+       {{{0, 60, 8}}},
+       0,
+       "its place does not match its clusters"},
+  };
+  for (const auto& c : cases) {
+    const TOptimizeSchedule schedule = ScheduleOptimize(c.layout, c.places, 64);
+    EXPECT_EQ(ReasonFor(schedule, c.left), c.reason) << c.what;
+    EXPECT_EQ(ReplayOptimize(c.layout, c.places, schedule.moves), "") << c.what;
+  }
+}
+
+// A random volume as the zone plan sees it: files in pieces among islands
+// of the file system's clusters, files that stay (no place) and free space;
+// each movable file gets a place packed from the volume's start in a random
+// order, around the islands and the files that stay.
+struct TRandomVolume {
+  TMoveLayout layout;
+  TPlaces places;
+};
+
+TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, double freeShare) {
+  TRandomVolume volume;
+  TMoveLayout& layout = volume.layout;
+  layout.driveLetter = 'D';
+  layout.totalClusters = totalClusters;
+  layout.clusterBytes = 4096;
+  // Each cluster: -2 free, -1 the file system's, else a file's index.
+  std::vector<int> owner(static_cast<size_t>(totalClusters), -2);
+  std::vector<size_t> stays;
+  for (int64_t lcn = 0; lcn < totalClusters;) {
+    const int64_t length = std::min<int64_t>(totalClusters - lcn, 1 + random() % 12);
+    const double roll = std::uniform_real_distribution<double>(0, 1)(random);
+    if (roll < freeShare) {
+      // free
+    } else if (roll < freeShare + 0.05) {
+      std::fill(owner.begin() + lcn, owner.begin() + lcn + length, -1);
+    } else {
+      // A new file, or the next piece of a recent one.
+      size_t file = layout.files.size();
+      if (file > 0 && random() % 3 == 0) file -= 1 + random() % std::min<size_t>(file, 4);
+      if (file == layout.files.size()) {
+        layout.files.push_back(File("", {}));
+        layout.files.back().listingPath = "\\f" + std::to_string(file);
+        if (random() % 10 == 0) stays.push_back(file);
+      }
+      std::vector<TFileRun>& runs = layout.files[file].runs;
+      const int64_t vcn = runs.empty() ? 0 : runs.back().vcn + runs.back().length;
+      runs.push_back(TFileRun{vcn, lcn, length});
+      std::fill(owner.begin() + lcn, owner.begin() + lcn + length, static_cast<int>(file));
+    }
+    lcn += length;
+  }
+  for (int64_t lcn = 0; lcn < totalClusters; ++lcn) {
+    if (owner[lcn] != -2) continue;
+    if (!layout.freeExtents.empty() && layout.freeExtents.back().End() == lcn) {
+      ++layout.freeExtents.back().length;
+    } else {
+      layout.freeExtents.push_back(TClusterExtent{lcn, 1});
+    }
+  }
+  // Places: packed from the start in a random order, each file's clusters in
+  // as few runs as the islands and files that stay allow.
+  volume.places.assign(layout.files.size(), {});
+  std::vector<size_t> order(layout.files.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), random);
+  const auto fixed = [&](int64_t lcn) {
+    const int who = owner[lcn];
+    return who == -1 || (who >= 0 && std::find(stays.begin(), stays.end(),
+                                               static_cast<size_t>(who)) != stays.end());
+  };
+  int64_t cursor = 0;
+  for (const size_t file : order) {
+    if (std::find(stays.begin(), stays.end(), file) != stays.end()) continue;
+    int64_t vcn = 0;
+    const int64_t clusters = AllocatedClusters(layout.files[file].runs);
+    std::vector<TFileRun> place;
+    while (vcn < clusters && cursor < totalClusters) {
+      if (fixed(cursor)) {
+        ++cursor;
+        continue;
+      }
+      if (!place.empty() && place.back().lcn + place.back().length == cursor) {
+        ++place.back().length;
+      } else {
+        place.push_back(TFileRun{vcn, cursor, 1});
+      }
+      ++vcn;
+      ++cursor;
+    }
+    if (vcn == clusters) volume.places[file] = place;
+  }
+  return volume;
+}
+
+TEST(OptimizeSchedule, OnRandomVolumesEveryStepIsLegalAndEveryFileEndsAtItsPlaceOrIsNamed) {
+  std::mt19937_64 random(20261209);
+  int64_t moved = 0;
+  int64_t needed = 0;
+  int64_t filesLeft = 0;
+  for (int round = 0; round < 300; ++round) {
+    const double freeShare = round % 3 == 0 ? 0.05 : round % 3 == 1 ? 0.15 : 0.35;
+    const TRandomVolume volume = RandomVolume(random, 200 + random() % 1800, freeShare);
+    const TOptimizeSchedule schedule =
+        ScheduleOptimize(volume.layout, volume.places, 1 + random() % 16);
+    ASSERT_EQ(ReplayOptimize(volume.layout, volume.places, schedule.moves), "")
+        << "round " << round;
+    moved += schedule.moves.clusters;
+    needed += schedule.clustersNeeded;
+    filesLeft += static_cast<int64_t>(schedule.moves.left.size());
+    for (const TLeftFile& left : schedule.moves.left) {
+      ASSERT_FALSE(left.reason.empty()) << "round " << round;
+    }
+  }
+  ASSERT_GT(needed, 0);
+  const double ratio = static_cast<double>(moved) / static_cast<double>(needed);
+  RecordProperty("moved_per_needed", std::to_string(ratio));
+  RecordProperty("files_left", std::to_string(filesLeft));
+  std::printf("clusters moved per cluster that must move: %.3f; files left: %lld\n", ratio,
+              static_cast<long long>(filesLeft));
+}
+
+}  // namespace
