@@ -673,9 +673,11 @@ TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelKeepsTheClusterUnderTheMouse) {
   int64_t cluster = logic.FirstCluster() + 11 * logic.Columns() + 21;
   cluster -= cluster % 8;
   const POINT point = CellPoint(view, cluster);
-  POINT onScreen = point;
-  ClientToScreen(view.window, &onScreen);
   const auto wheel = [&](int delta) {
+    // Where the point is on the screen now: the window manager may still
+    // move a new window about.
+    POINT onScreen = point;
+    ClientToScreen(view.window, &onScreen);
     SendMessageA(view.window, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, static_cast<WORD>(delta)),
                  MAKELPARAM(onScreen.x, onScreen.y));
     UpdateWindow(view.window);
