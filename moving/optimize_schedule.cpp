@@ -112,14 +112,15 @@ class TPlacer {
       const TMovableFile& movable = layout_.files[file];
       const int64_t clusters = AllocatedClusters(runs_[file]);
       const int64_t needed = clusters - ClustersInPlace(runs_[file], place);
-      if (needed == 0 && PlaceMatches(runs_[file], place, layout_.totalClusters)) {
+      const bool matches = PlaceMatches(runs_[file], place, layout_.totalClusters);
+      if (needed == 0 && matches) {
         state_[file] = TFileState::kPlaced;
         continue;
       }
       out_.clustersNeeded += needed;
       if (!movable.notMovable.empty()) {
         Leave(file, movable.notMovable);
-      } else if (!PlaceMatches(runs_[file], place, layout_.totalClusters)) {
+      } else if (!matches) {
         Leave(file, "its place does not match its clusters");
       } else {
         state_[file] = TFileState::kPending;
@@ -390,8 +391,8 @@ class TPlacer {
     if (start < lcn) free_[start] = lcn;
     if (end < stop) free_[end] = stop;
   }
-  // Files the free clusters [lcn, end), under inside_ or outside_ by the places
-  // still to fill, cut at their edges.
+  // Adds the free clusters [lcn, end) to inside_ where they lie in a place
+  // still to fill and to outside_ elsewhere, cut at the places' edges.
   void FileFree(int64_t lcn, int64_t end) {
     auto place = places_.upper_bound(lcn);
     if (place != places_.begin() && std::prev(place)->second.end > lcn) --place;
