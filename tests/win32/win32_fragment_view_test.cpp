@@ -661,14 +661,22 @@ TEST_F(Win32FragmentViewInDriveWindow, KeysScrollAndZoomWithoutAClick) {
 // the zoom and the view.
 TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelKeepsTheClusterUnderTheMouse) {
   OpenDrive();
+  // A size of its own, whatever place the window was given among others: at
+  // 8 clusters per cell the map must still not hold the whole volume.
+  SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOZORDER | SWP_NOACTIVATE);
   Notify();
   ASSERT_NE(optimizer.fragmentView, nullptr);
   const TFragmentView& view = *optimizer.fragmentView;
-  EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
-  // Some pages down, so the volume's start leaves room on every side.
-  for (int i = 0; i < 20; ++i) Scroll(view.window, SB_PAGEDOWN);
   UpdateWindow(view.window);
+  EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
   const TFragmentViewLogic& logic = view.logic;
+  const int64_t page = logic.Rows() * logic.Columns();
+  ASSERT_LT(page * 8 * 3, 200000) << logic.Rows() << " x " << logic.Columns();
+  // Pages down to the volume's middle, so it leaves room on every side.
+  for (int i = 0; i < 200 && logic.FirstCluster() + page < 100000; ++i)
+    Scroll(view.window, SB_PAGEDOWN);
+  ASSERT_GE(logic.FirstCluster() + page, 100000);
+  UpdateWindow(view.window);
   // A cluster that is a multiple of 8, in column 21, line 11 of the grid.
   int64_t cluster = logic.FirstCluster() + 11 * logic.Columns() + 21;
   cluster -= cluster % 8;
