@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "ui/fragment_view_logic.h"
 #include "ui/free_space_index.h"
 #include "ui/map_colours.h"
+#include "ui/map_legend.h"
+#include "ui/map_session.h"
 #include "ui/planned_map.h"
 
 namespace {
@@ -290,6 +293,121 @@ TVolumePlan HandPlan(TItem* root, TItem* one, TItem* three, TItem* doc) {
   return plan;
 }
 
+// Once a cell shows several clusters, those that no item lists and that are
+// not free (15 ... 19, 23 ... 29, 32 ... 39, 44 ... 49, 116 ... 499) get
+// a colour of their own; at one cluster a cell they stay the described
+// white, and a cell with any listed cluster keeps red or blue.
+TEST_F(MapQueriesTest, ZoomedCellsOfSpaceNoItemListsHaveTheirOwnColour) {
+  constexpr TCellColour kUnlisted = TCellColour::kUnlisted;
+  view.SetFreeSpace(&freeSpace);
+  const TZoomCase cases[] = {
+      {1, 15, kWhite},     {1, 45, kWhite},  {1, 0, kWhite},     {2, 8, kUnlisted},
+      {2, 7, kBlue},       {2, 4, kWhite},   {2, 25, kWhite},    {4, 4, kUnlisted},
+      {4, 12, kUnlisted},  // 48 ... 51: two unlisted, two free
+      {4, 13, kWhite},     {4, 5, kRed},     {16, 3, kUnlisted}, {16, 8, kUnlisted},
+      {16, 31, kUnlisted}, {16, 32, kWhite}, {16, 62, kWhite},   {16, 6, kBlue},
+  };
+  for (const TZoomCase& c : cases) {
+    view.SetClustersPerCell(c.clustersPerCell);
+    view.ComputeCells(80, 80);
+    ASSERT_EQ(view.ClustersPerCell(), c.clustersPerCell);
+    EXPECT_EQ(view.CellColour(c.cell), c.colour)
+        << c.clustersPerCell << " clusters per cell, cell " << c.cell;
+  }
+}
+
+// A selected item's cells, and only those, are painted in the selection's
+// colour, at one cluster a cell and zoomed out; what lies there stays its
+// CellColour, and clearing the selection paints the described colours.
+TEST_F(MapQueriesTest, SelectionPaintsExactlyTheItemsCells) {
+  view.SetFreeSpace(&freeSpace);
+  ASSERT_EQ(view.SelectAt(21), three);
+  for (const int64_t clusters : {1, 4, 16}) {
+    view.SetClustersPerCell(clusters);
+    view.ComputeCells(80, 80);
+    for (int cell = 0; cell < view.CellCount(); ++cell) {
+      bool holdsThree = false;
+      for (const TFragment* run = three->fragments; run != nullptr; run = run->next) {
+        holdsThree |= run->lcn < view.CellEndCluster(cell) &&
+                      run->lcn + run->length > view.CellFirstCluster(cell);
+      }
+      EXPECT_EQ(view.PaintedColour(cell) == TCellColour::kSelected, holdsThree)
+          << clusters << " clusters per cell, cell " << cell;
+      if (!holdsThree) {
+        EXPECT_EQ(view.PaintedColour(cell), view.CellColour(cell));
+      }
+    }
+  }
+  view.SetClustersPerCell(1);
+  view.ComputeCells(80, 80);
+  EXPECT_EQ(view.CellColour(20), kRed);
+  EXPECT_EQ(view.CellColour(43), kBlue);
+  view.ClearSelection();
+  EXPECT_EQ(view.PaintedColour(20), kRed);
+}
+
+TEST_F(MapQueriesTest, StatusBarNamesTheSelectedItemWithItsSizeAndFragments) {
+  EXPECT_EQ(TMapSession::SelectionText(view), "");
+  ASSERT_EQ(view.SelectAt(21), three);
+  EXPECT_EQ(TMapSession::SelectionText(view), "\\three.avi, 35.2 KiB, 3 fragments");
+  ASSERT_EQ(view.SelectAt(12), one);
+  EXPECT_EQ(TMapSession::SelectionText(view), "\\one.txt, 19.5 KiB, 1 fragment");
+  view.SetFirstCluster(100);
+  view.ComputeCells(80, 80);
+  ASSERT_EQ(view.SelectAt(0), doc);
+  EXPECT_EQ(TMapSession::SelectionText(view), "\\docs\\a.doc, 64.0 KiB, 1 fragment");
+  view.ClearSelection();
+  EXPECT_EQ(TMapSession::SelectionText(view), "");
+}
+
+// The legend lists exactly the colours the view paints, in each state a
+// user can bring it to: the described view, zoomed out with space no item
+// lists, with a selection, and after the plan.
+TEST_F(MapQueriesTest, LegendListsEveryColourTheViewPaints) {
+  view.SetFreeSpace(&freeSpace);
+  const TVolumePlan plan = HandPlan(root, one, three, doc);
+  const TPlannedMap planned(plan, 1000);
+  view.SetPlannedMap(&planned);
+  struct TState {
+    int64_t clustersPerCell;
+    int select;  // the cell clicked; -1 for none
+    TMapMode mode;
+    size_t entries;
+    bool allShown;  // every colour listed shows on this screen
+  };
+  const TState states[] = {
+      {1, -1, TMapMode::kNow, 3, true},
+      {16, -1, TMapMode::kNow, 4, true},
+      {1, 12, TMapMode::kNow, 4, true},
+      {16, 0, TMapMode::kNow, 5, true},
+      {1, -1, TMapMode::kPlanned, 4, true},
+      // Zone 5's target shares its cell with grey, which wins there.
+      {16, -1, TMapMode::kPlanned, 4, false},
+  };
+  for (const TState& state : states) {
+    view.SetMode(state.mode);
+    view.SetClustersPerCell(state.clustersPerCell);
+    view.ComputeCells(80, 80);
+    view.SelectAt(state.select);
+    view.ComputeCells(80, 80);
+    std::set<TCellColour> painted;
+    for (int cell = 0; cell < view.CellCount(); ++cell) painted.insert(view.PaintedColour(cell));
+    std::set<TCellColour> listed;
+    for (const TLegendEntry& entry : LegendEntries(view)) listed.insert(entry.colour);
+    EXPECT_TRUE(std::includes(listed.begin(), listed.end(), painted.begin(), painted.end()))
+        << state.clustersPerCell << " clusters per cell, cell " << state.select;
+    if (state.allShown) {
+      EXPECT_EQ(painted, listed) << state.clustersPerCell;
+    }
+    EXPECT_EQ(LegendEntries(view).size(), state.entries);
+  }
+  // The planned view names the zones as the rules do.
+  const std::string text = LegendMessage(view);
+  EXPECT_NE(text.find("zone 5: small files"), std::string::npos) << text;
+  EXPECT_NE(text.find("zone 8: archives and media"), std::string::npos) << text;
+  EXPECT_EQ(text.find("zone 3"), std::string::npos) << text;
+}
+
 TEST_F(MapQueriesTest, PlannedViewColoursTargetsByZoneAndWhatStaysGrey) {
   const TVolumePlan plan = HandPlan(root, one, three, doc);
   const TPlannedMap planned(plan, 1000);
@@ -347,14 +465,19 @@ TEST(MapColoursTest, EveryColourOfAViewIsItsOwnAndTheLegendNamesIt) {
   EXPECT_EQ(RgbOf(kRed), (TRgb{255, 0, 0}));
   EXPECT_EQ(RgbOf(kBlue), (TRgb{63, 63, 255}));
   EXPECT_EQ(RgbOf(kWhite), (TRgb{255, 255, 255}));
-  const std::string now = LegendText(TMapMode::kNow);
+  TClusterMap map;
+  TFragmentViewLogic view(&map);
+  const std::string now = LegendMessage(view);
   EXPECT_NE(now.find("red (255, 0, 0)"), std::string::npos) << now;
   EXPECT_NE(now.find("blue (63, 63, 255)"), std::string::npos) << now;
   EXPECT_NE(now.find("white (255, 255, 255)"), std::string::npos) << now;
-  const std::string planned = LegendText(TMapMode::kPlanned);
-  for (int zone = 1; zone <= 8; ++zone) {
-    EXPECT_NE(planned.find("zone " + std::to_string(zone)), std::string::npos) << planned;
-  }
+  TVolumePlan plan;
+  for (int zone = 1; zone <= 8; ++zone) plan.unmovable.push_back({zone * 10, 1});
+  TPlannedMap planned(plan, 100);
+  view.SetPlannedMap(&planned);
+  ASSERT_TRUE(view.SetMode(TMapMode::kPlanned));
+  const std::string plannedText = LegendMessage(view);
+  EXPECT_NE(plannedText.find("grey (96, 96, 96)"), std::string::npos) << plannedText;
   EXPECT_EQ(ZoneColour(0), ZoneColour(1));
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ui/cluster_map.h"
+#include "ui/free_space_index.h"
 #include "ui/planned_map.h"
 
 namespace {
@@ -136,20 +137,29 @@ void TFragmentViewLogic::ComputeCells(int clientWidth, int clientHeight) {
   }
   if (clustersPerCell > 1) {
     clusterMap->MostTellingFragments(firstCluster, clustersPerCell, total, cellCount, cells.get());
-    MarkSelection();
-    return;
-  }
-  int i = 0;
-  while (i < cellCount) {
-    const int64_t cluster = firstCluster + i;
-    const TFragment* fragment = clusterMap->FindFragment(cluster);
-    if (fragment == nullptr || RunEnd(fragment) <= cluster) {
-      cells[i++] = nullptr;
-      continue;
+  } else {
+    int i = 0;
+    while (i < cellCount) {
+      const int64_t cluster = firstCluster + i;
+      const TFragment* fragment = clusterMap->FindFragment(cluster);
+      if (fragment == nullptr || RunEnd(fragment) <= cluster) {
+        cells[i++] = nullptr;
+        continue;
+      }
+      // One look-up fills every cell the fragment's run covers.
+      const int64_t end = RunEnd(fragment);
+      while (i < cellCount && firstCluster + i < end) cells[i++] = fragment;
     }
-    // One look-up fills every cell the fragment's run covers.
-    const int64_t end = RunEnd(fragment);
-    while (i < cellCount && firstCluster + i < end) cells[i++] = fragment;
+  }
+  const bool unlisted = ShowsUnlisted();
+  for (int i = 0; i < cellCount; ++i) {
+    colours[i] = CellColourOf(cells[i]);
+    // Two look-ups in the free extents for a cell no fragment lies in.
+    if (unlisted && cells[i] == nullptr) {
+      const int64_t first = CellFirstCluster(i);
+      const int64_t end = CellEndCluster(i);
+      if (freeSpace->FreeClustersIn(first, end) < end - first) colours[i] = TCellColour::kUnlisted;
+    }
   }
   MarkSelection();
 }
@@ -160,9 +170,15 @@ TRect TFragmentViewLogic::CellRect(int index) const {
   return TRect{column * cellSize, line * cellSize, cellSize, cellSize};
 }
 
-TCellColour TFragmentViewLogic::CellColour(int index) const {
-  if (mode == TMapMode::kPlanned) return colours[index];
-  return CellColourOf(cells[index]);
+TCellColour TFragmentViewLogic::PaintedColour(int index) const {
+  if (mode == TMapMode::kNow && !selectedCells.empty() && selectedCells[index]) {
+    return TCellColour::kSelected;
+  }
+  return colours[index];
+}
+
+bool TFragmentViewLogic::ShowsUnlisted() const {
+  return mode == TMapMode::kNow && clustersPerCell > 1 && freeSpace != nullptr;
 }
 
 int TFragmentViewLogic::CellAt(int x, int y) const {

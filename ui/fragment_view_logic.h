@@ -27,6 +27,7 @@
 #include "ui/map_colours.h"
 
 class TClusterMap;
+class TFreeSpaceIndex;
 class TPlannedMap;
 
 constexpr int kCellSize = 8;  // side of a cell, pixels
@@ -101,8 +102,14 @@ class TFragmentViewLogic {
 
   // The pixels of cell index, right and bottom exclusive.
   TRect CellRect(int index) const;
-  // The colour of cell index as the current mode paints it.
-  TCellColour CellColour(int index) const;
+  // The colour of what cell index shows in the current mode: at one
+  // cluster a cell the described white, red and blue; a cell of several
+  // clusters that no fragment lies in and that is not all free is
+  // kUnlisted, once the free space is known (SetFreeSpace).
+  TCellColour CellColour(int index) const { return colours[index]; }
+  // The colour cell index is painted in: kSelected over the selected item's
+  // cells in the volume as it is now, otherwise CellColour.
+  TCellColour PaintedColour(int index) const;
   // The cell under pixel x, y of the client area; -1 where no cell is
   // painted (margins, past the volume's end, before the first paint).
   int CellAt(int x, int y) const;
@@ -138,6 +145,18 @@ class TFragmentViewLogic {
   // the view). Until then the view stays with the volume as it is now.
   void SetPlannedMap(const TPlannedMap* map) { plannedMap = map; }
   bool HasPlannedMap() const { return plannedMap != nullptr; }
+  const TPlannedMap* PlannedMap() const { return plannedMap; }
+  // The drive's free extents (not owned; they outlive the view), which tell
+  // cells of free clusters from cells of clusters the file system uses
+  // without listing them. Until given, every cell without a fragment is
+  // white.
+  void SetFreeSpace(const TFreeSpaceIndex* index) {
+    freeSpace = index;
+    dirty = true;
+  }
+  // Whether a cell may show kUnlisted now: several clusters a cell in the
+  // volume as it is now, with the free space known.
+  bool ShowsUnlisted() const;
   // False where the mode cannot be shown (no plan yet) or is shown already.
   bool SetMode(TMapMode wanted);
   TMapMode Mode() const { return mode; }
@@ -203,14 +222,15 @@ class TFragmentViewLogic {
   int cellCapacity;               // entries of cells and of colours
   int64_t clustersPerCell;        // a power of two, at least 1
   TMapMode mode;
-  const TPlannedMap* plannedMap;  // none until the plan is known; not owned
-  // Outlined items, the first as Selected(); empty when nothing is
+  const TPlannedMap* plannedMap;               // none until the plan is known; not owned
+  const TFreeSpaceIndex* freeSpace = nullptr;  // see SetFreeSpace; not owned
+  // Selected items, the first as Selected(); empty when nothing is
   // selected. Not owned.
   std::vector<const TItem*> selection;
   // For each cell the fragment drawn there, or none; entries from cellCount
   // on are left over from earlier layouts. Owned; none until ComputeCells.
   std::unique_ptr<const TFragment*[]> cells;
-  // Planned mode: the colour of each cell. Owned; allocated with cells.
+  // The colour of each cell (CellColour). Owned; allocated with cells.
   std::unique_ptr<TCellColour[]> colours;
   // For each of the cellCount cells, whether it shows a cluster of a
   // selected item; empty without a selection.

@@ -1,11 +1,12 @@
 // The colours of the volume map and what each means: the described three of
-// the volume as it is now, and those of the volume after the volume-aware
-// plan (one per zone, one for clusters that stay where they are). Both
-// shells paint from this table and the legend is written from it.
+// the volume as it is now, with two beside them (space the file system uses
+// without listing it, once a cell shows several clusters; the selected
+// item), and those of the volume after the volume-aware plan (one per zone,
+// one for clusters that stay where they are). Both shells paint from this
+// table and the legend is written from it.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 enum class TCellColour {
   kEmpty,         // no fragment: white
@@ -20,9 +21,11 @@ enum class TCellColour {
   kZone6,
   kZone7,
   kZone8,
+  kUnlisted,  // cells of several clusters, none listed, not all free: in use by the file system
+  kSelected,  // the cells of the selected item's fragments
 };
 
-constexpr int kCellColourCount = 12;
+constexpr int kCellColourCount = 14;
 
 struct TRgb {
   uint8_t red;
@@ -39,16 +42,18 @@ struct TRgb {
 TCellColour ZoneColour(int zone);
 
 TRgb RgbOf(TCellColour colour);
+// The colour's name ("red"), what it shows ("the last (or only) fragment
+// of a file or folder") and that in a few words for a legend ("last or only
+// fragment"); static texts.
+const char* ColourName(TCellColour colour);
+const char* ColourMeaning(TCellColour colour);
+const char* ColourLabel(TCellColour colour);
 
 // Which picture of the volume the map shows.
 enum class TMapMode {
   kNow,      // the runs as they are: red, blue, white
   kPlanned,  // the volume-aware plan's targets by zone
 };
-
-// The legend of a mode: one line per colour, "<name> (r, g, b): meaning",
-// "\n" line ends; for a message box.
-std::string LegendText(TMapMode mode);
 
 // The outline drawn around the cells of a selected item's fragments.
 constexpr TRgb kOutlineRgb = {0, 0, 0};

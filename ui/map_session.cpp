@@ -4,9 +4,12 @@
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_export.h"
+#include "planning/fragment_pieces.h"
 #include "planning/volume_summary.h"
 #include "ui/cell_hover.h"
 #include "ui/cluster_map.h"
+#include "ui/map_legend.h"
+#include "ui/readable_size.h"
 
 TMapSession::TMapSession(TDriveOptimizer& optimizer)
     : drive(optimizer), freeSpace(optimizer.freeExtents), paths(UserPathsOf(optimizer)) {}
@@ -72,7 +75,16 @@ std::string TMapSession::SummaryText() const {
 }
 
 std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {
-  return ::LegendText(logic.Mode());
+  return LegendMessage(logic);
+}
+
+std::string TMapSession::SelectionText(const TFragmentViewLogic& logic) {
+  const TItem* item = logic.Selected();
+  if (item == nullptr) return std::string();
+  const std::string path = ListingPath(item);
+  const int64_t pieces = CountPieces(item->fragments);
+  return (path.empty() ? std::string("\\") : path) + ", " + ReadableSize(item->size) + ", " +
+         std::to_string(pieces) + (pieces == 1 ? " fragment" : " fragments");
 }
 
 std::string TMapSession::ViewStateText(const TFragmentViewLogic& logic) {

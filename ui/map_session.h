@@ -57,6 +57,12 @@ class TMapSession {
   // window's thread once its worker has ended.
   void SetMovesSummary(std::string text) { movesSummary = std::move(text); }
   static std::string LegendText(const TFragmentViewLogic& logic);
+  // The selected item for the status bar: its path, size and fragments
+  // (physically contiguous pieces), "\docs\a.txt, 36.0 KiB, 3 fragments";
+  // empty without a selection.
+  static std::string SelectionText(const TFragmentViewLogic& logic);
+  // The drive's free extents, which the view's logic colours by.
+  const TFreeSpaceIndex& FreeSpace() const { return freeSpace; }
   // The zoom and the view, for the status bar beside the described text:
   // "1 cluster per cell, volume now", "64 clusters per cell, volume after
   // the plan".

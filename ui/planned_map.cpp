@@ -27,6 +27,7 @@ TPlannedMap::TPlannedMap(const TVolumePlan& plan, int64_t totalClusters) {
             [](const TStretch& a, const TStretch& b) { return a.lcn < b.lcn; });
   unmovableBefore.reserve(stretches.size() + 1);
   for (const TStretch& stretch : stretches) {
+    held[static_cast<int>(stretch.colour)] = true;
     unmovableBefore.push_back(unmovableBefore.back() +
                               (stretch.colour == TCellColour::kUnmovable ? 1 : 0));
   }

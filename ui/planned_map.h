@@ -36,6 +36,8 @@ class TPlannedMap {
   TPlace PlaceOf(int64_t first, int64_t end) const;
 
   size_t StretchCount() const { return stretches.size(); }
+  // Whether any stretch has colour, for the legend.
+  bool Holds(TCellColour colour) const { return held[static_cast<int>(colour)]; }
 
  private:
   struct TStretch {
@@ -48,4 +50,5 @@ class TPlannedMap {
   // For each position, how many grey stretches come before it; one entry
   // more than stretches.
   std::vector<int64_t> unmovableBefore = {0};
+  bool held[kCellColourCount] = {};  // by colour: whether any stretch has it
 };

@@ -17,7 +17,9 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -31,6 +33,7 @@
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/fragment_view.h"
+#include "ui/qt/legend_strip.h"
 #include "ui/qt/qt_window_system.h"
 
 namespace {
@@ -380,47 +383,138 @@ TEST_F(QtFragmentViewTest, TooltipNamesTheClusterAndItsItem) {
   EXPECT_TRUE(view.ToolTipAt(QPoint(view.Logic().Columns() * 8 + 1, 4)).isEmpty());
 }
 
-TEST_F(QtFragmentViewTest, ClickOutlinesEveryFragmentAndEscapeClears) {
+// The label of the status bar that shows the selected item.
+QLabel* SelectionLabel(TDriveWindow& window) {
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (label->text().contains(QStringLiteral("fragment"))) return label;
+  }
+  return nullptr;
+}
+
+// A click selects the item there: its fragments' cells, and no others, are
+// painted whole in the selection's colour, and the status bar names it
+// with its size and fragments; Escape clears both.
+TEST_F(QtFragmentViewTest, ClickHighlightsEveryFragmentAndNamesTheItem) {
   TDriveWithWindow drive(volume, windows);
+  drive.optimizer.MapFreeSpace();
   Notify(drive);
   ASSERT_NE(drive.View(), nullptr);
   TFragmentView& view = *drive.View();
   view.viewport()->grab();
-  const QColor black(0, 0, 0);
-  const auto pixel = [&](int64_t cluster, int dx, int dy) {
-    const QPoint point = CellPoint(view, cluster, dx, dy);
-    return QColor(view.viewport()->grab().toImage().pixel(point));
-  };
+  const QColor selected = QColorOf(RgbOf(TCellColour::kSelected));
   QMouseEvent click(QEvent::MouseButtonPress, QPointF(CellPoint(view, 401)),
                     QPointF(view.viewport()->mapToGlobal(CellPoint(view, 401))), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(view.viewport(), &click);
   ASSERT_NE(view.Logic().Selected(), nullptr);
   EXPECT_STREQ(view.Logic().Selected()->name, "three.avi");
-  // Every fragment of three.avi: an edge at its first cluster's left, its
-  // last one's right, each cell's top and bottom; the inside keeps its colour.
-  const int64_t runs[][2] = {{200, 202}, {300, 301}, {400, 403}};
-  for (const auto& run : runs) {
-    EXPECT_EQ(pixel(run[0], 0, 4), black) << run[0];
-    EXPECT_EQ(pixel(run[1], 7, 4), black) << run[1];
-    EXPECT_EQ(pixel(run[0] + 1, 4, 0), black) << run[0];
-    EXPECT_EQ(pixel(run[0] + 1, 4, 7), black) << run[0];
-    EXPECT_EQ(pixel(run[0] + 1, 0, 4), pixel(run[0] + 1, 4, 4)) << run[0];
+  // three.avi lies at 200 ... 202, 300 ... 301 and 400 ... 403: exactly
+  // those cells, every pixel of them, take the selection's colour.
+  const QImage picture = view.viewport()->grab().toImage();
+  const TFragmentViewLogic& logic = view.Logic();
+  for (int i = 0; i < logic.CellCount(); ++i) {
+    const int64_t cluster = logic.CellFirstCluster(i);
+    const bool three = (cluster >= 200 && cluster <= 202) || (cluster >= 300 && cluster <= 301) ||
+                       (cluster >= 400 && cluster <= 403);
+    const TRect cell = logic.CellRect(i);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7)}) {
+      const QColor colour(picture.pixel(cell.x + corner.x(), cell.y + corner.y()));
+      ASSERT_EQ(colour == selected, three) << "cluster " << cluster;
+    }
   }
-  EXPECT_EQ(pixel(200, 4, 4), kRed);
-  EXPECT_EQ(pixel(403, 4, 4), kBlue);
-  // Another item's run stays as it was.
-  EXPECT_EQ(pixel(100, 0, 4), kBlue);
-  EXPECT_EQ(pixel(100, 4, 0), kBlue);
+  EXPECT_EQ(ClusterPixel(view, 100), kBlue);
+  QLabel* label = SelectionLabel(*drive.window);
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QStringLiteral("\\three.avi, 36.0 KiB, 3 fragments"));
+  EXPECT_TRUE(label->isVisibleTo(drive.window));
 
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(&view, &escape);
   EXPECT_EQ(view.Logic().Selected(), nullptr);
-  EXPECT_EQ(pixel(200, 0, 4), kRed);
+  EXPECT_EQ(ClusterPixel(view, 200), kRed);
+  EXPECT_EQ(ClusterPixel(view, 403), kBlue);
+  EXPECT_FALSE(label->isVisibleTo(drive.window));
+}
+
+// Every colour of picture, opaque.
+std::set<QRgb> ImageColours(const QImage& picture) {
+  std::set<QRgb> colours;
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) colours.insert(picture.pixel(x, y) | 0xFF000000u);
+  }
+  return colours;
+}
+
+// The colours in a picture of the view's cells, without the background of
+// its margins.
+std::set<QRgb> PaintedColours(const TFragmentView& view) {
+  std::set<QRgb> colours = ImageColours(view.viewport()->grab().toImage());
+  colours.erase(QtDrawingResources().viewBackground.rgb() | 0xFF000000u);
+  return colours;
+}
+
+// The legend strip under the map lists every colour the view paints (and
+// those it may paint as it stands: light grey once cells hold several
+// clusters, a zone whose cells grey outweighs), as the view is now, zoomed
+// out, with a selection and after the plan; each entry's swatch is painted
+// in the strip in its colour.
+TEST_F(QtFragmentViewTest, LegendStripListsEveryColourTheViewPaints) {
+  TDriveWithWindow drive(volume, windows);
+  drive.optimizer.MapFreeSpace();
+  Notify(drive);
+  ASSERT_NE(drive.View(), nullptr);
+  TFragmentView& view = *drive.View();
+  view.viewport()->grab();
+  const TLegendStrip& legend = view.Legend();
+  ASSERT_TRUE(legend.isVisibleTo(drive.window));
+  // Under the cells, inside the view.
+  EXPECT_GE(legend.geometry().top(), view.viewport()->geometry().bottom());
+  EXPECT_LE(legend.geometry().bottom(), view.rect().bottom());
+  const auto check = [&](const char* state) {
+    std::set<QRgb> listed;
+    for (const TLegendEntry& entry : legend.Entries()) {
+      listed.insert(QColorOf(RgbOf(entry.colour)).rgb() | 0xFF000000u);
+    }
+    const std::set<QRgb> painted = PaintedColours(view);
+    EXPECT_TRUE(std::includes(listed.begin(), listed.end(), painted.begin(), painted.end()))
+        << state;
+    const std::set<QRgb> swatches =
+        ImageColours(const_cast<TLegendStrip&>(legend).grab().toImage());
+    for (const QRgb colour : listed) EXPECT_EQ(swatches.count(colour), 1u) << state;
+  };
+  check("now");
+  EXPECT_EQ(legend.Entries().size(), 3u);
+  // The whole volume: its free cells white, the rest of no item light grey.
+  view.ShowWholeVolume(TMapMode::kNow);
+  view.viewport()->grab();
+  check("whole volume");
+  EXPECT_EQ(legend.Entries().size(), 4u);
+  view.Command(TMapCommand::kZoomIn);
+  view.viewport()->grab();
+  const QPoint first = CellPoint(view, view.Logic().FirstCluster());
+  QMouseEvent click(QEvent::MouseButtonPress, QPointF(first),
+                    QPointF(view.viewport()->mapToGlobal(first)), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(view.viewport(), &click);
+  ASSERT_NE(view.Logic().Selected(), nullptr);
+  check("selection");
+  EXPECT_EQ(legend.Entries().size(), 5u);
+
+  drive.optimizer.OptimizeTree();
+  drive.optimizer.statusText.Set("Finished");
+  ASSERT_TRUE(view.ShowWholeVolume(TMapMode::kPlanned));
+  view.viewport()->grab();
+  check("planned");
+  bool zone8 = false;
+  for (const TLegendEntry& entry : legend.Entries()) zone8 |= entry.colour == TCellColour::kZone8;
+  EXPECT_TRUE(zone8);
 }
 
 TEST_F(QtFragmentViewTest, CtrlWheelAndKeysZoomByPowersOfTwo) {
   TDriveWithWindow drive(volume, windows);
+  // Free space known, as the worker's notice always finds it: free cells
+  // of several clusters stay white.
+  drive.optimizer.MapFreeSpace();
   Notify(drive);
   ASSERT_NE(drive.View(), nullptr);
   TFragmentView& view = *drive.View();

@@ -100,8 +100,13 @@ void TDriveWindow::Complete() {
   // a map; the described text keeps the rest of the line.
   viewState = new QLabel(statusBar);
   viewState->setTextFormat(Qt::PlainText);
+  // The selected item before them: its path, size and fragments.
+  selectionState = new QLabel(statusBar);
+  selectionState->setTextFormat(Qt::PlainText);
+  statusBar->addPermanentWidget(selectionState);
   statusBar->addPermanentWidget(viewState);
   viewState->hide();
+  selectionState->hide();
   const QFont& guiFont = QtDrawingResources().guiFont;
   pauseButton->setFont(guiFont);
   stopButton->setFont(guiFont);
@@ -150,6 +155,7 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
     : optimizer(drive),
       statusBar(nullptr),
       viewState(nullptr),
+      selectionState(nullptr),
       pauseButton(nullptr),
       stopButton(nullptr),
       stageLabel(nullptr),
@@ -335,6 +341,7 @@ void TDriveWindow::ShowClusterMap() {
   view->SetMovesSummary(moves.Summary());
   view->ShowViewStateIn(viewState);
   view->OnSummary([this] { return ToggleSummaryPanel(); });
+  view->ShowSelectionIn(selectionState);
   // The map's keys work without a click first.
   view->setFocus();
   optimizer.fragmentView = view;
@@ -365,6 +372,7 @@ void TDriveWindow::WorkFinished() {
     delete optimizer.fragmentView;
     optimizer.fragmentView = nullptr;
     viewState->hide();
+    selectionState->hide();
     controls.WorkerEnded(moves.Reanalyse());
     RefreshTexts();
     return;

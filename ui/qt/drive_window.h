@@ -118,6 +118,7 @@ class TDriveWindow : public QWidget {
   // Complete, none before.
   QStatusBar* statusBar;     // shows detailText
   QLabel* viewState;         // in the status bar: the map's zoom and view; hidden without a map
+  QLabel* selectionState;    // in the status bar: the map's selected item; hidden without one
   QPushButton* pauseButton;  // pauses and resumes the drive's work; "Resume" while paused
   QPushButton* stopButton;   // stops the drive's work
   QLabel* stageLabel;        // shows statusText

@@ -22,6 +22,7 @@
 #include "drive/drive_optimizer.h"
 #include "ui/picture_file_name.h"
 #include "ui/qt/drawing_resources.h"
+#include "ui/qt/legend_strip.h"
 #include "ui/qt/snapshot_file.h"
 
 namespace {
@@ -34,16 +35,6 @@ constexpr int kClientEdgeWidth = 2;
 int LastThumbPosition(const TScrollBarSettings& settings) {
   const int page = static_cast<int>(std::max(settings.page, 1u));
   return std::max(settings.minimum, settings.maximum - (page - 1));
-}
-
-// The one-pixel outline along the sides of cell that sides names.
-void DrawOutline(QPainter& painter, const TRect& cell, unsigned sides) {
-  const int right = cell.x + cell.width - 1;
-  const int bottom = cell.y + cell.height - 1;
-  if ((sides & kOutlineTop) != 0) painter.drawLine(cell.x, cell.y, right, cell.y);
-  if ((sides & kOutlineBottom) != 0) painter.drawLine(cell.x, bottom, right, bottom);
-  if ((sides & kOutlineLeft) != 0) painter.drawLine(cell.x, cell.y, cell.x, bottom);
-  if ((sides & kOutlineRight) != 0) painter.drawLine(right, cell.y, right, bottom);
 }
 
 // The key as one that scrolls the map, or kOther.
@@ -81,7 +72,9 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimize
       drive(optimizer),
       logic(optimizer.clusterMap),
       session(optimizer),
-      scrollMaximum(0) {
+      scrollMaximum(0),
+      legend(new TLegendStrip(this)) {
+  logic.SetFreeSpace(&session.FreeSpace());
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setLineWidth(kClientEdgeWidth);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -115,6 +108,7 @@ TFragmentView::TFragmentView(QWidget* parent, const TRect& place, TDriveOptimize
   connect(clear, &QAction::triggered, this, [this] { Command(TMapCommand::kClearSelection); });
   addAction(clear);
   session.PollWorkFinished();
+  UpdateLegend();
   setGeometry(place.x, place.y, place.width, place.height);
   show();
 }
@@ -148,9 +142,38 @@ void TFragmentView::ShowViewStateIn(QLabel* label) {
   ShowViewState();
 }
 
+void TFragmentView::ShowSelectionIn(QLabel* label) {
+  selectionState = label;
+  ShowViewState();
+}
+
+void TFragmentView::SelectionChanged() {
+  viewport()->update();
+  UpdateLegend();
+  ShowViewState();
+}
+
 void TFragmentView::ShowViewState() {
   if (viewState != nullptr)
     viewState->setText(QString::fromStdString(TMapSession::ViewStateText(logic)));
+  if (selectionState == nullptr) return;
+  const std::string selection = TMapSession::SelectionText(logic);
+  selectionState->setText(QString::fromStdString(selection));
+  selectionState->setVisible(!selection.empty());
+}
+
+void TFragmentView::UpdateLegend() {
+  if (!legend->SetEntries(LegendEntries(logic))) return;
+  PlaceLegend();
+}
+
+void TFragmentView::PlaceLegend() {
+  // The margin's change resizes the viewport, and the view lays its cells
+  // out again for the height left (resizeEvent).
+  const int height = legend->HeightFor(viewport()->width());
+  if (height != viewportMargins().bottom()) setViewportMargins(0, 0, 0, height);
+  const QRect cells = viewport()->geometry();
+  legend->setGeometry(cells.left(), cells.bottom() + 1, cells.width(), height);
 }
 
 void TFragmentView::MapChanged() {
@@ -182,6 +205,7 @@ bool TFragmentView::ShowWholeVolume(TMapMode mode) {
 }
 
 void TFragmentView::resizeEvent(QResizeEvent*) {
+  PlaceLegend();
   // The viewport already has its new size.
   logic.OnSize(viewport()->width(), viewport()->height());
   viewport()->update();
@@ -199,14 +223,7 @@ void TFragmentView::paintEvent(QPaintEvent*) {
     for (int i = 0; i < logic.CellCount(); ++i) {
       const TRect cell = logic.CellRect(i);
       cellPainter.fillRect(cell.x, cell.y, cell.width, cell.height,
-                           QColorOf(RgbOf(logic.CellColour(i))));
-    }
-    if (logic.Selected() != nullptr) {
-      cellPainter.setPen(QColorOf(kOutlineRgb));
-      for (int i = 0; i < logic.CellCount(); ++i) {
-        const unsigned sides = logic.OutlineOf(i);
-        if (sides != 0) DrawOutline(cellPainter, logic.CellRect(i), sides);
-      }
+                           QColorOf(RgbOf(logic.PaintedColour(i))));
     }
   }
   QPainter painter(viewport());
@@ -235,7 +252,7 @@ void TFragmentView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   const QPoint point = event->position().toPoint();
   logic.SelectAt(logic.CellAt(point.x(), point.y()));
-  viewport()->update();
+  SelectionChanged();
 }
 
 void TFragmentView::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
@@ -346,6 +363,7 @@ void TFragmentView::Scroll(TScrollRequest request) {
 void TFragmentView::Refresh() {
   ApplyScrollBar(logic.UpdateScrollBar());
   viewport()->update();
+  UpdateLegend();
   ShowViewState();
 }
 

@@ -8,13 +8,14 @@
 // the Win32 one does.
 //
 // Beside the described view (ui/map_session): a tooltip on every cell, a
-// click that selects the item there and outlines its fragments, Escape to
-// clear, Ctrl + wheel (about the cell under the mouse) and + / = / - to
-// zoom, P for the picture after the plan, the arrows, Page Up / Down, Home
-// and End to scroll, the zoom and the view in a label of the status bar,
-// and a context menu with the summary, legend, zoom, plan, export and
-// picture, and the drive window's "Defragment...". The view takes the
-// keyboard focus; the menu's keys work anywhere in the drive window.
+// click that selects the item there and paints its fragments in the
+// selection's colour (its path, size and fragments in the status bar),
+// Escape to clear, a legend strip under the cells (ui/qt/legend_strip), Ctrl + wheel (about the
+// cell under the mouse) and + / = / - to zoom, P for the picture after the plan, the arrows, Page
+// Up / Down, Home and End to scroll, the zoom and the view in a label of the status bar, and a
+// context menu with the summary, legend, zoom, plan, export and picture, and the drive window's
+// "Defragment...". The view takes the keyboard focus; the menu's keys work anywhere in the drive
+// window.
 //
 // Ownership: the drive window owns the view through Qt's parent chain and
 // deletes it with itself; the view owns neither its cluster map nor the
@@ -34,6 +35,7 @@
 class QAction;
 class QLabel;
 class TDriveOptimizer;
+class TLegendStrip;
 
 class TFragmentView : public QAbstractScrollArea {
  public:
@@ -49,6 +51,12 @@ class TFragmentView : public QAbstractScrollArea {
   // Shows the zoom and the view in label from now on, as they change (not
   // owned; it outlives the view).
   void ShowViewStateIn(QLabel* label);
+  // Shows the selected item in label from now on, as it changes (not
+  // owned; it outlives the view); hidden while nothing is selected.
+  void ShowSelectionIn(QLabel* label);
+  // The selection changed: the status bar, the legend and the cells follow.
+  void SelectionChanged();
+  const TLegendStrip& Legend() const { return *legend; }
   // The drive window's own action ("Defragment..."), which the context menu
   // offers after the map's commands; not owned, it outlives the view.
   void OfferWindowAction(QAction* action) { windowAction = action; }
@@ -99,8 +107,14 @@ class TFragmentView : public QAbstractScrollArea {
   void OnScrollAction(int action);
   // Scrolls as request says, from the scroll bar as it stands.
   void Scroll(TScrollRequest request);
-  // The zoom and the view into viewState, if there is one.
+  // The zoom and the view into viewState, the selection into
+  // selectionState, if there are they.
   void ShowViewState();
+  // The legend's entries for the view as it stands, and the bottom margin
+  // that holds them.
+  void UpdateLegend();
+  // Puts the legend under the cells.
+  void PlaceLegend();
   // After a zoom or a change of mode: the scroll bar, then a repaint.
   void Refresh();
   void ExportJson();
@@ -115,4 +129,6 @@ class TFragmentView : public QAbstractScrollArea {
   QAction* windowAction = nullptr;    // see OfferWindowAction; none until offered
   QLabel* viewState = nullptr;        // see ShowViewStateIn; none until given
   std::function<bool()> showSummary;  // see OnSummary; none until given
+  QLabel* selectionState = nullptr;   // see ShowSelectionIn; none until given
+  TLegendStrip* legend;               // owned through the parent chain
 };
