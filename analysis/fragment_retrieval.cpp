@@ -184,6 +184,7 @@ void TDriveOptimizer::FillMemoryTree() {
   statusText.Set("Filling data into the memory tree");
   detailText.Set("Filling");
   const std::string rootPath{driveLetter, ':'};
+  readFrom.store(itemsCounted.load(std::memory_order_relaxed), std::memory_order_relaxed);
   if (!OpenItem(rootPath.c_str(), root, true)) {
     Fail(std::string("the root folder could not be opened: ") + services.LastErrorText());
     ReleaseItem(root);
@@ -193,6 +194,8 @@ void TDriveOptimizer::FillMemoryTree() {
   }
   TSubtreeSizes sizes;
   const int64_t items = CountSubtrees(root, &sizes);
+  // The root, read already, among them; released after readFrom.
+  itemsToRead.store(items, std::memory_order_release);
   std::vector<TFillPiece> pieces;
   CutIntoPieces(*this, rootPath, root, std::max<int64_t>(1, items / kPiecesPerTree), sizes,
                 &pieces);

@@ -124,6 +124,8 @@ void TDriveOptimizer::ForgetAnalysis() {
   damage.Clear();
   clustersHeldByNoFile = -1;
   itemsCounted.store(0, std::memory_order_relaxed);
+  itemsToRead.store(-1, std::memory_order_relaxed);
+  readFrom.store(0, std::memory_order_relaxed);
   failureReason.Set("");
 }
 

@@ -235,6 +235,16 @@ class TDriveOptimizer {
   // by the GUI thread about once a second; relaxed, as a count that orders
   // nothing else.
   std::atomic<int64_t> itemsCounted{0};
+  // For the window's progress bar: the items the retrieval will read (the
+  // tree the scan built, counted when the retrieval begins), -1 until then;
+  // and itemsCounted when the retrieval began, so the items read so far are
+  // itemsCounted less it. Written by the worker, readFrom first, then
+  // itemsToRead with release; the window's thread reads itemsToRead with
+  // acquire every tick and, once it is known, readFrom after it, so it
+  // never pairs a total with the base of an earlier run. Reset with the
+  // analysis (ForgetAnalysis), before any worker of the new one starts.
+  std::atomic<int64_t> itemsToRead{-1};
+  std::atomic<int64_t> readFrom{0};
   // The files this run writes (logs, export): each stage that writes one
   // hands it here, and the pipeline's end puts them all in place, or none
   // when any failed. The worker and the reports' thread add at once; it

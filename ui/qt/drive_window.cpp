@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -103,6 +104,9 @@ void TDriveWindow::Complete() {
   // The selected item before them: its path, size and fragments.
   selectionState = new QLabel(statusBar);
   selectionState->setTextFormat(Qt::PlainText);
+  // The analysis's progress, while it runs; the path stays in the line.
+  progressBar = new QProgressBar(statusBar);
+  statusBar->addPermanentWidget(progressBar);
   statusBar->addPermanentWidget(selectionState);
   statusBar->addPermanentWidget(viewState);
   viewState->hide();
@@ -148,6 +152,8 @@ void TDriveWindow::Complete() {
   if (!frame.isNull()) {
     resize(place.width - frame.left() - frame.right(), place.height - frame.top() - frame.bottom());
   }
+  workClock.start();
+  UpdateProgressBar();
   refreshTimer.start();
 }
 
@@ -156,6 +162,7 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       statusBar(nullptr),
       viewState(nullptr),
       selectionState(nullptr),
+      progressBar(nullptr),
       pauseButton(nullptr),
       stopButton(nullptr),
       stageLabel(nullptr),
@@ -287,6 +294,29 @@ void TDriveWindow::RefreshTexts() {
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   UpdateDefragmentAction();
   UpdateWorkButtons();
+  UpdateProgressBar();
+}
+
+void TDriveWindow::UpdateProgressBar() {
+  // Moves show their own progress in the status line.
+  if (!controls.Enabled() || moves.Moving()) {
+    progressBar->hide();
+    return;
+  }
+  // The worker's counters (drive_optimizer.h says who writes them): the
+  // total with acquire, then the base it was published after.
+  TItemFigures figures;
+  figures.toRead = optimizer.itemsToRead.load(std::memory_order_acquire);
+  figures.readFrom = optimizer.readFrom.load(std::memory_order_relaxed);
+  figures.counted = optimizer.itemsCounted.load(std::memory_order_relaxed);
+  const TProgressBarState bar = workProgress.Now(figures, workClock.elapsed() / 1000.0);
+  // Qt's bar takes int: a total past that is shown in parts of it.
+  const int64_t divisor = bar.maximum / 1000000 + 1;
+  progressBar->setRange(0, static_cast<int>(bar.maximum / divisor));
+  progressBar->setValue(static_cast<int>(bar.value / divisor));
+  progressBar->setFormat(QString::fromStdString(bar.text));
+  progressBar->setTextVisible(true);
+  progressBar->show();
 }
 
 void TDriveWindow::UpdateWorkButtons() {
@@ -373,6 +403,7 @@ void TDriveWindow::WorkFinished() {
     optimizer.fragmentView = nullptr;
     viewState->hide();
     selectionState->hide();
+    workProgress = TWorkProgress();
     controls.WorkerEnded(moves.Reanalyse());
     RefreshTexts();
     return;

@@ -13,9 +13,11 @@
 
 #include "ui/window_moves.h"
 #include "ui/work_controls.h"
+#include "ui/work_progress.h"
 
 class QAction;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class TDriveOptimizer;
@@ -95,6 +97,9 @@ class TDriveWindow : public QWidget {
   void PauseClicked();
   void StopClicked();
   void UpdateWorkButtons();
+  // The progress bar from the worker's counters, shown while an analysis
+  // runs.
+  void UpdateProgressBar();
   // Offers the "Defragment..." action when it may be taken.
   void UpdateDefragmentAction();
   // Beyond the described window, once the analysis has ended: the summary
@@ -116,12 +121,13 @@ class TDriveWindow : public QWidget {
   TDriveOptimizer& optimizer;  // not owned; outlives the window
   // Children, owned by the window through Qt's parent chain; made by
   // Complete, none before.
-  QStatusBar* statusBar;     // shows detailText
-  QLabel* viewState;         // in the status bar: the map's zoom and view; hidden without a map
-  QLabel* selectionState;    // in the status bar: the map's selected item; hidden without one
-  QPushButton* pauseButton;  // pauses and resumes the drive's work; "Resume" while paused
-  QPushButton* stopButton;   // stops the drive's work
-  QLabel* stageLabel;        // shows statusText
+  QStatusBar* statusBar;      // shows detailText
+  QLabel* viewState;          // in the status bar: the map's zoom and view; hidden without a map
+  QLabel* selectionState;     // in the status bar: the map's selected item; hidden without one
+  QProgressBar* progressBar;  // in the status bar: the analysis's items; hidden when done
+  QPushButton* pauseButton;   // pauses and resumes the drive's work; "Resume" while paused
+  QPushButton* stopButton;    // stops the drive's work
+  QLabel* stageLabel;         // shows statusText
   // Beyond the described children: "Defragment...", and its action, which
   // the fragment view's menu offers too. Owned through the parent chain.
   QPushButton* defragmentButton;
@@ -131,10 +137,12 @@ class TDriveWindow : public QWidget {
   // the drive forgets its tree.
   TSummaryPanel* summaryPanel;
   QLabel* failureNotice;
-  TWindowMoves moves;        // the action's state; see window_moves.h
-  TWorkControls controls;    // what Pause and Stop do, over moves; see work_controls.h
-  QElapsedTimer movesClock;  // since the moves began, for their rate
-  QTimer refreshTimer;       // kRefreshMilliseconds, runs from Open until close
+  TWindowMoves moves;          // the action's state; see window_moves.h
+  TWorkControls controls;      // what Pause and Stop do, over moves; see work_controls.h
+  QElapsedTimer movesClock;    // since the moves began, for their rate
+  TWorkProgress workProgress;  // the bar's rate; made anew for each analysis
+  QElapsedTimer workClock;     // since the window opened, for the bar's rate
+  QTimer refreshTimer;         // kRefreshMilliseconds, runs from Open until close
   // Nobody can close the window (offscreen), or a picture was asked for: the
   // window closes itself once its work is done.
   bool closesWhenDone;
