@@ -347,17 +347,15 @@ TEST_F(MapQueriesTest, SelectionPaintsExactlyTheItemsCells) {
 }
 
 TEST_F(MapQueriesTest, StatusBarNamesTheSelectedItemWithItsSizeAndFragments) {
-  EXPECT_EQ(TMapSession::SelectionText(view), "");
+  const auto text = [](const TItem* item) { return SelectedItemText(item, ListingPath(item)); };
   ASSERT_EQ(view.SelectAt(21), three);
-  EXPECT_EQ(TMapSession::SelectionText(view), "\\three.avi, 35.2 KiB, 3 fragments");
+  EXPECT_EQ(text(view.Selected()), "\\three.avi, 35.2 KiB, 3 fragments");
   ASSERT_EQ(view.SelectAt(12), one);
-  EXPECT_EQ(TMapSession::SelectionText(view), "\\one.txt, 19.5 KiB, 1 fragment");
+  EXPECT_EQ(text(view.Selected()), "\\one.txt, 19.5 KiB, 1 fragment");
   view.SetFirstCluster(100);
   view.ComputeCells(80, 80);
   ASSERT_EQ(view.SelectAt(0), doc);
-  EXPECT_EQ(TMapSession::SelectionText(view), "\\docs\\a.doc, 64.0 KiB, 1 fragment");
-  view.ClearSelection();
-  EXPECT_EQ(TMapSession::SelectionText(view), "");
+  EXPECT_EQ(text(view.Selected()), "\\docs\\a.doc, 64.0 KiB, 1 fragment");
 }
 
 // The legend lists exactly the colours the view paints, in each state a

@@ -78,13 +78,15 @@ std::string TMapSession::LegendText(const TFragmentViewLogic& logic) {
   return LegendMessage(logic);
 }
 
-std::string TMapSession::SelectionText(const TFragmentViewLogic& logic) {
-  const TItem* item = logic.Selected();
-  if (item == nullptr) return std::string();
-  const std::string path = ListingPath(item);
+std::string SelectedItemText(const TItem* item, const std::string& path) {
   const int64_t pieces = CountPieces(item->fragments);
-  return (path.empty() ? std::string("\\") : path) + ", " + ReadableSize(item->size) + ", " +
-         std::to_string(pieces) + (pieces == 1 ? " fragment" : " fragments");
+  return path + ", " + ReadableSize(item->size) + ", " + std::to_string(pieces) +
+         (pieces == 1 ? " fragment" : " fragments");
+}
+
+std::string TMapSession::SelectionText(const TFragmentViewLogic& logic) const {
+  const TItem* item = logic.Selected();
+  return item != nullptr ? SelectedItemText(item, PathOf(item)) : std::string();
 }
 
 std::string TMapSession::ViewStateText(const TFragmentViewLogic& logic) {

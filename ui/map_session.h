@@ -21,6 +21,11 @@
 
 class TDriveOptimizer;
 
+// An item for the status bar: its path as shown, its size and its
+// fragments (physically contiguous pieces), "D:\docs\a.txt, 36.0 KiB, 3
+// fragments".
+std::string SelectedItemText(const TItem* item, const std::string& path);
+
 class TMapSession {
  public:
   // The drive outlives the session; the map asked about is the one its
@@ -57,10 +62,9 @@ class TMapSession {
   // window's thread once its worker has ended.
   void SetMovesSummary(std::string text) { movesSummary = std::move(text); }
   static std::string LegendText(const TFragmentViewLogic& logic);
-  // The selected item for the status bar: its path, size and fragments
-  // (physically contiguous pieces), "\docs\a.txt, 36.0 KiB, 3 fragments";
-  // empty without a selection.
-  static std::string SelectionText(const TFragmentViewLogic& logic);
+  // The selected item for the status bar, by its path as the user knows
+  // it (SelectedItemText); empty without a selection.
+  std::string SelectionText(const TFragmentViewLogic& logic) const;
   // The drive's free extents, which the view's logic colours by.
   const TFreeSpaceIndex& FreeSpace() const { return freeSpace; }
   // The zoom and the view, for the status bar beside the described text:

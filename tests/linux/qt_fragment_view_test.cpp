@@ -425,7 +425,7 @@ TEST_F(QtFragmentViewTest, ClickHighlightsEveryFragmentAndNamesTheItem) {
   EXPECT_EQ(ClusterPixel(view, 100), kBlue);
   QLabel* label = SelectionLabel(*drive.window);
   ASSERT_NE(label, nullptr);
-  EXPECT_EQ(label->text(), QStringLiteral("\\three.avi, 36.0 KiB, 3 fragments"));
+  EXPECT_EQ(label->text(), QStringLiteral("D:\\three.avi, 36.0 KiB, 3 fragments"));
   EXPECT_TRUE(label->isVisibleTo(drive.window));
 
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -157,7 +157,7 @@ void TFragmentView::ShowViewState() {
   if (viewState != nullptr)
     viewState->setText(QString::fromStdString(TMapSession::ViewStateText(logic)));
   if (selectionState == nullptr) return;
-  const std::string selection = TMapSession::SelectionText(logic);
+  const std::string selection = session.SelectionText(logic);
   selectionState->setText(QString::fromStdString(selection));
   selectionState->setVisible(!selection.empty());
 }
