@@ -250,6 +250,9 @@ TEST_F(MapQueriesTest, ItemsChosenOutsideTheMapAreAllOutlinedAndTheFirstScrolled
   EXPECT_EQ(view.OutlineOf(10), top | bottom | left);
   EXPECT_EQ(view.OutlineOf(14), top | bottom | right);
   EXPECT_EQ(view.OutlineOf(20), 0u);  // three.avi is not chosen
+  // Every chosen item is painted in the selection's colour, not the first only.
+  EXPECT_EQ(view.PaintedColour(10), TCellColour::kSelected);
+  EXPECT_NE(view.PaintedColour(20), TCellColour::kSelected);
   // one.txt is in view: nothing moves.
   EXPECT_FALSE(view.ShowItem(one));
   EXPECT_EQ(view.FirstCluster(), 0);
@@ -260,6 +263,7 @@ TEST_F(MapQueriesTest, ItemsChosenOutsideTheMapAreAllOutlinedAndTheFirstScrolled
   view.ComputeCells(80, 80);
   EXPECT_EQ(view.OutlineOf(0), top | left);
   EXPECT_EQ(view.OutlineOf(15), bottom | right);
+  EXPECT_EQ(view.PaintedColour(0), TCellColour::kSelected);  // a.doc, the second chosen
   EXPECT_FALSE(view.ShowItem(doc));
   // At 4 clusters a cell a line holds 40 clusters: one.txt's line starts at 0.
   view.SetClustersPerCell(4);
