@@ -108,6 +108,8 @@ class FragmentedFilesTest : public testing::Test {
     return paths;
   }
 
+  // Paths as the logs name them: no prefix, the volume's separator.
+  const TUserPaths listing{};
   TItem* root = AddItem(nullptr, "D:\\", 0, true);
   TItem* docs;
   TItem* b;
@@ -118,16 +120,17 @@ class FragmentedFilesTest : public testing::Test {
 };
 
 TEST_F(FragmentedFilesTest, MostPiecesFirstTiesInListingOrderAndHeldToTheLimit) {
-  const std::vector<TFragmentedFileRow> rows = MostFragmentedFiles(root, kFragmentedFilesListed);
+  const std::vector<TFragmentedFileRow> rows =
+      MostFragmentedFiles(root, listing, kFragmentedFilesListed);
   ASSERT_EQ(Paths(rows),
             (std::vector<std::string>{"\\A.log", "\\docs\\b.txt", "\\d.avi", "\\c.dat"}));
   EXPECT_EQ(rows[0].item, a);
   EXPECT_EQ(rows[0].bytes, 700);
   EXPECT_EQ(rows[0].fragments, 4);
   EXPECT_EQ(rows[1].item, b);
-  EXPECT_EQ(Paths(MostFragmentedFiles(root, 2)),
+  EXPECT_EQ(Paths(MostFragmentedFiles(root, listing, 2)),
             (std::vector<std::string>{"\\A.log", "\\docs\\b.txt"}));
-  EXPECT_TRUE(MostFragmentedFiles(nullptr, 10).empty());
+  EXPECT_TRUE(MostFragmentedFiles(nullptr, listing, 10).empty());
 }
 
 TEST_F(FragmentedFilesTest, EveryColumnSortsBothWaysAndTiesKeepTheFirstOrder) {
@@ -149,7 +152,7 @@ TEST_F(FragmentedFilesTest, EveryColumnSortsBothWaysAndTiesKeepTheFirstOrder) {
        false,
        {"\\A.log", "\\docs\\b.txt", "\\d.avi", "\\c.dat"}},
   };
-  std::vector<TFragmentedFileRow> rows = MostFragmentedFiles(root, kFragmentedFilesListed);
+  std::vector<TFragmentedFileRow> rows = MostFragmentedFiles(root, listing, kFragmentedFilesListed);
   // Each sort starts from the one before: none may depend on the rows' order.
   for (int round = 0; round < 2; ++round) {
     for (const auto& c : cases) {
@@ -170,15 +173,31 @@ TEST_F(FragmentedFilesTest, SearchFindsEveryItemWhosePathHoldsTheTextInAnyCase) 
   };
   for (const auto& c : cases) {
     std::vector<const TItem*> expected = c.items;
-    std::vector<const TItem*> found = ItemsWhosePathHolds(root, c.text);
+    std::vector<const TItem*> found = ItemsWhosePathHolds(root, listing, c.text);
     std::sort(expected.begin(), expected.end());
     std::vector<const TItem*> sorted = found;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, expected) << c.text;
   }
   // In the listing's order; the root, whose path is empty, never matches.
-  EXPECT_EQ(ItemsWhosePathHolds(root, "\\"), (std::vector<const TItem*>{docs, b, whole, a, c, d}));
-  EXPECT_TRUE(ItemsWhosePathHolds(nullptr, "a").empty());
+  EXPECT_EQ(ItemsWhosePathHolds(root, listing, "\\"),
+            (std::vector<const TItem*>{docs, b, whole, a, c, d}));
+  EXPECT_TRUE(ItemsWhosePathHolds(nullptr, listing, "a").empty());
+}
+
+// The table and the search name items as the window does: a Linux folder
+// drive by the real path with its own separator, an image by its name.
+TEST_F(FragmentedFilesTest, TableAndSearchUseThePathsTheUserKnows) {
+  const TUserPaths folder{"/usr/share", '/'};
+  EXPECT_EQ(Paths(MostFragmentedFiles(root, folder, 2)),
+            (std::vector<std::string>{"/usr/share/A.log", "/usr/share/docs/b.txt"}));
+  EXPECT_EQ(ItemsWhosePathHolds(root, folder, "share/docs/"),
+            (std::vector<const TItem*>{b, whole}));
+  EXPECT_TRUE(ItemsWhosePathHolds(root, folder, "\\docs").empty());
+  const TUserPaths image{"disk.img:", '\\'};
+  EXPECT_EQ(Paths(MostFragmentedFiles(root, image, 1)),
+            (std::vector<std::string>{"disk.img:\\A.log"}));
+  EXPECT_EQ(ItemsWhosePathHolds(root, image, "IMG:\\a"), (std::vector<const TItem*>{a}));
 }
 
 TEST(FailureNotice, SaysWhatFailedWhyAndWhatToDo) {

@@ -28,7 +28,8 @@ bool MoreFragmented(const TFragmentedFileRow& a, const TFragmentedFileRow& b) {
 
 }  // namespace
 
-std::vector<TFragmentedFileRow> MostFragmentedFiles(const TItem* root, size_t limit) {
+std::vector<TFragmentedFileRow> MostFragmentedFiles(const TItem* root, const TUserPaths& paths,
+                                                    size_t limit) {
   std::vector<TFragmentedFileRow> rows;
   int64_t order = 0;
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root), ++order) {
@@ -42,7 +43,7 @@ std::vector<TFragmentedFileRow> MostFragmentedFiles(const TItem* root, size_t li
   const auto kept = rows.begin() + static_cast<std::ptrdiff_t>(std::min(limit, rows.size()));
   std::partial_sort(rows.begin(), kept, rows.end(), MoreFragmented);
   rows.erase(kept, rows.end());
-  for (TFragmentedFileRow& row : rows) row.path = ListingPath(row.item);
+  for (TFragmentedFileRow& row : rows) row.path = UserPath(paths, ListingPath(row.item), false);
   return rows;
 }
 

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "drive/user_paths.h"
 #include "model/item.h"
 
 struct TFragmentedFileRow {
   const TItem* item;  // the file; not owned, the drive's tree outlives the table
-  std::string path;   // its listing path: "\docs\a.txt"
+  std::string path;   // its path as the user knows it: "D:\docs\a.txt"
   int64_t bytes;      // its size
   int64_t fragments;  // its physically contiguous pieces, more than 1
   int64_t order;      // its place in the tree's pre-order (the listing's), for ties
@@ -23,8 +24,10 @@ struct TFragmentedFileRow {
 constexpr size_t kFragmentedFilesListed = 500;
 
 // The files of root's tree (may be none) in more than one piece, the most
-// pieces first and ties in listing order, at most limit of them.
-std::vector<TFragmentedFileRow> MostFragmentedFiles(const TItem* root, size_t limit);
+// pieces first and ties in listing order, at most limit of them, each named
+// as paths say.
+std::vector<TFragmentedFileRow> MostFragmentedFiles(const TItem* root, const TUserPaths& paths,
+                                                    size_t limit);
 
 enum class TFragmentedFilesColumn { kPath, kSize, kFragments };
 

@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "drive/user_paths.h"
 #include "model/item.h"
 
-// The items of root's tree (may be none) whose listing path ("\docs\a.txt")
-// holds text, ASCII letters matched in either case, in the listing's order;
-// none for an empty text, and never the root, whose path is empty. The
-// items are root's, not owned.
-std::vector<const TItem*> ItemsWhosePathHolds(const TItem* root, const std::string& text);
+// The items of root's tree (may be none) whose path as paths name it
+// ("D:\docs\a.txt", "/usr/share/doc/a.txt": what the window shows) holds
+// text, ASCII letters matched in either case, in the listing's order; none
+// for an empty text, and never the root. The items are root's, not owned.
+std::vector<const TItem*> ItemsWhosePathHolds(const TItem* root, const TUserPaths& paths,
+                                              const std::string& text);

@@ -163,7 +163,7 @@ TEST_F(QtSummaryPanelTest, AClickInTheFilesTableSelectsTheFileAndScrollsTheMapTo
   ASSERT_NE(panel, nullptr);
   QTableWidget& files = *panel->Files();
   ASSERT_EQ(PathsShown(files),
-            (std::vector<std::string>{"\\docs\\big.iso", "\\three.avi", "\\docs\\far.log"}));
+            (std::vector<std::string>{"D:\\docs\\big.iso", "D:\\three.avi", "D:\\docs\\far.log"}));
   EXPECT_EQ(files.item(0, 1)->text(), QStringLiteral("32.0 KiB"));
   EXPECT_EQ(files.item(0, 1)->toolTip(), QStringLiteral("32,768 bytes"));
   EXPECT_EQ(files.item(0, 2)->text(), QStringLiteral("4"));
@@ -209,10 +209,12 @@ TEST_F(QtSummaryPanelTest, ClickingEachHeaderOrdersTheRowsAndAgainReversesThem) 
                        header.height() / 2);
     QTest::mouseClick(header.viewport(), Qt::LeftButton, Qt::NoModifier, point);
   };
-  const std::vector<std::string> byPath = {"\\docs\\big.iso", "\\docs\\far.log", "\\three.avi"};
-  const std::vector<std::string> bySize = {"\\docs\\far.log", "\\docs\\big.iso", "\\three.avi"};
-  const std::vector<std::string> byFragments = {"\\docs\\far.log", "\\three.avi",
-                                                "\\docs\\big.iso"};
+  const std::vector<std::string> byPath = {"D:\\docs\\big.iso", "D:\\docs\\far.log",
+                                           "D:\\three.avi"};
+  const std::vector<std::string> bySize = {"D:\\docs\\far.log", "D:\\docs\\big.iso",
+                                           "D:\\three.avi"};
+  const std::vector<std::string> byFragments = {"D:\\docs\\far.log", "D:\\three.avi",
+                                                "D:\\docs\\big.iso"};
   const auto reversed = [](std::vector<std::string> paths) {
     return std::vector<std::string>(paths.rbegin(), paths.rend());
   };

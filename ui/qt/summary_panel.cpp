@@ -50,7 +50,7 @@ QLabel* Heading(const char* text, QWidget* parent) {
 
 TSummaryPanel::TSummaryPanel(QWidget* parent, const TDriveOptimizer& optimizer,
                              TFragmentView* fragmentView, const std::string& movesSummary)
-    : QWidget(parent), drive(optimizer), view(fragmentView) {
+    : QWidget(parent), drive(optimizer), paths(UserPathsOf(optimizer)), view(fragmentView) {
   setFont(QtDrawingResources().guiFont);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -83,7 +83,8 @@ TSummaryPanel::TSummaryPanel(QWidget* parent, const TDriveOptimizer& optimizer,
 
   layout->addWidget(Heading("Find items by path", this));
   search = new QLineEdit(this);
-  search->setPlaceholderText(QStringLiteral("part of a path, e.g. .log or \\docs\\"));
+  const std::string docs = paths.separator + std::string("docs") + paths.separator;
+  search->setPlaceholderText(QString::fromStdString("part of a path, e.g. .log or " + docs));
   search->setClearButtonEnabled(true);
   layout->addWidget(search);
   searchResult = new QLabel(this);
@@ -115,7 +116,7 @@ TSummaryPanel::TSummaryPanel(QWidget* parent, const TDriveOptimizer& optimizer,
           [this](int row, int, int, int) { SelectRow(row); });
   layout->addWidget(files, 1);
 
-  rows = MostFragmentedFiles(drive.root, kFragmentedFilesListed);
+  rows = MostFragmentedFiles(drive.root, paths, kFragmentedFilesListed);
   SortFiles(sortColumn, sortAscending);
 }
 
@@ -163,7 +164,7 @@ void TSummaryPanel::Search() {
     searchResult->clear();
     return;
   }
-  std::vector<const TItem*> found = ItemsWhosePathHolds(drive.root, text);
+  std::vector<const TItem*> found = ItemsWhosePathHolds(drive.root, paths, text);
   const size_t count = found.size();
   if (count == 0) {
     searchResult->setText(QStringLiteral("No item's path holds that."));

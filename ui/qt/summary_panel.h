@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/user_paths.h"
 #include "ui/fragmented_files_table.h"
 
 class QLabel;
@@ -54,6 +55,7 @@ class TSummaryPanel : public QWidget {
   void HeaderClicked(int column);
 
   const TDriveOptimizer& drive;          // not owned; outlives the panel
+  const TUserPaths paths;                // how the table and the search name items
   QPointer<TFragmentView> view;          // not owned; none once the view has gone
   std::vector<TFragmentedFileRow> rows;  // the files' table, as shown
   TFragmentedFilesColumn sortColumn = TFragmentedFilesColumn::kFragments;
