@@ -1,5 +1,6 @@
 #include "moving/move_layout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -24,10 +25,36 @@ std::string NotMovableReason(const TItem& item) {
   return std::string();
 }
 
-}  // namespace
+// The listing paths of items met in the tree's pre-order: there the files
+// of a folder mostly follow one another, so a folder's path is made about
+// once.
+class TListingPaths {
+ public:
+  explicit TListingPaths(const TItem* root) : root_(root) {}
 
-TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment* freeExtents,
-                           int64_t totalClusters, uint32_t clusterBytes) {
+  std::string Of(const TItem* item) {
+    if (item == root_) return "\\";
+    if (item->parent != folder_) {
+      folder_ = item->parent;
+      folderPath_ = ListingPath(folder_);
+    }
+    const size_t nameBytes = std::strlen(item->name);
+    std::string path;
+    path.reserve(folderPath_.size() + 1 + nameBytes);
+    path.append(folderPath_).append(1, '\\').append(item->name, nameBytes);
+    return path;
+  }
+
+ private:
+  const TItem* root_;
+  const TItem* folder_ = nullptr;  // the folder of the last item met
+  std::string folderPath_;
+};
+
+// The layout's frame: the drive, its size and its free extents (ascending
+// lcn), without files.
+TMoveLayout EmptyLayout(char driveLetter, const TFragment* freeExtents, int64_t totalClusters,
+                        uint32_t clusterBytes) {
   TMoveLayout layout;
   layout.driveLetter = driveLetter;
   layout.totalClusters = totalClusters;
@@ -39,6 +66,30 @@ TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment*
     layout.freeExtents.push_back(TClusterExtent{extent->lcn, extent->length});
   }
   NormalizeExtents(&layout.freeExtents, totalClusters);
+  return layout;
+}
+
+// The item as a file of the layout: its path, identity, stream and runs.
+TMovableFile MovableFile(const TItem& item, TListingPaths& paths) {
+  TMovableFile file;
+  file.listingPath = paths.Of(&item);
+  file.fileId = item.fileId;
+  file.stream = item.IsFolder() ? TMoveStream::kFolderIndex : TMoveStream::kData;
+  size_t runs = 0;
+  for (const TFragment* run = item.fragments; run != nullptr; run = run->next) ++runs;
+  file.runs.reserve(runs);
+  for (const TFragment* run = item.fragments; run != nullptr; run = run->next) {
+    file.runs.push_back(TFileRun{run->vcn, run->lcn, run->length});
+  }
+  file.notMovable = NotMovableReason(item);
+  return file;
+}
+
+}  // namespace
+
+TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment* freeExtents,
+                           int64_t totalClusters, uint32_t clusterBytes) {
+  TMoveLayout layout = EmptyLayout(driveLetter, freeExtents, totalClusters, clusterBytes);
   // Memory and path building grow with the fragmented items only.
   std::vector<const TItem*> fragmented;
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
@@ -46,37 +97,59 @@ TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment*
   }
   layout.files.reserve(fragmented.size());
   std::unordered_set<uint64_t> filesSeen;  // identities of files met under another name
-  // The listing path of the folder the last item was in: in pre-order the
-  // files of a folder mostly follow one another, so a folder's path is made
-  // about once.
-  const TItem* folder = nullptr;
-  std::string folderPath;
+  TListingPaths paths(root);
   for (const TItem* item : fragmented) {
     if (item->fileId != 0 && !filesSeen.insert(item->fileId).second) continue;
-    layout.files.emplace_back();
-    TMovableFile& file = layout.files.back();
-    if (item == root) {
-      file.listingPath = "\\";
-    } else {
-      if (item->parent != folder) {
-        folder = item->parent;
-        folderPath = ListingPath(folder);
-      }
-      const size_t nameBytes = std::strlen(item->name);
-      file.listingPath.reserve(folderPath.size() + 1 + nameBytes);
-      file.listingPath.append(folderPath).append(1, '\\').append(item->name, nameBytes);
-    }
-    file.fileId = item->fileId;
-    file.stream = item->IsFolder() ? TMoveStream::kFolderIndex : TMoveStream::kData;
-    size_t runs = 0;
-    for (const TFragment* run = item->fragments; run != nullptr; run = run->next) ++runs;
-    file.runs.reserve(runs);
-    for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
-      file.runs.push_back(TFileRun{run->vcn, run->lcn, run->length});
-    }
-    file.notMovable = NotMovableReason(*item);
+    layout.files.push_back(MovableFile(*item, paths));
   }
   return layout;
+}
+
+TMoveLayout LayoutFromPlan(char driveLetter, const TVolumePlan& plan, const TFragment* freeExtents,
+                           int64_t totalClusters, uint32_t clusterBytes) {
+  TMoveLayout layout = EmptyLayout(driveLetter, freeExtents, totalClusters, clusterBytes);
+  const TItem* root = plan.items.empty() ? nullptr : plan.items.front().item;
+  TListingPaths paths(root);
+  for (const TItemTarget& target : plan.items) {
+    // Other names of a file share its first name's target.
+    if (target.sameFileAs >= 0 || target.unplaced || !target.Moves()) continue;
+    layout.files.push_back(MovableFile(*target.item, paths));
+    layout.places.push_back(PlaceOverRealVcns(layout.files.back().runs,
+                                              plan.runs.data() + target.firstRun,
+                                              static_cast<size_t>(target.runCount)));
+  }
+  return layout;
+}
+
+std::vector<TFileRun> PlaceOverRealVcns(const std::vector<TFileRun>& runs, const TTargetRun* target,
+                                        size_t count) {
+  std::vector<TFileRun> place;
+  size_t k = 0;           // the target run that holds the next allocated cluster
+  int64_t allocated = 0;  // allocated clusters before the run at hand
+  for (const TFileRun& run : runs) {
+    if (run.lcn < 0 || run.length <= 0) continue;
+    const int64_t end = allocated + run.length;
+    for (int64_t at = allocated; at < end && k < count;) {
+      const TTargetRun& to = target[k];
+      const int64_t toEnd = to.vcn + to.length;
+      if (toEnd <= at) {
+        ++k;
+        continue;
+      }
+      const int64_t stop = std::min(end, toEnd);
+      const int64_t vcn = run.vcn + (at - allocated);
+      const int64_t lcn = to.lcn + (at - to.vcn);
+      if (!place.empty() && place.back().vcn + place.back().length == vcn &&
+          place.back().lcn + place.back().length == lcn) {
+        place.back().length += stop - at;
+      } else {
+        place.push_back(TFileRun{vcn, lcn, stop - at});
+      }
+      at = stop;
+    }
+    allocated = end;
+  }
+  return place;
 }
 
 std::string MovePath(char driveLetter, const TMovableFile& file) {

@@ -32,17 +32,37 @@ struct TMoveLayout {
   char driveLetter = 0;
   int64_t totalClusters = 0;
   uint32_t clusterBytes = 0;
-  // Every fragmented file and folder index (more than one physically
-  // contiguous piece), one entry per file however many names it has, in the
-  // tree's pre-order.
+  // The files and folder indexes a schedule may move, one entry per file
+  // however many names it has, in the tree's pre-order: to defragment, every
+  // fragmented one (more than one physically contiguous piece); to carry
+  // out the zone layout, every one the plan moves, with its place.
   std::vector<TMovableFile> files;
   std::vector<TClusterExtent> freeExtents;  // normalized
+  // Where each file's allocated clusters go when a plan says (the zone
+  // layout): places[i], runs in ascending vcn over exactly the allocated
+  // VCNs of files[i]. Empty when the schedule chooses (defragmenting). Kept
+  // beside the files, so that a run of moves scheduled anew after a
+  // surprise still knows them.
+  std::vector<std::vector<TFileRun>> places;
 };
 
 // The layout of an analysed drive: its tree (may be none), its free extents
 // (ascending lcn) and its size.
 TMoveLayout LayoutFromTree(char driveLetter, const TItem* root, const TFragment* freeExtents,
                            int64_t totalClusters, uint32_t clusterBytes);
+
+// The layout of an analysed drive for carrying out its volume-aware plan
+// (plan.items in the tree's pre-order): every file the plan moves, under
+// its first name, with its place; items that stay (NOMOVE, damaged, not
+// placed yet, already in place) are not among them.
+TMoveLayout LayoutFromPlan(char driveLetter, const TVolumePlan& plan, const TFragment* freeExtents,
+                           int64_t totalClusters, uint32_t clusterBytes);
+
+// A plan's target (runs whose vcn counts allocated clusters, holes left
+// out) as a place over the stream's real VCNs: each target run is cut where
+// the stream's allocated runs (ascending vcn) leave a hole between them.
+std::vector<TFileRun> PlaceOverRealVcns(const std::vector<TFileRun>& runs, const TTargetRun* target,
+                                        size_t count);
 
 // The path the services open a file of the drive by: "D:\docs\a.txt".
 std::string MovePath(char driveLetter, const TMovableFile& file);
