@@ -80,17 +80,31 @@ struct TFileLeft {
   std::string reason;
 };
 
+// What a run of moves is for: every fragmented file made whole, or the
+// volume-aware zone layout carried out.
+enum class TMovesKind { kDefragment, kOptimize };
+
 // What a run of moves did. Written by the drive's worker before it ends;
 // read by other threads only after it has ended.
 struct TMovesDone {
+  TMovesKind kind = TMovesKind::kDefragment;
   bool asked = false;    // the user asked for moves on this drive
   bool started = false;  // the volume was opened for moves
   // Why the moves could not start or a step failed (the first such); empty
   // when every step planned was carried out.
   std::string failure;
   bool stopped = false;       // a stop ended the run before its end
-  int64_t filesMoved = 0;     // files made whole
+  int64_t filesMoved = 0;     // files made whole, or brought to their place
   int64_t clustersMoved = 0;  // clusters moved by steps that succeeded
   int64_t stepsDone = 0;
   std::vector<TFileLeft> left;  // files left fragmented, in the order met
+  // Carrying out the zone layout: the clusters the first schedule had to
+  // move at least (those whose place is elsewhere), and those of the steps
+  // done that went out of the way first rather than to their place.
+  int64_t clustersNeeded = 0;
+  int64_t clustersParked = 0;
+  // Files in more than one piece when the moves began, and once the drive
+  // has been analysed anew after them (-1 until then); none moved, the same.
+  int64_t fragmentedBefore = -1;
+  int64_t fragmentedAfter = -1;
 };

@@ -1,22 +1,98 @@
 #include "moving/move_executor.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
 #include "analysis/fs_control.h"
 #include "moving/defragment_schedule.h"
+#include "moving/optimize_schedule.h"
 #include "moving/schedule_replay.h"
 #include "moving/volume_reads.h"
 
 namespace {
 
+// What a kind of moves changes in the one execution: how the files still to
+// handle are scheduled and proven, and when a file whose steps are done lies
+// as they meant it to.
+struct TMoveKind {
+  TMovesKind kind;
+  // The schedule of layout's files on its free space, in steps of at most
+  // maxStep clusters; proof: empty when the replay holds it, else why not;
+  // needed: the clusters that must move at least.
+  TMoveSchedule (*schedule)(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
+                            int64_t* needed);
+  // Empty when a file lies as meant (runs as read back, place its layout's
+  // place or none), else why not, in words.
+  std::string (*notReached)(const std::vector<TFileRun>& runs, const std::vector<TFileRun>* place);
+};
+
+TMoveSchedule ScheduleWhole(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
+                            int64_t* needed) {
+  TMoveSchedule schedule = ScheduleDefragment(layout, maxStep);
+  *proof = ReplaySchedule(layout, schedule);
+  *needed = schedule.clusters;
+  return schedule;
+}
+
+std::string NotWhole(const std::vector<TFileRun>& runs, const std::vector<TFileRun>*) {
+  const int64_t pieces = CountPieces(runs);
+  if (pieces == 1) return std::string();
+  return "it is still in " + std::to_string(pieces) + " pieces after its moves";
+}
+
+TMoveSchedule ScheduleInPlaces(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
+                               int64_t* needed) {
+  TOptimizeSchedule schedule = ScheduleOptimize(layout, layout.places, maxStep);
+  *proof = ReplayOptimize(layout, layout.places, schedule.moves);
+  *needed = schedule.clustersNeeded;
+  return std::move(schedule.moves);
+}
+
+// The allocated runs, touching ones joined: how two layouts of one stream
+// are compared.
+std::vector<TFileRun> JoinedAllocated(const std::vector<TFileRun>& runs) {
+  std::vector<TFileRun> joined;
+  for (const TFileRun& run : runs) {
+    if (run.lcn < 0 || run.length <= 0) continue;
+    if (!joined.empty() && joined.back().vcn + joined.back().length == run.vcn &&
+        joined.back().lcn + joined.back().length == run.lcn) {
+      joined.back().length += run.length;
+    } else {
+      joined.push_back(run);
+    }
+  }
+  return joined;
+}
+
+std::string NotInPlace(const std::vector<TFileRun>& runs, const std::vector<TFileRun>* place) {
+  if (place != nullptr && JoinedAllocated(runs) == JoinedAllocated(*place)) return std::string();
+  return "it does not lie at its place after its moves";
+}
+
+const TMoveKind kDefragmentKind = {TMovesKind::kDefragment, ScheduleWhole, NotWhole};
+const TMoveKind kOptimizeKind = {TMovesKind::kOptimize, ScheduleInPlaces, NotInPlace};
+
+// Whether a step takes its clusters to where the place puts them (else it
+// parks them out of the way).
+bool LandsInPlace(const std::vector<TFileRun>& place, const TMoveStep& step) {
+  for (const TFileRun& run : place) {
+    if (step.vcn < run.vcn || step.vcn >= run.vcn + run.length) continue;
+    return step.vcn + step.clusters <= run.vcn + run.length &&
+           step.targetLcn == run.lcn + (step.vcn - run.vcn);
+  }
+  return false;
+}
+
 // One run of moves on an open volume.
 class TExecution {
  public:
-  TExecution(TSystemServices& services, TMoveLayout& layout, THandle volume, TMoveJournal* journal,
-             TMoveProgress& progress, const std::function<void(const std::string&)>& showFile,
+  TExecution(const TMoveKind& kind, TSystemServices& services, TMoveLayout& layout, THandle volume,
+             TMoveJournal* journal, TMoveProgress& progress,
+             const std::function<void(const std::string&)>& showFile,
              const TFileMovedCall& fileMoved, TMovesDone& done)
-      : services_(services),
+      : kind_(kind),
+        services_(services),
         layout_(layout),
         volume_(volume),
         journal_(journal),
@@ -35,11 +111,13 @@ class TExecution {
   // Reads the free space as it is now into the layout; false, with the
   // failure said, when it cannot be read.
   bool ReadFreeSpace();
-  // Carries out the steps of one file; false when the file was not moved
-  // as scheduled (it is left, with the reason), so that the clusters the
-  // schedule counted on it releasing are not free: what is left must be
+  // Carries out steps of one file that follow one another in the schedule,
+  // from the runs its earlier steps left; last: no later step of the
+  // schedule moves it, so it is done with. False when the file was not
+  // moved as scheduled (it is left, with the reason), so that the clusters
+  // the schedule counted on it releasing are not free: what is left must be
   // scheduled anew.
-  bool MoveFile(size_t file, const std::vector<TMoveStep>& steps);
+  bool MoveFile(size_t file, const std::vector<TMoveStep>& steps, bool last);
   // The file stays as it is: reason says why.
   void Leave(size_t file, const std::string& reason);
   // Leaves every file not handled yet, for reason.
@@ -49,6 +127,7 @@ class TExecution {
   // Records the first failure of a step.
   void StepFailed(const std::string& reason);
 
+  const TMoveKind& kind_;
   TSystemServices& services_;
   TMoveLayout& layout_;
   const THandle volume_;
@@ -99,7 +178,7 @@ void TExecution::Run() {
     if (!ReadFreeSpace()) return;
     // The files still to handle, scheduled on the free space of now: the
     // layout itself while none is handled (the first round), else a copy
-    // of the files left.
+    // of the files left, with their places.
     TMoveLayout rest;
     std::vector<size_t> original;  // rest's files -> the layout's; empty: the same
     if (handledCount_ > 0) {
@@ -110,6 +189,7 @@ void TExecution::Run() {
       for (size_t i = 0; i < layout_.files.size(); ++i) {
         if (handled_[i] != 0) continue;
         rest.files.push_back(layout_.files[i]);
+        if (!layout_.places.empty()) rest.places.push_back(layout_.places[i]);
         original.push_back(i);
       }
     }
@@ -117,9 +197,10 @@ void TExecution::Run() {
     const auto inLayout = [&original](size_t file) {
       return original.empty() ? file : original[file];
     };
+    std::string proof;
+    int64_t needed = 0;
     const TMoveSchedule schedule =
-        ScheduleDefragment(planned, StepClustersFor(planned.clusterBytes));
-    const std::string proof = ReplaySchedule(planned, schedule);
+        kind_.schedule(planned, StepClustersFor(planned.clusterBytes), &proof, &needed);
     if (!proof.empty()) {
       done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
       return;
@@ -128,14 +209,23 @@ void TExecution::Run() {
     if (first) {
       progress_.filesTotal.store(schedule.files, std::memory_order_relaxed);
       progress_.clustersTotal.store(schedule.clusters, std::memory_order_relaxed);
+      done_.clustersNeeded = needed;
       first = false;
+    }
+    // Each file's last step: its moves end there. A file with none that the
+    // schedule does not leave lies as meant already.
+    std::vector<size_t> lastStep(planned.files.size(), SIZE_MAX);
+    for (size_t n = 0; n < schedule.steps.size(); ++n) lastStep[schedule.steps[n].file] = n;
+    for (size_t i = 0; i < planned.files.size(); ++i) {
+      if (lastStep[i] == SIZE_MAX) MarkHandled(inLayout(i));
     }
     bool surprised = false;
     for (size_t at = 0; at < schedule.steps.size() && !surprised;) {
-      // The steps of one file, one after another.
+      // The steps of one file that follow one another.
+      const size_t file = schedule.steps[at].file;
       size_t end = at;
       std::vector<TMoveStep> steps;
-      while (end < schedule.steps.size() && schedule.steps[end].file == schedule.steps[at].file) {
+      while (end < schedule.steps.size() && schedule.steps[end].file == file) {
         TMoveStep step = schedule.steps[end++];
         step.file = inLayout(step.file);
         steps.push_back(step);
@@ -145,7 +235,7 @@ void TExecution::Run() {
         LeaveUnreached("the moves were stopped before it");
         return;
       }
-      surprised = !MoveFile(steps.front().file, steps);
+      surprised = !MoveFile(inLayout(file), steps, end - 1 == lastStep[file]);
       at = end;
       if (done_.stepsDone == 0 && notSupported_ >= kRefusalsBeforeGivingUp) {
         done_.failure = "the file system moves no data here: " + lastRefusal_;
@@ -165,8 +255,9 @@ void TExecution::LeaveUnreached(const std::string& reason) {
   }
 }
 
-bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
+bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, bool last) {
   const TMovableFile& file = layout_.files[index];
+  const std::vector<TFileRun>* place = layout_.places.empty() ? nullptr : &layout_.places[index];
   const std::string path = MovePath(layout_.driveLetter, file);
   if (showFile_) showFile_(path);
   const bool folder = file.stream == TMoveStream::kFolderIndex;
@@ -190,6 +281,8 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
     ok = false;
   } else if (AllocatedClusters(runs) != AllocatedClusters(file.runs) ||
              CountPieces(runs) != CountPieces(file.runs)) {
+    // file.runs: as the analysis read them, or as its earlier steps left
+    // them.
     Leave(index, "it changed since the analysis");
     ok = false;
   }
@@ -246,32 +339,33 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps) {
     ++stepsDone;
     ++done_.stepsDone;
     done_.clustersMoved += step.clusters;
+    if (place != nullptr && !LandsInPlace(*place, step)) done_.clustersParked += step.clusters;
     progress_.clustersDone.fetch_add(step.clusters, std::memory_order_relaxed);
   }
   services_.Close(handle);
   if (stepsDone > 0 && fileMoved_) fileMoved_(file, runs);
   if (!ok) return false;
   if (handled_[index] != 0) return true;  // stopped or refused midway
-  MarkHandled(index);
   layout_.files[index].runs = runs;
-  if (CountPieces(runs) == 1) {
+  if (!last) return true;
+  MarkHandled(index);
+  const std::string notReached = kind_.notReached(runs, place);
+  if (notReached.empty()) {
     ++done_.filesMoved;
     progress_.filesDone.fetch_add(1, std::memory_order_relaxed);
   } else {
-    done_.left.push_back(TFileLeft{
-        file.listingPath,
-        "it is still in " + std::to_string(CountPieces(runs)) + " pieces after its moves"});
+    done_.left.push_back(TFileLeft{file.listingPath, notReached});
   }
   return true;
 }
 
-}  // namespace
-
-TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
-                              TMoveProgress& progress,
-                              const std::function<void(const std::string&)>& showFile,
-                              const TFileMovedCall& fileMoved) {
+// Opens the volume for moves and carries out the moves of kind there.
+TMovesDone CarryOut(const TMoveKind& kind, TSystemServices& services, TMoveLayout layout,
+                    TMoveJournal* journal, TMoveProgress& progress,
+                    const std::function<void(const std::string&)>& showFile,
+                    const TFileMovedCall& fileMoved) {
   TMovesDone done;
+  done.kind = kind.kind;
   done.asked = true;
   THandle volume = services.OpenVolumeForMoves(layout.driveLetter);
   if (volume == InvalidHandle()) {
@@ -281,8 +375,26 @@ TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMo
   done.started = true;
   progress.clusterBytes.store(layout.clusterBytes, std::memory_order_relaxed);
   progress.active.store(true, std::memory_order_relaxed);
-  TExecution(services, layout, volume, journal, progress, showFile, fileMoved, done).Run();
+  TExecution(kind, services, layout, volume, journal, progress, showFile, fileMoved, done).Run();
   progress.active.store(false, std::memory_order_relaxed);
   services.Close(volume);
   return done;
+}
+
+}  // namespace
+
+TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
+                              TMoveProgress& progress,
+                              const std::function<void(const std::string&)>& showFile,
+                              const TFileMovedCall& fileMoved) {
+  return CarryOut(kDefragmentKind, services, std::move(layout), journal, progress, showFile,
+                  fileMoved);
+}
+
+TMovesDone CarryOutOptimize(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
+                            TMoveProgress& progress,
+                            const std::function<void(const std::string&)>& showFile,
+                            const TFileMovedCall& fileMoved) {
+  return CarryOut(kOptimizeKind, services, std::move(layout), journal, progress, showFile,
+                  fileMoved);
 }

@@ -1,9 +1,8 @@
-// The one executor of moves: carries out a defragmentation of one volume
-// through the services, step by step, each checked by reading the file's
-// runs back. When the volume turns out to differ from what the schedule
-// assumed (another program took a target, a file grew or went away), the
-// step fails cleanly, the free space is read again and what is left is
-// scheduled anew.
+// The one executor of moves: carries out a defragmentation, or the
+// volume-aware zone layout, of one volume through the services, step by
+// step, each checked by reading the file's runs back. When the volume turns out to differ from what
+// the schedule assumed (another program took a target, a file grew or went away), the step fails
+// cleanly, the free space is read again and what is left is scheduled anew.
 #pragma once
 
 #include <cstdint>
@@ -31,3 +30,17 @@ TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMo
                               TMoveProgress& progress,
                               const std::function<void(const std::string&)>& showFile = {},
                               const TFileMovedCall& fileMoved = {});
+
+// Carries out the volume-aware zone layout of layout (LayoutFromPlan: each
+// file with its place in layout.places) as CarryOutDefragment carries out a
+// defragmentation, scheduled by optimize_schedule.h and proven by
+// ReplayOptimize before the first move and after each new schedule. A
+// file's steps need not follow one another (it may be parked out of the
+// way first and moved to its place later), so each step starts from the
+// runs the file's earlier steps left, as read back; a file is done when it
+// lies at its place or is left. A stop between steps leaves every file
+// whole, maybe parked, where a later run picks it up.
+TMovesDone CarryOutOptimize(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
+                            TMoveProgress& progress,
+                            const std::function<void(const std::string&)>& showFile = {},
+                            const TFileMovedCall& fileMoved = {});
