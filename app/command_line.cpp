@@ -22,6 +22,9 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
     } else if (p - tokenStart == std::strlen(kDefragmentSwitch) &&
                std::strncmp(line + tokenStart, kDefragmentSwitch, p - tokenStart) == 0) {
       mode = kModeDefragment;
+    } else if (p - tokenStart == std::strlen(kOptimizeSwitch) &&
+               std::strncmp(line + tokenStart, kOptimizeSwitch, p - tokenStart) == 0) {
+      mode = kModeApplyPlan;
     } else if (line[tokenStart] == '-') {
       // A lone dash takes the separator that ended it: a blank or the
       // terminator.
@@ -40,5 +43,6 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
 }
 
 bool ModeOptimisesDrives(char mode) {
-  return mode == 0 || mode == 'O' || mode == 'o' || mode == kModeDefragment;
+  return mode == 0 || mode == 'O' || mode == 'o' || mode == kModeDefragment ||
+         mode == kModeApplyPlan;
 }

@@ -15,7 +15,12 @@ void WalkCommandLine(const char* commandLine, TArgumentSink sink, void* context)
 constexpr char kModeDefragment = 1;
 constexpr const char* kDefragmentSwitch = "--defragment";
 
+// The mode that "--optimize" sets: the drives that follow are analysed,
+// then their volume-aware zone layout is carried out.
+constexpr char kModeApplyPlan = 2;
+constexpr const char* kOptimizeSwitch = "--optimize";
+
 // Whether arguments under a mode name drives to optimise: the first mode (0)
-// "o" or "O", and kModeDefragment. "m" or "M" report folder statistics; any other mode
-// ignores its arguments.
+// "o" or "O", kModeDefragment and kModeApplyPlan. "m" or "M" report folder statistics; any other
+// mode ignores its arguments.
 bool ModeOptimisesDrives(char mode);

@@ -10,12 +10,14 @@ namespace {
 // Long options without a short form return values above any character.
 constexpr int kJsonOption = 256;
 constexpr int kDefragmentOption = 257;
+constexpr int kOptimizeOption = 258;
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"json", required_argument, nullptr, kJsonOption},
     {"defragment", no_argument, nullptr, kDefragmentOption},
+    {"optimize", no_argument, nullptr, kOptimizeOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -105,6 +107,9 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
       case kDefragmentOption:
         mode = kModeDefragment;
         break;
+      case kOptimizeOption:
+        mode = kModeApplyPlan;
+        break;
       case 'h':
         if (line.action == TCommandAction::kRun) line.action = TCommandAction::kHelp;
         break;
@@ -149,13 +154,15 @@ void WriteUsage(FILE* to) {
   std::fputs(
       "Usage: diskopt [-o] DRIVE|PATH...\n"
       "       diskopt --defragment DRIVE|PATH...\n"
+      "       diskopt --optimize DRIVE|PATH...\n"
       "       diskopt -m PATH...\n"
       "       diskopt --help | --version\n"
       "\n"
       "Analyses how the files of NTFS volumes and Linux folders lie on their\n"
       "disk and plans a better layout; nothing on a volume is moved unless\n"
-      "--defragment asks for it. Each drive gets a window of its own (none\n"
-      "without a display). A switch stays in force for the arguments after it.\n"
+      "--defragment or --optimize asks for it. Each drive gets a window of its\n"
+      "own (none without a display). A switch stays in force for the arguments\n"
+      "after it.\n"
       "\n"
       "Arguments:\n"
       "  D, D:, D:\\         the drive a letter names (see DISKOPT_DRIVE_<L>)\n"
@@ -171,6 +178,9 @@ void WriteUsage(FILE* to) {
       "      --defragment   analyse the NTFS drives and images that follow, then\n"
       "                     move each fragmented file whole into free space\n"
       "                     (writes to the volume; see DirList_Applied.log)\n"
+      "      --optimize     analyse the NTFS drives and images that follow, then\n"
+      "                     move every item to its place in the volume-aware\n"
+      "                     plan (writes to the volume; see DirList_Applied.log)\n"
       "      --json DIR     write the JSON export to DIR (sets DISKOPT_JSON)\n"
       "  -h, --help         show this help and exit\n"
       "  -V, --version      show the version and exit\n"

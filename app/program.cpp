@@ -8,6 +8,7 @@
 #include "drive/drive_optimizer.h"
 #include "moving/defragment_stage.h"
 #include "moving/moves_summary.h"
+#include "moving/optimize_stage.h"
 #include "planning/drive_stages.h"
 #include "planning/volume_summary.h"
 
@@ -40,26 +41,29 @@ int TProgram::Run(const std::function<void(TProgram&)>& walkArguments) {
   countingDrives = false;
   walkArguments(*this);
 
-  bool damaged = WaitAndReport();
+  bool damaged = WaitAndReport(false);
   // A drive whose layout the moves changed is analysed again, so that its
-  // logs, export and summary show the layout it has now.
-  std::vector<char> moved;
+  // logs, export and summary show the layout it has now. What the zone
+  // layout's moves did is said after that analysis, which tells the files
+  // fragmented after them: the drive made anew keeps it until then.
+  std::vector<std::pair<char, TMovesDone>> moved;
   for (const auto& drive : drives) {
-    if (drive->movesDone.stepsDone > 0) moved.push_back(drive->driveLetter);
+    if (drive->movesDone.stepsDone > 0) moved.emplace_back(drive->driveLetter, drive->movesDone);
   }
   drives.clear();
   if (!moved.empty()) {
-    for (char letter : moved) {
-      THandle thread = StartDriveOptimizer(letter, false);
+    for (const auto& done : moved) {
+      THandle thread = StartDriveOptimizer(done.first);
+      if (done.second.kind == TMovesKind::kOptimize) drives.back()->movesDone = done.second;
       if (thread != InvalidHandle()) AddDriveThread(thread);
     }
-    damaged = WaitAndReport() || damaged;
+    damaged = WaitAndReport(true) || damaged;
     drives.clear();
   }
   return exitStatus == 0 && damaged ? kExitDamaged : exitStatus;
 }
 
-bool TProgram::WaitAndReport() {
+bool TProgram::WaitAndReport(bool afterMoves) {
   windows.WaitForDriveThreads(driveThreads.data(), static_cast<int>(driveThreads.size()));
   for (THandle thread : driveThreads) windows.CloseDriveThread(thread);
   driveThreads.clear();
@@ -75,8 +79,13 @@ bool TProgram::WaitAndReport() {
     if (drive->summary.items > 0) {
       windows.ReportSummary(FormatSummary(drive->driveLetter, drive->summary).c_str());
     }
-    if (drive->movesDone.asked) {
-      windows.ReportSummary(FormatMovesSummary(drive->driveLetter, drive->movesDone).c_str());
+    TMovesDone& done = drive->movesDone;
+    if (afterMoves && drive->summary.items > 0)
+      done.fragmentedAfter = drive->summary.fragmentedFiles;
+    const bool awaitsAnalysis =
+        !afterMoves && done.kind == TMovesKind::kOptimize && done.stepsDone > 0;
+    if (done.asked && !awaitsAnalysis) {
+      windows.ReportSummary(FormatMovesSummary(drive->driveLetter, done).c_str());
     }
   }
   return damaged;
@@ -97,7 +106,7 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
     return;
   }
   if (ModeOptimisesDrives(mode)) {
-    THandle thread = StartDriveOptimizer(text[0], mode == kModeDefragment);
+    THandle thread = StartDriveOptimizer(text[0], mode);
     // A drive whose thread could not start is skipped: an invalid handle in
     // the list would break the wait for the others.
     if (thread != InvalidHandle()) AddDriveThread(thread);
@@ -119,9 +128,11 @@ void TProgram::DispatchArgument(char mode, const char* text, int length) {
   }
 }
 
-THandle TProgram::StartDriveOptimizer(char driveLetter, bool defragment) {
-  drives.push_back(std::make_unique<TDriveOptimizer>(
-      driveLetter, services, windows, defragment ? kDefragmentStages : kDriveStages));
+THandle TProgram::StartDriveOptimizer(char driveLetter, char mode) {
+  const TPipelineStages& stages = mode == kModeDefragment  ? kDefragmentStages
+                                  : mode == kModeApplyPlan ? kOptimizeStages
+                                                           : kDriveStages;
+  drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, stages));
   drives.back()->perDriveLogs = driveArguments > 1;
   drives.back()->windowCount = driveArguments;
   drives.back()->windowIndex = static_cast<int>(drives.size()) - 1;

@@ -40,13 +40,17 @@ class TProgram {
   // One argument: mode is the current switch character, text the argument's
   // first character inside the command line, length its characters (> 0).
   void DispatchArgument(char mode, const char* text, int length);
-  // A drive optimizer for driveLetter and its drive thread's handle; with
-  // defragment, its stages defragment the drive after the analysis.
-  THandle StartDriveOptimizer(char driveLetter, bool defragment = false);
+  // A drive optimizer for driveLetter and its drive thread's handle; under
+  // the mode kModeDefragment its stages defragment the drive after the
+  // analysis, under kModeApplyPlan they carry out its zone layout.
+  THandle StartDriveOptimizer(char driveLetter, char mode = 0);
   // Waits for every drive thread and worker started, then reports each
   // drive's summary and moves; notes failures in exitStatus. True when a
-  // volume was found damaged.
-  bool WaitAndReport();
+  // volume was found damaged. afterMoves: the drives are analysed anew
+  // after moves, and the moves of the zone layout (kept by the drive made
+  // anew) are said with the files fragmented now; else those are said only
+  // then.
+  bool WaitAndReport(bool afterMoves);
   // Appends a handle to the drive-thread list.
   void AddDriveThread(THandle handle) { driveThreads.push_back(handle); }
 

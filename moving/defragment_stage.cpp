@@ -12,35 +12,48 @@ std::string DamageRefusal(const TDriveOptimizer& drive) {
          " (see the export); repair it first (chkdsk /f on Windows)";
 }
 
-TMoveLayout LayoutOfDrive(TDriveOptimizer& drive) {
+uint32_t ClusterBytesOfDrive(TDriveOptimizer& drive) {
   char rootPath[4] = "A:\\";
   rootPath[0] = drive.driveLetter;
   TDiskGeometry geometry{};
-  const uint32_t clusterBytes = drive.services.DiskFreeSpace(rootPath, &geometry)
-                                    ? geometry.sectorsPerCluster * geometry.bytesPerSector
-                                    : 0;
+  return drive.services.DiskFreeSpace(rootPath, &geometry)
+             ? geometry.sectorsPerCluster * geometry.bytesPerSector
+             : 0;
+}
+
+TMoveLayout LayoutOfDrive(TDriveOptimizer& drive) {
   return LayoutFromTree(drive.driveLetter, drive.root, drive.freeExtents, drive.totalClusters,
-                        clusterBytes);
+                        ClusterBytesOfDrive(drive));
 }
 
 void DefragmentDrive(TDriveOptimizer& drive) {
   drive.statusText.Set("Defragmenting");
+  if (RefuseDamagedVolume(drive, TMovesKind::kDefragment)) return;
+  DefragmentLayout(drive, LayoutOfDrive(drive), {});
+}
+
+bool RefuseDamagedVolume(TDriveOptimizer& drive, TMovesKind kind) {
   // What the analysis found damaged, the services too: a volume that
   // contradicts itself is never written.
   drive.TakeVolumeDamage();
   const std::string refusal = DamageRefusal(drive);
-  if (!refusal.empty()) {
-    drive.movesDone = TMovesDone();
-    drive.movesDone.asked = true;
-    drive.movesDone.failure = refusal;
-    drive.Fail(drive.movesDone.failure);
-    return;
-  }
-  DefragmentLayout(drive, LayoutOfDrive(drive), {});
+  if (refusal.empty()) return false;
+  drive.movesDone = TMovesDone();
+  drive.movesDone.kind = kind;
+  drive.movesDone.asked = true;
+  drive.movesDone.failure = refusal;
+  drive.Fail(drive.movesDone.failure);
+  return true;
 }
 
 void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved) {
+  CarryOutLayout(drive, TMovesKind::kDefragment, std::move(layout), fileMoved);
+}
+
+void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
+                    const TFileMovedCall& fileMoved) {
   drive.movesDone = TMovesDone();
+  drive.movesDone.kind = kind;
   drive.movesDone.asked = true;
   // Every step is journalled: without a journal nothing is moved.
   TMoveJournal journal(drive.services, drive.LogNames(kAppliedLogName).back());
@@ -49,9 +62,16 @@ void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMov
     drive.Fail(drive.movesDone.failure);
     return;
   }
-  drive.movesDone = CarryOutDefragment(
-      drive.services, std::move(layout), &journal, drive.moves,
-      [&drive](const std::string& path) { drive.detailText.Set(path.c_str()); }, fileMoved);
+  const auto showFile = [&drive](const std::string& path) { drive.detailText.Set(path.c_str()); };
+  const int64_t fragmentedBefore = drive.summary.fragmentedFiles;
+  drive.movesDone = kind == TMovesKind::kOptimize
+                        ? CarryOutOptimize(drive.services, std::move(layout), &journal, drive.moves,
+                                           showFile, fileMoved)
+                        : CarryOutDefragment(drive.services, std::move(layout), &journal,
+                                             drive.moves, showFile, fileMoved);
+  drive.movesDone.fragmentedBefore = fragmentedBefore;
+  // Nothing moved: the drive is not analysed anew, and lies as before.
+  if (drive.movesDone.stepsDone == 0) drive.movesDone.fragmentedAfter = fragmentedBefore;
   const std::string unjournalled = journal.Close();
   if (drive.movesDone.failure.empty() && !unjournalled.empty()) {
     drive.movesDone.failure = unjournalled;
@@ -59,14 +79,4 @@ void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMov
   if (!drive.movesDone.failure.empty()) drive.Fail(drive.movesDone.failure);
 }
 
-namespace {
-
-void CreateMemoryTreeStage(TDriveOptimizer& drive) { kDriveStages.createMemoryTree(drive); }
-void MapFreeSpaceStage(TDriveOptimizer& drive) { kDriveStages.mapFreeSpace(drive); }
-void FillMemoryTreeStage(TDriveOptimizer& drive) { kDriveStages.fillMemoryTree(drive); }
-void OptimizeTreeStage(TDriveOptimizer& drive) { kDriveStages.optimizeTree(drive); }
-
-}  // namespace
-
-const TPipelineStages kDefragmentStages = {CreateMemoryTreeStage, MapFreeSpaceStage,
-                                           FillMemoryTreeStage, OptimizeTreeStage, DefragmentDrive};
+const TPipelineStages kDefragmentStages = StagesWithMoves(DefragmentDrive);

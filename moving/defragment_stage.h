@@ -21,9 +21,25 @@ void DefragmentDrive(TDriveOptimizer& drive);
 // found so far only.
 std::string DamageRefusal(const TDriveOptimizer& drive);
 
+// The drive's cluster size in bytes, from the services; 0 when they cannot
+// tell.
+uint32_t ClusterBytesOfDrive(TDriveOptimizer& drive);
+
 // The layout of the drive's analysed tree and free space, with its cluster
 // size from the services. Reads the tree: call while nothing changes it.
 TMoveLayout LayoutOfDrive(TDriveOptimizer& drive);
+
+// The moves of a layout made already, of either kind: starts the journal,
+// carries out the moves (move_executor.h), keeps what they did in
+// movesDone, with the count of fragmented files the analysis found; a
+// failure to start or a failed step is the drive's failure too. fileMoved
+// as CarryOutDefragment's.
+void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
+                    const TFileMovedCall& fileMoved);
+
+// Refuses moves on a volume the analysis found damaged: true, with the
+// reason kept in movesDone and said as the drive's failure, when so.
+bool RefuseDamagedVolume(TDriveOptimizer& drive, TMovesKind kind);
 
 // The moves of DefragmentDrive, of a layout made already (by the window,
 // which showed it for confirmation), without reading the tree: starts the

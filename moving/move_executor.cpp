@@ -49,24 +49,9 @@ TMoveSchedule ScheduleInPlaces(const TMoveLayout& layout, int64_t maxStep, std::
   return std::move(schedule.moves);
 }
 
-// The allocated runs, touching ones joined: how two layouts of one stream
-// are compared.
-std::vector<TFileRun> JoinedAllocated(const std::vector<TFileRun>& runs) {
-  std::vector<TFileRun> joined;
-  for (const TFileRun& run : runs) {
-    if (run.lcn < 0 || run.length <= 0) continue;
-    if (!joined.empty() && joined.back().vcn + joined.back().length == run.vcn &&
-        joined.back().lcn + joined.back().length == run.lcn) {
-      joined.back().length += run.length;
-    } else {
-      joined.push_back(run);
-    }
-  }
-  return joined;
-}
-
 std::string NotInPlace(const std::vector<TFileRun>& runs, const std::vector<TFileRun>* place) {
-  if (place != nullptr && JoinedAllocated(runs) == JoinedAllocated(*place)) return std::string();
+  if (place != nullptr && JoinedAllocatedRuns(runs) == JoinedAllocatedRuns(*place))
+    return std::string();
   return "it does not lie at its place after its moves";
 }
 

@@ -156,6 +156,20 @@ std::string MovePath(char driveLetter, const TMovableFile& file) {
   return std::string(1, driveLetter) + ":" + file.listingPath;
 }
 
+std::vector<TFileRun> JoinedAllocatedRuns(const std::vector<TFileRun>& runs) {
+  std::vector<TFileRun> joined;
+  for (const TFileRun& run : runs) {
+    if (run.lcn < 0 || run.length <= 0) continue;
+    if (!joined.empty() && joined.back().vcn + joined.back().length == run.vcn &&
+        joined.back().lcn + joined.back().length == run.lcn) {
+      joined.back().length += run.length;
+    } else {
+      joined.push_back(run);
+    }
+  }
+  return joined;
+}
+
 int64_t AllocatedClusters(const std::vector<TFileRun>& runs) {
   int64_t clusters = 0;
   for (const TFileRun& run : runs) {

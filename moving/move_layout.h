@@ -67,6 +67,10 @@ std::vector<TFileRun> PlaceOverRealVcns(const std::vector<TFileRun>& runs, const
 // The path the services open a file of the drive by: "D:\docs\a.txt".
 std::string MovePath(char driveLetter, const TMovableFile& file);
 
+// The allocated runs, those that continue each other joined: how two
+// layouts of one stream are compared.
+std::vector<TFileRun> JoinedAllocatedRuns(const std::vector<TFileRun>& runs);
+
 // Clusters of the runs that lie on the volume.
 int64_t AllocatedClusters(const std::vector<TFileRun>& runs);
 // Physically contiguous pieces of the allocated runs, as the summary counts

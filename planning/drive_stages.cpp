@@ -11,3 +11,8 @@ void OptimizeTreeStage(TDriveOptimizer& drive) { drive.OptimizeTree(); }
 
 const TPipelineStages kDriveStages = {CreateMemoryTreeStage, MapFreeSpaceStage, FillMemoryTreeStage,
                                       OptimizeTreeStage, nullptr};
+
+TPipelineStages StagesWithMoves(void (*applyMoves)(TDriveOptimizer&)) {
+  return TPipelineStages{CreateMemoryTreeStage, MapFreeSpaceStage, FillMemoryTreeStage,
+                         OptimizeTreeStage, applyMoves};
+}

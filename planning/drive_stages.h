@@ -6,3 +6,8 @@
 #include "drive/drive_optimizer.h"
 
 extern const TPipelineStages kDriveStages;
+
+// The same stages with applyMoves after the optimizing stage (the moves a
+// user asked for). Function addresses only: safe to call while statics are
+// set up.
+TPipelineStages StagesWithMoves(void (*applyMoves)(TDriveOptimizer&));

@@ -77,6 +77,11 @@ const TWalkCase kWalkCases[] = {
      {{kModeDefragment, "D"}, {kModeDefragment, "E"}}},
     {"DefragmentThenAnalyse", "diskopt --defragment D -o E", {{kModeDefragment, "D"}, {'o', "E"}}},
     {"OtherLongSwitch", "diskopt --defragmentx D", {{'-', "D"}}},
+    // --optimize carries out the zone layout: a mode of its own too.
+    {"OptimizeThenDefragment",
+     "diskopt --optimize D --defragment E",
+     {{kModeApplyPlan, "D"}, {kModeDefragment, "E"}}},
+    {"OptimizeBeforeAnalysis", "diskopt -o C --optimize D", {{'o', "C"}, {kModeApplyPlan, "D"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandLineWalk, testing::ValuesIn(kWalkCases),

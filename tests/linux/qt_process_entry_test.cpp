@@ -128,6 +128,7 @@ TEST(LinuxCommandLineTest, SwitchesHoldForTheArgumentsAfterThemAndEveryElementSt
       // --defragment holds, like a switch, for what follows it.
       {{"C", "--defragment", "D", "/srv/x.img", "-o", "E"},
        {{'\0', "C"}, {kModeDefragment, "D"}, {kModeDefragment, "/srv/x.img"}, {'o', "E"}}},
+      {{"--optimize", "D", "--defragment", "E"}, {{kModeApplyPlan, "D"}, {kModeDefragment, "E"}}},
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);

@@ -1,0 +1,20 @@
+#include "moving/optimize_stage.h"
+
+#include "moving/defragment_stage.h"
+#include "planning/drive_stages.h"
+
+TMoveLayout PlanLayoutOfDrive(TDriveOptimizer& drive) {
+  return LayoutFromPlan(drive.driveLetter, drive.volumePlan, drive.freeExtents, drive.totalClusters,
+                        ClusterBytesOfDrive(drive));
+}
+
+void OptimizeDrive(TDriveOptimizer& drive) {
+  if (RefuseDamagedVolume(drive, TMovesKind::kOptimize)) return;
+  OptimizeLayout(drive, PlanLayoutOfDrive(drive), {});
+}
+
+void OptimizeLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved) {
+  CarryOutLayout(drive, TMovesKind::kOptimize, std::move(layout), fileMoved);
+}
+
+const TPipelineStages kOptimizeStages = StagesWithMoves(OptimizeDrive);
