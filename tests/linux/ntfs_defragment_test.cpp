@@ -286,26 +286,12 @@ TEST_F(NtfsDefragment, KilledAtRandomMomentsEveryByteStaysAndASecondRunFinishes)
   std::mt19937_64 random(2026);
   bool reported = false;  // an analysis has reported clusters a kill left
   for (int kill = 0; kill < 20; ++kill) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const std::string command =
-          ProgramCommand(scratch_.Path(), "--defragment '" + image_ + "' >/dev/null 2>&1");
-      // Its own process group, so the kill reaches the program under the
-      // shell at once.
-      setpgid(0, 0);
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
     // Anywhere in a run, but mostly past its start-up and analysis, where
     // the moves are.
     const int64_t from = runMicroseconds / 4;
-    std::this_thread::sleep_for(std::chrono::microseconds(
-        from + static_cast<int64_t>(random() % (runMicroseconds - from + 1))));
-    ::kill(-child, SIGKILL);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+    RunAndKillAfter(
+        ProgramCommand(scratch_.Path(), "--defragment '" + image_ + "' >/dev/null 2>&1"),
+        from + static_cast<int64_t>(random() % (runMicroseconds - from + 1)));
     // Clusters marked used by a step that never got to point its file at
     // them: at most one step's worth. The first time some are left, an
     // analysis reports as many as the checker finds.

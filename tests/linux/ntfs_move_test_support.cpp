@@ -1,7 +1,13 @@
 #include "tests/linux/ntfs_move_test_support.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/linux/ntfs_library.h"
 
@@ -106,4 +112,21 @@ int64_t AllocatedClusters(const std::vector<TStreamRun>& runs) {
   int64_t clusters = 0;
   for (const TStreamRun& run : runs) clusters += run.lcn >= 0 ? run.length : 0;
   return clusters;
+}
+
+void RunAndKillAfter(const std::string& command, int64_t microseconds) {
+  const pid_t child = fork();
+  if (child < 0) return;
+  if (child == 0) {
+    // Its own process group, so the kill reaches the program under the
+    // shell at once.
+    setpgid(0, 0);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+  ::kill(-child, SIGKILL);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
 }

@@ -35,6 +35,11 @@ TNtStatus MoveThrough(TSystemServices& services, THandle volume, THandle file, i
 TBuildStatus AddNamedStream(const std::string& image, const std::string& path,
                             const std::string& name, const TContent& content);
 
+// Runs command under /bin/sh in a process group of its own and kills the
+// group with SIGKILL after `microseconds`, then waits for it: a run of the
+// program cut off at that moment.
+void RunAndKillAfter(const std::string& command, int64_t microseconds);
+
 // Clusters of runs, holes left out.
 int64_t AllocatedClusters(const std::vector<TStreamRun>& runs);
 
