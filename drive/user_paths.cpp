@@ -1,5 +1,7 @@
 #include "drive/user_paths.h"
 
+#include <cctype>
+
 #include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
 
@@ -26,6 +28,17 @@ std::string UserPath(const TUserPaths& paths, const std::string& listingPath, bo
   for (const char c : listingPath) text += c == '\\' ? paths.separator : c;
   if (listingPath.empty() || folder) text += paths.separator;
   return text;
+}
+
+std::string UserDetail(const TUserPaths& paths, char driveLetter, const std::string& detail) {
+  const bool onDrive = detail.size() >= 3 && detail[1] == ':' && detail[2] == '\\' &&
+                       std::toupper(static_cast<unsigned char>(detail[0])) ==
+                           std::toupper(static_cast<unsigned char>(driveLetter));
+  if (!onDrive) return detail;
+  std::string listing = detail.substr(2);
+  const bool folder = listing.back() == '\\';
+  if (folder) listing.pop_back();
+  return UserPath(paths, listing, folder);
 }
 
 std::string AnalysedName(const TDriveOptimizer& drive) {

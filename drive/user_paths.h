@@ -24,6 +24,11 @@ TUserPaths UserPathsOf(char driveLetter, const TDriveOrigin& origin);
 // a folder's, and the root's, end with the separator.
 std::string UserPath(const TUserPaths& paths, const std::string& listingPath, bool folder);
 
+// A status text the worker published, as the user knows it: a path of the
+// drive ("E:\lib\a.so", "E:\lib\" for a folder) as UserPath names it
+// ("/usr/lib/a.so"); any other text as it is.
+std::string UserDetail(const TUserPaths& paths, char driveLetter, const std::string& detail);
+
 // What was analysed, in words for titles: "drive D" for a drive of the
 // system, the path the command line gave for one named by path
 // ("/srv/disk.img"), and "drive D (/srv/disk.img)" for a letter that stands

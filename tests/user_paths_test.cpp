@@ -43,6 +43,28 @@ TEST(UserPaths, NameEachItemAsTheUserKnowsItOnEachKindOfDrive) {
   }
 }
 
+// The status line shows the path the worker is at as the user knows it;
+// texts that are no path of the drive pass as they are.
+TEST(UserPaths, TheStatusLineNamesTheWorkersPathAsTheUserKnowsIt) {
+  const TUserPaths folder = UserPathsOf('E', TDriveOrigin{TDriveOrigin::TKind::kFolder, "/usr"});
+  const TUserPaths drive = UserPathsOf('E', TDriveOrigin{});
+  const struct {
+    const TUserPaths& paths;
+    const char* detail;
+    const char* shown;
+  } cases[] = {
+      {folder, "E:\\lib\\python3\\yaml.py", "/usr/lib/python3/yaml.py"},
+      {folder, "e:\\share\\doc\\", "/usr/share/doc/"},
+      {folder, "E:\\", "/usr/"},
+      {folder, "D:\\lib\\a.so", "D:\\lib\\a.so"},  // another drive's
+      {folder, "E:", "E:"},
+      {folder, "Filling", "Filling"},
+      {folder, "", ""},
+      {drive, "E:\\docs\\a.txt", "E:\\docs\\a.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(UserDetail(c.paths, 'E', c.detail), c.shown) << c.detail;
+}
+
 TEST(UserPaths, TheSummaryNamesWhatStandsBehindALetterButNotTheSystemsOwnDrive) {
   TDriveOrigin origin;
   EXPECT_EQ(AnalysedLine(origin), "");

@@ -106,6 +106,11 @@ void TDriveWindow::Complete() {
   selectionState->setTextFormat(Qt::PlainText);
   // The analysis's progress, while it runs; the path stays in the line.
   progressBar = new QProgressBar(statusBar);
+  // A busy bar draws no text: the items scanned are said beside it.
+  progressCount = new QLabel(statusBar);
+  progressCount->setTextFormat(Qt::PlainText);
+  progressCount->hide();
+  statusBar->addPermanentWidget(progressCount);
   statusBar->addPermanentWidget(progressBar);
   statusBar->addPermanentWidget(selectionState);
   statusBar->addPermanentWidget(viewState);
@@ -163,6 +168,7 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       viewState(nullptr),
       selectionState(nullptr),
       progressBar(nullptr),
+      progressCount(nullptr),
       pauseButton(nullptr),
       stopButton(nullptr),
       stageLabel(nullptr),
@@ -171,6 +177,7 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       summaryPanel(nullptr),
       failureNotice(nullptr),
       moves(drive),
+      userPaths(UserPathsOf(drive)),
       controls(drive, moves),
       snapshotDirectory(SnapshotDirectory()),
       progress(nullptr) {
@@ -288,8 +295,8 @@ void TDriveWindow::RefreshTexts() {
   if (moves.Moving() && moves.ApplyMovedFiles() && optimizer.fragmentView != nullptr)
     optimizer.fragmentView->MapChanged();
   const double secondsMoving = moves.Moving() ? movesClock.elapsed() / 1000.0 : 0;
-  statusBar->showMessage(
-      QString::fromStdString(moves.StatusLine(optimizer.detailText.Get(), secondsMoving)));
+  statusBar->showMessage(QString::fromStdString(moves.StatusLine(
+      UserDetail(userPaths, optimizer.driveLetter, optimizer.detailText.Get()), secondsMoving)));
   // The map's plan and zones once the worker is done.
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   UpdateDefragmentAction();
@@ -301,6 +308,7 @@ void TDriveWindow::UpdateProgressBar() {
   // Moves show their own progress in the status line.
   if (!controls.Enabled() || moves.Moving()) {
     progressBar->hide();
+    progressCount->hide();
     return;
   }
   // The worker's counters (drive_optimizer.h says who writes them): the
@@ -315,8 +323,10 @@ void TDriveWindow::UpdateProgressBar() {
   progressBar->setRange(0, static_cast<int>(bar.maximum / divisor));
   progressBar->setValue(static_cast<int>(bar.value / divisor));
   progressBar->setFormat(QString::fromStdString(bar.text));
-  progressBar->setTextVisible(true);
+  progressBar->setTextVisible(!bar.busy);
   progressBar->show();
+  progressCount->setText(QString::fromStdString(bar.text));
+  progressCount->setVisible(bar.busy);
 }
 
 void TDriveWindow::UpdateWorkButtons() {

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "drive/user_paths.h"
 #include "ui/window_moves.h"
 #include "ui/work_controls.h"
 #include "ui/work_progress.h"
@@ -125,6 +126,7 @@ class TDriveWindow : public QWidget {
   QLabel* viewState;          // in the status bar: the map's zoom and view; hidden without a map
   QLabel* selectionState;     // in the status bar: the map's selected item; hidden without one
   QProgressBar* progressBar;  // in the status bar: the analysis's items; hidden when done
+  QLabel* progressCount;      // before it: the items scanned while the bar is busy, else hidden
   QPushButton* pauseButton;   // pauses and resumes the drive's work; "Resume" while paused
   QPushButton* stopButton;    // stops the drive's work
   QLabel* stageLabel;         // shows statusText
@@ -138,6 +140,7 @@ class TDriveWindow : public QWidget {
   TSummaryPanel* summaryPanel;
   QLabel* failureNotice;
   TWindowMoves moves;          // the action's state; see window_moves.h
+  const TUserPaths userPaths;  // how the status line names the drive's paths
   TWorkControls controls;      // what Pause and Stop do, over moves; see work_controls.h
   QElapsedTimer movesClock;    // since the moves began, for their rate
   TWorkProgress workProgress;  // the bar's rate; made anew for each analysis
