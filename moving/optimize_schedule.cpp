@@ -1,88 +1,111 @@
 #include "moving/optimize_schedule.h"
 
 #include <algorithm>
-#include <iterator>
-#include <map>
 #include <string>
+#include <utility>
 
+#include "moving/cluster_owners.h"
 #include "moving/schedule_replay.h"
 
 namespace {
 
-// The allocated runs of a stream, touching ones merged: what a place is
-// compared with.
-std::vector<TFileRun> AllocatedRuns(const std::vector<TFileRun>& runs) {
-  std::vector<TFileRun> allocated;
+// Appends the allocated runs of a stream, touching ones merged: what a place
+// is compared with.
+void AppendAllocatedRuns(const std::vector<TFileRun>& runs, std::vector<TFileRun>* allocated,
+                         size_t first) {
   for (const TFileRun& run : runs) {
     if (run.lcn < 0 || run.length <= 0) continue;
-    if (!allocated.empty()) {
-      TFileRun& last = allocated.back();
+    if (allocated->size() > first) {
+      TFileRun& last = allocated->back();
       if (last.vcn + last.length == run.vcn && last.lcn + last.length == run.lcn) {
         last.length += run.length;
         continue;
       }
     }
-    allocated.push_back(run);
+    allocated->push_back(run);
   }
-  return allocated;
 }
 
 // Clusters of runs (allocated, ascending vcn) that already lie where place
 // (ascending vcn) puts them.
-int64_t ClustersInPlace(const std::vector<TFileRun>& runs, const std::vector<TFileRun>& place) {
+int64_t ClustersInPlace(const TFileRun* runs, size_t count, const std::vector<TFileRun>& place) {
   int64_t clusters = 0;
   size_t p = 0;
-  for (const TFileRun& run : runs) {
-    while (p < place.size() && place[p].vcn + place[p].length <= run.vcn) ++p;
-    for (size_t q = p; q < place.size() && place[q].vcn < run.vcn + run.length; ++q) {
-      const int64_t from = std::max(run.vcn, place[q].vcn);
-      const int64_t to = std::min(run.vcn + run.length, place[q].vcn + place[q].length);
-      const bool same = run.lcn - run.vcn == place[q].lcn - place[q].vcn;
+  for (const TFileRun* run = runs; run != runs + count; ++run) {
+    while (p < place.size() && place[p].vcn + place[p].length <= run->vcn) ++p;
+    for (size_t q = p; q < place.size() && place[q].vcn < run->vcn + run->length; ++q) {
+      const int64_t from = std::max(run->vcn, place[q].vcn);
+      const int64_t to = std::min(run->vcn + run->length, place[q].vcn + place[q].length);
+      const bool same = run->lcn - run->vcn == place[q].lcn - place[q].vcn;
       if (from < to && same) clusters += to - from;
     }
   }
   return clusters;
 }
 
+// The next range of VCNs of runs (ascending vcn) from *at, runs that touch
+// joined: [*vcn, *end); false after the last.
+bool NextVcnRange(const TFileRun* runs, size_t count, size_t* at, int64_t* vcn, int64_t* end) {
+  if (*at >= count) return false;
+  *vcn = runs[*at].vcn;
+  *end = *vcn;
+  while (*at < count && runs[*at].vcn == *end) *end += runs[(*at)++].length;
+  return true;
+}
+
 // Whether place covers exactly the allocated VCNs of runs, each run of it
 // inside the volume.
-bool PlaceMatches(const std::vector<TFileRun>& allocated, const std::vector<TFileRun>& place,
+bool PlaceMatches(const TFileRun* runs, size_t count, const std::vector<TFileRun>& place,
                   int64_t totalClusters) {
-  std::vector<TFileRun> byVcn;  // place's vcn ranges, touching ones joined
   for (const TFileRun& run : place) {
     if (run.length <= 0 || run.lcn < 0 || run.lcn + run.length > totalClusters) return false;
-    if (!byVcn.empty() && byVcn.back().vcn + byVcn.back().length == run.vcn) {
-      byVcn.back().length += run.length;
-    } else {
-      byVcn.push_back(TFileRun{run.vcn, 0, run.length});
-    }
   }
-  std::vector<TFileRun> held;
-  for (const TFileRun& run : allocated) {
-    if (!held.empty() && held.back().vcn + held.back().length == run.vcn) {
-      held.back().length += run.length;
-    } else {
-      held.push_back(TFileRun{run.vcn, 0, run.length});
+  size_t held = 0;
+  size_t placed = 0;
+  int64_t heldVcn = 0, heldEnd = 0, placeVcn = 0, placeEnd = 0;
+  for (;;) {
+    const bool more = NextVcnRange(runs, count, &held, &heldVcn, &heldEnd);
+    if (more != NextVcnRange(place.data(), place.size(), &placed, &placeVcn, &placeEnd)) {
+      return false;
     }
+    if (!more) return true;
+    if (heldVcn != placeVcn || heldEnd != placeEnd) return false;
   }
-  return byVcn == held;
 }
 
 enum class TFileState : char {
   kStays,    // no place of its own: never moves
   kPending,  // to be placed; may be parked on the way
+  kOnStack,  // being placed: waits for what lies in its place to go first
   kPlaced,   // at its place
   kLeft,     // could not be placed: never moves again
 };
 
-// A stretch of one file's stream: clusters from vcn.
-struct TPiece {
+// One run of a place still to fill, and whose it is.
+struct TPlaceRun {
+  int64_t lcn;
+  int64_t end;
   size_t file;
-  int64_t vcn;
-  int64_t clusters;
-  int64_t targetLcn;  // where it goes straight to; -1: parked
 };
 
+// A file waiting for its place to be cleared: how far the clearing got.
+struct TFrame {
+  size_t file;
+  size_t run;       // the run of its place being cleared
+  int64_t lcn;      // in that run: what lies before is clear
+  size_t leftSeen;  // files left when it last looked: a file left since may lie anywhere
+};
+
+constexpr uint32_t kFree = TClusterOwners::kFree;
+constexpr uint32_t kFileSystem = TClusterOwners::kFileSystem;
+
+// Places files depth first: what lies in a file's place is placed first
+// (its own place cleared the same way), so most clusters move once, straight
+// to their place. A file met again while still waiting (a cycle) is parked
+// out of the way, in free space outside the places still to fill (else in
+// any but the place being cleared), and takes its place on its own turn.
+// The model of the volume is flat: who holds each cluster in pages of
+// stretches, every file's runs in one list, the places in one sorted list.
 class TPlacer {
  public:
   TPlacer(const TMoveLayout& layout, const std::vector<std::vector<TFileRun>>& targets,
@@ -91,240 +114,424 @@ class TPlacer {
         targets_(targets),
         maxStep_(maxStepClusters),
         out_(*out),
-        runs_(layout.files.size()),
+        where_(layout.files.size()),
         state_(layout.files.size(), TFileState::kStays),
-        moved_(layout.files.size(), 0) {
-    for (const TClusterExtent& extent : layout.freeExtents) GiveFree(extent.lcn, extent.End());
+        depth_(layout.files.size(), 0),
+        moved_(layout.files.size(), 0),
+        owners_(layout.totalClusters, CountStretches(layout)),
+        outside_(layout.totalClusters, layout.freeExtents.size()) {
+    runs_.reserve(CountStretches(layout) - layout.freeExtents.size());
     for (size_t file = 0; file < layout.files.size(); ++file) {
-      runs_[file] = AllocatedRuns(layout.files[file].runs);
-      for (const TFileRun& run : runs_[file]) {
-        held_[run.lcn] = THeld{run.lcn + run.length, file, run.vcn};
+      const size_t first = runs_.size();
+      AppendAllocatedRuns(layout.files[file].runs, &runs_, first);
+      where_[file] = {first, runs_.size() - first};
+      for (size_t run = first; run < runs_.size(); ++run) {
+        owners_.Add(runs_[run].lcn, runs_[run].lcn + runs_[run].length, static_cast<uint32_t>(file),
+                    runs_[run].vcn);
       }
     }
+    for (const TClusterExtent& extent : layout.freeExtents) {
+      owners_.Add(extent.lcn, extent.End(), kFree, 0);
+    }
+    owners_.Seal();
   }
 
-  // Files with a place, in the order of their places on the volume.
+  // Files with a place, in the order of their places on the volume; those
+  // that cannot be placed, whatever the others do, are left first.
   std::vector<size_t> Admit() {
     std::vector<size_t> order;
     for (size_t file = 0; file < layout_.files.size() && file < targets_.size(); ++file) {
       const std::vector<TFileRun>& place = targets_[file];
       if (place.empty()) continue;
-      const TMovableFile& movable = layout_.files[file];
-      const int64_t clusters = AllocatedClusters(runs_[file]);
-      const int64_t needed = clusters - ClustersInPlace(runs_[file], place);
-      const bool matches = PlaceMatches(runs_[file], place, layout_.totalClusters);
+      const TFileRun* runs = runs_.data() + where_[file].first;
+      const size_t count = where_[file].second;
+      int64_t clusters = 0;
+      for (size_t run = 0; run < count; ++run) clusters += runs[run].length;
+      const int64_t needed = clusters - ClustersInPlace(runs, count, place);
+      const bool matches = PlaceMatches(runs, count, place, layout_.totalClusters);
       if (needed == 0 && matches) {
         state_[file] = TFileState::kPlaced;
         continue;
       }
       out_.clustersNeeded += needed;
-      if (!movable.notMovable.empty()) {
-        Leave(file, movable.notMovable);
+      if (!layout_.files[file].notMovable.empty()) {
+        Leave(file, layout_.files[file].notMovable);
       } else if (!matches) {
         Leave(file, "its place does not match its clusters");
       } else {
         state_[file] = TFileState::kPending;
-        for (const TFileRun& run : place) places_[run.lcn] = TPlace{run.lcn + run.length, file};
+        for (const TFileRun& run : place) {
+          places_.push_back(TPlaceRun{run.lcn, run.lcn + run.length, file});
+        }
         order.push_back(file);
       }
     }
-    for (const auto& free : free_) FileFree(free.first, free.second);
+    std::sort(places_.begin(), places_.end(),
+              [](const TPlaceRun& a, const TPlaceRun& b) { return a.lcn < b.lcn; });
+    LeaveThoseBlocked(order);
+    for (const TClusterExtent& extent : layout_.freeExtents) {
+      FileOutside(extent.lcn, extent.End(), true);
+    }
+    outside_.Seal();
+    outsideSealed_ = true;
     std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
       return targets_[a].front().lcn < targets_[b].front().lcn;
     });
     return order;
   }
 
-  // Places a pending file, or leaves it with the reason. Room is made a
-  // stretch at a time: whatever of the place is free takes the file's own
-  // clusters at once, which frees where they were; what lies in the way goes
-  // straight to its own place when that is free, else is parked in as much
-  // free space as there is. So a place is filled with any free space at
-  // all, however little.
-  void Place(size_t file) {
-    if (state_[file] != TFileState::kPending) return;
-    std::vector<TPiece> inTheWay;
-    std::string why;
-    if (!FindWhatIsInTheWay(file, &inTheWay, &why)) {
-      Leave(file, why);
-      return;
+  // Places a file and, first, everything in its place, depth first.
+  void Place(size_t root) {
+    if (state_[root] != TFileState::kPending) return;
+    Push(root);
+    while (!stack_.empty()) {
+      TFrame& frame = stack_.back();
+      const size_t file = frame.file;
+      if (state_[file] != TFileState::kOnStack) {
+        stack_.pop_back();
+        continue;
+      }
+      if (!ClearPlace(&frame)) continue;  // descended, or left
+      const TMoveIn in = MoveIn(file);
+      if (in == TMoveIn::kLookAgain) {
+        // Something else came into the place: look again from its start.
+        frame.run = 0;
+        frame.lcn = targets_[file].front().lcn;
+        continue;
+      }
+      if (in == TMoveIn::kIn) state_[file] = TFileState::kPlaced;
+      stack_.pop_back();
     }
-    std::vector<TClusterExtent> spots;
-    for (;;) {
-      const size_t stepsBefore = out_.moves.steps.size();
-      FillFreePlace(file);
-      inTheWay.clear();
-      FindWhatIsInTheWay(file, &inTheWay, &why);
-      if (inTheWay.empty()) {
-        // All of the place is free now but for what of the file lies right.
-        FillFreePlace(file);
-        break;
-      }
-      for (const TPiece& piece : inTheWay) {
-        const int64_t straight = StraightPlace(file, piece);
-        if (straight >= 0) {
-          Move(piece.file, piece.vcn, piece.clusters, straight);
-          continue;
-        }
-        spots.clear();
-        ParkingSpace(file, piece.clusters, &spots);
-        if (spots.empty()) break;
-        int64_t done = 0;
-        for (const TClusterExtent& spot : spots) {
-          Move(piece.file, piece.vcn + done, spot.length, spot.lcn);
-          out_.clustersParked += spot.length;
-          done += spot.length;
-        }
-      }
-      if (out_.moves.steps.size() == stepsBefore) {
-        // No free cluster outside the place, and none in it.
-        Leave(file, "there is no free space to make room for it");
-        return;
-      }
-    }
-    Settle(file, TFileState::kPlaced);
   }
 
  private:
-  struct THeld {
-    int64_t end;
-    size_t file;
-    int64_t vcn;  // of the run's first cluster
-  };
-  struct TPlace {
-    int64_t end;
-    size_t file;
-  };
+  static size_t CountStretches(const TMoveLayout& layout) {
+    size_t count = layout.freeExtents.size();
+    for (const TMovableFile& file : layout.files) count += file.runs.size();
+    return count;
+  }
 
-  // The stretches of other files (and of the file itself, where they lie
-  // wrong) on the file's place; false with the reason when something there
-  // may not move.
-  bool FindWhatIsInTheWay(size_t file, std::vector<TPiece>* pieces, std::string* why) const {
-    for (const TFileRun& run : targets_[file]) {
-      const int64_t end = run.lcn + run.length;
-      for (int64_t lcn = run.lcn; lcn < end;) {
-        const auto free = FreeAt(lcn);
-        if (free != free_.end()) {
-          lcn = std::min(end, free->second);
+  // Leaves every pending file whose place holds clusters that never move:
+  // the file system's, or those of a file that stays or is left (and so on,
+  // for the files whose places those left hold).
+  void LeaveThoseBlocked(const std::vector<size_t>& pending) {
+    for (const size_t file : pending) {
+      for (const TFileRun& run : targets_[file]) {
+        for (int64_t lcn = run.lcn; lcn < run.lcn + run.length && Waits(file);) {
+          const TClusterOwners::TStretch held = owners_.At(lcn);
+          if (held.file == kFileSystem) {
+            Leave(file, "its place holds clusters of the file system, which cannot move");
+          } else if (held.file != kFree && held.file != file && !Waits(held.file)) {
+            LeaveBlockedBy(file, held.file);
+          }
+          lcn = held.end;
+        }
+      }
+    }
+    // The files left may lie in places of files still pending.
+    for (size_t next = 0; next < out_.moves.left.size(); ++next) {
+      const size_t left = out_.moves.left[next].file;
+      const std::pair<size_t, size_t> runs = where_[left];
+      for (size_t run = runs.first; run < runs.first + runs.second; ++run) {
+        const int64_t lcn = runs_[run].lcn;
+        const int64_t end = lcn + runs_[run].length;
+        for (size_t at = FirstPlaceAfter(lcn); at < places_.size() && places_[at].lcn < end; ++at) {
+          if (places_[at].file != left && Waits(places_[at].file)) {
+            LeaveBlockedBy(places_[at].file, left);
+          }
+        }
+      }
+    }
+  }
+
+  bool Waits(size_t file) const {
+    return state_[file] == TFileState::kPending || state_[file] == TFileState::kOnStack;
+  }
+
+  // The index of the first place run that ends after lcn.
+  size_t FirstPlaceAfter(int64_t lcn) const {
+    return static_cast<size_t>(
+        std::upper_bound(places_.begin(), places_.end(), lcn,
+                         [](int64_t at, const TPlaceRun& run) { return at < run.end; }) -
+        places_.begin());
+  }
+
+  void Push(size_t file) {
+    state_[file] = TFileState::kOnStack;
+    depth_[file] = stack_.size();
+    stack_.push_back(TFrame{file, 0, targets_[file].front().lcn, leftCount_});
+  }
+
+  // Clears the place of the frame's file of everything but its own
+  // clusters: pending files there are placed first (true is returned only
+  // once none is left), files waiting are parked. False when it descended
+  // to a file in the way, or when the file was left.
+  bool ClearPlace(TFrame* frame) {
+    const size_t file = frame->file;
+    const std::vector<TFileRun>& place = targets_[file];
+    if (frame->leftSeen != leftCount_) {
+      frame->run = 0;
+      frame->lcn = place.front().lcn;
+      frame->leftSeen = leftCount_;
+    }
+    for (; frame->run < place.size(); ++frame->run) {
+      const TFileRun& run = place[frame->run];
+      frame->lcn = std::max(frame->lcn, run.lcn);
+      while (frame->lcn < run.lcn + run.length) {
+        const int64_t end = run.lcn + run.length;
+        const TClusterOwners::TStretch held = owners_.At(frame->lcn);
+        const int64_t stop = std::min(end, held.end);
+        if (held.file == kFree || held.file == file) {
+          frame->lcn = stop;
           continue;
         }
-        const auto held = HeldAt(lcn);
-        if (held == held_.end()) {
-          *why = "its place holds clusters of the file system, which cannot move";
+        if (held.file == kFileSystem) {
+          Leave(file, "its place holds clusters of the file system, which cannot move");
           return false;
         }
-        const int64_t stop = std::min(end, held->second.end);
-        const THeld& owner = held->second;
-        const int64_t vcn = owner.vcn + (lcn - held->first);
-        if (owner.file == file && vcn == run.vcn + (lcn - run.lcn)) {
-          lcn = stop;
+        const size_t other = held.file;
+        if (state_[other] == TFileState::kPending) {
+          Push(other);
+          return false;
+        }
+        if (state_[other] != TFileState::kOnStack) {
+          LeaveBlockedBy(file, other);
+          return false;
+        }
+        // A cycle: the file waiting goes out of the way.
+        const int64_t parked = Park(other, held.vcn, stop - frame->lcn);
+        if (parked == stop - frame->lcn) {
+          frame->lcn = stop;
           continue;
         }
-        if (owner.file != file && state_[owner.file] != TFileState::kPending) {
-          *why = "its place holds " + layout_.files[owner.file].listingPath +
-                 ", which stays where it is";
-          return false;
+        // Too little free space for all of it: the file's own clusters go
+        // to what of its place is free, which frees where they were; then
+        // the rest is looked at again.
+        TFill fill;
+        FillFreePlace(file, TFillMode::kFillAround, &fill);
+        if (parked == 0 && fill.moved == 0) {
+          Leave(other, "there is no free space to make room for it");
         }
-        pieces->push_back(TPiece{owner.file, vcn, stop - lcn, -1});
-        lcn = stop;
+        return false;
       }
     }
     return true;
   }
 
-  // Where a stretch in the way may go at once: its own place, when that is
-  // one run that is wholly free now; -1 when it must be parked.
-  int64_t StraightPlace(size_t placing, const TPiece& piece) const {
-    if (piece.file == placing) return -1;
-    for (const TFileRun& run : targets_[piece.file]) {
-      if (piece.vcn < run.vcn || piece.vcn + piece.clusters > run.vcn + run.length) continue;
-      const int64_t lcn = run.lcn + (piece.vcn - run.vcn);
-      const auto free = FreeAt(lcn);
-      return free != free_.end() && lcn + piece.clusters <= free->second ? lcn : -1;
+  enum class TMoveIn { kIn, kLookAgain, kLeft };
+
+  // Moves the file into its place, which holds nothing but free clusters
+  // and its own; its own clusters that lie wrong there are slid along when
+  // the place has room enough to move many of them at a time, else parked
+  // (slid where they cannot be). kLookAgain when a cluster of another file
+  // is found in the place.
+  TMoveIn MoveIn(size_t file) {
+    for (;;) {
+      TFill fill;
+      if (!FillFreePlace(file, TFillMode::kSurvey, &fill)) return TMoveIn::kLookAgain;
+      // A slide by a few clusters at a time would take many small steps.
+      if (fill.blocked > 0 && fill.free * 8 < fill.blocked && ParkOwnInPlace(file) > 0) continue;
+      fill = TFill{};
+      if (!FillFreePlace(file, TFillMode::kFill, &fill)) return TMoveIn::kLookAgain;
+      if (fill.blocked == 0) return TMoveIn::kIn;
+      if (fill.moved == 0) {
+        Leave(file, "there is no free space to make room for it");
+        return TMoveIn::kLeft;
+      }
     }
-    return -1;
   }
 
-  // Free space to park `clusters` clusters in, out of the placing file's
-  // place: first what lies outside every place still to fill, taken from
-  // the end of the volume (places fill it from its start); then what lies
-  // in the places filled last, which their own turn clears again (a parked
-  // stretch mostly leaves for its own place before). Returns the clusters
-  // found, with the extents in spots.
-  int64_t ParkingSpace(size_t placing, int64_t clusters, std::vector<TClusterExtent>* spots) const {
-    int64_t found = 0;
-    const auto take = [&](int64_t lcn, int64_t end) {
-      const int64_t length = std::min(end - lcn, clusters - found);
-      if (length <= 0) return;
-      spots->push_back(TClusterExtent{end - length, length});
-      found += length;
-    };
-    for (auto free = outside_.rbegin(); free != outside_.rend() && found < clusters; ++free) {
-      take(free->first, free->second);
-    }
-    for (auto free = inside_.rbegin(); free != inside_.rend() && found < clusters; ++free) {
-      const auto place = std::prev(places_.upper_bound(free->first));
-      if (place->second.file != placing) take(free->first, free->second);
-    }
-    return found;
-  }
+  enum class TFillMode {
+    kSurvey,      // counts, moves nothing
+    kFill,        // stops at a spot another file holds
+    kFillAround,  // passes such spots by
+  };
+  struct TFill {
+    int64_t free = 0;     // clusters whose spot was free
+    int64_t moved = 0;    // clusters moved to their spot
+    int64_t blocked = 0;  // clusters whose spot holds the file's own
+  };
 
   // Moves every cluster of the file whose spot in its place is free there.
-  void FillFreePlace(size_t file) {
-    for (const TFileRun& run : targets_[file]) {
-      for (const TPiece& piece : Misplaced(file, run)) {
-        const int64_t end = piece.targetLcn + piece.clusters;
-        for (int64_t lcn = piece.targetLcn; lcn < end;) {
-          const auto free = FreeAt(lcn);
-          if (free == free_.end()) {
-            const auto held = HeldAt(lcn);
-            lcn = held == held_.end() ? end : std::min(end, held->second.end);
-            continue;
+  // False when kFill finds a spot that another file holds.
+  bool FillFreePlace(size_t file, TFillMode mode, TFill* fill) {
+    for (const TFileRun& place : targets_[file]) {
+      // The stretches of the stream in the place run's VCNs that lie
+      // elsewhere, each to go where the place puts it.
+      misplaced_.clear();
+      const std::pair<size_t, size_t> runs = where_[file];
+      for (size_t at = runs.first; at < runs.first + runs.second; ++at) {
+        const TFileRun& run = runs_[at];
+        const int64_t from = std::max(run.vcn, place.vcn);
+        const int64_t to = std::min(run.vcn + run.length, place.vcn + place.length);
+        const int64_t target = place.lcn + (from - place.vcn);
+        if (from < to && run.lcn + (from - run.vcn) != target) {
+          misplaced_.push_back(TFileRun{from, target, to - from});
+        }
+      }
+      for (const TFileRun& piece : misplaced_) {
+        const int64_t end = piece.lcn + piece.length;
+        for (int64_t lcn = piece.lcn; lcn < end;) {
+          const TClusterOwners::TStretch held = owners_.At(lcn);
+          const int64_t stop = std::min(end, held.end);
+          if (held.file == kFree) {
+            fill->free += stop - lcn;
+            if (mode != TFillMode::kSurvey) {
+              Move(file, piece.vcn + (lcn - piece.lcn), stop - lcn, lcn, false);
+              fill->moved += stop - lcn;
+            }
+          } else if (held.file == file) {
+            fill->blocked += stop - lcn;
+          } else if (mode != TFillMode::kFillAround) {
+            return false;
           }
-          const int64_t stop = std::min(end, free->second);
-          Move(file, piece.vcn + (lcn - piece.targetLcn), stop - lcn, lcn);
           lcn = stop;
         }
       }
     }
+    return true;
   }
 
-  // The stretches of the file's stream in place run's VCNs that lie
-  // elsewhere, each with where it goes.
-  std::vector<TPiece> Misplaced(size_t file, const TFileRun& place) const {
-    std::vector<TPiece> pieces;
-    for (const TFileRun& run : runs_[file]) {
-      const int64_t from = std::max(run.vcn, place.vcn);
-      const int64_t to = std::min(run.vcn + run.length, place.vcn + place.length);
-      if (from >= to) continue;
-      const int64_t target = place.lcn + (from - place.vcn);
-      if (run.lcn + (from - run.vcn) != target) {
-        pieces.push_back(TPiece{file, from, to - from, target});
+  // Parks the file's own clusters that lie in its place but not at their
+  // spot, as many as there is free space for; returns how many.
+  int64_t ParkOwnInPlace(size_t file) {
+    int64_t parked = 0;
+    for (const TFileRun& place : targets_[file]) {
+      for (int64_t lcn = place.lcn; lcn < place.lcn + place.length;) {
+        const TClusterOwners::TStretch held = owners_.At(lcn);
+        const int64_t stop = std::min(place.lcn + place.length, held.end);
+        if (held.file == file && held.vcn != place.vcn + (lcn - place.lcn)) {
+          const int64_t moved = Park(file, held.vcn, stop - lcn);
+          parked += moved;
+          if (moved < stop - lcn) return parked;
+        }
+        lcn = stop;
       }
     }
-    return pieces;
+    return parked;
+  }
+
+  // Moves `clusters` clusters of a waiting file from vcn out of the way,
+  // into the highest free clusters that lie outside the places of the files
+  // still waiting, from where its own turn takes it. Where those are too
+  // few, into any free clusters outside the place being cleared (a place
+  // that then holds it parks it again on its turn); where those are too
+  // few as well, as many clusters as they hold. Returns the clusters moved.
+  int64_t Park(size_t file, int64_t vcn, int64_t clusters) {
+    const size_t clearing = stack_.back().file;
+    int64_t found = OutsideSpots(clusters);
+    if (found < clusters) {
+      found = ParkingSpots(clusters, [clearing](size_t owner) { return owner != clearing; });
+    }
+    int64_t done = 0;
+    for (const TClusterExtent& spot : spots_) {
+      Move(file, vcn + done, spot.length, spot.lcn, true);
+      done += spot.length;
+    }
+    return found;
+  }
+
+  // Free clusters outside the places of files still waiting, up to
+  // `clusters`, from the volume's end down: into spots_. Returns the
+  // clusters found.
+  int64_t OutsideSpots(int64_t clusters) {
+    spots_.clear();
+    int64_t found = 0;
+    TClusterOwners::TStretch free{};
+    for (int64_t before = layout_.totalClusters;
+         found < clusters && outside_.FreeBelow(before, &free); before = free.lcn) {
+      const int64_t length = std::min(free.end - free.lcn, clusters - found);
+      spots_.push_back(TClusterExtent{free.end - length, length});
+      found += length;
+    }
+    return found;
+  }
+
+  // Free clusters, up to `clusters`, from the volume's end down, outside
+  // the places of files whose place mayHold(file) refuses: into spots_.
+  // Returns the clusters found.
+  template <typename TMayHold>
+  int64_t ParkingSpots(int64_t clusters, TMayHold mayHold) {
+    spots_.clear();
+    int64_t found = 0;
+    const auto take = [&](int64_t lcn, int64_t end) {
+      const int64_t length = std::min(end - lcn, clusters - found);
+      if (length <= 0) return;
+      spots_.push_back(TClusterExtent{end - length, length});
+      found += length;
+    };
+    TClusterOwners::TStretch free{};
+    for (int64_t before = layout_.totalClusters;
+         found < clusters && owners_.FreeBelow(before, &free); before = free.lcn) {
+      // The free stretch cut at the places' edges, from its top.
+      int64_t top = free.end;
+      const size_t at = FirstPlaceAfter(free.lcn);
+      size_t last = at;
+      while (last < places_.size() && places_[last].lcn < free.end) ++last;
+      while (top > free.lcn && found < clusters) {
+        if (last == at) {
+          take(free.lcn, top);
+          break;
+        }
+        const TPlaceRun& place = places_[last - 1];
+        if (place.end < top) take(std::max(place.end, free.lcn), top);
+        const int64_t bottom = std::max(place.lcn, free.lcn);
+        if (mayHold(place.file)) take(bottom, std::min(top, place.end));
+        top = bottom;
+        --last;
+      }
+    }
+    return found;
   }
 
   // Moves a stretch in steps of at most maxStep_ clusters laid end to end,
-  // and follows it in the model.
-  void Move(size_t file, int64_t vcn, int64_t clusters, int64_t targetLcn) {
-    for (int64_t done = 0; done < clusters; done += maxStep_) {
-      const int64_t length = std::min(maxStep_, clusters - done);
-      const TMoveStep step{file, vcn + done, length, targetLcn + done};
-      out_.moves.steps.push_back(step);
-      out_.moves.clusters += length;
-      from_.clear();
-      MoveRuns(runs_[file], step.vcn, step.clusters, step.targetLcn, &scratch_, &from_);
-      runs_[file] = AllocatedRuns(scratch_);
-      TakeFree(step.targetLcn, step.targetLcn + length);
-      CutOut(&inside_, step.targetLcn, step.targetLcn + length);
-      CutOut(&outside_, step.targetLcn, step.targetLcn + length);
-      held_[step.targetLcn] = THeld{step.targetLcn + length, file, step.vcn};
-      for (const TFileRun& run : from_) {
-        DropHeld(run.lcn, run.lcn + run.length);
-        GiveFree(run.lcn, run.lcn + run.length);
-        FileFree(run.lcn, run.lcn + run.length);
+  // and follows it in the model. A step that goes on from the step before,
+  // of the same file, onto clusters that were free before that one, is
+  // joined to it.
+  void Move(size_t file, int64_t vcn, int64_t clusters, int64_t targetLcn, bool parking) {
+    for (int64_t done = 0; done < clusters;) {
+      int64_t length = std::min(maxStep_, clusters - done);
+      const int64_t stepVcn = vcn + done;
+      const int64_t target = targetLcn + done;
+      std::vector<TMoveStep>& steps = out_.moves.steps;
+      bool joined = false;
+      if (!steps.empty()) {
+        TMoveStep& last = steps.back();
+        const bool continues = last.file == file && last.vcn + last.clusters == stepVcn &&
+                               last.targetLcn + last.clusters == target;
+        if (continues && last.clusters < maxStep_) {
+          length = std::min(length, maxStep_ - last.clusters);
+          joined = !Overlaps(lastFrom_, target, target + length);
+        }
       }
+      from_.clear();
+      const std::pair<size_t, size_t> runs = where_[file];
+      MoveRuns(runs_.data() + runs.first, runs.second, stepVcn, length, target, &scratch_, &from_);
+      if (scratch_.size() <= runs.second) {
+        std::copy(scratch_.begin(), scratch_.end(),
+                  runs_.begin() + static_cast<std::ptrdiff_t>(runs.first));
+      } else {
+        if (runs.first + runs.second == runs_.size()) runs_.resize(runs.first);
+        runs_.insert(runs_.end(), scratch_.begin(), scratch_.end());
+      }
+      where_[file] = {scratch_.size() <= runs.second ? runs.first : runs_.size() - scratch_.size(),
+                      scratch_.size()};
+      owners_.Assign(target, target + length, static_cast<uint32_t>(file), stepVcn);
+      outside_.Assign(target, target + length, kFileSystem, 0);
+      for (const TFileRun& run : from_) {
+        owners_.Assign(run.lcn, run.lcn + run.length, kFree, 0);
+        FileOutside(run.lcn, run.lcn + run.length, false);
+      }
+      if (joined) {
+        steps.back().clusters += length;
+        lastFrom_.insert(lastFrom_.end(), from_.begin(), from_.end());
+      } else {
+        steps.push_back(TMoveStep{file, stepVcn, length, target});
+        lastFrom_.swap(from_);
+      }
+      out_.moves.clusters += length;
+      if (parking) out_.clustersParked += length;
+      done += length;
     }
     if (moved_[file] == 0) {
       moved_[file] = 1;
@@ -332,133 +539,82 @@ class TPlacer {
     }
   }
 
+  static bool Overlaps(const std::vector<TFileRun>& runs, int64_t lcn, int64_t end) {
+    for (const TFileRun& run : runs) {
+      if (run.lcn < end && lcn < run.lcn + run.length) return true;
+    }
+    return false;
+  }
+
+  void LeaveBlockedBy(size_t file, size_t holder) {
+    Leave(file,
+          "its place holds " + layout_.files[holder].listingPath + ", which stays where it is");
+  }
+
   void Leave(size_t file, const std::string& reason) {
     out_.moves.left.push_back(TLeftFile{file, reason});
-    Settle(file, TFileState::kLeft);
+    const bool waited = Waits(file);
+    state_[file] = TFileState::kLeft;
+    ++leftCount_;
+    if (!waited || !outsideSealed_) return;
+    // What of its place is free lies outside the places to fill now.
+    for (const TFileRun& run : targets_[file]) {
+      for (int64_t lcn = run.lcn; lcn < run.lcn + run.length;) {
+        const TClusterOwners::TStretch held = owners_.At(lcn);
+        const int64_t stop = std::min(run.lcn + run.length, held.end);
+        if (held.file == kFree) outside_.Assign(lcn, stop, kFree, 0);
+        lcn = stop;
+      }
+    }
   }
 
-  // The file is done with: its place is no longer one to keep free.
-  void Settle(size_t file, TFileState state) {
-    if (state_[file] == TFileState::kPending) {
-      for (const TFileRun& run : targets_[file]) {
-        places_.erase(run.lcn);
-        // What of it is free now lies outside every place still to fill.
-        auto free = inside_.lower_bound(run.lcn);
-        while (free != inside_.end() && free->first < run.lcn + run.length) {
-          outside_.emplace(free->first, free->second);
-          free = inside_.erase(free);
-        }
+  // Files the free clusters [lcn, end) in outside_ where they lie outside
+  // the places of files still waiting; adding: before outside_ is sealed.
+  void FileOutside(int64_t lcn, int64_t end, bool adding) {
+    const auto file = [this, adding](int64_t from, int64_t to) {
+      if (from >= to) return;
+      if (adding) {
+        outside_.Add(from, to, kFree, 0);
+      } else {
+        outside_.Assign(from, to, kFree, 0);
       }
+    };
+    size_t at = FirstPlaceAfter(lcn);
+    for (; at < places_.size() && places_[at].lcn < end; ++at) {
+      const TPlaceRun& place = places_[at];
+      file(lcn, place.lcn);
+      if (!Waits(place.file)) file(std::max(lcn, place.lcn), std::min(end, place.end));
+      lcn = std::max(lcn, place.end);
     }
-    state_[file] = state;
-  }
-
-  std::map<int64_t, int64_t>::const_iterator FreeAt(int64_t lcn) const {
-    auto free = free_.upper_bound(lcn);
-    if (free == free_.begin()) return free_.end();
-    --free;
-    return free->second > lcn ? free : free_.end();
-  }
-  std::map<int64_t, THeld>::const_iterator HeldAt(int64_t lcn) const {
-    auto held = held_.upper_bound(lcn);
-    if (held == held_.begin()) return held_.end();
-    --held;
-    return held->second.end > lcn ? held : held_.end();
-  }
-
-  // [lcn, end) becomes free, merged with the free extents it touches.
-  void GiveFree(int64_t lcn, int64_t end) {
-    auto after = free_.upper_bound(lcn);
-    if (after != free_.begin() && std::prev(after)->second >= lcn) {
-      const auto before = std::prev(after);
-      lcn = before->first;
-      end = std::max(end, before->second);
-      free_.erase(before);
-    }
-    while (after != free_.end() && after->first <= end) {
-      end = std::max(end, after->second);
-      after = free_.erase(after);
-    }
-    free_.emplace_hint(after, lcn, end);
-  }
-  // [lcn, end), free, is taken: the extent holding it is cut.
-  void TakeFree(int64_t lcn, int64_t end) {
-    const auto free = FreeAt(lcn);
-    if (free == free_.end()) return;
-    const int64_t start = free->first;
-    const int64_t stop = free->second;
-    free_.erase(free);
-    if (start < lcn) free_[start] = lcn;
-    if (end < stop) free_[end] = stop;
-  }
-  // Adds the free clusters [lcn, end) to inside_ where they lie in a place
-  // still to fill and to outside_ elsewhere, cut at the places' edges.
-  void FileFree(int64_t lcn, int64_t end) {
-    auto place = places_.upper_bound(lcn);
-    if (place != places_.begin() && std::prev(place)->second.end > lcn) --place;
-    for (int64_t at = lcn; at < end; ++place) {
-      if (place == places_.end() || place->first >= end) {
-        outside_[at] = end;
-        break;
-      }
-      if (place->first > at) {
-        outside_[at] = place->first;
-        at = place->first;
-      }
-      const int64_t stop = std::min(end, place->second.end);
-      inside_[at] = stop;
-      at = stop;
-    }
-  }
-  // Takes [lcn, end) out of disjoint extents (first -> the cluster after),
-  // cutting those it overlaps.
-  static void CutOut(std::map<int64_t, int64_t>* extents, int64_t lcn, int64_t end) {
-    auto extent = extents->upper_bound(lcn);
-    if (extent != extents->begin() && std::prev(extent)->second > lcn) --extent;
-    while (extent != extents->end() && extent->first < end) {
-      const int64_t start = extent->first;
-      const int64_t stop = extent->second;
-      extent = extents->erase(extent);
-      if (start < lcn) (*extents)[start] = lcn;
-      if (end < stop) {
-        extents->emplace_hint(extent, end, stop);
-        break;
-      }
-    }
-  }
-  // Clusters [lcn, end) are no longer held: the runs over them are cut.
-  void DropHeld(int64_t lcn, int64_t end) {
-    auto held = held_.upper_bound(lcn);
-    if (held != held_.begin() && std::prev(held)->second.end > lcn) --held;
-    while (held != held_.end() && held->first < end) {
-      const int64_t start = held->first;
-      const THeld owner = held->second;
-      held = held_.erase(held);
-      if (start < lcn) held_[start] = THeld{lcn, owner.file, owner.vcn};
-      if (end < owner.end) {
-        held =
-            held_.emplace_hint(held, end, THeld{owner.end, owner.file, owner.vcn + (end - start)});
-        ++held;
-      }
-    }
+    file(lcn, end);
   }
 
   const TMoveLayout& layout_;
   const std::vector<std::vector<TFileRun>>& targets_;
   const int64_t maxStep_;
   TOptimizeSchedule& out_;
-  std::vector<std::vector<TFileRun>> runs_;  // each file's allocated runs now
+  // Every file's allocated runs now, one list for all: a file's are
+  // where_[file].second runs from where_[file].first; a move writes them
+  // over the old ones when as few, else anew at the end.
+  std::vector<TFileRun> runs_;
+  std::vector<std::pair<size_t, size_t>> where_;
   std::vector<TFileState> state_;
-  std::vector<char> moved_;          // whether a step has moved the file
-  std::map<int64_t, THeld> held_;    // clusters the files hold now, by first cluster
-  std::map<int64_t, int64_t> free_;  // free extents now: first cluster -> the one after
-  // The same clusters cut in two: those in places still to fill, and the
-  // others, each as disjoint extents (not joined where they touch).
-  std::map<int64_t, int64_t> inside_;
-  std::map<int64_t, int64_t> outside_;
-  std::map<int64_t, TPlace> places_;  // the runs of places still to fill, by first cluster
-  std::vector<TFileRun> scratch_;     // reused by Move
+  std::vector<size_t> depth_;  // a file's frame in stack_, while it waits there
+  std::vector<char> moved_;    // whether a step has moved the file
+  TClusterOwners owners_;
+  // The free clusters outside the places of files still waiting (kFree;
+  // the rest kFileSystem): where parking costs nobody a second move.
+  TClusterOwners outside_;
+  bool outsideSealed_ = false;
+  std::vector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
+  std::vector<TFrame> stack_;      // files waiting, each for the one above it
+  size_t leftCount_ = 0;           // files left so far
+  // Reused from call to call.
+  std::vector<TFileRun> misplaced_;
+  std::vector<TClusterExtent> spots_;
+  std::vector<TFileRun> scratch_;
   std::vector<TFileRun> from_;
+  std::vector<TFileRun> lastFrom_;  // clusters the last step moved from
 };
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Carrying out the volume-aware zone layout: every file moved to the place
 // the plan gives it, in an order where each step lands on clusters that are
-// free at that moment. Files are placed in the order of their places on the
-// volume. What lies in the way of the file being placed goes first: straight
-// to its own place when that is free, otherwise out of the way ("parked") to
-// free space outside every place still to be filled, from where its own turn
-// later takes it; files that hold each other's places (a cycle) are parted
-// the same way.
+// free at that moment. Files are taken in the order of their places on the
+// volume, and what lies in a file's place is placed first, depth first, so
+// that most clusters move once, straight to their place. Files that hold
+// each other's places (a cycle) are parted by moving one of them out of the
+// way ("parked") to free space outside every place still to be filled, from
+// where its own turn later takes it.
 #pragma once
 
 #include <cstdint>

@@ -65,6 +65,46 @@ TEST(OptimizeSchedule, AFileInTheWayGoesStraightToItsOwnPlaceWhenThatIsFree) {
   EXPECT_EQ(schedule.moves.clusters, schedule.clustersNeeded);
 }
 
+TEST(OptimizeSchedule, ALongCycleIsPartedByParkingOneFileOnly) {
+  // Twenty thousand files of five clusters, each lying in the place of the
+  // one before it, and five clusters free at the end: one file goes out of
+  // the way, every other moves once, straight to its place.
+  constexpr int64_t kFiles = 20000;
+  TMoveLayout layout = Volume({}, {{kFiles * 5, 5}});
+  layout.totalClusters = kFiles * 5 + 5;
+  TPlaces places;
+  for (int64_t file = 0; file < kFiles; ++file) {
+    layout.files.push_back(File("", {{0, file * 5, 5}}));
+    places.push_back({{0, (file + 1) % kFiles * 5, 5}});
+  }
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 2);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_TRUE(schedule.moves.left.empty());
+  EXPECT_EQ(schedule.clustersNeeded, kFiles * 5);
+  EXPECT_EQ(schedule.clustersParked, 5);
+  EXPECT_EQ(schedule.moves.clusters, kFiles * 5 + 5);
+}
+
+TEST(OptimizeSchedule, AFileAFewClustersOffItsPlaceMovesInAFewLargeSteps) {
+  // Sliding 40 clusters along by 2 at a time would take 20 steps.
+  const TMoveLayout layout = Volume({File("\\a", {{0, 2, 40}})}, {{0, 2}, {42, 58}});
+  const TPlaces places = {{{0, 0, 40}}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 64);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_TRUE(schedule.moves.left.empty());
+  EXPECT_LE(schedule.moves.steps.size(), 4u);
+  EXPECT_LE(schedule.moves.clusters, 2 * 40);
+}
+
+TEST(OptimizeSchedule, AFileWithTooLittleRoomToBeParkedIsSlidIntoItsPlace) {
+  const TMoveLayout layout = Volume({File("\\a", {{0, 2, 40}})}, {{0, 2}});
+  const TPlaces places = {{{0, 0, 40}}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 64);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_TRUE(schedule.moves.left.empty());
+  EXPECT_EQ(schedule.moves.clusters, 40);
+}
+
 TEST(OptimizeSchedule, FilesThatCannotBePlacedAreLeftWithTheReasonAndNothingElseMoves) {
   const struct {
     const char* what;
@@ -110,7 +150,10 @@ struct TRandomVolume {
   TPlaces places;
 };
 
-TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, double freeShare) {
+// longestRun: the most clusters of a piece; one piece in continueOneIn
+// continues a recent file rather than starting one.
+TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, double freeShare,
+                           int64_t longestRun = 12, uint64_t continueOneIn = 3) {
   TRandomVolume volume;
   TMoveLayout& layout = volume.layout;
   layout.driveLetter = 'D';
@@ -120,7 +163,8 @@ TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, doubl
   std::vector<int> owner(static_cast<size_t>(totalClusters), -2);
   std::vector<size_t> stays;
   for (int64_t lcn = 0; lcn < totalClusters;) {
-    const int64_t length = std::min<int64_t>(totalClusters - lcn, 1 + random() % 12);
+    const int64_t length =
+        std::min<int64_t>(totalClusters - lcn, 1 + static_cast<int64_t>(random() % longestRun));
     const double roll = std::uniform_real_distribution<double>(0, 1)(random);
     if (roll < freeShare) {
       // free
@@ -129,7 +173,9 @@ TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, doubl
     } else {
       // A new file, or the next piece of a recent one.
       size_t file = layout.files.size();
-      if (file > 0 && random() % 3 == 0) file -= 1 + random() % std::min<size_t>(file, 4);
+      if (file > 0 && random() % continueOneIn == 0) {
+        file -= 1 + random() % std::min<size_t>(file, 4);
+      }
       if (file == layout.files.size()) {
         layout.files.push_back(File("", {}));
         layout.files.back().listingPath = "\\f" + std::to_string(file);
@@ -210,6 +256,47 @@ TEST(OptimizeSchedule, OnRandomVolumesEveryStepIsLegalAndEveryFileEndsAtItsPlace
   RecordProperty("files_left", std::to_string(filesLeft));
   std::printf("clusters moved per cluster that must move: %.3f; files left: %lld\n", ratio,
               static_cast<long long>(filesLeft));
+}
+
+TEST(OptimizeSchedule, OnTightCrowdedAndLargeFileVolumesEveryScheduleReplays) {
+  const struct {
+    const char* what;
+    double freeShare;
+    int64_t longestRun;
+    uint64_t continueOneIn;
+    int64_t longestStep;
+  } kinds[] = {
+      {"1% free", 0.01, 12, 3, 16},
+      {"no free space but what the islands leave", 0.0, 12, 3, 16},
+      {"many files of a cluster or two", 0.05, 1, 4, 4},
+      {"files many times larger than a step", 0.10, 64, 2, 3},
+      {"large files, 2% free", 0.02, 64, 2, 64},
+  };
+  std::mt19937_64 random(20261210);
+  for (const auto& kind : kinds) {
+    int64_t moved = 0;
+    int64_t needed = 0;
+    int64_t filesLeft = 0;
+    for (int round = 0; round < 60; ++round) {
+      const TRandomVolume volume = RandomVolume(random, 200 + random() % 3000, kind.freeShare,
+                                                kind.longestRun, kind.continueOneIn);
+      const int64_t longestStep = 1 + static_cast<int64_t>(random() % kind.longestStep);
+      const TOptimizeSchedule schedule =
+          ScheduleOptimize(volume.layout, volume.places, longestStep);
+      ASSERT_EQ(ReplayOptimize(volume.layout, volume.places, schedule.moves), "")
+          << kind.what << ", round " << round;
+      for (const TMoveStep& step : schedule.moves.steps) {
+        ASSERT_LE(step.clusters, longestStep) << kind.what << ", round " << round;
+      }
+      moved += schedule.moves.clusters;
+      needed += schedule.clustersNeeded;
+      filesLeft += static_cast<int64_t>(schedule.moves.left.size());
+    }
+    std::printf("%s: clusters moved per cluster that must move: %.3f; files left: %lld\n",
+                kind.what,
+                static_cast<double>(moved) / static_cast<double>(std::max<int64_t>(needed, 1)),
+                static_cast<long long>(filesLeft));
+  }
 }
 
 }  // namespace
