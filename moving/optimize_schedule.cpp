@@ -298,7 +298,9 @@ class TPlacer {
           LeaveBlockedBy(file, other);
           return false;
         }
-        // A cycle: the file waiting goes out of the way.
+        // A cycle: what of the file waiting has its spot cleared already
+        // goes there, the rest out of the way.
+        if (MoveStraight(other, held.vcn, stop - frame->lcn) > 0) continue;
         const int64_t parked = Park(other, held.vcn, stop - frame->lcn);
         if (parked == stop - frame->lcn) {
           frame->lcn = stop;
@@ -390,6 +392,27 @@ class TPlacer {
       }
     }
     return true;
+  }
+
+  // Moves what of `clusters` clusters of the file from vcn has its spot in
+  // its place free, there; returns the clusters moved.
+  int64_t MoveStraight(size_t file, int64_t vcn, int64_t clusters) {
+    int64_t moved = 0;
+    for (const TFileRun& place : targets_[file]) {
+      const int64_t from = std::max(vcn, place.vcn);
+      const int64_t to = std::min(vcn + clusters, place.vcn + place.length);
+      const int64_t end = place.lcn + (to - place.vcn);
+      for (int64_t lcn = place.lcn + (from - place.vcn); lcn < end;) {
+        const TClusterOwners::TStretch held = owners_.At(lcn);
+        const int64_t stop = std::min(end, held.end);
+        if (held.file == kFree) {
+          Move(file, place.vcn + (lcn - place.lcn), stop - lcn, lcn, false);
+          moved += stop - lcn;
+        }
+        lcn = stop;
+      }
+    }
+    return moved;
   }
 
   // Parks the file's own clusters that lie in its place but not at their
