@@ -21,6 +21,8 @@ TEST(DriveWindowMessages, HandledMessagesByTheirPlatformNumbers) {
   // The focus, which the map takes whenever the window has it.
   EXPECT_EQ(DriveWindowActionFor(6), TDriveWindowAction::kActivate);
   EXPECT_EQ(DriveWindowActionFor(7), TDriveWindowAction::kFocusMap);
+  // The failure notice, which the window draws itself.
+  EXPECT_EQ(DriveWindowActionFor(43), TDriveWindowAction::kDrawItem);
 }
 
 TEST(DriveWindowMessages, EverythingElseGetsDefaultProcessing) {

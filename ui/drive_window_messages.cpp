@@ -22,6 +22,8 @@ TDriveWindowAction DriveWindowActionFor(unsigned message) {
       return TDriveWindowAction::kActivate;
     case kWmSetFocus:
       return TDriveWindowAction::kFocusMap;
+    case kWmDrawItem:
+      return TDriveWindowAction::kDrawItem;
     default:
       return TDriveWindowAction::kDefault;
   }

@@ -9,6 +9,7 @@ constexpr unsigned kWmSize = 5;
 constexpr unsigned kWmActivate = 6;
 constexpr unsigned kWmSetFocus = 7;
 constexpr unsigned kWmPaint = 15;
+constexpr unsigned kWmDrawItem = 43;
 constexpr unsigned kWmClose = 16;
 constexpr unsigned kWmNcDestroy = 130;
 constexpr unsigned kWmCommand = 273;
@@ -29,6 +30,7 @@ enum class TDriveWindowAction {
   kReleaseState,    // the window is gone: release what it kept, then default processing
   kActivate,        // becoming active, the map takes the keys (result 0); else default processing
   kFocusMap,        // the focus goes on to the map (result 0); without one, default processing
+  kDrawItem,        // draw an owner-drawn child (the failure notice); result TRUE
   kDefault,         // default processing and its result
 };
 

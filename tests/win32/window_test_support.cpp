@@ -38,6 +38,15 @@ TRect PlaceOf(HWND child) {
   return TRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
+TRect MapAreaOf(HWND driveWindow) {
+  RECT client;
+  GetClientRect(driveWindow, &client);
+  return LayoutDriveWindow(client.right, client.bottom, GetSystemMetrics(SM_CYCAPTION))
+      .fragmentView;
+}
+
+std::array<int, 4> Corners(const TRect& rect) { return {rect.x, rect.y, rect.width, rect.height}; }
+
 namespace {
 
 BOOL CALLBACK CountChild(HWND, LPARAM counter) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 
 #include "ui/drive_window_layout.h"
@@ -23,5 +24,10 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 
 // A child's rectangle in its parent's client coordinates.
 TRect PlaceOf(HWND child);
+// Where the map goes in driveWindow's client area as it is now (the
+// layout's fragment view).
+TRect MapAreaOf(HWND driveWindow);
+// x, y, width and height, to compare rectangles in one expectation.
+std::array<int, 4> Corners(const TRect& rect);
 // How many windows are below window, at any depth.
 int ChildCount(HWND window);

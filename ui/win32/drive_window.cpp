@@ -9,12 +9,15 @@
 #include <cstring>
 #include <string>
 
+#include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
 #include "ui/defragment_confirmation.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/drive_window_messages.h"
+#include "ui/failure_notice.h"
 #include "ui/win32/drawing_resources.h"
+#include "ui/win32/failure_notice_window.h"
 #include "ui/win32/fragment_view.h"
 #include "ui/window_moves.h"
 #include "ui/window_placement.h"
@@ -24,15 +27,16 @@ static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE
                   kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11 &&
                   kWmCommand == WM_COMMAND && kWmNcDestroy == WM_NCDESTROY &&
                   kWmWorkerFinished == WM_USER + 12 && kWmActivate == WM_ACTIVATE &&
-                  kWmSetFocus == WM_SETFOCUS,
+                  kWmSetFocus == WM_SETFOCUS && kWmDrawItem == WM_DRAWITEM,
               "the shared dispatch uses the platform's message numbers");
 
 namespace {
 
 constexpr UINT_PTR kRefreshTimerId = 1;
 constexpr int kStatusBarId = 1;
-// Room for the three buttons, the label and the fragment view.
-constexpr int kDeferredPlacements = 6;
+// Room for the three buttons, the label, the fragment view and what may
+// take the map's place or share it (the failure notice, the summary panel).
+constexpr int kDeferredPlacements = 8;
 // The window property that holds the window's own state.
 constexpr const char* kStateProperty = "diskopt.driveWindow";
 // The widest the status bar's part for the map's zoom and view may be,
@@ -58,6 +62,9 @@ struct TDriveWindowState {
   TWindowMoves moves;
   TWorkControls controls;    // "Pause" and "Stop", over moves; see ui/work_controls.h
   ULONGLONG movesStart = 0;  // GetTickCount64 when the moves began, milliseconds
+  // Where the drive could not be analysed, why and what to do, in the map's
+  // place (ShowOutcome); a child of the window, none before.
+  HWND failureNotice = nullptr;
 };
 
 // The drive optimizer a drive window serves, kept in its user-data slot from
@@ -141,6 +148,8 @@ LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& stat
   if (view != nullptr && view->window != nullptr) {
     batch = DeferPlacement(batch, view->window, layout.fragmentView, SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  if (state.failureNotice != nullptr)
+    batch = DeferPlacement(batch, state.failureNotice, layout.fragmentView, SWP_NOZORDER);
   // A failed step has already freed the batch and given none.
   if (batch != nullptr) EndDeferWindowPos(batch);
   return 0;
@@ -284,6 +293,18 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
   return 0;
 }
 
+// Once an analysis has ended: where the drive could not be analysed and has
+// no map, what failed and what to do, in the map's place.
+void ShowOutcome(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  if (MapOf(optimizer) != nullptr || state.failureNotice != nullptr) return;
+  const std::string reason = optimizer.FailureReason();
+  if (reason.empty()) return;
+  const TFailureNotice notice = FailureNoticeOf(DriveName(optimizer), reason);
+  state.failureNotice =
+      CreateFailureNoticeWindow(AsWindow(optimizer.mainWindow), FailureNoticeText(notice));
+  LayOutChildren(optimizer, state);
+}
+
 // A worker has ended: after moves, the drive is analysed anew in this
 // window; after an analysis, the texts and the offer follow at once.
 LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
@@ -297,6 +318,7 @@ LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
     state.controls.WorkerEnded(state.moves.Reanalyse());
   } else {
     state.controls.WorkerEnded(false);
+    ShowOutcome(optimizer, state);
   }
   // The worker's final texts at once: "Stopped" the moment it has ended.
   return RefreshTexts(optimizer, state);
@@ -345,6 +367,12 @@ LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case TDriveWindowAction::kFocusMap:
       if (FocusMap(optimizer)) return 0;
       break;
+    case TDriveWindowAction::kDrawItem: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.hwndItem != state.failureNotice) break;
+      DrawFailureNotice(item);
+      return TRUE;
+    }
     case TDriveWindowAction::kDefault:
       break;
   }
