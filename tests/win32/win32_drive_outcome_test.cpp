@@ -1,6 +1,7 @@
 // The Win32 drive window once its analysis has ended, in real windows
 // (wine64 under Xvfb here) over a scripted volume: a drive that could not
-// be analysed says why and what to do in the map's place.
+// be analysed says why and what to do in the map's place; the title names
+// what a letter stands for where the services say it stands for a path.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -104,6 +105,33 @@ TEST_F(Win32DriveOutcome, AStoppedDriveShowsNoNotice) {
   Finish("Stopped");
   EXPECT_EQ(ChildHolding(window, "could not be analysed"), nullptr);
   EXPECT_EQ(ChildCount(window), 5);
+}
+
+// The scripted volume standing for an image file, as the Linux services
+// say of a letter mapped to one.
+class TImageVolume : public TScriptedVolume {
+ public:
+  TImageVolume() : TScriptedVolume('D') {}
+  TDriveOrigin DriveOrigin(char) const override {
+    TDriveOrigin origin;
+    origin.kind = TDriveOrigin::TKind::kNtfsVolume;
+    origin.path = "/srv/disk.img";
+    return origin;
+  }
+};
+
+TEST_F(Win32DriveOutcome, TheTitleNamesWhatALetterStandsFor) {
+  TImageVolume image;
+  TDriveOptimizer imageDrive('D', image, windows, kDriveStages);
+  windows.CreateDriveWindow(imageDrive);
+  HWND imageWindow = static_cast<HWND>(imageDrive.mainWindow);
+  ASSERT_NE(imageWindow, nullptr);
+  EXPECT_EQ(TextOf(imageWindow), "Disk Optimizer: drive D (/srv/disk.img)");
+  DestroyWindow(imageWindow);
+  DispatchPending();
+  // A drive of the system keeps the described title.
+  OpenDrive();
+  EXPECT_EQ(TextOf(window), "Disk Optimizer: drive D");
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
+#include "drive/user_paths.h"
 #include "ui/defragment_confirmation.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
@@ -398,12 +398,13 @@ TRect DriveWindowFrame(const TDriveOptimizer& optimizer) {
 }  // namespace
 
 void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
-  char title[1000];
-  std::snprintf(title, sizeof title, "Disk Optimizer: drive %c", optimizer.driveLetter);
+  // "Disk Optimizer: drive D" for a drive of the system; where the services
+  // say the letter stands for a path, that path too.
+  const std::string title = "Disk Optimizer: " + AnalysedName(optimizer);
 
-  HWND window =
-      CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
-                      0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND window = CreateWindowExA(0, "STATIC", title.c_str(),
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   if (window == nullptr) {
     optimizer.RequestStop();
     PostQuitMessage(0);
