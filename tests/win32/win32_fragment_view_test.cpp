@@ -5,7 +5,7 @@
 // scrolled through its scroll bar as the platform keeps it; and left without
 // a window, but still there, when its window goes; its keys work with no
 // click first, Ctrl + wheel zooms about the mouse, and the status bar says
-// the zoom and the view.
+// the zoom and the view; "Save picture" saves the map alone as a BMP file.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
@@ -13,11 +13,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/host_services.h"
 #include "tests/support/scripted_volume.h"
 #include "tests/win32/window_test_support.h"
 #include "ui/cluster_map.h"
@@ -696,6 +699,57 @@ TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelKeepsTheClusterUnderTheMouse) {
   EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
   // The described text keeps the rest of the bar.
   EXPECT_EQ(SendMessageA(AsWindow(optimizer.statusBar), SB_GETPARTS, 0, 0), 2);
+}
+
+// A BMP file's width, height (negative: top-down rows) and the blue, green
+// and red of its 32-bit pixel at x, y.
+struct TBmp {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::string bytes;
+  COLORREF PixelAt(int x, int y) const {
+    const size_t at = 54 + (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 4;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes.at(at + i)); };
+    return RGB(byte(2), byte(1), byte(0));
+  }
+};
+
+TBmp ReadBmp(const std::string& path) {
+  TBmp bmp;
+  bmp.bytes = FileBytes(path);
+  if (bmp.bytes.size() < 54 || bmp.bytes.compare(0, 2, "BM") != 0) return bmp;
+  std::memcpy(&bmp.width, bmp.bytes.data() + 18, 4);
+  std::memcpy(&bmp.height, bmp.bytes.data() + 22, 4);
+  return bmp;
+}
+
+// "Save picture" saves the map's cells as drawn, not the drive window with
+// its buttons nor the scroll bar, even where another window covers the map,
+// and adds ".bmp" to a name that does not end so.
+TEST_F(Win32FragmentViewInDriveWindow, SavePictureWritesTheBmpOfTheMapAloneWithTheExtensionAdded) {
+  THostFolder folder;
+  volume.logDirectory = folder.Path();
+  OpenDrive();
+  Notify();
+  ASSERT_NE(optimizer.fragmentView, nullptr);
+  TFragmentView& view = *optimizer.fragmentView;
+  HWND cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "cover", WS_POPUP | WS_VISIBLE, 0, 0, 4000,
+                               3000, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  EXPECT_EQ(view.SaveMapPicture("C:\\volume map"), "");
+  DestroyWindow(cover);
+  const TBmp picture = ReadBmp(folder.Path() + "/volume map.bmp");
+  const TRect client = ClientOf(view.window);
+  EXPECT_EQ(picture.width, client.width);
+  EXPECT_EQ(picture.height, -client.height);
+  ASSERT_EQ(picture.bytes.size(), 54u + size_t{4} * client.width * client.height);
+  const int columns = view.logic.Columns();
+  EXPECT_EQ(picture.PixelAt(100 % columns * 8 + 4, 100 / columns * 8 + 4), kBlue);
+  EXPECT_EQ(picture.PixelAt(200 % columns * 8 + 4, 200 / columns * 8 + 4), kRed);
+  EXPECT_EQ(picture.PixelAt(4, 4), kWhite);
+  // A name that ends in .bmp, in any case, keeps it.
+  EXPECT_EQ(view.SaveMapPicture("C:\\map.BMP"), "");
+  EXPECT_EQ(ReadBmp(folder.Path() + "/map.BMP").width, client.width);
+  EXPECT_FALSE(FileExists(folder.Path() + "/map.BMP.bmp"));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include <cstdio>
 
+#include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
+#include "ui/picture_file_name.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view_class.h"
 #include "ui/win32/picture_file.h"
@@ -221,27 +223,30 @@ void TFragmentView::OnPaint() {
   // Out of GDI resources nothing is drawn; the next paint tries again.
   if (memory != nullptr && picture != nullptr) {
     HGDIOBJ previous = SelectObject(memory, picture);
-    FillRect(memory, &client, viewBackgroundBrush);
-    if (logic.Cells() != nullptr) {
-      for (int i = 0; i < logic.CellCount(); ++i) {
-        const TRect cell = logic.CellRect(i);
-        // Right and bottom exclusive: neighbouring cells touch without a gap.
-        const RECT r = {cell.x, cell.y, cell.x + cell.width, cell.y + cell.height};
-        FillRect(memory, &r, BrushOf(logic.CellColour(i)));
-      }
-      if (logic.Selected() != nullptr) {
-        for (int i = 0; i < logic.CellCount(); ++i) {
-          const unsigned sides = logic.OutlineOf(i);
-          if (sides != 0) DrawOutline(memory, logic.CellRect(i), sides);
-        }
-      }
-    }
+    DrawMap(memory, width, height);
     BitBlt(screen, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   }
   if (memory != nullptr) DeleteDC(memory);
   if (picture != nullptr) DeleteObject(picture);
   EndPaint(window, &paint);
+}
+
+void TFragmentView::DrawMap(HDC dc, int width, int height) {
+  const RECT area = {0, 0, width, height};
+  FillRect(dc, &area, viewBackgroundBrush);
+  if (logic.Cells() == nullptr) return;
+  for (int i = 0; i < logic.CellCount(); ++i) {
+    const TRect cell = logic.CellRect(i);
+    // Right and bottom exclusive: neighbouring cells touch without a gap.
+    const RECT r = {cell.x, cell.y, cell.x + cell.width, cell.y + cell.height};
+    FillRect(dc, &r, BrushOf(logic.CellColour(i)));
+  }
+  if (logic.Selected() == nullptr) return;
+  for (int i = 0; i < logic.CellCount(); ++i) {
+    const unsigned sides = logic.OutlineOf(i);
+    if (sides != 0) DrawOutline(dc, logic.CellRect(i), sides);
+  }
 }
 
 TFragmentView* CreateFragmentView(HWND parent, int x, int y, int width, int height,
@@ -427,16 +432,30 @@ void TFragmentView::ExportJson() {
 }
 
 void TFragmentView::SavePicture() {
-  char path[MAX_PATH];
-  std::snprintf(path, sizeof path, "drive-%c.bmp", driveOptimizer->driveLetter);
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  const std::string offered =
+      DefaultPictureName(DriveName(*driveOptimizer), today.wYear, today.wMonth, today.wDay, ".bmp");
+  char path[MAX_PATH] = {};
+  offered.copy(path, sizeof path - 1);
   WORD nameOffset = 0;
   if (!AskSavePath(window, "Pictures (*.bmp)\0*.bmp\0", nullptr, OFN_OVERWRITEPROMPT, path,
                    &nameOffset)) {
     return;
   }
-  HWND drive = GetParent(window);
-  const std::string unsaved = SaveWindowPicture(drive, driveOptimizer->services, path);
-  if (!unsaved.empty()) Say(std::string(path) + " could not be saved: " + unsaved, "Save picture");
+  const std::string unsaved = SaveMapPicture(path);
+  if (!unsaved.empty()) Say(unsaved, "Save picture");
+}
+
+std::string TFragmentView::SaveMapPicture(const std::string& path) {
+  const std::string named = WithPictureExtension(path, ".bmp");
+  RECT client;
+  GetClientRect(window, &client);
+  if (logic.Dirty()) logic.ComputeCells(client.right, client.bottom);
+  const std::string unsaved = SaveDrawnPicture(
+      client.right, client.bottom, [&](HDC dc) { DrawMap(dc, client.right, client.bottom); },
+      driveOptimizer->services, named.c_str());
+  return unsaved.empty() ? unsaved : named + " could not be saved: " + unsaved;
 }
 
 LRESULT CALLBACK FragmentViewClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -73,6 +73,9 @@ class TFragmentView {
   void OnKey(int virtualKey);
   // Composes the grid off screen and copies it with one BitBlt.
   void OnPaint();
+  // Paints the grid into dc as the window shows it, width x height pixels:
+  // the background, the cells and the selection's outlines.
+  void DrawMap(HDC dc, int width, int height);
   // The tooltip's text for the cell at x, y of the client area.
   void OnHover(int x, int y);
   void OnSelect(int x, int y);
@@ -100,6 +103,10 @@ class TFragmentView {
   void ShowViewStateIn(HWND statusBar);
   // The zoom and the view into the status bar's part, if one was given.
   void ShowViewState();
+  // Saves the map (the cells shown, without the scroll bar or the window's
+  // buttons) as a BMP file at path, ".bmp" appended when its name does not
+  // end so. Empty when saved, otherwise why not.
+  std::string SaveMapPicture(const std::string& path);
   // The runs the map shows changed (files moved): the cells are found again
   // and painted.
   void MapChanged();

@@ -4,12 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-std::string SaveWindowPicture(HWND window, TSystemServices& services, const char* path) {
-  RECT client;
-  GetClientRect(window, &client);
-  const int width = client.right;
-  const int height = client.bottom;
-  if (width <= 0 || height <= 0) return "the window has no area to picture";
+std::string SaveDrawnPicture(int width, int height, const std::function<void(HDC)>& draw,
+                             TSystemServices& services, const char* path) {
+  if (width <= 0 || height <= 0) return "the map has no area to picture";
   BITMAPINFOHEADER header = {};
   header.biSize = sizeof header;
   header.biWidth = width;
@@ -18,22 +15,21 @@ std::string SaveWindowPicture(HWND window, TSystemServices& services, const char
   header.biBitCount = 32;
   header.biCompression = BI_RGB;
   std::vector<unsigned char> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-  HDC screen = GetDC(window);
+  HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
   bool captured = false;
   if (memory != nullptr && picture != nullptr) {
     HGDIOBJ previous = SelectObject(memory, picture);
-    captured = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+    draw(memory);
     SelectObject(memory, previous);
-    captured =
-        captured && GetDIBits(memory, picture, 0, static_cast<UINT>(height), pixels.data(),
-                              reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) == height;
+    captured = GetDIBits(memory, picture, 0, static_cast<UINT>(height), pixels.data(),
+                         reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) == height;
   }
   if (picture != nullptr) DeleteObject(picture);
   if (memory != nullptr) DeleteDC(memory);
-  ReleaseDC(window, screen);
-  if (!captured) return "the window could not be captured";
+  ReleaseDC(nullptr, screen);
+  if (!captured) return "the picture could not be drawn (out of drawing resources)";
 
   BITMAPFILEHEADER file = {};
   file.bfType = 0x4D42;  // "BM"
