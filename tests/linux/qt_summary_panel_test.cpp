@@ -25,6 +25,7 @@
 #include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "tests/support/scripted_volume.h"
+#include "tests/support/summary_volume.h"
 #include "ui/drive_window_layout.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/drive_window.h"
@@ -33,32 +34,6 @@
 #include "ui/qt/summary_panel.h"
 
 namespace {
-
-// A volume of 200,000 clusters of 4 KiB: \one.txt whole at 100,
-// \three.avi in 3 pieces from 200, \docs\big.iso in 4 pieces from 1,000 and
-// \docs\far.log in 2 pieces at 150,000, far below the first screen.
-void Populate(TScriptedVolume& volume) {
-  volume.bitmap.assign(200000, false);
-  // Runs as {next vcn, lcn}.
-  volume.AddFile("D:\\one.txt", 40960, {{10, 100}});
-  volume.AddFile("D:\\three.avi", 36864, {{3, 200}, {5, 300}, {9, 400}});
-  volume.AddFolder("D:\\docs");
-  volume.AddFile("D:\\docs\\big.iso", 32768, {{2, 1000}, {4, 1003}, {6, 1006}, {8, 1009}});
-  volume.AddFile("D:\\docs\\far.log", 16384, {{2, 150000}, {4, 150010}});
-  // Every cluster of every run in use, as on a sound volume.
-  for (const auto& run : std::vector<std::pair<int, int>>{{100, 10},
-                                                          {200, 3},
-                                                          {300, 2},
-                                                          {400, 4},
-                                                          {1000, 2},
-                                                          {1003, 2},
-                                                          {1006, 2},
-                                                          {1009, 2},
-                                                          {150000, 2},
-                                                          {150010, 2}}) {
-    volume.TakeClusters(run.first, run.second);
-  }
-}
 
 // A drive optimizer over the volume and its window, kept open when its work
 // is done; the window goes first, as it reads the drive optimizer until it
@@ -98,7 +73,7 @@ class QtSummaryPanelTest : public testing::Test {
     EnsureQtApplication();
     CreateQtDrawingResources();
     unsetenv("DISKOPT_SNAPSHOT");
-    Populate(volume);
+    PopulateSummaryVolume(volume);
   }
 
   // Plays the worker of an analysis that ends well: the tree, the free

@@ -16,9 +16,11 @@
 #include "ui/drive_window_layout.h"
 #include "ui/drive_window_messages.h"
 #include "ui/failure_notice.h"
+#include "ui/side_panel_layout.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/failure_notice_window.h"
 #include "ui/win32/fragment_view.h"
+#include "ui/win32/summary_panel.h"
 #include "ui/window_moves.h"
 #include "ui/window_placement.h"
 #include "ui/work_controls.h"
@@ -65,6 +67,10 @@ struct TDriveWindowState {
   // Where the drive could not be analysed, why and what to do, in the map's
   // place (ShowOutcome); a child of the window, none before.
   HWND failureNotice = nullptr;
+  // Beside the map once the analysis has finished (ShowOutcome); none
+  // before, after a stop, or without a map. Released before the drive forgets
+  // its tree and before the map's window.
+  std::unique_ptr<TSummaryPanel> summaryPanel;
 };
 
 // The drive optimizer a drive window serves, kept in its user-data slot from
@@ -144,10 +150,16 @@ LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& stat
                            layout.defragmentButton.y, layout.defragmentButton.width,
                            layout.defragmentButton.height, 0);
   }
+  // The summary panel, while shown, takes the right of the map's place.
+  HWND panel = state.summaryPanel != nullptr ? state.summaryPanel->window : nullptr;
+  const bool panelShown = panel != nullptr && IsWindowVisible(panel);
+  const TMapAreaSplit split = SplitMapArea(layout.fragmentView);
   const TFragmentView* view = optimizer.fragmentView;
   if (view != nullptr && view->window != nullptr) {
-    batch = DeferPlacement(batch, view->window, layout.fragmentView, SWP_NOZORDER | SWP_NOACTIVATE);
+    batch = DeferPlacement(batch, view->window, panelShown ? split.map : layout.fragmentView,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  if (panel != nullptr) batch = DeferPlacement(batch, panel, split.panel, SWP_NOZORDER);
   if (state.failureNotice != nullptr)
     batch = DeferPlacement(batch, state.failureNotice, layout.fragmentView, SWP_NOZORDER);
   // A failed step has already freed the batch and given none.
@@ -209,6 +221,17 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   return 0;
 }
 
+// "Summary...": shows or hides the panel beside the map; false while there
+// is none.
+bool ToggleSummaryPanel(HWND window) {
+  TDriveWindowState* state = StateOf(window);
+  if (state == nullptr || state->summaryPanel == nullptr) return false;
+  HWND panel = state->summaryPanel->window;
+  ShowWindow(panel, IsWindowVisible(panel) ? SW_HIDE : SW_SHOW);
+  LayOutChildren(OptimizerOf(window), *state);
+  return true;
+}
+
 // The worker's notice: every item's runs are known.
 // The view outlives its window, which goes with the drive window; the drive
 // optimizer, which lives until the process's end, releases it, then the map
@@ -233,6 +256,7 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
   optimizer.fragmentView->OfferDefragment(&moves);
   optimizer.fragmentView->SetMovesSummary(moves.Summary());
   optimizer.fragmentView->ShowViewStateIn(AsWindow(optimizer.statusBar));
+  optimizer.fragmentView->OnSummary([window] { return ToggleSummaryPanel(window); });
   SetStatusParts(optimizer);
   // The map's keys reach it from the start, with no click; a window that is
   // not active is not made so (it would come to the front): the map takes
@@ -293,10 +317,24 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
   return 0;
 }
 
-// Once an analysis has ended: where the drive could not be analysed and has
-// no map, what failed and what to do, in the map's place.
+// Once an analysis has ended: the summary panel beside the map, or where
+// the drive could not be analysed and has no map, what failed and what to
+// do, in the map's place.
 void ShowOutcome(TDriveOptimizer& optimizer, TDriveWindowState& state) {
-  if (MapOf(optimizer) != nullptr || state.failureNotice != nullptr) return;
+  TFragmentView* view = MapOf(optimizer);
+  if (view != nullptr) {
+    view->PollWorkFinished();
+    // A stopped analysis has no summary.
+    if (state.summaryPanel != nullptr || view->session == nullptr ||
+        !view->session->WorkFinished() || optimizer.root == nullptr) {
+      return;
+    }
+    state.summaryPanel =
+        CreateSummaryPanel(AsWindow(optimizer.mainWindow), optimizer, view, state.moves.Summary());
+    LayOutChildren(optimizer, state);
+    return;
+  }
+  if (state.failureNotice != nullptr) return;
   const std::string reason = optimizer.FailureReason();
   if (reason.empty()) return;
   const TFailureNotice notice = FailureNoticeOf(DriveName(optimizer), reason);
@@ -312,6 +350,7 @@ LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
     // No worker runs now: the view's window goes first (it reads the map),
     // then the drive forgets the view, the map and the tree (releaseViews),
     // and a new worker analyses the drive anew; its notice makes a new view.
+    state.summaryPanel.reset();
     if (optimizer.fragmentView != nullptr && optimizer.fragmentView->window != nullptr)
       DestroyWindow(optimizer.fragmentView->window);
     SetStatusParts(optimizer);

@@ -367,6 +367,7 @@ void TFragmentView::Command(TMapCommand command) {
   PollWorkFinished();
   switch (command) {
     case TMapCommand::kSummary:
+      if (showSummary && showSummary()) return;
       Say(session->SummaryText(), TMapSession::kSummaryCaption);
       return;
     case TMapCommand::kLegend:
@@ -382,6 +383,16 @@ void TFragmentView::Command(TMapCommand command) {
       break;
   }
   if (session->Apply(command, logic)) Refresh();
+}
+
+void TFragmentView::SelectItems(std::vector<const TItem*> items) {
+  if (session == nullptr) return;
+  // Outlines are drawn on the volume as it is now.
+  session->SetMode(logic, TMapMode::kNow);
+  const TItem* first = items.empty() ? nullptr : items.front();
+  logic.SelectItems(std::move(items));
+  logic.ShowItem(first);
+  Refresh();
 }
 
 void TFragmentView::Refresh() {

@@ -34,9 +34,11 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "ui/fragment_view_logic.h"
 #include "ui/fragment_view_messages.h"
@@ -94,6 +96,12 @@ class TFragmentView {
   // map's commands, enabled while moves->CanDefragment(); not owned: the
   // drive window withdraws it (none) when it goes, before the view.
   void OfferDefragment(const TWindowMoves* moves) { windowMoves = moves; }
+  // The drive window's summary (its side panel): "Summary..." calls show,
+  // and shows the summary box only where show returns false (no panel).
+  void OnSummary(std::function<bool()> show) { showSummary = std::move(show); }
+  // Selects items (the tree's; none clears) and outlines them on the volume
+  // as it is now, scrolled to the first where it is not in view.
+  void SelectItems(std::vector<const TItem*> items);
   // What the window's last run of moves did, for the summary box.
   void SetMovesSummary(std::string text);
   // Shows the zoom and the view ("1 cluster per cell, volume now") in part 1
@@ -127,6 +135,7 @@ class TFragmentView {
   std::string tipText;  // what the tooltip shows; its storage outlives every show
   const TWindowMoves* windowMoves = nullptr;  // see OfferDefragment; none until offered
   HWND viewStateBar = nullptr;                // see ShowViewStateIn; none until given
+  std::function<bool()> showSummary;          // see OnSummary; none until given
 
  private:
   // Scrolls as request says, from the scroll bar as the platform keeps it.
