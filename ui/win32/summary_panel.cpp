@@ -120,7 +120,7 @@ void TSummaryPanel::MakeChildren(const std::string& movesSummary) {
                       LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_NOSORTHEADER | LVS_SINGLESEL,
                       WS_EX_CLIENTEDGE);
   SendMessageA(figures, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
-  AddColumn(figures, 0, "Figure", 150, LVCFMT_LEFT);
+  AddColumn(figures, 0, "Figure", 125, LVCFMT_LEFT);
   AddColumn(figures, 1, "Value", 120, LVCFMT_RIGHT);
   const int64_t clusterBytes = drive.clusterMap != nullptr ? drive.clusterMap->clusterBytes : 0;
   const std::vector<TSummaryFigure> shown = SummaryFigures(drive.summary, clusterBytes);
@@ -143,7 +143,7 @@ void TSummaryPanel::MakeChildren(const std::string& movesSummary) {
                LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   AddColumn(files, 0, "Path", 180, LVCFMT_LEFT);
   AddColumn(files, 1, "Size", 80, LVCFMT_RIGHT);
-  AddColumn(files, 2, "Fragments", 70, LVCFMT_RIGHT);
+  AddColumn(files, 2, "Fragments", 80, LVCFMT_RIGHT);
   rows = MostFragmentedFiles(drive.root, paths, kFragmentedFilesListed);
   SortFiles(sortColumn, sortAscending);
 }
@@ -161,10 +161,11 @@ void TSummaryPanel::Layout() {
       SendMessageA(figures, LVM_APPROXIMATEVIEWRECT, figureCount, MAKELPARAM(-1, -1)));
   const int figuresHeight = HIWORD(needed) + 2 * GetSystemMetrics(SM_CYEDGE);
   Place(figures, 0, y, width, figuresHeight);
-  // The value column takes what the label column leaves.
+  // The value column takes what the label column leaves of the list's client.
+  RECT inside;
+  GetClientRect(figures, &inside);
   const int labelWidth = static_cast<int>(SendMessageA(figures, LVM_GETCOLUMNWIDTH, 0, 0));
-  SendMessageA(figures, LVM_SETCOLUMNWIDTH, 1,
-               std::max(40, width - labelWidth - 4 * GetSystemMetrics(SM_CXEDGE)));
+  SendMessageA(figures, LVM_SETCOLUMNWIDTH, 1, std::max(40, int{inside.right} - labelWidth));
   y += figuresHeight + kSpacing;
   if (movesLabel != nullptr) {
     Place(movesLabel, 0, y, width, 3 * kLabelHeight);
@@ -179,12 +180,12 @@ void TSummaryPanel::Layout() {
   Place(headings[2], 0, y, width, kLabelHeight);
   y += kLabelHeight;
   Place(files, 0, y, width, client.bottom - y);
-  // The path takes what the numbers leave.
+  // The path takes what the numbers and the scroll bar leave.
+  GetClientRect(files, &inside);
   const int numbers = static_cast<int>(SendMessageA(files, LVM_GETCOLUMNWIDTH, 1, 0) +
                                        SendMessageA(files, LVM_GETCOLUMNWIDTH, 2, 0));
   SendMessageA(files, LVM_SETCOLUMNWIDTH, 0,
-               std::max(60, width - numbers - GetSystemMetrics(SM_CXVSCROLL) -
-                                4 * GetSystemMetrics(SM_CXEDGE)));
+               std::max(60, int{inside.right} - numbers - GetSystemMetrics(SM_CXVSCROLL)));
 }
 
 void TSummaryPanel::SortFiles(TFragmentedFilesColumn column, bool ascending) {
