@@ -160,10 +160,15 @@ TEST_F(OptimizeExecutor, AStopLeavesAParkedFileWholeAndASecondRunFinishes) {
   EXPECT_TRUE(done.stopped);
   EXPECT_EQ(done.stepsDone, 1);
   EXPECT_EQ(done.filesMoved, 0);
-  const TRuns parked = RunsNow("\\a.bin");
+  // Whichever of the two the schedule parted the cycle with lies whole out
+  // of both places; the other has not moved.
+  const TRuns a = RunsNow("\\a.bin");
+  const TRuns b = RunsNow("\\b.bin");
+  const bool aParked = !(a == TRuns{{0, 20, 8}});
+  const TRuns& parked = aParked ? a : b;
   ASSERT_EQ(parked.size(), 1u) << "whole, out of the way";
-  EXPECT_NE(parked.front().lcn, 20);
-  EXPECT_EQ(RunsNow("\\b.bin"), (TRuns{{0, 30, 8}}));
+  EXPECT_TRUE(parked.front().lcn >= 38 || parked.front().lcn + 8 <= 20) << parked.front().lcn;
+  EXPECT_EQ(aParked ? b : a, aParked ? (TRuns{{0, 30, 8}}) : (TRuns{{0, 20, 8}}));
   ExpectSoundVolume();
 
   changeVolume = nullptr;
