@@ -89,4 +89,43 @@ TEST(DefragmentConfirmation, TellsWithoutAskingWhereNothingWouldMove) {
   }
 }
 
+// What the window asks before it carries out the zone layout: the files and
+// clusters moved, with those moved out of the way first, or why nothing.
+TEST(OptimizeConfirmation, SaysWhatMovesAndWhatIsParkedOrWhyNothingMoves) {
+  const auto schedule = [](int64_t files, int64_t clusters, int64_t parked, size_t left) {
+    TOptimizeSchedule made;
+    made.moves = Schedule(files, clusters, 0, left);
+    made.clustersParked = parked;
+    return made;
+  };
+  const struct {
+    size_t layoutFiles;
+    TOptimizeSchedule schedule;
+    const char* refusal;
+    bool ask;
+    const char* starts;
+  } cases[] = {
+      {3, schedule(3, 6000, 1000, 0), "", true,
+       "Optimize the layout of drive D:?\n\n3 files will be moved to where the plan puts them: "
+       "6,000 clusters (23.4 MiB) will be moved, 1,000 of them out of the way first, to move "
+       "again later.\n\nThe files are moved"},
+      {1, schedule(1, 256, 0, 0), "", true,
+       "Optimize the layout of drive D:?\n\n1 file will be moved to where the plan puts it: "
+       "256 clusters (1.0 MiB) will be moved.\n\nThe files"},
+      {0, schedule(0, 0, 0, 0), "", false,
+       "Every file of drive D: lies where the plan puts it: nothing to move."},
+      {2, schedule(0, 0, 0, 2), "", false,
+       "No file of drive D: can be moved to where the plan puts it now.\n\n2 files will be left "
+       "as they are:\n  \\f1: needs 9 clusters"},
+      {2, schedule(2, 10, 0, 0), "nothing was moved: the volume contradicts itself", false,
+       "Drive D: nothing was moved: the volume contradicts itself"},
+  };
+  for (const auto& c : cases) {
+    const TDefragmentConfirmation said =
+        OptimizeConfirmation(Layout(c.layoutFiles), c.schedule, c.refusal);
+    EXPECT_EQ(said.ask, c.ask) << said.text;
+    EXPECT_EQ(said.text.rfind(c.starts, 0), 0u) << said.text;
+  }
+}
+
 }  // namespace

@@ -82,4 +82,30 @@ TEST_F(WindowMoves, TellsTheMovesEndThenTheAnalysisAnewAndOffersAgainOnlyAfterIt
       << moves.Summary();
 }
 
+// "Optimize layout..." goes through the same cycle: the question for the
+// drive's volume-aware plan, the moves in their own stage, the analysis
+// anew, and what the moves did in the summary and the status line.
+TEST_F(WindowMoves, OptimizeCarriesThePlanOutInItsOwnStageAndSaysWhatItDid) {
+  ASSERT_TRUE(NoticeArrives(windows, 1));
+  ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  const TDefragmentConfirmation asked = moves.Confirm(TMovesKind::kOptimize);
+  ASSERT_TRUE(asked.ask) << asked.text;
+  EXPECT_EQ(asked.text.rfind("Optimize the layout of drive D:?", 0), 0u) << asked.text;
+  ASSERT_TRUE(moves.Start());
+  EXPECT_EQ(optimizer.statusText.Get(), "Applying optimized tree");
+
+  ASSERT_TRUE(NoticeArrives(windows, 2));
+  EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kMovesEnded);
+  ASSERT_TRUE(moves.Reanalyse());
+  ASSERT_TRUE(NoticeArrives(windows, 3));
+  EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  EXPECT_EQ(moves.Summary().rfind("Drive D: optimized layout\n  Items moved:", 0), 0u)
+      << moves.Summary();
+  EXPECT_EQ(moves.SummaryLine().rfind("Optimized: Items moved: ", 0), 0u) << moves.SummaryLine();
+  for (const char* file : kMovingDriveFiles) EXPECT_EQ(PiecesAt(optimizer.root, file), 1) << file;
+  // Asked again, the plan of the drive as it lies now moves nothing more.
+  const TDefragmentConfirmation again = moves.Confirm(TMovesKind::kOptimize);
+  EXPECT_FALSE(again.ask) << again.text;
+}
+
 }  // namespace

@@ -17,6 +17,25 @@ std::string Mebibytes(int64_t clusters, uint32_t clusterBytes) {
   return text;
 }
 
+// The files the schedule leaves, at most leftShown of them by name, after
+// the question; none adds nothing.
+void AddLeftFiles(const TMoveLayout& layout, const std::vector<TLeftFile>& left, size_t leftShown,
+                  std::string* text) {
+  if (left.empty()) return;
+  *text += "\n\n" + Files(static_cast<int64_t>(left.size())) +
+           (left.size() == 1 ? " will be left as it is:" : " will be left as they are:");
+  for (size_t i = 0; i < left.size() && i < leftShown; ++i) {
+    *text += "\n  " + layout.files[left[i].file].listingPath + ": " + left[i].reason;
+  }
+  if (left.size() > leftShown) {
+    *text += "\n  and " + GroupedNumber(static_cast<int64_t>(left.size() - leftShown)) + " more";
+  }
+}
+
+constexpr const char* kMovedInUse =
+    "\n\nThe files are moved while the volume is in use; Pause and Stop take effect "
+    "between steps.";
+
 }  // namespace
 
 TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
@@ -34,21 +53,35 @@ TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
            " will be made whole: " + GroupedNumber(schedule.clusters) + " clusters (" +
            Mebibytes(schedule.clusters, layout.clusterBytes) + ") will be moved.";
   }
-  if (!schedule.left.empty()) {
-    text += "\n\n" + Files(static_cast<int64_t>(schedule.left.size())) +
-            (schedule.left.size() == 1 ? " will be left as it is:" : " will be left as they are:");
-    for (size_t i = 0; i < schedule.left.size() && i < leftShown; ++i) {
-      const TLeftFile& left = schedule.left[i];
-      text += "\n  " + layout.files[left.file].listingPath + ": " + left.reason;
-    }
-    if (schedule.left.size() > leftShown) {
-      text += "\n  and " + GroupedNumber(static_cast<int64_t>(schedule.left.size() - leftShown)) +
-              " more";
-    }
-  }
+  AddLeftFiles(layout, schedule.left, leftShown, &text);
   if (schedule.files == 0) return {text, false};
-  text +=
-      "\n\nThe files are moved while the volume is in use; Pause and Stop take effect "
-      "between steps.";
-  return {text, true};
+  return {text + kMovedInUse, true};
+}
+
+TDefragmentConfirmation OptimizeConfirmation(const TMoveLayout& layout,
+                                             const TOptimizeSchedule& schedule,
+                                             const std::string& refusal, size_t leftShown) {
+  const std::string drive = std::string("drive ") + layout.driveLetter + ":";
+  if (!refusal.empty())
+    return {"Drive " + std::string(1, layout.driveLetter) + ": " + refusal, false};
+  const TMoveSchedule& moves = schedule.moves;
+  std::string text;
+  if (moves.files == 0) {
+    text = layout.files.empty()
+               ? "Every file of " + drive + " lies where the plan puts it: nothing to move."
+               : "No file of " + drive + " can be moved to where the plan puts it now.";
+  } else {
+    text = "Optimize the layout of " + drive + "?\n\n" + Files(moves.files) +
+           " will be moved to where the plan puts " + (moves.files == 1 ? "it: " : "them: ") +
+           GroupedNumber(moves.clusters) + " clusters (" +
+           Mebibytes(moves.clusters, layout.clusterBytes) + ") will be moved";
+    if (schedule.clustersParked > 0) {
+      text += ", " + GroupedNumber(schedule.clustersParked) +
+              " of them out of the way first, to move again later";
+    }
+    text += ".";
+  }
+  AddLeftFiles(layout, moves.left, leftShown, &text);
+  if (moves.files == 0) return {text, false};
+  return {text + kMovedInUse, true};
 }

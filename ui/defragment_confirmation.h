@@ -9,6 +9,7 @@
 
 #include "moving/move_layout.h"
 #include "moving/move_schedule.h"
+#include "moving/optimize_schedule.h"
 
 struct TDefragmentConfirmation {
   std::string text;  // "\n" line ends
@@ -16,6 +17,7 @@ struct TDefragmentConfirmation {
 };
 
 constexpr const char* kDefragmentCaption = "Defragment";
+constexpr const char* kOptimizeCaption = "Optimize layout";
 // The message after a Yes when no thread could be started for the moves.
 constexpr const char* kMovesNotStartedText =
     "Nothing was moved: no thread could be started for the moves.";
@@ -29,3 +31,12 @@ TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
                                                const TMoveSchedule& schedule,
                                                const std::string& refusal,
                                                size_t leftShown = kLeftFilesShown);
+
+// The confirmation for carrying out the drive's zone layout (the layout made
+// from its plan and the schedule made of it), as DefragmentConfirmation's:
+// the files that go to their places, the clusters moved with those moved
+// out of the way first, and the files left.
+TDefragmentConfirmation OptimizeConfirmation(const TMoveLayout& layout,
+                                             const TOptimizeSchedule& schedule,
+                                             const std::string& refusal,
+                                             size_t leftShown = kLeftFilesShown);

@@ -17,6 +17,9 @@ TDriveWindowLayout LayoutDriveWindow(int w, int h, int t) {
   const int buttonWidth = std::min(5 * rowHeight, half - 6);
   layout.defragmentButton = TRect{layout.stopButton.x + layout.stopButton.width - buttonWidth,
                                   t + 12, buttonWidth, rowHeight};
+  const int optimizeWidth = std::min(6 * rowHeight, half - 6);
+  layout.optimizeButton = TRect{std::max(4, layout.defragmentButton.x - 4 - optimizeWidth), t + 12,
+                                optimizeWidth, rowHeight};
   return layout;
 }
 

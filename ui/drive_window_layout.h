@@ -23,6 +23,9 @@ struct TDriveWindowLayout {
   // 5 R wide (at most the "Stop" button's width). The stage texts are short
   // and start at the left, so the label keeps its described place beneath.
   TRect defragmentButton;
+  // The "Optimize layout..." button, left of it with a gap of 4, 6 R wide
+  // (at most the "Stop" button's width), never left of the window's margin.
+  TRect optimizeButton;
 };
 
 // The children of a client area W x H, with T the caption height

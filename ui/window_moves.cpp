@@ -4,6 +4,7 @@
 #include "moving/defragment_schedule.h"
 #include "moving/defragment_stage.h"
 #include "moving/moves_summary.h"
+#include "moving/optimize_stage.h"
 #include "planning/drive_stages.h"
 #include "ui/cluster_map.h"
 #include "ui/progress_lines.h"
@@ -32,7 +33,7 @@ bool ReplaceRuns(TItem* item, const std::vector<TFileRun>& runs) {
 
 // The summary's lines below its heading, apart from the files left one by
 // one (the summary box names them), joined by "; " without their padding.
-std::string SummaryLineOf(const std::string& summary) {
+std::string SummaryLineOf(const std::string& summary, TMovesKind kind) {
   std::string line;
   for (size_t at = summary.find('\n'); at != std::string::npos && at + 1 < summary.size();) {
     const size_t end = summary.find('\n', at + 1);
@@ -44,7 +45,7 @@ std::string SummaryLineOf(const std::string& summary) {
       part.erase(gap, 1);
     line += (line.empty() ? "" : "; ") + part;
   }
-  return "Defragmented: " + line;
+  return (kind == TMovesKind::kOptimize ? "Optimized: " : "Defragmented: ") + line;
 }
 
 }  // namespace
@@ -58,7 +59,14 @@ bool TWindowMoves::CanDefragment() const {
          drive.FailureReason().empty() && !drive.StopRequested();
 }
 
-TDefragmentConfirmation TWindowMoves::Confirm() {
+TDefragmentConfirmation TWindowMoves::Confirm(TMovesKind asked) {
+  kind = asked;
+  if (kind == TMovesKind::kOptimize) {
+    layout = PlanLayoutOfDrive(drive);
+    const TOptimizeSchedule schedule =
+        ScheduleOptimize(layout, layout.places, StepClustersFor(layout.clusterBytes));
+    return OptimizeConfirmation(layout, schedule, DamageRefusal(drive));
+  }
   layout = LayoutOfDrive(drive);
   const TMoveSchedule schedule = ScheduleDefragment(layout, StepClustersFor(layout.clusterBytes));
   return DefragmentConfirmation(layout, schedule, DamageRefusal(drive));
@@ -67,15 +75,21 @@ TDefragmentConfirmation TWindowMoves::Confirm() {
 bool TWindowMoves::Start() {
   drive.moves.Restart();
   drive.moves.movedFiles.Take();
-  drive.statusText.Set("Defragmenting");
+  const bool optimize = kind == TMovesKind::kOptimize;
+  drive.statusText.Set(optimize ? "Applying optimized tree" : "Defragmenting");
   drive.detailText.Set("");
   // The worker gets its own copy of the layout: it never reads the tree,
   // which this thread changes as the files move.
-  const bool started = drive.StartWorker([moves = layout](TDriveOptimizer& worker) {
-    DefragmentLayout(worker, moves,
-                     [&worker](const TMovableFile& file, const std::vector<TFileRun>& runs) {
-                       worker.moves.movedFiles.Add(TFileMoved{file.listingPath, runs});
-                     });
+  const bool started = drive.StartWorker([moves = layout, optimize](TDriveOptimizer& worker) {
+    const TFileMovedCall told = [&worker](const TMovableFile& file,
+                                          const std::vector<TFileRun>& runs) {
+      worker.moves.movedFiles.Add(TFileMoved{file.listingPath, runs});
+    };
+    if (optimize) {
+      OptimizeLayout(worker, moves, told);
+    } else {
+      DefragmentLayout(worker, moves, told);
+    }
   });
   if (started) {
     state = TState::kMoving;
@@ -122,7 +136,7 @@ std::string TWindowMoves::StatusLine(const std::string& detail, double secondsMo
 TWindowMoves::TEnd TWindowMoves::WorkerEnded() {
   if (state == TState::kMoving) {
     summary = FormatMovesSummary(drive.driveLetter, drive.movesDone);
-    summaryLine = SummaryLineOf(summary);
+    summaryLine = SummaryLineOf(summary, kind);
     return TEnd::kMovesEnded;
   }
   state = TState::kIdle;

@@ -1,4 +1,5 @@
-// A drive window's "Defragment..." action, free of any window system: when
+// A drive window's "Defragment..." and "Optimize layout..." actions, free of
+// any window system: when
 // it may be offered, the question asked first, the run of moves on a worker
 // of the drive, the map following the files as they move, and the analysis
 // made anew when the moves end. Either shell keeps one per drive window and
@@ -31,14 +32,16 @@ class TWindowMoves {
   // so that its late notice is never taken for the end of moves.
   explicit TWindowMoves(TDriveOptimizer& drive);
 
-  // Whether the action may be offered: the analysis has finished without
+  // Whether either action may be offered: the analysis has finished without
   // failure and with a tree, and no work of the window's runs.
   bool CanDefragment() const;
-  // The question for the drive as analysed now, or the message that says
+  // The question for moves of kind on the drive as analysed now (its
+  // fragmented files, or its volume-aware plan), or the message that says
   // why nothing would move; the layout shown is kept for Start.
-  TDefragmentConfirmation Confirm();
+  TDefragmentConfirmation Confirm(TMovesKind kind = TMovesKind::kDefragment);
   // Starts the moves of the layout shown by the last Confirm on a worker of
-  // the drive; false when no thread could be started (nothing moved).
+  // the drive, in the stage "Defragmenting" or "Applying optimized tree";
+  // false when no thread could be started (nothing moved).
   bool Start();
   bool Moving() const { return state == TState::kMoving; }
 
@@ -74,9 +77,10 @@ class TWindowMoves {
  private:
   enum class TState { kIdle, kMoving, kAnalysing };
 
-  TDriveOptimizer& drive;             // not owned
-  TState state = TState::kAnalysing;  // the window's first analysis runs
-  TMoveLayout layout;                 // the layout of the last question asked
+  TDriveOptimizer& drive;                     // not owned
+  TState state = TState::kAnalysing;          // the window's first analysis runs
+  TMoveLayout layout;                         // the layout of the last question asked
+  TMovesKind kind = TMovesKind::kDefragment;  // the kind of moves it was asked for
   // Made from drive.movesDone once the moves' worker has ended, so the
   // window's thread never reads it while a worker writes it.
   std::string summary;

@@ -176,6 +176,32 @@ TEST_F(QtWindowMovesTest, StopEndsAfterTheStepUnderWay) {
   EXPECT_TRUE(drive.Status().contains(QStringLiteral("Stopped before the end")));
 }
 
+// "Optimize layout..." beside "Defragment...": asks under its own caption,
+// moves in the stage "Applying optimized tree", and the drive analysed anew
+// lies as its plan put it, its files whole.
+TEST_F(QtWindowMovesTest, OptimizeLayoutAsksThenCarriesThePlanOutAndAnalysesAnew) {
+  TMovingDrive drive(windows);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  QPushButton* optimize = drive.Button(QStringLiteral("Optimize layout..."));
+  ASSERT_NE(optimize, nullptr);
+  EXPECT_TRUE(optimize->isEnabled());
+  windows.answer = true;
+  optimize->click();
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_EQ(windows.questions[0].rfind("Optimize layout: Optimize the layout of drive D:?", 0), 0u)
+      << windows.questions[0];
+  ASSERT_TRUE(drive.gate.WaitForHeld(5000));
+  EXPECT_FALSE(optimize->isEnabled());
+  EXPECT_EQ(drive.optimizer.statusText.Get(), "Applying optimized tree");
+  drive.gate.Allow(-1);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Status().startsWith("Optimized"); }, 10000))
+      << drive.Status().toStdString();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
+  EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
+  EXPECT_TRUE(optimize->isEnabled());
+}
+
 TEST_F(QtWindowMovesTest, ClosingTheWindowStopsTheMoves) {
   TMovingDrive drive(windows);
   ASSERT_NO_FATAL_FAILURE(StartMoves(drive));

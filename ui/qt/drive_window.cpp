@@ -96,6 +96,8 @@ void TDriveWindow::Complete() {
   stageLabel = new QLabel(this);
   defragmentButton = new QPushButton(QStringLiteral("Defragment..."), this);
   defragmentAction = new QAction(QStringLiteral("Defragment..."), this);
+  optimizeButton = new QPushButton(QStringLiteral("Optimize layout..."), this);
+  optimizeAction = new QAction(QStringLiteral("Optimize layout..."), this);
   statusBar->setSizeGripEnabled(false);
   // The map's zoom and view, at the right of the status line while there is
   // a map; the described text keeps the rest of the line.
@@ -121,18 +123,23 @@ void TDriveWindow::Complete() {
   stopButton->setFont(guiFont);
   stageLabel->setFont(guiFont);
   defragmentButton->setFont(guiFont);
+  optimizeButton->setFont(guiFont);
   // Over the right end of the label's row, which the stage texts leave empty.
   defragmentButton->raise();
+  optimizeButton->raise();
   connect(pauseButton, &QPushButton::clicked, this, &TDriveWindow::PauseClicked);
   connect(stopButton, &QPushButton::clicked, this, &TDriveWindow::StopClicked);
   connect(defragmentButton, &QPushButton::clicked, this, &TDriveWindow::Defragment);
   connect(defragmentAction, &QAction::triggered, this, &TDriveWindow::Defragment);
+  connect(optimizeButton, &QPushButton::clicked, this, &TDriveWindow::Optimize);
+  connect(optimizeAction, &QAction::triggered, this, &TDriveWindow::Optimize);
   UpdateDefragmentAction();
   // Clicks on the buttons leave the keyboard focus with the map; Tab still
   // reaches them.
   pauseButton->setFocusPolicy(Qt::TabFocus);
   stopButton->setFocusPolicy(Qt::TabFocus);
   defragmentButton->setFocusPolicy(Qt::TabFocus);
+  optimizeButton->setFocusPolicy(Qt::TabFocus);
   // Stage texts hold paths, which must never be taken for markup.
   stageLabel->setTextFormat(Qt::PlainText);
   optimizer.statusBar = statusBar;
@@ -174,6 +181,8 @@ TDriveWindow::TDriveWindow(TDriveOptimizer& drive)
       stageLabel(nullptr),
       defragmentButton(nullptr),
       defragmentAction(nullptr),
+      optimizeButton(nullptr),
+      optimizeAction(nullptr),
       summaryPanel(nullptr),
       failureNotice(nullptr),
       moves(drive),
@@ -278,6 +287,7 @@ void TDriveWindow::LayoutChildren() {
   Place(stopButton, layout.stopButton);
   Place(stageLabel, layout.stageLabel);
   Place(defragmentButton, layout.defragmentButton);
+  Place(optimizeButton, layout.optimizeButton);
   // The summary panel, while shown, takes the right of the map's place.
   const bool panelShown = summaryPanel != nullptr && !summaryPanel->isHidden();
   const TMapAreaSplit split = SplitMapArea(layout.fragmentView);
@@ -339,21 +349,26 @@ void TDriveWindow::UpdateDefragmentAction() {
   const bool offered = moves.CanDefragment();
   defragmentButton->setEnabled(offered);
   defragmentAction->setEnabled(offered);
+  optimizeButton->setEnabled(offered);
+  optimizeAction->setEnabled(offered);
 }
 
-void TDriveWindow::Defragment() {
+void TDriveWindow::Defragment() { AskAndMove(TMovesKind::kDefragment, kDefragmentCaption); }
+
+void TDriveWindow::Optimize() { AskAndMove(TMovesKind::kOptimize, kOptimizeCaption); }
+
+void TDriveWindow::AskAndMove(TMovesKind kind, const char* caption) {
   if (!moves.CanDefragment()) return;
-  const TDefragmentConfirmation confirmation = moves.Confirm();
+  const TDefragmentConfirmation confirmation = moves.Confirm(kind);
   if (!confirmation.ask) {
-    optimizer.windows.ShowMessage(confirmation.text.c_str(), kDefragmentCaption);
+    optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);
     return;
   }
-  const bool yes = optimizer.windows.AskYesNo(this, confirmation.text.c_str(), kDefragmentCaption);
+  const bool yes = optimizer.windows.AskYesNo(this, confirmation.text.c_str(), caption);
   // The question's own event loop may have seen the window closed.
   if (!yes || !moves.CanDefragment()) return;
   if (!moves.Start()) {
-    optimizer.windows.ShowMessage("Nothing was moved: no thread could be started for the moves.",
-                                  kDefragmentCaption);
+    optimizer.windows.ShowMessage(kMovesNotStartedText, caption);
     return;
   }
   movesClock.start();
@@ -377,7 +392,7 @@ void TDriveWindow::ShowClusterMap() {
   // At fixed numbers until the next resize lays it out with the rest. The
   // window owns the view and deletes it with itself.
   auto* view = new TFragmentView(this, InitialFragmentViewRect(width(), height()), optimizer);
-  view->OfferWindowAction(defragmentAction);
+  view->OfferWindowActions({defragmentAction, optimizeAction});
   view->SetMovesSummary(moves.Summary());
   view->ShowViewStateIn(viewState);
   view->OnSummary([this] { return ToggleSummaryPanel(); });

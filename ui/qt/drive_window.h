@@ -74,6 +74,9 @@ class TDriveWindow : public QWidget {
   // them, the map follows the files, and when they end the drive is analysed
   // anew in this window. Changes nothing while not offered (CanDefragment).
   void Defragment();
+  // The "Optimize layout..." button's and menu item's action: the same, for
+  // moving every file the volume-aware plan moves to its place.
+  void Optimize();
 
   ~TDriveWindow() override;
 
@@ -101,8 +104,11 @@ class TDriveWindow : public QWidget {
   // The progress bar from the worker's counters, shown while an analysis
   // runs.
   void UpdateProgressBar();
-  // Offers the "Defragment..." action when it may be taken.
+  // Offers the "Defragment..." and "Optimize layout..." actions when they
+  // may be taken.
   void UpdateDefragmentAction();
+  // Asks, then starts, moves of kind: the body of Defragment and Optimize.
+  void AskAndMove(TMovesKind kind, const char* caption);
   // Beyond the described window, once the analysis has ended: the summary
   // panel beside the map, or where the drive could not be analysed (and has
   // no map) what failed and what to do, in the map's place.
@@ -130,10 +136,13 @@ class TDriveWindow : public QWidget {
   QPushButton* pauseButton;   // pauses and resumes the drive's work; "Resume" while paused
   QPushButton* stopButton;    // stops the drive's work
   QLabel* stageLabel;         // shows statusText
-  // Beyond the described children: "Defragment...", and its action, which
-  // the fragment view's menu offers too. Owned through the parent chain.
+  // Beyond the described children: "Defragment..." and "Optimize layout...",
+  // and their actions, which the fragment view's menu offers too. Owned
+  // through the parent chain.
   QPushButton* defragmentButton;
   QAction* defragmentAction;
+  QPushButton* optimizeButton;
+  QAction* optimizeAction;
   // Beyond the described children (ShowOutcome): none until the analysis
   // has ended. Owned through the parent chain; the panel is deleted before
   // the drive forgets its tree.

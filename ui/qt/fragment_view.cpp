@@ -297,9 +297,9 @@ void TFragmentView::contextMenuEvent(QContextMenuEvent* event) {
     if (action->text().isEmpty()) continue;  // Escape's, which has no entry
     menu.addAction(action);
   }
-  if (windowAction != nullptr) {
+  if (!windowActions.isEmpty()) {
     menu.addSeparator();
-    menu.addAction(windowAction);
+    menu.addActions(windowActions);
   }
   menu.exec(event->globalPos());
 }

@@ -57,9 +57,10 @@ class TFragmentView : public QAbstractScrollArea {
   // The selection changed: the status bar, the legend and the cells follow.
   void SelectionChanged();
   const TLegendStrip& Legend() const { return *legend; }
-  // The drive window's own action ("Defragment..."), which the context menu
-  // offers after the map's commands; not owned, it outlives the view.
-  void OfferWindowAction(QAction* action) { windowAction = action; }
+  // The drive window's own actions ("Defragment...", "Optimize layout..."),
+  // which the context menu offers after the map's commands; not owned, they
+  // outlive the view.
+  void OfferWindowActions(QList<QAction*> actions) { windowActions = std::move(actions); }
   // The drive window's summary (its side panel): "Summary..." calls show,
   // and shows the summary box only where show returns false (no panel yet).
   void OnSummary(std::function<bool()> show) { showSummary = std::move(show); }
@@ -126,7 +127,7 @@ class TFragmentView : public QAbstractScrollArea {
   // The range maximum in scroll units as last set, which GetScrollInfo would
   // give back on Win32; Qt's own maximum is the last thumb position instead.
   int scrollMaximum;
-  QAction* windowAction = nullptr;    // see OfferWindowAction; none until offered
+  QList<QAction*> windowActions;      // see OfferWindowActions; none until offered
   QLabel* viewState = nullptr;        // see ShowViewStateIn; none until given
   std::function<bool()> showSummary;  // see OnSummary; none until given
   QLabel* selectionState = nullptr;   // see ShowSelectionIn; none until given
