@@ -15,6 +15,7 @@
 #include "ui/fragmented_files_table.h"
 #include "ui/path_search.h"
 #include "ui/picture_file_name.h"
+#include "ui/readable_size.h"
 #include "ui/summary_figures.h"
 
 namespace {
@@ -36,7 +37,7 @@ TEST(SummaryFigures, SizesAreInBinaryUnitsWithOneDecimal) {
       {int64_t{3} << 30, "3.0 GiB"},
       {(int64_t{3} << 40) / 2, "1.5 TiB"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ByteSizeText(c.bytes), c.text) << c.bytes;
+  for (const auto& c : cases) EXPECT_EQ(ReadableSize(c.bytes), c.text) << c.bytes;
   EXPECT_EQ(ExactBytesText(1572864), "1,572,864 bytes");
   EXPECT_EQ(ExactBytesText(1), "1 byte");
 }

@@ -4,6 +4,7 @@
 
 #include "drive/drive_optimizer.h"
 #include "moving/move_layout.h"
+#include "ui/readable_size.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ std::string ClustersText(int64_t clusters) {
 TSummaryFigure ClusterFigure(const char* label, int64_t clusters, int64_t clusterBytes) {
   if (clusterBytes <= 0) return TSummaryFigure{label, ClustersText(clusters), std::string()};
   const int64_t bytes = clusters * clusterBytes;
-  return TSummaryFigure{label, ByteSizeText(bytes),
+  return TSummaryFigure{label, ReadableSize(bytes),
                         ExactBytesText(bytes) + " in " + ClustersText(clusters)};
 }
 
@@ -28,21 +29,6 @@ std::string PercentText(double percent) {
 
 }  // namespace
 
-std::string ByteSizeText(int64_t bytes) {
-  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  double size = static_cast<double>(bytes) / 1024.0;
-  size_t unit = 0;
-  // A size that would round up to 1024.0 of a unit is shown in the next one.
-  while (size >= 1023.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-    size /= 1024.0;
-    ++unit;
-  }
-  char text[40];
-  std::snprintf(text, sizeof text, "%.1f %s", size, kUnits[unit]);
-  return text;
-}
-
 std::string ExactBytesText(int64_t bytes) {
   return GroupedNumber(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
@@ -50,7 +36,7 @@ std::string ExactBytesText(int64_t bytes) {
 std::vector<TSummaryFigure> SummaryFigures(const TVolumeSummary& s, int64_t clusterBytes) {
   std::vector<TSummaryFigure> rows;
   if (clusterBytes > 0) {
-    rows.push_back({"Cluster size", ByteSizeText(clusterBytes), ExactBytesText(clusterBytes)});
+    rows.push_back({"Cluster size", ReadableSize(clusterBytes), ExactBytesText(clusterBytes)});
   }
   rows.push_back(ClusterFigure("Volume size", s.totalClusters, clusterBytes));
   rows.push_back({"Items", GroupedNumber(s.items),

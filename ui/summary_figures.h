@@ -11,9 +11,6 @@
 
 #include "model/volume_report.h"
 
-// bytes as a size a person reads: "512 bytes", "4.0 KiB", "1.5 MiB",
-// "20.3 GiB", "1.2 TiB" (binary units, one decimal).
-std::string ByteSizeText(int64_t bytes);
 // bytes exactly, thousands grouped: "1,572,864 bytes".
 std::string ExactBytesText(int64_t bytes);
 

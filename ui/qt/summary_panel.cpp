@@ -12,6 +12,7 @@
 #include "ui/path_search.h"
 #include "ui/qt/drawing_resources.h"
 #include "ui/qt/fragment_view.h"
+#include "ui/readable_size.h"
 #include "ui/summary_figures.h"
 
 namespace {
@@ -147,7 +148,7 @@ void TSummaryPanel::FillFiles() {
     const int row = static_cast<int>(i);
     files->setItem(row, 0, ReadOnlyCell(file.path, file.path));
     files->setItem(row, 1,
-                   ReadOnlyCell(ByteSizeText(file.bytes), ExactBytesText(file.bytes), right));
+                   ReadOnlyCell(ReadableSize(file.bytes), ExactBytesText(file.bytes), right));
     files->setItem(row, 2, ReadOnlyCell(GroupedNumber(file.fragments), std::string(), right));
   }
 }

@@ -11,6 +11,7 @@
 #include "moving/move_layout.h"
 #include "ui/cluster_map.h"
 #include "ui/path_search.h"
+#include "ui/readable_size.h"
 #include "ui/summary_figures.h"
 #include "ui/win32/drawing_resources.h"
 #include "ui/win32/fragment_view.h"
@@ -213,7 +214,7 @@ void TSummaryPanel::FillFiles() {
     const TFragmentedFileRow& file = rows[i];
     const int row = static_cast<int>(i);
     SetCell(files, row, 0, file.path);
-    SetCell(files, row, 1, ByteSizeText(file.bytes));
+    SetCell(files, row, 1, ReadableSize(file.bytes));
     SetCell(files, row, 2, GroupedNumber(file.fragments));
   }
   SendMessageA(files, WM_SETREDRAW, TRUE, 0);
