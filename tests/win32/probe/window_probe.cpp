@@ -1,6 +1,7 @@
 // Reads another process's drive window the way a person would look at it:
 // waits until the top-level window with the exact title given shows the
-// expected text in its stage label (its child of class "Static") and has no
+// expected text in its stage label (a child of class "Static"; a failed
+// drive's notice is another) and has no
 // fragment view (child of class "TFragmentView"). xdotool cannot see child
 // windows, which Wine draws inside their top-level X window.
 //
@@ -17,7 +18,8 @@
 namespace {
 
 struct TChildren {
-  std::string label;  // text of the last "Static" child found
+  std::string expected;  // the text looked for
+  std::string label;     // text of the "Static" child that shows it, else of the last found
   bool hasLabel = false;
   bool hasFragmentView = false;
 };
@@ -32,7 +34,7 @@ BOOL CALLBACK Inspect(HWND child, LPARAM found) {
     // server) hands out to other processes as well.
     char text[1000] = {};
     GetWindowTextA(child, text, sizeof text);
-    children.label = text;
+    if (!children.hasLabel || children.label != children.expected) children.label = text;
     children.hasLabel = true;
   }
   return TRUE;
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
     if (window != nullptr) {
       windowFound = true;
       children = TChildren();
+      children.expected = expected;
       EnumChildWindows(window, Inspect, reinterpret_cast<LPARAM>(&children));
       if (children.hasLabel && children.label == expected && !children.hasFragmentView) {
         std::printf("\"%s\" shows \"%s\" and no fragment view\n", title, expected.c_str());
