@@ -178,13 +178,6 @@ std::vector<TStreamRun> RunsNow(const std::string& image, const std::string& pat
   return runs;
 }
 
-std::string ProgramCommand(const std::string& folder, const std::string& arguments) {
-  return "cd '" + folder +
-         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT -u DISKOPT_DRIVE_C "
-         "QT_QPA_PLATFORM=offscreen '" DISKOPT_BINARY "' " +
-         arguments;
-}
-
 class NtfsDefragment : public testing::Test {
  protected:
   void SetUp() override {

@@ -130,3 +130,10 @@ void RunAndKillAfter(const std::string& command, int64_t microseconds) {
   int status = 0;
   waitpid(child, &status, 0);
 }
+
+std::string ProgramCommand(const std::string& folder, const std::string& arguments) {
+  return "cd '" + folder +
+         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT -u DISKOPT_DRIVE_C "
+         "QT_QPA_PLATFORM=offscreen '" DISKOPT_BINARY "' " +
+         arguments;
+}

@@ -40,6 +40,10 @@ TBuildStatus AddNamedStream(const std::string& image, const std::string& path,
 // program cut off at that moment.
 void RunAndKillAfter(const std::string& command, int64_t microseconds);
 
+// The shell command that runs the program headless in folder, with
+// arguments, the caller's display and drive mappings cleared.
+std::string ProgramCommand(const std::string& folder, const std::string& arguments);
+
 // Clusters of runs, holes left out.
 int64_t AllocatedClusters(const std::vector<TStreamRun>& runs);
 

@@ -116,13 +116,6 @@ std::vector<TFileRun> RunsNow(const std::string& image, const TMovableFile& file
   return runs;
 }
 
-std::string ProgramCommand(const std::string& folder, const std::string& arguments) {
-  return "cd '" + folder +
-         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u DISKOPT_SNAPSHOT -u DISKOPT_DRIVE_C "
-         "QT_QPA_PLATFORM=offscreen '" DISKOPT_BINARY "' " +
-         arguments;
-}
-
 class NtfsOptimize : public testing::Test {
  protected:
   void SetUp() override {
