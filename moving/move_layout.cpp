@@ -7,6 +7,7 @@
 #include "model/pre_order.h"
 #include "planning/cluster_extents.h"
 #include "planning/fragment_pieces.h"
+#include "planning/kept_items.h"
 
 const char* StreamName(TMoveStream stream) {
   return stream == TMoveStream::kData ? "$DATA" : "$I30";
@@ -16,13 +17,8 @@ namespace {
 
 // Why the item is never moved; empty when it may be.
 std::string NotMovableReason(const TItem& item) {
-  if ((item.flags & kItemDamaged) != 0) return "the volume contradicts itself about it";
-  if (item.parent == nullptr) return "the root folder's index is not moved";
-  if (ClustersNotPlaced(item.fragments) > 0) return "the file system has not placed all of it";
-  for (const TFragment* run = item.fragments; run != nullptr; run = run->next) {
-    if (run->lcn < 0) return "sparse or compressed: its holes are not moved";
-  }
-  return std::string();
+  const char* why = WhyItemStays(item);
+  return why == nullptr ? std::string() : std::string(why);
 }
 
 // The listing paths of items met in the tree's pre-order: there the files

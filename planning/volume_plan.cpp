@@ -7,6 +7,7 @@
 #include "model/pre_order.h"
 #include "planning/cluster_extents.h"
 #include "planning/fragment_pieces.h"
+#include "planning/kept_items.h"
 #include "planning/zone_slot.h"
 
 namespace {
@@ -35,11 +36,11 @@ std::vector<int64_t> FirstNames(const std::vector<const TItem*>& items) {
   return sameFileAs;
 }
 
-// Whether an item keeps its place in the plan: marked NOMOVE, involved in
-// damage (whose clusters nobody can vouch for), or with runs the file system
-// has not placed yet.
+// Whether an item keeps its place in the plan: marked NOMOVE, or never
+// moved (damaged, the root's index, runs not placed yet, holes), so that
+// every target the plan gives is one the moves can reach.
 bool Stays(const TItem& item) {
-  return (item.flags & (kItemNoMove | kItemDamaged)) != 0 || ClustersNotPlaced(item.fragments) > 0;
+  return (item.flags & kItemNoMove) != 0 || WhyItemStays(item) != nullptr;
 }
 
 void AppendAllocatedRuns(const TFragment* runs, std::vector<TClusterExtent>* extents) {
@@ -235,8 +236,7 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     // Another name of a file is placed with its first name.
     if (sameFileAs[i] >= 0) continue;
     allocated[i] = AllocatedClusters(item.fragments);
-    // An item whose runs the file system has yet to place has no settled
-    // layout to move from: it stays where its placed runs lie.
+    // An item that is never moved stays where its allocated runs lie.
     const bool stays = Stays(item);
     AppendAllocatedRuns(item.fragments, stays ? &kept : &usable);
     if (!stays && allocated[i] > 0) {

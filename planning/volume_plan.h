@@ -3,14 +3,15 @@
 // reads only through the NOMOVE marks). Plain data in, plain data out.
 //
 // What stays: clusters in use that no listed item covers (file-system
-// metadata, what the scan could not list), the items marked NOMOVE, those
-// involved in damage (kItemDamaged) and the items with runs the file system
-// has not placed yet.
+// metadata, what the scan could not list), the items marked NOMOVE and the
+// items moves never touch (WhyItemStays: damage, the root folder's index,
+// runs the file system has not placed yet, holes of sparse or compressed
+// files).
 // Everything else is laid out zone by zone in ascending zone number (zone 0
 // with zone 1), in the tree's pre-order within a zone, behind one cursor
 // that starts at cluster 0 and only moves forward: each item takes the
 // first stretch of usable clusters at or after the cursor that holds all
-// its allocated clusters (holes take no room), unless skipping the stretches
+// its allocated clusters, unless skipping the stretches
 // before it would leave too little room for the items still to come; then,
 // and where no stretch holds it whole, it is split over the stretches from
 // the cursor on. The cursor moves to the end of what the item took.

@@ -64,8 +64,8 @@ class LayoutFromPlanTest : public testing::Test {
 TEST_F(LayoutFromPlanTest, HoldsEveryFileThePlanMovesOnceWithItsPlaceAndNothingThatStays) {
   // Clusters 2..39 are free; the rest holds the items below or the file
   // system. The plan fills from cluster 0: \inplace (already there), \docs's
-  // index, \sparse.dat's 8 allocated clusters, then \a.txt (also named
-  // \b.txt); \keep.txt is marked NOMOVE.
+  // index, then \a.txt (also named \b.txt); \keep.txt is marked NOMOVE, and
+  // \sparse.dat, whose holes are never moved, stays too.
   root = AddItem(nullptr, "D:\\", 0, true);
   root->SetZone(1);
   Zoned(root, "inplace", true, 1, {{0, 2}});
@@ -84,11 +84,11 @@ TEST_F(LayoutFromPlanTest, HoldsEveryFileThePlanMovesOnceWithItsPlaceAndNothingT
   EXPECT_EQ(layout.totalClusters, 100);
   EXPECT_EQ(layout.clusterBytes, 4096u);
   EXPECT_EQ(layout.freeExtents, (std::vector<TClusterExtent>{{2, 38}}));
-  ASSERT_EQ(layout.files.size(), 3u) << "the root, \\inplace, \\keep.txt and \\b.txt are not moved";
-  ASSERT_EQ(layout.places.size(), 3u);
+  ASSERT_EQ(layout.files.size(), 2u)
+      << "the root, \\inplace, \\keep.txt, \\sparse.dat and \\b.txt are not moved";
+  ASSERT_EQ(layout.places.size(), 2u);
   EXPECT_EQ(layout.files[0].listingPath, "\\docs");
-  EXPECT_EQ(layout.files[1].listingPath, "\\sparse.dat");
-  EXPECT_EQ(layout.files[2].listingPath, "\\a.txt");
+  EXPECT_EQ(layout.files[1].listingPath, "\\a.txt");
 
   const TMovableFile& docs = layout.files[0];
   EXPECT_EQ(docs.stream, TMoveStream::kFolderIndex);
@@ -96,14 +96,10 @@ TEST_F(LayoutFromPlanTest, HoldsEveryFileThePlanMovesOnceWithItsPlaceAndNothingT
   EXPECT_EQ(layout.places[0], (TRuns{{0, 2, 4}}));
   EXPECT_EQ(docs.notMovable, "");
 
-  const TMovableFile& sparse = layout.files[1];
-  EXPECT_EQ(sparse.stream, TMoveStream::kData);
-  EXPECT_EQ(layout.places[1], (TRuns{{0, 6, 4}, {14, 10, 4}})) << "its hole keeps VCNs 4 to 13";
-  EXPECT_NE(sparse.notMovable, "") << "its holes are not moved";
-
-  const TMovableFile& linked = layout.files[2];
+  const TMovableFile& linked = layout.files[1];
   EXPECT_EQ(linked.fileId, 77u);
-  EXPECT_EQ(layout.places[2], (TRuns{{0, 14, 3}})) << "placed once, under its first name";
+  EXPECT_EQ(layout.places[1], (TRuns{{0, 6, 3}})) << "placed once, under its first name";
+  EXPECT_EQ(FileAt(layout, "\\sparse.dat"), nullptr);
   EXPECT_EQ(FileAt(layout, "\\b.txt"), nullptr);
   EXPECT_EQ(FileAt(layout, "\\keep.txt"), nullptr);
   EXPECT_EQ(FileAt(layout, "\\inplace"), nullptr);

@@ -209,14 +209,22 @@ void BuildRandomVolume(std::mt19937& random, TRandomVolume* volume) {
   volume->freeExtents = FreeChain(free);
 }
 
-// Items the plan must leave where they are.
-bool Stays(const TItem& item) { return (item.flags & (kItemNoMove | kItemDamaged)) != 0; }
+// Items the plan must leave where they are: in place, damaged, the root,
+// and files with holes, which moves never touch.
+bool Stays(const TItem& item) {
+  if ((item.flags & (kItemNoMove | kItemDamaged)) != 0 || item.parent == nullptr) return true;
+  for (const TFragment* run = item.fragments; run != nullptr; run = run->next) {
+    if (run->lcn < 0) return true;
+  }
+  return false;
+}
 
 TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   std::mt19937 random(20261208);
   int splitItems = 0;
   int tightVolumes = 0;
   int stayed = 0;  // damaged items met
+  int holed = 0;   // movable but for their holes
   int links = 0;   // second names met
   for (int layout = 0; layout < 400; ++layout) {
     TRandomVolume volume;
@@ -227,7 +235,7 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
     PreOrder(volume.root, &preOrder);
     ASSERT_EQ(plan.items.size(), preOrder.size());
 
-    // Unmovable: metadata and the clusters of NOMOVE and damaged items.
+    // Unmovable: metadata and the clusters of the items that stay.
     std::vector<bool> unmovable(static_cast<size_t>(volume.totalClusters), false);
     int64_t freeClusters = 0;
     for (int64_t c = 0; c < volume.totalClusters; ++c) {
@@ -278,8 +286,9 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
         moved += c != now[k] ? 1 : 0;
       }
       if (Stays(item)) {
-        EXPECT_EQ(moved, 0) << "NOMOVE and damaged items stay";
+        EXPECT_EQ(moved, 0) << "NOMOVE, damaged and sparse items stay";
         stayed += (item.flags & kItemDamaged) != 0 ? 1 : 0;
+        holed += (item.flags & (kItemNoMove | kItemDamaged)) == 0 && item.parent != nullptr;
       }
       EXPECT_EQ(target.movedClusters, moved);
       if (moved > 0) {
@@ -317,6 +326,7 @@ TEST(VolumePlan, EveryGuaranteeHoldsOnRandomVolumes) {
   EXPECT_GT(tightVolumes, 20);
   EXPECT_GT(splitItems, 0);
   EXPECT_GT(stayed, 100);
+  EXPECT_GT(holed, 100);
   EXPECT_GT(links, 100);
 }
 
@@ -340,19 +350,29 @@ TEST_F(VolumePlanCases, AVolumeAlreadyInZoneOrderMovesNothing) {
   EXPECT_EQ(plan.totals.clustersToMove, 0);
   EXPECT_EQ(Targets(plan, tool), (std::vector<TTargetTuple>{{0, 2, 3}}));
   EXPECT_EQ(Targets(plan, text), (std::vector<TTargetTuple>{{0, 5, 4}}));
-  EXPECT_TRUE(plan.unmovable.empty());
+  EXPECT_EQ(plan.unmovable, (std::vector<TClusterExtent>{{0, 2}})) << "the root's index";
 }
 
-TEST_F(VolumePlanCases, ASparseFileTakesRoomForItsAllocatedClustersOnly) {
-  // 64 allocated clusters among 1,632: the plan needs 64, not 1,632.
-  root = ItemWithRuns(nullptr, "D:\\", 1, {});
-  TItem* sparse = ItemWithRuns(root, "sparse.dat", 5, {{200, 32}, {-1, 1568}, {300, 32}});
-  free = FreeChain({{0, 100}});
-  const TVolumePlan plan = PlanVolume(root, free, 400);
-  EXPECT_EQ(Targets(plan, sparse), (std::vector<TTargetTuple>{{0, 0, 64}}));
+TEST_F(VolumePlanCases, ItemsMovesNeverTouchKeepTheirPlaceAndOthersGoAround) {
+  // The root's index at 20..21, a sparse file at 4..5 and 8..9 (a hole
+  // between) and a compressed one at 12..13 are never moved: a plan that
+  // gave them targets could not be carried out, and would send the files
+  // behind them onto clusters that never come free.
+  root = ItemWithRuns(nullptr, "D:\\", 1, {{20, 2}});
+  TItem* sparse = ItemWithRuns(root, "sparse.dat", 5, {{4, 2}, {-1, 1568}, {8, 2}});
+  TItem* packed = ItemWithRuns(root, "packed.bin", 5, {{12, 2}, {-1, 14}});
+  TItem* file = ItemWithRuns(root, "f.txt", 5, {{14, 4}});
+  free = FreeChain({{0, 4}, {6, 2}, {10, 2}, {18, 2}, {22, 2}});
+  const TVolumePlan plan = PlanVolume(root, free, 24);
+  EXPECT_EQ(Targets(plan, root), (std::vector<TTargetTuple>{{0, 20, 2}}));
+  EXPECT_EQ(Targets(plan, sparse), (std::vector<TTargetTuple>{{0, 4, 2}, {2, 8, 2}}));
+  EXPECT_EQ(Targets(plan, packed), (std::vector<TTargetTuple>{{0, 12, 2}}));
+  EXPECT_EQ(plan.unmovable, (std::vector<TClusterExtent>{{4, 2}, {8, 2}, {12, 2}, {20, 2}}));
+  EXPECT_EQ(Targets(plan, file), (std::vector<TTargetTuple>{{0, 0, 4}}));
+  EXPECT_EQ(plan.totals.itemsToMove, 1);
+  EXPECT_EQ(plan.totals.clustersToMove, 4);
   EXPECT_EQ(plan.totals.fragmentedBefore, 1);
-  EXPECT_EQ(plan.totals.fragmentedAfter, 0);
-  EXPECT_EQ(plan.totals.clustersToMove, 64);
+  EXPECT_EQ(plan.totals.fragmentedAfter, 1);
 }
 
 TEST_F(VolumePlanCases, AFileNotYetPlacedByTheFileSystemStaysWhereItsPlacedRunsLie) {
@@ -375,17 +395,20 @@ TEST_F(VolumePlanCases, AFileNotYetPlacedByTheFileSystemStaysWhereItsPlacedRunsL
 
 TEST_F(VolumePlanCases, MetadataAndInPlaceItemsStayAndAreSkipped) {
   // Cluster 0..3 and 10 hold metadata (in use, listed by no item); keep.txt
-  // is NOMOVE at 4..5. The folder and the file go around both.
+  // is NOMOVE at 4..5; the root's index at 20..22 is never moved. The folder
+  // and the file go around them.
   root = ItemWithRuns(nullptr, "D:\\", 1, {{20, 3}});
+  TItem* docs = ItemWithRuns(root, "docs", 1, {{23, 2}});
   TItem* keep = ItemWithRuns(root, "keep.txt", 5, {{4, 2}});
   keep->flags |= kItemNoMove;
-  TItem* file = ItemWithRuns(root, "f.txt", 5, {{23, 4}});
-  free = FreeChain({{6, 4}, {11, 9}, {27, 5}});
+  TItem* file = ItemWithRuns(root, "f.txt", 5, {{25, 4}});
+  free = FreeChain({{6, 4}, {11, 9}, {29, 3}});
   const TVolumePlan plan = PlanVolume(root, free, 32);
-  EXPECT_EQ(plan.unmovable, (std::vector<TClusterExtent>{{0, 6}, {10, 1}}));
-  EXPECT_EQ(Targets(plan, root), (std::vector<TTargetTuple>{{0, 6, 3}}));
+  EXPECT_EQ(plan.unmovable, (std::vector<TClusterExtent>{{0, 6}, {10, 1}, {20, 3}}));
+  EXPECT_EQ(Targets(plan, root), (std::vector<TTargetTuple>{{0, 20, 3}}));
+  EXPECT_EQ(Targets(plan, docs), (std::vector<TTargetTuple>{{0, 6, 2}}));
   EXPECT_EQ(Targets(plan, keep), (std::vector<TTargetTuple>{{0, 4, 2}}));
-  // 9 and the next cluster would hold it only across the metadata at 10.
+  // 8..9 and the next clusters would hold it only across the metadata at 10.
   EXPECT_EQ(Targets(plan, file), (std::vector<TTargetTuple>{{0, 11, 4}}));
   EXPECT_EQ(plan.totals.itemsToMove, 2);
 }
