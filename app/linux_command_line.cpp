@@ -3,7 +3,11 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <set>
+
+#include "planning/drive_export.h"
 
 namespace {
 
@@ -29,13 +33,18 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// "D", "D:" or "D:\": a drive letter; anything else is a path.
 bool IsLetterForm(const std::string& text) {
-  return !text.empty() && IsAsciiLetter(text[0]) && (text.size() == 1 || text[1] == ':');
+  if (text.empty() || !IsAsciiLetter(text[0])) return false;
+  if (text.size() == 1) return true;
+  return text[1] == ':' && (text.size() == 2 || (text.size() == 3 && text[2] == '\\'));
 }
 
-// The option getopt_long has just refused, as the user wrote it: a long one
-// from its element (up to any '='), a short one from its character, as it
-// may sit in a cluster such as -mx.
+bool IsFolderStatisticsMode(char mode) { return mode == 'm' || mode == 'M'; }
+
+// Why getopt_long has just refused an option, in its own words, naming the
+// option as the user wrote it: a long one from its element (up to any '='),
+// a short one from its character, as it may sit in a cluster such as -mx.
 std::string RefusedOption(char** argv) {
   // optind has passed a refused long option, but not a refused short one
   // in the middle of a cluster: then the element before may be a long
@@ -43,36 +52,50 @@ std::string RefusedOption(char** argv) {
   const std::string element = argv[optind - 1];
   const bool longOption =
       optopt == 0 || optopt >= kJsonOption || element.find('=') != std::string::npos;
-  if (element.compare(0, 2, "--") == 0 && longOption) return element.substr(0, element.find('='));
+  if (element.compare(0, 2, "--") == 0 && longOption) {
+    return "unrecognized option '" + element.substr(0, element.find('=')) + "'";
+  }
+  return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+}
+
+// The known long option getopt_long has just refused for the value given
+// with it ("--help=yes"; it names the option in optopt); empty when it
+// refused something else.
+std::string OptionGivenNeedlessValue(char** argv) {
+  const std::string element = argv[optind - 1];
+  if (optopt == 0 || element.compare(0, 2, "--") != 0) return std::string();
+  const size_t equals = element.find('=');
+  return equals == std::string::npos ? std::string() : element.substr(0, equals);
+}
+
+// The option getopt_long has just found without its value: the long one of
+// the element, or the short one optopt names.
+std::string OptionMissingValue(char** argv) {
+  const std::string element = argv[optind - 1];
+  if (element.compare(0, 2, "--") == 0) return element;
   return std::string("-") + static_cast<char>(optopt);
 }
 
-// Whether getopt_long has just refused a known long option for the value
-// given with it ("--help=yes"); it names the option in optopt.
-bool GivenNeedlessValue(char** argv) {
-  const std::string element = argv[optind - 1];
-  return optopt != 0 && element.compare(0, 2, "--") == 0 && element.find('=') != std::string::npos;
-}
-
 // The first thing wrong with arguments a parse found, for the user; empty
-// when they are fine. Every argument names something: none is empty, a
-// drive argument is a letter or a path, and -m has a path after it. An
-// empty command line asks for nothing at all.
+// when they are fine. None is empty, -m has a path after it, and an export
+// to standard output has one drive to export. An empty command line asks for
+// nothing at all.
 std::string ArgumentsError(const std::vector<TLinuxArgument>& arguments,
-                           const std::vector<size_t>& pathSwitches) {
+                           const std::vector<size_t>& pathSwitches, const std::string& jsonFolder) {
   if (arguments.empty()) return "no drive or path given";
   for (size_t position : pathSwitches) {
-    const bool followed = position < arguments.size() &&
-                          (arguments[position].mode == 'm' || arguments[position].mode == 'M');
+    const bool followed =
+        position < arguments.size() && IsFolderStatisticsMode(arguments[position].mode);
     if (!followed) return "option '-m' needs a path after it";
   }
+  size_t drives = 0;
   for (const TLinuxArgument& argument : arguments) {
     if (argument.text.empty()) return "an empty argument names no drive or path";
-    if (ModeOptimisesDrives(argument.mode) && !IsPathArgument(argument.text) &&
-        !IsLetterForm(argument.text)) {
-      return "'" + argument.text +
-             "' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder";
-    }
+    if (ModeOptimisesDrives(argument.mode)) ++drives;
+  }
+  if (jsonFolder == kExportToStandardOutput && drives != 1) {
+    return "'--json -' writes the export of one drive, and " + std::to_string(drives) +
+           (drives == 1 ? " is" : " are") + " named";
   }
   return std::string();
 }
@@ -126,22 +149,38 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
         break;
       case ':':
         line.action = TCommandAction::kUsageError;
-        line.error = "option '" + RefusedOption(argv) + "' needs a value";
+        line.error = "option '" + OptionMissingValue(argv) + "' requires an argument";
         return line;
-      default:
+      default: {
         line.action = TCommandAction::kUsageError;
-        line.error = GivenNeedlessValue(argv)
-                         ? "option '" + RefusedOption(argv) + "' takes no value"
-                         : "unknown option '" + RefusedOption(argv) + "'";
+        const std::string needless = OptionGivenNeedlessValue(argv);
+        line.error = needless.empty() ? RefusedOption(argv)
+                                      : "option '" + needless + "' doesn't allow an argument";
         return line;
+      }
     }
   }
   // After "--" every element is an argument, under the switch in force.
   for (int i = optind; i < argc; ++i) line.arguments.push_back({mode, argv[i]});
   if (line.action != TCommandAction::kRun) return line;
-  line.error = ArgumentsError(line.arguments, pathSwitches);
+  line.error = ArgumentsError(line.arguments, pathSwitches, line.jsonFolder);
   if (!line.error.empty()) line.action = TCommandAction::kUsageError;
   return line;
+}
+
+void TakeOutMissingPaths(TLinuxCommandLine* line) {
+  for (TLinuxArgument& argument : line->arguments) {
+    const bool counted = IsFolderStatisticsMode(argument.mode);
+    if (argument.text.empty() || (!counted && !ModeOptimisesDrives(argument.mode))) continue;
+    if (!counted && IsLetterForm(argument.text)) continue;
+    struct stat status;
+    if (stat(argument.text.c_str(), &status) != 0) {
+      line->missing.push_back(argument.text + ": " + std::strerror(errno));
+      argument.text.clear();
+      continue;
+    }
+    if (counted && S_ISDIR(status.st_mode) && argument.text.back() != '/') argument.text += '/';
+  }
 }
 
 std::string SnapshotVariableError(const char* value) {
@@ -167,21 +206,22 @@ void WriteUsage(FILE* to) {
       "Arguments:\n"
       "  D, D:, D:\\         the drive a letter names (see DISKOPT_DRIVE_<L>)\n"
       "  PATH               an NTFS image, a block device or a folder, analysed\n"
-      "                     as the next free drive letter from D on: any argument\n"
-      "                     holding '/', or an existing file or folder here that\n"
-      "                     is not written as a drive letter\n"
+      "                     as the next free drive letter from D on: any other\n"
+      "                     argument, which must exist\n"
       "\n"
       "Options:\n"
       "  -o                 analyse the drives and paths that follow (the default)\n"
-      "  -m                 count the files, folders and name bytes below each\n"
-      "                     path that follows\n"
+      "  -m                 count the files, folders and name bytes in each\n"
+      "                     folder that follows\n"
       "      --defragment   analyse the NTFS drives and images that follow, then\n"
       "                     move each fragmented file whole into free space\n"
       "                     (writes to the volume; see DirList_Applied.log)\n"
       "      --optimize     analyse the NTFS drives and images that follow, then\n"
       "                     move every item to its place in the volume-aware\n"
       "                     plan (writes to the volume; see DirList_Applied.log)\n"
-      "      --json DIR     write the JSON export to DIR (sets DISKOPT_JSON)\n"
+      "      --json DIR     write the JSON export to DIR, made if missing; with\n"
+      "                     DIR -, one drive's export to standard output, and\n"
+      "                     the reports to standard error\n"
       "  -h, --help         show this help and exit\n"
       "  -V, --version      show the version and exit\n"
       "\n"
@@ -191,7 +231,7 @@ void WriteUsage(FILE* to) {
       "  DISKOPT_SNAPSHOT=DIR    save each drive window as DIR/drive-<L>.png once\n"
       "                          its work is done, then close it (DIR is a folder\n"
       "                          here, made if missing, never a drive letter)\n"
-      "  DISKOPT_JSON=DIR        write the JSON export to DIR (which must exist)\n"
+      "  DISKOPT_JSON=DIR        as --json DIR, when --json is not given\n"
       "  DISKOPT_DEBUG=1         show debug output and the window toolkit's\n"
       "                          warnings on standard error\n"
       "  QT_QPA_PLATFORM=offscreen  run without windows, as with no display\n"
@@ -206,32 +246,30 @@ void WriteUsage(FILE* to) {
       "  0   every drive was analysed and its logs written\n"
       "  1   the file-system control entry point is missing\n"
       "  2   the fragment view could not be set up\n"
-      "  3   a drive could not be analysed, or a log, export or picture could\n"
-      "      not be written (then no log of that drive replaces an old one), or\n"
-      "      a volume could not be opened for moves or a move failed\n"
+      "  3   a path named nothing, a drive could not be analysed, the export\n"
+      "      folder could not be made, a log, export or picture could not be\n"
+      "      written (then no log of that drive replaces an old one), or a\n"
+      "      volume could not be opened for moves or a move failed\n"
       "  4   every drive was analysed, but a volume was found damaged (see the\n"
       "      export's \"damage\" list)\n"
       "  64  the command line was wrong: an unknown option, no drive or path,\n"
-      "      an empty argument, or a drive argument that is no letter or path\n"
+      "      an empty argument, or an export to standard output of other than\n"
+      "      one drive\n"
       "\n"
       "Examples:\n"
       "  diskopt /srv/disk.img          analyse an NTFS image\n"
       "  diskopt /srv/disk.img /home    an image and a folder, side by side\n"
       "  sudo diskopt /dev/sdb1         an NTFS partition\n"
       "  DISKOPT_DRIVE_D=/srv/disk.img diskopt D\n"
-      "  diskopt -m /srv/               count what lies below /srv/\n"
+      "  diskopt -m /srv                count what lies in /srv\n"
+      "  diskopt --json - disk.img | jq .summary\n"
       "  DISKOPT_SNAPSHOT=shots diskopt disk.img\n",
       to);
 }
 
 void WriteVersion(FILE* to) { std::fputs("diskopt " DISKOPT_VERSION "\n", to); }
 
-bool IsPathArgument(const std::string& text) {
-  if (text.find('/') != std::string::npos) return true;
-  if (text.empty() || IsLetterForm(text)) return false;
-  struct stat status;
-  return stat(text.c_str(), &status) == 0;
-}
+bool IsPathArgument(const std::string& text) { return !text.empty() && !IsLetterForm(text); }
 
 std::vector<std::string> AssignDriveLetters(std::vector<TLinuxArgument>* arguments,
                                             TDriveTable* drives) {

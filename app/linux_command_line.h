@@ -2,7 +2,9 @@
 // --json, and the -o and -m switches, each of which stays in force for the
 // arguments after it, as on Windows. Every argv element is one argument
 // whatever it holds (blanks, quotes, nothing): the shell has split them
-// already. A path argument names a drive of its own, mapped to a free letter.
+// already. An argument is a drive letter ("D", "D:" or "D:\") or a path,
+// which must exist; a path to analyse names a drive of its own, mapped to a
+// free letter.
 #pragma once
 
 #include <cstdio>
@@ -18,8 +20,9 @@ enum class TCommandAction {
   kHelp,     // --help, -h: the usage on standard output, status 0
   kVersion,  // --version, -V: "diskopt <version>", status 0
   // An unknown option, a missing or empty value, no argument at all, an
-  // empty argument, a drive argument that is neither a letter nor a path,
-  // or -m without a path: the usage on standard error, status 64.
+  // empty argument, -m without a path, or an export to standard output of
+  // other than one drive: the reason and where help is, on standard error,
+  // status 64.
   kUsageError,
 };
 
@@ -34,12 +37,21 @@ struct TLinuxCommandLine {
   std::vector<TLinuxArgument> arguments;
   std::string jsonFolder;  // --json's value; empty when not given
   std::string error;       // kUsageError: what was wrong, for the user
+  // Each path that names nothing here, with the system's reason
+  // ("nosuchthing: No such file or directory"), once TakeOutMissingPaths
+  // has looked.
+  std::vector<std::string> missing;
 };
 
-// Reads argv (argc elements, argv[0] the program) with getopt_long, and
-// checks that every argument names something (IsPathArgument looks at the
-// working directory for that).
+// Reads argv (argc elements, argv[0] the program) with getopt_long and
+// checks that the arguments make a run.
 TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv);
+
+// Looks up every path argument from the working directory: one that names
+// nothing goes to line->missing and its text is emptied (the others still
+// run); a folder to count gets its last '/', since on this system a folder
+// named without it still means the folder.
+void TakeOutMissingPaths(TLinuxCommandLine* line);
 
 // Why DISKOPT_SNAPSHOT's value (none when unset) cannot be used, for a usage
 // error: it names a folder of this system, so a drive-letter form ("D:",
@@ -53,9 +65,8 @@ void WriteUsage(FILE* to);
 // Writes "diskopt <version>" and a line end.
 void WriteVersion(FILE* to);
 
-// Whether an argument to optimise names a path rather than a drive letter:
-// it holds '/', or it is an existing file or folder of the working directory
-// and not written as a letter ("D", "D:", "D:\...").
+// Whether an argument to optimise names a path rather than a drive letter
+// ("D", "D:" or "D:\").
 bool IsPathArgument(const std::string& text);
 
 // Gives each path argument to optimise the next letter from D on that the

@@ -11,7 +11,9 @@
 
 #include "app/linux_command_line.h"
 #include "app/program.h"
+#include "planning/drive_export.h"
 #include "platform/linux/linux_services.h"
+#include "platform/linux/named_folder.h"
 #include "ui/qt/qt_messages.h"
 #include "ui/qt/qt_window_system.h"
 
@@ -42,13 +44,27 @@ int main(int argc, char** argv) {
       WriteVersion(stdout);
       return 0;
     case TCommandAction::kUsageError:
-      std::fprintf(stderr, "diskopt: %s\n\n", line.error.c_str());
-      WriteUsage(stderr);
+      std::fprintf(stderr, "diskopt: %s\nTry 'diskopt --help'.\n", line.error.c_str());
       return EX_USAGE;
     case TCommandAction::kRun:
       break;
   }
-  if (!line.jsonFolder.empty()) setenv("DISKOPT_JSON", line.jsonFolder.c_str(), 1);
+  TakeOutMissingPaths(&line);
+  for (const std::string& missing : line.missing) {
+    std::fprintf(stderr, "diskopt: %s\n", missing.c_str());
+  }
+  // The environment stands in for --json when it is not given.
+  std::string exportFolder = line.jsonFolder;
+  const char* exportVariable = std::getenv("DISKOPT_JSON");
+  if (exportFolder.empty() && exportVariable != nullptr) exportFolder = exportVariable;
+  if (!exportFolder.empty() && exportFolder != kExportToStandardOutput) {
+    // Before any analysis, so a run never ends with work it cannot keep.
+    const std::string error = MakeNamedFolder(exportFolder);
+    if (!error.empty()) {
+      std::fprintf(stderr, "diskopt: %s\n", error.c_str());
+      return kExitNotAnalysed;
+    }
+  }
 
   // With no display at all the program still runs, headless, unless a Qt
   // platform has been chosen explicitly.
@@ -72,9 +88,13 @@ int main(int argc, char** argv) {
 
   TLinuxServices services(std::move(drives));
   TQtWindowSystem windows;
-  const int status = TProgram(services, windows).Run([&line](TProgram& program) {
+  // Standard output carries the export alone, then.
+  if (exportFolder == kExportToStandardOutput) windows.reports = stderr;
+  TProgram program(services, windows);
+  program.exportFolder = exportFolder;
+  const int status = program.Run([&line](TProgram& program) {
     DispatchArguments(line.arguments, DispatchToProgram, &program);
   });
   const bool analysed = status == 0 || status == kExitDamaged;
-  return analysed && !unplaced.empty() ? kExitNotAnalysed : status;
+  return analysed && !(unplaced.empty() && line.missing.empty()) ? kExitNotAnalysed : status;
 }

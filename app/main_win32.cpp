@@ -3,6 +3,8 @@
 // commctrl.h uses the types windows.h declares.
 #include <commctrl.h>
 
+#include <cstdlib>
+
 #include "app/program.h"
 #include "platform/win32/win32_services.h"
 #include "ui/win32/win32_window_system.h"
@@ -16,5 +18,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   TWin32Services services;
   TWin32WindowSystem windows;
-  return TProgram(services, windows).Run(GetCommandLineA());
+  TProgram program(services, windows);
+  // The JSON export is asked for through the environment: the described
+  // command line has no switch for it.
+  const char* exportFolder = std::getenv("DISKOPT_JSON");
+  if (exportFolder != nullptr) program.exportFolder = exportFolder;
+  return program.Run(GetCommandLineA());
 }

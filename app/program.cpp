@@ -134,6 +134,7 @@ THandle TProgram::StartDriveOptimizer(char driveLetter, char mode) {
                                                            : kDriveStages;
   drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, stages));
   drives.back()->perDriveLogs = driveArguments > 1;
+  drives.back()->exportFolder = exportFolder;
   drives.back()->windowCount = driveArguments;
   drives.back()->windowIndex = static_cast<int>(drives.size()) - 1;
   return windows.StartDriveThread(drives.back().get());

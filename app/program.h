@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "drive/drive_optimizer.h"
@@ -60,6 +61,9 @@ class TProgram {
   int driveArguments = 0;       // drive arguments of the command line; main thread only
   bool countingDrives = false;  // the first walk of Run, which only counts drive arguments
   int exitStatus = 0;           // 0, or kExitNotAnalysed once something failed; main thread only
+  // Where each drive's JSON export goes (TDriveOptimizer::exportFolder);
+  // set before Run.
+  std::string exportFolder;
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

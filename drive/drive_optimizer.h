@@ -137,7 +137,7 @@ class TDriveOptimizer {
   // (each under every one of its LogNames), for output.
   void ListLogs();
   // Beside the described plan: the volume-aware plan and its moves log, the
-  // summary, and the JSON export when DISKOPT_JSON names a folder. Reads the
+  // summary, and the JSON export when exportFolder names one. Reads the
   // finished zone plan and writes volumePlan, summary and its own files
   // alone, so it may run beside the optimized log's listing; the files go
   // to output.
@@ -199,6 +199,9 @@ class TDriveOptimizer {
   // starts.
   int windowIndex;
   int windowCount;
+  // Where the JSON export goes: a folder, "-" for standard output, or empty
+  // for none. Set before the drive thread starts, read by the worker.
+  std::string exportFolder;
   TItem* root;                       // root of the drive's tree; none if there is none
   TFragment* freeExtents;            // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;           // built by the drive window on the notice; see releaseViews

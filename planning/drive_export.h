@@ -28,6 +28,9 @@ struct TDriveReport {
 // 0 when every write succeeded, else the errno of the first that failed.
 int WriteDriveExport(FILE* stream, const TDriveReport& report, TSystemServices& services);
 
+// The export folder that stands for standard output.
+constexpr const char* kExportToStandardOutput = "-";
+
 // The export's file: <folder>/drive-<L>.json.
 std::string ExportPath(const std::string& folder, char driveLetter);
 

@@ -1,7 +1,9 @@
 // The reports beside the described logs, made at the end of the optimizing
 // stage: the volume-aware plan, its moves log, the summary and the export.
 // They publish no stage text: the window shows the described ones.
-#include <cstdlib>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "drive/drive_optimizer.h"
 #include "drive/user_paths.h"
@@ -24,9 +26,15 @@ void TDriveOptimizer::WriteReports() {
   summary.damage = static_cast<int64_t>(places.size());
   summary.clustersHeldByNoFile = clustersHeldByNoFile;
   summary.analysed = AnalysedLine(services.DriveOrigin(driveLetter));
-  const char* folder = std::getenv("DISKOPT_JSON");
-  if (folder == nullptr || *folder == '\0') return;
+  if (exportFolder.empty()) return;
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,
                             &summary,    &volumePlan, &places};
-  ExportDrive(services, folder, report, output);
+  if (exportFolder != kExportToStandardOutput) {
+    ExportDrive(services, exportFolder, report, output);
+    return;
+  }
+  // A pipe takes the export as it is written: there is no old one to keep.
+  int error = WriteDriveExport(stdout, report, services);
+  if (error == 0 && std::fflush(stdout) != 0) error = errno;
+  if (error != 0) output.AddFailure("the export to standard output", std::strerror(error));
 }

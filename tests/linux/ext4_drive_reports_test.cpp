@@ -121,13 +121,13 @@ TEST(Ext4DriveReports, TheSummaryAgreesWithFilefragAndE2freefrag) {
   if (!volume.Mounted()) GTEST_SKIP() << volume.Reason();
   TScratchFolder logs;
   TScratchFolder exports;
-  TEnvironmentOverride json("DISKOPT_JSON", exports.Path());
   TDriveTable drives;
   drives.Map('C', logs.Path());
   drives.Map('E', volume.MountPoint());
   TLinuxServices services(drives);
   TFakeWindowSystem windows;
   TDriveOptimizer drive('E', services, windows, kDriveStages);
+  drive.exportFolder = exports.Path();
   drive.RunPipeline();
   ASSERT_EQ(drive.statusText.Get(), "Finished");
   ASSERT_NE(drive.root, nullptr);

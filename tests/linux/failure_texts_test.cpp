@@ -35,13 +35,16 @@ class TScratchMount {
   bool mounted_;
 };
 
-// The reason a drive ends with when letter D is mapped as map says.
-std::string ReasonFor(const std::function<void(TDriveTable&)>& map) {
+// The reason a drive ends with when letter D is mapped as map says, its
+// export going to exportFolder (none when empty).
+std::string ReasonFor(const std::function<void(TDriveTable&)>& map,
+                      const std::string& exportFolder = std::string()) {
   TDriveTable drives;
   map(drives);
   TLinuxServices services(drives);
   TFakeWindowSystem windows;
   TDriveOptimizer drive('D', services, windows, kDriveStages);
+  drive.exportFolder = exportFolder;
   drive.RunPipeline();
   EXPECT_EQ(drive.statusText.Get(), "Finished");
   EXPECT_EQ(drive.detailText.Get(), drive.FailureReason());
@@ -106,7 +109,7 @@ TEST(LinuxFailureTexts, OutputThatCannotBeWrittenSaysTheSystemsReason) {
     const char* name;
     std::string logFolder;
     std::string fifo;        // a log name a named pipe is made at
-    std::string jsonFolder;  // DISKOPT_JSON; empty for none
+    std::string jsonFolder;  // the export's; empty for none
     std::string reason;
   } cases[] = {
       {"read-only", readOnlyLogs.Path(), "", "",
@@ -124,11 +127,12 @@ TEST(LinuxFailureTexts, OutputThatCannotBeWrittenSaysTheSystemsReason) {
       ASSERT_EQ(mkfifo((c.logFolder + "/" + c.fifo).c_str(), 0644), 0);
     }
     if (c.logFolder == logs.Path()) WriteFile(logs / "dirlist_free.log", "old");
-    TEnvironmentOverride json("DISKOPT_JSON", c.jsonFolder);
-    const std::string reason = ReasonFor([&](TDriveTable& d) {
-      d.Map('C', c.logFolder);
-      d.Map('D', folder.Path());
-    });
+    const std::string reason = ReasonFor(
+        [&](TDriveTable& d) {
+          d.Map('C', c.logFolder);
+          d.Map('D', folder.Path());
+        },
+        c.jsonFolder);
     EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason) << c.name;
     if (c.logFolder == logs.Path()) {
       EXPECT_EQ(ReadFile(logs / "dirlist_free.log"), "old") << c.name;

@@ -37,6 +37,7 @@ class NtfsDriveReports : public testing::Test {
     ASSERT_TRUE(image_.built.ok) << image_.built.message;
     services_ = ServicesWithDrive(logs_.Path(), 'D', image_.path);
     drive_ = std::make_unique<TDriveOptimizer>('D', *services_, windows_, kDriveStages);
+    drive_->exportFolder = exports_.Path();
     drive_->RunPipeline();
     ASSERT_EQ(drive_->statusText.Get(), "Finished");
     ASSERT_NE(drive_->root, nullptr);
@@ -45,7 +46,6 @@ class NtfsDriveReports : public testing::Test {
   const TNtfsTestImage& image_ = SharedNtfsTestImage();
   TScratchFolder logs_;
   TScratchFolder exports_;
-  TEnvironmentOverride json_{"DISKOPT_JSON", exports_.Path()};
   TFakeWindowSystem windows_;
   std::unique_ptr<TLinuxServices> services_;
   std::unique_ptr<TDriveOptimizer> drive_;  // goes first: it uses the services

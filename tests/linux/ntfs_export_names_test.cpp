@@ -54,10 +54,10 @@ TEST(NtfsExportNames, LoneSurrogatesAreExportedAsValidUnicodeThatMapsBack) {
   }
   ASSERT_TRUE(builder.Finish().ok);
 
-  TEnvironmentOverride json("DISKOPT_JSON", scratch.Path());
   const std::unique_ptr<TLinuxServices> services = ServicesWithDrive(scratch.Path(), 'D', image);
   TFakeWindowSystem windows;
   TDriveOptimizer drive('D', *services, windows, kDriveStages);
+  drive.exportFolder = scratch.Path();
   drive.RunPipeline();
   ASSERT_EQ(drive.FailureReason(), "");
 

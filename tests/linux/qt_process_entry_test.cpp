@@ -12,6 +12,7 @@
 
 #include "app/folder_statistics.h"
 #include "app/linux_command_line.h"
+#include "tests/linux/json_read_back.h"
 #include "tests/linux/ntfs_tool_output.h"
 #include "tests/linux/ntfs_volume_test_image.h"
 #include "tests/support/file_bytes.h"
@@ -65,38 +66,34 @@ TEST(LinuxCommandLineTest, OptionsChooseWhatTheRunDoes) {
       {{"--json=", "D"},
        TCommandAction::kUsageError,
        "option '--json' needs a folder, not an empty value"},
-      // Not letters, and no file of that name here.
-      {{"-"},
+      // An export to standard output is one drive's.
+      {{"--json", "-", "D", "E"},
        TCommandAction::kUsageError,
-       "'-' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{"1"},
+       "'--json -' writes the export of one drive, and 2 are named"},
+      {{"--json=-", "-m", "/srv/"},
        TCommandAction::kUsageError,
-       "'1' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{"D", "@"},
-       TCommandAction::kUsageError,
-       "'@' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{"\""},
-       TCommandAction::kUsageError,
-       "'\"' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{"Cxyz-no-such-file"},
-       TCommandAction::kUsageError,
-       "'Cxyz-no-such-file' is neither a drive letter (D, D: or D:\\...) nor an existing file or "
-       "folder"},
+       "'--json -' writes the export of one drive, and 0 are named"},
+      {{"--json", "-", "D", "-m", "/srv/"}, TCommandAction::kRun, ""},
+      // Paths are looked up later: a missing one does not stop the others.
+      {{"Cxyz-no-such-file", "-"}, TCommandAction::kRun, ""},
       {{"--help"}, TCommandAction::kHelp, ""},
       {{"-h"}, TCommandAction::kHelp, ""},
       {{"--he"}, TCommandAction::kHelp, ""},  // a long option may be shortened
       {{"D", "-h"}, TCommandAction::kHelp, ""},
       {{"--version"}, TCommandAction::kVersion, ""},
       {{"-V"}, TCommandAction::kVersion, ""},
-      {{"--frob"}, TCommandAction::kUsageError, "unknown option '--frob'"},
-      {{"--frob=1", "D"}, TCommandAction::kUsageError, "unknown option '--frob'"},
-      {{"-x", "C"}, TCommandAction::kUsageError, "unknown option '-x'"},
-      {{"-mx"}, TCommandAction::kUsageError, "unknown option '-x'"},
-      {{"--help", "-xq"}, TCommandAction::kUsageError, "unknown option '-x'"},
-      {{"--json"}, TCommandAction::kUsageError, "option '--json' needs a value"},
-      {{"--help=yes"}, TCommandAction::kUsageError, "option '--help' takes no value"},
+      // Refused options, in the words of the system's own tools.
+      {{"--frob"}, TCommandAction::kUsageError, "unrecognized option '--frob'"},
+      {{"--frob=1", "D"}, TCommandAction::kUsageError, "unrecognized option '--frob'"},
+      {{"-x", "C"}, TCommandAction::kUsageError, "invalid option -- 'x'"},
+      {{"-mx"}, TCommandAction::kUsageError, "invalid option -- 'x'"},
+      {{"--help", "-xq"}, TCommandAction::kUsageError, "invalid option -- 'x'"},
+      {{"--json"}, TCommandAction::kUsageError, "option '--json' requires an argument"},
+      {{"--help=yes"}, TCommandAction::kUsageError, "option '--help' doesn't allow an argument"},
       {{"--defragment"}, TCommandAction::kUsageError, "no drive or path given"},
-      {{"--defragment=D"}, TCommandAction::kUsageError, "option '--defragment' takes no value"},
+      {{"--defragment=D"},
+       TCommandAction::kUsageError,
+       "option '--defragment' doesn't allow an argument"},
   };
   for (const TCase& test : cases) {
     const TLinuxCommandLine line = Parse(test.elements);
@@ -162,16 +159,42 @@ TEST(LinuxCommandLineTest, TheSnapshotVariableNamesAFolderOfThisSystem) {
 }
 
 TEST(LinuxCommandLineTest, PathsAreToldFromDriveLetters) {
-  for (const char* letter : {"D", "d", "D:", "D:\\", "D:\\Users\\", "C:x"}) {
+  for (const char* letter : {"D", "d", "D:", "D:\\", ""}) {
     EXPECT_FALSE(IsPathArgument(letter)) << letter;
   }
-  for (const char* path : {"/srv/disk.img", "./disk.img", "images/disk.img", "/", "D:/x"}) {
+  // Everything else is a path, whether or not it names anything.
+  for (const char* path : {"/srv/disk.img", "./disk.img", "images/disk.img", "/", "D:/x",
+                           "D:\\Users\\", "C:x", "Cxyz-no-such-file", "nosuchthing", "1", "-"}) {
     EXPECT_TRUE(IsPathArgument(path)) << path;
   }
-  // Not a letter and nothing of that name here: no path (and, as the parse
-  // says, no drive either).
-  EXPECT_FALSE(IsPathArgument("Cxyz-no-such-file"));
-  EXPECT_FALSE(IsPathArgument(""));
+}
+
+// Paths are looked up from the working directory: what names nothing is
+// said with the system's reason and left out, and a folder to count means
+// its contents whether or not it ends with '/'.
+TEST(LinuxCommandLineTest, MissingPathsAreNamedAndFoldersToCountEndWithASlash) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string here = scratch.path().toStdString();
+  ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("docs"))));
+  QFile image(scratch.filePath(QStringLiteral("disk.img")));
+  ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+  TLinuxCommandLine line = Parse({"D:", "nosuchthing", here + "/disk.img", "-m", here + "/docs",
+                                  here + "/docs/", here + "/nothing", "-o", "E:\\", "x:\\y"});
+  ASSERT_EQ(line.action, TCommandAction::kRun) << line.error;
+  TakeOutMissingPaths(&line);
+  const TArguments expected = {{'\0', "D:"},
+                               {'\0', ""},
+                               {'\0', here + "/disk.img"},
+                               {'m', here + "/docs/"},
+                               {'m', here + "/docs/"},
+                               {'m', ""},
+                               {'o', "E:\\"},
+                               {'o', ""}};
+  EXPECT_EQ(ArgumentsOf(line), expected);
+  EXPECT_EQ(line.missing, (std::vector<std::string>{"nosuchthing: No such file or directory",
+                                                    here + "/nothing: No such file or directory",
+                                                    "x:\\y: No such file or directory"}));
 }
 
 TEST(LinuxCommandLineTest, PathArgumentsTakeTheFreeLettersFromD) {
@@ -275,59 +298,62 @@ TEST(QtProcessEntryTest, HelpAndVersionGoToStandardOutput) {
   for (const char* name : kLogNames) EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
 }
 
-TEST(QtProcessEntryTest, UnknownOptionGivesTheUsageOnStandardErrorAndStatus64) {
-  QTemporaryDir scratch;
-  ASSERT_TRUE(scratch.isValid());
-  const std::string help = RunProgram(scratch.path().toStdString(), {}, {"--help"}).out;
-  for (const char* option : {"--frob", "-x"}) {
-    const TToolOutput run = RunProgram(scratch.path().toStdString(), {}, {option, "C"});
-    EXPECT_EQ(run.exitCode, 64) << option;
-    EXPECT_EQ(run.out, "") << option;
-    EXPECT_EQ(run.err, std::string("diskopt: unknown option '") + option + "'\n\n" + help)
-        << option;
-  }
-  // Drive C was not analysed.
-  for (const char* name : kLogNames) EXPECT_FALSE(QFile::exists(scratch.filePath(name))) << name;
-}
-
 // What the user gets wrong on the command line, or in DISKOPT_SNAPSHOT, is a
-// usage error: the reason and the usage on standard error, status 64, and
-// nothing analysed, written or made.
-TEST(QtProcessEntryTest, CommandLinesThatNameNothingAreUsageErrors) {
+// usage error: one line with the reason and one with where help is, on
+// standard error, status 64, and nothing analysed, written or made.
+TEST(QtProcessEntryTest, CommandLineMistakesSayWhatAndWhereHelpIsAndEndWith64) {
   QTemporaryDir scratch;
   ASSERT_TRUE(scratch.isValid());
   const std::string folder = scratch.path().toStdString();
-  const std::string help = RunProgram(folder, {}, {"--help"}).out;
   const struct {
     std::initializer_list<std::string> variables;
     std::initializer_list<std::string> arguments;
     std::string error;
   } cases[] = {
+      {{}, {"--frobnicate", "C"}, "unrecognized option '--frobnicate'"},
+      {{}, {"-x", "C"}, "invalid option -- 'x'"},
       {{}, {}, "no drive or path given"},
       {{}, {"-m"}, "no drive or path given"},
       {{}, {""}, "an empty argument names no drive or path"},
       {{}, {"--json", "", "C"}, "option '--json' needs a folder, not an empty value"},
-      {{},
-       {"-"},
-       "'-' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{},
-       {"1"},
-       "'1' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
-      {{},
-       {"@"},
-       "'@' is neither a drive letter (D, D: or D:\\...) nor an existing file or folder"},
+      {{}, {"--json", "-", "C", "D"}, "'--json -' writes the export of one drive, and 2 are named"},
       {{"DISKOPT_SNAPSHOT=C:\\shots"},
        {"C"},
-       "DISKOPT_SNAPSHOT=C:\\shots names a drive: it takes a folder of this system, such as shots "
-       "or /tmp/shots"},
+       "DISKOPT_SNAPSHOT=C:\\shots names a drive: it takes a folder of this system, such as "
+       "shots or /tmp/shots"},
   };
   for (const auto& c : cases) {
     const TToolOutput run = RunProgram(folder, c.variables, c.arguments);
     EXPECT_EQ(run.exitCode, 64) << c.error;
     EXPECT_EQ(run.out, "") << c.error;
-    EXPECT_EQ(run.err, "diskopt: " + c.error + "\n\n" + help);
+    EXPECT_EQ(run.err, "diskopt: " + c.error + "\nTry 'diskopt --help'.\n");
   }
   EXPECT_TRUE(QDir(scratch.path()).isEmpty());
+}
+
+// A path that names nothing is said in the system's words, as other tools
+// of this system say it, and the run ends with status 3; the other
+// arguments still run.
+TEST(QtProcessEntryTest, APathThatNamesNothingIsSaidAndEndsWithThree) {
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+  const TToolOutput alone = RunProgram(folder, {}, {"nosuchthing"});
+  EXPECT_EQ(alone.err, "diskopt: nosuchthing: No such file or directory\n");
+  EXPECT_EQ(alone.out, "");
+  EXPECT_EQ(alone.exitCode, 3);
+  EXPECT_TRUE(QDir(scratch.path()).isEmpty()) << "nothing was analysed";
+
+  const QString top = scratch.filePath(QStringLiteral("top"));
+  ASSERT_TRUE(QDir().mkpath(top));
+  QFile file(top + QStringLiteral("/one.txt"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  const TToolOutput mixed = RunProgram(folder, {}, {"-m", "gone", "top"});
+  EXPECT_EQ(mixed.err, "diskopt: gone: No such file or directory\n");
+  EXPECT_EQ(mixed.exitCode, 3);
+  char report[500];
+  FormatFolderReport(TFolderCounters{1, 0, 7, 0}, report);
+  EXPECT_EQ(mixed.out, std::string("info: ") + report + "\n") << "the folder named without '/'";
 }
 
 // A picture that cannot be saved says why, and the run ends with status 3;
@@ -407,6 +433,39 @@ TEST(QtProcessEntryTest, PathArgumentWritesTheLogsOfItsMappedLetter) {
   EXPECT_NE(letter.err.find("diskopt: D: "), std::string::npos) << letter.err;
 }
 
+// --json takes its folder as a value: made when missing (its parent is
+// not), or "-" for standard output, which then carries the export alone;
+// a folder that cannot be made ends the run before any analysis.
+TEST(QtProcessEntryTest, TheExportGoesToAFolderMadeForItOrToStandardOutput) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+
+  const TToolOutput made = RunProgram(folder, {}, {"--json", "exports", image.path});
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  const std::string written = FileBytes(folder + "/exports/drive-D.json");
+  EXPECT_TRUE(ParseJson(written).IsObject()) << written.substr(0, 200);
+  EXPECT_NE(made.out.find("Drive D: summary\n"), std::string::npos) << made.out;
+
+  const TToolOutput piped = RunProgram(folder, {}, {"--json", "-", image.path});
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_EQ(piped.out, written) << "the same export, and nothing else";
+  EXPECT_NE(piped.err.find("Drive D: summary\n"), std::string::npos) << piped.err;
+
+  // The variable stands in for the option, and is made the same way.
+  const TToolOutput variable = RunProgram(folder, {"DISKOPT_JSON=by variable"}, {image.path});
+  EXPECT_EQ(variable.exitCode, 0) << variable.err;
+  EXPECT_EQ(FileBytes(folder + "/by variable/drive-D.json"), written);
+
+  const TToolOutput unmade = RunProgram(folder, {}, {"--json", "no/such/parent", image.path});
+  EXPECT_EQ(unmade.exitCode, 3);
+  EXPECT_EQ(unmade.err, "diskopt: no/such/parent: No such file or directory\n");
+  EXPECT_EQ(unmade.out, "");
+  EXPECT_FALSE(QFile::exists(scratch.filePath("no"))) << "a parent is never made";
+}
+
 TEST(QtProcessEntryTest, AnImageAndAFolderAreAnalysedSideBySide) {
   const TNtfsTestImage& image = SharedNtfsTestImage();
   ASSERT_TRUE(image.built.ok) << image.built.message;
@@ -433,13 +492,20 @@ TEST(QtProcessEntryTest, PathsBeyondTheLastLetterAreNamedAndEndWithStatus3) {
   std::vector<std::string> argv = {"env",         "-C",      scratch.path().toStdString(),
                                    "-u",          "DISPLAY", "QT_QPA_PLATFORM=offscreen",
                                    DISKOPT_BINARY};
-  for (int i = 0; i < 24; ++i) argv.push_back("/nonexistent/" + std::to_string(i) + ".img");
+  // Paths that exist (empty files, no volumes): missing ones never take a
+  // letter.
+  for (int i = 0; i < 24; ++i) {
+    const std::string path = scratch.filePath(QString::number(i) + ".img").toStdString();
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    argv.push_back(path);
+  }
   const TToolOutput run = RunTool(argv);
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_NE(run.err.find("diskopt: /nonexistent/23.img: no drive letter is left for it\n"),
+  EXPECT_NE(run.err.find("diskopt: " + argv.back() + ": no drive letter is left for it\n"),
             std::string::npos)
       << run.err;
-  EXPECT_NE(run.err.find("diskopt: /nonexistent/22.img: "), std::string::npos);
+  EXPECT_NE(run.err.find("diskopt: " + argv[argv.size() - 2] + ": "), std::string::npos);
 }
 
 // Quotes inside one argv element group nothing: the element is one -m path,
@@ -462,7 +528,8 @@ TEST(QtProcessEntryTest, OneElementIsOneArgumentWhateverQuotesItHolds) {
   // swallows nothing: D after it is analysed.
   const TToolOutput lone =
       RunProgram(folder, {"DISKOPT_DRIVE_D=" + image.path}, {"-m", "\"", "-o", "D"});
-  EXPECT_NE(lone.out.find("Error: \" could not be listed: "), std::string::npos) << lone.out;
+  EXPECT_NE(lone.err.find("diskopt: \": No such file or directory\n"), std::string::npos)
+      << lone.err;
   EXPECT_NE(lone.err.find("diskopt: D: "), std::string::npos) << lone.err;
   EXPECT_FALSE(FileBytes(folder + "/DirList_Optimized.log").empty());
 }

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -22,6 +23,7 @@
 #include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
 #include "drive/user_paths.h"
+#include "platform/linux/named_folder.h"
 #include "ui/drive_cluster_map.h"
 #include "ui/drive_window_layout.h"
 #include "ui/failure_notice.h"
@@ -493,7 +495,7 @@ void TDriveWindow::SaveSnapshot() {
     std::fprintf(stderr, "diskopt: %s: %s\n", DriveName(optimizer).c_str(), reason.c_str());
     optimizer.Fail(reason);
   };
-  const std::string unmade = MakeSnapshotFolder(snapshotDirectory);
+  const std::string unmade = MakeNamedFolder(QFile::encodeName(snapshotDirectory).toStdString());
   if (!unmade.empty()) {
     fail("the snapshot folder could not be made: " + unmade);
     return;

@@ -29,8 +29,8 @@ bool TQtWindowSystem::RegisterFragmentViewClass() { return true; }
 
 void TQtWindowSystem::ShowMessage(const char* text, const char* caption) {
   if (IsHeadless()) {
-    std::printf("%s: %s\n", caption, text);
-    std::fflush(stdout);
+    std::fprintf(reports, "%s: %s\n", caption, text);
+    std::fflush(reports);
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption), QString::fromUtf8(text),
@@ -103,6 +103,6 @@ void TQtWindowSystem::PostWorkerFinished(TDriveOptimizer& optimizer) {
 
 void TQtWindowSystem::ReportSummary(const char* text) {
   if (!IsHeadless()) return;
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  std::fputs(text, reports);
+  std::fflush(reports);
 }

@@ -5,6 +5,8 @@
 // window has closed. Needs the QApplication, made before this object.
 #pragma once
 
+#include <cstdio>
+
 #include "platform/window_system.h"
 
 class TQtWindowSystem : public TWindowSystem {
@@ -14,12 +16,11 @@ class TQtWindowSystem : public TWindowSystem {
   // Qt has no window class to register: always true.
   bool RegisterFragmentViewClass() override;
   // A modal QMessageBox with an OK button. Offscreen nobody could close it:
-  // the caption, ": " and the text go to standard output instead, and the
-  // message counts as closed at once.
+  // the caption, ": " and the text go to reports instead, and the message
+  // counts as closed at once.
   void ShowMessage(const char* text, const char* caption) override;
   // A modal QMessageBox with Yes and No, No the default. Offscreen the
-  // question goes to standard output as a message does, and the answer is
-  // No.
+  // question goes to reports as a message does, and the answer is No.
   bool AskYesNo(TWindowHandle owner, const char* text, const char* caption) override;
 
   // Runs the drive thread's part on the GUI thread (RunDriveThread opens the
@@ -39,5 +40,11 @@ class TQtWindowSystem : public TWindowSystem {
   void PostFragmentsReady(TDriveOptimizer& optimizer) override;
   // Queues the worker's end to the drive window; a closed window loses it.
   void PostWorkerFinished(TDriveOptimizer& optimizer) override;
+  // Offscreen, the text goes to reports; in windows the panel shows it.
   void ReportSummary(const char* text) override;
+
+  // Where messages and summaries go offscreen: standard output, unless the
+  // export goes there. Set before the first drive starts; the GUI thread
+  // alone writes to it.
+  FILE* reports = stdout;
 };

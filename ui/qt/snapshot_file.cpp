@@ -1,7 +1,5 @@
 #include "ui/qt/snapshot_file.h"
 
-#include <sys/stat.h>
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
@@ -28,16 +26,4 @@ std::string SavePicture(const QPixmap& picture, const QString& path) {
                          : errno != 0                                                        ? errno
                                                                                              : EIO;
   return file->Commit(writeError) ? std::string() : file->FailureText();
-}
-
-std::string MakeSnapshotFolder(const QString& folder) {
-  const QByteArray name = QFile::encodeName(folder);
-  if (mkdir(name.constData(), 0777) == 0) return std::string();
-  const int error = errno;
-  struct stat status;
-  if (error == EEXIST && stat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    return std::string();
-  }
-  if (error == EEXIST) return name.toStdString() + ": something other than a folder is there";
-  return name.toStdString() + ": " + std::strerror(error);
 }

@@ -12,8 +12,3 @@
 // the working directory or absolute). Empty when saved, otherwise why not,
 // in the system's words.
 std::string SavePicture(const QPixmap& picture, const QString& path);
-
-// Makes folder (a host path) unless it is there already, and no folder
-// above it: a folder the user names is made, never the path leading to it.
-// Empty when the folder is there, otherwise why not, in the system's words.
-std::string MakeSnapshotFolder(const QString& folder);
