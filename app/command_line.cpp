@@ -2,9 +2,14 @@
 
 #include <cstring>
 
-void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
+namespace {
+
+// Calls token(start, length) for each blank-separated token after the first
+// (the program's own name), in order; double quotes group blanks and stay
+// in the token.
+template <typename TTokenSink>
+void ForEachToken(const char* line, TTokenSink token) {
   const size_t length = std::strlen(line);
-  char mode = 0;
   bool insideQuotes = false;
   bool firstTokenPending = true;
   size_t tokenStart = 0;
@@ -18,12 +23,26 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
     }
     if ((c != ' ' && c != '\0') || insideQuotes) continue;
     if (firstTokenPending) {
-      firstTokenPending = false;  // the program's own name
-    } else if (p - tokenStart == std::strlen(kDefragmentSwitch) &&
-               std::strncmp(line + tokenStart, kDefragmentSwitch, p - tokenStart) == 0) {
+      firstTokenPending = false;
+    } else {
+      token(tokenStart, p - tokenStart);
+    }
+    tokenStart = p + 1;
+  }
+}
+
+bool TokenIs(const char* line, size_t start, size_t length, const char* text) {
+  return length == std::strlen(text) && std::strncmp(line + start, text, length) == 0;
+}
+
+}  // namespace
+
+void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
+  char mode = 0;
+  ForEachToken(line, [&](size_t tokenStart, size_t length) {
+    if (TokenIs(line, tokenStart, length, kDefragmentSwitch)) {
       mode = kModeDefragment;
-    } else if (p - tokenStart == std::strlen(kOptimizeSwitch) &&
-               std::strncmp(line + tokenStart, kOptimizeSwitch, p - tokenStart) == 0) {
+    } else if (TokenIs(line, tokenStart, length, kOptimizeSwitch)) {
       mode = kModeApplyPlan;
     } else if (line[tokenStart] == '-') {
       // A lone dash takes the separator that ended it: a blank or the
@@ -31,15 +50,22 @@ void WalkCommandLine(const char* line, TArgumentSink sink, void* context) {
       mode = line[tokenStart + 1];
     } else {
       size_t start = tokenStart;
-      long argumentLength = static_cast<long>(p - tokenStart);
+      long argumentLength = static_cast<long>(length);
       if (line[tokenStart] == '"') {
         start += 1;
         argumentLength -= 2;
       }
       if (argumentLength > 0) sink(context, mode, line + start, static_cast<int>(argumentLength));
     }
-    tokenStart = p + 1;
-  }
+  });
+}
+
+bool AsksForHelp(const char* line) {
+  bool asked = false;
+  ForEachToken(line, [&](size_t start, size_t length) {
+    asked = asked || TokenIs(line, start, length, "/?") || TokenIs(line, start, length, "--help");
+  });
+  return asked;
 }
 
 bool ModeOptimisesDrives(char mode) {

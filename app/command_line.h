@@ -10,6 +10,11 @@ using TArgumentSink = void (*)(void* context, char mode, const char* text, int l
 
 void WalkCommandLine(const char* commandLine, TArgumentSink sink, void* context);
 
+// Whether a token of the command line (after the program's name) is "/?" or
+// "--help": the usage is shown and nothing else is done. Other unknown
+// switches stay silent.
+bool AsksForHelp(const char* commandLine);
+
 // The mode that "--defragment" sets: the drives that follow are analysed,
 // then defragmented. No character of a switch gives it.
 constexpr char kModeDefragment = 1;

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/folder_statistics.h"
+#include "app/windows_usage.h"
 #include "drive/drive_optimizer.h"
 #include "moving/defragment_stage.h"
 #include "moving/moves_summary.h"
@@ -16,6 +17,10 @@ TProgram::TProgram(TSystemServices& systemServices, TWindowSystem& windowSystem)
     : services(systemServices), windows(windowSystem) {}
 
 int TProgram::Run(const char* commandLine) {
+  if (AsksForHelp(commandLine)) {
+    windows.ShowMessage(WindowsUsage(), kUsageCaption);
+    return 0;
+  }
   return Run([commandLine](TProgram& program) { program.WalkCommandLine(commandLine); });
 }
 

@@ -26,7 +26,8 @@ class TProgram {
   TProgram(const TProgram&) = delete;
   TProgram& operator=(const TProgram&) = delete;
 
-  // The whole run over a command line taken whole, program name included.
+  // The whole run over a command line taken whole, program name included;
+  // with "/?" or "--help" among its tokens, only the usage in a message.
   // Returns the exit code: 0, 1 without NtFsControlFile, 2 when the fragment
   // view class cannot be registered, kExitNotAnalysed when a drive could not
   // be analysed, a log not written or a -m path not listed, else

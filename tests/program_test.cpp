@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/windows_usage.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/host_services.h"
 #include "tests/support/scripted_volume.h"
@@ -54,6 +56,24 @@ TEST_F(ProgramRun, NoDriveArgumentsMeansNothingToWaitFor) {
     EXPECT_TRUE(quiet.drivesStarted.empty()) << line;
     EXPECT_EQ(quiet.events.back(), "wait:0") << line;
   }
+}
+
+// "/?" and "--help" anywhere show the usage and start nothing, status 0;
+// inside quotes, glued to more, or as another switch they are no request.
+TEST_F(ProgramRun, HelpShowsTheUsageInAMessageAndStartsNothing) {
+  const std::string usage = std::string("message:") + kUsageCaption + ":" + WindowsUsage();
+  for (const char* line : {"diskopt /?", "diskopt --help", "diskopt C /?", "diskopt -o --help D"}) {
+    TFakeWindowSystem asked;
+    TProgram program(volume, asked);
+    EXPECT_EQ(program.Run(line), 0) << line;
+    EXPECT_EQ(asked.events, (std::vector<std::string>{usage})) << line;
+    EXPECT_TRUE(asked.drivesStarted.empty()) << line;
+  }
+  for (const char* line : {"diskopt \"/? \"", "diskopt --helpme", "diskopt -? C", "diskopt /?x"}) {
+    EXPECT_FALSE(AsksForHelp(line)) << line;
+  }
+  EXPECT_FALSE(AsksForHelp("/? C")) << "the program's own name is never a request";
+  EXPECT_NE(std::string(WindowsUsage()).find("--defragment"), std::string::npos);
 }
 
 TEST_F(ProgramRun, ReportComesBeforeTheDriveThatFollowsIt) {
