@@ -330,8 +330,10 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
   services_.Close(handle);
   if (stepsDone > 0 && fileMoved_) fileMoved_(file, runs);
   if (!ok) return false;
-  if (handled_[index] != 0) return true;  // stopped or refused midway
+  // A later step of the file starts from here: also for a file the
+  // schedule left, which may be moved out of the way more than once.
   layout_.files[index].runs = runs;
+  if (handled_[index] != 0) return true;  // left, or stopped midway
   if (!last) return true;
   MarkHandled(index);
   const std::string notReached = kind_.notReached(runs, place);

@@ -78,7 +78,7 @@ enum class TFileState : char {
   kPending,  // to be placed; may be parked on the way
   kOnStack,  // being placed: waits for what lies in its place to go first
   kPlaced,   // at its place
-  kLeft,     // could not be placed: never moves again
+  kLeft,     // could not be placed: moves only out of the way of others
 };
 
 // One run of a place still to fill, and whose it is.
@@ -204,6 +204,14 @@ class TPlacer {
     }
   }
 
+  // Counts the files the steps take to their places; files left that were
+  // moved out of the way are not among them.
+  void CountFilesPlaced() {
+    for (size_t file = 0; file < moved_.size(); ++file) {
+      if (moved_[file] != 0 && state_[file] == TFileState::kPlaced) ++out_.moves.files;
+    }
+  }
+
  private:
   static size_t CountStretches(const TMoveLayout& layout) {
     size_t count = layout.freeExtents.size();
@@ -212,8 +220,9 @@ class TPlacer {
   }
 
   // Leaves every pending file whose place holds clusters that never move:
-  // the file system's, or those of a file that stays or is left (and so on,
-  // for the files whose places those left hold).
+  // the file system's, those of a file that stays or of one that may not
+  // move. A file left for any other reason still moves out of the way of
+  // the others, so it blocks no one.
   void LeaveThoseBlocked(const std::vector<size_t>& pending) {
     for (const size_t file : pending) {
       for (const TFileRun& run : targets_[file]) {
@@ -221,16 +230,18 @@ class TPlacer {
           const TClusterOwners::TStretch held = owners_.At(lcn);
           if (held.file == kFileSystem) {
             Leave(file, "its place holds clusters of the file system, which cannot move");
-          } else if (held.file != kFree && held.file != file && !Waits(held.file)) {
+          } else if (held.file != kFree && held.file != file && Immovable(held.file)) {
             LeaveBlockedBy(file, held.file);
           }
           lcn = held.end;
         }
       }
     }
-    // The files left may lie in places of files still pending.
+    // Files with a place that may not move were left before places_ was
+    // sorted: they may lie in places of files still pending.
     for (size_t next = 0; next < out_.moves.left.size(); ++next) {
       const size_t left = out_.moves.left[next].file;
+      if (!Immovable(left)) continue;
       const std::pair<size_t, size_t> runs = where_[left];
       for (size_t run = runs.first; run < runs.first + runs.second; ++run) {
         const int64_t lcn = runs_[run].lcn;
@@ -242,6 +253,13 @@ class TPlacer {
         }
       }
     }
+  }
+
+  // Whether the file's clusters stay where they are, whoever needs them:
+  // it has no place, or may not move at all.
+  bool Immovable(size_t file) const {
+    return state_[file] == TFileState::kStays ||
+           (state_[file] == TFileState::kLeft && !layout_.files[file].notMovable.empty());
   }
 
   bool Waits(size_t file) const {
@@ -294,13 +312,15 @@ class TPlacer {
           Push(other);
           return false;
         }
-        if (state_[other] != TFileState::kOnStack) {
+        if (Immovable(other) || state_[other] == TFileState::kPlaced) {
           LeaveBlockedBy(file, other);
           return false;
         }
-        // A cycle: what of the file waiting has its spot cleared already
-        // goes there, the rest out of the way.
-        if (MoveStraight(other, held.vcn, stop - frame->lcn) > 0) continue;
+        // A cycle (other waits), or a file left: what of the file waiting
+        // has its spot cleared already goes there, the rest out of the way;
+        // a file left only ever goes out of the way.
+        const bool left = state_[other] == TFileState::kLeft;
+        if (!left && MoveStraight(other, held.vcn, stop - frame->lcn) > 0) continue;
         const int64_t parked = Park(other, held.vcn, stop - frame->lcn);
         if (parked == stop - frame->lcn) {
           frame->lcn = stop;
@@ -308,11 +328,13 @@ class TPlacer {
         }
         // Too little free space for all of it: the file's own clusters go
         // to what of its place is free, which frees where they were; then
-        // the rest is looked at again.
+        // the rest is looked at again. With no room at all, the waiting
+        // file is left in the cycle; one in the place of a file left, that
+        // file itself.
         TFill fill;
         FillFreePlace(file, TFillMode::kFillAround, &fill);
         if (parked == 0 && fill.moved == 0) {
-          Leave(other, "there is no free space to make room for it");
+          Leave(left ? file : other, "there is no free space to make room for it");
         }
         return false;
       }
@@ -556,10 +578,7 @@ class TPlacer {
       if (parking) out_.clustersParked += length;
       done += length;
     }
-    if (moved_[file] == 0) {
-      moved_[file] = 1;
-      ++out_.moves.files;
-    }
+    moved_[file] = 1;
   }
 
   static bool Overlaps(const std::vector<TFileRun>& runs, int64_t lcn, int64_t end) {
@@ -648,6 +667,7 @@ TOptimizeSchedule ScheduleOptimize(const TMoveLayout& layout,
   TOptimizeSchedule schedule;
   TPlacer placer(layout, targets, maxStepClusters, &schedule);
   for (const size_t file : placer.Admit()) placer.Place(file);
+  placer.CountFilesPlaced();
   std::sort(schedule.moves.left.begin(), schedule.moves.left.end(),
             [](const TLeftFile& a, const TLeftFile& b) { return a.file < b.file; });
   return schedule;

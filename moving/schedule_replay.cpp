@@ -162,7 +162,11 @@ std::string ReplayOptimize(const TMoveLayout& layout,
     if (!hasPlace && played.Moved(file)) {
       return layout.files[file].listingPath + " moved, though it has no place to go to";
     }
-    // A file left may have been parked on the way.
+    if (!layout.files[file].notMovable.empty() && played.Moved(file)) {
+      return layout.files[file].listingPath + " moved, though it may not move";
+    }
+    // A file left may have been moved out of the way: its steps were legal,
+    // so it holds every cluster it held, wherever it lies.
     if (!hasPlace || left[file] != 0) continue;
     if (played.Moved(file)) {
       played.RunsOf(file, &runs);

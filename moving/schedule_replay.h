@@ -17,8 +17,10 @@ std::string ReplaySchedule(const TMoveLayout& layout, const TMoveSchedule& sched
 
 // Plays the steps as ReplaySchedule does; afterwards every file with a
 // place (targets[i], allocated runs in ascending vcn; empty for none) lies
-// exactly there, unless the schedule left it, and no file without a place
-// has moved.
+// exactly there, unless the schedule left it, and no file without a place,
+// or that may not move, has moved. A file left may have been moved out of
+// the way anywhere: that each of its steps moved clusters it held onto free
+// ones is what keeps it whole, every VCN it held on clusters of its own.
 std::string ReplayOptimize(const TMoveLayout& layout,
                            const std::vector<std::vector<TFileRun>>& targets,
                            const TMoveSchedule& schedule);

@@ -182,6 +182,33 @@ TEST_F(OptimizeExecutor, AStopLeavesAParkedFileWholeAndASecondRunFinishes) {
   ExpectSoundVolume();
 }
 
+TEST_F(OptimizeExecutor, AFileLeftIsMovedOutOfTwoPlacesInTurnAndNamedOnceAsLeft) {
+  // \a.bin's place holds the volume's own clusters, so it is left; it lies
+  // across the places of \b.bin and \c.bin, and is moved out of each in
+  // turn, with \b.bin's moves between.
+  AddFile("a.bin", 20, 8, 4);
+  AddFile("b.bin", 40, 4, 20);
+  AddFile("c.bin", 50, 4, 24);
+  Optimize();
+  EXPECT_EQ(done.failure, "");
+  ASSERT_EQ(done.left.size(), 1u) << done.left.back().listingPath << ": "
+                                  << done.left.back().reason;
+  EXPECT_EQ(LeftBecause("\\a.bin"),
+            "its place holds clusters of the file system, which cannot move");
+  EXPECT_TRUE(AtPlace("\\b.bin"));
+  EXPECT_TRUE(AtPlace("\\c.bin"));
+  EXPECT_EQ(done.filesMoved, 2);
+  EXPECT_EQ(progress.filesDone.load(), done.filesMoved);
+  EXPECT_EQ(done.clustersParked, 8);
+  int64_t kept = 0;
+  for (const TFileRun& run : RunsNow("\\a.bin")) {
+    kept += run.length;
+    EXPECT_TRUE(run.lcn >= 28) << "out of both places: " << run.lcn;
+  }
+  EXPECT_EQ(kept, 8);
+  ExpectSoundVolume();
+}
+
 TEST_F(OptimizeExecutor, AFileAnotherProgramHoldsIsLeftWithItsReasonAndTheOthersReachTheirPlaces) {
   AddFile("a.bin", 100, 4, 12);
   AddFile("b.bin", 20, 8, 30);

@@ -141,6 +141,73 @@ TEST(OptimizeSchedule, FilesThatCannotBePlacedAreLeftWithTheReasonAndNothingElse
   }
 }
 
+TEST(OptimizeSchedule, AFileLeftIsMovedOutOfTheWayRatherThanLeavingThoseWhosePlacesItHolds) {
+  // Each case: which files the schedule leaves; every other file with a
+  // place ends there (the replay proves it).
+  TMoveLayout notMovable =
+      Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 30, 10}})}, {{20, 10}, {50, 50}});
+  notMovable.files[0].notMovable = "it is a file the file system keeps where it is";
+  const struct {
+    const char* what;
+    TMoveLayout layout;
+    TPlaces places;
+    std::vector<size_t> left;
+  } cases[] = {
+      {"a chain: \\a's place holds the file system's clusters, \\b's holds \\a, \\c's "
+       "holds \\b",
+       Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 30, 10}}), File("\\c", {{0, 60, 10}})},
+              {{20, 10}, {40, 15}, {70, 30}}),
+       {{{0, 50, 10}}, {{0, 10, 10}}, {{0, 30, 10}}},
+       {0}},
+      {"\\a's place does not match its clusters, and \\b's holds it",
+       Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 30, 10}})}, {{20, 10}, {50, 50}}),
+       {{{0, 60, 8}}, {{0, 10, 10}}},
+       {0}},
+      {"a file that may not move still holds up the one whose place it holds",
+       notMovable,
+       {{{0, 60, 10}}, {{0, 10, 10}}},
+       {0, 1}},
+  };
+  for (const auto& c : cases) {
+    const TOptimizeSchedule schedule = ScheduleOptimize(c.layout, c.places, 4);
+    std::vector<size_t> left;
+    for (const TLeftFile& file : schedule.moves.left) left.push_back(file.file);
+    EXPECT_EQ(left, c.left) << c.what;
+    EXPECT_EQ(ReplayOptimize(c.layout, c.places, schedule.moves), "") << c.what;
+  }
+}
+
+TEST(OptimizeSchedule, AFileLeftInACycleIsParkedWholeOutOfBothPlaces) {
+  // \a and \b hold each other's places; \a's place also holds the file
+  // system's clusters, so \a is left, and \b goes to its place only once
+  // \a is out of it, in the free space at the end.
+  const TMoveLayout layout =
+      Volume({File("\\a", {{0, 10, 10}}), File("\\b", {{0, 20, 10}})}, {{80, 20}});
+  const TPlaces places = {{{0, 25, 10}}, {{0, 10, 10}}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 64);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  ASSERT_EQ(schedule.moves.left.size(), 1u);
+  EXPECT_EQ(schedule.moves.left[0].file, 0u);
+  int64_t aMoved = 0;
+  for (const TMoveStep& step : schedule.moves.steps) {
+    if (step.file != 0) continue;
+    aMoved += step.clusters;
+    EXPECT_GE(step.targetLcn, 80) << "parked outside both places";
+  }
+  EXPECT_EQ(aMoved, 10);
+  EXPECT_EQ(schedule.clustersParked, 10);
+}
+
+TEST(OptimizeSchedule, TheReplayRefusesAScheduleThatMovesAFileThatMayNotMoveEvenIfLeft) {
+  TMoveLayout layout = Volume({File("\\a", {{0, 10, 10}})}, {{50, 50}});
+  layout.files[0].notMovable = "it is a file the file system keeps where it is";
+  const TPlaces places = {{{0, 50, 10}}};
+  TMoveSchedule schedule;
+  schedule.steps = {TMoveStep{0, 0, 10, 80}};
+  schedule.left = {TLeftFile{0, layout.files[0].notMovable}};
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule), "\\a moved, though it may not move");
+}
+
 // A random volume as the zone plan sees it: files in pieces among islands
 // of the file system's clusters, files that stay (no place) and free space;
 // each movable file gets a place packed from the volume's start in a random
@@ -151,9 +218,12 @@ struct TRandomVolume {
 };
 
 // longestRun: the most clusters of a piece; one piece in continueOneIn
-// continues a recent file rather than starting one.
+// continues a recent file rather than starting one; one place in
+// overIslandsOneIn (0: none) is packed over the islands and the files that
+// stay, as a plan that counted on them moving would.
 TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, double freeShare,
-                           int64_t longestRun = 12, uint64_t continueOneIn = 3) {
+                           int64_t longestRun = 12, uint64_t continueOneIn = 3,
+                           uint64_t overIslandsOneIn = 0) {
   TRandomVolume volume;
   TMoveLayout& layout = volume.layout;
   layout.driveLetter = 'D';
@@ -212,9 +282,10 @@ TRandomVolume RandomVolume(std::mt19937_64& random, int64_t totalClusters, doubl
     if (std::find(stays.begin(), stays.end(), file) != stays.end()) continue;
     int64_t vcn = 0;
     const int64_t clusters = AllocatedClusters(layout.files[file].runs);
+    const bool overIslands = overIslandsOneIn != 0 && random() % overIslandsOneIn == 0;
     std::vector<TFileRun> place;
     while (vcn < clusters && cursor < totalClusters) {
-      if (fixed(cursor)) {
+      if (fixed(cursor) && !overIslands) {
         ++cursor;
         continue;
       }
@@ -265,12 +336,14 @@ TEST(OptimizeSchedule, OnTightCrowdedAndLargeFileVolumesEveryScheduleReplays) {
     int64_t longestRun;
     uint64_t continueOneIn;
     int64_t longestStep;
+    uint64_t overIslandsOneIn;
   } kinds[] = {
-      {"1% free", 0.01, 12, 3, 16},
-      {"no free space but what the islands leave", 0.0, 12, 3, 16},
-      {"many files of a cluster or two", 0.05, 1, 4, 4},
-      {"files many times larger than a step", 0.10, 64, 2, 3},
-      {"large files, 2% free", 0.02, 64, 2, 64},
+      {"1% free", 0.01, 12, 3, 16, 0},
+      {"no free space but what the islands leave", 0.0, 12, 3, 16, 0},
+      {"many files of a cluster or two", 0.05, 1, 4, 4, 0},
+      {"files many times larger than a step", 0.10, 64, 2, 3, 0},
+      {"large files, 2% free", 0.02, 64, 2, 64, 0},
+      {"one place in eight over the islands", 0.05, 12, 3, 16, 8},
   };
   std::mt19937_64 random(20261210);
   for (const auto& kind : kinds) {
@@ -278,8 +351,9 @@ TEST(OptimizeSchedule, OnTightCrowdedAndLargeFileVolumesEveryScheduleReplays) {
     int64_t needed = 0;
     int64_t filesLeft = 0;
     for (int round = 0; round < 60; ++round) {
-      const TRandomVolume volume = RandomVolume(random, 200 + random() % 3000, kind.freeShare,
-                                                kind.longestRun, kind.continueOneIn);
+      const TRandomVolume volume =
+          RandomVolume(random, 200 + random() % 3000, kind.freeShare, kind.longestRun,
+                       kind.continueOneIn, kind.overIslandsOneIn);
       const int64_t longestStep = 1 + static_cast<int64_t>(random() % kind.longestStep);
       const TOptimizeSchedule schedule =
           ScheduleOptimize(volume.layout, volume.places, longestStep);
