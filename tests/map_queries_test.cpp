@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/scripted_volume.h"
@@ -454,6 +455,40 @@ TEST_F(MapQueriesTest, PlannedHoverNamesTheItemMovedThereOrWhatStays) {
   for (const auto& c : cases) {
     EXPECT_EQ(PlannedHoverText(planned, paths, c.first.first, c.first.second), c.second)
         << c.first.first;
+  }
+}
+
+// The strip's entries, as either shell measures them, wrap onto the next
+// line where the next would pass the strip's right margin; one too wide for
+// any line keeps a line of its own; the height counts whole lines.
+TEST(MapLegendPlaces, EntriesWrapAtTheStripsWidthAndTheHeightCountsTheirLines) {
+  struct TCase {
+    std::vector<int> widths;
+    int stripWidth;
+    std::vector<std::pair<int, int>> places;  // x, line
+    int height;                               // lines of 20 pixels
+  };
+  const int lineHeight = LegendLineHeight(17);
+  ASSERT_EQ(lineHeight, 20);
+  ASSERT_EQ(LegendLineHeight(5), kLegendSwatchSize + kLegendMargin);
+  ASSERT_EQ(LegendEntryWidth(50), 50 + kLegendSwatchSize + kLegendGap);
+  const TCase cases[] = {
+      // All on one line: 3, then 3 + 100 + 14, then 117 + 80 + 14.
+      {{100, 80, 40}, 400, {{3, 0}, {117, 0}, {211, 0}}, 1 * 20 + 3},
+      // 211 + 40 passes 240 - 3: the third starts line 1.
+      {{100, 80, 40}, 240, {{3, 0}, {117, 0}, {3, 1}}, 2 * 20 + 3},
+      // Exactly to the right margin still fits.
+      {{100, 80}, 3 + 100 + 14 + 80 + 3, {{3, 0}, {117, 0}}, 20 + 3},
+      // Too wide for any line: alone on its lines, never an empty line.
+      {{500, 10, 500}, 200, {{3, 0}, {3, 1}, {3, 2}}, 3 * 20 + 3},
+      {{}, 200, {}, 0},
+  };
+  for (const TCase& c : cases) {
+    const std::vector<TLegendPlace> places = LegendPlaces(c.widths, c.stripWidth);
+    std::vector<std::pair<int, int>> got;
+    for (const TLegendPlace& place : places) got.emplace_back(place.x, place.line);
+    EXPECT_EQ(got, c.places) << c.stripWidth;
+    EXPECT_EQ(LegendHeight(places, lineHeight), c.height) << c.stripWidth;
   }
 }
 

@@ -54,6 +54,3 @@ enum class TMapMode {
   kNow,      // the runs as they are: red, blue, white
   kPlanned,  // the volume-aware plan's targets by zone
 };
-
-// The outline drawn around the cells of a selected item's fragments.
-constexpr TRgb kOutlineRgb = {0, 0, 0};

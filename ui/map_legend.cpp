@@ -1,5 +1,6 @@
 #include "ui/map_legend.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ui/fragment_view_logic.h"
@@ -38,6 +39,14 @@ std::vector<TLegendEntry> LegendEntries(const TFragmentViewLogic& logic) {
   return entries;
 }
 
+bool SameLegend(const std::vector<TLegendEntry>& a, const std::vector<TLegendEntry>& b) {
+  // The labels are static texts: the same entry has the same pointer.
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const TLegendEntry& x, const TLegendEntry& y) {
+                      return x.colour == y.colour && x.label == y.label;
+                    });
+}
+
 std::string LegendMessage(const TFragmentViewLogic& logic) {
   std::string text;
   for (const TLegendEntry& entry : LegendEntries(logic)) {
@@ -55,4 +64,30 @@ std::string LegendMessage(const TFragmentViewLogic& logic) {
     text += "A cell of several clusters takes red over blue over white.\n";
   }
   return text;
+}
+
+int LegendEntryWidth(int wordsWidth) { return kLegendSwatchSize + kLegendGap + wordsWidth; }
+
+std::vector<TLegendPlace> LegendPlaces(const std::vector<int>& entryWidths, int stripWidth) {
+  std::vector<TLegendPlace> places;
+  int x = kLegendMargin;
+  int line = 0;
+  for (const int width : entryWidths) {
+    if (x > kLegendMargin && x + width > stripWidth - kLegendMargin) {
+      x = kLegendMargin;
+      ++line;
+    }
+    places.push_back(TLegendPlace{x, line});
+    x += width + kLegendSpacing;
+  }
+  return places;
+}
+
+int LegendLineHeight(int textHeight) {
+  return std::max(kLegendSwatchSize, textHeight) + kLegendMargin;
+}
+
+int LegendHeight(const std::vector<TLegendPlace>& places, int lineHeight) {
+  if (places.empty()) return 0;
+  return (places.back().line + 1) * lineHeight + kLegendMargin;
 }

@@ -18,8 +18,7 @@ class TLegendStrip : public QWidget {
   // The entries to show; repaints when they changed. Whether they changed.
   bool SetEntries(std::vector<TLegendEntry> shown);
   const std::vector<TLegendEntry>& Entries() const { return entries; }
-  // Pixels the entries take at width: whole lines of kSwatchSize plus a
-  // margin each.
+  // Pixels the entries take at width (LegendHeight).
   int HeightFor(int width) const;
 
  protected:
@@ -27,12 +26,7 @@ class TLegendStrip : public QWidget {
 
  private:
   // The left edge and line of each entry at width, in order.
-  struct TPlace {
-    int x;
-    int line;
-  };
-  std::vector<TPlace> Places(int width) const;
-  int EntryWidth(const TLegendEntry& entry) const;
+  std::vector<TLegendPlace> Places(int width) const;
   int LineHeight() const;
 
   std::vector<TLegendEntry> entries;
