@@ -3,14 +3,17 @@
 // binary units with the cluster size and the exact bytes in their tips, the
 // most fragmented files as a list view that sorts by a click on each header
 // and selects and scrolls the map to a file when its row is selected, a
-// search that selects and outlines the items whose path matches, and
-// "Summary..." that hides and shows the panel.
+// search that selects and outlines the items whose path matches (once typing
+// pauses, or at Enter), figures whole in their columns at the window's own
+// size, and "Summary..." that hides and shows the panel.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,22 +73,12 @@ class Win32SummaryPanel : public testing::Test {
   // The drive window, then the worker of an analysis that ends well played
   // on the test's thread: the tree, the free space, the map's notice, the
   // plan and the summary, "Finished" and the worker's end.
-  void Analyse() {
-    windows.CreateDriveWindow(optimizer);
+  // At 900 x 600, or with width and height 0 at the window's own place.
+  void Analyse(int width = 900, int height = 600) {
+    AnalyseInDriveWindow(optimizer, windows, width, height);
     window = static_cast<HWND>(optimizer.mainWindow);
-    ASSERT_NE(window, nullptr);
-    SetWindowPos(window, nullptr, 0, 0, 900, 600, SWP_NOZORDER | SWP_NOACTIVATE);
-    optimizer.CreateMemoryTree();
-    optimizer.MapFreeSpace();
-    optimizer.FillMemoryTree();
-    windows.PostFragmentsReady(optimizer);
-    DispatchPending();
-    ASSERT_NE(optimizer.fragmentView, nullptr);
     view = optimizer.fragmentView;
-    optimizer.OptimizeTree();
-    optimizer.statusText.Set("Finished");
-    windows.PostWorkerFinished(optimizer);
-    DispatchPending();
+    ASSERT_NE(view, nullptr);
     EnumChildWindows(window, FindPanel, reinterpret_cast<LPARAM>(&panel));
     ASSERT_NE(panel, nullptr);
     UpdateWindow(window);
@@ -232,6 +225,100 @@ TEST_F(Win32SummaryPanel, SearchSelectsAndOutlinesEveryItemWhosePathMatches) {
   SetWindowTextA(panel->search, "nothing");
   ASSERT_TRUE(PumpUntil([&] { return logic.Selection().empty(); }, 3000));
   EXPECT_EQ(TextOf(panel->searchResult), "No item's path holds that.");
+}
+
+TEST_F(Win32SummaryPanel, EnterInTheSearchBoxSearchesAtOnce) {
+  Analyse();
+  ASSERT_NE(panel, nullptr);
+  const TFragmentViewLogic& logic = view->logic;
+  // Typed, then Enter, with no pause for the typing's timer.
+  SetWindowTextA(panel->search, "\\docs\\");
+  SendMessageA(panel->search, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  ASSERT_EQ(logic.Selection().size(), 2u);
+  EXPECT_EQ(TextOf(panel->searchResult), "2 items match, outlined on the map");
+  // The Enter's character is taken too: the box holds what was typed.
+  SendMessageA(panel->search, WM_CHAR, '\r', 0x001C0001);
+  EXPECT_EQ(TextOf(panel->search), "\\docs\\");
+}
+
+// How wide the ink of text is, pixels from its first to its last column
+// of ink: drawn in font alone, with room to spare, and as window shows it
+// now within area (its client coordinates) on background.
+int InkWidth(const std::vector<COLORREF>& pixels, int width, COLORREF background) {
+  int first = width;
+  int last = -1;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    if (pixels[i] == background) continue;
+    const int x = static_cast<int>(i % static_cast<size_t>(width));
+    first = std::min(first, x);
+    last = std::max(last, x);
+  }
+  return last < 0 ? 0 : last - first + 1;
+}
+std::vector<COLORREF> PixelsOf(HDC dc, int width, int height) {
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) pixels.push_back(GetPixel(dc, x, y));
+  return pixels;
+}
+int InkWidthAlone(const std::string& text, HFONT font) {
+  const int width = 600;
+  const int height = 30;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP canvas = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previousBitmap = SelectObject(memory, canvas);
+  HGDIOBJ previousFont = SelectObject(memory, font);
+  RECT all = {0, 0, width, height};
+  FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SetBkMode(memory, TRANSPARENT);
+  SetTextColor(memory, RGB(0, 0, 0));
+  RECT place = {20, 5, width, height};
+  DrawTextA(memory, text.c_str(), -1, &place, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+  const int ink = InkWidth(PixelsOf(memory, width, height), width, RGB(255, 255, 255));
+  SelectObject(memory, previousFont);
+  SelectObject(memory, previousBitmap);
+  DeleteObject(canvas);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ink;
+}
+// The background is the cell's most common colour.
+int InkWidthShown(HWND window, const RECT& area) {
+  UpdateWindow(window);
+  HDC dc = GetDC(window);
+  std::vector<COLORREF> pixels;
+  std::map<COLORREF, int> counts;
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      pixels.push_back(GetPixel(dc, x, y));
+      ++counts[pixels.back()];
+    }
+  }
+  ReleaseDC(window, dc);
+  const auto background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                            return a.second < b.second;
+                          })->first;
+  return InkWidth(pixels, area.right - area.left, background);
+}
+
+// The figures at the window's own place on a 1024 x 768 screen: every
+// value is drawn whole, no glyph of it cut at its column's edge.
+TEST_F(Win32SummaryPanel, NoFiguresValueIsClippedAtTheWindowsOwnSize) {
+  Analyse(0, 0);
+  ASSERT_NE(panel, nullptr);
+  HWND figures = panel->figures;
+  const auto font = reinterpret_cast<HFONT>(SendMessageA(figures, WM_GETFONT, 0, 0));
+  const int rows = static_cast<int>(SendMessageA(figures, LVM_GETITEMCOUNT, 0, 0));
+  ASSERT_GE(rows, 10);
+  for (int row = 0; row < rows; ++row) {
+    const std::string value = CellText(figures, row, 1);
+    RECT cell = {};
+    cell.top = 1;
+    cell.left = LVIR_BOUNDS;
+    SendMessageA(figures, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell));
+    EXPECT_EQ(InkWidthShown(figures, cell), InkWidthAlone(value, font)) << value;
+  }
 }
 
 TEST_F(Win32SummaryPanel, AStoppedAnalysisHasNoPanel) {

@@ -7,8 +7,13 @@
 
 #include <array>
 #include <functional>
+#include <set>
+#include <string>
 
 #include "ui/drive_window_layout.h"
+
+class TDriveOptimizer;
+class TWin32WindowSystem;
 
 // The drawing resources, made on the first call.
 void MakeDrawingResourcesOnce();
@@ -31,3 +36,16 @@ TRect MapAreaOf(HWND driveWindow);
 std::array<int, 4> Corners(const TRect& rect);
 // How many windows are below window, at any depth.
 int ChildCount(HWND window);
+// Every colour window shows in area (its client coordinates), read from the
+// screen after any pending paint.
+std::set<COLORREF> ColoursIn(HWND window, const RECT& area);
+// The text of part of a status bar.
+std::string StatusPartText(HWND statusBar, int part);
+
+// Opens optimizer's drive window (then sized width x height at 0, 0 unless
+// both are 0: its own place), then plays on the test's thread the worker of
+// an analysis that ends well: the tree, the free space, the map's notice,
+// the plan and the summary, "Finished" and the worker's end, each message
+// dispatched as it comes.
+void AnalyseInDriveWindow(TDriveOptimizer& optimizer, TWin32WindowSystem& windows, int width = 0,
+                          int height = 0);

@@ -26,6 +26,8 @@ constexpr int kSearchId = 1;                    // the edit box's control identi
 constexpr int kLabelHeight = 18;
 constexpr int kEditHeight = 22;
 constexpr int kSpacing = 4;
+// Pixels a list view's column needs beside its text (its margins each side).
+constexpr int kColumnPadding = 16;
 
 // Registers the panel's class, and the list views' (comctl32), once in the
 // process, whichever drive thread makes the first panel.
@@ -78,6 +80,21 @@ void Place(HWND child, int x, int y, int width, int height) {
   MoveWindow(child, x, y, std::max(0, width), std::max(0, height), TRUE);
 }
 
+// The search box's own procedure before the box's: Enter runs the search at
+// once (an edit box alone only beeps at it). refData is the panel, which
+// outlives the box.
+LRESULT CALLBACK SearchBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
+                               UINT_PTR /*id*/, DWORD_PTR refData) {
+  if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+    reinterpret_cast<TSummaryPanel*>(refData)->Search();
+    return 0;
+  }
+  // The character Enter also sends: no beep.
+  if (message == WM_CHAR && wParam == '\r') return 0;
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(box, SearchBoxProc, 1);
+  return DefSubclassProc(box, message, wParam, lParam);
+}
+
 }  // namespace
 
 TSummaryPanel::TSummaryPanel(const TDriveOptimizer& optimizer, TFragmentView* fragmentView)
@@ -121,8 +138,11 @@ void TSummaryPanel::MakeChildren(const std::string& movesSummary) {
                       LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_NOSORTHEADER | LVS_SINGLESEL,
                       WS_EX_CLIENTEDGE);
   SendMessageA(figures, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
+  // The values from the left, as a table of label and value reads: a value
+  // set against the column's right edge loses the overhang of its last
+  // glyph (the arm of an "r") to the edge.
   AddColumn(figures, 0, "Figure", 125, LVCFMT_LEFT);
-  AddColumn(figures, 1, "Value", 120, LVCFMT_RIGHT);
+  AddColumn(figures, 1, "Value", 120, LVCFMT_LEFT);
   const int64_t clusterBytes = drive.clusterMap != nullptr ? drive.clusterMap->clusterBytes : 0;
   const std::vector<TSummaryFigure> shown = SummaryFigures(drive.summary, clusterBytes);
   for (size_t i = 0; i < shown.size(); ++i) {
@@ -136,6 +156,7 @@ void TSummaryPanel::MakeChildren(const std::string& movesSummary) {
   search = MakeChild("EDIT", "", window, ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, kSearchId);
   SendMessageA(search, EM_SETCUEBANNER, TRUE,
                reinterpret_cast<LPARAM>(L"part of a path, e.g. .log or \\docs\\"));
+  SetWindowSubclass(search, SearchBoxProc, 1, reinterpret_cast<DWORD_PTR>(this));
   searchResult = MakeChild("STATIC", "", window, SS_NOPREFIX);
 
   files = MakeChild(WC_LISTVIEWA, "", window,
@@ -162,10 +183,23 @@ void TSummaryPanel::Layout() {
       SendMessageA(figures, LVM_APPROXIMATEVIEWRECT, figureCount, MAKELPARAM(-1, -1)));
   const int figuresHeight = HIWORD(needed) + 2 * GetSystemMetrics(SM_CYEDGE);
   Place(figures, 0, y, width, figuresHeight);
-  // The value column takes what the label column leaves of the list's client.
+  // The label column as wide as its widest label, the value column the
+  // rest of the list's client.
+  int labelWidth = 0;
+  for (int row = 0; row < figureCount; ++row) {
+    char label[128] = {};
+    LVITEMA item = {};
+    item.pszText = label;
+    item.cchTextMax = sizeof label;
+    SendMessageA(figures, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    labelWidth =
+        std::max(labelWidth, static_cast<int>(SendMessageA(figures, LVM_GETSTRINGWIDTHA, 0,
+                                                           reinterpret_cast<LPARAM>(label))));
+  }
+  labelWidth += kColumnPadding;
+  SendMessageA(figures, LVM_SETCOLUMNWIDTH, 0, labelWidth);
   RECT inside;
   GetClientRect(figures, &inside);
-  const int labelWidth = static_cast<int>(SendMessageA(figures, LVM_GETCOLUMNWIDTH, 0, 0));
   SendMessageA(figures, LVM_SETCOLUMNWIDTH, 1, std::max(40, int{inside.right} - labelWidth));
   y += figuresHeight + kSpacing;
   if (movesLabel != nullptr) {

@@ -2,7 +2,7 @@
 // finished, the summary's figures as a list (sizes in KiB, MiB and GiB with
 // the cluster size, the exact bytes in each row's tip), a search box that
 // selects and outlines every item whose path holds the text typed, once
-// typing pauses, and the most fragmented files as a list view that sorts by
+// typing pauses or at Enter, and the most fragmented files as a list view that sorts by
 // a click on any column's header and selects a file on the map, scrolled to
 // it, when its row is selected. The figures, rows and matches come from
 // ui/summary_figures, ui/fragmented_files_table and ui/path_search, as on
