@@ -51,6 +51,10 @@ TEST(DriveWindowMessages, CommandsByIdentifierNotificationAndControl) {
       // "Defragment...": its button's click, and the map menu's item (no control).
       {kDefragmentCommandId, 0, &other, TDriveWindowCommand::kDefragment},
       {kDefragmentCommandId, 0, nullptr, TDriveWindowCommand::kDefragment},
+      // "Optimize layout...", the same two ways.
+      {kOptimizeCommandId, 0, &other, TDriveWindowCommand::kOptimize},
+      {kOptimizeCommandId, 0, nullptr, TDriveWindowCommand::kOptimize},
+      {kOptimizeCommandId, 6, &other, TDriveWindowCommand::kNone},
       // Notifications other than a click (BN_SETFOCUS 6, BN_KILLFOCUS 7)
       // and accelerators (1) are not commands.
       {0, 6, &pause, TDriveWindowCommand::kNone},
@@ -69,10 +73,12 @@ TEST(DriveWindowMessages, CommandsByIdentifierNotificationAndControl) {
 }
 
 TEST(DriveWindowMessages, DefragmentCommandIsNoneOfTheMapsCommands) {
-  // The map's menu returns both its own commands and this one.
-  for (const TMapMenuItem& item : kMapMenu)
-    EXPECT_NE(static_cast<unsigned>(item.command), kDefragmentCommandId) << item.label;
-  EXPECT_NE(static_cast<unsigned>(TMapCommand::kClearSelection), kDefragmentCommandId);
+  // The map's menu returns both its own commands and the window's two.
+  for (const unsigned windowCommand : {kDefragmentCommandId, kOptimizeCommandId}) {
+    for (const TMapMenuItem& item : kMapMenu)
+      EXPECT_NE(static_cast<unsigned>(item.command), windowCommand) << item.label;
+    EXPECT_NE(static_cast<unsigned>(TMapCommand::kClearSelection), windowCommand);
+  }
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ TDriveWindowCommand DriveWindowCommandFor(unsigned identifier, unsigned notifica
   // clicks.
   if (notification != 0) return TDriveWindowCommand::kNone;
   if (identifier == kDefragmentCommandId) return TDriveWindowCommand::kDefragment;
+  if (identifier == kOptimizeCommandId) return TDriveWindowCommand::kOptimize;
   if (identifier != 0 || control == nullptr) return TDriveWindowCommand::kNone;
   if (control == pauseButton) return TDriveWindowCommand::kPause;
   if (control == stopButton) return TDriveWindowCommand::kStop;

@@ -44,6 +44,9 @@ TDriveWindowAction DriveWindowActionFor(unsigned message);
 // own commands (TMapCommand), which the same menu returns.
 constexpr const char* kDefragmentLabel = "Defragment...";
 constexpr unsigned kDefragmentCommandId = 100;
+// The "Optimize layout..." button and menu item, the same way.
+constexpr const char* kOptimizeLabel = "Optimize layout...";
+constexpr unsigned kOptimizeCommandId = 101;
 
 // What a WM_COMMAND asks of the drive window.
 enum class TDriveWindowCommand {
@@ -51,6 +54,7 @@ enum class TDriveWindowCommand {
   kPause,       // the "Pause" button (Pause and Resume while moves run)
   kStop,        // the "Stop" button
   kDefragment,  // the "Defragment..." button or menu item
+  kOptimize,    // the "Optimize layout..." button or menu item
 };
 
 // The command of WM_COMMAND with identifier (the low word of wParam),

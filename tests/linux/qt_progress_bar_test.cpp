@@ -9,92 +9,24 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <chrono>
-#include <condition_variable>
-#include <limits>
-#include <mutex>
 #include <string>
 
 #include "drive/drive_optimizer.h"
 #include "planning/drive_stages.h"
 #include "tests/linux/qt_test_environment.h"
 #include "tests/support/host_services.h"
-#include "tests/support/scripted_volume.h"
+#include "tests/support/metered_volume.h"
 #include "ui/qt/drive_window.h"
 #include "ui/qt/qt_window_system.h"
 
 namespace {
-
-// The scripted volume, letting through only as many folder listings and
-// item opens as the test has allowed; the next waits for more.
-class TMeteredVolume : public TScriptedVolume {
- public:
-  // Lets through count more listings (scan) or opens (retrieval).
-  void Allow(int listings, int opens) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      listingsLeft += listings;
-      opensLeft += opens;
-    }
-    changed.notify_all();
-  }
-  void AllowAll() {
-    const int all = std::numeric_limits<int>::max() / 2;
-    Allow(all, all);
-  }
-  // Whether a call waits for more within timeoutMs.
-  bool WaitUntilHeld(int timeoutMs) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                            [this] { return waiting > 0; });
-  }
-
-  THandle FindFirst(const char* pattern, TFindData* entry) override {
-    Take(&listingsLeft);
-    return TScriptedVolume::FindFirst(pattern, entry);
-  }
-  THandle OpenForRead(const char* path, bool backupSemantics) override {
-    if (std::string(path).rfind("\\\\.\\", 0) != 0) Take(&opensLeft);
-    return TScriptedVolume::OpenForRead(path, backupSemantics);
-  }
-
- private:
-  void Take(int* left) {
-    std::unique_lock<std::mutex> guard(lock);
-    ++waiting;
-    changed.notify_all();
-    changed.wait(guard, [left] { return *left > 0; });
-    --*left;
-    --waiting;
-  }
-
-  // Guards the counts, written by the test and the worker's threads.
-  std::mutex lock;
-  std::condition_variable changed;
-  int listingsLeft = 0;
-  int opensLeft = 0;
-  int waiting = 0;  // calls waiting for more
-};
-
-constexpr int kFolders = 4;
-constexpr int kFilesPerFolder = 30;
 
 class QtProgressBarTest : public testing::Test {
  protected:
   void SetUp() override {
     EnsureQtApplication();
     volume.logDirectory = logs.Path();
-    volume.bitmap.assign(8192, false);
-    int64_t lcn = 16;
-    for (int folder = 0; folder < kFolders; ++folder) {
-      const std::string path = "D:\\f" + std::to_string(folder);
-      volume.AddFolder(path);
-      for (int file = 0; file < kFilesPerFolder; ++file) {
-        volume.AddFile(path + "\\x" + std::to_string(file) + ".txt", 4096, {{1, lcn}});
-        volume.bitmap[lcn] = true;
-        lcn += 2;
-      }
-    }
+    PopulateMeteredVolume(volume);
   }
   void TearDown() override {
     volume.AllowAll();

@@ -1,4 +1,5 @@
-// The drive window's "Defragment..." on Win32, end to end in real windows
+// The drive window's "Defragment..." and "Optimize layout..." on Win32, end
+// to end in real windows
 // (wine64 under Xvfb here) over a scripted volume that carries out moves:
 // offered once the drive is analysed, it asks first (a real message box, No
 // the default) and moves nothing on No; on Yes the files move on a worker
@@ -191,14 +192,16 @@ TEST_F(Win32WindowMoves, MessageBoxAsksWithNoTheDefaultAndYesStartsTheMoves) {
 }
 
 // What the map's context menu showed last, read from its window while it is
-// open; then its last item is chosen from the keyboard, or the menu closed.
+// open: its last two items (the window's own), whether each is enabled, and
+// how many it has; then the item upPresses from its end is chosen from the
+// keyboard, or with none the menu is closed.
 struct TMenuSeen {
-  std::string lastItem;
-  bool lastEnabled = false;
+  std::string lastItems[2];  // the one before the last, then the last
+  bool enabled[2] = {false, false};
   int items = 0;
 };
 TMenuSeen menuSeen;
-bool chooseLastItem = false;
+int upPresses = 0;
 void CALLBACK ReadTheMenu(HWND, UINT, UINT_PTR timer, DWORD) {
   HWND popup = FindWindowA("#32768", nullptr);
   const auto menu =
@@ -208,14 +211,18 @@ void CALLBACK ReadTheMenu(HWND, UINT, UINT_PTR timer, DWORD) {
   if (menu == nullptr) return;
   KillTimer(nullptr, timer);
   menuSeen.items = GetMenuItemCount(menu);
-  char text[64] = {};
-  GetMenuStringA(menu, menuSeen.items - 1, text, sizeof text, MF_BYPOSITION);
-  menuSeen.lastItem = text;
-  menuSeen.lastEnabled =
-      (GetMenuState(menu, menuSeen.items - 1, MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED)) == 0;
-  if (chooseLastItem) {
-    // Up from no selection selects the last item; Return chooses it.
-    PostMessageA(popup, WM_KEYDOWN, VK_UP, 0);
+  for (int i = 0; i < 2; ++i) {
+    const int position = menuSeen.items - 2 + i;
+    char text[64] = {};
+    GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+    menuSeen.lastItems[i] = text;
+    menuSeen.enabled[i] =
+        (GetMenuState(menu, position, MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED)) == 0;
+  }
+  if (upPresses > 0) {
+    // Up from no selection selects the last item, each further Up the one
+    // before; Return chooses it.
+    for (int i = 0; i < upPresses; ++i) PostMessageA(popup, WM_KEYDOWN, VK_UP, 0);
     PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
   } else {
     EndMenu();
@@ -223,9 +230,9 @@ void CALLBACK ReadTheMenu(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 // Opens the map's context menu and reads it (ReadTheMenu).
-TMenuSeen OpenMapMenu(const TMovingDrive& drive, bool choose) {
+TMenuSeen OpenMapMenu(const TMovingDrive& drive, int choose) {
   menuSeen = TMenuSeen();
-  chooseLastItem = choose;
+  upPresses = choose;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadTheMenu);
   HWND view = drive.optimizer.fragmentView->window;
   POINT corner = {10, 10};
@@ -236,25 +243,74 @@ TMenuSeen OpenMapMenu(const TMovingDrive& drive, bool choose) {
   return menuSeen;
 }
 
-TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAsTheButtonDoes) {
+TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAndOptimizeAsTheButtonsDo) {
   TMovingDrive drive(volume, &gate, windows);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
-  // The map's commands, a separator, then the window's own item.
-  TMenuSeen seen = OpenMapMenu(drive, true);
-  EXPECT_EQ(seen.items, static_cast<int>(kMapMenuItems) + 2);
-  EXPECT_EQ(seen.lastItem, "Defragment...");
-  EXPECT_TRUE(seen.lastEnabled);
-  // Chosen, it asks as the button does.
+  // The map's commands, a separator, then the window's own two items.
+  TMenuSeen seen = OpenMapMenu(drive, 2);
+  EXPECT_EQ(seen.items, static_cast<int>(kMapMenuItems) + 3);
+  EXPECT_EQ(seen.lastItems[0], "Defragment...");
+  EXPECT_EQ(seen.lastItems[1], "Optimize layout...");
+  EXPECT_TRUE(seen.enabled[0]);
+  EXPECT_TRUE(seen.enabled[1]);
+  // Chosen, each asks as its button does.
   ASSERT_EQ(windows.questions.size(), 1u);
-  EXPECT_TRUE(Contains(windows.questions[0], "Defragment drive D:?"));
+  EXPECT_TRUE(Contains(windows.questions[0], "Defragment: Defragment drive D:?"));
+  OpenMapMenu(drive, 1);
+  ASSERT_EQ(windows.questions.size(), 2u);
+  EXPECT_TRUE(Contains(windows.questions[1], "Optimize layout: Optimize the layout of drive D:?"));
 
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
   ASSERT_TRUE(gate.WaitForHeld(5000));
   // Not offered while the moves run.
-  seen = OpenMapMenu(drive, false);
-  EXPECT_EQ(seen.lastItem, "Defragment...");
-  EXPECT_FALSE(seen.lastEnabled);
+  seen = OpenMapMenu(drive, 0);
+  EXPECT_EQ(seen.lastItems[1], "Optimize layout...");
+  EXPECT_FALSE(seen.enabled[0]);
+  EXPECT_FALSE(seen.enabled[1]);
+}
+
+// "Optimize layout..." beside "Defragment...": asks under its own caption,
+// moves in the stage "Applying optimized tree" with the same Pause, and the
+// drive analysed anew lies as its plan put it, its files whole, the status
+// line saying what the moves did.
+TEST_F(Win32WindowMoves, OptimizeLayoutAsksThenCarriesThePlanOutAndAnalysesAnew) {
+  TMovingDrive drive(volume, &gate, windows);
+  HWND optimize = GetDlgItem(drive.window, kOptimizeCommandId);
+  ASSERT_NE(optimize, nullptr);
+  EXPECT_EQ(TextOf(optimize), "Optimize layout...");
+  EXPECT_FALSE(IsWindowEnabled(optimize));
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  EXPECT_TRUE(IsWindowEnabled(optimize));
+  // Beside "Defragment...", on its left, in the same row, neither on the other.
+  const TRect optimizePlace = PlaceOf(optimize);
+  const TRect defragmentPlace = PlaceOf(drive.defragmentButton);
+  EXPECT_EQ(optimizePlace.y, defragmentPlace.y);
+  EXPECT_LE(optimizePlace.x + optimizePlace.width, defragmentPlace.x);
+  EXPECT_TRUE(IsWindowVisible(optimize));
+
+  windows.answer = true;
+  TMovingDrive::Click(optimize);
+  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_EQ(windows.questions[0].rfind("Optimize layout: Optimize the layout of drive D:?", 0), 0u)
+      << windows.questions[0];
+  ASSERT_TRUE(gate.WaitForHeld(5000));
+  EXPECT_FALSE(IsWindowEnabled(optimize));
+  EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
+  EXPECT_EQ(drive.optimizer.statusText.Get(), "Applying optimized tree");
+  TMovingDrive::Click(drive.PauseButton());
+  EXPECT_EQ(TextOf(drive.PauseButton()), "Resume");
+  TMovingDrive::Click(drive.PauseButton());
+  gate.Allow(-1);
+  ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Optimized: ", 0) == 0; }, 10000))
+      << drive.Status();
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
+  for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
+  EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
+  EXPECT_TRUE(Contains(drive.Status(), "Items moved: ")) << drive.Status();
+  EXPECT_TRUE(
+      Contains(drive.optimizer.fragmentView->session->SummaryText(), "Drive D: optimized layout"));
+  EXPECT_TRUE(IsWindowEnabled(optimize));
 }
 
 TEST_F(Win32WindowMoves, MovesOnYesPauseHoldsResumeGoesOnAndTheEndIsAnalysedAnew) {

@@ -24,6 +24,7 @@
 #include "ui/window_moves.h"
 #include "ui/window_placement.h"
 #include "ui/work_controls.h"
+#include "ui/work_progress.h"
 
 static_assert(kWmSize == WM_SIZE && kWmPaint == WM_PAINT && kWmClose == WM_CLOSE &&
                   kWmTimer == WM_TIMER && kWmFragmentsReady == WM_USER + 11 &&
@@ -36,15 +37,32 @@ namespace {
 
 constexpr UINT_PTR kRefreshTimerId = 1;
 constexpr int kStatusBarId = 1;
-// Room for the three buttons, the label, the fragment view and what may
+// Room for the four buttons, the label, the fragment view and what may
 // take the map's place or share it (the failure notice, the summary panel).
-constexpr int kDeferredPlacements = 8;
+constexpr int kDeferredPlacements = 9;
 // The window property that holds the window's own state.
 constexpr const char* kStateProperty = "diskopt.driveWindow";
 // The widest the status bar's part for the map's zoom and view may be,
 // pixels ("1048576 clusters per cell, volume after the plan" in the GUI
 // font); never more than half the bar.
 constexpr int kViewStatePartWidth = 280;
+// The status bar's parts, left to right: the described text; beyond it, the
+// analysis's progress (its words, then the bar) while an analysis runs, and
+// the selected item and the map's zoom and view while there is a map. A part
+// with nothing to show has no width.
+enum TStatusPart {
+  kDetailPart,
+  kProgressTextPart,
+  kProgressBarPart,
+  kSelectionPart,
+  kViewStatePart,
+  kStatusPartCount
+};
+constexpr int kProgressBarWidth = 150;  // pixels
+// The widest words of the progress, measured once for their part's width.
+constexpr const char* kWidestProgressText = "read 8,888,888 of 8,888,888 items, about 88 min left";
+constexpr int kPartPadding = 12;           // pixels a part's words need beside them
+constexpr UINT kMarqueeMilliseconds = 40;  // the busy bar's step
 
 HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
 
@@ -60,7 +78,9 @@ HWND AsWindow(TWindowHandle handle) { return static_cast<HWND>(handle); }
 // its results only once it has ended.
 struct TDriveWindowState {
   explicit TDriveWindowState(TDriveOptimizer& drive) : moves(drive), controls(drive, moves) {}
-  HWND defragmentButton = nullptr;  // a child of the window; none when it could not be made
+  // Children of the window; none when they could not be made.
+  HWND defragmentButton = nullptr;
+  HWND optimizeButton = nullptr;
   TWindowMoves moves;
   TWorkControls controls;    // "Pause" and "Stop", over moves; see ui/work_controls.h
   ULONGLONG movesStart = 0;  // GetTickCount64 when the moves began, milliseconds
@@ -71,6 +91,14 @@ struct TDriveWindowState {
   // before, after a stop, or without a map. Released before the drive forgets
   // its tree and before the map's window.
   std::unique_ptr<TSummaryPanel> summaryPanel;
+  // The analysis's progress in the status bar's part kProgressBarPart: a
+  // common-controls progress bar, a child of the bar; none when it could
+  // not be made. Shown while an analysis runs (progressShown).
+  HWND progressBar = nullptr;
+  bool progressShown = false;
+  int progressTextWidth = 0;   // pixels of kWidestProgressText in the bar's font
+  TWorkProgress workProgress;  // the bar's rate; made anew for each analysis
+  ULONGLONG workStart = 0;     // GetTickCount64 when the window opened, milliseconds
 };
 
 // The drive optimizer a drive window serves, kept in its user-data slot from
@@ -111,19 +139,94 @@ bool FocusMap(TDriveOptimizer& optimizer) {
   return true;
 }
 
-// The status bar's parts for the client width: the described text alone,
-// or, while there is a map, with the map's zoom and view in a part of their
-// own at the right.
-void SetStatusParts(TDriveOptimizer& optimizer) {
+// Pixels text takes in the font of window (a control).
+int TextWidthIn(HWND window, const std::string& text) {
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return 0;
+  HGDIOBJ font =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(window, WM_GETFONT, 0, 0)));
+  SIZE size = {0, 0};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, font);
+  ReleaseDC(window, dc);
+  return size.cx;
+}
+
+// The status bar's parts (TStatusPart) for its width, each with the room
+// its words need and the described text with the rest; then the progress
+// bar in its part.
+void SetStatusParts(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
   HWND bar = AsWindow(optimizer.statusBar);
   RECT client;
   GetClientRect(bar, &client);
   const int width = client.right;
   TFragmentView* view = MapOf(optimizer);
-  int rightEdges[2] = {-1, -1};
-  if (view != nullptr) rightEdges[0] = width - std::min(kViewStatePartWidth, width / 2);
-  SendMessageA(bar, SB_SETPARTS, view != nullptr ? 2 : 1, reinterpret_cast<LPARAM>(rightEdges));
+  int widths[kStatusPartCount] = {};
+  if (state.progressShown) {
+    widths[kProgressTextPart] = state.progressTextWidth + kPartPadding;
+    widths[kProgressBarPart] = state.progressBar != nullptr ? kProgressBarWidth : 0;
+  }
+  if (view != nullptr) {
+    widths[kViewStatePart] = std::min(kViewStatePartWidth, width / 2);
+    if (!view->SelectionText().empty())
+      widths[kSelectionPart] =
+          std::min(TextWidthIn(bar, view->SelectionText()) + kPartPadding, width / 3);
+  }
+  int rightEdges[kStatusPartCount];
+  int edge = width;
+  for (int part = 1; part < kStatusPartCount; ++part) edge -= widths[part];
+  rightEdges[0] = std::max(edge, 0);
+  for (int part = 1; part < kStatusPartCount; ++part)
+    rightEdges[part] = rightEdges[part - 1] + widths[part];
+  rightEdges[kStatusPartCount - 1] = -1;
+  SendMessageA(bar, SB_SETPARTS, kStatusPartCount, reinterpret_cast<LPARAM>(rightEdges));
+  if (state.progressBar != nullptr) {
+    RECT place;
+    SendMessageA(bar, SB_GETRECT, kProgressBarPart, reinterpret_cast<LPARAM>(&place));
+    InflateRect(&place, -1, -1);
+    MoveWindow(state.progressBar, place.left, place.top, place.right - place.left,
+               place.bottom - place.top, TRUE);
+  }
   if (view != nullptr) view->ShowViewState();
+}
+
+// The analysis's progress from the worker's counters, shown while an
+// analysis runs: busy with the items scanned until the retrieval knows its
+// total, then the items read of it with the time left; the words beside the
+// bar, which draws none. Moves show their own progress in the status line.
+void UpdateProgressBar(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  const bool shown = state.controls.Enabled() && !state.moves.Moving();
+  HWND bar = AsWindow(optimizer.statusBar);
+  if (shown != state.progressShown) {
+    state.progressShown = shown;
+    if (state.progressBar != nullptr) ShowWindow(state.progressBar, shown ? SW_SHOWNA : SW_HIDE);
+    SendMessageA(bar, SB_SETTEXTA, kProgressTextPart, reinterpret_cast<LPARAM>(""));
+    SetStatusParts(optimizer, state);
+  }
+  if (!shown) return;
+  // The worker's counters (drive_optimizer.h says who writes them): the
+  // total with acquire, then the base it was published after.
+  TItemFigures figures;
+  figures.toRead = optimizer.itemsToRead.load(std::memory_order_acquire);
+  figures.readFrom = optimizer.readFrom.load(std::memory_order_relaxed);
+  figures.counted = optimizer.itemsCounted.load(std::memory_order_relaxed);
+  const double seconds = static_cast<double>(GetTickCount64() - state.workStart) / 1000.0;
+  const TProgressBarState progress = state.workProgress.Now(figures, seconds);
+  SendMessageA(bar, SB_SETTEXTA, kProgressTextPart,
+               reinterpret_cast<LPARAM>(progress.text.c_str()));
+  HWND control = state.progressBar;
+  if (control == nullptr) return;
+  const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
+  if (progress.busy != ((style & PBS_MARQUEE) != 0)) {
+    SetWindowLongPtrA(control, GWL_STYLE,
+                      progress.busy ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
+    SendMessageA(control, PBM_SETMARQUEE, progress.busy ? TRUE : FALSE, kMarqueeMilliseconds);
+  }
+  if (progress.busy) return;
+  // The range is an int: a total past a million is shown in parts of it.
+  const int64_t divisor = progress.maximum / 1000000 + 1;
+  SendMessageA(control, PBM_SETRANGE32, 0, static_cast<LPARAM>(progress.maximum / divisor));
+  SendMessageA(control, PBM_SETPOS, static_cast<WPARAM>(progress.value / divisor), 0);
 }
 
 HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
@@ -133,7 +236,7 @@ HDWP DeferPlacement(HDWP batch, HWND child, const TRect& place, UINT flags) {
 LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
   // The status bar docks itself along the bottom edge when told of a resize.
   SendMessageA(AsWindow(optimizer.statusBar), WM_SIZE, 0, 0);
-  SetStatusParts(optimizer);
+  SetStatusParts(optimizer, state);
   RECT client;
   GetClientRect(AsWindow(optimizer.mainWindow), &client);
   const TDriveWindowLayout layout =
@@ -149,6 +252,11 @@ LRESULT LayOutChildren(TDriveOptimizer& optimizer, const TDriveWindowState& stat
     batch = DeferWindowPos(batch, state.defragmentButton, HWND_TOP, layout.defragmentButton.x,
                            layout.defragmentButton.y, layout.defragmentButton.width,
                            layout.defragmentButton.height, 0);
+  }
+  if (state.optimizeButton != nullptr) {
+    batch = DeferWindowPos(batch, state.optimizeButton, HWND_TOP, layout.optimizeButton.x,
+                           layout.optimizeButton.y, layout.optimizeButton.width,
+                           layout.optimizeButton.height, 0);
   }
   // The summary panel, while shown, takes the right of the map's place.
   HWND panel = state.summaryPanel != nullptr ? state.summaryPanel->window : nullptr;
@@ -178,11 +286,13 @@ LRESULT PaintDriveWindow(HWND window) {
   return 0;
 }
 
-// Offers "Defragment..." when it may be taken; the map's menu asks the
-// moves itself.
+// Offers "Defragment..." and "Optimize layout..." when they may be taken;
+// the map's menu asks the moves itself.
 void UpdateDefragmentAction(const TDriveWindowState& state) {
-  if (state.defragmentButton != nullptr)
-    EnableWindow(state.defragmentButton, state.moves.CanDefragment());
+  const bool offered = state.moves.CanDefragment();
+  for (HWND button : {state.defragmentButton, state.optimizeButton}) {
+    if (button != nullptr) EnableWindow(button, offered);
+  }
 }
 
 // "Pause" reads "Resume" while the work is paused; both buttons are enabled
@@ -218,6 +328,7 @@ LRESULT RefreshTexts(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   if (optimizer.fragmentView != nullptr) optimizer.fragmentView->PollWorkFinished();
   UpdateDefragmentAction(state);
   UpdateWorkButtons(optimizer, state);
+  UpdateProgressBar(optimizer, state);
   return 0;
 }
 
@@ -232,6 +343,13 @@ bool ToggleSummaryPanel(HWND window) {
   return true;
 }
 
+// The map's selection changed: its part of the status bar takes the room
+// its words need.
+void SelectionChanged(HWND window) {
+  TDriveWindowState* state = StateOf(window);
+  if (state != nullptr) SetStatusParts(OptimizerOf(window), *state);
+}
+
 // The worker's notice: every item's runs are known.
 // The view outlives its window, which goes with the drive window; the drive
 // optimizer, which lives until the process's end, releases it, then the map
@@ -242,7 +360,8 @@ void ReleaseViews(TDriveOptimizer& optimizer) {
   ReleaseDriveClusterMap(optimizer);
 }
 
-LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
+LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  TWindowMoves& moves = state.moves;
   optimizer.releaseViews = ReleaseViews;
   if (!BuildDriveClusterMap(optimizer)) return 0;
   HWND window = AsWindow(optimizer.mainWindow);
@@ -255,9 +374,12 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
   if (optimizer.fragmentView == nullptr) return 0;
   optimizer.fragmentView->OfferDefragment(&moves);
   optimizer.fragmentView->SetMovesSummary(moves.Summary());
-  optimizer.fragmentView->ShowViewStateIn(AsWindow(optimizer.statusBar));
+  optimizer.fragmentView->ShowViewStateIn(AsWindow(optimizer.statusBar), kSelectionPart,
+                                          kViewStatePart);
   optimizer.fragmentView->OnSummary([window] { return ToggleSummaryPanel(window); });
-  SetStatusParts(optimizer);
+  optimizer.fragmentView->OnSelectionChanged([window] { SelectionChanged(window); });
+  optimizer.fragmentView->ShowLegend();
+  SetStatusParts(optimizer, state);
   // The map's keys reach it from the start, with no click; a window that is
   // not active is not made so (it would come to the front): the map takes
   // the keys when the window next becomes active.
@@ -266,22 +388,23 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TWindowMoves& moves) {
   return 0;
 }
 
-// "Defragment...": asks first (what will move, what will be left and why);
-// on Yes the moves run on a worker of the drive. Nothing while not offered.
-LRESULT Defragment(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state) {
+// "Defragment..." and "Optimize layout...": asks first (what will move,
+// what will be left and why) under caption; on Yes the moves of kind run on
+// a worker of the drive. Nothing while not offered.
+LRESULT AskAndMove(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state,
+                   TMovesKind kind, const char* caption) {
   if (!state.moves.CanDefragment()) return 0;
-  const TDefragmentConfirmation confirmation = state.moves.Confirm();
+  const TDefragmentConfirmation confirmation = state.moves.Confirm(kind);
   if (!confirmation.ask) {
-    optimizer.windows.ShowMessage(confirmation.text.c_str(), kDefragmentCaption);
+    optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);
     return 0;
   }
-  const bool yes =
-      optimizer.windows.AskYesNo(window, confirmation.text.c_str(), kDefragmentCaption);
+  const bool yes = optimizer.windows.AskYesNo(window, confirmation.text.c_str(), caption);
   // The question's own message loop may have seen the window closed, and its
   // state released with it: the property is then gone, and nothing is done.
   if (!yes || StateOf(window) != &state || !state.moves.CanDefragment()) return 0;
   if (!state.moves.Start()) {
-    optimizer.windows.ShowMessage(kMovesNotStartedText, kDefragmentCaption);
+    optimizer.windows.ShowMessage(kMovesNotStartedText, caption);
     return 0;
   }
   state.movesStart = GetTickCount64();
@@ -296,7 +419,10 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
   switch (DriveWindowCommandFor(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam),
                                 optimizer.pauseButton, optimizer.stopButton)) {
     case TDriveWindowCommand::kDefragment:
-      Defragment(window, optimizer, state);
+      AskAndMove(window, optimizer, state, TMovesKind::kDefragment, kDefragmentCaption);
+      break;
+    case TDriveWindowCommand::kOptimize:
+      AskAndMove(window, optimizer, state, TMovesKind::kOptimize, kOptimizeCaption);
       break;
     case TDriveWindowCommand::kPause:
       // Holds the worker at its next item, or lets it go on.
@@ -353,7 +479,9 @@ LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
     state.summaryPanel.reset();
     if (optimizer.fragmentView != nullptr && optimizer.fragmentView->window != nullptr)
       DestroyWindow(optimizer.fragmentView->window);
-    SetStatusParts(optimizer);
+    SetStatusParts(optimizer, state);
+    // The analysis anew has a bar of its own.
+    state.workProgress = TWorkProgress();
     state.controls.WorkerEnded(state.moves.Reanalyse());
   } else {
     state.controls.WorkerEnded(false);
@@ -390,7 +518,7 @@ LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case TDriveWindowAction::kRefreshTexts:
       return RefreshTexts(optimizer, state);
     case TDriveWindowAction::kShowClusterMap:
-      return ShowClusterMap(optimizer, state.moves);
+      return ShowClusterMap(optimizer, state);
     case TDriveWindowAction::kCommand:
       return Command(window, wParam, lParam, optimizer, state);
     case TDriveWindowAction::kWorkerFinished:
@@ -472,9 +600,20 @@ void CreateWin32DriveWindow(TDriveOptimizer& optimizer) {
   // Offered once the analysis has finished (the refresh enables it).
   state->defragmentButton =
       CreateChild("BUTTON", kDefragmentLabel, window, WS_DISABLED, kDefragmentCommandId);
+  state->optimizeButton =
+      CreateChild("BUTTON", kOptimizeLabel, window, WS_DISABLED, kOptimizeCommandId);
+  // The analysis's progress, in the status bar (shown by the refresh).
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  state->progressBar =
+      CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 0, 0, AsWindow(optimizer.statusBar),
+                      nullptr, GetModuleHandleA(nullptr), nullptr);
+  state->progressTextWidth = TextWidthIn(AsWindow(optimizer.statusBar), kWidestProgressText);
+  state->workStart = GetTickCount64();
 
   // The resize this causes lays the children out.
   const TRect place = DriveWindowFrame(optimizer);
   MoveWindow(window, place.x, place.y, place.width, place.height, TRUE);
+  UpdateProgressBar(optimizer, *state);
   SetTimer(window, kRefreshTimerId, kRefreshMilliseconds, nullptr);
 }

@@ -7,11 +7,16 @@
 // (ui/work_controls: Stop ends it at the next item, and the stage label
 // says "Stopped"; Pause holds it until pressed again, reading "Resume"
 // meanwhile; both are disabled once the work is done); beside other drives'
-// windows the window takes a place of its own (ui/window_placement); and a
-// "Defragment..." button (and the map's menu item), offered once the drive
-// is analysed, which asks first and runs the moves on a worker of the drive
-// (ui/window_moves); while they run the map follows the files, and when
-// they end the window analyses the drive anew.
+// windows the window takes a place of its own (ui/window_placement); while
+// an analysis runs, a progress bar in the status bar (ui/work_progress: busy
+// with the items scanned beside it, then the items read of the total and
+// the time left), the path staying in the status line; the map's selected
+// item and its zoom and view in parts of the status bar; and the
+// "Defragment..." and "Optimize layout..." buttons (and the map's menu
+// items), offered once the drive is analysed, which ask first and run the
+// moves of their kind on a worker of the drive (ui/window_moves); while they
+// run the map follows the files, and when they end the window analyses the
+// drive anew.
 #pragma once
 
 class TDriveOptimizer;

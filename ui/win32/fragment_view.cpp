@@ -5,6 +5,7 @@
 #include <windowsx.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "drive/drive_name.h"
 #include "drive/drive_optimizer.h"
@@ -73,21 +74,6 @@ LRESULT CALLBACK FragmentViewMessageEntry(HWND window, UINT message, WPARAM wPar
 
 HBRUSH BrushOf(TCellColour colour) { return mapBrushes[static_cast<int>(colour)]; }
 
-// The one-pixel outline along the sides of cell that sides names.
-void DrawOutline(HDC dc, const TRect& cell, unsigned sides) {
-  const HBRUSH brush = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));  // kOutlineRgb
-  const int right = cell.x + cell.width;
-  const int bottom = cell.y + cell.height;
-  const RECT lines[] = {{cell.x, cell.y, right, cell.y + 1},
-                        {right - 1, cell.y, right, bottom},
-                        {cell.x, bottom - 1, right, bottom},
-                        {cell.x, cell.y, cell.x + 1, bottom}};
-  const unsigned bits[] = {kOutlineTop, kOutlineRight, kOutlineBottom, kOutlineLeft};
-  for (int i = 0; i < 4; ++i) {
-    if ((sides & bits[i]) != 0) FillRect(dc, &lines[i], brush);
-  }
-}
-
 // The tooltip control of a view window: one tool, the whole window, whose
 // text the view sets as the mouse moves from cell to cell.
 HWND CreateToolTip(HWND owner) {
@@ -116,7 +102,11 @@ TFragmentView::TFragmentView(const TClusterMap* map, TDriveOptimizer* optimizer)
       driveOptimizer(optimizer),
       logic(map),
       session(optimizer != nullptr ? new TMapSession(*optimizer) : nullptr),
-      tooltip(nullptr) {}
+      tooltip(nullptr) {
+  // Cells of several clusters tell free space from space the file system
+  // uses without listing it.
+  if (session != nullptr) logic.SetFreeSpace(&session->FreeSpace());
+}
 
 TFragmentView::~TFragmentView() {
   if (window != nullptr) SetWindowLongPtrA(window, GWLP_USERDATA, 0);
@@ -167,9 +157,10 @@ LRESULT TFragmentView::HandleMessage(HWND target, UINT message, WPARAM wParam, L
 }
 
 void TFragmentView::OnSize() {
-  RECT client;
-  GetClientRect(window, &client);
-  logic.OnSize(client.right, client.bottom);
+  // The strip's lines follow the width; the cells take what it leaves.
+  if (legendOn) legendHeight = MeasureLegend();
+  const TRect area = CellArea();
+  logic.OnSize(area.width, area.height);
   // No erase: the paint covers every pixel.
   InvalidateRect(window, nullptr, FALSE);
   UpdateScrollBar();
@@ -212,7 +203,8 @@ void TFragmentView::Scroll(TScrollRequest request) {
 void TFragmentView::OnPaint() {
   RECT client;
   GetClientRect(window, &client);
-  if (logic.Dirty()) logic.ComputeCells(client.right, client.bottom);
+  const TRect area = CellArea();
+  if (logic.Dirty()) logic.ComputeCells(area.width, area.height);
 
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
@@ -223,7 +215,10 @@ void TFragmentView::OnPaint() {
   // Out of GDI resources nothing is drawn; the next paint tries again.
   if (memory != nullptr && picture != nullptr) {
     HGDIOBJ previous = SelectObject(memory, picture);
-    DrawMap(memory, width, height);
+    const RECT all = {0, 0, width, height};
+    FillRect(memory, &all, viewBackgroundBrush);
+    DrawMap(memory, area.width, area.height);
+    if (legendOn) DrawLegend(memory, area.height, width);
     BitBlt(screen, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   }
@@ -240,13 +235,90 @@ void TFragmentView::DrawMap(HDC dc, int width, int height) {
     const TRect cell = logic.CellRect(i);
     // Right and bottom exclusive: neighbouring cells touch without a gap.
     const RECT r = {cell.x, cell.y, cell.x + cell.width, cell.y + cell.height};
-    FillRect(dc, &r, BrushOf(logic.CellColour(i)));
+    FillRect(dc, &r, BrushOf(logic.PaintedColour(i)));
   }
-  if (logic.Selected() == nullptr) return;
-  for (int i = 0; i < logic.CellCount(); ++i) {
-    const unsigned sides = logic.OutlineOf(i);
-    if (sides != 0) DrawOutline(dc, logic.CellRect(i), sides);
+}
+
+TRect TFragmentView::CellArea() const {
+  RECT client = {0, 0, 0, 0};
+  if (window != nullptr) GetClientRect(window, &client);
+  const int height = static_cast<int>(client.bottom) - legendHeight;
+  return TRect{0, 0, static_cast<int>(client.right), height > 0 ? height : 0};
+}
+
+int TFragmentView::LegendTop() const { return CellArea().height; }
+
+void TFragmentView::ShowLegend() {
+  legendOn = true;
+  legendEntries.clear();
+  UpdateLegend();
+}
+
+std::vector<TLegendPlace> TFragmentView::LegendPlacesIn(HDC dc, int width) const {
+  std::vector<int> widths;
+  for (const TLegendEntry& entry : legendEntries) {
+    SIZE words = {0, 0};
+    GetTextExtentPoint32A(dc, entry.label, static_cast<int>(std::strlen(entry.label)), &words);
+    widths.push_back(LegendEntryWidth(words.cx));
   }
+  return LegendPlaces(widths, width);
+}
+
+int TFragmentView::LegendLineHeightIn(HDC dc) {
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  return LegendLineHeight(metrics.tmHeight);
+}
+
+int TFragmentView::MeasureLegend() const {
+  if (window == nullptr) return 0;
+  RECT client;
+  GetClientRect(window, &client);
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return legendHeight;
+  HGDIOBJ font = SelectObject(dc, guiFont);
+  const int height = LegendHeight(LegendPlacesIn(dc, client.right), LegendLineHeightIn(dc));
+  SelectObject(dc, font);
+  ReleaseDC(window, dc);
+  return height;
+}
+
+void TFragmentView::UpdateLegend() {
+  if (!legendOn || window == nullptr) return;
+  std::vector<TLegendEntry> shown = LegendEntries(logic);
+  if (SameLegend(legendEntries, shown)) return;
+  legendEntries = std::move(shown);
+  const int before = legendHeight;
+  legendHeight = MeasureLegend();
+  // Another height lays the cells out anew; OnSize repaints either way.
+  if (legendHeight != before) {
+    OnSize();
+  } else {
+    InvalidateRect(window, nullptr, FALSE);
+  }
+}
+
+void TFragmentView::DrawLegend(HDC dc, int top, int width) {
+  HGDIOBJ font = SelectObject(dc, guiFont);
+  const std::vector<TLegendPlace> places = LegendPlacesIn(dc, width);
+  const int lineHeight = LegendLineHeightIn(dc);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  for (size_t i = 0; i < legendEntries.size(); ++i) {
+    const int x = places[i].x;
+    const int lineTop = top + kLegendMargin + places[i].line * lineHeight;
+    const int swatchTop = lineTop + (lineHeight - kLegendMargin - kLegendSwatchSize) / 2;
+    RECT swatch = {x, swatchTop, x + kLegendSwatchSize, swatchTop + kLegendSwatchSize};
+    // A dark edge keeps white and light swatches apart from the background.
+    FillRect(dc, &swatch, GetSysColorBrush(COLOR_BTNSHADOW));
+    InflateRect(&swatch, -1, -1);
+    FillRect(dc, &swatch, BrushOf(legendEntries[i].colour));
+    RECT words = {x + kLegendSwatchSize + kLegendGap, lineTop, width,
+                  lineTop + lineHeight - kLegendMargin};
+    DrawTextA(dc, legendEntries[i].label, -1, &words,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  SelectObject(dc, font);
 }
 
 TFragmentView* CreateFragmentView(HWND parent, int x, int y, int width, int height,
@@ -284,6 +356,8 @@ void TFragmentView::OnSelect(int x, int y) {
   SetFocus(window);
   logic.SelectAt(logic.CellAt(x, y));
   InvalidateRect(window, nullptr, FALSE);
+  UpdateLegend();
+  ShowViewState();
 }
 
 void TFragmentView::OnContextMenu(int x, int y) {
@@ -302,15 +376,17 @@ void TFragmentView::OnContextMenu(int x, int y) {
   }
   if (windowMoves != nullptr) {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING | (windowMoves->CanDefragment() ? MF_ENABLED : MF_GRAYED),
-                kDefragmentCommandId, kDefragmentLabel);
+    const UINT offered = windowMoves->CanDefragment() ? MF_ENABLED : MF_GRAYED;
+    AppendMenuA(menu, MF_STRING | offered, kDefragmentCommandId, kDefragmentLabel);
+    AppendMenuA(menu, MF_STRING | offered, kOptimizeCommandId, kOptimizeLabel);
   }
   const int chosen =
       TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, window, nullptr);
   DestroyMenu(menu);
-  if (chosen == static_cast<int>(kDefragmentCommandId)) {
+  if (chosen == static_cast<int>(kDefragmentCommandId) ||
+      chosen == static_cast<int>(kOptimizeCommandId)) {
     // The drive window's own command, as its button sends it.
-    SendMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(kDefragmentCommandId, 0), 0);
+    SendMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
   } else if (chosen != 0) {
     Command(static_cast<TMapCommand>(chosen));
   }
@@ -329,9 +405,8 @@ bool TFragmentView::OnWheel(WPARAM wParam, LPARAM lParam) {
   ScreenToClient(window, &point);
   // About the cell under the mouse, counted in the cells of the current size.
   if (logic.Dirty()) {
-    RECT client;
-    GetClientRect(window, &client);
-    logic.ComputeCells(client.right, client.bottom);
+    const TRect area = CellArea();
+    logic.ComputeCells(area.width, area.height);
   }
   if (logic.ZoomAt(delta > 0, point.x, point.y)) Refresh();
   return true;
@@ -345,15 +420,23 @@ void TFragmentView::SetMovesSummary(std::string text) {
   if (session != nullptr) session->SetMovesSummary(std::move(text));
 }
 
-void TFragmentView::ShowViewStateIn(HWND statusBar) {
+void TFragmentView::ShowViewStateIn(HWND statusBar, int selection, int viewState) {
   viewStateBar = statusBar;
+  selectionPart = selection;
+  viewStatePart = viewState;
   ShowViewState();
 }
 
 void TFragmentView::ShowViewState() {
   if (viewStateBar == nullptr) return;
   const std::string text = TMapSession::ViewStateText(logic);
-  SendMessageA(viewStateBar, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageA(viewStateBar, SB_SETTEXTA, viewStatePart, reinterpret_cast<LPARAM>(text.c_str()));
+  std::string selection = session != nullptr ? session->SelectionText(logic) : std::string();
+  const bool changed = selection != selectionText;
+  selectionText = std::move(selection);
+  SendMessageA(viewStateBar, SB_SETTEXTA, selectionPart,
+               reinterpret_cast<LPARAM>(selectionText.c_str()));
+  if (changed && selectionChanged) selectionChanged();
 }
 
 void TFragmentView::MapChanged() {
@@ -398,6 +481,7 @@ void TFragmentView::SelectItems(std::vector<const TItem*> items) {
 void TFragmentView::Refresh() {
   UpdateScrollBar();
   InvalidateRect(window, nullptr, FALSE);
+  UpdateLegend();
   ShowViewState();
 }
 
@@ -460,11 +544,10 @@ void TFragmentView::SavePicture() {
 
 std::string TFragmentView::SaveMapPicture(const std::string& path) {
   const std::string named = WithPictureExtension(path, ".bmp");
-  RECT client;
-  GetClientRect(window, &client);
-  if (logic.Dirty()) logic.ComputeCells(client.right, client.bottom);
+  const TRect area = CellArea();
+  if (logic.Dirty()) logic.ComputeCells(area.width, area.height);
   const std::string unsaved = SaveDrawnPicture(
-      client.right, client.bottom, [&](HDC dc) { DrawMap(dc, client.right, client.bottom); },
+      area.width, area.height, [&](HDC dc) { DrawMap(dc, area.width, area.height); },
       driveOptimizer->services, named.c_str());
   return unsaved.empty() ? unsaved : named + " could not be saved: " + unsaved;
 }

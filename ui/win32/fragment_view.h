@@ -15,14 +15,19 @@
 //
 // Beside the described view (ui/map_session): a tooltip control that
 // follows the cell under the mouse, a left click that selects the item there
-// (outlining its fragments) and takes the keys, Escape, Ctrl + wheel (about
+// (its fragments painted in the selection's yellow, its path, size and
+// fragments in a part of the drive window's status bar) and takes the keys,
+// a legend strip under the cells once the drive window asks for it
+// (ShowLegend: a swatch and a few words for every colour the view paints as
+// it stands, ui/map_legend), Escape, Ctrl + wheel (about
 // the cell under the mouse, which keeps its cluster) and + / = / - to zoom,
 // P for the picture after the plan, the arrows, Page Up / Down, Home and End
 // to scroll as the scroll bar does, the zoom and the view in a part of the
 // drive window's status bar, and a context menu
 // (TrackPopupMenu) with the summary, legend, zoom, plan, export and picture,
-// and, once the drive window offers it, its "Defragment..." item, which the
-// view hands to the drive window as WM_COMMAND kDefragmentCommandId.
+// and, once the drive window offers them, its "Defragment..." and "Optimize
+// layout..." items, which the view hands to the drive window as WM_COMMAND
+// kDefragmentCommandId and kOptimizeCommandId.
 //
 // Ownership: the view owns neither its cluster map nor its drive optimizer.
 // The view object outlives its window (WM_DESTROY only forgets the handle);
@@ -42,6 +47,7 @@
 
 #include "ui/fragment_view_logic.h"
 #include "ui/fragment_view_messages.h"
+#include "ui/map_legend.h"
 #include "ui/map_session.h"
 
 class TClusterMap;
@@ -73,11 +79,16 @@ class TFragmentView {
   // A key pressed (its virtual-key code): the scroll keys scroll as the
   // scroll bar's arrows, track and ends do; any other is left to WM_CHAR.
   void OnKey(int virtualKey);
-  // Composes the grid off screen and copies it with one BitBlt.
+  // Composes the grid and the legend off screen and copies them with one
+  // BitBlt.
   void OnPaint();
-  // Paints the grid into dc as the window shows it, width x height pixels:
-  // the background, the cells and the selection's outlines.
+  // Paints the grid into dc as the window shows it, width x height pixels
+  // (the cell area, CellArea): the background and the cells, the selected
+  // items' in the selection's colour.
   void DrawMap(HDC dc, int width, int height);
+  // The part of the client area the cells take: all of it, less the legend
+  // strip's height at the bottom while the strip is shown. Pixels.
+  TRect CellArea() const;
   // The tooltip's text for the cell at x, y of the client area.
   void OnHover(int x, int y);
   void OnSelect(int x, int y);
@@ -92,8 +103,9 @@ class TFragmentView {
   void Command(TMapCommand command);
   // The worker may have finished: the plan and the zones become known.
   void PollWorkFinished();
-  // The drive window's "Defragment...", which the menu offers after the
-  // map's commands, enabled while moves->CanDefragment(); not owned: the
+  // The drive window's "Defragment..." and "Optimize layout...", which the
+  // menu offers after the map's commands, enabled while
+  // moves->CanDefragment(); not owned: the
   // drive window withdraws it (none) when it goes, before the view.
   void OfferDefragment(const TWindowMoves* moves) { windowMoves = moves; }
   // The drive window's summary (its side panel): "Summary..." calls show,
@@ -104,13 +116,28 @@ class TFragmentView {
   void SelectItems(std::vector<const TItem*> items);
   // What the window's last run of moves did, for the summary box.
   void SetMovesSummary(std::string text);
-  // Shows the zoom and the view ("1 cluster per cell, volume now") in part 1
-  // of statusBar from now on, as they change; the drive window gives the bar
-  // that part while the view has a window. Not owned; it outlives the view's
-  // window.
-  void ShowViewStateIn(HWND statusBar);
-  // The zoom and the view into the status bar's part, if one was given.
+  // Shows the zoom and the view ("1 cluster per cell, volume now") in part
+  // viewStatePart of statusBar from now on, and the selected item (its path,
+  // size and fragments) in part selectionPart, as they change; the drive
+  // window gives the bar those parts while the view has a window. Not owned;
+  // it outlives the view's window.
+  void ShowViewStateIn(HWND statusBar, int selectionPart, int viewStatePart);
+  // The zoom, the view and the selection into the status bar's parts, if
+  // given; calls the selection's listener when its text changed.
   void ShowViewState();
+  // Called after the selection's text changed (SelectionText), so the
+  // drive window can give its part the room it needs.
+  void OnSelectionChanged(std::function<void()> changed) { selectionChanged = std::move(changed); }
+  // The selected item as the status bar says it; empty without a selection.
+  const std::string& SelectionText() const { return selectionText; }
+  // Shows the legend strip under the cells from now on; the cells take the
+  // rest of the client area.
+  void ShowLegend();
+  // The strip's entries as last drawn; empty while it is not shown.
+  const std::vector<TLegendEntry>& LegendShown() const { return legendEntries; }
+  // The strip's top edge in the client area, pixels; the client height
+  // while it is not shown.
+  int LegendTop() const;
   // Saves the map (the cells shown, without the scroll bar or the window's
   // buttons) as a BMP file at path, ".bmp" appended when its name does not
   // end so. Empty when saved, otherwise why not.
@@ -135,13 +162,34 @@ class TFragmentView {
   std::string tipText;  // what the tooltip shows; its storage outlives every show
   const TWindowMoves* windowMoves = nullptr;  // see OfferDefragment; none until offered
   HWND viewStateBar = nullptr;                // see ShowViewStateIn; none until given
-  std::function<bool()> showSummary;          // see OnSummary; none until given
+  int selectionPart = 0;                      // parts of viewStateBar; see ShowViewStateIn
+  int viewStatePart = 0;
+  std::function<bool()> showSummary;       // see OnSummary; none until given
+  std::function<void()> selectionChanged;  // see OnSelectionChanged; none until given
 
  private:
   // Scrolls as request says, from the scroll bar as the platform keeps it.
   void Scroll(TScrollRequest request);
   // After a zoom, a change of mode or of the selection.
   void Refresh();
+  // The legend's entries for the view as it stands and their height at the
+  // client's width; when the height changed, the cells are laid out anew in
+  // what is left. Nothing while the strip is not shown.
+  void UpdateLegend();
+  // Paints the strip into dc at top, width pixels wide.
+  void DrawLegend(HDC dc, int top, int width);
+  // Where the strip's entries go at width (LegendPlaces), measured in the
+  // font selected into dc.
+  std::vector<TLegendPlace> LegendPlacesIn(HDC dc, int width) const;
+  // The strip's line height in the font selected into dc.
+  static int LegendLineHeightIn(HDC dc);
+  // The strip's height at the client's width in the GUI font, pixels.
+  int MeasureLegend() const;
+
+  bool legendOn = false;                    // see ShowLegend
+  std::vector<TLegendEntry> legendEntries;  // what the strip shows; empty while off
+  int legendHeight = 0;                     // the strip's height, pixels; 0 while off
+  std::string selectionText;                // see SelectionText
   void ExportJson();
   void SavePicture();
   void Say(const std::string& text, const char* caption);
