@@ -97,7 +97,8 @@ TEST_F(Win32DriveOutcome, AFailedDriveShowsTheReasonAndWhatToDoWhereTheMapWouldB
   ReleaseDC(notice, dc);
   // A second end (another worker of the drive) adds no second notice.
   Finish("Finished");
-  EXPECT_EQ(ChildCount(window), 6);  // three buttons, the label, the status bar, the notice
+  // Four buttons, the label, the status bar with its progress bar, the notice.
+  EXPECT_EQ(ChildCount(window), 8);
 }
 
 TEST_F(Win32DriveOutcome, AStoppedDriveShowsNoNotice) {
@@ -105,7 +106,7 @@ TEST_F(Win32DriveOutcome, AStoppedDriveShowsNoNotice) {
   optimizer.RequestStop();
   Finish("Stopped");
   EXPECT_EQ(ChildHolding(window, "could not be analysed"), nullptr);
-  EXPECT_EQ(ChildCount(window), 5);
+  EXPECT_EQ(ChildCount(window), 7);
 }
 
 // Not part of the unit run: run by hand to photograph the window (see

@@ -132,8 +132,10 @@ class Win32FragmentViewInDriveWindow : public testing::Test {
     DispatchPending();
   }
 
+  // As the worker does before its notice: the tree, the free space, the runs.
   void OpenDrive() {
     optimizer.CreateMemoryTree();
+    optimizer.MapFreeSpace();
     optimizer.FillMemoryTree();
     windows.CreateDriveWindow(optimizer);
     window = AsWindow(optimizer.mainWindow);
@@ -202,7 +204,9 @@ TEST_F(Win32FragmentViewInDriveWindow, NoticeBuildsTheMapAndMakesTheViewAtItsFir
   DispatchPending();
   const TRect viewClient = ClientOf(viewWindow);
   EXPECT_EQ(view.logic.Columns(), viewClient.width / 8);
-  EXPECT_EQ(view.logic.Rows(), viewClient.height / 8);
+  // The legend strip takes the bottom of the client area.
+  EXPECT_EQ(view.logic.Rows(), view.LegendTop() / 8);
+  EXPECT_LT(view.LegendTop(), viewClient.height);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 0), kWhite);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 8), kBlue);
   EXPECT_EQ(ClusterPixel(viewWindow, 0, 200), kRed);
@@ -227,7 +231,8 @@ TEST_F(Win32FragmentViewInDriveWindow, VolumeThatCannotBeQueriedGetsNoMapAndNoVi
   Notify();
   EXPECT_EQ(optimizer.clusterMap, nullptr);
   EXPECT_EQ(optimizer.fragmentView, nullptr);
-  EXPECT_EQ(ChildCount(window), 5);  // the buttons, the label and the status bar
+  // The buttons, the label and the status bar with its progress bar.
+  EXPECT_EQ(ChildCount(window), 7);
 }
 
 TEST_F(Win32FragmentViewInDriveWindow, ClosingTheWindowLeavesTheViewWithoutAWindow) {
@@ -537,7 +542,8 @@ TEST_F(Win32FragmentViewInDriveWindow, TooltipFollowsTheCellUnderTheMouse) {
   }
 }
 
-TEST_F(Win32FragmentViewInDriveWindow, ClickOutlinesEveryFragmentAndEscapeClears) {
+TEST_F(Win32FragmentViewInDriveWindow,
+       ClickPaintsEveryFragmentInTheSelectionsColourAndEscapeClears) {
   OpenDrive();
   Notify();
   ASSERT_NE(optimizer.fragmentView, nullptr);
@@ -547,16 +553,16 @@ TEST_F(Win32FragmentViewInDriveWindow, ClickOutlinesEveryFragmentAndEscapeClears
   SendMessageA(view.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(click.x, click.y));
   ASSERT_NE(view.logic.Selected(), nullptr);
   EXPECT_STREQ(view.logic.Selected()->name, "three.avi");
-  const COLORREF black = RGB(0, 0, 0);
+  // Every pixel of every cell of its runs, not an outline.
+  const COLORREF yellow = RGB(255, 216, 0);
   const int64_t runs[][2] = {{200, 202}, {300, 301}, {400, 403}};
   for (const auto& run : runs) {
-    EXPECT_EQ(CellPixel(view, run[0], 0, 4), black) << run[0];
-    EXPECT_EQ(CellPixel(view, run[1], 7, 4), black) << run[1];
-    EXPECT_EQ(CellPixel(view, run[0], 4, 0), black) << run[0];
-    EXPECT_EQ(CellPixel(view, run[0], 4, 7), black) << run[0];
+    EXPECT_EQ(CellPixel(view, run[0], 0, 4), yellow) << run[0];
+    EXPECT_EQ(CellPixel(view, run[1], 7, 4), yellow) << run[1];
+    EXPECT_EQ(CellPixel(view, run[0], 4, 0), yellow) << run[0];
+    EXPECT_EQ(CellPixel(view, run[0], 4, 4), yellow) << run[0];
   }
-  EXPECT_EQ(CellPixel(view, 200), kRed);
-  EXPECT_EQ(CellPixel(view, 403), kBlue);
+  EXPECT_EQ(CellPixel(view, 203), kWhite);
   EXPECT_EQ(CellPixel(view, 100, 0, 4), kBlue);  // another item's run
   SendMessageA(view.window, WM_CHAR, 27, 0);     // Escape
   EXPECT_EQ(view.logic.Selected(), nullptr);
@@ -595,7 +601,7 @@ TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelAndKeysZoomWithTheScrollRange) {
 // The status bar's part for the map's zoom and view.
 std::string ViewStateOf(const TDriveOptimizer& optimizer) {
   char text[128] = {};
-  SendMessageA(AsWindow(optimizer.statusBar), SB_GETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+  SendMessageA(AsWindow(optimizer.statusBar), SB_GETTEXTA, 4, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -697,8 +703,14 @@ TEST_F(Win32FragmentViewInDriveWindow, CtrlWheelKeepsTheClusterUnderTheMouse) {
   EXPECT_EQ(logic.ClustersPerCell(), 1);
   EXPECT_EQ(logic.CellFirstCluster(logic.CellAt(point.x, point.y)), cluster);
   EXPECT_EQ(ViewStateOf(optimizer), "1 cluster per cell, volume now");
-  // The described text keeps the rest of the bar.
-  EXPECT_EQ(SendMessageA(AsWindow(optimizer.statusBar), SB_GETPARTS, 0, 0), 2);
+  // The described text keeps the rest of the bar: the widest part, the
+  // progress, the selection (none) and the zoom beside it.
+  int edges[5] = {};
+  ASSERT_EQ(
+      SendMessageA(AsWindow(optimizer.statusBar), SB_GETPARTS, 5, reinterpret_cast<LPARAM>(edges)),
+      5);
+  EXPECT_GE(edges[0], ClientOf(AsWindow(optimizer.statusBar)).width / 3);
+  EXPECT_EQ(edges[3], edges[2]);  // no selection, no room
 }
 
 // A BMP file's width, height (negative: top-down rows) and the blue, green
@@ -739,10 +751,12 @@ TEST_F(Win32FragmentViewInDriveWindow, SavePictureWritesTheBmpOfTheMapAloneWithT
   SetWindowPos(window, nullptr, -5000, -5000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   EXPECT_EQ(view.SaveMapPicture("C:\\volume map"), "");
   const TBmp picture = ReadBmp(folder.Path() + "/volume map.bmp");
+  // The cells' part of the client area: not the legend strip under them.
   const TRect client = ClientOf(view.window);
+  const int cellsHeight = view.LegendTop();
   EXPECT_EQ(picture.width, client.width);
-  EXPECT_EQ(picture.height, -client.height);
-  ASSERT_EQ(picture.bytes.size(), 54u + size_t{4} * client.width * client.height);
+  EXPECT_EQ(picture.height, -cellsHeight);
+  ASSERT_EQ(picture.bytes.size(), 54u + size_t{4} * client.width * cellsHeight);
   const int columns = view.logic.Columns();
   EXPECT_EQ(picture.PixelAt(100 % columns * 8 + 4, 100 / columns * 8 + 4), kBlue);
   EXPECT_EQ(picture.PixelAt(200 % columns * 8 + 4, 200 / columns * 8 + 4), kRed);

@@ -123,9 +123,10 @@ TEST_F(Win32DriveWindow, HasButtonsLabelAndStatusBar) {
   HWND stop = AsWindow(optimizer.stopButton);
   HWND label = AsWindow(optimizer.stageLabel);
   HWND statusBar = AsWindow(optimizer.statusBar);
-  // Beyond the described four: "Defragment...", not offered before an analysis.
+  // Beyond the described four: "Defragment..." and "Optimize layout...", not
+  // offered before an analysis, and the progress bar in the status bar.
   HWND defragment = GetDlgItem(window, kDefragmentCommandId);
-  EXPECT_EQ(ChildCount(window), 5);
+  EXPECT_EQ(ChildCount(window), 7);
   EXPECT_EQ(ClassOf(defragment), "Button");
   EXPECT_EQ(TextOf(defragment), "Defragment...");
   EXPECT_FALSE(IsWindowEnabled(defragment));
@@ -207,7 +208,7 @@ TEST_F(Win32DriveWindow, NoticeWithoutRootMakesNoView) {
   EXPECT_EQ(DispatchMessageA(&message), 0);
   EXPECT_EQ(optimizer.clusterMap, nullptr);
   EXPECT_EQ(optimizer.fragmentView, nullptr);
-  EXPECT_EQ(ChildCount(window), 5);
+  EXPECT_EQ(ChildCount(window), 7);
 }
 
 TEST_F(Win32DriveWindow, ClosingStopsTheWorkerAndEndsTheLoop) {

@@ -153,8 +153,8 @@ int TextWidthIn(HWND window, const std::string& text) {
 }
 
 // The status bar's parts (TStatusPart) for its width, each with the room
-// its words need and the described text with the rest; then the progress
-// bar in its part.
+// its words need (less where the bar is narrow) and the described text with
+// the rest; then the progress bar in its part.
 void SetStatusParts(TDriveOptimizer& optimizer, const TDriveWindowState& state) {
   HWND bar = AsWindow(optimizer.statusBar);
   RECT client;
@@ -171,6 +171,14 @@ void SetStatusParts(TDriveOptimizer& optimizer, const TDriveWindowState& state) 
     if (!view->SelectionText().empty())
       widths[kSelectionPart] =
           std::min(TextWidthIn(bar, view->SelectionText()) + kPartPadding, width / 3);
+  }
+  // The described text keeps a third of the bar at least: beyond that the
+  // others give up room in proportion.
+  int wanted = 0;
+  for (int part = 1; part < kStatusPartCount; ++part) wanted += widths[part];
+  const int room = width * 2 / 3;
+  if (wanted > room) {
+    for (int part = 1; part < kStatusPartCount; ++part) widths[part] = widths[part] * room / wanted;
   }
   int rightEdges[kStatusPartCount];
   int edge = width;
