@@ -100,9 +100,19 @@ struct TVolumeSummary {
   // Clusters marked used that no file holds (an interrupted run of moves
   // leaves them); -1 where the reader cannot tell.
   int64_t clustersHeldByNoFile = -1;
+  // Files that moves never touch (damaged, with holes, not placed yet).
+  int64_t unmovableFiles = 0;
+  int64_t clusterBytes = 0;  // bytes per cluster; 0 where the services cannot tell
 
   // Percentages; 0 where the whole is 0.
   double FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }
+  // Above this share of fragmented files a volume is worth defragmenting,
+  // the threshold the system's own analysis uses.
+  static constexpr double kDefragRecommendedPercent = 10.0;
+  bool DefragRecommended() const { return FragmentedFilesPercent() > kDefragRecommendedPercent; }
+  double AverageFragmentsPerFile() const {
+    return files > 0 ? static_cast<double>(fragments) / static_cast<double>(files) : 0.0;
+  }
   double FreeOutsideLargestPercent() const {
     return Percent(freeClusters - largestFreeExtent, freeClusters);
   }

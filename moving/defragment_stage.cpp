@@ -1,5 +1,6 @@
 #include "moving/defragment_stage.h"
 
+#include "drive/cluster_bytes.h"
 #include "moving/move_executor.h"
 #include "moving/move_journal.h"
 #include "planning/drive_stages.h"
@@ -10,15 +11,6 @@ std::string DamageRefusal(const TDriveOptimizer& drive) {
   return "nothing was moved: the volume contradicts itself in " + std::to_string(problems) +
          (problems == 1 ? " place" : " places") +
          " (see the export); repair it first (chkdsk /f on Windows)";
-}
-
-uint32_t ClusterBytesOfDrive(TDriveOptimizer& drive) {
-  char rootPath[4] = "A:\\";
-  rootPath[0] = drive.driveLetter;
-  TDiskGeometry geometry{};
-  return drive.services.DiskFreeSpace(rootPath, &geometry)
-             ? geometry.sectorsPerCluster * geometry.bytesPerSector
-             : 0;
 }
 
 TMoveLayout LayoutOfDrive(TDriveOptimizer& drive) {

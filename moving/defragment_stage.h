@@ -21,10 +21,6 @@ void DefragmentDrive(TDriveOptimizer& drive);
 // found so far only.
 std::string DamageRefusal(const TDriveOptimizer& drive);
 
-// The drive's cluster size in bytes, from the services; 0 when they cannot
-// tell.
-uint32_t ClusterBytesOfDrive(TDriveOptimizer& drive);
-
 // The layout of the drive's analysed tree and free space, with its cluster
 // size from the services. Reads the tree: call while nothing changes it.
 TMoveLayout LayoutOfDrive(TDriveOptimizer& drive);

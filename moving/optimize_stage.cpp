@@ -1,5 +1,6 @@
 #include "moving/optimize_stage.h"
 
+#include "drive/cluster_bytes.h"
 #include "moving/defragment_stage.h"
 #include "planning/drive_stages.h"
 

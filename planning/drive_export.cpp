@@ -55,6 +55,19 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
   // Only where the reader can tell.
   if (summary.clustersHeldByNoFile >= 0)
     count("clustersHeldByNoFile", summary.clustersHeldByNoFile);
+  // What administrators' tools report for a volume, for scripts and fleets.
+  json.Key("averageFragmentsPerFile");
+  json.Number(summary.AverageFragmentsPerFile());
+  count("unmovableFiles", summary.unmovableFiles);
+  if (summary.clusterBytes > 0) {
+    const int64_t used = summary.totalClusters - summary.freeClusters;
+    count("clusterBytes", summary.clusterBytes);
+    count("volumeBytes", summary.totalClusters * summary.clusterBytes);
+    count("usedBytes", used * summary.clusterBytes);
+    count("freeBytes", summary.freeClusters * summary.clusterBytes);
+  }
+  json.Key("defragRecommended");
+  json.Bool(summary.DefragRecommended());
   json.EndObject();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drive/cluster_bytes.h"
 #include "drive/drive_optimizer.h"
 #include "drive/user_paths.h"
 #include "planning/drive_export.h"
@@ -25,6 +26,7 @@ void TDriveOptimizer::WriteReports() {
   const std::vector<TVolumeDamage> places = damage.Places();
   summary.damage = static_cast<int64_t>(places.size());
   summary.clustersHeldByNoFile = clustersHeldByNoFile;
+  summary.clusterBytes = ClusterBytesOfDrive(*this);
   summary.analysed = AnalysedLine(services.DriveOrigin(driveLetter));
   if (exportFolder.empty()) return;
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,

@@ -6,6 +6,7 @@
 #include "drive/drive_optimizer.h"
 #include "model/pre_order.h"
 #include "planning/fragment_pieces.h"
+#include "planning/kept_items.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ void CountTree(const TItem* root, const std::vector<TItemTarget>* targets, TVolu
       ++summary->folders;
     } else {
       ++summary->files;
+      if (WhyItemStays(*item) != nullptr) ++summary->unmovableFiles;
       const int64_t pieces = CountPieces(item->fragments);
       summary->fragments += pieces;
       if (pieces > 1) {

@@ -91,6 +91,24 @@ TEST_F(VolumeSummaryTest, CountsItemsFragmentsAndFreeStretches) {
   EXPECT_EQ(summary.itemsPlanned, 1);
   EXPECT_EQ(summary.itemsInPlace, 1);
   EXPECT_EQ(summary.plan.itemsToMove, 3);
+  EXPECT_EQ(summary.unmovableFiles, 1) << "sparse.bin, whose holes are never moved";
+  EXPECT_DOUBLE_EQ(summary.AverageFragmentsPerFile(), 7.0 / 5);
+}
+
+// Defragmenting is recommended above 10% of files fragmented, not at it.
+TEST(VolumeSummaryFigures, DefragmentingIsRecommendedAboveOneFileInTen) {
+  const struct {
+    int64_t files;
+    int64_t fragmented;
+    bool recommended;
+  } cases[] = {{0, 0, false}, {10, 1, false}, {100, 10, false}, {100, 11, true},
+               {9, 1, true},  {1, 1, true},   {1000, 101, true}};
+  for (const auto& c : cases) {
+    TVolumeSummary summary;
+    summary.files = c.files;
+    summary.fragmentedFiles = c.fragmented;
+    EXPECT_EQ(summary.DefragRecommended(), c.recommended) << c.fragmented << " of " << c.files;
+  }
 }
 
 TEST_F(VolumeSummaryTest, TheTenMostFragmentedComeFirstTiesInListingOrder) {

@@ -83,6 +83,19 @@ TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
   EXPECT_EQ(
       ParseJson(ReadFile(folder_ / "drive-D.json"))["summary"]["clustersHeldByNoFile"].GetInt64(),
       42);
+  // What fleets read: bytes only where the cluster size is known, and
+  // whether defragmenting is recommended (1 file, fragmented: 100%).
+  EXPECT_FALSE(counts.HasMember("volumeBytes"));
+  EXPECT_TRUE(counts["defragRecommended"].GetBool());
+  EXPECT_EQ(counts["unmovableFiles"].GetInt64(), 1) << "its hole is never moved";
+  EXPECT_DOUBLE_EQ(counts["averageFragmentsPerFile"].GetDouble(), 2.0);
+  summary.clusterBytes = 4096;
+  ASSERT_EQ(Export(services_, folder_.Path(), report), "");
+  const rapidjson::Document sized = ParseJson(ReadFile(folder_ / "drive-D.json"));
+  EXPECT_EQ(sized["summary"]["clusterBytes"].GetInt64(), 4096);
+  EXPECT_EQ(sized["summary"]["volumeBytes"].GetInt64(), 40 * 4096);
+  EXPECT_EQ(sized["summary"]["freeBytes"].GetInt64(), 8 * 4096);
+  EXPECT_EQ(sized["summary"]["usedBytes"].GetInt64(), 32 * 4096);
   EXPECT_EQ(ExportedBytes(counts["mostFragmented"][0], "path"),
             "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
   const rapidjson::Value& totals = json["plan"];

@@ -92,7 +92,8 @@ std::vector<std::string> Completions(const std::string& folder, const std::strin
                                      const std::string& environment = "") {
   const std::string script = "cd '" + folder + "' && " + environment + " source '" +
                              DISKOPT_SOURCE_DIR "/packaging/linux/diskopt.bash-completion' && " +
-                             "COMP_WORDS=(" + words + ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) " +
+                             "COMP_WORDS=(" + words +
+                             ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) " +
                              "&& _diskopt && printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
   const TToolOutput run = RunTool({"bash", "-c", script});
   EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -134,13 +135,15 @@ TEST(Installation, TheDebianPackageHoldsTheFilesAndDependsOnTheLibrariesItLinks)
   const TToolOutput fields = RunTool({"dpkg-deb", "-f", deb, "Package", "Depends"});
   ASSERT_EQ(fields.exitCode, 0) << fields.err;
   EXPECT_NE(fields.out.find("Package: diskopt\n"), std::string::npos) << fields.out;
-  for (const char* library : {"libqt6widgets6", "libqt6gui6", "libntfs-3g", "libext2fs2", "libc6"}) {
+  for (const char* library :
+       {"libqt6widgets6", "libqt6gui6", "libntfs-3g", "libext2fs2", "libc6"}) {
     EXPECT_NE(fields.out.find(library), std::string::npos) << library << "\n" << fields.out;
   }
   const TToolOutput contents = RunTool({"dpkg-deb", "-c", deb});
   ASSERT_EQ(contents.exitCode, 0) << contents.err;
   std::set<std::string> files;
-  for (const std::string& path : Matches(contents.out, R"( \./usr/(\S*[^/])\n)")) files.insert(path);
+  for (const std::string& path : Matches(contents.out, R"( \./usr/(\S*[^/])\n)"))
+    files.insert(path);
   EXPECT_EQ(files, kInstalled);
 }
 
