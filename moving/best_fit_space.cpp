@@ -5,13 +5,15 @@
 #include <utility>
 #include <vector>
 
+#include "moving/radix_sort.h"
 #include "planning/cluster_extents.h"
 
 namespace {
 
 // The indexes of the stretches of given that hold clusters, in the order of
-// their first clusters (no two share one: they do not overlap).
-std::vector<uint32_t> ByPosition(const std::vector<TClusterExtent>& given) {
+// their first clusters (no two share one: they do not overlap). Sorted
+// where they were packed with their positions, so no second list is made.
+std::vector<uint64_t> ByPosition(const std::vector<TClusterExtent>& given) {
   int64_t lowest = INT64_MAX;
   int64_t highest = INT64_MIN;
   for (const TClusterExtent& stretch : given) {
@@ -19,13 +21,10 @@ std::vector<uint32_t> ByPosition(const std::vector<TClusterExtent>& given) {
     lowest = std::min(lowest, stretch.lcn);
     highest = std::max(highest, stretch.lcn);
   }
-  std::vector<uint32_t> order;
+  std::vector<uint64_t> order;
   if (lowest > highest) return order;
-  int indexBits = 0;
-  while (indexBits < 32 && (uint64_t(1) << indexBits) < given.size()) ++indexBits;
-  int lcnBits = 0;
-  const uint64_t span = static_cast<uint64_t>(highest) - static_cast<uint64_t>(lowest);
-  while (lcnBits < 64 && (span >> lcnBits) != 0) ++lcnBits;
+  const int indexBits = BitsFor(given.size() - 1);
+  const int lcnBits = BitsFor(static_cast<uint64_t>(highest) - static_cast<uint64_t>(lowest));
   if (lcnBits + indexBits > 64) {
     // Too far apart to pack with their index: compared as pairs.
     std::vector<std::pair<int64_t, uint32_t>> pairs;
@@ -38,29 +37,16 @@ std::vector<uint32_t> ByPosition(const std::vector<TClusterExtent>& given) {
     return order;
   }
   // The distance from the lowest first cluster above the index, in one
-  // number, sorted by its bits eleven at a time from the lowest: a pass
-  // reads and writes each number once, where a comparison sort would read
-  // it some twenty times.
-  std::vector<uint64_t> keys;
-  keys.reserve(given.size());
+  // number.
+  order.reserve(given.size());
   for (size_t i = 0; i < given.size(); ++i) {
     if (given[i].length <= 0) continue;
-    keys.push_back(
+    order.push_back(
         (static_cast<uint64_t>(given[i].lcn) - static_cast<uint64_t>(lowest)) << indexBits | i);
   }
-  std::vector<uint64_t> sorted(keys.size());
-  constexpr int kDigitBits = 11;
-  for (int shift = indexBits; shift < indexBits + lcnBits; shift += kDigitBits) {
-    size_t counts[(1 << kDigitBits) + 1] = {};
-    for (const uint64_t key : keys) ++counts[((key >> shift) & ((1 << kDigitBits) - 1)) + 1];
-    for (size_t digit = 1; digit <= (1 << kDigitBits); ++digit) counts[digit] += counts[digit - 1];
-    for (const uint64_t key : keys)
-      sorted[counts[(key >> shift) & ((1 << kDigitBits) - 1)]++] = key;
-    keys.swap(sorted);
-  }
-  order.resize(keys.size());
+  RadixSort(&order, indexBits, indexBits + lcnBits);
   const uint64_t indexMask = (uint64_t(1) << indexBits) - 1;
-  for (size_t k = 0; k < keys.size(); ++k) order[k] = static_cast<uint32_t>(keys[k] & indexMask);
+  for (uint64_t& key : order) key &= indexMask;
   return order;
 }
 
@@ -68,7 +54,7 @@ std::vector<uint32_t> ByPosition(const std::vector<TClusterExtent>& given) {
 
 TBestFitSpace::TBestFitSpace(const std::vector<TClusterExtent>& extents,
                              const std::vector<TClusterExtent>& given)
-    : given_(&given), givenSlots_(given.size(), TSlots{kNone, kNone}) {
+    : given_(&given), givenSlots_(given.size(), TSlots{kNone, 0}) {
   // Extents that touch become one: no cluster is then both where one
   // extent starts and where another ends. A layout's are so already.
   std::vector<TClusterExtent> joined;
@@ -77,36 +63,36 @@ TBestFitSpace::TBestFitSpace(const std::vector<TClusterExtent>& extents,
     NormalizeExtents(&joined, INT64_MAX);
   }
   const std::vector<TClusterExtent>& free = joined.empty() ? extents : joined;
-  const std::vector<uint32_t> byLcn = ByPosition(given);
-  startsAt_.assign(2 * byLcn.size(), kNone);
-  endsAt_.assign(2 * byLcn.size(), kNone);
+  const std::vector<uint64_t> byLcn = ByPosition(given);
+  startsAt_.assign(byLcn.size(), kNone);
+  endsAt_.assign(byLcn.size(), kNone);
   // Each stretch given back makes at most one extent more: no copying.
   extents_.reserve(free.size() + byLcn.size());
   for (const TClusterExtent& extent : free) Insert(extent.lcn, extent.End(), kNone, kNone);
-  // Boundaries in one walk along the volume: a stretch starts where the one
-  // before it ends, or at a boundary of its own; the extents (extents_ in
-  // position order as yet) that end where a stretch starts, or start where
-  // it ends, take that boundary.
-  uint32_t boundaries = 0;
-  int64_t lastEnd = INT64_MIN;
-  uint32_t lastEndBoundary = kNone;
+  // Ranks and neighbours in one walk along the volume; the extents
+  // (extents_ in position order as yet) that end where a stretch starts,
+  // or start where it ends, are filed under its rank.
   size_t endingAt = 0;    // the first extent that may end at a stretch's start
   size_t startingAt = 0;  // the first extent that may start at a stretch's end
-  for (const uint32_t i : byLcn) {
+  for (uint32_t rank = 0; rank < byLcn.size(); ++rank) {
+    const size_t i = static_cast<size_t>(byLcn[rank]);
     const int64_t lcn = given[i].lcn;
     const int64_t end = given[i].End();
-    TSlots& slots = givenSlots_[i];
-    slots.start = lcn == lastEnd ? lastEndBoundary : boundaries++;
-    slots.end = boundaries++;
-    lastEnd = end;
-    lastEndBoundary = slots.end;
+    givenSlots_[i].rank = rank;
+    if (rank > 0) {
+      const size_t before = static_cast<size_t>(byLcn[rank - 1]);
+      if (given[before].End() == lcn) {
+        givenSlots_[before].touches |= kTouchesNext;
+        givenSlots_[i].touches |= kTouchesPrevious;
+      }
+    }
     while (endingAt < free.size() && free[endingAt].End() < lcn) ++endingAt;
     if (endingAt < free.size() && free[endingAt].End() == lcn) {
-      SetEnd(static_cast<uint32_t>(endingAt), lcn, slots.start);
+      SetEnd(static_cast<uint32_t>(endingAt), lcn, rank);
     }
     while (startingAt < free.size() && free[startingAt].lcn < end) ++startingAt;
     if (startingAt < free.size() && free[startingAt].lcn == end) {
-      SetStart(static_cast<uint32_t>(startingAt), end, slots.end);
+      SetStart(static_cast<uint32_t>(startingAt), end, rank);
     }
   }
 }
@@ -137,13 +123,16 @@ void TBestFitSpace::TakeFront(uint32_t index, int64_t clusters) {
 }
 
 void TBestFitSpace::Release(size_t given) {
-  const uint32_t startSlot = givenSlots_[given].start;
-  const uint32_t endSlot = givenSlots_[given].end;
-  if (startSlot == kNone || endSlot == kNone) return;
+  const TSlots slots = givenSlots_[given];
+  if (slots.rank == kNone) return;
   const int64_t lcn = (*given_)[given].lcn;
   const int64_t end = (*given_)[given].End();
-  uint32_t before = endsAt_[startSlot];
-  uint32_t after = startsAt_[endSlot];
+  uint32_t before = endsAt_[slots.rank];
+  uint32_t after = startsAt_[slots.rank];
+  // Where the stretch touches another, what will end (start) there is filed
+  // under that one's rank.
+  const uint32_t startSlot = (slots.touches & kTouchesPrevious) != 0 ? slots.rank - 1 : kNone;
+  const uint32_t endSlot = (slots.touches & kTouchesNext) != 0 ? slots.rank + 1 : kNone;
   // A stretch given back twice, or one overlapping a free extent, finds
   // neighbours that have moved on: they are not its neighbours.
   if (before != kNone && extents_[before].end != lcn) before = kNone;

@@ -45,16 +45,16 @@ class TBestFitSpace {
     int64_t end;
     uint32_t previous;   // in the list of its length; kNone for the first
     uint32_t next;       // kNone for the last
-    uint32_t startSlot;  // the boundary where it starts; kNone when no stretch touches it there
-    uint32_t endSlot;    // the boundary where it ends; kNone likewise
+    uint32_t startSlot;  // the rank of the stretch that ends at its start; kNone when none
+    uint32_t endSlot;    // the rank of the stretch that starts at its end; kNone when none
   };
 
   // A new extent [lcn, end), end > lcn, with its boundaries, and one taken
   // out for good.
   void Insert(int64_t lcn, int64_t end, uint32_t startSlot, uint32_t endSlot);
   void Erase(uint32_t extent);
-  // Moves an extent's start (end) to lcn at boundary slot, which may be
-  // kNone.
+  // Moves an extent's start (end) to lcn, filed under the rank slot, which
+  // may be kNone.
   void SetStart(uint32_t extent, int64_t lcn, uint32_t slot);
   void SetEnd(uint32_t extent, int64_t end, uint32_t slot);
   // Puts an extent into the list of its length, and takes it out.
@@ -66,15 +66,19 @@ class TBestFitSpace {
   // Clusters -> the first extent of that length; lengths with none are
   // not kept.
   std::map<int64_t, uint32_t> byLength_;
-  // Boundaries: the clusters where a given stretch starts or ends, by
-  // number; stretches that touch share the one between them.
-  const std::vector<TClusterExtent>* given_;  // not owned; outlives this
+  // The given stretches are ranked by position; an extent that ends where
+  // the stretch of rank r starts is filed in endsAt_[r], one that starts
+  // where it ends in startsAt_[r]: what giving it back joins.
+  const std::vector<TClusterExtent>* given_;      // not owned; outlives this
+  static constexpr uint8_t kTouchesPrevious = 1;  // the stretch ranked before ends at its start
+  static constexpr uint8_t kTouchesNext = 2;      // the one ranked after starts at its end
   struct TSlots {
-    uint32_t start;  // the stretch's first boundary; kNone when it is empty
-    uint32_t end;    // the boundary after it
+    uint32_t rank;    // kNone when the stretch is empty
+    uint8_t touches;  // kTouchesPrevious, kTouchesNext
   };
   std::vector<TSlots> givenSlots_;  // by given stretch
-  // Boundary -> the free extent that starts (ends) there; kNone when none.
-  std::vector<uint32_t> startsAt_;
+  // Rank -> the free extent that ends at its start (starts at its end);
+  // kNone when none.
   std::vector<uint32_t> endsAt_;
+  std::vector<uint32_t> startsAt_;
 };

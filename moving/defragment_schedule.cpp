@@ -1,8 +1,12 @@
 #include "moving/defragment_schedule.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <utility>
+#include <vector>
 
 #include "moving/best_fit_space.h"
+#include "moving/radix_sort.h"
 
 int64_t StepClustersFor(uint32_t clusterBytes) {
   constexpr int64_t kStepBytes = int64_t(64) << 20;
@@ -11,62 +15,89 @@ int64_t StepClustersFor(uint32_t clusterBytes) {
 
 namespace {
 
-// A file to move: its allocated clusters, by which the files are placed,
-// and its index in the layout.
-struct TFileToMove {
-  int64_t clusters;
-  size_t file;
-};
+// Sorts the files to move, largest first: they need the long extents, which
+// small files would otherwise cut up; in layout order among files of one
+// size. keys: each file's allocated clusters above indexBits bits of its
+// index in the layout, in layout order; after, the indexes alone.
+void LargestFirst(std::vector<uint64_t>* keys, int indexBits) {
+  if (keys->empty()) return;
+  const uint64_t indexMask = (uint64_t{1} << indexBits) - 1;
+  uint64_t fewest = UINT64_MAX;
+  uint64_t most = 0;
+  for (const uint64_t key : *keys) {
+    fewest = std::min(fewest, key >> indexBits);
+    most = std::max(most, key >> indexBits);
+  }
+  // How far below the largest a file is, above its index: ascending, these
+  // are the order wanted.
+  for (uint64_t& key : *keys) key = (most - (key >> indexBits)) << indexBits | (key & indexMask);
+  RadixSort(keys, indexBits, indexBits + BitsFor(most - fewest));
+  for (uint64_t& key : *keys) key &= indexMask;
+}
 
 }  // namespace
 
 TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClusters) {
   TMoveSchedule schedule;
-  std::vector<TFileToMove> order;
+  // The files to move, each as its allocated clusters above its index in
+  // the layout; where some file's clusters do not fit above the index (never
+  // on a real volume), the pairs are sorted instead.
+  const int indexBits = BitsFor(layout.files.size());
+  const uint64_t indexMask = (uint64_t{1} << indexBits) - 1;
+  std::vector<uint64_t> order;
+  bool packed = true;
+  size_t runCount = 0;
   for (size_t i = 0; i < layout.files.size(); ++i) {
     const TMovableFile& file = layout.files[i];
     if (!file.notMovable.empty()) {
-      schedule.left.push_back(TLeftFile{i, file.notMovable});
+      schedule.left.push_back(TLeftFile{i, std::string(file.notMovable)});
     } else if (CountPieces(file.runs) > 1) {
-      order.push_back(TFileToMove{AllocatedClusters(file.runs), i});
+      const int64_t clusters = AllocatedClusters(file.runs);
+      packed = packed && (static_cast<uint64_t>(clusters) >> (64 - indexBits)) == 0;
+      order.push_back(static_cast<uint64_t>(clusters) << indexBits | i);
+      runCount += file.runs.size();
     }
   }
-  // Largest first: they need the long extents, which small files would
-  // otherwise cut up; in layout order among files of one size. (The files
-  // in order are the key: no buffer, as a stable sort would take.)
-  std::sort(order.begin(), order.end(), [](const TFileToMove& a, const TFileToMove& b) {
-    return a.clusters != b.clusters ? a.clusters > b.clusters : a.file < b.file;
-  });
+  if (packed) {
+    LargestFirst(&order, indexBits);
+  } else {
+    std::vector<std::pair<int64_t, size_t>> files;
+    for (const uint64_t key : order) {
+      const size_t index = static_cast<size_t>(key & indexMask);
+      files.emplace_back(AllocatedClusters(layout.files[index].runs), index);
+    }
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    for (size_t k = 0; k < files.size(); ++k) order[k] = files[k].second;
+  }
 
   // The runs of the files to move, in that order, one list for all: what
-  // the moves give back; order[k]'s are from firstRun[k] to firstRun[k + 1].
-  std::vector<size_t> firstRun(order.size() + 1, 0);
-  std::vector<int64_t> firstVcn(order.size());
-  size_t stepCount = 0;  // at most: files left need none
-  for (size_t k = 0; k < order.size(); ++k) {
-    const TMovableFile& file = layout.files[order[k].file];
-    firstRun[k + 1] = firstRun[k] + file.runs.size();
-    firstVcn[k] = file.runs.front().vcn;
-    stepCount += static_cast<size_t>((order[k].clusters + maxStepClusters - 1) / maxStepClusters);
-  }
+  // the moves give back, each file's after the one before's.
   std::vector<TClusterExtent> runs;
-  runs.reserve(firstRun.back());
-  for (const TFileToMove& file : order) {
-    for (const TFileRun& run : layout.files[file.file].runs) {
+  runs.reserve(runCount);
+  for (const uint64_t index : order) {
+    for (const TFileRun& run : layout.files[static_cast<size_t>(index)].runs) {
       runs.push_back(TClusterExtent{run.lcn, run.length});
     }
   }
-  schedule.steps.reserve(stepCount);
+  // One step for each file under a step's size, as most are; larger files
+  // grow the list.
+  schedule.steps.reserve(order.size());
   TBestFitSpace free(layout.freeExtents, runs);
   std::vector<TLeftFile> tooLarge;
-  for (size_t k = 0; k < order.size(); ++k) {
-    const TFileToMove& file = order[k];
-    const int64_t clusters = file.clusters;
+  size_t firstRun = 0;  // the file's first in runs
+  for (const uint64_t key : order) {
+    const size_t index = static_cast<size_t>(key);
+    const std::vector<TFileRun>& fileRuns = layout.files[index].runs;
+    const int64_t clusters = AllocatedClusters(fileRuns);
+    const size_t endRun = firstRun + fileRuns.size();
     const uint32_t fit = free.BestFit(clusters);
     if (fit == TBestFitSpace::kNone) {
-      tooLarge.push_back(TLeftFile{file.file, "needs " + GroupedNumber(clusters) +
-                                                  " clusters; the largest free extent holds " +
-                                                  GroupedNumber(free.Largest())});
+      firstRun = endRun;
+      tooLarge.push_back(TLeftFile{index, "needs " + GroupedNumber(clusters) +
+                                              " clusters; the largest free extent holds " +
+                                              GroupedNumber(free.Largest())});
       continue;
     }
     const int64_t targetLcn = free.Extent(fit).lcn;
@@ -74,11 +105,11 @@ TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClust
     // A stream without holes: its clusters are the VCNs from the first run
     // on, moved in steps laid end to end.
     for (int64_t done = 0; done < clusters; done += maxStepClusters) {
-      schedule.steps.push_back(TMoveStep{file.file, firstVcn[k] + done,
+      schedule.steps.push_back(TMoveStep{index, fileRuns.front().vcn + done,
                                          std::min(maxStepClusters, clusters - done),
                                          targetLcn + done});
     }
-    for (size_t run = firstRun[k]; run < firstRun[k + 1]; ++run) free.Release(run);
+    for (; firstRun < endRun; ++firstRun) free.Release(firstRun);
     ++schedule.files;
     schedule.clusters += clusters;
   }

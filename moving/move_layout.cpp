@@ -16,9 +16,9 @@ const char* StreamName(TMoveStream stream) {
 namespace {
 
 // Why the item is never moved; empty when it may be.
-std::string NotMovableReason(const TItem& item) {
+std::string_view NotMovableReason(const TItem& item) {
   const char* why = WhyItemStays(item);
-  return why == nullptr ? std::string() : std::string(why);
+  return why == nullptr ? std::string_view() : std::string_view(why);
 }
 
 // The listing paths of items met in the tree's pre-order: there the files
@@ -61,7 +61,10 @@ TMoveLayout EmptyLayout(char driveLetter, const TFragment* freeExtents, int64_t 
   for (const TFragment* extent = freeExtents; extent != nullptr; extent = extent->next) {
     layout.freeExtents.push_back(TClusterExtent{extent->lcn, extent->length});
   }
-  NormalizeExtents(&layout.freeExtents, totalClusters);
+  // An analysis lists them normalized: no sort of a million extents then.
+  if (!AreNormalized(layout.freeExtents, totalClusters)) {
+    NormalizeExtents(&layout.freeExtents, totalClusters);
+  }
   return layout;
 }
 

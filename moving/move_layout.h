@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/file_run.h"
@@ -24,8 +25,10 @@ struct TMovableFile {
   uint64_t fileId;          // the identity the analysis read; 0 when unknown
   TMoveStream stream;
   std::vector<TFileRun> runs;  // ascending vcn
-  // Why the file is never moved, in words; empty when it may be.
-  std::string notMovable;
+  // Why the file is never moved, in words; empty when it may be. The words
+  // are constant, kept for the program's life: a string of its own would
+  // add a quarter to the files' memory, which a million of them fault in.
+  std::string_view notMovable;
 };
 
 struct TMoveLayout {

@@ -155,7 +155,7 @@ class TPlacer {
       }
       out_.clustersNeeded += needed;
       if (!layout_.files[file].notMovable.empty()) {
-        Leave(file, layout_.files[file].notMovable);
+        Leave(file, std::string(layout_.files[file].notMovable));
       } else if (!matches) {
         Leave(file, "its place does not match its clusters");
       } else {

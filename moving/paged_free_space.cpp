@@ -73,42 +73,79 @@ bool TPagedFreeSpace::NoneFree(int64_t lcn, int64_t end) const {
 
 void TPagedFreeSpace::Take(int64_t lcn, int64_t end) {
   EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
-    TPage& page = pages_[index];
-    const size_t at = After(page, first) - 1;  // the span that holds [first, stop)
-    TSpan& span = page[at];
-    if (span.lcn == first && span.end == stop) {
-      page.erase(page.begin() + static_cast<std::ptrdiff_t>(at));
-    } else if (span.lcn == first) {
-      span.lcn = stop;
-    } else if (span.end == stop) {
-      span.end = first;
-    } else {
-      const TSpan rest{stop, span.end};
-      span.end = first;
-      page.insert(page.begin() + static_cast<std::ptrdiff_t>(at + 1), rest);
-    }
+    TakeInPage(&pages_[index], After(pages_[index], first), first, stop);
     return true;
   });
 }
 
 void TPagedFreeSpace::Give(int64_t lcn, int64_t end) {
   EachPage(lcn, end, [this](size_t index, int64_t first, int64_t stop) {
-    TPage& page = pages_[index];
-    const size_t after = After(page, first);
-    const bool joinsBefore = after > 0 && page[after - 1].end == first;
-    const bool joinsAfter = after < page.size() && page[after].lcn == stop;
-    if (joinsBefore && joinsAfter) {
-      page[after - 1].end = page[after].end;
-      page.erase(page.begin() + static_cast<std::ptrdiff_t>(after));
-    } else if (joinsBefore) {
-      page[after - 1].end = stop;
-    } else if (joinsAfter) {
-      page[after].lcn = first;
-    } else {
-      page.insert(page.begin() + static_cast<std::ptrdiff_t>(after), TSpan{first, stop});
-    }
+    GiveInPage(&pages_[index], After(pages_[index], first), first, stop);
     return true;
   });
+}
+
+bool TPagedFreeSpace::InOnePage(int64_t lcn, int64_t end) const {
+  return lcn >= 0 && end <= limit_ && lcn < end && (lcn >> shift_) == ((end - 1) >> shift_);
+}
+
+bool TPagedFreeSpace::TakeIfAllFree(int64_t lcn, int64_t end) {
+  if (!InOnePage(lcn, end)) {
+    if (!AllFree(lcn, end)) return false;
+    Take(lcn, end);
+    return true;
+  }
+  TPage& page = pages_[static_cast<size_t>(lcn >> shift_)];
+  const size_t after = After(page, lcn);
+  if (after == 0 || page[after - 1].end < end) return false;
+  TakeInPage(&page, after, lcn, end);
+  return true;
+}
+
+bool TPagedFreeSpace::GiveIfNoneFree(int64_t lcn, int64_t end) {
+  if (!InOnePage(lcn, end)) {
+    if (!NoneFree(lcn, end)) return false;
+    Give(lcn, end);
+    return true;
+  }
+  TPage& page = pages_[static_cast<size_t>(lcn >> shift_)];
+  const size_t after = After(page, lcn);
+  if (after > 0 && page[after - 1].end > lcn) return false;
+  if (after < page.size() && page[after].lcn < end) return false;
+  GiveInPage(&page, after, lcn, end);
+  return true;
+}
+
+void TPagedFreeSpace::TakeInPage(TPage* page, size_t after, int64_t first, int64_t stop) {
+  const size_t at = after - 1;  // the span that holds [first, stop)
+  TSpan& span = (*page)[at];
+  if (span.lcn == first && span.end == stop) {
+    page->erase(page->begin() + static_cast<std::ptrdiff_t>(at));
+  } else if (span.lcn == first) {
+    span.lcn = stop;
+  } else if (span.end == stop) {
+    span.end = first;
+  } else {
+    const TSpan rest{stop, span.end};
+    span.end = first;
+    page->insert(page->begin() + static_cast<std::ptrdiff_t>(at + 1), rest);
+  }
+}
+
+void TPagedFreeSpace::GiveInPage(TPage* page, size_t after, int64_t first, int64_t stop) {
+  TPage& spans = *page;
+  const bool joinsBefore = after > 0 && spans[after - 1].end == first;
+  const bool joinsAfter = after < spans.size() && spans[after].lcn == stop;
+  if (joinsBefore && joinsAfter) {
+    spans[after - 1].end = spans[after].end;
+    spans.erase(spans.begin() + static_cast<std::ptrdiff_t>(after));
+  } else if (joinsBefore) {
+    spans[after - 1].end = stop;
+  } else if (joinsAfter) {
+    spans[after].lcn = first;
+  } else {
+    spans.insert(spans.begin() + static_cast<std::ptrdiff_t>(after), TSpan{first, stop});
+  }
 }
 
 std::vector<TClusterExtent> TPagedFreeSpace::Extents() const {

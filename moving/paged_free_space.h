@@ -28,6 +28,13 @@ class TPagedFreeSpace {
   void Take(int64_t lcn, int64_t end);
   // Gives back [lcn, end), which NoneFree said is in use, inside [0, limit).
   void Give(int64_t lcn, int64_t end);
+  // Takes [lcn, end) when every cluster of it is free, else changes
+  // nothing and says false: AllFree and Take with one search where the
+  // stretch lies in one page, as most do.
+  bool TakeIfAllFree(int64_t lcn, int64_t end);
+  // Gives back [lcn, end) when no cluster of it is free, else changes
+  // nothing and says false: NoneFree and Give, likewise.
+  bool GiveIfNoneFree(int64_t lcn, int64_t end);
   // The free extents, normalized (ascending, apart, those that touch joined).
   std::vector<TClusterExtent> Extents() const;
 
@@ -45,6 +52,11 @@ class TPagedFreeSpace {
   bool EachPage(int64_t lcn, int64_t end, TVisit visit) const;
   // The index in a page of its first span that starts past lcn.
   static size_t After(const TPage& page, int64_t lcn);
+  // Whether [lcn, end) lies inside the volume and one page.
+  bool InOnePage(int64_t lcn, int64_t end) const;
+  // Take and Give within one page, where after is After(page, first).
+  static void TakeInPage(TPage* page, size_t after, int64_t first, int64_t stop);
+  static void GiveInPage(TPage* page, size_t after, int64_t first, int64_t stop);
 
   int shift_;  // a page holds 2^shift_ clusters
   int64_t limit_;

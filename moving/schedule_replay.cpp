@@ -86,6 +86,9 @@ std::string PlaySteps(const TMoveLayout& layout, const TMoveSchedule& schedule,
   std::vector<TFileRun>& movedRuns = played->movedRuns;
   std::vector<std::pair<size_t, size_t>>& where = played->where;
   where.assign(layout.files.size(), {kUnmoved, 0});
+  // About one run each a file moved ends in, written once: no copying as
+  // the list grows.
+  movedRuns.reserve(schedule.steps.size());
   std::vector<TFileRun> moved;  // reused from step to step
   std::vector<TFileRun> from;
   for (size_t n = 0; n < schedule.steps.size(); ++n) {
@@ -106,17 +109,19 @@ std::string PlaySteps(const TMoveLayout& layout, const TMoveSchedule& schedule,
     if (step.targetLcn < 0 || targetEnd > layout.totalClusters) {
       return which() + " moves to clusters outside the volume";
     }
-    if (!free.AllFree(step.targetLcn, targetEnd)) return which() + " moves onto clusters in use";
+    // Taken before the file's runs are checked: a refusal ends the replay,
+    // so nothing taken in vain is ever looked at.
+    if (!free.TakeIfAllFree(step.targetLcn, targetEnd)) {
+      return which() + " moves onto clusters in use";
+    }
     from.clear();
     if (!MoveRuns(first, count, step.vcn, step.clusters, step.targetLcn, &moved, &from)) {
       return which() + " moves clusters its file does not hold";
     }
-    free.Take(step.targetLcn, targetEnd);
     for (const TFileRun& run : from) {
-      if (!free.NoneFree(run.lcn, run.lcn + run.length)) {
+      if (!free.GiveIfNoneFree(run.lcn, run.lcn + run.length)) {
         return which() + " frees clusters already free";
       }
-      free.Give(run.lcn, run.lcn + run.length);
     }
     if (runs.first != kUnmoved && runs.first + runs.second == movedRuns.size()) {
       movedRuns.resize(runs.first);

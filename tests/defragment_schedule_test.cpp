@@ -109,6 +109,32 @@ TEST(DefragmentSchedule, SpaceReleasedFarAlongTheVolumeIsUsedAgain) {
   EXPECT_EQ(ReplaySchedule(layout, schedule), "");
 }
 
+// Files of one size go in layout order: the first takes the extent of its
+// length freed last (200), the next the other (100). So they do beside a
+// file larger than any volume, whose size leaves no room in one number for
+// the files' order, which is then found by comparing; that file is left.
+TEST(DefragmentSchedule, FilesOfOneSizeGoInLayoutOrderBesideFilesOfAnySize) {
+  constexpr int64_t kHalf = int64_t(1) << 61;
+  for (const bool withHuge : {false, true}) {
+    std::vector<TMovableFile> files;
+    if (withHuge) files.push_back(File("huge", {{1000, kHalf}, {2 * kHalf, kHalf}}));
+    files.push_back(File("a", {{500, 5}, {510, 5}}));
+    files.push_back(File("b", {{600, 5}, {610, 5}}));
+    const size_t first = withHuge ? 1 : 0;
+    const TMoveLayout layout = Layout(3 * kHalf, {{100, 10}, {200, 10}}, files);
+    const TMoveSchedule schedule = ScheduleDefragment(layout, 1000);
+    EXPECT_EQ(TargetOf(schedule, first), 200) << withHuge;
+    EXPECT_EQ(TargetOf(schedule, first + 1), 100) << withHuge;
+    EXPECT_EQ(schedule.files, 2) << withHuge;
+    ASSERT_EQ(schedule.left.size(), withHuge ? 1u : 0u);
+    if (withHuge) {
+      EXPECT_EQ(schedule.left[0].reason,
+                "needs 4,611,686,018,427,387,904 clusters; the largest free extent holds 10");
+    }
+    EXPECT_EQ(ReplaySchedule(layout, schedule), "") << withHuge;
+  }
+}
+
 TEST(DefragmentSchedule, AFileNoFreeExtentHoldsIsLeftWithTheNumbers) {
   const TMoveLayout layout =
       Layout(100000, {{10, 3320}, {20000, 100}}, {File("big.bin", {{5000, 2500}, {9000, 2500}})});

@@ -204,7 +204,7 @@ TEST(OptimizeSchedule, TheReplayRefusesAScheduleThatMovesAFileThatMayNotMoveEven
   const TPlaces places = {{{0, 50, 10}}};
   TMoveSchedule schedule;
   schedule.steps = {TMoveStep{0, 0, 10, 80}};
-  schedule.left = {TLeftFile{0, layout.files[0].notMovable}};
+  schedule.left = {TLeftFile{0, std::string(layout.files[0].notMovable)}};
   EXPECT_EQ(ReplayOptimize(layout, places, schedule), "\\a moved, though it may not move");
 }
 

@@ -127,4 +127,39 @@ TEST(PagedFreeSpace, AgreesWithAClusterByClusterModelOnRandomChanges) {
   }
 }
 
+// The replay's checks and changes in one: each takes (gives back) exactly
+// when the plain model says every (no) cluster is free, inside one page or
+// across its edges, and otherwise leaves everything as it was.
+TEST(PagedFreeSpace, TakingAndGivingBackOnlyWhereAllowedChangesNothingWhenRefused) {
+  std::mt19937 random(21);
+  for (int round = 0; round < 200; ++round) {
+    const int64_t limit = 1 + random() % 300;
+    TClusterModel model{std::vector<bool>(static_cast<size_t>(limit), false)};
+    std::vector<TClusterExtent> extents;
+    for (int i = random() % 40; i > 0; --i) {
+      const int64_t lcn = random() % limit;
+      const int64_t length = random() % 30;
+      extents.push_back(TClusterExtent{lcn, length});
+      model.Set(lcn, std::min(lcn + length, limit), true);
+    }
+    TPagedFreeSpace space(extents, limit, 1 + random() % 4);
+    for (int change = 0; change < 300; ++change) {
+      const int64_t lcn = static_cast<int64_t>(random() % (limit + 10)) - 5;
+      const int64_t end = lcn + static_cast<int64_t>(random() % 40);
+      if (random() % 2 == 0) {
+        const bool allowed = model.All(lcn, end, true);
+        ASSERT_EQ(space.TakeIfAllFree(lcn, end), allowed)
+            << "round " << round << " take " << lcn << ".." << end;
+        if (allowed && lcn < end) model.Set(lcn, end, false);
+      } else {
+        const bool allowed = model.All(lcn, end, false);
+        ASSERT_EQ(space.GiveIfNoneFree(lcn, end), allowed)
+            << "round " << round << " give " << lcn << ".." << end;
+        if (allowed) model.Set(std::max<int64_t>(lcn, 0), std::min(end, limit), true);
+      }
+      ASSERT_EQ(space.Extents(), model.Extents()) << "round " << round << " change " << change;
+    }
+  }
+}
+
 }  // namespace
