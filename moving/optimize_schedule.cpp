@@ -168,6 +168,7 @@ class TPlacer {
     }
     std::sort(places_.begin(), places_.end(),
               [](const TPlaceRun& a, const TPlaceRun& b) { return a.lcn < b.lcn; });
+    IndexPlaces();
     LeaveThoseBlocked(order);
     for (const TClusterExtent& extent : layout_.freeExtents) {
       FileOutside(extent.lcn, extent.End(), true);
@@ -266,12 +267,39 @@ class TPlacer {
     return state_[file] == TFileState::kPending || state_[file] == TFileState::kOnStack;
   }
 
+  // Cuts the volume into about as many spans of a power of two clusters as
+  // there are place runs, each with the first place run that ends past its
+  // start: a look-up then searches the few runs of one span, where a search
+  // of all (a million) would miss the cache at most of its steps.
+  void IndexPlaces() {
+    placeShift_ = 0;
+    while (placeShift_ < 62 &&
+           (layout_.totalClusters >> placeShift_) > static_cast<int64_t>(places_.size())) {
+      ++placeShift_;
+    }
+    const size_t spans = static_cast<size_t>(layout_.totalClusters >> placeShift_) + 2;
+    placeIndex_.resize(spans);
+    size_t at = 0;
+    for (size_t span = 0; span < spans; ++span) {
+      const int64_t start = static_cast<int64_t>(span) << placeShift_;
+      while (at < places_.size() && places_[at].end <= start) ++at;
+      placeIndex_[span] = at;
+    }
+  }
+
   // The index of the first place run that ends after lcn.
   size_t FirstPlaceAfter(int64_t lcn) const {
-    return static_cast<size_t>(
-        std::upper_bound(places_.begin(), places_.end(), lcn,
-                         [](int64_t at, const TPlaceRun& run) { return at < run.end; }) -
-        places_.begin());
+    const auto after = [](int64_t at, const TPlaceRun& run) { return at < run.end; };
+    if (lcn < 0 || (lcn >> placeShift_) + 1 >= static_cast<int64_t>(placeIndex_.size())) {
+      return static_cast<size_t>(std::upper_bound(places_.begin(), places_.end(), lcn, after) -
+                                 places_.begin());
+    }
+    // The answer lies between the first run ending past this span's start
+    // and the first ending past the next one's.
+    const size_t span = static_cast<size_t>(lcn >> placeShift_);
+    const auto first = places_.begin() + static_cast<std::ptrdiff_t>(placeIndex_[span]);
+    const auto last = places_.begin() + static_cast<std::ptrdiff_t>(placeIndex_[span + 1]);
+    return static_cast<size_t>(std::upper_bound(first, last, lcn, after) - places_.begin());
   }
 
   void Push(size_t file) {
@@ -649,8 +677,11 @@ class TPlacer {
   TClusterOwners outside_;
   bool outsideSealed_ = false;
   std::vector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
-  std::vector<TFrame> stack_;      // files waiting, each for the one above it
-  size_t leftCount_ = 0;           // files left so far
+  // placeIndex_[s]: the first of places_ that ends past cluster s << placeShift_.
+  int placeShift_ = 0;
+  std::vector<size_t> placeIndex_;
+  std::vector<TFrame> stack_;  // files waiting, each for the one above it
+  size_t leftCount_ = 0;       // files left so far
   // Reused from call to call.
   std::vector<TFileRun> misplaced_;
   std::vector<TClusterExtent> spots_;
