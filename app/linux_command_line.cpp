@@ -15,6 +15,7 @@ namespace {
 constexpr int kJsonOption = 256;
 constexpr int kDefragmentOption = 257;
 constexpr int kOptimizeOption = 258;
+constexpr int kDefragmentSharedOption = 259;
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -22,6 +23,7 @@ const option kLongOptions[] = {
     {"json", required_argument, nullptr, kJsonOption},
     {"defragment", no_argument, nullptr, kDefragmentOption},
     {"optimize", no_argument, nullptr, kOptimizeOption},
+    {"defragment-shared", no_argument, nullptr, kDefragmentSharedOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -133,6 +135,10 @@ TLinuxCommandLine ParseLinuxCommandLine(int argc, char** argv) {
       case kOptimizeOption:
         mode = kModeApplyPlan;
         break;
+      case kDefragmentSharedOption:
+        mode = kModeDefragment;
+        line.wholeFiles.includeShared = true;
+        break;
       case 'h':
         if (line.action == TCommandAction::kRun) line.action = TCommandAction::kHelp;
         break;
@@ -213,9 +219,15 @@ void WriteUsage(FILE* to) {
       "  -o                 analyse the drives and paths that follow (the default)\n"
       "  -m                 count the files, folders and name bytes in each\n"
       "                     folder that follows\n"
-      "      --defragment   analyse the NTFS drives and images that follow, then\n"
-      "                     move each fragmented file whole into free space\n"
-      "                     (writes to the volume; see DirList_Applied.log)\n"
+      "      --defragment   analyse the drives and paths that follow, then move\n"
+      "                     each fragmented file whole into free space (NTFS),\n"
+      "                     or have the file system rewrite it in fewer pieces\n"
+      "                     (folders on ext4, XFS and btrfs); writes to the\n"
+      "                     volume; see DirList_Applied.log\n"
+      "      --defragment-shared\n"
+      "                     as --defragment, and on Linux folders also files\n"
+      "                     whose extents reflinked copies or snapshots share,\n"
+      "                     which then take space of their own\n"
       "      --optimize     analyse the NTFS drives and images that follow, then\n"
       "                     move every item to its place in the volume-aware\n"
       "                     plan (writes to the volume; see DirList_Applied.log)\n"

@@ -13,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "platform/linux/drive_table.h"
+#include "platform/whole_file_result.h"
 
 // What the command line asks for.
 enum class TCommandAction {
@@ -36,7 +37,9 @@ struct TLinuxCommandLine {
   TCommandAction action = TCommandAction::kRun;
   std::vector<TLinuxArgument> arguments;
   std::string jsonFolder;  // --json's value; empty when not given
-  std::string error;       // kUsageError: what was wrong, for the user
+  // --defragment-shared: files with shared extents are rewritten too.
+  TWholeFileOptions wholeFiles;
+  std::string error;  // kUsageError: what was wrong, for the user
   // Each path that names nothing here, with the system's reason
   // ("nosuchthing: No such file or directory"), once TakeOutMissingPaths
   // has looked.

@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
   if (exportFolder == kExportToStandardOutput) windows.reports = stderr;
   TProgram program(services, windows);
   program.exportFolder = exportFolder;
+  program.wholeFileOptions = line.wholeFiles;
   const int status = program.Run([&line](TProgram& program) {
     DispatchArguments(line.arguments, DispatchToProgram, &program);
   });

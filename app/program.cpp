@@ -140,6 +140,7 @@ THandle TProgram::StartDriveOptimizer(char driveLetter, char mode) {
   drives.push_back(std::make_unique<TDriveOptimizer>(driveLetter, services, windows, stages));
   drives.back()->perDriveLogs = driveArguments > 1;
   drives.back()->exportFolder = exportFolder;
+  drives.back()->wholeFileOptions = wholeFileOptions;
   drives.back()->windowCount = driveArguments;
   drives.back()->windowIndex = static_cast<int>(drives.size()) - 1;
   return windows.StartDriveThread(drives.back().get());

@@ -65,6 +65,9 @@ class TProgram {
   // Where each drive's JSON export goes (TDriveOptimizer::exportFolder);
   // set before Run.
   std::string exportFolder;
+  // What each drive's moves by its own file system may do
+  // (TDriveOptimizer::wholeFileOptions); set before Run.
+  TWholeFileOptions wholeFileOptions;
 
   // Every drive optimizer started; they live until Run has waited for every
   // drive thread and worker, then go with their trees.

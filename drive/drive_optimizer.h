@@ -202,6 +202,10 @@ class TDriveOptimizer {
   // Where the JSON export goes: a folder, "-" for standard output, or empty
   // for none. Set before the drive thread starts, read by the worker.
   std::string exportFolder;
+  // What the user asked of moves made by a Linux folder's own file system
+  // (--defragment-shared). Set before the drive thread starts, read by the
+  // worker.
+  TWholeFileOptions wholeFileOptions;
   TItem* root;                       // root of the drive's tree; none if there is none
   TFragment* freeExtents;            // free extents in ascending lcn, chained by next
   TClusterMap* clusterMap;           // built by the drive window on the notice; see releaseViews

@@ -107,4 +107,8 @@ struct TMovesDone {
   // has been analysed anew after them (-1 until then); none moved, the same.
   int64_t fragmentedBefore = -1;
   int64_t fragmentedAfter = -1;
+  // What the user must know of the run beyond its counts, in words (a file
+  // system's operation that unshares extents, files skipped as another
+  // user's); said after them.
+  std::vector<std::string> notes;
 };

@@ -3,6 +3,7 @@
 #include "drive/cluster_bytes.h"
 #include "moving/move_executor.h"
 #include "moving/move_journal.h"
+#include "moving/whole_file_moves.h"
 #include "planning/drive_stages.h"
 
 std::string DamageRefusal(const TDriveOptimizer& drive) {
@@ -56,11 +57,18 @@ void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
   }
   const auto showFile = [&drive](const std::string& path) { drive.detailText.Set(path.c_str()); };
   const int64_t fragmentedBefore = drive.summary.fragmentedFiles;
-  drive.movesDone = kind == TMovesKind::kOptimize
-                        ? CarryOutOptimize(drive.services, std::move(layout), &journal, drive.moves,
-                                           showFile, fileMoved)
-                        : CarryOutDefragment(drive.services, std::move(layout), &journal,
-                                             drive.moves, showFile, fileMoved);
+  if (kind == TMovesKind::kOptimize) {
+    drive.movesDone = CarryOutOptimize(drive.services, std::move(layout), &journal, drive.moves,
+                                       showFile, fileMoved);
+  } else if (MovesWholeFiles(drive.services, drive.driveLetter)) {
+    // A Linux folder: its file system places the data, so files are made
+    // whole by its own operation rather than moved to chosen clusters.
+    drive.movesDone = CarryOutWholeFiles(drive.services, std::move(layout), drive.wholeFileOptions,
+                                         &journal, drive.moves, showFile, fileMoved);
+  } else {
+    drive.movesDone = CarryOutDefragment(drive.services, std::move(layout), &journal, drive.moves,
+                                         showFile, fileMoved);
+  }
   drive.movesDone.fragmentedBefore = fragmentedBefore;
   // Nothing moved: the drive is not analysed anew, and lies as before.
   if (drive.movesDone.stepsDone == 0) drive.movesDone.fragmentedAfter = fragmentedBefore;

@@ -45,6 +45,7 @@ std::string FormatMovesSummary(char driveLetter, const TMovesDone& done) {
             " clusters moved in " + GroupedNumber(done.stepsDone) +
             (done.stepsDone == 1 ? " step\n" : " steps\n");
   }
+  for (const std::string& note : done.notes) text += "  Note: " + note + "\n";
   if (!done.left.empty()) {
     text += "  Left as they were:  " + GroupedNumber(static_cast<int64_t>(done.left.size())) +
             (done.left.size() == 1 ? " file\n" : " files\n");

@@ -14,6 +14,7 @@
 
 #include "platform/nt_types.h"
 #include "platform/replacement_file.h"
+#include "platform/whole_file_result.h"
 
 // An open file, volume, enumeration or thread; the Win32 HANDLE on Windows.
 using THandle = void*;
@@ -184,6 +185,31 @@ class TSystemServices {
   // (LastErrorText says why).
   virtual THandle OpenFileForMoves(THandle /*volume*/, const char* /*path*/, bool /*folder*/) {
     return InvalidHandle();
+  }
+  // Beyond the described calls, for moves only, on folders of file systems
+  // that place a file's data themselves (whole_file_result.h), where no
+  // target can be chosen: each file is rewritten in fewer pieces by the file
+  // system's own atomic operation, or left as it was.
+  //
+  // Opens the folder driveLetter is mapped to for that, with what the user
+  // asked (options), and says in *folder which file system it is and whether
+  // only the caller's own files may be moved. InvalidHandle() when refused
+  // (not such a folder, or another file system, named): LastErrorText says
+  // why. The default refuses: no such folders.
+  virtual THandle OpenFolderForWholeFiles(char /*driveLetter*/,
+                                          const TWholeFileOptions& /*options*/,
+                                          TWholeFileFolder* /*folder*/) {
+    return InvalidHandle();
+  }
+  // Rewrites the file at path ("D:\docs\a.txt", of the drive folder was
+  // opened for) in fewer pieces, checked by reading its layout again, or
+  // leaves it as it was, with the reason. Any outcome leaves the file's
+  // bytes as they were (or as another program wrote them meanwhile). For
+  // kFailed and kSystemError, LastErrorText says which call failed, and why.
+  virtual TWholeFileResult MakeFileWhole(THandle /*folder*/, const char* /*path*/) {
+    TWholeFileResult result;
+    result.reason = TWholeFileReason::kNotSupported;
+    return result;
   }
 
   // Beyond the described calls, for the reports (the JSON export): an 8-bit text as the stages hold

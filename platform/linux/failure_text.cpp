@@ -7,12 +7,17 @@
 
 namespace {
 
-// The few file systems users meet whose names a cure needs; statfs's magic
-// numbers as the kernel's magic.h defines them.
+// The file system holding folder, by name; none when it cannot be told.
 const char* FileSystemName(const std::string& folder) {
   struct statfs figures;
   if (statfs(folder.c_str(), &figures) != 0) return nullptr;
-  switch (static_cast<unsigned long>(figures.f_type)) {
+  return FileSystemNameOf(static_cast<unsigned long>(figures.f_type));
+}
+
+}  // namespace
+
+const char* FileSystemNameOf(unsigned long magic) {
+  switch (magic) {
     case 0x9123683EUL:
       return "btrfs";
     case 0x01021994UL:
@@ -25,12 +30,20 @@ const char* FileSystemName(const std::string& folder) {
       return "ext4";
     case 0x58465342UL:
       return "XFS";
+    case 0x794C7630UL:
+      return "overlayfs";
+    case 0xF2F52010UL:
+      return "F2FS";
+    case 0x4D44UL:
+      return "FAT";
+    case 0x2011BAB0UL:
+      return "exFAT";
+    case 0x7366746EUL:
+      return "NTFS (ntfs3)";
     default:
       return nullptr;
   }
 }
-
-}  // namespace
 
 std::string SystemErrorText(const std::string& path, int error) {
   return path + ": " + std::strerror(error);

@@ -5,6 +5,12 @@
 
 #include <string>
 
+// The few file systems users meet whose names a cure or a refusal needs, by
+// statfs's f_type (the magic numbers of the kernel's magic.h): "ext4" (also
+// ext2 and ext3, which share its number), "XFS", "btrfs", "tmpfs", ...; none
+// for others. Static text.
+const char* FileSystemNameOf(unsigned long magic);
+
 // "<path>: <strerror(error)>".
 std::string SystemErrorText(const std::string& path, int error);
 

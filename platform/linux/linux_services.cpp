@@ -20,6 +20,7 @@
 #include "platform/linux/host_free_space.h"
 #include "platform/linux/host_fsmap.h"
 #include "platform/linux/host_replacement_file.h"
+#include "platform/linux/host_whole_file.h"
 #include "platform/linux/linux_threads.h"
 #include "platform/linux/ntfs_enumeration.h"
 #include "platform/linux/ntfs_handles.h"
@@ -213,6 +214,15 @@ TLocation TLinuxServices::DriveVolume(char driveLetter) const {
   return drives_.Resolve(volumePath);
 }
 
+TLocation TLinuxServices::VolumeToMove(char driveLetter) {
+  const TLocation where = DriveVolume(driveLetter);
+  if (where.kind == TDriveKind::kMissing) {
+    const char volumePath[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
+    FailMissing(volumePath);
+  }
+  return where;
+}
+
 std::vector<TVolumeDamage> TLinuxServices::TakeVolumeDamage(char driveLetter) {
   const TLocation where = DriveVolume(driveLetter);
   std::vector<TVolumeDamage> found;
@@ -403,12 +413,8 @@ TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
 }
 
 THandle TLinuxServices::OpenVolumeForMoves(char driveLetter) {
-  const char volumePath[] = {'\\', '\\', '.', '\\', driveLetter, ':', '\0'};
-  const TLocation where = drives_.Resolve(volumePath);
-  if (where.kind == TDriveKind::kMissing) {
-    FailMissing(volumePath);
-    return InvalidHandle();
-  }
+  const TLocation where = VolumeToMove(driveLetter);
+  if (where.kind == TDriveKind::kMissing) return InvalidHandle();
   if (where.kind != TDriveKind::kNtfsVolume) {
     lastError = std::string("drive ") + driveLetter + ": is the folder " + where.drivePath +
                 ": moving data to chosen clusters works on NTFS volumes only";
@@ -445,6 +451,39 @@ THandle TLinuxServices::OpenFileForMoves(THandle volume, const char* path, bool 
     return InvalidHandle();
   }
   return AsHandle(new TNtfsMoveFileHandle(moves->Volume(), item, moves->VolumeIdentity()));
+}
+
+THandle TLinuxServices::OpenFolderForWholeFiles(char driveLetter, const TWholeFileOptions& options,
+                                                TWholeFileFolder* folder) {
+  const TLocation where = VolumeToMove(driveLetter);
+  if (where.kind == TDriveKind::kMissing) return InvalidHandle();
+  if (where.kind != TDriveKind::kHostFolder) {
+    lastError = std::string("drive ") + driveLetter +
+                ": is not a folder: files are made whole in place on Linux folders only";
+    return InvalidHandle();
+  }
+  const auto root = hostRoots_.find(where.drivePath);
+  std::string refusal;
+  THostWholeFileFolder* opened = THostWholeFileFolder::Open(
+      root != hostRoots_.end() ? root->second : -1, where.drivePath, options, folder, &refusal);
+  if (opened == nullptr) {
+    lastError = refusal;
+    return InvalidHandle();
+  }
+  return AsHandle(opened);
+}
+
+TWholeFileResult TLinuxServices::MakeFileWhole(THandle folder, const char* path) {
+  auto* whole = dynamic_cast<THostWholeFileFolder*>(AsObject(folder));
+  const TLocation where = drives_.Resolve(path);
+  if (whole == nullptr || !IsHostPath(where)) {
+    lastError = std::string(path) + ": not a file of a folder opened for moves";
+    return TWholeFileResult{TWholeFileOutcome::kFailed, TWholeFileReason::kSystemError, 0, 0};
+  }
+  std::string failure;
+  const TWholeFileResult result = whole->MakeWhole(LinuxHostPath(ListedHostPath(where)), &failure);
+  if (!failure.empty()) lastError = failure;
+  return result;
 }
 
 THandle TLinuxServices::StartThread(TThreadProc proc, void* parameter) {

@@ -66,6 +66,10 @@ class TLinuxServices : public TSystemServices {
   // reads it afresh.
   THandle OpenVolumeForMoves(char driveLetter) override;
   THandle OpenFileForMoves(THandle volume, const char* path, bool folder) override;
+  // Folders of ext4, XFS and btrfs (host_whole_file.h).
+  THandle OpenFolderForWholeFiles(char driveLetter, const TWholeFileOptions& options,
+                                  TWholeFileFolder* folder) override;
+  TWholeFileResult MakeFileWhole(THandle folder, const char* path) override;
 
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
@@ -79,6 +83,8 @@ class TLinuxServices : public TSystemServices {
   TNtfsVolume* NtfsVolume(const TLocation& where);
   // Where the whole volume of driveLetter (\\.\L:) lies.
   TLocation DriveVolume(char driveLetter) const;
+  // The same for moves: when the letter names nothing, lastError says so.
+  TLocation VolumeToMove(char driveLetter);
   // Records why a path that names no drive failed.
   void FailMissing(const char* path);
   // A plain host path as the stages composed it, names in listed form

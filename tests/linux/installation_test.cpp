@@ -112,10 +112,12 @@ TEST(Installation, BashCompletesOptionsDriveLettersAndPaths) {
   std::filesystem::create_directory(here / "images");
   WriteFile(here / "disk.img", "");
   using TWords = std::vector<std::string>;
-  EXPECT_EQ(Completions(here.Path(), "diskopt --de"), TWords{"--defragment"});
+  EXPECT_EQ(Completions(here.Path(), "diskopt --de"),
+            (TWords{"--defragment", "--defragment-shared"}));
   EXPECT_EQ(Completions(here.Path(), "diskopt --o"), TWords{"--optimize"});
   EXPECT_EQ(Completions(here.Path(), "diskopt -"),
-            (TWords{"--defragment", "--help", "--json", "--optimize", "--version", "-m", "-o"}));
+            (TWords{"--defragment", "--defragment-shared", "--help", "--json", "--optimize",
+                    "--version", "-m", "-o"}));
   // Mapped letters beside the files and folders here.
   EXPECT_EQ(Completions(here.Path(), "diskopt ''", "export DISKOPT_DRIVE_E=/srv/e.img;"),
             (TWords{"E", "disk.img", "images"}));
