@@ -103,6 +103,10 @@ struct TVolumeSummary {
   // Files that moves never touch (damaged, with holes, not placed yet).
   int64_t unmovableFiles = 0;
   int64_t clusterBytes = 0;  // bytes per cluster; 0 where the services cannot tell
+  // The file table's data size and physically contiguous pieces (\$MFT);
+  // -1 where the volume has none or it cannot be read.
+  int64_t mftBytes = -1;
+  int64_t mftFragments = -1;
 
   // Percentages; 0 where the whole is 0.
   double FragmentedFilesPercent() const { return Percent(fragmentedFiles, files); }

@@ -66,6 +66,10 @@ void WriteSummary(TJsonWriter& json, const TVolumeSummary& summary, TSystemServi
     count("usedBytes", used * summary.clusterBytes);
     count("freeBytes", summary.freeClusters * summary.clusterBytes);
   }
+  if (summary.mftBytes >= 0) {
+    count("mftBytes", summary.mftBytes);
+    count("mftFragments", summary.mftFragments);
+  }
   json.Key("defragRecommended");
   json.Bool(summary.DefragRecommended());
   json.EndObject();

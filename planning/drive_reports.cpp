@@ -9,6 +9,7 @@
 #include "drive/drive_optimizer.h"
 #include "drive/user_paths.h"
 #include "planning/drive_export.h"
+#include "planning/mft_layout.h"
 #include "planning/moves_log.h"
 
 void TDriveOptimizer::WriteReports() {
@@ -27,6 +28,9 @@ void TDriveOptimizer::WriteReports() {
   summary.damage = static_cast<int64_t>(places.size());
   summary.clustersHeldByNoFile = clustersHeldByNoFile;
   summary.clusterBytes = ClusterBytesOfDrive(*this);
+  const TMftLayout mft = MftLayoutOfDrive(*this);
+  summary.mftBytes = mft.bytes;
+  summary.mftFragments = mft.fragments;
   summary.analysed = AnalysedLine(services.DriveOrigin(driveLetter));
   if (exportFolder.empty()) return;
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,

@@ -164,6 +164,12 @@ class TSystemServices {
   // leaves none). Asked once the drive's items are read, on the thread that
   // read them.
   virtual int64_t ClustersHeldByNoFile(char /*driveLetter*/) { return -1; }
+  // Beyond the described calls, for the summary: opens an item only to read
+  // its size and runs, as a file system allows for its own metafiles too
+  // (\$MFT), whose data it never lets a program read. Windows: CreateFileA
+  // asking FILE_READ_ATTRIBUTES alone; elsewhere OpenForRead. InvalidHandle()
+  // on failure (LastErrorText says why).
+  virtual THandle OpenForRuns(const char* path) { return OpenForRead(path, false); }
 
   // Beyond the described calls, for moves only: nothing an analysis does
   // calls these, so without a request for moves no volume is ever opened

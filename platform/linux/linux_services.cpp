@@ -315,6 +315,23 @@ THandle TLinuxServices::OpenForRead(const char* path, bool backupSemantics) {
   return AsHandle(new TNtfsFileHandle(std::move(item), NtfsVolumeIdentity(where.drivePath)));
 }
 
+THandle TLinuxServices::OpenForRuns(const char* path) {
+  // Of the metafiles, which no listing or read opens, the file table alone
+  // tells its size and runs.
+  const TLocation where = drives_.Resolve(path);
+  if (where.kind != TDriveKind::kNtfsVolume || where.path != "/$MFT") {
+    return OpenForRead(path, false);
+  }
+  TNtfsVolume* volume = NtfsVolume(where);
+  if (volume == nullptr) return InvalidHandle();
+  TNtfsItem item;
+  if (!volume->OpenFileTable(&item)) {
+    lastError = SystemErrorText(where.drivePath + ":" + where.path, errno);
+    return InvalidHandle();
+  }
+  return AsHandle(new TNtfsFileHandle(std::move(item), NtfsVolumeIdentity(where.drivePath)));
+}
+
 bool TLinuxServices::FileIdentity(THandle file, TFileIdentity* identity) {
   THandleObject* object = AsObject(file);
   return object != nullptr && object->Identity(identity);

@@ -39,6 +39,7 @@ class TLinuxServices : public TSystemServices {
   bool FolderIdentity(const char* path, TFileIdentity* identity) override;
 
   THandle OpenForRead(const char* path, bool backupSemantics) override;
+  THandle OpenForRuns(const char* path) override;
   bool FileSize(THandle file, uint32_t* low, uint32_t* high) override;
   bool FileIdentity(THandle file, TFileIdentity* identity) override;
   void WaitFor(THandle handle) override;

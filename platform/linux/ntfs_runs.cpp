@@ -40,6 +40,16 @@ bool TNtfsVolume::Open(const std::string& path, bool backupSemantics, TNtfsItem*
   return true;
 }
 
+bool TNtfsVolume::OpenFileTable(TNtfsItem* item) {
+  ntfs_inode* inode = ntfs_inode_open(volume_, FILE_MFT);
+  if (inode == nullptr) return false;
+  *item = TNtfsItem();
+  item->record = FILE_MFT;
+  ReadItemStream(inode, item);
+  ntfs_inode_close(inode);
+  return true;
+}
+
 void ReadItemStream(ntfs_inode* inode, TNtfsItem* item) {
   // A file's runs are those of its unnamed data stream; a folder's those of
   // its file name index, the only stream Windows maps for a folder.

@@ -116,6 +116,10 @@ class TNtfsVolume {
   // Windows) and learns what its handle needs. A folder opens only with
   // backupSemantics. False when there is no such item or it cannot be read.
   bool Open(const std::string& path, bool backupSemantics, TNtfsItem* item);
+  // Opens the file table (\$MFT), the one metafile whose size and runs are
+  // told, as Windows tells them to an open for attributes only. False when
+  // its record cannot be read.
+  bool OpenFileTable(TNtfsItem* item);
   // The MFT record number of the folder at path; false when path names no
   // folder.
   bool FolderRecord(const std::string& path, uint64_t* record);

@@ -131,6 +131,12 @@ THandle TWin32Services::OpenFileForMoves(THandle /*volume*/, const char* path, b
                      folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
 }
 
+THandle TWin32Services::OpenForRuns(const char* path) {
+  // A file's open for its moves asks no more than reading its size and runs
+  // needs, which the file system grants for \$MFT too.
+  return OpenFileForMoves(InvalidHandle(), path, false);
+}
+
 bool TWin32Services::FileSize(THandle file, uint32_t* low, uint32_t* high) {
   DWORD highPart = 0;
   // A size whose low part is all ones is told from a failure only by the

@@ -25,6 +25,7 @@ class TWin32Services : public TSystemServices {
   void Close(THandle handle) override;
   THandle OpenVolumeForMoves(char driveLetter) override;
   THandle OpenFileForMoves(THandle volume, const char* path, bool folder) override;
+  THandle OpenForRuns(const char* path) override;
 
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;

@@ -96,6 +96,14 @@ TEST_F(DriveExport, ReadsBackWithEveryFieldAndEveryByteOfTheNames) {
   EXPECT_EQ(sized["summary"]["volumeBytes"].GetInt64(), 40 * 4096);
   EXPECT_EQ(sized["summary"]["freeBytes"].GetInt64(), 8 * 4096);
   EXPECT_EQ(sized["summary"]["usedBytes"].GetInt64(), 32 * 4096);
+  // The file table: only where the volume has one that could be read.
+  EXPECT_FALSE(sized["summary"].HasMember("mftBytes"));
+  summary.mftBytes = 262144;
+  summary.mftFragments = 3;
+  ASSERT_EQ(Export(services_, folder_.Path(), report), "");
+  const rapidjson::Document withTable = ParseJson(ReadFile(folder_ / "drive-D.json"));
+  EXPECT_EQ(withTable["summary"]["mftBytes"].GetInt64(), 262144);
+  EXPECT_EQ(withTable["summary"]["mftFragments"].GetInt64(), 3);
   EXPECT_EQ(ExportedBytes(counts["mostFragmented"][0], "path"),
             "\\caf\xE9\\r\xC3\xA9sum\xC3\xA9 \xFF.txt");
   const rapidjson::Value& totals = json["plan"];

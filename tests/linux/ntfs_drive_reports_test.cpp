@@ -107,6 +107,15 @@ TEST_F(NtfsDriveReports, TheSummaryAgreesWithNtfsinfoAndNtfscluster) {
   // Every used cluster is held by some attribute: metafiles, named and
   // compressed streams, attribute lists and large indexes included.
   EXPECT_EQ(summary.clustersHeldByNoFile, 0);
+  // The file table, as its own record (0) maps it: the size and the pieces.
+  const std::vector<TNtfsinfoAttribute> table =
+      ParseNtfsinfoAttributes(RunTool({"ntfsinfo", "-v", "-i", "0", image_.path}).out);
+  const auto data = std::find_if(table.begin(), table.end(), [](const TNtfsinfoAttribute& a) {
+    return a.type == "$DATA" && a.name.empty() && a.dataSize >= 0;
+  });
+  ASSERT_NE(data, table.end());
+  EXPECT_EQ(summary.mftBytes, data->dataSize);
+  EXPECT_EQ(summary.mftFragments, ToolPieces(AttributeRuns(table, "$DATA")));
 }
 
 TEST_F(NtfsDriveReports, TheExportEqualsTheOptimizedListingItemForItem) {

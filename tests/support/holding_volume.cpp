@@ -40,6 +40,10 @@ THandle THoldingVolume::OpenForRead(const char* path, bool backupSemantics) {
   return TScriptedVolume::OpenForRead(path, backupSemantics);
 }
 
+THandle THoldingVolume::OpenForRuns(const char* path) {
+  return TScriptedVolume::OpenForRead(path, false);
+}
+
 TNtStatus THoldingVolume::FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                                     uint32_t inputLength, void* output, uint32_t outputLength) {
   if (code == kFsctlGetVolumeBitmap) {

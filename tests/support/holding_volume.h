@@ -34,6 +34,9 @@ class THoldingVolume : public TScriptedVolume {
 
   THandle FindFirst(const char* pattern, TFindData* entry) override;
   THandle OpenForRead(const char* path, bool backupSemantics) override;
+  // The file table's open for the summary, once the items are read: no
+  // item's, neither counted nor held.
+  THandle OpenForRuns(const char* path) override;
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
   std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
