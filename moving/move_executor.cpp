@@ -85,14 +85,32 @@ class TExecution {
         showFile_(showFile),
         fileMoved_(fileMoved),
         done_(done),
-        handled_(layout.files.size(), 0) {}
+        state_(layout.files.size(), TFileState::kToDo),
+        reasons_(layout.files.size()),
+        metAlready_(layout.files.size(), 0) {}
 
-  // Schedules the files not yet handled on the free space as it is now and
-  // carries the schedule out, again after each surprise, until every file
-  // is moved or left.
+  // Schedules the files not yet done with on the free space as it is now
+  // and carries the schedule out, again after each surprise, until every
+  // file is moved or left; then names the files left, in the order met.
   void Run();
 
  private:
+  // Where a file stands.
+  enum class TFileState : char {
+    kToDo,     // to move, or lies as meant without a step
+    kLeft,     // the last schedule leaves it; a later one may still move it
+    kRefused,  // a move of it failed, or it cannot be moved: never scheduled again
+    kDone,     // lies as meant
+  };
+
+  // The rounds of scheduling and moving; Run names the files left after.
+  void RunRounds();
+  // The files not done with, for a schedule anew on the free space of now,
+  // with their places; rest's file i is the layout's original[i]. A file
+  // refused is among them as one that may not move, so that its clusters
+  // are known as a file's that stays, and a file left may still be moved
+  // out of another's place or reach its own.
+  void FilesNotDone(TMoveLayout* rest, std::vector<size_t>* original) const;
   // Reads the free space as it is now into the layout; false, with the
   // failure said, when it cannot be read.
   bool ReadFreeSpace();
@@ -103,12 +121,15 @@ class TExecution {
   // the schedule counted on it releasing are not free: what is left must be
   // scheduled anew.
   bool MoveFile(size_t file, const std::vector<TMoveStep>& steps, bool last);
-  // The file stays as it is: reason says why.
+  // The schedule leaves the file as it is, for reason; a file refused
+  // keeps its own reason.
   void Leave(size_t file, const std::string& reason);
-  // Leaves every file not handled yet, for reason.
+  // The file is not moved again: reason says why.
+  void Refuse(size_t file, const std::string& reason);
+  // Notes a file left or refused, once.
+  void Meet(size_t file);
+  // Refuses every file not done with yet, for reason.
   void LeaveUnreached(const std::string& reason);
-  // Counts a file moved or left, once.
-  void MarkHandled(size_t file);
   // Records the first failure of a step.
   void StepFailed(const std::string& reason);
 
@@ -121,9 +142,13 @@ class TExecution {
   const std::function<void(const std::string&)>& showFile_;
   const TFileMovedCall& fileMoved_;
   TMovesDone& done_;
-  // Files moved or left so far: nonzero by layout index, and their count.
-  std::vector<char> handled_;
-  size_t handledCount_ = 0;
+  // By layout index: where each file stands, and why it is left or refused.
+  std::vector<TFileState> state_;
+  std::vector<std::string> reasons_;
+  // Files left or refused, each once, in the order first met; metAlready_
+  // by layout index.
+  std::vector<size_t> met_;
+  std::vector<char> metAlready_;
   int64_t notSupported_ = 0;  // moves the file system refused as not supported
   std::string lastRefusal_;   // its words for the last of them
 };
@@ -142,15 +167,38 @@ bool TExecution::ReadFreeSpace() {
   return true;
 }
 
-void TExecution::Leave(size_t file, const std::string& reason) {
-  MarkHandled(file);
-  done_.left.push_back(TFileLeft{layout_.files[file].listingPath, reason});
+void TExecution::Meet(size_t file) {
+  if (metAlready_[file] != 0) return;
+  metAlready_[file] = 1;
+  met_.push_back(file);
 }
 
-void TExecution::MarkHandled(size_t file) {
-  if (handled_[file] != 0) return;
-  handled_[file] = 1;
-  ++handledCount_;
+void TExecution::Leave(size_t file, const std::string& reason) {
+  if (state_[file] == TFileState::kRefused) return;
+  Meet(file);
+  state_[file] = TFileState::kLeft;
+  reasons_[file] = reason;
+}
+
+void TExecution::Refuse(size_t file, const std::string& reason) {
+  Meet(file);
+  state_[file] = TFileState::kRefused;
+  reasons_[file] = reason;
+}
+
+void TExecution::FilesNotDone(TMoveLayout* rest, std::vector<size_t>* original) const {
+  rest->driveLetter = layout_.driveLetter;
+  rest->totalClusters = layout_.totalClusters;
+  rest->clusterBytes = layout_.clusterBytes;
+  rest->freeExtents = layout_.freeExtents;
+  for (size_t i = 0; i < layout_.files.size(); ++i) {
+    if (state_[i] == TFileState::kDone) continue;
+    rest->files.push_back(layout_.files[i]);
+    // The words never show: a file refused keeps its own reason.
+    if (state_[i] == TFileState::kRefused) rest->files.back().notMovable = "refused before";
+    if (!layout_.places.empty()) rest->places.push_back(layout_.places[i]);
+    original->push_back(i);
+  }
 }
 
 void TExecution::StepFailed(const std::string& reason) {
@@ -158,27 +206,24 @@ void TExecution::StepFailed(const std::string& reason) {
 }
 
 void TExecution::Run() {
+  RunRounds();
+  for (const size_t i : met_) {
+    if (state_[i] == TFileState::kLeft || state_[i] == TFileState::kRefused) {
+      done_.left.push_back(TFileLeft{layout_.files[i].listingPath, reasons_[i]});
+    }
+  }
+}
+
+void TExecution::RunRounds() {
   bool first = true;
   while (!progress_.Stopped()) {
     if (!ReadFreeSpace()) return;
     // The files still to handle, scheduled on the free space of now: the
-    // layout itself while none is handled (the first round), else a copy
-    // of the files left, with their places.
+    // layout itself in the first round, then the files not done with.
     TMoveLayout rest;
     std::vector<size_t> original;  // rest's files -> the layout's; empty: the same
-    if (handledCount_ > 0) {
-      rest.driveLetter = layout_.driveLetter;
-      rest.totalClusters = layout_.totalClusters;
-      rest.clusterBytes = layout_.clusterBytes;
-      rest.freeExtents = layout_.freeExtents;
-      for (size_t i = 0; i < layout_.files.size(); ++i) {
-        if (handled_[i] != 0) continue;
-        rest.files.push_back(layout_.files[i]);
-        if (!layout_.places.empty()) rest.places.push_back(layout_.places[i]);
-        original.push_back(i);
-      }
-    }
-    const TMoveLayout& planned = handledCount_ > 0 ? rest : layout_;
+    if (!first) FilesNotDone(&rest, &original);
+    const TMoveLayout& planned = first ? layout_ : rest;
     const auto inLayout = [&original](size_t file) {
       return original.empty() ? file : original[file];
     };
@@ -190,19 +235,31 @@ void TExecution::Run() {
       done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
       return;
     }
+    for (size_t i = 0; i < planned.files.size(); ++i) {
+      if (state_[inLayout(i)] == TFileState::kLeft) state_[inLayout(i)] = TFileState::kToDo;
+    }
     for (const TLeftFile& left : schedule.left) Leave(inLayout(left.file), left.reason);
     if (first) {
       progress_.filesTotal.store(schedule.files, std::memory_order_relaxed);
       progress_.clustersTotal.store(schedule.clusters, std::memory_order_relaxed);
       done_.clustersNeeded = needed;
       first = false;
+    } else {
+      // Files left before may reach their places now: the total grows by
+      // them, so the count done never passes it.
+      const int64_t total = progress_.filesDone.load(std::memory_order_relaxed) + schedule.files;
+      if (total > progress_.filesTotal.load(std::memory_order_relaxed)) {
+        progress_.filesTotal.store(total, std::memory_order_relaxed);
+      }
     }
     // Each file's last step: its moves end there. A file with none that the
     // schedule does not leave lies as meant already.
     std::vector<size_t> lastStep(planned.files.size(), SIZE_MAX);
     for (size_t n = 0; n < schedule.steps.size(); ++n) lastStep[schedule.steps[n].file] = n;
     for (size_t i = 0; i < planned.files.size(); ++i) {
-      if (lastStep[i] == SIZE_MAX) MarkHandled(inLayout(i));
+      if (lastStep[i] == SIZE_MAX && state_[inLayout(i)] == TFileState::kToDo) {
+        state_[inLayout(i)] = TFileState::kDone;
+      }
     }
     bool surprised = false;
     for (size_t at = 0; at < schedule.steps.size() && !surprised;) {
@@ -236,7 +293,7 @@ void TExecution::Run() {
 
 void TExecution::LeaveUnreached(const std::string& reason) {
   for (size_t i = 0; i < layout_.files.size(); ++i) {
-    if (handled_[i] == 0) Leave(i, reason);
+    if (state_[i] == TFileState::kToDo) Refuse(i, reason);
   }
 }
 
@@ -250,7 +307,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
   if (handle == InvalidHandle()) {
     // The clusters the schedule gave the next files after this one stay
     // taken: what is left is scheduled anew.
-    Leave(index, "it could not be opened: " + services_.LastErrorText());
+    Refuse(index, "it could not be opened: " + services_.LastErrorText());
     return false;
   }
   TFileIdentity identity{};
@@ -259,16 +316,16 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
   int64_t stepsDone = 0;  // steps of this file that moved its clusters
   if (file.fileId != 0 && services_.FileIdentity(handle, &identity) &&
       identity.file != file.fileId) {
-    Leave(index, "another file has taken its name since the analysis");
+    Refuse(index, "another file has taken its name since the analysis");
     ok = false;
   } else if (!ReadStreamRuns(services_, handle, &runs)) {
-    Leave(index, "its runs could not be read: " + services_.LastErrorText());
+    Refuse(index, "its runs could not be read: " + services_.LastErrorText());
     ok = false;
   } else if (AllocatedClusters(runs) != AllocatedClusters(file.runs) ||
              CountPieces(runs) != CountPieces(file.runs)) {
     // file.runs: as the analysis read them, or as its earlier steps left
     // them.
-    Leave(index, "it changed since the analysis");
+    Refuse(index, "it changed since the analysis");
     ok = false;
   }
   for (size_t n = 0; ok && n < steps.size(); ++n) {
@@ -276,13 +333,13 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
     // A pause holds between steps; a stop ends the file where it is, whole
     // in its data, in more pieces than planned.
     if (n > 0 && !progress_.WaitToGoOn()) {
-      Leave(index, "the moves were stopped");
+      Refuse(index, "the moves were stopped");
       break;
     }
     std::vector<TFileRun> expected;
     std::vector<TFileRun> from;
     if (!MoveRuns(runs, step.vcn, step.clusters, step.targetLcn, &expected, &from)) {
-      Leave(index, "it changed since the analysis");
+      Refuse(index, "it changed since the analysis");
       ok = false;
       break;
     }
@@ -297,7 +354,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
       // is, and the free space is as it was.
       const std::string reason = services_.LastErrorText();
       if (journal_ != nullptr) journal_->Step(file, step, from, "not moved: " + reason);
-      Leave(index, reason);
+      Refuse(index, reason);
       ++notSupported_;
       lastRefusal_ = reason;
       ok = false;
@@ -316,7 +373,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
     if (journal_ != nullptr)
       journal_->Step(file, step, from, failure.empty() ? "moved" : "failed: " + failure);
     if (!failure.empty()) {
-      Leave(index, failure);
+      Refuse(index, failure);
       StepFailed("moving " + file.listingPath + " failed: " + failure);
       ok = false;
       break;
@@ -333,16 +390,16 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
   // A later step of the file starts from here: also for a file the
   // schedule left, which may be moved out of the way more than once.
   layout_.files[index].runs = runs;
-  if (handled_[index] != 0) return true;  // left, or stopped midway
-  if (!last) return true;
-  MarkHandled(index);
+  // Left (moved out of the way only), or stopped midway.
+  if (state_[index] != TFileState::kToDo || !last) return true;
   const std::string notReached = kind_.notReached(runs, place);
-  if (notReached.empty()) {
-    ++done_.filesMoved;
-    progress_.filesDone.fetch_add(1, std::memory_order_relaxed);
-  } else {
-    done_.left.push_back(TFileLeft{file.listingPath, notReached});
+  if (!notReached.empty()) {
+    Refuse(index, notReached);
+    return true;
   }
+  state_[index] = TFileState::kDone;
+  ++done_.filesMoved;
+  progress_.filesDone.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 

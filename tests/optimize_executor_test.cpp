@@ -209,6 +209,30 @@ TEST_F(OptimizeExecutor, AFileLeftIsMovedOutOfTwoPlacesInTurnAndNamedOnceAsLeft)
   ExpectSoundVolume();
 }
 
+TEST_F(OptimizeExecutor, AFileLeftBeforeASurpriseIsStillMovedOutOfTheWayWhenScheduledAnew) {
+  // \c.bin's place comes first and another program takes it: the rest is
+  // scheduled anew before \a.bin, left (its place holds the volume's own
+  // clusters), has moved out of \b.bin's place. Scheduled anew it is still
+  // a file that may move, not clusters of the file system, so \b.bin gets
+  // there.
+  AddFile("a.bin", 20, 8, 4);
+  AddFile("b.bin", 40, 8, 20);
+  AddFile("c.bin", 100, 4, 12);
+  changeVolume = [&](int call, const TMoveFileData& request) {
+    if (call == 0) volume.TakeClusters(request.startingLcn, request.clusterCount);
+  };
+  Optimize();
+  EXPECT_TRUE(AtPlace("\\b.bin")) << LeftBecause("\\b.bin");
+  EXPECT_EQ(LeftBecause("\\a.bin"),
+            "its place holds clusters of the file system, which cannot move");
+  EXPECT_NE(LeftBecause("\\c.bin").find("the target clusters are in use"), std::string::npos)
+      << LeftBecause("\\c.bin");
+  EXPECT_EQ(done.left.size(), 2u) << "each file left is named once";
+  EXPECT_EQ(done.filesMoved, 1);
+  EXPECT_LE(progress.filesDone.load(), progress.filesTotal.load());
+  ExpectSoundVolume();
+}
+
 TEST_F(OptimizeExecutor, AFileAnotherProgramHoldsIsLeftWithItsReasonAndTheOthersReachTheirPlaces) {
   AddFile("a.bin", 100, 4, 12);
   AddFile("b.bin", 20, 8, 30);
