@@ -1,6 +1,7 @@
 #include "ui/defragment_confirmation.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -32,18 +33,30 @@ void AddLeftFiles(const TMoveLayout& layout, const std::vector<TLeftFile>& left,
   }
 }
 
-constexpr const char* kMovedInUse =
-    "\n\nThe files are moved while the volume is in use; Pause and Stop take effect "
-    "between steps.";
+// The words for a drive that may not be written at all.
+TDefragmentConfirmation Refused(char driveLetter, const std::string& refusal) {
+  return {"Drive " + std::string(1, driveLetter) + ": " + refusal, false};
+}
+
+// text (the question, or where no file moves the words that say so) with
+// the files left after it; a question says how the moves go.
+TDefragmentConfirmation Finished(const TMoveLayout& layout, const TMoveSchedule& moves,
+                                 size_t leftShown, std::string text) {
+  AddLeftFiles(layout, moves.left, leftShown, &text);
+  if (moves.files == 0) return {text, false};
+  return {text +
+              "\n\nThe files are moved while the volume is in use; Pause and Stop take effect "
+              "between steps.",
+          true};
+}
 
 }  // namespace
 
 TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
                                                const TMoveSchedule& schedule,
                                                const std::string& refusal, size_t leftShown) {
+  if (!refusal.empty()) return Refused(layout.driveLetter, refusal);
   const std::string drive = std::string("drive ") + layout.driveLetter + ":";
-  if (!refusal.empty())
-    return {"Drive " + std::string(1, layout.driveLetter) + ": " + refusal, false};
   std::string text;
   if (schedule.files == 0) {
     text = layout.files.empty() ? "No file on " + drive + " is fragmented: nothing to move."
@@ -53,17 +66,14 @@ TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
            " will be made whole: " + GroupedNumber(schedule.clusters) + " clusters (" +
            Mebibytes(schedule.clusters, layout.clusterBytes) + ") will be moved.";
   }
-  AddLeftFiles(layout, schedule.left, leftShown, &text);
-  if (schedule.files == 0) return {text, false};
-  return {text + kMovedInUse, true};
+  return Finished(layout, schedule, leftShown, std::move(text));
 }
 
 TDefragmentConfirmation OptimizeConfirmation(const TMoveLayout& layout,
                                              const TOptimizeSchedule& schedule,
                                              const std::string& refusal, size_t leftShown) {
+  if (!refusal.empty()) return Refused(layout.driveLetter, refusal);
   const std::string drive = std::string("drive ") + layout.driveLetter + ":";
-  if (!refusal.empty())
-    return {"Drive " + std::string(1, layout.driveLetter) + ": " + refusal, false};
   const TMoveSchedule& moves = schedule.moves;
   std::string text;
   if (moves.files == 0) {
@@ -81,7 +91,5 @@ TDefragmentConfirmation OptimizeConfirmation(const TMoveLayout& layout,
     }
     text += ".";
   }
-  AddLeftFiles(layout, moves.left, leftShown, &text);
-  if (moves.files == 0) return {text, false};
-  return {text + kMovedInUse, true};
+  return Finished(layout, moves, leftShown, std::move(text));
 }
