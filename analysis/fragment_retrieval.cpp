@@ -223,7 +223,14 @@ void TDriveOptimizer::FillMemoryTree() {
   TakeVolumeDamage();
   // Asked here, on the thread whose mount read the volume.
   clustersHeldByNoFile = services.ClustersHeldByNoFile(driveLetter);
-  if (!StopRequested()) ReportClaimConflicts();
+  // A Linux folder's file system is live: its space map and each file's
+  // runs are read at different moments while programs write (a copy-on-write
+  // file system puts every rewritten block somewhere new), and reflinked
+  // copies and snapshots share extents by design. Claims that disagree there
+  // are the file system moving on, not damage; its own checker judges it.
+  const bool liveFileSystem =
+      services.DriveOrigin(driveLetter).kind == TDriveOrigin::TKind::kFolder;
+  if (!StopRequested() && !liveFileSystem) ReportClaimConflicts();
   detailText.Set("");
 }
 

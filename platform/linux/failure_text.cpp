@@ -84,7 +84,8 @@ std::string HostFreeSpaceFailureText(const std::string& folder, int error) {
   const char* name = FileSystemName(folder);
   const std::string system = name != nullptr ? name : "this file system";
   if (error == EOPNOTSUPP || error == ENOTTY || error == EINVAL || error == 0) {
-    return folder + ": " + system + " has no GETFSMAP: folders on ext4 and XFS are supported";
+    return folder + ": " + system +
+           " has no GETFSMAP: folders on ext4, XFS and btrfs are supported";
   }
   return SystemErrorText(folder, error);
 }

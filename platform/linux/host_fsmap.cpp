@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/linux/fs_control_replies.h"
+#include "platform/linux/host_btrfs_space.h"
 #include "platform/linux/host_ext_bitmap.h"
 
 namespace {
@@ -171,11 +172,12 @@ bool ReadFsmapSpaceMap(const std::string& folder, THostSpaceMap* map) {
 bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map) {
   struct stat status;
   struct statfs kind;
-  if (stat(folder.c_str(), &status) == 0 && statfs(folder.c_str(), &kind) == 0 &&
-      kind.f_type == kExtSuperMagic) {
+  if (stat(folder.c_str(), &status) != 0 || statfs(folder.c_str(), &kind) != 0) return false;
+  if (kind.f_type == kExtSuperMagic) {
     const std::string device = BlockDevicePath(status.st_dev);
     if (!device.empty() && ReadExtSpaceMap(device, map)) return true;
   }
+  if (kind.f_type == kBtrfsSuperMagic) return ReadBtrfsSpaceMap(folder, map);
   return ReadFsmapSpaceMap(folder, map);
 }
 

@@ -62,10 +62,11 @@ bool CollectFsmapRecords(uint32_t device, uint32_t batch, const TFsmapCall& call
 bool ReadFsmapSpaceMap(const std::string& folder, THostSpaceMap* map);
 
 // The space map of the file system holding folder: for ext2, ext3 and ext4
-// from its own block bitmaps (host_ext_bitmap.h), elsewhere, or where those
+// from its own block bitmaps (host_ext_bitmap.h), for btrfs from its block
+// groups and extents (host_btrfs_space.h), elsewhere, or where the bitmaps
 // cannot be read, from the space map of its data device (GETFSMAP). False
-// where neither can be had: both need root (the device's node, and
-// CAP_SYS_ADMIN for GETFSMAP).
+// where none can be had: all need root (the device's node, and
+// CAP_SYS_ADMIN for the tree search and GETFSMAP).
 bool ReadHostSpaceMap(const std::string& folder, THostSpaceMap* map);
 
 // The volume of a host-folder drive: its space map, read at the open.

@@ -90,7 +90,7 @@ TEST(LinuxFailureTexts, AFolderWithoutGetfsmapNamesItsFileSystem) {
   WriteFile(scratch / "a.txt", "abc");
   EXPECT_EQ(ReasonFor([&](TDriveTable& d) { d.Map('D', scratch.Path()); }),
             "the volume could not be opened: " + scratch.Path() +
-                ": tmpfs has no GETFSMAP: folders on ext4 and XFS are supported");
+                ": tmpfs has no GETFSMAP: folders on ext4, XFS and btrfs are supported");
 }
 
 // Output that cannot be written is named with the system's own reason, and

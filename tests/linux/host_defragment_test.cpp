@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,89 +25,15 @@
 
 #include "platform/linux/linux_services.h"
 #include "tests/linux/linux_services_test_support.h"
+#include "tests/linux/mounted_image.h"
 #include "tests/linux/ntfs_move_test_support.h"
 #include "tests/linux/ntfs_tool_output.h"
 
 namespace {
 
-// How a file system is made, and how it checks itself once unmounted.
-struct TFileSystemKind {
-  const char* name;
-  std::vector<std::string> make;   // the image's path is appended
-  std::vector<std::string> check;  // the image's path is appended; exit 0 when sound
-};
-
-const TFileSystemKind kExt4 = {"ext4", {"mkfs.ext4", "-q", "-F", "-b", "4096"}, {"e2fsck", "-fn"}};
-const TFileSystemKind kXfs = {"xfs", {"mkfs.xfs", "-q", "-f"}, {"xfs_repair", "-n"}};
-const TFileSystemKind kBtrfs = {"btrfs", {"mkfs.btrfs", "-q", "-f"}, {"btrfs", "check"}};
-
 // Bytes of each append, and how many rounds of appends each file gets.
 constexpr size_t kAppendBytes = 65536;
 constexpr int kRounds = 12;
-
-// An image of one kind, made and loop-mounted for the life of the object.
-class TMountedImage {
- public:
-  explicit TMountedImage(const TFileSystemKind& kind) : kind_(kind) {
-    image_ = scratch_ / "image";
-    mountPoint_ = scratch_ / "mnt";
-    std::filesystem::create_directories(mountPoint_);
-    // Sparse: 300 MiB of address, a few MiB on the disk.
-    if (truncate(CreatedFile(image_).c_str(), 300 << 20) != 0) {
-      reason_ = "cannot size the image";
-      return;
-    }
-    std::vector<std::string> make = kind.make;
-    make.push_back(image_);
-    const TToolOutput made = RunTool(make);
-    if (made.exitCode != 0) {
-      reason_ = make[0] + " is missing or failed: " + made.err;
-      return;
-    }
-    const TToolOutput mount = RunTool({"mount", "-o", "loop", image_, mountPoint_});
-    if (mount.exitCode != 0) {
-      reason_ = "cannot loop-mount: " + mount.err;
-      return;
-    }
-    mounted_ = true;
-  }
-  ~TMountedImage() { Unmount(); }
-
-  void Unmount() {
-    if (mounted_) RunTool({"umount", mountPoint_});
-    mounted_ = false;
-  }
-  // The file system's own checker on the unmounted image.
-  TToolOutput Check() {
-    if (mounted_ && RunTool({"umount", mountPoint_}).exitCode != 0) {
-      TToolOutput busy;
-      busy.err = "the image could not be unmounted";
-      return busy;
-    }
-    mounted_ = false;
-    std::vector<std::string> check = kind_.check;
-    check.push_back(image_);
-    return RunTool(check);
-  }
-
-  bool Mounted() const { return mounted_; }
-  const std::string& Reason() const { return reason_; }
-  const std::string& MountPoint() const { return mountPoint_; }
-  std::string Logs() const { return scratch_.Path(); }
-
- private:
-  static const std::string& CreatedFile(const std::string& path) {
-    WriteFile(path, "");
-    return path;
-  }
-
-  const TFileSystemKind& kind_;
-  TScratchFolder scratch_;
-  std::string image_;
-  std::string mountPoint_;
-  std::string reason_;
-  bool mounted_ = false;
-};
 
 // Files grown in turn, each append synced, so that each one's blocks lie
 // between the others': `names` under folder, kRounds appends of random bytes
@@ -168,17 +95,19 @@ std::vector<std::string> JournalLines(const std::string& folder) {
   return lines;
 }
 
-class HostDefragment : public ::testing::TestWithParam<const TFileSystemKind*> {};
+using HostDefragment = TMountedImageTest;
 
 TEST_P(HostDefragment, FragmentedFilesAreFewerWithTheirBytesAndTheFileSystemSound) {
-  if (geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
-  TMountedImage volume(*GetParam());
-  if (!volume.Mounted()) GTEST_SKIP() << volume.Reason();
+  TMountedImage& volume = *volume_;
   const std::string root = volume.MountPoint();
   std::filesystem::create_directories(root + "/docs");
   ASSERT_NO_FATAL_FAILURE(
       WriteInterleaved(root + "/docs", {"a.bin", "b.bin", "c.bin", "d.bin", "kept.bin"}, 7));
   WriteFile(root + "/small.txt", "whole");
+  // A reflinked copy shares its original's extent (XFS and btrfs; ext4 has
+  // no reflinks): shared by design, not a cross-link that would stop the run.
+  WriteFile(root + "/whole.bin", std::string(65536, 'w'));
+  RunTool({"cp", "--reflink=always", root + "/whole.bin", root + "/whole-copy.bin"});
   // Never moved: an immutable file, however fragmented.
   ASSERT_EQ(RunTool({"chattr", "+i", root + "/docs/kept.bin"}).exitCode, 0);
   sync();
@@ -213,9 +142,7 @@ TEST_P(HostDefragment, FragmentedFilesAreFewerWithTheirBytesAndTheFileSystemSoun
 }
 
 TEST_P(HostDefragment, AFileWrittenDuringTheRunEndsAsItsWriterLeftIt) {
-  if (geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
-  TMountedImage volume(*GetParam());
-  if (!volume.Mounted()) GTEST_SKIP() << volume.Reason();
+  TMountedImage& volume = *volume_;
   const std::string root = volume.MountPoint();
   const std::vector<std::string> names = {"w.bin", "x.bin", "y.bin", "z.bin"};
   ASSERT_NO_FATAL_FAILURE(WriteInterleaved(root, names, 11));
@@ -249,20 +176,58 @@ TEST_P(HostDefragment, AFileWrittenDuringTheRunEndsAsItsWriterLeftIt) {
   EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
 }
 
-// The analysis reads a folder's free space with GETFSMAP, which btrfs does
-// not answer, so the whole program runs on ext4 and XFS; the services'
-// operation itself is tried on all three below.
-INSTANTIATE_TEST_SUITE_P(FileSystems, HostDefragment, ::testing::Values(&kExt4, &kXfs),
-                         [](const ::testing::TestParamInfo<const TFileSystemKind*>& info) {
-                           return std::string(info.param->name);
-                         });
+TEST_P(HostDefragment, KilledAtRandomMomentsEveryFileKeepsItsBytesAndALaterRunFinishes) {
+  TMountedImage& volume = *volume_;
+  const std::string root = volume.MountPoint();
+  // Files fragmented afresh under a folder of their own each time the runs
+  // before have left none, so that every kill can fall among swaps.
+  int batch = 0;
+  const auto fragmentAgain = [&] {
+    const std::string folder = root + "/batch" + std::to_string(batch);
+    std::filesystem::create_directories(folder);
+    WriteInterleaved(folder, {"a.bin", "b.bin", "c.bin", "d.bin"}, 100 + batch);
+    ++batch;
+    sync();
+  };
+  ASSERT_NO_FATAL_FAILURE(fragmentAgain());
+  // How long a whole run takes here, so that the kills fall inside runs.
+  const auto started = std::chrono::steady_clock::now();
+  const TCommandResult timed =
+      RunCommand(ProgramCommand(volume.Logs(), "--defragment '" + root + "' 2>&1"));
+  const int64_t runMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::steady_clock::now() - started)
+                                      .count();
+  ASSERT_EQ(WEXITSTATUS(timed.status), 0) << timed.output;
+  std::mt19937_64 random(2026);
+  for (int kill = 0; kill < 20; ++kill) {
+    if (FragmentedByFilefrag(root) == 0) {
+      ASSERT_NO_FATAL_FAILURE(fragmentAgain());
+    }
+    const std::map<std::string, std::string> before = ContentsBelow(root);
+    RunAndKillAfter(ProgramCommand(volume.Logs(), "--defragment '" + root + "' >/dev/null 2>&1"),
+                    static_cast<int64_t>(random() % static_cast<uint64_t>(runMicroseconds + 1)));
+    ASSERT_EQ(ContentsBelow(root), before) << "after kill " << kill + 1;
+  }
+  const int64_t fragmentedBefore = FragmentedByFilefrag(root);
+  const std::map<std::string, std::string> before = ContentsBelow(root);
+  const TCommandResult last =
+      RunCommand(ProgramCommand(volume.Logs(), "--defragment '" + root + "' 2>&1"));
+  EXPECT_EQ(WEXITSTATUS(last.status), 0) << last.output;
+  EXPECT_EQ(ContentsBelow(root), before);
+  if (fragmentedBefore > 0) {
+    EXPECT_LT(FragmentedByFilefrag(root), fragmentedBefore);
+  }
+  const TToolOutput check = volume.Check();
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+}
 
-class HostWholeFile : public ::testing::TestWithParam<const TFileSystemKind*> {};
+INSTANTIATE_TEST_SUITE_P(FileSystems, HostDefragment, ::testing::Values(&kExt4, &kXfs, &kBtrfs),
+                         KindName);
+
+using HostWholeFile = TMountedImageTest;
 
 TEST_P(HostWholeFile, TheServicesRewriteAFileInFewerPiecesAndKeepWhatTheRulesKeep) {
-  if (geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
-  TMountedImage volume(*GetParam());
-  if (!volume.Mounted()) GTEST_SKIP() << volume.Reason();
+  TMountedImage& volume = *volume_;
   const std::string root = volume.MountPoint();
   ASSERT_NO_FATAL_FAILURE(
       WriteInterleaved(root, {"a.bin", "shared.bin", "locked.bin", "tail.bin"}, 5));
@@ -315,9 +280,7 @@ TEST_P(HostWholeFile, TheServicesRewriteAFileInFewerPiecesAndKeepWhatTheRulesKee
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, HostWholeFile, ::testing::Values(&kExt4, &kXfs, &kBtrfs),
-                         [](const ::testing::TestParamInfo<const TFileSystemKind*>& info) {
-                           return std::string(info.param->name);
-                         });
+                         KindName);
 
 TEST(HostDefragmentRefusal, AFolderOfAnotherFileSystemIsRefusedWithItsName) {
   // /dev/shm is tmpfs on every Linux system with POSIX shared memory.
