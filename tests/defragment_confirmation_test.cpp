@@ -128,4 +128,42 @@ TEST(OptimizeConfirmation, SaysWhatMovesAndWhatIsParkedOrWhyNothingMoves) {
   }
 }
 
+// On a folder whose file system places the data, the question counts the
+// files it will try and their clusters, names those the layout keeps, and
+// says the moves stop between files; with nothing to try it only tells.
+TEST(WholeFileConfirmation, CountsTheFilesTriedNamesThoseKeptAndTellsWhereNothingMoves) {
+  const auto layout = [](size_t movable, size_t kept) {
+    TMoveLayout made = Layout(movable + kept);
+    for (size_t i = 0; i < movable + kept; ++i) {
+      made.files[i].runs = {{0, 100, 3}, {3, 200, 2}};
+      if (i >= movable) made.files[i].notMovable = "a swap file";
+    }
+    return made;
+  };
+  const struct {
+    TMoveLayout layout;
+    const char* refusal;
+    bool ask;
+    const char* says;
+  } cases[] = {
+      {layout(2, 1), "", true,
+       "Defragment drive D:?\n\n2 files (10 clusters, 0.0 MiB) will be rewritten by the file "
+       "system in fewer pieces where it can; it chooses where they go, and a file it cannot make "
+       "less fragmented stays as it is.\n\n1 file will be left as it is:\n  \\f3: a swap "
+       "file\n\nThe files stay in use while they are rewritten; Pause and Stop take effect "
+       "between files."},
+      {layout(0, 2), "", false,
+       "No fragmented file on drive D: can be made whole now.\n\n2 files will be left as they "
+       "are:\n  \\f1: a swap file\n  \\f2: a swap file"},
+      {layout(0, 0), "", false, "No file on drive D: is fragmented: nothing to move."},
+      {layout(1, 0), "nothing was moved: the volume contradicts itself in 1 place", false,
+       "Drive D: nothing was moved: the volume contradicts itself in 1 place"},
+  };
+  for (const auto& c : cases) {
+    const TDefragmentConfirmation said = WholeFileConfirmation(c.layout, c.refusal);
+    EXPECT_EQ(said.ask, c.ask) << c.says;
+    EXPECT_EQ(said.text, c.says);
+  }
+}
+
 }  // namespace

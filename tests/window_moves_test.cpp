@@ -36,21 +36,37 @@ bool NoticeArrives(TNoticeCountingWindows& windows, int count) {
   return windows.workerEnds.load() >= count;
 }
 
-struct WindowMoves : testing::Test {
-  WindowMoves() : optimizer('D', volume, windows, kDriveStages), moves(optimizer) {
+// The scripted moving drive, as a volume of its own or, folder true, as a
+// Linux folder whose file system places its files itself.
+template <bool folder>
+class TMovingDriveVolume : public TScriptedVolume {
+ public:
+  TDriveOrigin DriveOrigin(char) const override {
+    TDriveOrigin origin;
+    if (folder) origin.kind = TDriveOrigin::TKind::kFolder;
+    return origin;
+  }
+};
+
+template <bool folder>
+struct TWindowMovesOn : testing::Test {
+  TWindowMovesOn() : optimizer('D', volume, windows, kDriveStages), moves(optimizer) {
     volume.logDirectory = logs.Path();
     ScriptMovingDrive(volume);
     // What the window's creation is followed by: the analysis on a worker.
     EXPECT_TRUE(optimizer.StartWorker([](TDriveOptimizer& drive) { drive.RunPipeline(); }));
   }
-  ~WindowMoves() override { WaitForWorkers(); }
+  ~TWindowMovesOn() override { WaitForWorkers(); }
 
   THostFolder logs;
-  TScriptedVolume volume;
+  TMovingDriveVolume<folder> volume;
   TNoticeCountingWindows windows;
   TDriveOptimizer optimizer;
   TWindowMoves moves;  // made with the window, before its analysis ends
 };
+
+using WindowMoves = TWindowMovesOn<false>;
+using FolderWindowMoves = TWindowMovesOn<true>;
 
 TEST_F(WindowMoves, IsNotOfferedUntilTheFirstAnalysisEndHasBeenTold) {
   ASSERT_TRUE(NoticeArrives(windows, 1));
@@ -106,6 +122,26 @@ TEST_F(WindowMoves, OptimizeCarriesThePlanOutInItsOwnStageAndSaysWhatItDid) {
   // Asked again, the plan of the drive as it lies now moves nothing more.
   const TDefragmentConfirmation again = moves.Confirm(TMovesKind::kOptimize);
   EXPECT_FALSE(again.ask) << again.text;
+}
+
+// On a Linux folder the file system places the data: the window asks about
+// files it will rewrite in fewer pieces, not clusters it will move to chosen
+// places, and offers no zone layout, which could not be carried out there.
+TEST_F(FolderWindowMoves, AsksAboutRewritingFilesAndOffersNoZoneLayout) {
+  ASSERT_TRUE(NoticeArrives(windows, 1));
+  ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  EXPECT_TRUE(moves.CanDefragment());
+  EXPECT_FALSE(moves.CanOptimize());
+  const TDefragmentConfirmation asked = moves.Confirm(TMovesKind::kDefragment);
+  EXPECT_TRUE(asked.ask);
+  EXPECT_EQ(asked.text.rfind("Defragment drive D:?\n\n3 files (14 clusters, 0.1 MiB) will be "
+                             "rewritten by the file system in fewer pieces where it can",
+                             0),
+            0u)
+      << asked.text;
+  const TDefragmentConfirmation optimize = moves.Confirm(TMovesKind::kOptimize);
+  EXPECT_FALSE(optimize.ask);
+  EXPECT_EQ(optimize.text, std::string("Drive D: ") + kWholeFileOptimizeRefusal);
 }
 
 }  // namespace

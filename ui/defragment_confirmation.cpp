@@ -33,21 +33,28 @@ void AddLeftFiles(const TMoveLayout& layout, const std::vector<TLeftFile>& left,
   }
 }
 
+// Why no file of drive ("drive D:") will be made whole.
+std::string NothingMadeWhole(const TMoveLayout& layout, const std::string& drive) {
+  return layout.files.empty() ? "No file on " + drive + " is fragmented: nothing to move."
+                              : "No fragmented file on " + drive + " can be made whole now.";
+}
+
 // The words for a drive that may not be written at all.
 TDefragmentConfirmation Refused(char driveLetter, const std::string& refusal) {
   return {"Drive " + std::string(1, driveLetter) + ": " + refusal, false};
 }
 
 // text (the question, or where no file moves the words that say so) with
-// the files left after it; a question says how the moves go.
+// the files left after it; a question says how the moves go, ending with
+// howItGoes.
 TDefragmentConfirmation Finished(const TMoveLayout& layout, const TMoveSchedule& moves,
-                                 size_t leftShown, std::string text) {
+                                 size_t leftShown, std::string text,
+                                 const char* howItGoes =
+                                     "The files are moved while the volume is in use; Pause and "
+                                     "Stop take effect between steps.") {
   AddLeftFiles(layout, moves.left, leftShown, &text);
   if (moves.files == 0) return {text, false};
-  return {text +
-              "\n\nThe files are moved while the volume is in use; Pause and Stop take effect "
-              "between steps.",
-          true};
+  return {text + "\n\n" + howItGoes, true};
 }
 
 }  // namespace
@@ -59,14 +66,43 @@ TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
   const std::string drive = std::string("drive ") + layout.driveLetter + ":";
   std::string text;
   if (schedule.files == 0) {
-    text = layout.files.empty() ? "No file on " + drive + " is fragmented: nothing to move."
-                                : "No fragmented file on " + drive + " can be made whole now.";
+    text = NothingMadeWhole(layout, drive);
   } else {
     text = "Defragment " + drive + "?\n\n" + Files(schedule.files) +
            " will be made whole: " + GroupedNumber(schedule.clusters) + " clusters (" +
            Mebibytes(schedule.clusters, layout.clusterBytes) + ") will be moved.";
   }
   return Finished(layout, schedule, leftShown, std::move(text));
+}
+
+TDefragmentConfirmation WholeFileConfirmation(const TMoveLayout& layout, const std::string& refusal,
+                                              size_t leftShown) {
+  if (!refusal.empty()) return Refused(layout.driveLetter, refusal);
+  // What the run will try: every file the layout does not keep.
+  TMoveSchedule tried;
+  for (size_t i = 0; i < layout.files.size(); ++i) {
+    const TMovableFile& file = layout.files[i];
+    if (!file.notMovable.empty()) {
+      tried.left.push_back(TLeftFile{i, std::string(file.notMovable)});
+      continue;
+    }
+    ++tried.files;
+    tried.clusters += AllocatedClusters(file.runs);
+  }
+  const std::string drive = std::string("drive ") + layout.driveLetter + ":";
+  std::string text;
+  if (tried.files == 0) {
+    text = NothingMadeWhole(layout, drive);
+  } else {
+    text = "Defragment " + drive + "?\n\n" + Files(tried.files) + " (" +
+           GroupedNumber(tried.clusters) + " clusters, " +
+           Mebibytes(tried.clusters, layout.clusterBytes) +
+           ") will be rewritten by the file system in fewer pieces where it can; it chooses "
+           "where they go, and a file it cannot make less fragmented stays as it is.";
+  }
+  return Finished(layout, tried, leftShown, std::move(text),
+                  "The files stay in use while they are rewritten; Pause and Stop take effect "
+                  "between files.");
 }
 
 TDefragmentConfirmation OptimizeConfirmation(const TMoveLayout& layout,

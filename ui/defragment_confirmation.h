@@ -21,6 +21,11 @@ constexpr const char* kOptimizeCaption = "Optimize layout";
 // The message after a Yes when no thread could be started for the moves.
 constexpr const char* kMovesNotStartedText =
     "Nothing was moved: no thread could be started for the moves.";
+// What "Optimize layout..." says on a drive whose file system places every
+// file's data itself (a Linux folder), after "Drive X: ".
+constexpr const char* kWholeFileOptimizeRefusal =
+    "its file system chooses where each file's data goes, so the zone layout cannot be carried "
+    "out there: only defragmenting is offered.";
 // Files left that the question names one by one; it counts the rest.
 constexpr size_t kLeftFilesShown = 10;
 
@@ -31,6 +36,14 @@ TDefragmentConfirmation DefragmentConfirmation(const TMoveLayout& layout,
                                                const TMoveSchedule& schedule,
                                                const std::string& refusal,
                                                size_t leftShown = kLeftFilesShown);
+
+// The confirmation for defragmenting a drive whose file system places every
+// file's data itself (a Linux folder): each movable fragmented file of
+// layout is rewritten by the file system in fewer pieces where it can, so
+// the question counts the files and clusters tried, not where they go; the
+// files the layout never moves are named as left.
+TDefragmentConfirmation WholeFileConfirmation(const TMoveLayout& layout, const std::string& refusal,
+                                              size_t leftShown = kLeftFilesShown);
 
 // The confirmation for carrying out the drive's zone layout (the layout made
 // from its plan and the schedule made of it), as DefragmentConfirmation's:

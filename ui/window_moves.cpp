@@ -5,6 +5,7 @@
 #include "moving/defragment_stage.h"
 #include "moving/moves_summary.h"
 #include "moving/optimize_stage.h"
+#include "moving/whole_file_moves.h"
 #include "planning/drive_stages.h"
 #include "ui/cluster_map.h"
 #include "ui/progress_lines.h"
@@ -50,7 +51,8 @@ std::string SummaryLineOf(const std::string& summary, TMovesKind kind) {
 
 }  // namespace
 
-TWindowMoves::TWindowMoves(TDriveOptimizer& optimizer) : drive(optimizer) {}
+TWindowMoves::TWindowMoves(TDriveOptimizer& optimizer)
+    : drive(optimizer), wholeFiles(MovesWholeFiles(optimizer.services, optimizer.driveLetter)) {}
 
 bool TWindowMoves::CanDefragment() const {
   // "Finished" first: the worker publishes it after its last write of the
@@ -61,6 +63,11 @@ bool TWindowMoves::CanDefragment() const {
 
 TDefragmentConfirmation TWindowMoves::Confirm(TMovesKind asked) {
   kind = asked;
+  if (wholeFiles) {
+    layout = LayoutOfDrive(drive);
+    if (kind == TMovesKind::kDefragment) return WholeFileConfirmation(layout, DamageRefusal(drive));
+    return OptimizeConfirmation(layout, TOptimizeSchedule(), kWholeFileOptimizeRefusal);
+  }
   if (kind == TMovesKind::kOptimize) {
     layout = PlanLayoutOfDrive(drive);
     const TOptimizeSchedule schedule =

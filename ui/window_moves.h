@@ -35,6 +35,10 @@ class TWindowMoves {
   // Whether either action may be offered: the analysis has finished without
   // failure and with a tree, and no work of the window's runs.
   bool CanDefragment() const;
+  // Whether "Optimize layout..." may be offered too: as CanDefragment, on a
+  // drive whose clusters diskopt chooses (not a Linux folder, whose file
+  // system places its files itself).
+  bool CanOptimize() const { return CanDefragment() && !wholeFiles; }
   // The question for moves of kind on the drive as analysed now (its
   // fragmented files, or its volume-aware plan), or the message that says
   // why nothing would move; the layout shown is kept for Start.
@@ -77,7 +81,10 @@ class TWindowMoves {
  private:
   enum class TState { kIdle, kMoving, kAnalysing };
 
-  TDriveOptimizer& drive;                     // not owned
+  TDriveOptimizer& drive;  // not owned
+  // The drive's files are made whole by its file system's own operation
+  // (MovesWholeFiles): fixed for the drive's life.
+  const bool wholeFiles;
   TState state = TState::kAnalysing;          // the window's first analysis runs
   TMoveLayout layout;                         // the layout of the last question asked
   TMovesKind kind = TMovesKind::kDefragment;  // the kind of moves it was asked for

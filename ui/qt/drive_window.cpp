@@ -351,8 +351,8 @@ void TDriveWindow::UpdateDefragmentAction() {
   const bool offered = moves.CanDefragment();
   defragmentButton->setEnabled(offered);
   defragmentAction->setEnabled(offered);
-  optimizeButton->setEnabled(offered);
-  optimizeAction->setEnabled(offered);
+  optimizeButton->setEnabled(moves.CanOptimize());
+  optimizeAction->setEnabled(moves.CanOptimize());
 }
 
 void TDriveWindow::Defragment() { AskAndMove(TMovesKind::kDefragment, kDefragmentCaption); }

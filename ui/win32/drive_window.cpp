@@ -297,10 +297,10 @@ LRESULT PaintDriveWindow(HWND window) {
 // Offers "Defragment..." and "Optimize layout..." when they may be taken;
 // the map's menu asks the moves itself.
 void UpdateDefragmentAction(const TDriveWindowState& state) {
-  const bool offered = state.moves.CanDefragment();
-  for (HWND button : {state.defragmentButton, state.optimizeButton}) {
-    if (button != nullptr) EnableWindow(button, offered);
-  }
+  if (state.defragmentButton != nullptr)
+    EnableWindow(state.defragmentButton, state.moves.CanDefragment());
+  if (state.optimizeButton != nullptr)
+    EnableWindow(state.optimizeButton, state.moves.CanOptimize());
 }
 
 // "Pause" reads "Resume" while the work is paused; both buttons are enabled
