@@ -3,29 +3,50 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
+#include <new>
+#include <numeric>
+#include <utility>
+
+#include "moving/radix_sort.h"
 
 namespace {
-
-// Window entries between the one scanned and the one whose fragment is
-// fetched ahead: at about a nanosecond an entry, a miss of a few hundred
-// nanoseconds is over by the time the scan gets there.
-constexpr int64_t kPrefetchDistance = 256;
 
 // Whether a run has a place the map can show: a negative lcn is one of the
 // named values for runs without clusters on the volume (model/item.h). Any
 // cluster number from 0 on is a place, also past 2^32.
 bool IsMappable(const TFragment* fragment) { return fragment->lcn >= 0; }
 
-// A cluster window of entries references, every one none; none when the
-// memory cannot be had. An empty window could never cover a cluster, so it
-// counts as failed.
-TFragment** AllocateWindow(int64_t entries) {
-  if (entries <= 0 || static_cast<uint64_t>(entries) > SIZE_MAX / sizeof(TFragment*)) {
-    return nullptr;
+// The first cluster after run that the map shows: its end, held to the
+// volume's. lcn + length could overflow for a corrupt length; total - lcn
+// cannot.
+int64_t ShownEnd(const TFragment* run, int64_t totalClusters) {
+  return run->length < totalClusters - run->lcn ? run->lcn + run->length : totalClusters;
+}
+
+// The positions of runs (each with an lcn below totalClusters) in ascending
+// order of lcn; the sweep takes runs that start together all at once, so
+// their order among themselves does not matter. Radix-sorted on the lcn
+// packed above the position when both fit in 64 bits (2^40 clusters and
+// 2^24 runs just do), else compared.
+std::vector<uint64_t> ByFirstCluster(const std::vector<TFragment*>& runs, int64_t totalClusters) {
+  std::vector<uint64_t> order(runs.size());
+  if (runs.empty()) return order;
+  const int positionBits = BitsFor(runs.size() - 1);
+  const int lcnBits = BitsFor(static_cast<uint64_t>(totalClusters - 1));
+  if (positionBits + lcnBits <= 64) {
+    for (size_t i = 0; i < runs.size(); ++i) {
+      order[i] = static_cast<uint64_t>(runs[i]->lcn) << positionBits | i;
+    }
+    RadixSort(&order, positionBits, positionBits + lcnBits);
+    const uint64_t positionMask = (uint64_t{1} << positionBits) - 1;
+    for (uint64_t& key : order) key &= positionMask;
+  } else {
+    std::iota(order.begin(), order.end(), uint64_t{0});
+    std::sort(order.begin(), order.end(),
+              [&](uint64_t a, uint64_t b) { return runs[a]->lcn < runs[b]->lcn; });
   }
-  return static_cast<TFragment**>(std::calloc(static_cast<size_t>(entries), sizeof(TFragment*)));
+  return order;
 }
 
 }  // namespace
@@ -39,7 +60,6 @@ void TClusterMap::Init(TItem* treeRoot, bool planned) {
   chainOrder.clear();
   reachedLcn.clear();
   fragmentedBefore.assign(1, 0);
-  windowEntries = 0;
 }
 
 bool TClusterMap::Build(TSystemServices& services) {
@@ -57,60 +77,36 @@ bool TClusterMap::Build(TSystemServices& services) {
   std::snprintf(line, sizeof line, "Total sectors: %" PRId64 "\n", sectors);
   services.DebugOutput(line);
 
-  // The window takes at most half of the available memory: two references'
-  // worth of bytes per entry, whatever the width of a reference. It need not
-  // be larger than the volume, nor than kMaximumWindowEntries.
-  const uint64_t memoryEntries = services.AvailablePhysicalMemory() / (2 * sizeof(TFragment*));
-  int64_t entries = static_cast<int64_t>(std::min(
-      memoryEntries, static_cast<uint64_t>(std::min(totalClusters, kMaximumWindowEntries))));
-  TFragment** window = AllocateWindow(entries);
-  while (window == nullptr) {
-    entries /= 2;
-    if (entries < kMinimumWindowEntries) return false;
-    window = AllocateWindow(entries);
+  // Every allocation comes before the first link is written: the runs in
+  // pre-order (a run's position there is its rank where runs overlap), their
+  // order by first cluster, the heap of the sweep and the chain's index, at
+  // most one entry per run each. A heap that reaches that size holds runs
+  // all covering one cluster, which no consistent volume has; the pages it
+  // reserves beyond what it uses are never touched.
+  std::vector<TFragment*> runs;
+  std::vector<uint64_t> order;
+  std::vector<uint64_t> showing;
+  std::vector<TFragment*> newChainOrder;
+  std::vector<int64_t> newReachedLcn;
+  std::vector<int64_t> newFragmentedBefore;
+  try {
+    GatherRuns(root, &runs);
+    order = ByFirstCluster(runs, totalClusters);
+    showing.reserve(runs.size());
+    newChainOrder.reserve(runs.size());
+    newReachedLcn.reserve(runs.size());
+    newFragmentedBefore.reserve(runs.size() + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
+  chainOrder = std::move(newChainOrder);
+  reachedLcn = std::move(newReachedLcn);
+  fragmentedBefore = std::move(newFragmentedBefore);
+  fragmentedBefore.push_back(0);
 
   ClearLinks(root);
   chainHead = nullptr;
-  chainOrder.clear();
-  reachedLcn.clear();
-  fragmentedBefore.assign(1, 0);
-  // The last fragment appended; it carries over from pass to pass, so a run
-  // crossing a pass border is chained once.
-  TFragment* tail = nullptr;
-  // The entries a pass writes lie in [firstWritten, endWritten) of the
-  // window; every other entry is still none. The scan clears what it reads
-  // when another pass follows, so each pass starts from a window of none
-  // without a sweep of its own, and passes over empty stretches of the
-  // volume cost a walk of the tree and nothing more.
-  // A pass that finds no run after its window ends the sweep; one that does
-  // lets the next pass start at that run, so a large volume with few runs
-  // (8G clusters are 480 windows) costs a walk per stretch of runs, not one
-  // per window.
-  for (int64_t start = 0; start < totalClusters;) {
-    const int64_t end = std::min(start + entries, totalClusters);
-    int64_t firstWritten = entries;
-    int64_t endWritten = 0;
-    int64_t nextStart = totalClusters;
-    FillWindow(root, window, start, end, &firstWritten, &endWritten, &nextStart);
-    const bool passFollows = nextStart < totalClusters;
-    for (int64_t i = firstWritten; i < endWritten; ++i) {
-      // Some way ahead there is most likely a fragment not seen yet, whose
-      // mapNext the check below reads: asking for it early hides the miss.
-      if (i + kPrefetchDistance < endWritten) __builtin_prefetch(window[i + kPrefetchDistance]);
-      TFragment* entry = window[i];
-      if (passFollows) window[i] = nullptr;
-      if (entry == nullptr) continue;
-      // A fragment with a successor is in the chain already: overlapping runs
-      // bring it up again after another one, and appending it a second time
-      // would cut the chain there or close it into a loop.
-      if (entry == tail || entry->mapNext != nullptr) continue;
-      tail = Append(entry, tail);
-    }
-    start = nextStart;
-  }
-  std::free(window);
-  windowEntries = entries;
+  ThreadRuns(runs, order, &showing);
   return true;
 }
 
@@ -176,25 +172,48 @@ const TFragment* TClusterMap::MostTelling(int64_t first, int64_t atFirst, int64_
   return nullptr;
 }
 
-void TClusterMap::FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
-                             int64_t* firstWritten, int64_t* endWritten, int64_t* nextStart) const {
+void TClusterMap::ThreadRuns(const std::vector<TFragment*>& runs,
+                             const std::vector<uint64_t>& order, std::vector<uint64_t>* showing) {
+  // The sweep walks the volume from one cluster where the shown run may
+  // change to the next: a run's start or the end of the run shown. showing
+  // is a max-heap of the positions of the runs started so far: its top is
+  // the run written last in pre-order, which is the one shown, once the
+  // runs that ended are popped off it. A run that ended below the top stays
+  // until it comes up; it can never be shown again, as it covers nothing
+  // more. Each step pushes or pops a run: n log n for n runs in all.
+  TFragment* tail = nullptr;
+  size_t next = 0;  // in order: the first run not pushed yet
+  int64_t cluster = 0;
+  while (next < order.size() || !showing->empty()) {
+    if (showing->empty()) cluster = runs[order[next]]->lcn;
+    while (next < order.size() && runs[order[next]]->lcn <= cluster) {
+      showing->push_back(order[next++]);
+      std::push_heap(showing->begin(), showing->end());
+    }
+    while (!showing->empty() && ShownEnd(runs[showing->front()], totalClusters) <= cluster) {
+      std::pop_heap(showing->begin(), showing->end());
+      showing->pop_back();
+    }
+    if (showing->empty()) continue;
+    TFragment* shown = runs[showing->front()];
+    // A fragment with a successor is in the chain already: one covered in
+    // part by a later run shows again where that run ends, and appending it
+    // a second time would cut the chain there or close it into a loop.
+    if (shown != tail && shown->mapNext == nullptr) tail = Append(shown, tail);
+    cluster = ShownEnd(shown, totalClusters);
+    if (next < order.size()) cluster = std::min(cluster, runs[order[next]]->lcn);
+  }
+}
+
+void TClusterMap::GatherRuns(const TItem* item, std::vector<TFragment*>* runs) const {
   for (TFragment* fragment = usePlanned ? item->planned : item->fragments; fragment != nullptr;
        fragment = fragment->next) {
-    if (!IsMappable(fragment) || fragment->length <= 0) continue;
-    // end - lcn cannot overflow; lcn + length could, for a corrupt length.
-    if (fragment->length > end - fragment->lcn) {
-      *nextStart = std::min(*nextStart, std::max(fragment->lcn, end));
+    if (IsMappable(fragment) && fragment->length > 0 && fragment->lcn < totalClusters) {
+      runs->push_back(fragment);
     }
-    const int64_t from = std::max(fragment->lcn, start);
-    const int64_t to =
-        fragment->length < end - fragment->lcn ? fragment->lcn + fragment->length : end;
-    if (from >= to) continue;
-    std::fill(window + (from - start), window + (to - start), fragment);
-    *firstWritten = std::min(*firstWritten, from - start);
-    *endWritten = std::max(*endWritten, to - start);
   }
   for (const TItem* child = item->firstChild; child != nullptr; child = child->nextSibling) {
-    FillWindow(child, window, start, end, firstWritten, endWritten, nextStart);
+    GatherRuns(child, runs);
   }
 }
 

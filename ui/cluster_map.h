@@ -1,9 +1,9 @@
 // The cluster map index of one drive: which fragment lies at a cluster. Build
 // threads every in-range fragment of the chosen lists into one chain in
-// volume order through the fragments' own mapNext links, sweeping the volume
-// in windows of consecutive clusters, each pass one walk of the tree, so the
-// chain comes out sorted without a sort. Look-ups go through an index of that
-// chain instead of walking it.
+// volume order through the fragments' own mapNext links, from the runs
+// themselves: sorted by first cluster and swept once, so its time and memory
+// grow with the runs, whatever the volume's size. Look-ups go through an
+// index of that chain instead of walking it.
 //
 // Threads: Build and FindFragment run on the drive's window thread, while the
 // worker may still be planning. The worker then changes only zones, planned
@@ -18,17 +18,6 @@
 #include "model/item.h"
 #include "platform/system_services.h"
 
-// The smallest cluster window, in entries, that a halved allocation may fall
-// to; a first window below it (little memory or a small volume) is still
-// tried once.
-constexpr int64_t kMinimumWindowEntries = 102400;
-
-// The largest cluster window, in entries (128 MiB of references on 64-bit).
-// Each pass walks the whole tree, some 90 bytes per item and run; beyond this
-// size a larger window saves less walking than it costs in memory touched
-// for the first time and in writes scattered over it.
-constexpr int64_t kMaximumWindowEntries = int64_t{1} << 24;
-
 class TClusterMap {
  public:
   // Starts a map of the tree below treeRoot over its current runs
@@ -37,8 +26,11 @@ class TClusterMap {
 
   // Queries the volume of root's name (a root path such as "D:\"), sends the
   // line "Total sectors: <n>\n" to the debugger output and threads the chain.
-  // False, with no chain, when either volume query fails or no cluster window
-  // can be allocated. Needs a root.
+  // Where runs overlap, each cluster shows the run that comes later in the
+  // tree's pre-order (an item's own list, then its children), and a run is
+  // chained once, at the first cluster where it shows. False, with no chain
+  // and no link touched, when either volume query fails or the memory for
+  // the runs' order cannot be had. Needs a root.
   bool Build(TSystemServices& services);
 
   // The last chained fragment whose lcn is at most cluster, or none when the
@@ -61,10 +53,6 @@ class TClusterMap {
   void MostTellingFragments(int64_t first, int64_t clustersPerCell, int64_t end, int count,
                             const TFragment** cells) const;
 
-  // Entries of the cluster window that the last successful Build used; 0
-  // before it. The chain does not depend on it, only time and memory do.
-  int64_t WindowEntries() const { return windowEntries; }
-
   TItem* root = nullptr;  // root item of the drive's tree; not owned
   // First fragment of the volume-order chain; none while it is empty. The
   // chain's links live in the fragments, so one tree carries one map.
@@ -74,14 +62,16 @@ class TClusterMap {
   int64_t clusterBytes = 0;   // bytes per cluster, from GetDiskFreeSpace; 0 until Build
 
  private:
-  // One sweep over clusters [start, end): writes each in-range fragment of
-  // item's chosen list, then of its subtree in pre-order, into window entry
-  // cluster - start, later writes replacing earlier ones. Widens
-  // [*firstWritten, *endWritten) to cover every entry written, and lowers
-  // *nextStart to the first cluster at or after end that a run covers, so
-  // that the next pass skips the stretch no run touches.
-  void FillWindow(const TItem* item, TFragment** window, int64_t start, int64_t end,
-                  int64_t* firstWritten, int64_t* endWritten, int64_t* nextStart) const;
+  // Appends each fragment of item's chosen list, then of its subtree in
+  // pre-order, that covers a cluster below totalClusters to runs.
+  void GatherRuns(const TItem* item, std::vector<TFragment*>* runs) const;
+  // Threads runs (each in range, listed in pre-order) into the chain, given
+  // their positions in ascending order of lcn: each cluster shows the run of
+  // the highest position that covers it. showing is the sweep's heap, empty,
+  // with room for every run reserved, so that nothing is allocated once
+  // links are written.
+  void ThreadRuns(const std::vector<TFragment*>& runs, const std::vector<uint64_t>& order,
+                  std::vector<uint64_t>* showing);
   // Sets mapNext of every fragment of the chosen lists below item to none, so
   // that links left by an earlier map do not count as chained.
   void ClearLinks(const TItem* item) const;
@@ -108,5 +98,4 @@ class TClusterMap {
   // chain, so a stretch of positions counts its red ones by one subtraction.
   // The lists' next links never change once the map is built.
   std::vector<int64_t> fragmentedBefore = {0};
-  int64_t windowEntries = 0;
 };
