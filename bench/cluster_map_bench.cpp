@@ -45,7 +45,6 @@ class TVolumeGeometry : public TSystemServices {
     *geometry = TDiskGeometry{8, 512, 0, totalClusters};
     return true;
   }
-  uint64_t AvailablePhysicalMemory() override { return uint64_t{8} << 30; }
   void DebugOutput(const char*) override {}
   std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   bool FolderIdentity(const char*, TFileIdentity*) override { return false; }

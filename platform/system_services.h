@@ -109,8 +109,6 @@ class TSystemServices {
   virtual bool DiskFreeSpaceEx(const char* rootPath) = 0;
   // GetDiskFreeSpaceA on a root path, with 64-bit cluster counts.
   virtual bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) = 0;
-  // GlobalMemoryStatus dwAvailPhys, bytes.
-  virtual uint64_t AvailablePhysicalMemory() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
   // The path the command line named a drive by when it gave a path instead

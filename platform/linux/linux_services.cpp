@@ -373,13 +373,6 @@ bool TLinuxServices::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry
   return true;
 }
 
-uint64_t TLinuxServices::AvailablePhysicalMemory() {
-  const long pages = sysconf(_SC_AVPHYS_PAGES);
-  const long pageBytes = sysconf(_SC_PAGESIZE);
-  if (pages < 0 || pageBytes < 0) return 0;
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes);
-}
-
 void TLinuxServices::DebugOutput(const char* text) {
   if (debugOutput_) std::fputs(text, stderr);
 }

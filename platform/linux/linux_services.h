@@ -47,7 +47,6 @@ class TLinuxServices : public TSystemServices {
 
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
-  uint64_t AvailablePhysicalMemory() override;
   // Standard error, only when DISKOPT_DEBUG=1 at construction.
   void DebugOutput(const char* text) override;
   std::string ArgumentPath(char driveLetter) const override;

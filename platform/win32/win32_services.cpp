@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -168,17 +167,6 @@ bool TWin32Services::DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry
   geometry->freeClusters = freeClusters;
   geometry->totalClusters = totalClusters;
   return true;
-}
-
-uint64_t TWin32Services::AvailablePhysicalMemory() {
-  MEMORYSTATUSEX status;
-  status.dwLength = sizeof status;
-  if (!GlobalMemoryStatusEx(&status)) return 0;
-  // A 32-bit process is told the whole machine's figure, which may pass what
-  // it can count in a size_t. Held to SIZE_MAX bytes, as GlobalMemoryStatus
-  // gives it there, so that a caller sizing an allocation from it cannot
-  // overflow; the 64-bit build gets the figure unchanged.
-  return std::min<uint64_t>(status.ullAvailPhys, SIZE_MAX);
 }
 
 void TWin32Services::DebugOutput(const char* text) { OutputDebugStringA(text); }

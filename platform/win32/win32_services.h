@@ -29,7 +29,6 @@ class TWin32Services : public TSystemServices {
 
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
-  uint64_t AvailablePhysicalMemory() override;
   void DebugOutput(const char* text) override;
   std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
 

@@ -29,7 +29,6 @@ class TRefusingServices : public TSystemServices {
   void Close(THandle) override {}
   bool DiskFreeSpaceEx(const char*) override { return false; }
   bool DiskFreeSpace(const char*, TDiskGeometry*) override { return false; }
-  uint64_t AvailablePhysicalMemory() override { return 0; }
   void DebugOutput(const char*) override {}
   std::unique_ptr<TReplacementFile> OpenLog(const char*) override { return nullptr; }
   bool FolderIdentity(const char*, TFileIdentity*) override { return false; }

@@ -132,7 +132,6 @@ class TScriptedVolume : public TSystemServices {
   THandle OpenFileForMoves(THandle volume, const char* path, bool folder) override;
   bool DiskFreeSpaceEx(const char* rootPath) override;
   bool DiskFreeSpace(const char* rootPath, TDiskGeometry* geometry) override;
-  uint64_t AvailablePhysicalMemory() override { return availableMemory; }
   void DebugOutput(const char* text) override { debugOutput += text; }
   std::unique_ptr<TReplacementFile> OpenLog(const char* name) override;
   bool ResolveFsControl() override { return !missingNtFsControlFile; }
@@ -147,7 +146,6 @@ class TScriptedVolume : public TSystemServices {
   THandle StartThread(TThreadProc proc, void* parameter) override;
   void WaitForThreads(const THandle* threads, int count) override;
 
-  uint64_t availableMemory = uint64_t(1) << 30;
   std::string debugOutput;
 
  private:

@@ -301,11 +301,6 @@ TEST(Win32Services, DiskFreeSpaceGivesTheGeometryOfDriveC) {
   EXPECT_TRUE(services.DiskFreeSpaceEx("C:\\"));
 }
 
-TEST(Win32Services, AvailablePhysicalMemoryIsReported) {
-  TWin32Services services;
-  EXPECT_GT(services.AvailablePhysicalMemory(), 0u);
-}
-
 // A move only reads the file's attributes, so a file another program holds
 // open and shares with nobody still opens for moves, and the open shares
 // everything, so that program goes on writing and may delete the file.
