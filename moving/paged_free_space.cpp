@@ -21,14 +21,24 @@ TPagedFreeSpace::TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int
       1, static_cast<int64_t>(free.size()) / std::max<int64_t>(extentsPerPage, 1));
   while (shift_ < 62 && (limit_ >> shift_) > wanted) ++shift_;
   pages_.resize(static_cast<size_t>((limit_ >> shift_) + 1));
-  for (const TClusterExtent& extent : free) {
-    for (int64_t lcn = extent.lcn; lcn < extent.End();) {
-      const int64_t pageEnd = ((lcn >> shift_) + 1) << shift_;
-      const int64_t end = std::min(extent.End(), pageEnd);
-      pages_[static_cast<size_t>(lcn >> shift_)].push_back(TSpan{lcn, end});
-      lcn = end;
+  // Each extent cut at the pages' edges, in order.
+  const auto eachSpan = [this, &free](auto visit) {
+    for (const TClusterExtent& extent : free) {
+      for (int64_t lcn = extent.lcn; lcn < extent.End();) {
+        const int64_t pageEnd = ((lcn >> shift_) + 1) << shift_;
+        const int64_t end = std::min(extent.End(), pageEnd);
+        visit(static_cast<size_t>(lcn >> shift_), TSpan{lcn, end});
+        lcn = end;
+      }
     }
-  }
+  };
+  // Counted first, so that each page is allocated once at its size: grown
+  // span by span, the pages would touch about twice the memory, all of it
+  // fresh in a new process.
+  std::vector<uint32_t> spans(pages_.size(), 0);
+  eachSpan([&spans](size_t page, TSpan) { ++spans[page]; });
+  for (size_t page = 0; page < pages_.size(); ++page) pages_[page].reserve(spans[page]);
+  eachSpan([this](size_t page, TSpan span) { pages_[page].push_back(span); });
 }
 
 template <typename TVisit>
