@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "moving/best_fit_space.h"
+#include "moving/prefetch.h"
 #include "moving/radix_sort.h"
 
 int64_t StepClustersFor(uint32_t clusterBytes) {
@@ -73,13 +74,33 @@ TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClust
   }
 
   // The runs of the files to move, in that order, one list for all: what
-  // the moves give back, each file's after the one before's.
+  // the moves give back, each file's after the one before's. The files lie
+  // scattered in the layout, in that order: each is read here once, the
+  // ones some files ahead fetched early so that the reads overlap, and what
+  // scheduling needs of it is kept in order beside.
+  struct TFileToMove {
+    size_t index;
+    int64_t firstVcn;
+    int64_t clusters;
+    size_t endRun;  // past its last run in runs
+  };
+  std::vector<TFileToMove> toMove;
+  toMove.reserve(order.size());
   std::vector<TClusterExtent> runs;
   runs.reserve(runCount);
-  for (const uint64_t index : order) {
-    for (const TFileRun& run : layout.files[static_cast<size_t>(index)].runs) {
-      runs.push_back(TClusterExtent{run.lcn, run.length});
+  constexpr size_t kFilesAhead = 16;
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (k + kFilesAhead < order.size()) {
+      PrefetchRead(&layout.files[static_cast<size_t>(order[k + kFilesAhead])]);
     }
+    if (k + kFilesAhead / 2 < order.size()) {
+      PrefetchRead(layout.files[static_cast<size_t>(order[k + kFilesAhead / 2])].runs.data());
+    }
+    const size_t index = static_cast<size_t>(order[k]);
+    const std::vector<TFileRun>& fileRuns = layout.files[index].runs;
+    for (const TFileRun& run : fileRuns) runs.push_back(TClusterExtent{run.lcn, run.length});
+    toMove.push_back(
+        TFileToMove{index, fileRuns.front().vcn, AllocatedClusters(fileRuns), runs.size()});
   }
   // One step for each file under a step's size, as most are; larger files
   // grow the list.
@@ -87,11 +108,10 @@ TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClust
   TBestFitSpace free(layout.freeExtents, runs);
   std::vector<TLeftFile> tooLarge;
   size_t firstRun = 0;  // the file's first in runs
-  for (const uint64_t key : order) {
-    const size_t index = static_cast<size_t>(key);
-    const std::vector<TFileRun>& fileRuns = layout.files[index].runs;
-    const int64_t clusters = AllocatedClusters(fileRuns);
-    const size_t endRun = firstRun + fileRuns.size();
+  for (const TFileToMove& file : toMove) {
+    const size_t index = file.index;
+    const int64_t clusters = file.clusters;
+    const size_t endRun = file.endRun;
     const uint32_t fit = free.BestFit(clusters);
     if (fit == TBestFitSpace::kNone) {
       firstRun = endRun;
@@ -105,7 +125,7 @@ TMoveSchedule ScheduleDefragment(const TMoveLayout& layout, int64_t maxStepClust
     // A stream without holes: its clusters are the VCNs from the first run
     // on, moved in steps laid end to end.
     for (int64_t done = 0; done < clusters; done += maxStepClusters) {
-      schedule.steps.push_back(TMoveStep{index, fileRuns.front().vcn + done,
+      schedule.steps.push_back(TMoveStep{index, file.firstVcn + done,
                                          std::min(maxStepClusters, clusters - done),
                                          targetLcn + done});
     }

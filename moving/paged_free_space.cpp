@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "moving/prefetch.h"
 #include "planning/cluster_extents.h"
 
 TPagedFreeSpace::TPagedFreeSpace(const std::vector<TClusterExtent>& extents, int64_t limit,
@@ -156,6 +157,20 @@ void TPagedFreeSpace::GiveInPage(TPage* page, size_t after, int64_t first, int64
   } else {
     spans.insert(spans.begin() + static_cast<std::ptrdiff_t>(after), TSpan{first, stop});
   }
+}
+
+void TPagedFreeSpace::PrefetchPage(int64_t lcn) const {
+  if (lcn >= 0 && lcn < limit_) PrefetchRead(&pages_[static_cast<size_t>(lcn >> shift_)]);
+}
+
+void TPagedFreeSpace::PrefetchExtents(int64_t lcn) const {
+  if (lcn < 0 || lcn >= limit_) return;
+  const TPage& page = pages_[static_cast<size_t>(lcn >> shift_)];
+  // A page's few dozen extents lie in a few cache lines of 64 bytes; a
+  // search reads some of each.
+  const char* const first = reinterpret_cast<const char*>(page.data());
+  const char* const end = first + std::min<size_t>(page.size(), 64) * sizeof(TSpan);
+  for (const char* line = first; line < end; line += 64) PrefetchRead(line);
 }
 
 std::vector<TClusterExtent> TPagedFreeSpace::Extents() const {

@@ -35,6 +35,11 @@ class TPagedFreeSpace {
   // Gives back [lcn, end) when no cluster of it is free, else changes
   // nothing and says false: NoneFree and Give, likewise.
   bool GiveIfNoneFree(int64_t lcn, int64_t end);
+  // Hints for a caller that knows which clusters it will ask about soon:
+  // fetch the record of the page that holds lcn, and (once that record is
+  // at hand) the extents in it. Change nothing; lcn may lie anywhere.
+  void PrefetchPage(int64_t lcn) const;
+  void PrefetchExtents(int64_t lcn) const;
   // The free extents, normalized (ascending, apart, those that touch joined).
   std::vector<TClusterExtent> Extents() const;
 

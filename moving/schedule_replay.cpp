@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "moving/paged_free_space.h"
+#include "moving/prefetch.h"
 
 namespace {
 
@@ -91,8 +92,28 @@ std::string PlaySteps(const TMoveLayout& layout, const TMoveSchedule& schedule,
   movedRuns.reserve(schedule.steps.size());
   std::vector<TFileRun> moved;  // reused from step to step
   std::vector<TFileRun> from;
-  for (size_t n = 0; n < schedule.steps.size(); ++n) {
-    const TMoveStep& step = schedule.steps[n];
+  // The steps jump about the layout and the volume (largest files first):
+  // what the steps some way ahead will read is fetched early, so that those
+  // reads overlap with the work of the steps at hand.
+  constexpr size_t kStepsAhead = 16;
+  const std::vector<TMoveStep>& steps = schedule.steps;
+  for (size_t n = 0; n < steps.size(); ++n) {
+    if (n + kStepsAhead < steps.size()) {
+      const TMoveStep& ahead = steps[n + kStepsAhead];
+      free.PrefetchPage(ahead.targetLcn);
+      if (ahead.file < layout.files.size()) {
+        PrefetchRead(&layout.files[ahead.file]);
+        PrefetchRead(&where[ahead.file]);
+      }
+    }
+    if (n + kStepsAhead / 2 < steps.size()) {
+      const TMoveStep& ahead = steps[n + kStepsAhead / 2];
+      free.PrefetchExtents(ahead.targetLcn);
+      if (ahead.file < layout.files.size() && where[ahead.file].first == kUnmoved) {
+        PrefetchRead(layout.files[ahead.file].runs.data());
+      }
+    }
+    const TMoveStep& step = steps[n];
     // What a refusal names, made only for one.
     const auto which = [&layout, &step, n]() {
       return "step " + std::to_string(n + 1) + " (" +

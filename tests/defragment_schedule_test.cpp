@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <map>
 #include <random>
@@ -362,6 +363,41 @@ TEST(ScheduleReplay, RefusesStepsThatWouldHurtTheVolume) {
     schedule.steps = test.steps;
     EXPECT_EQ(ReplaySchedule(layout, schedule), test.error) << test.what;
   }
+}
+
+// The replay looks some steps ahead while it plays the steps at hand: a bad
+// step far into a long schedule (a file or clusters far outside the
+// layout) is still refused at its turn, with its number, and is never read
+// through before.
+TEST(ScheduleReplay, RefusesABadStepFarIntoALongSchedule) {
+  const TMoveLayout layout = Layout(1000, {{100, 500}}, {File("a", {{10, 10}, {30, 10}})});
+  // Forty legal steps: each cluster of a moves one at a time to 100..119,
+  // then again to 120..139.
+  std::vector<TMoveStep> legal;
+  for (int64_t k = 0; k < 40; ++k) legal.push_back(TMoveStep{0, k % 20, 1, 100 + k});
+  struct TCase {
+    TMoveStep bad;
+    const char* error;
+  };
+  const TCase cases[] = {
+      {{0, 0, 1, -1000}, "step 41 (\\a) moves to clusters outside the volume"},
+      {{0, 0, 1, int64_t{1} << 60}, "step 41 (\\a) moves to clusters outside the volume"},
+      {{0, 0, 1, 60}, "step 41 (\\a) moves onto clusters in use"},
+      {{SIZE_MAX / 2, 0, 1, 200}, "step 41 (no such file) names no file"},
+      {{SIZE_MAX, 0, 1, 200}, "step 41 (no such file) names no file"},
+  };
+  for (const TCase& test : cases) {
+    TMoveSchedule schedule;
+    schedule.steps = legal;
+    schedule.steps.push_back(test.bad);
+    // Legal steps after it too: they are looked at ahead of it.
+    schedule.steps.insert(schedule.steps.end(), legal.begin(), legal.begin() + 20);
+    EXPECT_EQ(ReplaySchedule(layout, schedule), test.error) << test.error;
+  }
+  // Without the bad step, the forty play through and leave a whole.
+  TMoveSchedule schedule;
+  schedule.steps = legal;
+  EXPECT_EQ(ReplaySchedule(layout, schedule), "");
 }
 
 TEST(ScheduleReplay, AStepMayReuseWhatAnEarlierStepReleased) {
