@@ -97,9 +97,11 @@ class TMountedExt4 {
   }
   ~TMountedExt4() { Unmount(); }
 
-  void Unmount() {
-    if (mounted_) RunTool({"umount", mountPoint_});
-    mounted_ = false;
+  // False while a program still holds the file system (it stays mounted,
+  // and the destructor tries again).
+  bool Unmount() {
+    if (mounted_ && RunTool({"umount", mountPoint_}).exitCode == 0) mounted_ = false;
+    return !mounted_;
   }
 
   bool Mounted() const { return mounted_; }
@@ -124,14 +126,15 @@ TEST(Ext4DriveReports, TheSummaryAgreesWithFilefragAndE2freefrag) {
   TDriveTable drives;
   drives.Map('C', logs.Path());
   drives.Map('E', volume.MountPoint());
-  TLinuxServices services(drives);
   TFakeWindowSystem windows;
-  TDriveOptimizer drive('E', services, windows, kDriveStages);
-  drive.exportFolder = exports.Path();
-  drive.RunPipeline();
-  ASSERT_EQ(drive.statusText.Get(), "Finished");
-  ASSERT_NE(drive.root, nullptr);
-  ASSERT_NE(drive.freeExtents, nullptr) << "GETFSMAP gave no free space";
+  // The services hold the folder open: they go before the unmount below.
+  auto services = std::make_unique<TLinuxServices>(drives);
+  auto drive = std::make_unique<TDriveOptimizer>('E', *services, windows, kDriveStages);
+  drive->exportFolder = exports.Path();
+  drive->RunPipeline();
+  ASSERT_EQ(drive->statusText.Get(), "Finished");
+  ASSERT_NE(drive->root, nullptr);
+  ASSERT_NE(drive->freeExtents, nullptr) << "GETFSMAP gave no free space";
 
   int64_t items = 1;
   int64_t files = 0;
@@ -147,14 +150,16 @@ TEST(Ext4DriveReports, TheSummaryAgreesWithFilefragAndE2freefrag) {
     fragments += extents;
     fragmented += extents > 1 ? 1 : 0;
   }
-  const TVolumeSummary& summary = drive.summary;
+  const TVolumeSummary summary = drive->summary;
   EXPECT_EQ(summary.items, items);
   EXPECT_EQ(summary.files, files);
   EXPECT_GE(fragmented, 2);  // the two files grown in turn
   EXPECT_EQ(summary.fragmentedFiles, fragmented);
   EXPECT_EQ(summary.fragments, fragments);
 
-  volume.Unmount();  // e2freefrag reads the bitmaps as written
+  drive.reset();
+  services.reset();
+  ASSERT_TRUE(volume.Unmount());  // e2freefrag reads the bitmaps as written
   const std::string freefrag = RunTool({"e2freefrag", volume.Image()}).out;
   EXPECT_EQ(summary.totalClusters, E2freefragNumber(freefrag, "Total blocks: "));
   EXPECT_EQ(summary.freeClusters, E2freefragNumber(freefrag, "Free blocks: "));

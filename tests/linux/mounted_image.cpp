@@ -37,9 +37,9 @@ TMountedImage::TMountedImage(const TFileSystemKind& kind) : kind_(kind) {
   mounted_ = true;
 }
 
-void TMountedImage::Unmount() {
-  if (mounted_) RunTool({"umount", mountPoint_});
-  mounted_ = false;
+bool TMountedImage::Unmount() {
+  if (mounted_ && RunTool({"umount", mountPoint_}).exitCode == 0) mounted_ = false;
+  return !mounted_;
 }
 
 TToolOutput TMountedImage::Check() {

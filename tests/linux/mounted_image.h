@@ -33,7 +33,9 @@ class TMountedImage {
   explicit TMountedImage(const TFileSystemKind& kind);
   ~TMountedImage() { Unmount(); }
 
-  void Unmount();
+  // False while a program still holds the file system (it stays mounted,
+  // and the destructor tries again).
+  bool Unmount();
   // The file system's own checker on the unmounted image.
   TToolOutput Check();
 
