@@ -1,10 +1,15 @@
 #include "platform/linux/host_ext_bitmap.h"
 
 #include <ext2fs/ext2fs.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <vector>
 
 std::string BlockDevicePath(dev_t device) {
   std::ifstream uevent("/sys/dev/block/" + std::to_string(major(device)) + ":" +
@@ -22,11 +27,172 @@ std::string BlockDevicePath(dev_t device) {
   return std::string();
 }
 
+namespace {
+
+// Bytes read at most per call when consecutive groups keep their bitmaps
+// side by side (flex_bg puts a flex group's bitmaps in one stretch).
+constexpr uint64_t kBitmapReadBytes = 1 << 20;
+
+// Free stretches as they are found in ascending order, each joined to the
+// one before where it goes on from it.
+void AppendFree(std::vector<std::pair<int64_t, int64_t>>* free, int64_t first, int64_t end) {
+  if (first >= end) return;
+  if (!free->empty() && free->back().first + free->back().second == first) {
+    free->back().second += end - first;
+  } else {
+    free->emplace_back(first, end - first);
+  }
+}
+
+// The clear bits of a group's bitmap as free stretches: bit i is block
+// groupFirst + i, of `blocks` blocks. Whole words of set bits are passed
+// over at once.
+void AppendClearBits(const uint8_t* bits, int64_t groupFirst, int64_t blocks,
+                     std::vector<std::pair<int64_t, int64_t>>* free) {
+  int64_t runStart = -1;
+  for (int64_t i = 0; i < blocks;) {
+    if (i % 64 == 0 && i + 64 <= blocks) {
+      uint64_t word;
+      std::memcpy(&word, bits + i / 8, sizeof word);
+      if (word == UINT64_MAX || word == 0) {
+        if (word == UINT64_MAX && runStart >= 0) {
+          AppendFree(free, groupFirst + runStart, groupFirst + i);
+          runStart = -1;
+        } else if (word == 0 && runStart < 0) {
+          runStart = i;
+        }
+        i += 64;
+        continue;
+      }
+    }
+    const bool used = (bits[i / 8] >> (i % 8)) & 1;
+    if (used && runStart >= 0) {
+      AppendFree(free, groupFirst + runStart, groupFirst + i);
+      runStart = -1;
+    } else if (!used && runStart < 0) {
+      runStart = i;
+    }
+    ++i;
+  }
+  if (runStart >= 0) AppendFree(free, groupFirst + runStart, groupFirst + blocks);
+}
+
+// Free stretches less the blocks set in `used` (ascending, apart).
+std::vector<std::pair<int64_t, int64_t>> Without(
+    const std::vector<std::pair<int64_t, int64_t>>& free, ext2fs_block_bitmap used, blk64_t last) {
+  std::vector<std::pair<int64_t, int64_t>> kept;
+  for (const auto& [first, clusters] : free) {
+    blk64_t from = static_cast<blk64_t>(first);
+    const blk64_t end = static_cast<blk64_t>(first + clusters);
+    while (from < end) {
+      blk64_t set = 0;
+      const blk64_t stop =
+          ext2fs_find_first_set_block_bitmap2(used, from, std::min(end - 1, last), &set) == 0 ? set
+                                                                                              : end;
+      AppendFree(&kept, static_cast<int64_t>(from), static_cast<int64_t>(stop));
+      if (stop >= end) break;
+      blk64_t clear = 0;
+      if (ext2fs_find_first_zero_block_bitmap2(used, stop, std::min(end - 1, last), &clear) != 0)
+        break;
+      from = clear;
+    }
+  }
+  return kept;
+}
+
+// The free stretches of fs group by group: a group its descriptor counts
+// no free block in is passed over unread, a group whose bitmap was never
+// written (BLOCK_UNINIT) is free but for its own metadata, and only the
+// others' bitmaps are read, side by side ones in one read. On a nearly full
+// volume of half a million groups that reads a few bitmaps instead of all.
+bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
+  const blk64_t count = ext2fs_blocks_count(fs->super);
+  const uint64_t blockBytes = fs->blocksize;
+  const uint64_t bitmapBytes = EXT2_CLUSTERS_PER_GROUP(fs->super) / 8;
+  if (count == 0 || bitmapBytes == 0 || bitmapBytes > blockBytes) return false;
+  // The groups whose bitmaps must be read, by where the bitmap lies.
+  std::vector<std::pair<blk64_t, dgrp_t>> toRead;
+  ext2fs_block_bitmap uninitMetadata = nullptr;
+  const bool uninitKnown = ext2fs_has_group_desc_csum(fs);
+  for (dgrp_t group = 0; group < fs->group_desc_count; ++group) {
+    if (ext2fs_bg_free_blocks_count(fs, group) == 0) continue;
+    if (uninitKnown && ext2fs_bg_flags_test(fs, group, EXT2_BG_BLOCK_UNINIT)) {
+      if (uninitMetadata == nullptr &&
+          ext2fs_allocate_block_bitmap(fs, "uninit", &uninitMetadata) != 0) {
+        return false;
+      }
+      // As the kernel and e2fsprogs set such a group's bitmap up: its
+      // superblock and descriptor copies, and its own bitmaps and inode
+      // table wherever they lie.
+      ext2fs_reserve_super_and_bgd(fs, group, uninitMetadata);
+      ext2fs_mark_block_bitmap2(uninitMetadata, ext2fs_block_bitmap_loc(fs, group));
+      ext2fs_mark_block_bitmap2(uninitMetadata, ext2fs_inode_bitmap_loc(fs, group));
+      ext2fs_mark_block_bitmap_range2(uninitMetadata, ext2fs_inode_table_loc(fs, group),
+                                      fs->inode_blocks_per_group);
+      continue;
+    }
+    toRead.emplace_back(ext2fs_block_bitmap_loc(fs, group), group);
+  }
+  std::sort(toRead.begin(), toRead.end());
+  std::vector<std::pair<int64_t, int64_t>> free;
+  // Each group's free stretches, kept by group so that they can be put in
+  // volume order whatever order the bitmaps lie in.
+  std::vector<std::pair<dgrp_t, std::vector<std::pair<int64_t, int64_t>>>> found;
+  std::vector<uint8_t> buffer;
+  bool ok = true;
+  for (size_t at = 0; ok && at < toRead.size();) {
+    size_t end = at + 1;
+    while (end < toRead.size() && toRead[end].first == toRead[end - 1].first + 1 &&
+           (end - at + 1) * blockBytes <= kBitmapReadBytes) {
+      ++end;
+    }
+    buffer.resize((end - at) * blockBytes);
+    const off_t offset = static_cast<off_t>(toRead[at].first * blockBytes);
+    ok = pread(device, buffer.data(), buffer.size(), offset) == static_cast<ssize_t>(buffer.size());
+    for (size_t i = at; ok && i < end; ++i) {
+      const dgrp_t group = toRead[i].second;
+      const blk64_t first = ext2fs_group_first_block2(fs, group);
+      const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
+      std::vector<std::pair<int64_t, int64_t>> stretches;
+      AppendClearBits(buffer.data() + (i - at) * blockBytes, static_cast<int64_t>(first),
+                      static_cast<int64_t>(last - first + 1), &stretches);
+      found.emplace_back(group, std::move(stretches));
+    }
+    at = end;
+  }
+  // The uninitialised groups, whole.
+  if (ok && uninitMetadata != nullptr) {
+    for (dgrp_t group = 0; group < fs->group_desc_count; ++group) {
+      if (ext2fs_bg_free_blocks_count(fs, group) == 0 ||
+          !ext2fs_bg_flags_test(fs, group, EXT2_BG_BLOCK_UNINIT)) {
+        continue;
+      }
+      const blk64_t first = ext2fs_group_first_block2(fs, group);
+      const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
+      found.push_back(
+          {group, {{static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1)}}});
+    }
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [group, stretches] : found) {
+    for (const auto& [first, clusters] : stretches) AppendFree(&free, first, first + clusters);
+  }
+  if (ok && uninitMetadata != nullptr) free = Without(free, uninitMetadata, count - 1);
+  if (uninitMetadata != nullptr) ext2fs_free_block_bitmap(uninitMetadata);
+  if (!ok) return false;
+  map->clusterCount = static_cast<int64_t>(count);
+  map->free = std::move(free);
+  return true;
+}
+
+}  // namespace
+
 bool ReadExtSpaceMap(const std::string& devicePath, THostSpaceMap* map) {
   ext2_filsys fs = nullptr;
-  // Read-only; a mounted file system's bitmaps come through the device's
-  // page cache, which holds the kernel's own copies of them. A checksum
-  // caught between two updates does not stop the read.
+  // Read-only; a mounted file system's bitmaps and descriptors come through
+  // the device's page cache, which holds the kernel's own copies of them. A
+  // checksum caught between two updates does not stop the read.
   const int flags = EXT2_FLAG_64BITS | EXT2_FLAG_IGNORE_CSUM_ERRORS | EXT2_FLAG_SKIP_MMP;
   if (ext2fs_open2(devicePath.c_str(), nullptr, flags, 0, 0, unix_io_manager, &fs) != 0) {
     return false;
@@ -35,8 +201,14 @@ bool ReadExtSpaceMap(const std::string& devicePath, THostSpaceMap* map) {
   // otherwise take 1 GiB.
   fs->default_bitmap_type = EXT2FS_BMAP64_RBTREE;
   THostSpaceMap read;
-  bool ok = ext2fs_read_block_bitmap(fs) == 0;
-  if (ok) {
+  bool ok = false;
+  if (!ext2fs_has_feature_bigalloc(fs->super)) {
+    const int device = open(devicePath.c_str(), O_RDONLY | O_CLOEXEC);
+    ok = device >= 0 && ReadGroupByGroup(fs, device, &read);
+    if (device >= 0) close(device);
+  } else if (ext2fs_read_block_bitmap(fs) == 0) {
+    // Bitmaps of clusters of several blocks: the library reads them whole.
+    ok = true;
     const blk64_t count = ext2fs_blocks_count(fs->super);
     read.clusterCount = static_cast<int64_t>(count);
     const blk64_t last = count - 1;

@@ -270,6 +270,31 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   }
 }
 
+// Groups of every kind the block bitmaps are read by: full ones (passed over
+// unread), ones whose bitmap was never written (free but for their own
+// metadata) and partly used ones (read), checked against dumpe2fs.
+TEST_F(LoopMountedExt4, FullUnwrittenAndPartlyUsedGroupsReadAsDumpe2fsReadsThem) {
+  ASSERT_EQ(RunTool({"fallocate", "-l", "60M", mountPoint_ + "/full.bin"}).exitCode, 0);
+  for (int i = 0; i < 20; ++i) WriteFile(mountPoint_ + "/s" + std::to_string(i), "tiny");
+  Unmount();
+  const TToolOutput dump = RunTool({"dumpe2fs", image_});
+  ASSERT_NE(dump.out.find("\n  0 free blocks,"), std::string::npos) << "no full group";
+  ASSERT_NE(dump.out.find("BLOCK_UNINIT]"), std::string::npos) << "no unwritten group";
+  ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
+  mounted_ = true;
+  struct stat mounted;
+  ASSERT_EQ(stat(mountPoint_.c_str(), &mounted), 0);
+  THostSpaceMap map;
+  ASSERT_TRUE(ReadExtSpaceMap(BlockDevicePath(mounted.st_dev), &map));
+  Unmount();
+  int64_t blockCount = 0;
+  const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);
+  std::vector<TFreeExtent> read;
+  for (const auto& [first, clusters] : map.free) read.push_back(TFreeExtent{first, clusters});
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(map.clusterCount, blockCount);
+}
+
 TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
   ASSERT_NE(std::unique_ptr<THostVolumeHandle>(THostVolumeHandle::Open(mountPoint_)), nullptr);
   // A child that gives up root cannot read the space map (CAP_SYS_ADMIN).
