@@ -1,14 +1,45 @@
 #include "analysis/free_runs.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/nt_types.h"
 
 namespace {
 
-// The 64 bits of eight bitmap bytes, cluster k of them at bit k.
+// The 64 bits of eight bitmap bytes, cluster k of them at bit k: one load
+// on the little-endian machines both builds run on.
 uint64_t Word(const uint8_t* bytes) {
-  uint64_t word = 0;
-  for (int k = 7; k >= 0; --k) word = (word << 8) | bytes[k];
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
   return word;
+}
+
+// The first bit from `from` on, below count, that is set (set true) or
+// clear; count when there is none. Bits up to a word boundary one by one,
+// then whole words: a word that holds nothing sought is passed in one step,
+// so a volume of 8G clusters in long runs is 128M loads, and the bit sought
+// in a word is found by counting its trailing zeros. Bytes past the last
+// of the count bits are never read.
+int64_t NextBit(const uint8_t* bits, int64_t from, int64_t count, bool set) {
+  const auto isSought = [&](int64_t bit) {
+    return (((bits[bit >> 3] >> (bit & 7)) & 1) != 0) == set;
+  };
+  for (; from < count && (from & 63) != 0; ++from) {
+    if (isSought(from)) return from;
+  }
+  const uint64_t flip = set ? 0 : ~uint64_t{0};  // makes the bits sought ones
+  for (; count - from >= 64; from += 64) {
+    const uint64_t sought = Word(bits + (from >> 3)) ^ flip;
+    if (sought != 0) return from + __builtin_ctzll(sought);
+  }
+  for (; from < count; ++from) {
+    if (isSought(from)) return from;
+  }
+  return count;
 }
 
 }  // namespace
@@ -26,44 +57,16 @@ int64_t ClustersInBitmapReply(int64_t bitmapSize, uintptr_t replyBytes, uint32_t
 
 int64_t AppendFreeRuns(const uint8_t* bits, int64_t startLcn, int64_t count, int64_t scannedTo,
                        TFragmentChain* list) {
-  int64_t runStart = -1;  // first cluster of the open run, -1 when none is open
-  int64_t runLength = 0;
-  auto closeRun = [&]() {
-    TFragment* extent = NewFragment(nullptr, 0, runStart, runLength);
-    runStart = -1;
+  // Clusters below scannedTo were scanned with an earlier reply: the scan
+  // starts past them.
+  int64_t i = scannedTo > startLcn ? std::min(count, scannedTo - startLcn) : 0;
+  while (i < count) {
+    const int64_t free = NextBit(bits, i, count, false);
+    if (free >= count) break;
+    const int64_t used = NextBit(bits, free, count, true);
+    TFragment* extent = NewFragment(nullptr, 0, startLcn + free, used - free);
     if (extent != nullptr) list->Append(extent);
-  };
-  for (int64_t i = 0; i < count; ++i) {
-    const int64_t cluster = startLcn + i;
-    // 64 clusters alike (all in use, or all free and not scanned before)
-    // are taken at once: a volume of 8G clusters is 128M steps, not 8G.
-    if ((i & 63) == 0 && count - i >= 64 && cluster >= scannedTo) {
-      const uint64_t word = Word(bits + (i >> 3));
-      if (word == ~uint64_t{0} || word == 0) {
-        if (word != 0) {
-          if (runStart >= 0) closeRun();
-        } else if (runStart < 0) {
-          runStart = cluster;
-          runLength = 64;
-        } else {
-          runLength += 64;
-        }
-        i += 63;
-        continue;
-      }
-    }
-    const bool used = ((bits[i >> 3] >> (i & 7)) & 1) != 0;
-    if (!used && cluster >= scannedTo) {
-      if (runStart < 0) {
-        runStart = cluster;
-        runLength = 1;
-      } else {
-        ++runLength;
-      }
-    } else if (runStart >= 0) {
-      closeRun();
-    }
+    i = used;
   }
-  if (runStart >= 0) closeRun();
   return startLcn + count > scannedTo ? startLcn + count : scannedTo;
 }

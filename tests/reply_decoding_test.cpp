@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <random>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -69,6 +70,41 @@ TEST(FreeRuns, ClearBitsBecomeExtentsAndScannedClustersCountAsUsed) {
     TFragmentChain chain;
     EXPECT_EQ(AppendFreeRuns(c.bits.data(), c.start, c.count, c.scannedTo, &chain), c.newScannedTo);
     EXPECT_EQ(Runs(chain), c.extents) << "start " << c.start;
+  }
+}
+
+// Bitmaps of long full and empty stretches with mixed bytes between them,
+// counts that end inside a byte or a word, and earlier replies reaching into
+// this one: the runs found word by word are those a bit-by-bit reading
+// finds.
+TEST(FreeRuns, WordByWordFindsWhatBitByBitFinds) {
+  std::mt19937_64 random(22);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> bits;
+    while (bits.size() < 200) {
+      const size_t stretch = 1 + random() % 40;
+      const int kind = static_cast<int>(random() % 3);
+      for (size_t i = 0; i < stretch; ++i) {
+        bits.push_back(kind == 0 ? 0x00 : kind == 1 ? 0xFF : static_cast<uint8_t>(random()));
+      }
+    }
+    const int64_t count = static_cast<int64_t>(random() % (bits.size() * 8 + 1));
+    const int64_t start = static_cast<int64_t>(random() % 1000);
+    const int64_t scannedTo = random() % 2 == 0 ? 0 : start + static_cast<int64_t>(random() % 300);
+    TRuns expected;
+    for (int64_t i = 0; i < count; ++i) {
+      const bool free = ((bits[i >> 3] >> (i & 7)) & 1) == 0 && start + i >= scannedTo;
+      if (!free) continue;
+      if (!expected.empty() &&
+          std::get<1>(expected.back()) + std::get<2>(expected.back()) == start + i) {
+        ++std::get<2>(expected.back());
+      } else {
+        expected.emplace_back(0, start + i, 1);
+      }
+    }
+    TFragmentChain chain;
+    AppendFreeRuns(bits.data(), start, count, scannedTo, &chain);
+    ASSERT_EQ(Runs(chain), expected) << "round " << round;
   }
 }
 
