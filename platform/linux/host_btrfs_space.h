@@ -34,8 +34,22 @@ struct TBtrfsKey {
 bool BtrfsSpaceRecords(const uint8_t* reply, size_t bytes, uint32_t items, uint32_t nodeBytes,
                        std::vector<TFsmapRecord>* records, TBtrfsKey* last);
 
+// Raises *end to the end, in logical bytes, of each chunk among the items
+// of one chunk-tree reply (as BtrfsSpaceRecords reads a reply); *last is set
+// to the key of the last item. False when the reply runs short or a chunk
+// ends past 2^64.
+bool BtrfsChunksEnd(const uint8_t* reply, size_t bytes, uint32_t items, uint64_t* end,
+                    TBtrfsKey* last);
+
 // The key after `key` in the trees' order; false past the last key there is.
 bool NextBtrfsKey(TBtrfsKey* key);
+
+// The end of the logical address space of the btrfs file system that fd
+// (open for reading) lies on, in bytes: the end of its last chunk. A file system balanced or
+// grown moves its chunks ever higher, past the device's size, and its files'
+// runs (FIEMAP) with them. False where the tree search is refused (it needs
+// root) or fails.
+bool BtrfsLogicalEnd(int fd, uint64_t* endBytes);
 
 // The space map of the btrfs file system holding folder; false, with map
 // untouched, where the tree search is refused (it needs root) or fails.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/linux/host_fiemap.h"
+#include "platform/linux/linux_services.h"
 #include "tests/linux/mounted_image.h"
 
 // Records compare whole; found by argument lookup in the global namespace,
@@ -138,6 +139,32 @@ TEST(BtrfsSpaceRecords, TheNextKeyCarriesFromOffsetToTypeToObject) {
   }
 }
 
+TEST(BtrfsSpaceRecords, TheLogicalSpaceEndsWithTheChunkThatEndsLast) {
+  const auto chunk = [](uint64_t length) {
+    std::vector<uint8_t> item(80, 0);
+    std::memcpy(item.data(), &length, sizeof length);
+    return item;
+  };
+  TReply reply;
+  reply.Item(256, BTRFS_CHUNK_ITEM_KEY, 40 * kMiB, chunk(8 * kMiB))
+      .Item(256, BTRFS_CHUNK_ITEM_KEY, 300 * kMiB, chunk(kMiB))
+      .Item(256, BTRFS_CHUNK_ITEM_KEY, 290 * kMiB, chunk(30 * kMiB))
+      .Item(300, BTRFS_DEV_ITEM_KEY, 1, std::vector<uint8_t>(98, 0));
+  uint64_t end = 0;
+  TBtrfsKey last;
+  ASSERT_TRUE(
+      BtrfsChunksEnd(reply.Bytes().data(), reply.Bytes().size(), reply.Items(), &end, &last));
+  EXPECT_EQ(end, 320 * kMiB);
+  EXPECT_EQ(last.objectid, 300u);
+  // A reply cut short, and a chunk said to end past 2^64, are refused.
+  EXPECT_FALSE(
+      BtrfsChunksEnd(reply.Bytes().data(), reply.Bytes().size() - 1, reply.Items(), &end, &last));
+  TReply wrapping;
+  wrapping.Item(256, BTRFS_CHUNK_ITEM_KEY, UINT64_MAX - kMiB, chunk(2 * kMiB));
+  EXPECT_FALSE(BtrfsChunksEnd(wrapping.Bytes().data(), wrapping.Bytes().size(), wrapping.Items(),
+                              &end, &last));
+}
+
 // "Data, single: total=<bytes>, used=<bytes>" of `btrfs filesystem df -b`:
 // the data groups' bytes and the bytes of data extents in them.
 bool DataSpace(const std::string& folder, uint64_t* total, uint64_t* used) {
@@ -206,6 +233,39 @@ TEST_P(BtrfsSpaceMap, FreeIsTheDataGroupsLessEveryFilesExtents) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Balanced again and again, btrfs moves its chunks up its logical address
+// space, past the device's size; the volume the services report is as large
+// as that space, so that the map reaches the file's runs.
+TEST_P(BtrfsSpaceMap, TheVolumeReachesChunksMovedPastTheDevicesSize) {
+  const std::string root = volume_->MountPoint();
+  WriteFile(root + "/moved.bin", std::string(3 << 20, 'm'));
+  sync();
+  int64_t fileEnd = 0;
+  for (int balance = 0; balance < 16; ++balance) {
+    RunTool({"btrfs", "balance", "start", "--full-balance", root});
+    const int fd = open((root + "/moved.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<TFiemapExtent> extents;
+    ASSERT_TRUE(ReadFiemap(fd, &extents));
+    close(fd);
+    ASSERT_FALSE(extents.empty());
+    fileEnd = static_cast<int64_t>((extents.back().physical + extents.back().length) / 4096);
+    if (fileEnd > (300 << 20) / 4096) break;
+  }
+  ASSERT_GT(fileEnd, (300 << 20) / 4096) << "balancing did not move the file past the device";
+  TScratchFolder logs;
+  TDriveTable drives;
+  drives.Map('C', logs.Path());
+  drives.Map('E', root);
+  TLinuxServices services(drives);
+  TDiskGeometry geometry{};
+  ASSERT_TRUE(services.DiskFreeSpace("E:\\", &geometry));
+  EXPECT_GE(static_cast<int64_t>(geometry.totalClusters), fileEnd);
+  THostSpaceMap map;
+  ASSERT_TRUE(ReadHostSpaceMap(root, &map));
+  EXPECT_EQ(static_cast<int64_t>(geometry.totalClusters), map.clusterCount);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, BtrfsSpaceMap, ::testing::Values(&kBtrfs), KindName);
