@@ -140,8 +140,10 @@ class TDriveOptimizer {
   // summary, and the JSON export when exportFolder names one. Reads the
   // finished zone plan and writes volumePlan, summary and its own files
   // alone, so it may run beside the optimized log's listing; the files go
-  // to output.
-  void WriteReports();
+  // to reports, a set of their own, which the caller adds to output once
+  // the listing's files are there, so that the files (and their failures)
+  // keep one order whichever thread ends first.
+  void WriteReports(TOutputSet& reports);
 
   // The names a log with a fixed name (such as "C:\\dirlist_free.log") is
   // written under: the fixed name, where the last drive to write it wins,

@@ -12,13 +12,13 @@
 #include "planning/mft_layout.h"
 #include "planning/moves_log.h"
 
-void TDriveOptimizer::WriteReports() {
+void TDriveOptimizer::WriteReports(TOutputSet& reports) {
   if (root == nullptr) return;
   volumePlan = PlanVolume(root, freeExtents, totalClusters);
   // Between the reports, as the listing beside them stops between items.
   if (HoldOrStop()) return;
   for (const std::string& name : LogNames(kMovesLogName)) {
-    TLogFile log(services, name.c_str(), output);
+    TLogFile log(services, name.c_str(), reports);
     if (log.IsOpen()) WriteMovesLog(log, root, volumePlan);
   }
   if (HoldOrStop()) return;
@@ -36,11 +36,11 @@ void TDriveOptimizer::WriteReports() {
   const TDriveReport report{driveLetter, root,        freeExtents, totalClusters,
                             &summary,    &volumePlan, &places};
   if (exportFolder != kExportToStandardOutput) {
-    ExportDrive(services, exportFolder, report, output);
+    ExportDrive(services, exportFolder, report, reports);
     return;
   }
   // A pipe takes the export as it is written: there is no old one to keep.
   int error = WriteDriveExport(stdout, report, services);
   if (error == 0 && std::fflush(stdout) != 0) error = errno;
-  if (error != 0) output.AddFailure("the export to standard output", std::strerror(error));
+  if (error != 0) reports.AddFailure("the export to standard output", std::strerror(error));
 }

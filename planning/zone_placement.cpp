@@ -55,10 +55,12 @@ void TDriveOptimizer::OptimizeFragments() {
   // here, in one walk: the two listings differ only in the plan. Both hand
   // their files to the run's output, which the pipeline puts in place.
   statusText.Set("Listing tree");
-  TSideJob reports{[this] { WriteReports(); }, InvalidHandle()};
+  TOutputSet reportFiles;
+  TSideJob reports{[this, &reportFiles] { WriteReports(reportFiles); }, InvalidHandle()};
   Start(services, reports);
   ListLogs();
   Finish(services, reports);
+  output.Absorb(reportFiles);
 }
 
 void TDriveOptimizer::PlanZones(TItem* item) {

@@ -20,6 +20,16 @@ void TOutputSet::AddFailure(const std::string& what, const std::string& reason) 
   entries_.push_back(TEntry{what, nullptr, reason});
 }
 
+void TOutputSet::Absorb(TOutputSet& other) {
+  std::vector<TEntry> taken;
+  {
+    std::lock_guard<std::mutex> guard(other.lock_);
+    taken.swap(other.entries_);
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  for (TEntry& entry : taken) entries_.push_back(std::move(entry));
+}
+
 std::string TOutputSet::Commit() {
   std::vector<TEntry> entries;
   {

@@ -35,6 +35,10 @@ class TOutputSet {
   // system's words).
   void AddFailure(const std::string& what, const std::string& reason);
 
+  // Takes every entry of other, after those here, in other's order; other
+  // is empty afterwards.
+  void Absorb(TOutputSet& other);
+
   // Puts every file in place when none failed, else removes every new one.
   // Returns what failed, in the order added, each as "<what> could not be
   // written: <reason>", separated by "; ", and then, when other files were
@@ -50,8 +54,9 @@ class TOutputSet {
     std::unique_ptr<TReplacementFile> file;  // none for a file that could not be made
     std::string failure;                     // empty when the file was written whole
   };
-  // Add may be called by the worker and the thread that writes the reports
-  // at once; entries_ is guarded by lock_.
+  // A set may be handed between threads (the reports' set is written on a
+  // thread of its own and absorbed by the worker's); entries_ is guarded by
+  // lock_.
   std::mutex lock_;
   std::vector<TEntry> entries_;
 };

@@ -72,6 +72,34 @@ TEST_F(FailureReasons, EachStageThatCannotWorkSaysWhatFailedInsteadOfFinished) {
   }
 }
 
+// A volume whose threads run to their end before the one that started them
+// goes on, as a thread started ahead may well do.
+class TThreadsAheadVolume : public TScriptedVolume {
+ public:
+  TThreadsAheadVolume() : TScriptedVolume('D') {}
+  THandle StartThread(TThreadProc proc, void* parameter) override {
+    THandle thread = TScriptedVolume::StartThread(proc, parameter);
+    static_cast<THandleObject*>(thread)->Wait();
+    return thread;
+  }
+};
+
+// The moves log and the export are written on a thread beside the listing
+// of the rules and optimized logs; whichever ends first, the files that
+// could not be written are named in one order.
+TEST_F(FailureReasons, LogsThatCannotBeWrittenAreNamedInOneOrderWhicheverThreadEndsFirst) {
+  TThreadsAheadVolume ahead;
+  ahead.AddFile("D:\\a.txt", 3, {{1, 5}});
+  ahead.bitmap = volume.bitmap;
+  TDriveOptimizer drive('D', ahead, windows, kDriveStages);
+  drive.RunPipeline();
+  EXPECT_EQ(drive.FailureReason(),
+            "the log C:\\dirlist_free.log could not be written: the scripted volume refused; the "
+            "log C:\\DirList_rules.log could not be written: the scripted volume refused; the log "
+            "c:\\DirList_Optimized.log could not be written: the scripted volume refused; the log "
+            "C:\\DirList_Moves.log could not be written: the scripted volume refused");
+}
+
 // The logs are put in place, or found unwritable, only when the run ends.
 TEST_F(FailureReasons, TheFirstFailureIsTheOneShown) {
   volume.Node("D:\\").openFails = true;
