@@ -110,6 +110,9 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
   const uint64_t blockBytes = fs->blocksize;
   const uint64_t bitmapBytes = EXT2_CLUSTERS_PER_GROUP(fs->super) / 8;
   if (count == 0 || bitmapBytes == 0 || bitmapBytes > blockBytes) return false;
+  // Free stretches in the order found: the bitmaps are read in the order
+  // they lie, which need not be the groups'.
+  std::vector<std::pair<int64_t, int64_t>> found;
   // The groups whose bitmaps must be read, by where the bitmap lies.
   std::vector<std::pair<blk64_t, dgrp_t>> toRead;
   ext2fs_block_bitmap uninitMetadata = nullptr;
@@ -129,15 +132,14 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
       ext2fs_mark_block_bitmap2(uninitMetadata, ext2fs_inode_bitmap_loc(fs, group));
       ext2fs_mark_block_bitmap_range2(uninitMetadata, ext2fs_inode_table_loc(fs, group),
                                       fs->inode_blocks_per_group);
+      const blk64_t first = ext2fs_group_first_block2(fs, group);
+      const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
+      found.emplace_back(static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1));
       continue;
     }
     toRead.emplace_back(ext2fs_block_bitmap_loc(fs, group), group);
   }
   std::sort(toRead.begin(), toRead.end());
-  std::vector<std::pair<int64_t, int64_t>> free;
-  // Each group's free stretches, kept by group so that they can be put in
-  // volume order whatever order the bitmaps lie in.
-  std::vector<std::pair<dgrp_t, std::vector<std::pair<int64_t, int64_t>>>> found;
   std::vector<uint8_t> buffer;
   bool ok = true;
   for (size_t at = 0; ok && at < toRead.size();) {
@@ -153,31 +155,14 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
       const dgrp_t group = toRead[i].second;
       const blk64_t first = ext2fs_group_first_block2(fs, group);
       const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-      std::vector<std::pair<int64_t, int64_t>> stretches;
       AppendClearBits(buffer.data() + (i - at) * blockBytes, static_cast<int64_t>(first),
-                      static_cast<int64_t>(last - first + 1), &stretches);
-      found.emplace_back(group, std::move(stretches));
+                      static_cast<int64_t>(last - first + 1), &found);
     }
     at = end;
   }
-  // The uninitialised groups, whole.
-  if (ok && uninitMetadata != nullptr) {
-    for (dgrp_t group = 0; group < fs->group_desc_count; ++group) {
-      if (ext2fs_bg_free_blocks_count(fs, group) == 0 ||
-          !ext2fs_bg_flags_test(fs, group, EXT2_BG_BLOCK_UNINIT)) {
-        continue;
-      }
-      const blk64_t first = ext2fs_group_first_block2(fs, group);
-      const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-      found.push_back(
-          {group, {{static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1)}}});
-    }
-  }
-  std::sort(found.begin(), found.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [group, stretches] : found) {
-    for (const auto& [first, clusters] : stretches) AppendFree(&free, first, first + clusters);
-  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::pair<int64_t, int64_t>> free;
+  for (const auto& [first, clusters] : found) AppendFree(&free, first, first + clusters);
   if (ok && uninitMetadata != nullptr) free = Without(free, uninitMetadata, count - 1);
   if (uninitMetadata != nullptr) ext2fs_free_block_bitmap(uninitMetadata);
   if (!ok) return false;
