@@ -39,12 +39,13 @@ bool RefuseDamagedVolume(TDriveOptimizer& drive, TMovesKind kind) {
   return true;
 }
 
-void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved) {
-  CarryOutLayout(drive, TMovesKind::kDefragment, std::move(layout), fileMoved);
+void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved,
+                      TConfirmedSchedule* confirmed) {
+  CarryOutLayout(drive, TMovesKind::kDefragment, std::move(layout), fileMoved, confirmed);
 }
 
 void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
-                    const TFileMovedCall& fileMoved) {
+                    const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed) {
   drive.movesDone = TMovesDone();
   drive.movesDone.kind = kind;
   drive.movesDone.asked = true;
@@ -59,7 +60,7 @@ void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
   const int64_t fragmentedBefore = drive.summary.fragmentedFiles;
   if (kind == TMovesKind::kOptimize) {
     drive.movesDone = CarryOutOptimize(drive.services, std::move(layout), &journal, drive.moves,
-                                       showFile, fileMoved);
+                                       showFile, fileMoved, confirmed);
   } else if (MovesWholeFiles(drive.services, drive.driveLetter)) {
     // A Linux folder: its file system places the data, so files are made
     // whole by its own operation rather than moved to chosen clusters.
@@ -67,7 +68,7 @@ void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
                                          &journal, drive.moves, showFile, fileMoved);
   } else {
     drive.movesDone = CarryOutDefragment(drive.services, std::move(layout), &journal, drive.moves,
-                                         showFile, fileMoved);
+                                         showFile, fileMoved, confirmed);
   }
   drive.movesDone.fragmentedBefore = fragmentedBefore;
   // Nothing moved: the drive is not analysed anew, and lies as before.

@@ -29,9 +29,10 @@ TMoveLayout LayoutOfDrive(TDriveOptimizer& drive);
 // carries out the moves (move_executor.h), keeps what they did in
 // movesDone, with the count of fragmented files the analysis found; a
 // failure to start or a failed step is the drive's failure too. fileMoved
-// as CarryOutDefragment's.
+// and confirmed as CarryOutDefragment's (confirmed is not used where the
+// file system makes files whole itself).
 void CarryOutLayout(TDriveOptimizer& drive, TMovesKind kind, TMoveLayout layout,
-                    const TFileMovedCall& fileMoved);
+                    const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed = nullptr);
 
 // Refuses moves on a volume the analysis found damaged: true, with the
 // reason kept in movesDone and said as the drive's failure, when so.
@@ -40,6 +41,7 @@ bool RefuseDamagedVolume(TDriveOptimizer& drive, TMovesKind kind);
 // The moves of DefragmentDrive, of a layout made already (by the window,
 // which showed it for confirmation), without reading the tree: starts the
 // journal, carries out the moves and keeps what they did in movesDone;
-// fileMoved as CarryOutDefragment's. A failure is the drive's failure too.
-// The caller publishes the stage's text ("Defragmenting").
-void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved);
+// fileMoved and confirmed as CarryOutDefragment's. A failure is the drive's
+// failure too. The caller publishes the stage's text ("Defragmenting").
+void DefragmentLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved,
+                      TConfirmedSchedule* confirmed = nullptr);

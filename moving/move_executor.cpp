@@ -18,19 +18,17 @@ namespace {
 struct TMoveKind {
   TMovesKind kind;
   // The schedule of layout's files on its free space, in steps of at most
-  // maxStep clusters; proof: empty when the replay holds it, else why not;
-  // needed: the clusters that must move at least.
-  TMoveSchedule (*schedule)(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
-                            int64_t* needed);
+  // maxStep clusters; needed: the clusters that must move at least.
+  TMoveSchedule (*schedule)(const TMoveLayout& layout, int64_t maxStep, int64_t* needed);
+  // Empty when the replay of schedule on layout holds it, else why not.
+  std::string (*prove)(const TMoveLayout& layout, const TMoveSchedule& schedule);
   // Empty when a file lies as meant (runs as read back, place its layout's
   // place or none), else why not, in words.
   std::string (*notReached)(const std::vector<TFileRun>& runs, const std::vector<TFileRun>* place);
 };
 
-TMoveSchedule ScheduleWhole(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
-                            int64_t* needed) {
+TMoveSchedule ScheduleWhole(const TMoveLayout& layout, int64_t maxStep, int64_t* needed) {
   TMoveSchedule schedule = ScheduleDefragment(layout, maxStep);
-  *proof = ReplaySchedule(layout, schedule);
   *needed = schedule.clusters;
   return schedule;
 }
@@ -41,12 +39,14 @@ std::string NotWhole(const std::vector<TFileRun>& runs, const std::vector<TFileR
   return "it is still in " + std::to_string(pieces) + " pieces after its moves";
 }
 
-TMoveSchedule ScheduleInPlaces(const TMoveLayout& layout, int64_t maxStep, std::string* proof,
-                               int64_t* needed) {
+TMoveSchedule ScheduleInPlaces(const TMoveLayout& layout, int64_t maxStep, int64_t* needed) {
   TOptimizeSchedule schedule = ScheduleOptimize(layout, layout.places, maxStep);
-  *proof = ReplayOptimize(layout, layout.places, schedule.moves);
   *needed = schedule.clustersNeeded;
   return std::move(schedule.moves);
+}
+
+std::string ProveInPlaces(const TMoveLayout& layout, const TMoveSchedule& schedule) {
+  return ReplayOptimize(layout, layout.places, schedule);
 }
 
 std::string NotInPlace(const std::vector<TFileRun>& runs, const std::vector<TFileRun>* place) {
@@ -55,8 +55,10 @@ std::string NotInPlace(const std::vector<TFileRun>& runs, const std::vector<TFil
   return "it does not lie at its place after its moves";
 }
 
-const TMoveKind kDefragmentKind = {TMovesKind::kDefragment, ScheduleWhole, NotWhole};
-const TMoveKind kOptimizeKind = {TMovesKind::kOptimize, ScheduleInPlaces, NotInPlace};
+const TMoveKind kDefragmentKind = {TMovesKind::kDefragment, ScheduleWhole, ReplaySchedule,
+                                   NotWhole};
+const TMoveKind kOptimizeKind = {TMovesKind::kOptimize, ScheduleInPlaces, ProveInPlaces,
+                                 NotInPlace};
 
 // Whether a step takes its clusters to where the place puts them (else it
 // parks them out of the way).
@@ -75,7 +77,7 @@ class TExecution {
   TExecution(const TMoveKind& kind, TSystemServices& services, TMoveLayout& layout, THandle volume,
              TMoveJournal* journal, TMoveProgress& progress,
              const std::function<void(const std::string&)>& showFile,
-             const TFileMovedCall& fileMoved, TMovesDone& done)
+             const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed, TMovesDone& done)
       : kind_(kind),
         services_(services),
         layout_(layout),
@@ -84,6 +86,7 @@ class TExecution {
         progress_(progress),
         showFile_(showFile),
         fileMoved_(fileMoved),
+        confirmed_(confirmed),
         done_(done),
         state_(layout.files.size(), TFileState::kToDo),
         reasons_(layout.files.size()),
@@ -114,6 +117,10 @@ class TExecution {
   // Reads the free space as it is now into the layout; false, with the
   // failure said, when it cannot be read.
   bool ReadFreeSpace();
+  // The schedule of planned's files, made on its free space, or the one
+  // confirmed when planned is the layout as the question saw it: its free
+  // space as read before the moves (analysed) is still the layout's.
+  TMoveSchedule Schedule(const TMoveLayout& planned, const TMoveLayout* analysed, int64_t* needed);
   // Carries out steps of one file that follow one another in the schedule,
   // from the runs its earlier steps left; last: no later step of the
   // schedule moves it, so it is done with. False when the file was not
@@ -141,6 +148,7 @@ class TExecution {
   TMoveProgress& progress_;
   const std::function<void(const std::string&)>& showFile_;
   const TFileMovedCall& fileMoved_;
+  TConfirmedSchedule* const confirmed_;  // not owned; may be null
   TMovesDone& done_;
   // By layout index: where each file stands, and why it is left or refused.
   std::vector<TFileState> state_;
@@ -214,9 +222,26 @@ void TExecution::Run() {
   }
 }
 
+TMoveSchedule TExecution::Schedule(const TMoveLayout& planned, const TMoveLayout* analysed,
+                                   int64_t* needed) {
+  if (confirmed_ != nullptr && analysed != nullptr &&
+      analysed->totalClusters == planned.totalClusters &&
+      analysed->freeExtents == planned.freeExtents) {
+    *needed = confirmed_->clustersNeeded;
+    return std::move(confirmed_->moves);
+  }
+  return kind_.schedule(planned, StepClustersFor(planned.clusterBytes), needed);
+}
+
 void TExecution::RunRounds() {
   bool first = true;
   while (!progress_.Stopped()) {
+    // The free space the question's schedule was made on.
+    TMoveLayout analysed;
+    if (first && confirmed_ != nullptr) {
+      analysed.totalClusters = layout_.totalClusters;
+      analysed.freeExtents = layout_.freeExtents;
+    }
     if (!ReadFreeSpace()) return;
     // The files still to handle, scheduled on the free space of now: the
     // layout itself in the first round, then the files not done with.
@@ -227,10 +252,9 @@ void TExecution::RunRounds() {
     const auto inLayout = [&original](size_t file) {
       return original.empty() ? file : original[file];
     };
-    std::string proof;
     int64_t needed = 0;
-    const TMoveSchedule schedule =
-        kind_.schedule(planned, StepClustersFor(planned.clusterBytes), &proof, &needed);
+    const TMoveSchedule schedule = Schedule(planned, first ? &analysed : nullptr, &needed);
+    const std::string proof = kind_.prove(planned, schedule);
     if (!proof.empty()) {
       done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
       return;
@@ -407,7 +431,7 @@ bool TExecution::MoveFile(size_t index, const std::vector<TMoveStep>& steps, boo
 TMovesDone CarryOut(const TMoveKind& kind, TSystemServices& services, TMoveLayout layout,
                     TMoveJournal* journal, TMoveProgress& progress,
                     const std::function<void(const std::string&)>& showFile,
-                    const TFileMovedCall& fileMoved) {
+                    const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed) {
   TMovesDone done;
   done.kind = kind.kind;
   done.asked = true;
@@ -419,7 +443,9 @@ TMovesDone CarryOut(const TMoveKind& kind, TSystemServices& services, TMoveLayou
   done.started = true;
   progress.clusterBytes.store(layout.clusterBytes, std::memory_order_relaxed);
   progress.active.store(true, std::memory_order_relaxed);
-  TExecution(kind, services, layout, volume, journal, progress, showFile, fileMoved, done).Run();
+  TExecution(kind, services, layout, volume, journal, progress, showFile, fileMoved, confirmed,
+             done)
+      .Run();
   progress.active.store(false, std::memory_order_relaxed);
   services.Close(volume);
   return done;
@@ -430,15 +456,15 @@ TMovesDone CarryOut(const TMoveKind& kind, TSystemServices& services, TMoveLayou
 TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                               TMoveProgress& progress,
                               const std::function<void(const std::string&)>& showFile,
-                              const TFileMovedCall& fileMoved) {
+                              const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed) {
   return CarryOut(kDefragmentKind, services, std::move(layout), journal, progress, showFile,
-                  fileMoved);
+                  fileMoved, confirmed);
 }
 
 TMovesDone CarryOutOptimize(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                             TMoveProgress& progress,
                             const std::function<void(const std::string&)>& showFile,
-                            const TFileMovedCall& fileMoved) {
+                            const TFileMovedCall& fileMoved, TConfirmedSchedule* confirmed) {
   return CarryOut(kOptimizeKind, services, std::move(layout), journal, progress, showFile,
-                  fileMoved);
+                  fileMoved, confirmed);
 }

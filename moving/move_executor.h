@@ -13,6 +13,7 @@
 #include "drive/move_progress.h"
 #include "moving/move_journal.h"
 #include "moving/move_layout.h"
+#include "moving/move_schedule.h"
 #include "platform/system_services.h"
 
 // Defragments the volume of layout.driveLetter: opens it for moves, reads
@@ -23,13 +24,17 @@
 // gets a line per step; showFile, when given, is told the path of each file
 // as its moves begin; fileMoved, when given, is told each file whose moves
 // have ended with at least one step done, with its runs read back after its
-// last step (called on the thread that carries out the moves).
+// last step (called on the thread that carries out the moves). confirmed,
+// when given, is the schedule a question showed the user for this layout:
+// the first schedule when the free space read is still the layout's (it is
+// moved from then), still proven before the first move.
 using TFileMovedCall =
     std::function<void(const TMovableFile& file, const std::vector<TFileRun>& runs)>;
 TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                               TMoveProgress& progress,
                               const std::function<void(const std::string&)>& showFile = {},
-                              const TFileMovedCall& fileMoved = {});
+                              const TFileMovedCall& fileMoved = {},
+                              TConfirmedSchedule* confirmed = nullptr);
 
 // Carries out the volume-aware zone layout of layout (LayoutFromPlan: each
 // file with its place in layout.places) as CarryOutDefragment carries out a
@@ -43,4 +48,5 @@ TMovesDone CarryOutDefragment(TSystemServices& services, TMoveLayout layout, TMo
 TMovesDone CarryOutOptimize(TSystemServices& services, TMoveLayout layout, TMoveJournal* journal,
                             TMoveProgress& progress,
                             const std::function<void(const std::string&)>& showFile = {},
-                            const TFileMovedCall& fileMoved = {});
+                            const TFileMovedCall& fileMoved = {},
+                            TConfirmedSchedule* confirmed = nullptr);

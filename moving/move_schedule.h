@@ -32,3 +32,12 @@ struct TMoveSchedule {
   int64_t files = 0;            // files the steps move
   int64_t clusters = 0;         // clusters the steps move
 };
+
+// The schedule a question before moves was made from, on the layout's free
+// space as the analysis read it: carried out as it stands when the volume's
+// free space is still exactly that once the moves begin, and made anew
+// otherwise. On a volume of a million files making it takes seconds.
+struct TConfirmedSchedule {
+  TMoveSchedule moves;
+  int64_t clustersNeeded = 0;  // the clusters that must move at least
+};

@@ -14,8 +14,9 @@ void OptimizeDrive(TDriveOptimizer& drive) {
   OptimizeLayout(drive, PlanLayoutOfDrive(drive), {});
 }
 
-void OptimizeLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved) {
-  CarryOutLayout(drive, TMovesKind::kOptimize, std::move(layout), fileMoved);
+void OptimizeLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved,
+                    TConfirmedSchedule* confirmed) {
+  CarryOutLayout(drive, TMovesKind::kOptimize, std::move(layout), fileMoved, confirmed);
 }
 
 const TPipelineStages kOptimizeStages = StagesWithMoves(OptimizeDrive);

@@ -22,5 +22,7 @@ TMoveLayout PlanLayoutOfDrive(TDriveOptimizer& drive);
 
 // The moves of OptimizeDrive, of a layout made already (by the window,
 // which showed it for confirmation), without reading the tree; fileMoved
-// as CarryOutOptimize's. The caller publishes the stage's text.
-void OptimizeLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved);
+// and confirmed as CarryOutOptimize's. The caller publishes the stage's
+// text.
+void OptimizeLayout(TDriveOptimizer& drive, TMoveLayout layout, const TFileMovedCall& fileMoved,
+                    TConfirmedSchedule* confirmed = nullptr);

@@ -98,6 +98,47 @@ TEST_F(WindowMoves, TellsTheMovesEndThenTheAnalysisAnewAndOffersAgainOnlyAfterIt
       << moves.Summary();
 }
 
+// The moves carry out the schedule the question was made from, unless the
+// free space changed after the question: then a schedule made on the old
+// free space would land on clusters taken since, and the moves schedule
+// anew on the free space as it is when they begin.
+class WindowMovesAfterFreeSpaceTaken : public WindowMoves {
+ protected:
+  // Asks for moves of kind, lets another program take every free cluster
+  // below 1,500 (the files lie from 100 to 601), where the question's moves
+  // went, then starts them and waits for their end.
+  void AskTakeAndMove(TMovesKind kind) {
+    ASSERT_TRUE(NoticeArrives(windows, 1));
+    ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+    ASSERT_TRUE(moves.Confirm(kind).ask);
+    int64_t from = 0;
+    for (const int64_t used : {100, 200, 300, 400, 500, 600}) {
+      volume.TakeClusters(from, used - from);
+      from = used + (used == 300 || used == 400 ? 3 : 2);
+    }
+    volume.TakeClusters(from, 1500 - from);
+    ASSERT_TRUE(moves.Start());
+    ASSERT_TRUE(NoticeArrives(windows, 2));
+    EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kMovesEnded);
+    EXPECT_EQ(optimizer.FailureReason(), "");
+  }
+};
+
+TEST_F(WindowMovesAfterFreeSpaceTaken, DefragmentingMovesFilesWholeIntoTheSpaceStillFree) {
+  AskTakeAndMove(TMovesKind::kDefragment);
+  EXPECT_NE(moves.Summary().find("Made whole:         3 files"), std::string::npos)
+      << moves.Summary();
+  ASSERT_TRUE(moves.Reanalyse());
+  ASSERT_TRUE(NoticeArrives(windows, 3));
+  for (const char* file : kMovingDriveFiles) EXPECT_EQ(PiecesAt(optimizer.root, file), 1) << file;
+}
+
+TEST_F(WindowMovesAfterFreeSpaceTaken, OptimizingLeavesFilesWhosePlacesWereTaken) {
+  // Their places were among the clusters taken: nothing is moved into them.
+  AskTakeAndMove(TMovesKind::kOptimize);
+  EXPECT_NE(moves.Summary().find("Items moved:"), std::string::npos) << moves.Summary();
+}
+
 // "Optimize layout..." goes through the same cycle: the question for the
 // drive's volume-aware plan, the moves in their own stage, the analysis
 // anew, and what the moves did in the summary and the status line.

@@ -63,6 +63,7 @@ bool TWindowMoves::CanDefragment() const {
 
 TDefragmentConfirmation TWindowMoves::Confirm(TMovesKind asked) {
   kind = asked;
+  confirmed.reset();
   if (wholeFiles) {
     layout = LayoutOfDrive(drive);
     if (kind == TMovesKind::kDefragment) return WholeFileConfirmation(layout, DamageRefusal(drive));
@@ -70,13 +71,20 @@ TDefragmentConfirmation TWindowMoves::Confirm(TMovesKind asked) {
   }
   if (kind == TMovesKind::kOptimize) {
     layout = PlanLayoutOfDrive(drive);
-    const TOptimizeSchedule schedule =
+    TOptimizeSchedule schedule =
         ScheduleOptimize(layout, layout.places, StepClustersFor(layout.clusterBytes));
-    return OptimizeConfirmation(layout, schedule, DamageRefusal(drive));
+    const TDefragmentConfirmation question =
+        OptimizeConfirmation(layout, schedule, DamageRefusal(drive));
+    confirmed = TConfirmedSchedule{std::move(schedule.moves), schedule.clustersNeeded};
+    return question;
   }
   layout = LayoutOfDrive(drive);
-  const TMoveSchedule schedule = ScheduleDefragment(layout, StepClustersFor(layout.clusterBytes));
-  return DefragmentConfirmation(layout, schedule, DamageRefusal(drive));
+  TMoveSchedule schedule = ScheduleDefragment(layout, StepClustersFor(layout.clusterBytes));
+  const TDefragmentConfirmation question =
+      DefragmentConfirmation(layout, schedule, DamageRefusal(drive));
+  const int64_t clusters = schedule.clusters;
+  confirmed = TConfirmedSchedule{std::move(schedule), clusters};
+  return question;
 }
 
 bool TWindowMoves::Start() {
@@ -87,17 +95,20 @@ bool TWindowMoves::Start() {
   drive.detailText.Set("");
   // The worker gets its own copy of the layout: it never reads the tree,
   // which this thread changes as the files move.
-  const bool started = drive.StartWorker([moves = layout, optimize](TDriveOptimizer& worker) {
-    const TFileMovedCall told = [&worker](const TMovableFile& file,
-                                          const std::vector<TFileRun>& runs) {
-      worker.moves.movedFiles.Add(TFileMoved{file.listingPath, runs});
-    };
-    if (optimize) {
-      OptimizeLayout(worker, moves, told);
-    } else {
-      DefragmentLayout(worker, moves, told);
-    }
-  });
+  const bool started = drive.StartWorker(
+      [moves = layout, schedule = std::move(confirmed), optimize](TDriveOptimizer& worker) mutable {
+        const TFileMovedCall told = [&worker](const TMovableFile& file,
+                                              const std::vector<TFileRun>& runs) {
+          worker.moves.movedFiles.Add(TFileMoved{file.listingPath, runs});
+        };
+        TConfirmedSchedule* const made = schedule ? &*schedule : nullptr;
+        if (optimize) {
+          OptimizeLayout(worker, moves, told, made);
+        } else {
+          DefragmentLayout(worker, moves, told, made);
+        }
+      });
+  confirmed.reset();
   if (started) {
     state = TState::kMoving;
   } else {

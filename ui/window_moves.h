@@ -18,10 +18,12 @@
 // view, map and tree and starts the analysis anew on a new worker.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "drive/drive_optimizer.h"
 #include "moving/move_layout.h"
+#include "moving/move_schedule.h"
 #include "ui/defragment_confirmation.h"
 
 class TWindowMoves {
@@ -85,8 +87,12 @@ class TWindowMoves {
   // The drive's files are made whole by its file system's own operation
   // (MovesWholeFiles): fixed for the drive's life.
   const bool wholeFiles;
-  TState state = TState::kAnalysing;          // the window's first analysis runs
-  TMoveLayout layout;                         // the layout of the last question asked
+  TState state = TState::kAnalysing;  // the window's first analysis runs
+  TMoveLayout layout;                 // the layout of the last question asked
+  // The schedule that question was made from, handed to the moves' worker
+  // by Start, so that the moves need not make it again; none for a Linux
+  // folder, and none once handed over.
+  std::optional<TConfirmedSchedule> confirmed;
   TMovesKind kind = TMovesKind::kDefragment;  // the kind of moves it was asked for
   // Made from drive.movesDone once the moves' worker has ended, so the
   // window's thread never reads it while a worker writes it.
