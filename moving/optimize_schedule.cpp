@@ -9,6 +9,16 @@
 
 namespace {
 
+// Runs that lie side by side in a list, as a range.
+struct TRunSpan {
+  const TFileRun* first;
+  const TFileRun* last;
+  const TFileRun* begin() const { return first; }
+  const TFileRun* end() const { return last; }
+  const TFileRun& front() const { return *first; }
+  size_t size() const { return static_cast<size_t>(last - first); }
+};
+
 // Appends the allocated runs of a stream, touching ones merged: what a place
 // is compared with.
 void AppendAllocatedRuns(const std::vector<TFileRun>& runs, std::vector<TFileRun>* allocated,
@@ -28,15 +38,16 @@ void AppendAllocatedRuns(const std::vector<TFileRun>& runs, std::vector<TFileRun
 
 // Clusters of runs (allocated, ascending vcn) that already lie where place
 // (ascending vcn) puts them.
-int64_t ClustersInPlace(const TFileRun* runs, size_t count, const std::vector<TFileRun>& place) {
+int64_t ClustersInPlace(const TFileRun* runs, size_t count, TRunSpan place) {
   int64_t clusters = 0;
   size_t p = 0;
   for (const TFileRun* run = runs; run != runs + count; ++run) {
-    while (p < place.size() && place[p].vcn + place[p].length <= run->vcn) ++p;
-    for (size_t q = p; q < place.size() && place[q].vcn < run->vcn + run->length; ++q) {
-      const int64_t from = std::max(run->vcn, place[q].vcn);
-      const int64_t to = std::min(run->vcn + run->length, place[q].vcn + place[q].length);
-      const bool same = run->lcn - run->vcn == place[q].lcn - place[q].vcn;
+    while (p < place.size() && place.first[p].vcn + place.first[p].length <= run->vcn) ++p;
+    for (size_t q = p; q < place.size() && place.first[q].vcn < run->vcn + run->length; ++q) {
+      const TFileRun& spot = place.first[q];
+      const int64_t from = std::max(run->vcn, spot.vcn);
+      const int64_t to = std::min(run->vcn + run->length, spot.vcn + spot.length);
+      const bool same = run->lcn - run->vcn == spot.lcn - spot.vcn;
       if (from < to && same) clusters += to - from;
     }
   }
@@ -55,8 +66,7 @@ bool NextVcnRange(const TFileRun* runs, size_t count, size_t* at, int64_t* vcn, 
 
 // Whether place covers exactly the allocated VCNs of runs, each run of it
 // inside the volume.
-bool PlaceMatches(const TFileRun* runs, size_t count, const std::vector<TFileRun>& place,
-                  int64_t totalClusters) {
+bool PlaceMatches(const TFileRun* runs, size_t count, TRunSpan place, int64_t totalClusters) {
   for (const TFileRun& run : place) {
     if (run.length <= 0 || run.lcn < 0 || run.lcn + run.length > totalClusters) return false;
   }
@@ -65,7 +75,7 @@ bool PlaceMatches(const TFileRun* runs, size_t count, const std::vector<TFileRun
   int64_t heldVcn = 0, heldEnd = 0, placeVcn = 0, placeEnd = 0;
   for (;;) {
     const bool more = NextVcnRange(runs, count, &held, &heldVcn, &heldEnd);
-    if (more != NextVcnRange(place.data(), place.size(), &placed, &placeVcn, &placeEnd)) {
+    if (more != NextVcnRange(place.first, place.size(), &placed, &placeVcn, &placeEnd)) {
       return false;
     }
     if (!more) return true;
@@ -111,20 +121,28 @@ class TPlacer {
   TPlacer(const TMoveLayout& layout, const std::vector<std::vector<TFileRun>>& targets,
           int64_t maxStepClusters, TOptimizeSchedule* out)
       : layout_(layout),
-        targets_(targets),
         maxStep_(maxStepClusters),
         out_(*out),
-        where_(layout.files.size()),
-        state_(layout.files.size(), TFileState::kStays),
-        depth_(layout.files.size(), 0),
-        moved_(layout.files.size(), 0),
+        files_(layout.files.size()),
         owners_(layout.totalClusters, CountStretches(layout)),
         outside_(layout.totalClusters, layout.freeExtents.size()) {
     runs_.reserve(CountStretches(layout) - layout.freeExtents.size());
+    size_t placeRuns = 0;
+    for (size_t file = 0; file < layout.files.size() && file < targets.size(); ++file) {
+      placeRuns += targets[file].size();
+    }
+    placeRuns_.reserve(placeRuns);
     for (size_t file = 0; file < layout.files.size(); ++file) {
       const size_t first = runs_.size();
       AppendAllocatedRuns(layout.files[file].runs, &runs_, first);
-      where_[file] = {first, runs_.size() - first};
+      TFileNow& now = files_[file];
+      now.runs = first;
+      now.runCount = static_cast<uint32_t>(runs_.size() - first);
+      now.place = placeRuns_.size();
+      if (file < targets.size()) {
+        placeRuns_.insert(placeRuns_.end(), targets[file].begin(), targets[file].end());
+      }
+      now.placeCount = static_cast<uint32_t>(placeRuns_.size() - now.place);
       for (size_t run = first; run < runs_.size(); ++run) {
         owners_.Add(runs_[run].lcn, runs_[run].lcn + runs_[run].length, static_cast<uint32_t>(file),
                     runs_[run].vcn);
@@ -140,17 +158,17 @@ class TPlacer {
   // that cannot be placed, whatever the others do, are left first.
   std::vector<size_t> Admit() {
     std::vector<size_t> order;
-    for (size_t file = 0; file < layout_.files.size() && file < targets_.size(); ++file) {
-      const std::vector<TFileRun>& place = targets_[file];
-      if (place.empty()) continue;
-      const TFileRun* runs = runs_.data() + where_[file].first;
-      const size_t count = where_[file].second;
+    for (size_t file = 0; file < layout_.files.size(); ++file) {
+      const TRunSpan place = PlaceOf(file);
+      if (place.size() == 0) continue;
+      const TFileRun* runs = runs_.data() + files_[file].runs;
+      const size_t count = files_[file].runCount;
       int64_t clusters = 0;
       for (size_t run = 0; run < count; ++run) clusters += runs[run].length;
       const int64_t needed = clusters - ClustersInPlace(runs, count, place);
       const bool matches = PlaceMatches(runs, count, place, layout_.totalClusters);
       if (needed == 0 && matches) {
-        state_[file] = TFileState::kPlaced;
+        files_[file].state = TFileState::kPlaced;
         continue;
       }
       out_.clustersNeeded += needed;
@@ -159,7 +177,7 @@ class TPlacer {
       } else if (!matches) {
         Leave(file, "its place does not match its clusters");
       } else {
-        state_[file] = TFileState::kPending;
+        files_[file].state = TFileState::kPending;
         for (const TFileRun& run : place) {
           places_.push_back(TPlaceRun{run.lcn, run.lcn + run.length, file});
         }
@@ -176,19 +194,19 @@ class TPlacer {
     outside_.Seal();
     outsideSealed_ = true;
     std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
-      return targets_[a].front().lcn < targets_[b].front().lcn;
+      return PlaceOf(a).front().lcn < PlaceOf(b).front().lcn;
     });
     return order;
   }
 
   // Places a file and, first, everything in its place, depth first.
   void Place(size_t root) {
-    if (state_[root] != TFileState::kPending) return;
+    if (files_[root].state != TFileState::kPending) return;
     Push(root);
     while (!stack_.empty()) {
       TFrame& frame = stack_.back();
       const size_t file = frame.file;
-      if (state_[file] != TFileState::kOnStack) {
+      if (files_[file].state != TFileState::kOnStack) {
         stack_.pop_back();
         continue;
       }
@@ -197,10 +215,10 @@ class TPlacer {
       if (in == TMoveIn::kLookAgain) {
         // Something else came into the place: look again from its start.
         frame.run = 0;
-        frame.lcn = targets_[file].front().lcn;
+        frame.lcn = PlaceOf(file).front().lcn;
         continue;
       }
-      if (in == TMoveIn::kIn) state_[file] = TFileState::kPlaced;
+      if (in == TMoveIn::kIn) files_[file].state = TFileState::kPlaced;
       stack_.pop_back();
     }
   }
@@ -208,12 +226,17 @@ class TPlacer {
   // Counts the files the steps take to their places; files left that were
   // moved out of the way are not among them.
   void CountFilesPlaced() {
-    for (size_t file = 0; file < moved_.size(); ++file) {
-      if (moved_[file] != 0 && state_[file] == TFileState::kPlaced) ++out_.moves.files;
+    for (const TFileNow& file : files_) {
+      if (file.moved && file.state == TFileState::kPlaced) ++out_.moves.files;
     }
   }
 
  private:
+  TRunSpan PlaceOf(size_t file) const {
+    const TFileRun* first = placeRuns_.data() + files_[file].place;
+    return TRunSpan{first, first + files_[file].placeCount};
+  }
+
   static size_t CountStretches(const TMoveLayout& layout) {
     size_t count = layout.freeExtents.size();
     for (const TMovableFile& file : layout.files) count += file.runs.size();
@@ -226,7 +249,7 @@ class TPlacer {
   // the others, so it blocks no one.
   void LeaveThoseBlocked(const std::vector<size_t>& pending) {
     for (const size_t file : pending) {
-      for (const TFileRun& run : targets_[file]) {
+      for (const TFileRun& run : PlaceOf(file)) {
         for (int64_t lcn = run.lcn; lcn < run.lcn + run.length && Waits(file);) {
           const TClusterOwners::TStretch held = owners_.At(lcn);
           if (held.file == kFileSystem) {
@@ -243,8 +266,8 @@ class TPlacer {
     for (size_t next = 0; next < out_.moves.left.size(); ++next) {
       const size_t left = out_.moves.left[next].file;
       if (!Immovable(left)) continue;
-      const std::pair<size_t, size_t> runs = where_[left];
-      for (size_t run = runs.first; run < runs.first + runs.second; ++run) {
+      const TFileNow& runs = files_[left];
+      for (size_t run = runs.runs; run < runs.runs + runs.runCount; ++run) {
         const int64_t lcn = runs_[run].lcn;
         const int64_t end = lcn + runs_[run].length;
         for (size_t at = FirstPlaceAfter(lcn); at < places_.size() && places_[at].lcn < end; ++at) {
@@ -259,12 +282,12 @@ class TPlacer {
   // Whether the file's clusters stay where they are, whoever needs them:
   // it has no place, or may not move at all.
   bool Immovable(size_t file) const {
-    return state_[file] == TFileState::kStays ||
-           (state_[file] == TFileState::kLeft && !layout_.files[file].notMovable.empty());
+    return files_[file].state == TFileState::kStays ||
+           (files_[file].state == TFileState::kLeft && !layout_.files[file].notMovable.empty());
   }
 
   bool Waits(size_t file) const {
-    return state_[file] == TFileState::kPending || state_[file] == TFileState::kOnStack;
+    return files_[file].state == TFileState::kPending || files_[file].state == TFileState::kOnStack;
   }
 
   // Cuts the volume into about as many spans of a power of two clusters as
@@ -303,9 +326,8 @@ class TPlacer {
   }
 
   void Push(size_t file) {
-    state_[file] = TFileState::kOnStack;
-    depth_[file] = stack_.size();
-    stack_.push_back(TFrame{file, 0, targets_[file].front().lcn, leftCount_});
+    files_[file].state = TFileState::kOnStack;
+    stack_.push_back(TFrame{file, 0, PlaceOf(file).front().lcn, leftCount_});
   }
 
   // Clears the place of the frame's file of everything but its own
@@ -314,14 +336,14 @@ class TPlacer {
   // to a file in the way, or when the file was left.
   bool ClearPlace(TFrame* frame) {
     const size_t file = frame->file;
-    const std::vector<TFileRun>& place = targets_[file];
+    const TRunSpan place = PlaceOf(file);
     if (frame->leftSeen != leftCount_) {
       frame->run = 0;
       frame->lcn = place.front().lcn;
       frame->leftSeen = leftCount_;
     }
     for (; frame->run < place.size(); ++frame->run) {
-      const TFileRun& run = place[frame->run];
+      const TFileRun& run = place.first[frame->run];
       frame->lcn = std::max(frame->lcn, run.lcn);
       while (frame->lcn < run.lcn + run.length) {
         const int64_t end = run.lcn + run.length;
@@ -336,18 +358,18 @@ class TPlacer {
           return false;
         }
         const size_t other = held.file;
-        if (state_[other] == TFileState::kPending) {
+        if (files_[other].state == TFileState::kPending) {
           Push(other);
           return false;
         }
-        if (Immovable(other) || state_[other] == TFileState::kPlaced) {
+        if (Immovable(other) || files_[other].state == TFileState::kPlaced) {
           LeaveBlockedBy(file, other);
           return false;
         }
         // A cycle (other waits), or a file left: what of the file waiting
         // has its spot cleared already goes there, the rest out of the way;
         // a file left only ever goes out of the way.
-        const bool left = state_[other] == TFileState::kLeft;
+        const bool left = files_[other].state == TFileState::kLeft;
         if (!left && MoveStraight(other, held.vcn, stop - frame->lcn) > 0) continue;
         const int64_t parked = Park(other, held.vcn, stop - frame->lcn);
         if (parked == stop - frame->lcn) {
@@ -380,7 +402,14 @@ class TPlacer {
   TMoveIn MoveIn(size_t file) {
     for (;;) {
       TFill fill;
+      surveyed_.clear();
       if (!FillFreePlace(file, TFillMode::kSurvey, &fill)) return TMoveIn::kLookAgain;
+      if (fill.blocked == 0) {
+        // No cluster of its own lies wrong in its place, so moving one frees
+        // no spot there: what the survey found free is what filling finds.
+        for (const TFileRun& spot : surveyed_) Move(file, spot.vcn, spot.length, spot.lcn, false);
+        return TMoveIn::kIn;
+      }
       // A slide by a few clusters at a time would take many small steps.
       if (fill.blocked > 0 && fill.free * 8 < fill.blocked && ParkOwnInPlace(file) > 0) continue;
       fill = TFill{};
@@ -394,7 +423,7 @@ class TPlacer {
   }
 
   enum class TFillMode {
-    kSurvey,      // counts, moves nothing
+    kSurvey,      // counts, moves nothing; keeps the free spots in surveyed_
     kFill,        // stops at a spot another file holds
     kFillAround,  // passes such spots by
   };
@@ -407,12 +436,12 @@ class TPlacer {
   // Moves every cluster of the file whose spot in its place is free there.
   // False when kFill finds a spot that another file holds.
   bool FillFreePlace(size_t file, TFillMode mode, TFill* fill) {
-    for (const TFileRun& place : targets_[file]) {
+    for (const TFileRun& place : PlaceOf(file)) {
       // The stretches of the stream in the place run's VCNs that lie
       // elsewhere, each to go where the place puts it.
       misplaced_.clear();
-      const std::pair<size_t, size_t> runs = where_[file];
-      for (size_t at = runs.first; at < runs.first + runs.second; ++at) {
+      const TFileNow& runs = files_[file];
+      for (size_t at = runs.runs; at < runs.runs + runs.runCount; ++at) {
         const TFileRun& run = runs_[at];
         const int64_t from = std::max(run.vcn, place.vcn);
         const int64_t to = std::min(run.vcn + run.length, place.vcn + place.length);
@@ -428,7 +457,9 @@ class TPlacer {
           const int64_t stop = std::min(end, held.end);
           if (held.file == kFree) {
             fill->free += stop - lcn;
-            if (mode != TFillMode::kSurvey) {
+            if (mode == TFillMode::kSurvey) {
+              surveyed_.push_back(TFileRun{piece.vcn + (lcn - piece.lcn), lcn, stop - lcn});
+            } else {
               Move(file, piece.vcn + (lcn - piece.lcn), stop - lcn, lcn, false);
               fill->moved += stop - lcn;
             }
@@ -448,7 +479,7 @@ class TPlacer {
   // its place free, there; returns the clusters moved.
   int64_t MoveStraight(size_t file, int64_t vcn, int64_t clusters) {
     int64_t moved = 0;
-    for (const TFileRun& place : targets_[file]) {
+    for (const TFileRun& place : PlaceOf(file)) {
       const int64_t from = std::max(vcn, place.vcn);
       const int64_t to = std::min(vcn + clusters, place.vcn + place.length);
       const int64_t end = place.lcn + (to - place.vcn);
@@ -469,7 +500,7 @@ class TPlacer {
   // spot, as many as there is free space for; returns how many.
   int64_t ParkOwnInPlace(size_t file) {
     int64_t parked = 0;
-    for (const TFileRun& place : targets_[file]) {
+    for (const TFileRun& place : PlaceOf(file)) {
       for (int64_t lcn = place.lcn; lcn < place.lcn + place.length;) {
         const TClusterOwners::TStretch held = owners_.At(lcn);
         const int64_t stop = std::min(place.lcn + place.length, held.end);
@@ -578,17 +609,17 @@ class TPlacer {
         }
       }
       from_.clear();
-      const std::pair<size_t, size_t> runs = where_[file];
-      MoveRuns(runs_.data() + runs.first, runs.second, stepVcn, length, target, &scratch_, &from_);
-      if (scratch_.size() <= runs.second) {
+      TFileNow& runs = files_[file];
+      MoveRuns(runs_.data() + runs.runs, runs.runCount, stepVcn, length, target, &scratch_, &from_);
+      if (scratch_.size() <= runs.runCount) {
         std::copy(scratch_.begin(), scratch_.end(),
-                  runs_.begin() + static_cast<std::ptrdiff_t>(runs.first));
+                  runs_.begin() + static_cast<std::ptrdiff_t>(runs.runs));
       } else {
-        if (runs.first + runs.second == runs_.size()) runs_.resize(runs.first);
+        if (runs.runs + runs.runCount == runs_.size()) runs_.resize(runs.runs);
+        runs.runs = runs_.size();
         runs_.insert(runs_.end(), scratch_.begin(), scratch_.end());
       }
-      where_[file] = {scratch_.size() <= runs.second ? runs.first : runs_.size() - scratch_.size(),
-                      scratch_.size()};
+      runs.runCount = static_cast<uint32_t>(scratch_.size());
       owners_.Assign(target, target + length, static_cast<uint32_t>(file), stepVcn);
       outside_.Assign(target, target + length, kFileSystem, 0);
       for (const TFileRun& run : from_) {
@@ -606,7 +637,7 @@ class TPlacer {
       if (parking) out_.clustersParked += length;
       done += length;
     }
-    moved_[file] = 1;
+    files_[file].moved = true;
   }
 
   static bool Overlaps(const std::vector<TFileRun>& runs, int64_t lcn, int64_t end) {
@@ -624,11 +655,11 @@ class TPlacer {
   void Leave(size_t file, const std::string& reason) {
     out_.moves.left.push_back(TLeftFile{file, reason});
     const bool waited = Waits(file);
-    state_[file] = TFileState::kLeft;
+    files_[file].state = TFileState::kLeft;
     ++leftCount_;
     if (!waited || !outsideSealed_) return;
     // What of its place is free lies outside the places to fill now.
-    for (const TFileRun& run : targets_[file]) {
+    for (const TFileRun& run : PlaceOf(file)) {
       for (int64_t lcn = run.lcn; lcn < run.lcn + run.length;) {
         const TClusterOwners::TStretch held = owners_.At(lcn);
         const int64_t stop = std::min(run.lcn + run.length, held.end);
@@ -660,17 +691,24 @@ class TPlacer {
   }
 
   const TMoveLayout& layout_;
-  const std::vector<std::vector<TFileRun>>& targets_;
   const int64_t maxStep_;
   TOptimizeSchedule& out_;
-  // Every file's allocated runs now, one list for all: a file's are
-  // where_[file].second runs from where_[file].first; a move writes them
-  // over the old ones when as few, else anew at the end.
+  // What is known of each file now, by layout index; a file is met at
+  // random (in the place of another), and all of it is then read at once.
+  struct TFileNow {
+    size_t runs = 0;          // its first run in runs_
+    size_t place = 0;         // its first place run in placeRuns_
+    uint32_t runCount = 0;    // a file's runs fit in memory many times over
+    uint32_t placeCount = 0;  // 0: it has no place
+    TFileState state = TFileState::kStays;
+    bool moved = false;  // a step has moved it
+  };
+  std::vector<TFileNow> files_;
+  // Every file's allocated runs now, one list for all: a move writes a
+  // file's over the old ones when as few, else anew at the end.
   std::vector<TFileRun> runs_;
-  std::vector<std::pair<size_t, size_t>> where_;
-  std::vector<TFileState> state_;
-  std::vector<size_t> depth_;  // a file's frame in stack_, while it waits there
-  std::vector<char> moved_;    // whether a step has moved the file
+  // Every file's place, one list for all, as the targets give it.
+  std::vector<TFileRun> placeRuns_;
   TClusterOwners owners_;
   // The free clusters outside the places of files still waiting (kFree;
   // the rest kFileSystem): where parking costs nobody a second move.
@@ -684,6 +722,7 @@ class TPlacer {
   size_t leftCount_ = 0;       // files left so far
   // Reused from call to call.
   std::vector<TFileRun> misplaced_;
+  std::vector<TFileRun> surveyed_;  // the free spots of the last survey, in its order
   std::vector<TClusterExtent> spots_;
   std::vector<TFileRun> scratch_;
   std::vector<TFileRun> from_;
