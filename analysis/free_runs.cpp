@@ -70,3 +70,39 @@ int64_t AppendFreeRuns(const uint8_t* bits, int64_t startLcn, int64_t count, int
   }
   return startLcn + count > scannedTo ? startLcn + count : scannedTo;
 }
+
+namespace {
+
+// Appends the free clusters [from, end) as extents cut at reply ends.
+void AppendCut(int64_t from, int64_t end, int64_t replyClusters, TFragmentChain* list) {
+  while (from < end) {
+    const int64_t to = std::min(end, (from / replyClusters + 1) * replyClusters);
+    TFragment* extent = NewFragment(nullptr, 0, from, to - from);
+    if (extent != nullptr) list->Append(extent);
+    from = to;
+  }
+}
+
+}  // namespace
+
+void AppendFreeStretches(const TFreeSpaceExtents& space, int64_t replyClusters,
+                         TFragmentChain* list) {
+  if (replyClusters <= 0) return;
+  // The stretch being gathered, [from, end): the bitmap shows stretches
+  // that touch as one run of clear bits.
+  int64_t from = 0;
+  int64_t end = 0;
+  for (const auto& [first, clusters] : space.free) {
+    const int64_t start = std::max<int64_t>(first, 0);
+    // Clipped to the volume, without overflowing on a corrupt length.
+    const int64_t stop =
+        clusters > space.clusterCount - first ? space.clusterCount : first + clusters;
+    if (start >= stop) continue;
+    if (start > end) {
+      AppendCut(from, end, replyClusters, list);
+      from = start;
+    }
+    end = std::max(end, stop);
+  }
+  AppendCut(from, end, replyClusters, list);
+}

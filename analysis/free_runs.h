@@ -1,10 +1,13 @@
-// The free runs of one volume bitmap reply, free of any I/O: the free-space
-// map asks for the bitmap reply by reply and hands each one here.
+// The free runs of one volume bitmap reply, or of a volume's free stretches
+// where the services hold them as extents, free of any I/O: the free-space
+// map asks for the bitmap reply by reply and hands each one here, or hands
+// over the stretches at once.
 #pragma once
 
 #include <cstdint>
 
 #include "model/fragment_chain.h"
+#include "platform/system_services.h"
 
 // Clusters that a bitmap reply describes: its bitmapSize, held to the bits of
 // a reply buffer of bufferBytes, and, when the status block reported the
@@ -22,3 +25,11 @@ int64_t ClustersInBitmapReply(int64_t bitmapSize, uintptr_t replyBytes, uint32_t
 // the new scannedTo: the larger of scannedTo and startLcn + count.
 int64_t AppendFreeRuns(const uint8_t* bits, int64_t startLcn, int64_t count, int64_t scannedTo,
                        TFragmentChain* list);
+
+// Appends to list a free extent for each free stretch of space, cut where
+// the replies of replyClusters clusters each (the first at cluster 0) end
+// and at the volume's end, with stretches that touch joined: the very
+// extents, in the same order, that AppendFreeRuns lists from those replies
+// of the same volume. Extents the fragment pool cannot give are left out.
+void AppendFreeStretches(const TFreeSpaceExtents& space, int64_t replyClusters,
+                         TFragmentChain* list);

@@ -14,6 +14,8 @@ namespace {
 
 // One reply: the 16-byte header and 16,368 bytes of bits (130,944 clusters).
 constexpr uint32_t kBitmapReplyBytes = 16384;
+constexpr int64_t kBitmapReplyClusters =
+    (int64_t{kBitmapReplyBytes} - int64_t{sizeof(TVolumeBitmapHeader)}) * 8;
 
 }  // namespace
 
@@ -34,6 +36,23 @@ void TDriveOptimizer::MapFreeSpace() {
   THandle volume = services.OpenForRead(volumePath, false);
   if (volume == InvalidHandle()) {
     Fail("the volume could not be opened: " + services.LastErrorText());
+    return;
+  }
+
+  // Where the services hold the free space as extents, they are taken as
+  // they are, cut as the replies would cut them: the same extents and log,
+  // with no bitmap of the whole volume built and scanned.
+  TFreeSpaceExtents space;
+  if (services.VolumeFreeExtents(volume, &space)) {
+    if (HoldOrStop()) {
+      services.Close(volume);
+      return;
+    }
+    TFragmentChain extents;
+    AppendFreeStretches(space, kBitmapReplyClusters, &extents);
+    totalClusters = space.clusterCount;
+    freeExtents = extents.head;
+    FinishFreeSpace(volume);
     return;
   }
 
@@ -62,12 +81,7 @@ void TDriveOptimizer::MapFreeSpace() {
     freeExtents = extents.head;
 
     if (status != kStatusBufferOverflow) {
-      services.Close(volume);
-      for (const std::string& name : LogNames("C:\\dirlist_free.log")) {
-        WriteFreeExtentLog(services, freeExtents, name.c_str(), output);
-      }
-      // The pipeline reads no runs without free space to plan into.
-      if (freeExtents == nullptr) Fail("the volume has no free cluster: no runs were read");
+      FinishFreeSpace(volume);
       return;
     }
     // A reply that does not move forward would be asked for again forever.
@@ -75,4 +89,13 @@ void TDriveOptimizer::MapFreeSpace() {
     request.startingLcn = header.startingLcn + count;
   }
   services.Close(volume);
+}
+
+void TDriveOptimizer::FinishFreeSpace(THandle volume) {
+  services.Close(volume);
+  for (const std::string& name : LogNames("C:\\dirlist_free.log")) {
+    WriteFreeExtentLog(services, freeExtents, name.c_str(), output);
+  }
+  // The pipeline reads no runs without free space to plan into.
+  if (freeExtents == nullptr) Fail("the volume has no free cluster: no runs were read");
 }

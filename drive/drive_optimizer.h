@@ -270,6 +270,11 @@ class TDriveOptimizer {
   void (*releaseViews)(TDriveOptimizer& drive);
 
  private:
+  // The end of the free-space stage once freeExtents and totalClusters are
+  // read: closes volume, writes the free-space log, and fails the drive
+  // when nothing is free.
+  void FinishFreeSpace(THandle volume);
+
   // Pause and stop of the analysis (work_gate.h): set by the window's thread
   // (a stop also by whoever ends the drive), waited on by the worker and its
   // helper thread between items. Never reopened: a stop is for good.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/nt_types.h"
@@ -69,6 +70,14 @@ struct TDriveOrigin {
   };
   TKind kind = TKind::kSystemDrive;
   std::string path;  // kFolder, kNtfsVolume: absolute, without a trailing '/'
+};
+
+// A volume's free space as extents rather than bits: its clusters, and its
+// free clusters as stretches {first cluster, clusters}, ascending, neither
+// overlapping nor touching, all below clusterCount.
+struct TFreeSpaceExtents {
+  int64_t clusterCount = 0;
+  std::vector<std::pair<int64_t, int64_t>> free;
 };
 
 using TThreadProc = unsigned (*)(void* parameter);
@@ -135,6 +144,14 @@ class TSystemServices {
   // succeeded.
   virtual TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                               uint32_t inputLength, void* output, uint32_t outputLength) = 0;
+
+  // Beyond the described calls: the free space of a volume opened by
+  // OpenForRead (\\.\L:) as extents, where the platform holds it so (the
+  // Linux build's host folders, read from their file system's own map), so
+  // that a volume of billions of clusters is not described bit by bit. False
+  // where the volume answers only FSCTL_GET_VOLUME_BITMAP (the default:
+  // Windows, NTFS volumes); the caller then reads the bitmap.
+  virtual bool VolumeFreeExtents(THandle /*volume*/, TFreeSpaceExtents* /*space*/) { return false; }
 
   // Why the last call of this thread that failed did fail (an open, a
   // listing, a control request, a log): the platform's own error text in

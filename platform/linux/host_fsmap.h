@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/handle_object.h"
+#include "platform/system_services.h"
 
 // One record of the space map, in bytes.
 struct TFsmapRecord {
@@ -19,13 +20,9 @@ struct TFsmapRecord {
   bool free;  // owned by nobody (the FMR_OWN_FREE special owner)
 };
 
-// A file system's free clusters.
-struct THostSpaceMap {
-  int64_t clusterCount = 0;
-  // Stretches of free clusters as {first cluster, clusters}: ascending,
-  // neither overlapping nor touching.
-  std::vector<std::pair<int64_t, int64_t>> free;
-};
+// A file system's free clusters: its clusters, and its free stretches as
+// {first cluster, clusters}, as the services hand them to the analysis.
+using THostSpaceMap = TFreeSpaceExtents;
 
 // The space map from its records: a cluster is free when free records cover
 // it whole and no other record touches it. What no record covers is in use:
@@ -80,6 +77,9 @@ class THostVolumeHandle : public THandleObject {
   // folders only (STATUS_INVALID_PARAMETER here).
   TNtStatus FsControl(uint32_t code, const void* input, uint32_t inputLength, void* output,
                       uint32_t outputLength, TIoStatusBlock* io) override;
+
+  // The space map the bitmap replies describe, as it was read at the open.
+  const THostSpaceMap& SpaceMap() const { return map_; }
 
  private:
   explicit THostVolumeHandle(THostSpaceMap map);

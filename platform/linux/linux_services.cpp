@@ -422,6 +422,13 @@ TNtStatus TLinuxServices::FsControl(THandle handle, TIoStatusBlock* io, uint32_t
   return status;
 }
 
+bool TLinuxServices::VolumeFreeExtents(THandle volume, TFreeSpaceExtents* space) {
+  const auto* host = dynamic_cast<const THostVolumeHandle*>(AsObject(volume));
+  if (host == nullptr) return false;
+  *space = host->SpaceMap();
+  return true;
+}
+
 THandle TLinuxServices::OpenVolumeForMoves(char driveLetter) {
   const TLocation where = VolumeToMove(driveLetter);
   if (where.kind == TDriveKind::kMissing) return InvalidHandle();

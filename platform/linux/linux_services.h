@@ -57,6 +57,9 @@ class TLinuxServices : public TSystemServices {
   std::string LastErrorText() override;
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
+  // A host folder's volume gives its space map; NTFS volumes answer the
+  // bitmap request only.
+  bool VolumeFreeExtents(THandle volume, TFreeSpaceExtents* space) override;
 
   std::vector<TVolumeDamage> TakeVolumeDamage(char driveLetter) override;
   int64_t ClustersHeldByNoFile(char driveLetter) override;

@@ -366,6 +366,26 @@ bool TScriptedVolume::FindNext(THandle handle, TFindData* entry) {
 
 void TScriptedVolume::FindEnd(THandle handle) { delete static_cast<THandleObject*>(handle); }
 
+bool TScriptedVolume::VolumeFreeExtents(THandle handle, TFreeSpaceExtents* space) {
+  if (!freeSpaceAsExtents || handle == InvalidHandle() ||
+      dynamic_cast<TScriptedBitmapHandle*>(static_cast<THandleObject*>(handle)) == nullptr) {
+    return false;
+  }
+  ++freeExtentCalls;
+  space->clusterCount = static_cast<int64_t>(bitmap.size());
+  space->free.clear();
+  for (size_t cluster = 0; cluster < bitmap.size();) {
+    const size_t first = cluster;
+    while (cluster < bitmap.size() && !bitmap[cluster]) ++cluster;
+    if (cluster > first) {
+      space->free.emplace_back(static_cast<int64_t>(first), static_cast<int64_t>(cluster - first));
+    } else {
+      ++cluster;
+    }
+  }
+  return true;
+}
+
 THandle TScriptedVolume::OpenForRead(const char* path, bool backupSemantics) {
   ForgetFailure();
   {

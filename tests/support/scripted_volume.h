@@ -89,6 +89,9 @@ class TScriptedVolume : public TSystemServices {
   TScriptedFaults bitmapFaults;
   int64_t startBelowBy = 0;    // replies start this many clusters below the ask (multiple of 8)
   bool setBitsPastEnd = true;  // bits after the last cluster in the last byte read as used
+  // The volume also gives its free space as extents (VolumeFreeExtents), as
+  // a Linux host folder's does; the bitmap request still answers.
+  bool freeSpaceAsExtents = false;
   uint32_t sectorsPerCluster = 8;
   uint32_t bytesPerSector = 512;
   bool geometryFails = false;
@@ -110,6 +113,7 @@ class TScriptedVolume : public TSystemServices {
   std::vector<std::thread> releasedThreads;
   std::vector<std::string> opened;  // "path|backup" or "path|plain"
   std::atomic<int> bitmapCalls{0};
+  std::atomic<int> freeExtentCalls{0};  // answered by VolumeFreeExtents
   std::atomic<int> retrievalCalls{0};
   std::atomic<int> waits{0};
   std::atomic<int> moveCalls{0};  // move requests on any handle, refused or not
@@ -140,6 +144,9 @@ class TScriptedVolume : public TSystemServices {
   std::string LastErrorText() override;
   TNtStatus FsControl(THandle handle, TIoStatusBlock* io, uint32_t code, void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength) override;
+  // With freeSpaceAsExtents, on a handle of the volume: the bitmap's runs
+  // of clusters not in use; else false.
+  bool VolumeFreeExtents(THandle handle, TFreeSpaceExtents* space) override;
   // Threads whose handle is closed unwaited run on; the volume joins them
   // when it goes (detaching a thread that may not have started yet crashes
   // it with the mingw-w64 thread library).
