@@ -45,34 +45,33 @@ void AppendFree(std::vector<std::pair<int64_t, int64_t>>* free, int64_t first, i
 }
 
 // The clear bits of a group's bitmap as free stretches: bit i is block
-// groupFirst + i, of `blocks` blocks. Whole words of set bits are passed
-// over at once.
+// groupFirst + i, of `blocks` blocks. Taken a 64-bit word at a time: a
+// word's runs begin and end where its bits change, found by counting
+// trailing zeros, so a word costs as many steps as it holds changes, not
+// 64. The bitmap fills whole words of its block (blocks is at most the
+// block's bits); bits past `blocks` count as in use.
 void AppendClearBits(const uint8_t* bits, int64_t groupFirst, int64_t blocks,
                      std::vector<std::pair<int64_t, int64_t>>* free) {
-  int64_t runStart = -1;
-  for (int64_t i = 0; i < blocks;) {
-    if (i % 64 == 0 && i + 64 <= blocks) {
-      uint64_t word;
-      std::memcpy(&word, bits + i / 8, sizeof word);
-      if (word == UINT64_MAX || word == 0) {
-        if (word == UINT64_MAX && runStart >= 0) {
-          AppendFree(free, groupFirst + runStart, groupFirst + i);
-          runStart = -1;
-        } else if (word == 0 && runStart < 0) {
-          runStart = i;
-        }
-        i += 64;
-        continue;
+  int64_t runStart = -1;  // the first clear bit of the run still open
+  for (int64_t base = 0; base < blocks; base += 64) {
+    uint64_t used;
+    std::memcpy(&used, bits + base / 8, sizeof used);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    used = __builtin_bswap64(used);
+#endif
+    if (blocks - base < 64) used |= ~uint64_t{0} << (blocks - base);
+    for (int at = 0; at < 64;) {
+      // Ones where the bits change from what the run state is.
+      const uint64_t change = (runStart < 0 ? ~used : used) >> at;
+      if (change == 0) break;
+      at += __builtin_ctzll(change);
+      if (runStart < 0) {
+        runStart = base + at;
+      } else {
+        AppendFree(free, groupFirst + runStart, groupFirst + base + at);
+        runStart = -1;
       }
     }
-    const bool used = (bits[i / 8] >> (i % 8)) & 1;
-    if (used && runStart >= 0) {
-      AppendFree(free, groupFirst + runStart, groupFirst + i);
-      runStart = -1;
-    } else if (!used && runStart < 0) {
-      runStart = i;
-    }
-    ++i;
   }
   if (runStart >= 0) AppendFree(free, groupFirst + runStart, groupFirst + blocks);
 }
