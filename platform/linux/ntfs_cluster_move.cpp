@@ -265,7 +265,6 @@ TNtStatus TNtfsMoveVolume::Move(const TNtfsMoveItem& item, int64_t vcn, int64_t 
     if (ntfs_cluster_free_basic(volume_, lcn, count) == 0) Sync();
     return kStatusUnexpectedIoError;
   };
-  if (!Sync()) return release("the volume cannot be synced: " + std::string(std::strerror(errno)));
 
   // 2. The data is copied, piece by piece, in large blocks.
   const int64_t clusterBytes = volume_->cluster_size;
@@ -289,6 +288,10 @@ TNtStatus TNtfsMoveVolume::Move(const TNtfsMoveItem& item, int64_t vcn, int64_t 
     }
     target += piece.length;
   }
+  // The target's marks went through this descriptor as well: one sync puts
+  // them and the copy on the disk before the mapping may point at the copy.
+  // A crash before it leaves the target marked used or free, holding
+  // nothing either way.
   if (fdatasync(*descriptor_) != 0) {
     return release("the copy cannot be synced: " + std::string(std::strerror(errno)));
   }
