@@ -183,6 +183,10 @@ void TDriveOptimizer::RunStages(const TPipelineStages& stagesToRun) {
     stagesToRun.mapFreeSpace(*this);
     if (freeExtents != nullptr && !StopRequested()) {
       stagesToRun.fillMemoryTree(*this);
+      // Only moves open the items again on this thread: without them, what
+      // the services keep to read the items fast goes before the plan and
+      // the listings take their memory.
+      if (stagesToRun.applyMoves == nullptr) services.ItemsRead(driveLetter);
       windows.PostFragmentsReady(*this);
       if (root != nullptr && !StopRequested()) {
         stagesToRun.optimizeTree(*this);

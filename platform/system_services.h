@@ -179,6 +179,13 @@ class TSystemServices {
   // leaves none). Asked once the drive's items are read, on the thread that
   // read them.
   virtual int64_t ClustersHeldByNoFile(char /*driveLetter*/) { return -1; }
+  // Beyond the described calls: the drive's items are read, and this run
+  // lists and opens none of them again on this thread, so what the reader
+  // kept to answer listings and opens fast may go (the Linux services' copy
+  // of an NTFS volume's MFT, about a hundred bytes per item). A listing or
+  // open that comes all the same is answered as before, at the cost of
+  // reading again. Called on the thread that read the items.
+  virtual void ItemsRead(char /*driveLetter*/) {}
   // Beyond the described calls, for the summary: opens an item only to read
   // its size and runs, as a file system allows for its own metafiles too
   // (\$MFT), whose data it never lets a program read. Windows: CreateFileA

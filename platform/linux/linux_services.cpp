@@ -243,6 +243,12 @@ int64_t TLinuxServices::ClustersHeldByNoFile(char driveLetter) {
   return volume != nullptr ? volume->ClustersHeldByNoFile() : -1;
 }
 
+void TLinuxServices::ItemsRead(char driveLetter) {
+  const TLocation where = DriveVolume(driveLetter);
+  TNtfsVolume* volume = where.kind == TDriveKind::kNtfsVolume ? NtfsVolume(where) : nullptr;
+  if (volume != nullptr) volume->ForgetView();
+}
+
 bool TLinuxServices::FindNext(THandle find, TFindData* entry) {
   // A handle of another kind answers "no more files" rather than being
   // misread as an enumeration.

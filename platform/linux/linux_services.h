@@ -63,6 +63,7 @@ class TLinuxServices : public TSystemServices {
 
   std::vector<TVolumeDamage> TakeVolumeDamage(char driveLetter) override;
   int64_t ClustersHeldByNoFile(char driveLetter) override;
+  void ItemsRead(char driveLetter) override;
 
   // NTFS drives only: a read-write mount of the image (ntfs_move_volume.h),
   // unmounted when the handle closes, after which every read of the image

@@ -100,7 +100,7 @@ std::vector<std::string> TNtfsVolume::TakeDisagreements() { return std::move(dis
 std::vector<TVolumeDamage> TNtfsVolume::Damage() {
   std::vector<TVolumeDamage> found;
   const TNtfsMftView* view = viewRead_ ? view_.get() : nullptr;
-  if (view != nullptr) found = view->Damage();
+  found = view != nullptr ? view->Damage() : forgottenDamage_;
   if (rootNotFolder_ || (view != nullptr && view->RootIsNoFolder())) {
     found.push_back(TVolumeDamage{"\\", "the root folder's record is not a folder"});
   }
@@ -108,7 +108,16 @@ std::vector<TVolumeDamage> TNtfsVolume::Damage() {
 }
 
 int64_t TNtfsVolume::ClustersHeldByNoFile() const {
-  return viewRead_ && view_ != nullptr ? view_->ClustersHeldByNoFile() : -1;
+  return viewRead_ && view_ != nullptr ? view_->ClustersHeldByNoFile() : forgottenClustersHeld_;
+}
+
+void TNtfsVolume::ForgetView() {
+  if (view_ == nullptr) return;
+  forgottenDamage_ = view_->Damage();
+  forgottenClustersHeld_ = view_->ClustersHeldByNoFile();
+  rootNotFolder_ = rootNotFolder_ || view_->RootIsNoFolder();
+  view_.reset();
+  viewRead_ = false;
 }
 
 bool TNtfsVolume::ListFromView(const std::string& folderPath, const char* pattern,

@@ -13,6 +13,8 @@
 
 #include "planning/drive_stages.h"
 #include "planning/volume_summary.h"
+#include "platform/linux/ntfs_volume.h"
+#include "platform/linux/ntfs_volume_pool.h"
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_bitmap_check.h"
 #include "tests/linux/ntfs_record_patch.h"
@@ -140,6 +142,36 @@ TEST_F(NtfsHeldClusters, ClustersMarkedUsedThatNoFileHoldsAreReportedAsTheChecke
       << FormatSummary('D', left);
   // They are not free: the free space is smaller by as many.
   EXPECT_EQ(left.freeClusters, clean.freeClusters - 42);
+}
+
+// A drive lets its mount's copy of the MFT go once its items are read (the
+// memory of a large volume's analysis): the mount still tells what that
+// copy found, and an open after it reads the MFT again and answers the same.
+TEST_F(NtfsHeldClusters, AMountThatLetsItsMftViewGoStillTellsWhatItFound) {
+  ASSERT_TRUE(MarkClustersUsed(image_, clusters_ - 100, 37).ok);
+  TNtfsVolumePool pool;
+  TNtfsVolume* volume = pool.ForThisThread(image_);
+  ASSERT_NE(volume, nullptr);
+  EXPECT_EQ(volume->ClustersHeldByNoFile(), -1);  // nothing read yet
+  volume->ForgetView();                           // nothing to let go
+  EXPECT_EQ(volume->ClustersHeldByNoFile(), -1);
+  TNtfsItem before;
+  ASSERT_TRUE(volume->Open("/big.bin", false, &before));
+  ASSERT_GT(before.runs.size(), 1u);  // fragmented on purpose
+  EXPECT_EQ(volume->ClustersHeldByNoFile(), 37);
+  const size_t damage = volume->Damage().size();
+
+  volume->ForgetView();
+  EXPECT_EQ(volume->ClustersHeldByNoFile(), 37);
+  EXPECT_EQ(volume->Damage().size(), damage);
+  EXPECT_EQ(pool.ViewsRead(), 1);
+  TNtfsItem after;
+  ASSERT_TRUE(volume->Open("/big.bin", false, &after));
+  EXPECT_EQ(pool.ViewsRead(), 2);  // no other mount held it
+  EXPECT_EQ(volume->RecordReads(), 0);
+  EXPECT_EQ(after.runs, before.runs);
+  EXPECT_EQ(after.size, before.size);
+  EXPECT_EQ(volume->ClustersHeldByNoFile(), 37);
 }
 
 }  // namespace

@@ -120,6 +120,35 @@ TEST(NtfsVolumePoolThreads, MountsOfOneImageShareOneMftViewWhileOneHoldsIt) {
   }
 }
 
+// A mount that lets its view go while another mount holds it finds that
+// one again at its next open, rather than reading the MFT a second time.
+TEST(NtfsVolumePoolThreads, AMountThatLetsItsViewGoFindsTheOneAnotherStillHolds) {
+  const TNtfsTestImage& image = SharedNtfsTestImage();
+  ASSERT_TRUE(image.built.ok) << image.built.message;
+  TNtfsVolumePool pool;
+  TNtfsVolume* mine = pool.ForThisThread(image.path);
+  ASSERT_NE(mine, nullptr);
+  TNtfsItem before;
+  ASSERT_TRUE(mine->Open("/frag.bin", false, &before));
+  std::atomic<int> step{0};
+  std::thread holder([&] {
+    TNtfsItem item;
+    EXPECT_TRUE(pool.ForThisThread(image.path)->Open("/frag.bin", false, &item));
+    step = 1;
+    while (step != 2) std::this_thread::yield();
+  });
+  while (step != 1) std::this_thread::yield();
+  mine->ForgetView();
+  TNtfsItem after;
+  EXPECT_TRUE(mine->Open("/frag.bin", false, &after));
+  step = 2;
+  holder.join();
+  EXPECT_EQ(pool.ViewsRead(), 1);
+  EXPECT_EQ(mine->RecordReads(), 0);
+  EXPECT_EQ(after.runs, before.runs);
+  EXPECT_EQ(after.size, before.size);
+}
+
 // Two drives on the same image and one on a host folder, each through the
 // real stages on a worker of its own, while a window thread asks for the
 // image's geometry over and over: every drive reads what it would read alone.
