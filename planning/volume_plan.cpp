@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
+#include <utility>
 
 #include "model/pre_order.h"
 #include "planning/cluster_extents.h"
@@ -26,12 +26,23 @@ std::vector<const TItem*> PreOrder(const TItem* root) {
 // else. Folders and items of unknown identity are names of their own.
 std::vector<int64_t> FirstNames(const std::vector<const TItem*>& items) {
   std::vector<int64_t> sameFileAs(items.size(), -1);
-  std::unordered_map<uint64_t, int64_t> first;
+  // Each name's identity and pre-order index, sorted: the names of one file
+  // come together, its first name first. One table of 16 bytes a name, given
+  // back whole when done, where a hash map took a heap node per file (about
+  // 40 MB for a million) that stayed with the process after it was freed.
+  std::vector<std::pair<uint64_t, int64_t>> names;
   for (size_t i = 0; i < items.size(); ++i) {
     const TItem& item = *items[i];
     if (item.fileId == 0 || item.IsFolder()) continue;
-    const auto known = first.emplace(item.fileId, static_cast<int64_t>(i));
-    if (!known.second) sameFileAs[i] = known.first->second;
+    names.emplace_back(item.fileId, static_cast<int64_t>(i));
+  }
+  std::sort(names.begin(), names.end());
+  for (size_t k = 1, first = 0; k < names.size(); ++k) {
+    if (names[k].first != names[first].first) {
+      first = k;
+    } else {
+      sameFileAs[static_cast<size_t>(names[k].second)] = names[first].second;
+    }
   }
   return sameFileAs;
 }
