@@ -1,21 +1,11 @@
 // The first stage: the item tree of the drive, from its root folder down,
 // read with the directory enumeration in the order it returns entries.
-#include <cstdlib>
-#include <cstring>
-
 #include "analysis/folder_walk.h"
 #include "drive/drive_optimizer.h"
+#include "model/name_pool.h"
 #include "model/record_pool.h"
 
 namespace {
-
-char* HeapCopy(const char* text, size_t length) {
-  char* copy = static_cast<char*>(std::malloc(length + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text, length);
-  copy[length] = '\0';
-  return copy;
-}
 
 // Makes an item of every entry the walk gives, under the item of its folder,
 // and shows the folder being listed.
@@ -27,11 +17,11 @@ class TTreeBuilder final : public TFolderVisitor {
 
   void* Entry(void* context, const TFindData& entry, size_t nameLength) override {
     const bool folder = (entry.attributes & kAttributeDirectory) != 0;
-    char* name = HeapCopy(entry.name, nameLength);
+    char* name = CopyName(entry.name, nameLength);
     if (name == nullptr) return nullptr;
     TItem* item = NewItem(static_cast<TItem*>(context), name, 0, folder ? kItemFolder : 0);
     // The pool is exhausted: the entry is left out, the scan goes on.
-    if (item == nullptr) std::free(name);
+    if (item == nullptr) ReleaseName(name);
     drive_.itemsCounted.fetch_add(1, std::memory_order_relaxed);
     return item;
   }
@@ -49,10 +39,10 @@ void TDriveOptimizer::CreateMemoryTree() {
   statusText.Set("Creating memory tree");
   detailText.Set("Creating tree");
   const char rootName[4] = {driveLetter, ':', '\\', '\0'};
-  char* name = HeapCopy(rootName, 3);
+  char* name = CopyName(rootName, 3);
   if (name != nullptr) root = NewItem(nullptr, name, 0, kItemFolder);
   if (root == nullptr) {
-    std::free(name);
+    ReleaseName(name);
   } else {
     // Every entry makes an item: taken from the pool in batches.
     TPoolReserve<TItem> items(itemPool);

@@ -1,10 +1,10 @@
 #include "model/item.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 
+#include "model/name_pool.h"
 #include "model/record_pool.h"
 
 TItem* NewItem(TItem* parent, char* name, int64_t size, uint32_t flags) {
@@ -87,7 +87,7 @@ void ReleaseHeldTree(TItem* item) {
     ReleaseHeldFragments(item->fragments);
   }
   item->fragments = nullptr;
-  std::free(item->name);
+  ReleaseName(item->name);
   itemPool.ReleaseHeld(item);
 }
 

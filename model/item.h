@@ -12,7 +12,8 @@ struct TFragment;
 // were added (the directory enumeration's order).
 struct TItem {
   // Own name (not a path), zero-terminated 8-bit text; the root's is "C:\"
-  // style. A heap (malloc) copy owned by the item: ReleaseItem frees it.
+  // style. Owned by the item: a copy from the name pool (CopyName) or from
+  // the heap (malloc), which ReleaseItem gives back either way.
   char* name;
   TItem* parent;          // folder that holds the item; none for the root
   TItem* firstChild;      // none if the item has no children
@@ -88,7 +89,7 @@ TItem* NewItem(TItem* parent, char* name, int64_t size, uint32_t flags);
 TFragment* NewFragment(TItem* owner, int64_t vcn, int64_t lcn, int64_t length);
 
 // Returns item, its whole subtree and the current runs of each of them to
-// the pools, and frees their names. The caller unlinks item from its parent
+// the pools, and gives back their names (ReleaseName). The caller unlinks item from its parent
 // first. Planned runs are not released (items are released before any plan
 // exists, or with their drive at exit).
 void ReleaseItem(TItem* item);
