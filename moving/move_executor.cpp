@@ -118,9 +118,9 @@ class TExecution {
   // failure said, when it cannot be read.
   bool ReadFreeSpace();
   // The schedule of planned's files, made on its free space, or the one
-  // confirmed when planned is the layout as the question saw it: its free
-  // space as read before the moves (analysed) is still the layout's.
-  TMoveSchedule Schedule(const TMoveLayout& planned, const TMoveLayout* analysed, int64_t* needed);
+  // confirmed when that still holds: planned is the layout the question
+  // saw, with the free space it was made on.
+  TMoveSchedule Schedule(const TMoveLayout& planned, bool confirmedHolds, int64_t* needed);
   // Carries out steps of one file that follow one another in the schedule,
   // from the runs its earlier steps left; last: no later step of the
   // schedule moves it, so it is done with. False when the file was not
@@ -222,11 +222,9 @@ void TExecution::Run() {
   }
 }
 
-TMoveSchedule TExecution::Schedule(const TMoveLayout& planned, const TMoveLayout* analysed,
+TMoveSchedule TExecution::Schedule(const TMoveLayout& planned, bool confirmedHolds,
                                    int64_t* needed) {
-  if (confirmed_ != nullptr && analysed != nullptr &&
-      analysed->totalClusters == planned.totalClusters &&
-      analysed->freeExtents == planned.freeExtents) {
+  if (confirmedHolds) {
     *needed = confirmed_->clustersNeeded;
     return std::move(confirmed_->moves);
   }
@@ -237,12 +235,13 @@ void TExecution::RunRounds() {
   bool first = true;
   while (!progress_.Stopped()) {
     // The free space the question's schedule was made on.
-    TMoveLayout analysed;
-    if (first && confirmed_ != nullptr) {
-      analysed.totalClusters = layout_.totalClusters;
-      analysed.freeExtents = layout_.freeExtents;
-    }
+    const bool asked = first && confirmed_ != nullptr;
+    const std::vector<TClusterExtent> analysedFree =
+        asked ? layout_.freeExtents : std::vector<TClusterExtent>();
+    const int64_t analysedClusters = layout_.totalClusters;
     if (!ReadFreeSpace()) return;
+    const bool confirmedHolds =
+        asked && analysedClusters == layout_.totalClusters && analysedFree == layout_.freeExtents;
     // The files still to handle, scheduled on the free space of now: the
     // layout itself in the first round, then the files not done with.
     TMoveLayout rest;
@@ -253,7 +252,7 @@ void TExecution::RunRounds() {
       return original.empty() ? file : original[file];
     };
     int64_t needed = 0;
-    const TMoveSchedule schedule = Schedule(planned, first ? &analysed : nullptr, &needed);
+    const TMoveSchedule schedule = Schedule(planned, confirmedHolds, &needed);
     const std::string proof = kind_.prove(planned, schedule);
     if (!proof.empty()) {
       done_.failure = "the moves were not carried out: their schedule does not hold: " + proof;
