@@ -54,6 +54,26 @@ bool Stays(const TItem& item) {
   return (item.flags & kItemNoMove) != 0 || WhyItemStays(item) != nullptr;
 }
 
+// Whether an item that stays takes its turn in the walk all the same: one
+// marked in place, in one piece, which moves could reach. Where the walk
+// would have put it where it lies, the cursor goes on after it, as after
+// an item placed there. Layouts the plan made themselves mark many items
+// in place (they now lie low in their zones); without their turns, the
+// items after them would be drawn back into the small gaps the plan left
+// for them, and a volume just laid out would be planned anew.
+bool TakesTurnInPlace(const TItem& item) {
+  return (item.flags & kItemNoMove) != 0 && WhyItemStays(item) == nullptr &&
+         CountPieces(item.fragments) == 1;
+}
+
+// The first allocated cluster of runs; -1 for none.
+int64_t FirstAllocatedLcn(const TFragment* runs) {
+  for (const TFragment* run = runs; run != nullptr; run = run->next) {
+    if (run->lcn >= 0 && run->length > 0) return run->lcn;
+  }
+  return -1;
+}
+
 void AppendAllocatedRuns(const TFragment* runs, std::vector<TClusterExtent>* extents) {
   for (const TFragment* run = runs; run != nullptr; run = run->next) {
     if (run->lcn >= 0 && run->length > 0) extents->push_back(TClusterExtent{run->lcn, run->length});
@@ -169,6 +189,31 @@ class TUsableSpace {
     return true;
   }
 
+  // The turn of an item of count clusters kept at lcn (none of them
+  // usable): when no stretch from the cursor on before it holds it whole,
+  // and passing the usable clusters before it leaves room for the
+  // `remaining` clusters still to place, the cursor goes on after it.
+  void PassKept(int64_t lcn, int64_t count, int64_t remaining) {
+    if (index_ >= extents_.size() || lcn < cursor_) return;
+    size_t extent = 0;
+    int64_t at = 0;
+    int64_t skipped = 0;
+    if (FindWhole(count, &extent, &at, &skipped) && at < lcn) return;
+    const auto later = [](int64_t point, const TClusterExtent& stretch) {
+      return point < stretch.lcn;
+    };
+    const auto after =
+        static_cast<size_t>(std::upper_bound(extents_.begin() + static_cast<std::ptrdiff_t>(index_),
+                                             extents_.end(), lcn, later) -
+                            extents_.begin());
+    const int64_t passed = after < extents_.size()
+                               ? before_[after] - before_[index_] - (cursor_ - extents_[index_].lcn)
+                               : Available();
+    if (Available() - passed < remaining) return;
+    index_ = after;
+    if (index_ < extents_.size()) cursor_ = extents_[index_].lcn;
+  }
+
   // Takes count clusters at lcn in extent (as FindWhole gave them).
   void TakeWhole(size_t extent, int64_t lcn, int64_t count) {
     index_ = extent;
@@ -250,10 +295,10 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     // An item that is never moved stays where its allocated runs lie.
     const bool stays = Stays(item);
     AppendAllocatedRuns(item.fragments, stays ? &kept : &usable);
-    if (!stays && allocated[i] > 0) {
+    if ((!stays || TakesTurnInPlace(item)) && allocated[i] > 0) {
       ++slotStart[static_cast<size_t>(ZoneSlot(item)) + 1];
-      remaining += allocated[i];
     }
+    if (!stays) remaining += allocated[i];
   }
   NormalizeExtents(&usable, totalClusters);
   NormalizeExtents(&kept, totalClusters);
@@ -269,9 +314,10 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     TItemTarget& target = plan.items[i];
     target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false, sameFileAs[i]};
     if (sameFileAs[i] >= 0) continue;
-    if (!Stays(item) && allocated[i] > 0) {
+    if ((!Stays(item) || TakesTurnInPlace(item)) && allocated[i] > 0) {
       order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
-    } else {
+    }
+    if (Stays(item) || allocated[i] == 0) {
       AppendCurrentPlace(item.fragments, &plan.runs, plan.runs.size());
       target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;
     }
@@ -281,6 +327,10 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   for (const uint32_t i : order) {
     TItemTarget& target = plan.items[i];
     const int64_t count = allocated[i];
+    if (Stays(*items[i])) {
+      space.PassKept(FirstAllocatedLcn(items[i]->fragments), count, remaining);
+      continue;
+    }
     target.firstRun = static_cast<int64_t>(plan.runs.size());
     const int64_t available = space.Available();
     if (available < count) {

@@ -14,7 +14,11 @@
 // its allocated clusters, unless skipping the stretches
 // before it would leave too little room for the items still to come; then,
 // and where no stretch holds it whole, it is split over the stretches from
-// the cursor on. The cursor moves to the end of what the item took.
+// the cursor on. The cursor moves to the end of what the item took. An item
+// marked NOMOVE, in one piece, takes its turn too: where the walk would
+// have put it where it lies, the cursor moves past it, so that a layout the
+// plan made is planned as it lies even when the described plan then marks
+// many of its items in place.
 //
 // Guarantees: targets lie inside the volume, never overlap, never land on
 // an unmovable cluster, hold exactly each item's allocated clusters, and the
