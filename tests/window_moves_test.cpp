@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "drive/drive_optimizer.h"
@@ -145,16 +146,24 @@ TEST_F(WindowMovesAfterFreeSpaceTaken, OptimizingLeavesFilesWhosePlacesWereTaken
 TEST_F(WindowMoves, OptimizeCarriesThePlanOutInItsOwnStageAndSaysWhatItDid) {
   ASSERT_TRUE(NoticeArrives(windows, 1));
   ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
-  const TDefragmentConfirmation asked = moves.Confirm(TMovesKind::kOptimize);
+  // The question is worked out on a worker; nothing is offered meanwhile.
+  ASSERT_TRUE(moves.Ask(TMovesKind::kOptimize));
+  EXPECT_FALSE(moves.CanDefragment()) << "offered while the question is worked out";
+  EXPECT_EQ(optimizer.detailText.Get(), kWorkingOutLayoutText);
+  ASSERT_TRUE(NoticeArrives(windows, 2));
+  ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kQuestionReady);
+  EXPECT_EQ(optimizer.detailText.Get(), "Finished");
+  const TDefragmentConfirmation asked = moves.Question();
   ASSERT_TRUE(asked.ask) << asked.text;
   EXPECT_EQ(asked.text.rfind("Optimize the layout of drive D:?", 0), 0u) << asked.text;
+  ASSERT_TRUE(moves.CanDefragment());
   ASSERT_TRUE(moves.Start());
   EXPECT_EQ(optimizer.statusText.Get(), "Applying optimized tree");
 
-  ASSERT_TRUE(NoticeArrives(windows, 2));
+  ASSERT_TRUE(NoticeArrives(windows, 3));
   EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kMovesEnded);
   ASSERT_TRUE(moves.Reanalyse());
-  ASSERT_TRUE(NoticeArrives(windows, 3));
+  ASSERT_TRUE(NoticeArrives(windows, 4));
   EXPECT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
   EXPECT_EQ(moves.Summary().rfind("Drive D: optimized layout\n  Items moved:", 0), 0u)
       << moves.Summary();
@@ -163,6 +172,23 @@ TEST_F(WindowMoves, OptimizeCarriesThePlanOutInItsOwnStageAndSaysWhatItDid) {
   // Asked again, the plan of the drive as it lies now moves nothing more.
   const TDefragmentConfirmation again = moves.Confirm(TMovesKind::kOptimize);
   EXPECT_FALSE(again.ask) << again.text;
+}
+
+// The window may close while its question is worked out: its moves go
+// with it, and the worker, which outlives them, must write nothing of
+// theirs (the sanitizer build sees any write into them once freed).
+TEST_F(WindowMoves, AQuestionWorkedOutOutlivesTheWindowThatAskedIt) {
+  ASSERT_TRUE(NoticeArrives(windows, 1));
+  ASSERT_EQ(moves.WorkerEnded(), TWindowMoves::TEnd::kAnalysisEnded);
+  for (const TMovesKind kind : {TMovesKind::kDefragment, TMovesKind::kOptimize}) {
+    auto closing = std::make_unique<TWindowMoves>(optimizer);
+    closing->WorkerEnded();  // as if made before the analysis's end was told
+    ASSERT_TRUE(closing->Ask(kind));
+    closing.reset();
+    WaitForWorkers();
+  }
+  EXPECT_EQ(VolumesOpenedForMoves(volume), 0);
+  EXPECT_TRUE(moves.CanDefragment());
 }
 
 // On a Linux folder the file system places the data: the window asks about

@@ -21,6 +21,13 @@ constexpr const char* kOptimizeCaption = "Optimize layout";
 // The message after a Yes when no thread could be started for the moves.
 constexpr const char* kMovesNotStartedText =
     "Nothing was moved: no thread could be started for the moves.";
+// The drive's detail while the question is worked out, for
+// "Defragment..." and for "Optimize layout...".
+constexpr const char* kWorkingOutText = "Working out which files to move...";
+constexpr const char* kWorkingOutLayoutText = "Working out the moves of the zone layout...";
+// The message when the question could not be worked out.
+constexpr const char* kQuestionOutOfMemoryText =
+    "Nothing was moved: there was not memory enough to work out the moves.";
 // What "Optimize layout..." says on a drive whose file system places every
 // file's data itself (a Linux folder), after "Drive X: ".
 constexpr const char* kWholeFileOptimizeRefusal =

@@ -1,5 +1,9 @@
 #include "ui/window_moves.h"
 
+#include <memory>
+#include <new>
+#include <utility>
+
 #include "model/item.h"
 #include "moving/defragment_schedule.h"
 #include "moving/defragment_stage.h"
@@ -49,6 +53,36 @@ std::string SummaryLineOf(const std::string& summary, TMovesKind kind) {
   return (kind == TMovesKind::kOptimize ? "Optimized: " : "Defragmented: ") + line;
 }
 
+// The question for moves of kind on drive as analysed now, with the
+// layout it shows and the schedule it was made from (none for a drive whose
+// files are made whole by its file system).
+TDefragmentConfirmation WorkOut(TDriveOptimizer& drive, bool wholeFiles, TMovesKind kind,
+                                TMoveLayout* layout, std::optional<TConfirmedSchedule>* confirmed) {
+  confirmed->reset();
+  if (wholeFiles) {
+    *layout = LayoutOfDrive(drive);
+    if (kind == TMovesKind::kDefragment)
+      return WholeFileConfirmation(*layout, DamageRefusal(drive));
+    return OptimizeConfirmation(*layout, TOptimizeSchedule(), kWholeFileOptimizeRefusal);
+  }
+  if (kind == TMovesKind::kOptimize) {
+    *layout = PlanLayoutOfDrive(drive);
+    TOptimizeSchedule schedule =
+        ScheduleOptimize(*layout, layout->places, StepClustersFor(layout->clusterBytes));
+    TDefragmentConfirmation question =
+        OptimizeConfirmation(*layout, schedule, DamageRefusal(drive));
+    *confirmed = TConfirmedSchedule{std::move(schedule.moves), schedule.clustersNeeded};
+    return question;
+  }
+  *layout = LayoutOfDrive(drive);
+  TMoveSchedule schedule = ScheduleDefragment(*layout, StepClustersFor(layout->clusterBytes));
+  TDefragmentConfirmation question =
+      DefragmentConfirmation(*layout, schedule, DamageRefusal(drive));
+  const int64_t clusters = schedule.clusters;
+  *confirmed = TConfirmedSchedule{std::move(schedule), clusters};
+  return question;
+}
+
 }  // namespace
 
 TWindowMoves::TWindowMoves(TDriveOptimizer& optimizer)
@@ -63,28 +97,31 @@ bool TWindowMoves::CanDefragment() const {
 
 TDefragmentConfirmation TWindowMoves::Confirm(TMovesKind asked) {
   kind = asked;
-  confirmed.reset();
-  if (wholeFiles) {
-    layout = LayoutOfDrive(drive);
-    if (kind == TMovesKind::kDefragment) return WholeFileConfirmation(layout, DamageRefusal(drive));
-    return OptimizeConfirmation(layout, TOptimizeSchedule(), kWholeFileOptimizeRefusal);
+  return WorkOut(drive, wholeFiles, asked, &layout, &confirmed);
+}
+
+bool TWindowMoves::Ask(TMovesKind asked) {
+  if (!CanDefragment()) return false;
+  kind = asked;
+  state = TState::kAsking;
+  drive.detailText.Set(asked == TMovesKind::kOptimize ? kWorkingOutLayoutText : kWorkingOutText);
+  auto worked = std::make_shared<TWorkedOut>();
+  workedOut = worked;
+  const bool whole = wholeFiles;
+  const bool started = drive.StartWorker([worked, whole, asked](TDriveOptimizer& worker) {
+    try {
+      worked->question = WorkOut(worker, whole, asked, &worked->layout, &worked->confirmed);
+    } catch (const std::bad_alloc&) {
+      worked->confirmed.reset();
+      worked->question = TDefragmentConfirmation{kQuestionOutOfMemoryText, false};
+    }
+  });
+  if (!started) {
+    state = TState::kIdle;
+    workedOut.reset();
+    drive.detailText.Set("Finished");
   }
-  if (kind == TMovesKind::kOptimize) {
-    layout = PlanLayoutOfDrive(drive);
-    TOptimizeSchedule schedule =
-        ScheduleOptimize(layout, layout.places, StepClustersFor(layout.clusterBytes));
-    const TDefragmentConfirmation question =
-        OptimizeConfirmation(layout, schedule, DamageRefusal(drive));
-    confirmed = TConfirmedSchedule{std::move(schedule.moves), schedule.clustersNeeded};
-    return question;
-  }
-  layout = LayoutOfDrive(drive);
-  TMoveSchedule schedule = ScheduleDefragment(layout, StepClustersFor(layout.clusterBytes));
-  const TDefragmentConfirmation question =
-      DefragmentConfirmation(layout, schedule, DamageRefusal(drive));
-  const int64_t clusters = schedule.clusters;
-  confirmed = TConfirmedSchedule{std::move(schedule), clusters};
-  return question;
+  return started;
 }
 
 bool TWindowMoves::Start() {
@@ -152,6 +189,15 @@ std::string TWindowMoves::StatusLine(const std::string& detail, double secondsMo
 }
 
 TWindowMoves::TEnd TWindowMoves::WorkerEnded() {
+  if (state == TState::kAsking) {
+    state = TState::kIdle;
+    layout = std::move(workedOut->layout);
+    confirmed = std::move(workedOut->confirmed);
+    question = std::move(workedOut->question);
+    workedOut.reset();
+    drive.detailText.Set("Finished");
+    return TEnd::kQuestionReady;
+  }
   if (state == TState::kMoving) {
     summary = FormatMovesSummary(drive.driveLetter, drive.movesDone);
     summaryLine = SummaryLineOf(summary, kind);

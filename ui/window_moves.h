@@ -6,8 +6,15 @@
 // binds its button, menu item, refresh and worker's end to it; Pause and
 // Stop act on the moves through ui/work_controls.h.
 //
-// Threads: lives on the window's thread, which alone calls it. The moves run
-// on a worker of the drive (StartWorker), never on the window's thread. The
+// Threads: lives on the window's thread, which alone calls it. The question
+// is worked out and the moves run on workers of the drive (StartWorker),
+// never on the window's thread: on a volume of a million files the schedule
+// alone takes seconds. The asking worker only reads the tree, as the
+// window's map does, and writes the layout, the schedule and the question
+// into a record it shares with this object (the window may close, and this
+// object go, before it ends), which the window's thread reads only once
+// that worker's end has been told (WorkerEnded), after its last write. The
+// moves' worker
 // worker reads only the layout handed to it (a copy made here), never the
 // tree; it hands each moved file's runs back through the drive's queue
 // (drive.moves.movedFiles, guarded), which the window's refresh takes and
@@ -18,6 +25,7 @@
 // view, map and tree and starts the analysis anew on a new worker.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -43,8 +51,20 @@ class TWindowMoves {
   bool CanOptimize() const { return CanDefragment() && !wholeFiles; }
   // The question for moves of kind on the drive as analysed now (its
   // fragmented files, or its volume-aware plan), or the message that says
-  // why nothing would move; the layout shown is kept for Start.
+  // why nothing would move; the layout shown is kept for Start. Worked out
+  // on the calling thread.
   TDefragmentConfirmation Confirm(TMovesKind kind = TMovesKind::kDefragment);
+  // Confirm on a worker of the drive, while the window goes on answering;
+  // nothing else is offered meanwhile, and the drive's detail says what is
+  // being worked out. Its end is told as kQuestionReady, and Question() is
+  // then the answer. False, with nothing started, when the moves are not
+  // offered or no thread could be started.
+  bool Ask(TMovesKind kind);
+  bool Asking() const { return state == TState::kAsking; }
+  // The question the last Ask worked out and the kind it was asked for;
+  // read once its end has been told.
+  const TDefragmentConfirmation& Question() const { return question; }
+  TMovesKind Kind() const { return kind; }
   // Starts the moves of the layout shown by the last Confirm on a worker of
   // the drive, in the stage "Defragmenting" or "Applying optimized tree";
   // false when no thread could be started (nothing moved).
@@ -66,6 +86,7 @@ class TWindowMoves {
   enum class TEnd {
     kMovesEnded,     // the moves ended: release the view, then Reanalyse
     kAnalysisEnded,  // an analysis ended, the first or one made anew
+    kQuestionReady,  // Ask's worker ended: ask Question(), Start on Yes
   };
   // On the worker's end (its notice to the window's thread).
   TEnd WorkerEnded();
@@ -81,7 +102,7 @@ class TWindowMoves {
   const std::string& Summary() const { return summary; }
 
  private:
-  enum class TState { kIdle, kMoving, kAnalysing };
+  enum class TState { kIdle, kAsking, kMoving, kAnalysing };
 
   TDriveOptimizer& drive;  // not owned
   // The drive's files are made whole by its file system's own operation
@@ -93,7 +114,15 @@ class TWindowMoves {
   // by Start, so that the moves need not make it again; none for a Linux
   // folder, and none once handed over.
   std::optional<TConfirmedSchedule> confirmed;
-  TMovesKind kind = TMovesKind::kDefragment;  // the kind of moves it was asked for
+  TMovesKind kind = TMovesKind::kDefragment;    // the kind of moves it was asked for
+  TDefragmentConfirmation question{"", false};  // what Ask worked out
+  // What Ask's worker works out, shared with it until its end is told.
+  struct TWorkedOut {
+    TMoveLayout layout;
+    std::optional<TConfirmedSchedule> confirmed;
+    TDefragmentConfirmation question{"", false};
+  };
+  std::shared_ptr<TWorkedOut> workedOut;
   // Made from drive.movesDone once the moves' worker has ended, so the
   // window's thread never reads it while a worker writes it.
   std::string summary;

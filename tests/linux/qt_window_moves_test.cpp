@@ -93,7 +93,13 @@ class QtWindowMovesTest : public testing::Test {
     ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
     windows.answer = true;
     drive.DefragmentButton()->click();
+    ASSERT_TRUE(Asked(1));
     ASSERT_TRUE(drive.gate.WaitForHeld(5000));
+  }
+  // The question is worked out on a worker, and asked once its end reaches
+  // the window: whether count questions were asked within 10 s.
+  bool Asked(size_t count) {
+    return ProcessEventsUntil([&] { return windows.questions.size() >= count; }, 10000);
   }
   TAnsweringWindows windows;
 };
@@ -103,7 +109,7 @@ TEST_F(QtWindowMovesTest, AsksWhatWillMoveAndMovesNothingOnNo) {
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
   windows.answer = false;
   drive.DefragmentButton()->click();
-  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_TRUE(Asked(1));
   EXPECT_NE(windows.questions[0].find("Defragment drive D:?"), std::string::npos);
   EXPECT_NE(windows.questions[0].find("3 files will be made whole: 14 clusters (0.1 MiB)"),
             std::string::npos)
@@ -122,6 +128,7 @@ TEST_F(QtWindowMovesTest, WithoutADisplayTheAnswerIsNo) {
   ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
   testing::internal::CaptureStdout();
   drive.DefragmentButton()->click();
+  ProcessEventsUntil([&] { return drive.Analysed(); }, 10000);
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(printed.rfind("Defragment: Defragment drive D:?", 0), 0u) << printed;
   ProcessEventsUntil([] { return false; }, 300);
@@ -187,7 +194,7 @@ TEST_F(QtWindowMovesTest, OptimizeLayoutAsksThenCarriesThePlanOutAndAnalysesAnew
   EXPECT_TRUE(optimize->isEnabled());
   windows.answer = true;
   optimize->click();
-  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_TRUE(Asked(1));
   EXPECT_EQ(windows.questions[0].rfind("Optimize layout: Optimize the layout of drive D:?", 0), 0u)
       << windows.questions[0];
   ASSERT_TRUE(drive.gate.WaitForHeld(5000));
@@ -200,6 +207,46 @@ TEST_F(QtWindowMovesTest, OptimizeLayoutAsksThenCarriesThePlanOutAndAnalysesAnew
   for (const char* path : kMovingDriveFiles) EXPECT_EQ(drive.Pieces(path), 1) << path;
   EXPECT_TRUE(drive.FreeSpaceIsTheVolumes());
   EXPECT_TRUE(optimize->isEnabled());
+}
+
+// The question is worked out on a worker (a volume of a million files
+// takes seconds to schedule): the click returns at once, the status says
+// what is being worked out, nothing is offered meanwhile, and the question
+// follows once the worker is done.
+TEST_F(QtWindowMovesTest, TheQuestionIsWorkedOutWhileTheWindowGoesOn) {
+  TMovingDrive drive(windows);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  QPushButton* optimize = drive.Button(QStringLiteral("Optimize layout..."));
+  ASSERT_NE(optimize, nullptr);
+  optimize->click();
+  EXPECT_TRUE(windows.questions.empty()) << "asked before the window's thread went on";
+  EXPECT_TRUE(drive.Status().contains(QStringLiteral("Working out the moves of the zone layout")))
+      << drive.Status().toStdString();
+  EXPECT_FALSE(optimize->isEnabled());
+  EXPECT_FALSE(drive.DefragmentButton()->isEnabled());
+  ASSERT_TRUE(Asked(1));
+  EXPECT_EQ(windows.questions[0].rfind("Optimize layout: ", 0), 0u) << windows.questions[0];
+  // Answered No: offered again, and the status says the analysis is done.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return optimize->isEnabled(); }, 2000));
+  EXPECT_TRUE(drive.DefragmentButton()->isEnabled());
+  EXPECT_FALSE(drive.Status().contains(QStringLiteral("Working out")))
+      << drive.Status().toStdString();
+  EXPECT_EQ(VolumesOpenedForMoves(drive.volume), 0);
+}
+
+// Closed while the question is worked out: nothing is asked or moved, and
+// the worker, which outlives the window, ends cleanly.
+TEST_F(QtWindowMovesTest, ClosingTheWindowWhileTheQuestionIsWorkedOutMovesNothing) {
+  TMovingDrive drive(windows);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.Analysed(); }, 10000));
+  windows.answer = true;
+  drive.DefragmentButton()->click();
+  drive.window->close();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return drive.window.isNull(); }, 5000));
+  WaitForWorkers();
+  ProcessEventsUntil([] { return false; }, 300);
+  EXPECT_TRUE(windows.questions.empty());
+  EXPECT_EQ(VolumesOpenedForMoves(drive.volume), 0);
 }
 
 TEST_F(QtWindowMovesTest, ClosingTheWindowStopsTheMoves) {

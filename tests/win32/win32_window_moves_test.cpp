@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ class TAnsweringWindows : public TWin32WindowSystem {
  public:
   bool AskYesNo(TWindowHandle owner, const char* text, const char* caption) override {
     questions.push_back(std::string(caption) + ": " + text);
+    if (onQuestion) onQuestion();
     return realQuestion ? TWin32WindowSystem::AskYesNo(owner, text, caption) : answer;
   }
   void ShowMessage(const char* text, const char* caption) override {
@@ -43,6 +45,7 @@ class TAnsweringWindows : public TWin32WindowSystem {
   }
   bool answer = false;
   bool realQuestion = false;
+  std::function<void()> onQuestion;  // called as each question is asked
   std::vector<std::string> questions;
   std::vector<std::string> messages;
 };
@@ -126,7 +129,13 @@ class Win32WindowMoves : public testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
     windows.answer = true;
     TMovingDrive::Click(drive.defragmentButton);
+    ASSERT_TRUE(Asked(1));
     ASSERT_TRUE(gate.WaitForHeld(5000));
+  }
+  // The question is worked out on a worker and asked once its end reaches
+  // the window: whether count questions were asked within 10 s.
+  bool Asked(size_t count) {
+    return PumpUntil([&] { return windows.questions.size() >= count; }, 10000);
   }
   TAnsweringWindows windows;
   TMovesVolume volume{'D'};
@@ -145,7 +154,11 @@ TEST_F(Win32WindowMoves, OfferedOnceAnalysedAsksWhatWillMoveAndMovesNothingOnNo)
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   windows.answer = false;
   TMovingDrive::Click(drive.defragmentButton);
-  ASSERT_EQ(windows.questions.size(), 1u);
+  // Worked out on a worker: asked only once the window's thread goes on.
+  EXPECT_TRUE(windows.questions.empty());
+  EXPECT_FALSE(IsWindowEnabled(drive.defragmentButton));
+  EXPECT_TRUE(Contains(drive.Status(), "Working out which files to move")) << drive.Status();
+  ASSERT_TRUE(Asked(1));
   EXPECT_TRUE(Contains(windows.questions[0], "Defragment: Defragment drive D:?"));
   EXPECT_TRUE(Contains(windows.questions[0], "3 files will be made whole: 14 clusters (0.1 MiB)"))
       << windows.questions[0];
@@ -182,6 +195,7 @@ TEST_F(Win32WindowMoves, MessageBoxAsksWithNoTheDefaultAndYesStartsTheMoves) {
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerYes);
   ASSERT_NE(timer, 0u);
   TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_TRUE(Asked(1));
   KillTimer(nullptr, timer);
   ASSERT_EQ(windows.questions.size(), 1u);
   EXPECT_EQ(questionOwner, drive.window);
@@ -254,14 +268,17 @@ TEST_F(Win32WindowMoves, MapMenuOffersDefragmentAndOptimizeAsTheButtonsDo) {
   EXPECT_TRUE(seen.enabled[0]);
   EXPECT_TRUE(seen.enabled[1]);
   // Chosen, each asks as its button does.
-  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_TRUE(Asked(1));
   EXPECT_TRUE(Contains(windows.questions[0], "Defragment: Defragment drive D:?"));
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   OpenMapMenu(drive, 1);
-  ASSERT_EQ(windows.questions.size(), 2u);
+  ASSERT_TRUE(Asked(2));
   EXPECT_TRUE(Contains(windows.questions[1], "Optimize layout: Optimize the layout of drive D:?"));
 
+  ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_TRUE(Asked(3));
   ASSERT_TRUE(gate.WaitForHeld(5000));
   // Not offered while the moves run.
   seen = OpenMapMenu(drive, 0);
@@ -291,7 +308,10 @@ TEST_F(Win32WindowMoves, OptimizeLayoutAsksThenCarriesThePlanOutAndAnalysesAnew)
 
   windows.answer = true;
   TMovingDrive::Click(optimize);
-  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_TRUE(Contains(drive.Status(), "Working out the moves of the zone layout"))
+      << drive.Status();
+  EXPECT_FALSE(IsWindowEnabled(optimize));
+  ASSERT_TRUE(Asked(1));
   EXPECT_EQ(windows.questions[0].rfind("Optimize layout: Optimize the layout of drive D:?", 0), 0u)
       << windows.questions[0];
   ASSERT_TRUE(gate.WaitForHeld(5000));
@@ -388,6 +408,7 @@ TEST_F(Win32WindowMoves, NothingToMoveIsSaidWithoutAQuestion) {
   TMovingDrive drive(volume, &gate, windows, false);
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_TRUE(PumpUntil([&] { return !windows.messages.empty(); }, 10000));
   EXPECT_TRUE(windows.questions.empty());
   ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(windows.messages[0], "Defragment: No file on drive D: is fragmented: nothing to move.");
@@ -400,12 +421,22 @@ TEST_F(Win32WindowMoves, NoThreadForTheMovesIsSaidAndTheOfferStays) {
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   // The analysis's worker has told its end: no worker runs.
   PumpUntil([] { return false; }, 300);
+  // No thread for the question's worker: said at once, nothing asked.
   volume.threadsFail = true;
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
-  ASSERT_EQ(windows.questions.size(), 1u);
+  EXPECT_TRUE(windows.questions.empty());
   ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(windows.messages[0], std::string("Defragment: ") + kMovesNotStartedText);
+  EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
+  EXPECT_EQ(drive.Status(), "Finished");
+  // No thread for the moves, once the question is answered Yes.
+  volume.threadsFail = false;
+  windows.onQuestion = [this] { volume.threadsFail = true; };
+  TMovingDrive::Click(drive.defragmentButton);
+  ASSERT_TRUE(Asked(1));
+  ASSERT_EQ(windows.messages.size(), 2u);
+  EXPECT_EQ(windows.messages[1], std::string("Defragment: ") + kMovesNotStartedText);
   EXPECT_EQ(VolumesOpenedForMoves(volume), 0);
   EXPECT_TRUE(IsWindowEnabled(drive.defragmentButton));
   EXPECT_EQ(drive.Status(), "Finished");
@@ -422,7 +453,7 @@ TEST(Win32WindowMovesRefused, MovesNotSupportedEndWithTheReason) {
   ASSERT_TRUE(PumpUntil([&] { return drive.Analysed(); }, 10000));
   windows.answer = true;
   TMovingDrive::Click(drive.defragmentButton);
-  ASSERT_EQ(windows.questions.size(), 1u);
+  ASSERT_TRUE(PumpUntil([&] { return windows.questions.size() == 1; }, 10000));
   ASSERT_TRUE(PumpUntil([&] { return drive.Status().rfind("Defragmented", 0) == 0; }, 10000));
   EXPECT_TRUE(Contains(drive.Status(), "Failed")) << drive.Status();
   EXPECT_FALSE(drive.optimizer.movesDone.failure.empty());

@@ -361,7 +361,18 @@ void TDriveWindow::Optimize() { AskAndMove(TMovesKind::kOptimize, kOptimizeCapti
 
 void TDriveWindow::AskAndMove(TMovesKind kind, const char* caption) {
   if (!moves.CanDefragment()) return;
-  const TDefragmentConfirmation confirmation = moves.Confirm(kind);
+  if (!moves.Ask(kind)) {
+    optimizer.windows.ShowMessage(kMovesNotStartedText, caption);
+    return;
+  }
+  RefreshTexts();
+}
+
+void TDriveWindow::AnswerQuestion() {
+  RefreshTexts();
+  const char* const caption =
+      moves.Kind() == TMovesKind::kOptimize ? kOptimizeCaption : kDefragmentCaption;
+  const TDefragmentConfirmation confirmation = moves.Question();
   if (!confirmation.ask) {
     optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);
     return;
@@ -420,7 +431,12 @@ void TDriveWindow::Unregister() {
 }
 
 void TDriveWindow::WorkFinished() {
-  if (moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
+  const TWindowMoves::TEnd end = moves.WorkerEnded();
+  if (end == TWindowMoves::TEnd::kQuestionReady) {
+    AnswerQuestion();
+    return;
+  }
+  if (end == TWindowMoves::TEnd::kMovesEnded) {
     // No worker runs now: the panel and the view go first (they read the
     // tree and the map), then the drive forgets its map and tree, and a new
     // worker analyses it anew.

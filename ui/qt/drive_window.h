@@ -95,7 +95,8 @@ class TDriveWindow : public QWidget {
   // The handler of the worker's notice.
   void ShowClusterMap();
   // The handler of the worker's end: after moves, the analysis anew; after
-  // an analysis, ends an unattended run.
+  // the question was worked out, the question; after an analysis, ends an
+  // unattended run.
   void WorkFinished();
   // The buttons' actions (ui/work_controls.h), and their texts and states.
   void PauseClicked();
@@ -107,8 +108,11 @@ class TDriveWindow : public QWidget {
   // Offers the "Defragment..." and "Optimize layout..." actions when they
   // may be taken.
   void UpdateDefragmentAction();
-  // Asks, then starts, moves of kind: the body of Defragment and Optimize.
+  // Has the question for moves of kind worked out on a worker: the body of
+  // Defragment and Optimize.
   void AskAndMove(TMovesKind kind, const char* caption);
+  // Once it is: asks it, and on Yes starts the moves.
+  void AnswerQuestion();
   // Beyond the described window, once the analysis has ended: the summary
   // panel beside the map, or where the drive could not be analysed (and has
   // no map) what failed and what to do, in the map's place.

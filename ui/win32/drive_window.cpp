@@ -396,13 +396,26 @@ LRESULT ShowClusterMap(TDriveOptimizer& optimizer, TDriveWindowState& state) {
   return 0;
 }
 
-// "Defragment..." and "Optimize layout...": asks first (what will move,
-// what will be left and why) under caption; on Yes the moves of kind run on
-// a worker of the drive. Nothing while not offered.
-LRESULT AskAndMove(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state,
-                   TMovesKind kind, const char* caption) {
+// "Defragment..." and "Optimize layout...": the question (what will move,
+// what will be left and why) is worked out on a worker of the drive, while
+// the window goes on answering. Nothing while not offered.
+LRESULT AskAndMove(TDriveOptimizer& optimizer, TDriveWindowState& state, TMovesKind kind,
+                   const char* caption) {
   if (!state.moves.CanDefragment()) return 0;
-  const TDefragmentConfirmation confirmation = state.moves.Confirm(kind);
+  if (!state.moves.Ask(kind)) {
+    optimizer.windows.ShowMessage(kMovesNotStartedText, caption);
+    return 0;
+  }
+  return RefreshTexts(optimizer, state);
+}
+
+// Once the question is worked out: asks it under its caption; on Yes the
+// moves run on a worker of the drive.
+LRESULT AnswerQuestion(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  RefreshTexts(optimizer, state);
+  const char* const caption =
+      state.moves.Kind() == TMovesKind::kOptimize ? kOptimizeCaption : kDefragmentCaption;
+  const TDefragmentConfirmation confirmation = state.moves.Question();
   if (!confirmation.ask) {
     optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);
     return 0;
@@ -427,10 +440,10 @@ LRESULT Command(HWND window, WPARAM wParam, LPARAM lParam, TDriveOptimizer& opti
   switch (DriveWindowCommandFor(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam),
                                 optimizer.pauseButton, optimizer.stopButton)) {
     case TDriveWindowCommand::kDefragment:
-      AskAndMove(window, optimizer, state, TMovesKind::kDefragment, kDefragmentCaption);
+      AskAndMove(optimizer, state, TMovesKind::kDefragment, kDefragmentCaption);
       break;
     case TDriveWindowCommand::kOptimize:
-      AskAndMove(window, optimizer, state, TMovesKind::kOptimize, kOptimizeCaption);
+      AskAndMove(optimizer, state, TMovesKind::kOptimize, kOptimizeCaption);
       break;
     case TDriveWindowCommand::kPause:
       // Holds the worker at its next item, or lets it go on.
@@ -478,9 +491,12 @@ void ShowOutcome(TDriveOptimizer& optimizer, TDriveWindowState& state) {
 }
 
 // A worker has ended: after moves, the drive is analysed anew in this
-// window; after an analysis, the texts and the offer follow at once.
-LRESULT WorkerFinished(TDriveOptimizer& optimizer, TDriveWindowState& state) {
-  if (state.moves.WorkerEnded() == TWindowMoves::TEnd::kMovesEnded) {
+// window; after the question was worked out, it is asked; after an
+// analysis, the texts and the offer follow at once.
+LRESULT WorkerFinished(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state) {
+  const TWindowMoves::TEnd end = state.moves.WorkerEnded();
+  if (end == TWindowMoves::TEnd::kQuestionReady) return AnswerQuestion(window, optimizer, state);
+  if (end == TWindowMoves::TEnd::kMovesEnded) {
     // No worker runs now: the view's window goes first (it reads the map),
     // then the drive forgets the view, the map and the tree (releaseViews),
     // and a new worker analyses the drive anew; its notice makes a new view.
@@ -530,7 +546,7 @@ LRESULT CALLBACK DriveWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case TDriveWindowAction::kCommand:
       return Command(window, wParam, lParam, optimizer, state);
     case TDriveWindowAction::kWorkerFinished:
-      return WorkerFinished(optimizer, state);
+      return WorkerFinished(window, optimizer, state);
     case TDriveWindowAction::kReleaseState:
       ReleaseState(window, optimizer);
       break;
