@@ -14,9 +14,8 @@
 // into a record it shares with this object (the window may close, and this
 // object go, before it ends), which the window's thread reads only once
 // that worker's end has been told (WorkerEnded), after its last write. The
-// moves' worker
-// worker reads only the layout handed to it (a copy made here), never the
-// tree; it hands each moved file's runs back through the drive's queue
+// moves' worker reads only the layout handed to it (a copy made here), never
+// the tree; it hands each moved file's runs back through the drive's queue
 // (drive.moves.movedFiles, guarded), which the window's refresh takes and
 // writes into the tree and map, which only the window's thread touches while
 // the moves run. The counts, pause and stop go through drive.moves
@@ -60,7 +59,6 @@ class TWindowMoves {
   // then the answer. False, with nothing started, when the moves are not
   // offered or no thread could be started.
   bool Ask(TMovesKind kind);
-  bool Asking() const { return state == TState::kAsking; }
   // The question the last Ask worked out and the kind it was asked for;
   // read once its end has been told.
   const TDefragmentConfirmation& Question() const { return question; }
