@@ -327,7 +327,8 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   for (const uint32_t i : order) {
     TItemTarget& target = plan.items[i];
     const int64_t count = allocated[i];
-    if (Stays(*items[i])) {
+    // The only items in the walk that stay are those marked in place.
+    if ((items[i]->flags & kItemNoMove) != 0) {
       space.PassKept(FirstAllocatedLcn(items[i]->fragments), count, remaining);
       continue;
     }
