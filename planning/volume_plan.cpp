@@ -287,6 +287,12 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   std::array<size_t, kZoneSlotLimit + 1> slotStart{};
   int64_t remaining = 0;  // allocated clusters still to place
   const std::vector<int64_t> sameFileAs = FirstNames(items);
+  // Whether item i has a turn in the walk, once its allocated clusters are
+  // counted: every item placed, and the kept ones that take their turn.
+  const auto takesTurn = [&](size_t i) {
+    const TItem& item = *items[i];
+    return allocated[i] > 0 && (!Stays(item) || TakesTurnInPlace(item));
+  };
   for (size_t i = 0; i < items.size(); ++i) {
     const TItem& item = *items[i];
     // Another name of a file is placed with its first name.
@@ -295,9 +301,7 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     // An item that is never moved stays where its allocated runs lie.
     const bool stays = Stays(item);
     AppendAllocatedRuns(item.fragments, stays ? &kept : &usable);
-    if ((!stays || TakesTurnInPlace(item)) && allocated[i] > 0) {
-      ++slotStart[static_cast<size_t>(ZoneSlot(item)) + 1];
-    }
+    if (takesTurn(i)) ++slotStart[static_cast<size_t>(ZoneSlot(item)) + 1];
     if (!stays) remaining += allocated[i];
   }
   NormalizeExtents(&usable, totalClusters);
@@ -314,9 +318,8 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     TItemTarget& target = plan.items[i];
     target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false, sameFileAs[i]};
     if (sameFileAs[i] >= 0) continue;
-    if ((!Stays(item) || TakesTurnInPlace(item)) && allocated[i] > 0) {
+    if (takesTurn(i))
       order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
-    }
     if (Stays(item) || allocated[i] == 0) {
       AppendCurrentPlace(item.fragments, &plan.runs, plan.runs.size());
       target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "drive/move_progress.h"
 #include "moving/move_layout.h"
 #include "moving/move_schedule.h"
 #include "moving/optimize_schedule.h"
@@ -18,6 +19,10 @@ struct TDefragmentConfirmation {
 
 constexpr const char* kDefragmentCaption = "Defragment";
 constexpr const char* kOptimizeCaption = "Optimize layout";
+// The caption of the question and messages for moves of kind.
+constexpr const char* CaptionFor(TMovesKind kind) {
+  return kind == TMovesKind::kOptimize ? kOptimizeCaption : kDefragmentCaption;
+}
 // The message after a Yes when no thread could be started for the moves.
 constexpr const char* kMovesNotStartedText =
     "Nothing was moved: no thread could be started for the moves.";

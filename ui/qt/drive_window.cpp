@@ -370,8 +370,7 @@ void TDriveWindow::AskAndMove(TMovesKind kind, const char* caption) {
 
 void TDriveWindow::AnswerQuestion() {
   RefreshTexts();
-  const char* const caption =
-      moves.Kind() == TMovesKind::kOptimize ? kOptimizeCaption : kDefragmentCaption;
+  const char* const caption = CaptionFor(moves.Kind());
   const TDefragmentConfirmation confirmation = moves.Question();
   if (!confirmation.ask) {
     optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);

@@ -413,8 +413,7 @@ LRESULT AskAndMove(TDriveOptimizer& optimizer, TDriveWindowState& state, TMovesK
 // moves run on a worker of the drive.
 LRESULT AnswerQuestion(HWND window, TDriveOptimizer& optimizer, TDriveWindowState& state) {
   RefreshTexts(optimizer, state);
-  const char* const caption =
-      state.moves.Kind() == TMovesKind::kOptimize ? kOptimizeCaption : kDefragmentCaption;
+  const char* const caption = CaptionFor(state.moves.Kind());
   const TDefragmentConfirmation confirmation = state.moves.Question();
   if (!confirmation.ask) {
     optimizer.windows.ShowMessage(confirmation.text.c_str(), caption);
