@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <iterator>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +17,7 @@
 #include "platform/linux/ntfs_mft_bytes.h"
 #include "platform/linux/ntfs_mft_view.h"
 #include "platform/linux/ntfs_mft_view_tables.h"
+#include "platform/linux/run_beside.h"
 
 namespace {
 
@@ -81,40 +79,6 @@ uint64_t NameHash(MFT_REF reference, uint8_t nameSpace, const uint8_t* units, si
   mix(nameSpace);
   for (size_t i = 0; i < bytes; ++i) mix(units[i]);
   return hash;
-}
-
-// Runs beside on a thread of its own while this thread runs here, and
-// waits for it; without a thread to be had, beside runs after here. What
-// either throws (a table that found no memory) is thrown here once both
-// have ended, never from the other thread, where it would end the process.
-template <typename TBeside, typename THere>
-void RunBeside(TBeside beside, THere here) {
-  std::exception_ptr besideFailed;  // written by the helper, read after the join
-  const auto guarded = [&] {
-    try {
-      beside();
-    } catch (...) {
-      besideFailed = std::current_exception();
-    }
-  };
-  std::thread helper;
-  try {
-    helper = std::thread(guarded);
-  } catch (const std::system_error&) {
-  }
-  std::exception_ptr hereFailed;
-  try {
-    here();
-  } catch (...) {
-    hereFailed = std::current_exception();
-  }
-  if (helper.joinable()) {
-    helper.join();
-  } else if (!hereFailed) {
-    guarded();
-  }
-  if (hereFailed) std::rethrow_exception(hereFailed);
-  if (besideFailed) std::rethrow_exception(besideFailed);
 }
 
 }  // namespace

@@ -175,6 +175,8 @@ class LoopMountedExt4 : public testing::Test {
 
   void TearDown() override { Unmount(); }
 
+  size_t BitmapsReadAsDumpe2fsReadsThem();
+
   void Unmount() {
     if (mounted_) {
       EXPECT_EQ(RunTool({"umount", mountPoint_}).exitCode, 0);
@@ -270,6 +272,29 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
   }
 }
 
+// Mounts the image again, reads its free space from the block bitmaps and
+// checks it, and the volume's size, against what dumpe2fs reads of the
+// image unmounted; returns how many free stretches dumpe2fs found.
+size_t LoopMountedExt4::BitmapsReadAsDumpe2fsReadsThem() {
+  if (RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode != 0) {
+    ADD_FAILURE() << "the image does not mount again";
+    return 0;
+  }
+  mounted_ = true;
+  struct stat mounted;
+  THostSpaceMap map;
+  EXPECT_EQ(stat(mountPoint_.c_str(), &mounted), 0);
+  EXPECT_TRUE(ReadExtSpaceMap(BlockDevicePath(mounted.st_dev), &map));
+  Unmount();
+  int64_t blockCount = 0;
+  const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);
+  std::vector<TFreeExtent> read;
+  for (const auto& [first, clusters] : map.free) read.push_back(TFreeExtent{first, clusters});
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(map.clusterCount, blockCount);
+  return expected.size();
+}
+
 // Groups of every kind the block bitmaps are read by: full ones (passed over
 // unread), ones whose bitmap was never written (free but for their own
 // metadata) and partly used ones (read), checked against dumpe2fs.
@@ -280,19 +305,38 @@ TEST_F(LoopMountedExt4, FullUnwrittenAndPartlyUsedGroupsReadAsDumpe2fsReadsThem)
   const TToolOutput dump = RunTool({"dumpe2fs", image_});
   ASSERT_NE(dump.out.find("\n  0 free blocks,"), std::string::npos) << "no full group";
   ASSERT_NE(dump.out.find("BLOCK_UNINIT]"), std::string::npos) << "no unwritten group";
+  EXPECT_GT(BitmapsReadAsDumpe2fsReadsThem(), 1u);
+}
+
+// Without flex_bg (as ext3 made its volumes) each group keeps its bitmap in
+// the group itself, so every bitmap is a read of its own, twenty here, shared
+// out between two threads: what both find is the volume's free space, as
+// dumpe2fs reads it.
+TEST_F(LoopMountedExt4, AVolumeWithoutFlexGroupsReadsAsDumpe2fsReadsIt) {
+  Unmount();
+  ASSERT_EQ(RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-O", "^flex_bg", "-E", "nodiscard",
+                     image_, "160M"})
+                .exitCode,
+            0);
   ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
   mounted_ = true;
-  struct stat mounted;
-  ASSERT_EQ(stat(mountPoint_.c_str(), &mounted), 0);
-  THostSpaceMap map;
-  ASSERT_TRUE(ReadExtSpaceMap(BlockDevicePath(mounted.st_dev), &map));
+  // A folder in each group (new folders are spread over the groups), its
+  // files beside it.
+  for (int folder = 0; folder < 20; ++folder) {
+    const std::string path = mountPoint_ + "/d" + std::to_string(folder);
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    for (int file = 0; file < 3; ++file) {
+      WriteFile(path + "/f" + std::to_string(file),
+                std::string(static_cast<size_t>((folder * 3 + file) * 3000 + 1000), 'g'));
+    }
+  }
   Unmount();
-  int64_t blockCount = 0;
-  const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);
-  std::vector<TFreeExtent> read;
-  for (const auto& [first, clusters] : map.free) read.push_back(TFreeExtent{first, clusters});
-  EXPECT_EQ(read, expected);
-  EXPECT_EQ(map.clusterCount, blockCount);
+  const TToolOutput dump = RunTool({"dumpe2fs", image_});
+  ASSERT_EQ(dump.out.find("BLOCK_UNINIT]"), std::string::npos) << "a group is left unread";
+  ASSERT_EQ(dump.out.find("\n  0 free blocks,"), std::string::npos) << "a group is left unread";
+  // Each group starts with its own bitmap, so each holds free stretches of
+  // its own.
+  EXPECT_GE(BitmapsReadAsDumpe2fsReadsThem(), 20u);
 }
 
 TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
