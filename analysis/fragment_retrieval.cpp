@@ -298,8 +298,9 @@ bool TDriveOptimizer::OpenItem(const char* path, TItem* item, bool shown) {
 }
 
 void TDriveOptimizer::CheckOpenedItem(const char* path, TItem* item, const std::string& refusal) {
-  // The listing path: the drive's "D:" left off, the root as a lone separator.
-  const std::string at = path[0] != '\0' && path[1] == ':' && path[2] != '\0' ? path + 2 : "\\";
+  // The listing path: the drive's "D:" left off, the root as a lone
+  // separator; made into a string only for a report.
+  const char* at = path[0] != '\0' && path[1] == ':' && path[2] != '\0' ? path + 2 : "\\";
   if (!refusal.empty()) ReportDamage(item, at, "its runs could not be read: " + refusal);
   for (std::string& problem : DropImpossibleRuns(item, totalClusters)) {
     ReportDamage(item, at, std::move(problem));

@@ -15,11 +15,14 @@ std::string RunProblem(const TFragment& run, int64_t totalClusters) {
   // A hole has no clusters on the volume; a volume whose size is not known
   // (its free space not mapped) has none to judge them by.
   if (run.lcn < 0 || totalClusters <= 0) return std::string();
-  // Lengths and VCNs are sound from here; only the clusters remain.
-  const std::string volume = " the volume of " + std::to_string(totalClusters) + " clusters";
-  if (run.lcn >= totalClusters) return "lies wholly outside" + volume;
-  if (run.length > totalClusters - run.lcn) return "lies partly outside" + volume;
-  return std::string();
+  // Lengths and VCNs are sound from here; only the clusters remain. The
+  // words are made only for a run that is wrong: every run of every item
+  // passes here.
+  const char* outside = run.lcn >= totalClusters               ? "lies wholly outside"
+                        : run.length > totalClusters - run.lcn ? "lies partly outside"
+                                                               : nullptr;
+  if (outside == nullptr) return std::string();
+  return outside + (" the volume of " + std::to_string(totalClusters) + " clusters");
 }
 
 }  // namespace
