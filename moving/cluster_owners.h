@@ -6,7 +6,7 @@
 // them, with no tree to walk and no allocation per change; a bit per page
 // says whether it holds free clusters, so the free clusters nearest below a
 // point are found without reading full pages. Memory grows with the
-// stretches (about 32 to a page at the start), not with the volume's size.
+// stretches (about 8 to a page at the start), not with the volume's size.
 #pragma once
 
 #include <cstddef>

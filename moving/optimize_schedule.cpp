@@ -124,6 +124,7 @@ class TPlacer {
         maxStep_(maxStepClusters),
         out_(*out),
         files_(layout.files.size()),
+        states_(layout.files.size(), TFileState::kStays),
         owners_(layout.totalClusters, CountStretches(layout)),
         outside_(layout.totalClusters, layout.freeExtents.size()) {
     runs_.reserve(CountStretches(layout) - layout.freeExtents.size());
@@ -168,7 +169,7 @@ class TPlacer {
       const int64_t needed = clusters - ClustersInPlace(runs, count, place);
       const bool matches = PlaceMatches(runs, count, place, layout_.totalClusters);
       if (needed == 0 && matches) {
-        files_[file].state = TFileState::kPlaced;
+        states_[file] = TFileState::kPlaced;
         continue;
       }
       out_.clustersNeeded += needed;
@@ -177,7 +178,7 @@ class TPlacer {
       } else if (!matches) {
         Leave(file, "its place does not match its clusters");
       } else {
-        files_[file].state = TFileState::kPending;
+        states_[file] = TFileState::kPending;
         for (const TFileRun& run : place) {
           places_.push_back(TPlaceRun{run.lcn, run.lcn + run.length, file});
         }
@@ -201,12 +202,12 @@ class TPlacer {
 
   // Places a file and, first, everything in its place, depth first.
   void Place(size_t root) {
-    if (files_[root].state != TFileState::kPending) return;
+    if (states_[root] != TFileState::kPending) return;
     Push(root);
     while (!stack_.empty()) {
       TFrame& frame = stack_.back();
       const size_t file = frame.file;
-      if (files_[file].state != TFileState::kOnStack) {
+      if (states_[file] != TFileState::kOnStack) {
         stack_.pop_back();
         continue;
       }
@@ -218,7 +219,7 @@ class TPlacer {
         frame.lcn = PlaceOf(file).front().lcn;
         continue;
       }
-      if (in == TMoveIn::kIn) files_[file].state = TFileState::kPlaced;
+      if (in == TMoveIn::kIn) states_[file] = TFileState::kPlaced;
       stack_.pop_back();
     }
   }
@@ -226,8 +227,8 @@ class TPlacer {
   // Counts the files the steps take to their places; files left that were
   // moved out of the way are not among them.
   void CountFilesPlaced() {
-    for (const TFileNow& file : files_) {
-      if (file.moved && file.state == TFileState::kPlaced) ++out_.moves.files;
+    for (size_t file = 0; file < files_.size(); ++file) {
+      if (files_[file].moved && states_[file] == TFileState::kPlaced) ++out_.moves.files;
     }
   }
 
@@ -282,12 +283,12 @@ class TPlacer {
   // Whether the file's clusters stay where they are, whoever needs them:
   // it has no place, or may not move at all.
   bool Immovable(size_t file) const {
-    return files_[file].state == TFileState::kStays ||
-           (files_[file].state == TFileState::kLeft && !layout_.files[file].notMovable.empty());
+    return states_[file] == TFileState::kStays ||
+           (states_[file] == TFileState::kLeft && !layout_.files[file].notMovable.empty());
   }
 
   bool Waits(size_t file) const {
-    return files_[file].state == TFileState::kPending || files_[file].state == TFileState::kOnStack;
+    return states_[file] == TFileState::kPending || states_[file] == TFileState::kOnStack;
   }
 
   // Cuts the volume into about as many spans of a power of two clusters as
@@ -326,7 +327,7 @@ class TPlacer {
   }
 
   void Push(size_t file) {
-    files_[file].state = TFileState::kOnStack;
+    states_[file] = TFileState::kOnStack;
     stack_.push_back(TFrame{file, 0, PlaceOf(file).front().lcn, leftCount_});
   }
 
@@ -358,18 +359,18 @@ class TPlacer {
           return false;
         }
         const size_t other = held.file;
-        if (files_[other].state == TFileState::kPending) {
+        if (states_[other] == TFileState::kPending) {
           Push(other);
           return false;
         }
-        if (Immovable(other) || files_[other].state == TFileState::kPlaced) {
+        if (Immovable(other) || states_[other] == TFileState::kPlaced) {
           LeaveBlockedBy(file, other);
           return false;
         }
         // A cycle (other waits), or a file left: what of the file waiting
         // has its spot cleared already goes there, the rest out of the way;
         // a file left only ever goes out of the way.
-        const bool left = files_[other].state == TFileState::kLeft;
+        const bool left = states_[other] == TFileState::kLeft;
         if (!left && MoveStraight(other, held.vcn, stop - frame->lcn) > 0) continue;
         const int64_t parked = Park(other, held.vcn, stop - frame->lcn);
         if (parked == stop - frame->lcn) {
@@ -655,7 +656,7 @@ class TPlacer {
   void Leave(size_t file, const std::string& reason) {
     out_.moves.left.push_back(TLeftFile{file, reason});
     const bool waited = Waits(file);
-    files_[file].state = TFileState::kLeft;
+    states_[file] = TFileState::kLeft;
     ++leftCount_;
     if (!waited || !outsideSealed_) return;
     // What of its place is free lies outside the places to fill now.
@@ -700,10 +701,13 @@ class TPlacer {
     size_t place = 0;         // its first place run in placeRuns_
     uint32_t runCount = 0;    // a file's runs fit in memory many times over
     uint32_t placeCount = 0;  // 0: it has no place
-    TFileState state = TFileState::kStays;
-    bool moved = false;  // a step has moved it
+    bool moved = false;       // a step has moved it
   };
   std::vector<TFileNow> files_;
+  // Where each file stands, by layout index; apart from files_, since it is
+  // asked of every file met in a place, most of which are read no further:
+  // a byte a file stays in the cache where the records would not.
+  std::vector<TFileState> states_;
   // Every file's allocated runs now, one list for all: a move writes a
   // file's over the old ones when as few, else anew at the end.
   std::vector<TFileRun> runs_;
