@@ -65,6 +65,29 @@ TEST(OptimizeSchedule, AFileInTheWayGoesStraightToItsOwnPlaceWhenThatIsFree) {
   EXPECT_EQ(schedule.moves.clusters, schedule.clustersNeeded);
 }
 
+TEST(OptimizeSchedule, APieceParkedWhereNothingOutsideThePlacesHoldsItGoesWholeInOneStep) {
+  // \a and \b hold each other's places. Outside every place there are only
+  // three single free clusters, at the top; below them the place of \d,
+  // still to be filled, is free. \b's four clusters go there in one step,
+  // not in four steps over the holes and the place, then into its own
+  // place in one more.
+  const TMoveLayout layout =
+      Volume({File("\\a", {{0, 0, 4}}), File("\\b", {{0, 10, 4}}), File("\\c", {{0, 40, 10}}),
+              File("\\d", {{0, 60, 10}}), File("\\s", {{0, 4, 6}, {6, 14, 26}, {32, 80, 15}}),
+              File("\\t", {{0, 96, 1}}), File("\\u", {{0, 98, 1}})},
+             {{50, 10}, {70, 10}, {95, 1}, {97, 1}, {99, 1}});
+  const TPlaces places = {{{0, 10, 4}}, {{0, 0, 4}}, {{0, 50, 10}}, {{0, 70, 10}}, {}, {}, {}};
+  const TOptimizeSchedule schedule = ScheduleOptimize(layout, places, 64);
+  EXPECT_EQ(ReplayOptimize(layout, places, schedule.moves), "");
+  EXPECT_TRUE(schedule.moves.left.empty());
+  EXPECT_EQ(schedule.clustersParked, 4);
+  const auto stepsOf = [&](size_t file) {
+    return std::count_if(schedule.moves.steps.begin(), schedule.moves.steps.end(),
+                         [file](const TMoveStep& step) { return step.file == file; });
+  };
+  EXPECT_EQ(stepsOf(0) + stepsOf(1), 3);
+}
+
 TEST(OptimizeSchedule, ALongCycleIsPartedByParkingOneFileOnly) {
   // Twenty thousand files of five clusters, each lying in the place of the
   // one before it, and five clusters free at the end: one file goes out of
