@@ -107,12 +107,12 @@ struct TFrame {
 };
 
 constexpr uint32_t kFree = TClusterOwners::kFree;
+constexpr uint32_t kFileSystem = TClusterOwners::kFileSystem;
 // Free stretches, from the volume's end down, looked at for one that holds
 // a piece to park whole: enough to pass the few holes of a cluster or two
 // that lie highest, few enough that the look costs less than the steps it
 // saves.
 constexpr int kWholeSpotStretches = 16;
-constexpr uint32_t kFileSystem = TClusterOwners::kFileSystem;
 
 // Places files depth first: what lies in a file's place is placed first
 // (its own place cleared the same way), so most clusters move once, straight
@@ -563,9 +563,8 @@ class TPlacer {
   // a part of one of the nearest free stretches goes there, in one step;
   // else the highest such clusters are taken from the volume's end down,
   // which on a volume whose free space is holes of a cluster or two cuts a
-  // piece into as many steps (two parking steps in three, a million files
-  // scattered over 5% free space, before the whole spots were looked for).
-  // Returns the clusters found.
+  // piece into a step a hole (a million files scattered over 5% free space
+  // took two steps in three so). Returns the clusters found.
   template <typename TMayHold>
   int64_t ParkingSpots(int64_t clusters, TMayHold mayHold) {
     spots_.clear();
