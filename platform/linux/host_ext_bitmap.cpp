@@ -31,9 +31,10 @@ std::string BlockDevicePath(dev_t device) {
 
 namespace {
 
-// Bytes read at most per call when consecutive groups keep their bitmaps
-// side by side (flex_bg puts a flex group's bitmaps in one stretch).
-constexpr uint64_t kBitmapReadBytes = 1 << 20;
+// Bytes read at most per call where the blocks to read lie side by side:
+// the descriptor blocks of a volume without meta_bg, and the bitmaps of a
+// flex group's groups (flex_bg puts them in one stretch).
+constexpr uint64_t kBatchReadBytes = 1 << 20;
 
 // Free stretches as they are found in ascending order, each joined to the
 // one before where it goes on from it.
@@ -101,6 +102,137 @@ std::vector<std::pair<int64_t, int64_t>> Without(
   return kept;
 }
 
+// What a group's descriptor tells the free-space read, decoded from its
+// bytes on the device (little-endian; the high halves only in the wide
+// descriptors of a 64-bit volume).
+struct TGroupDescriptor {
+  blk64_t blockBitmap;
+  blk64_t inodeBitmap;
+  blk64_t inodeTable;
+  uint32_t freeBlocks;
+  uint16_t flags;
+};
+
+TGroupDescriptor DecodeGroupDescriptor(const uint8_t* bytes, bool wide) {
+  ext4_group_desc raw{};
+  std::memcpy(&raw, bytes, wide ? sizeof raw : EXT2_MIN_DESC_SIZE);
+  const auto join = [wide](uint32_t low, uint32_t high) {
+    return blk64_t{ext2fs_le32_to_cpu(low)} |
+           (wide ? blk64_t{ext2fs_le32_to_cpu(high)} << 32 : blk64_t{0});
+  };
+  TGroupDescriptor descriptor;
+  descriptor.blockBitmap = join(raw.bg_block_bitmap, raw.bg_block_bitmap_hi);
+  descriptor.inodeBitmap = join(raw.bg_inode_bitmap, raw.bg_inode_bitmap_hi);
+  descriptor.inodeTable = join(raw.bg_inode_table, raw.bg_inode_table_hi);
+  descriptor.freeBlocks =
+      uint32_t{ext2fs_le16_to_cpu(raw.bg_free_blocks_count)} |
+      (wide ? uint32_t{ext2fs_le16_to_cpu(raw.bg_free_blocks_count_hi)} << 16 : uint32_t{0});
+  descriptor.flags = ext2fs_le16_to_cpu(raw.bg_flags);
+  return descriptor;
+}
+
+// Items [at, end) of a list of blocks, to be read in one call.
+using TBatch = std::pair<size_t, size_t>;
+
+// The list of `count` blocks (blockOf(i) the i-th) cut into batches of
+// blocks that lie side by side, each at most kBatchReadBytes.
+template <typename TBlockOf>
+std::vector<TBatch> SideBySide(size_t count, uint64_t blockBytes, TBlockOf blockOf) {
+  std::vector<TBatch> batches;
+  for (size_t at = 0; at < count;) {
+    size_t end = at + 1;
+    while (end < count && blockOf(end) == blockOf(end - 1) + 1 &&
+           (end - at + 1) * blockBytes <= kBatchReadBytes) {
+      ++end;
+    }
+    batches.emplace_back(at, end);
+    at = end;
+  }
+  return batches;
+}
+
+// Reads each batch's blocks and hands them to use(half, batch, bytes): the
+// odd batches (half 1) on a second thread while this one reads the even
+// ones (half 0), each thread in ascending order, so that a disk sees two
+// nearby streams. On a nearly full volume nearly every batch is one block
+// (flex_bg leaves free blocks in a flex group's first group only, meta_bg
+// puts each descriptor block in a group of its own) and the time goes to
+// the reads' calls, tens of thousands of them. use must keep what each half
+// finds apart; pread keeps no file position. False when a read falls short.
+template <typename TBlockOf, typename TUse>
+bool ReadOnTwoThreads(int device, uint64_t blockBytes, const std::vector<TBatch>& batches,
+                      TBlockOf blockOf, TUse use) {
+  const auto readHalf = [&](size_t half) {
+    std::vector<uint8_t> buffer;
+    for (size_t batch = half; batch < batches.size(); batch += 2) {
+      const auto [at, end] = batches[batch];
+      buffer.resize((end - at) * blockBytes);
+      const off_t offset = static_cast<off_t>(blockOf(at) * blockBytes);
+      if (pread(device, buffer.data(), buffer.size(), offset) !=
+          static_cast<ssize_t>(buffer.size())) {
+        return false;
+      }
+      use(half, batches[batch], buffer.data());
+    }
+    return true;
+  };
+  bool ok = false;
+  bool okBeside = false;
+  RunBeside([&] { okBeside = readHalf(1); }, [&] { ok = readHalf(0); });
+  return ok && okBeside;
+}
+
+// The groups whose free blocks the bitmaps must tell.
+struct TGroupsToRead {
+  // Groups with a written bitmap and some blocks free, by where the bitmap lies.
+  std::vector<std::pair<blk64_t, dgrp_t>> bitmaps;
+  // Groups whose bitmap was never written (BLOCK_UNINIT), with some blocks free.
+  std::vector<std::pair<dgrp_t, TGroupDescriptor>> unwritten;
+};
+
+// The group descriptors, read straight from the device rather than kept by
+// the library: 15 TiB in 2 KiB blocks has 491,520 of them (30 MiB), of
+// which only the few groups with free blocks are needed. A group its
+// descriptor counts no free block in is passed over.
+bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsToRead* groups) {
+  const uint64_t blockBytes = fs->blocksize;
+  const uint64_t descriptorBytes = EXT2_DESC_SIZE(fs->super);
+  if (descriptorBytes < EXT2_MIN_DESC_SIZE || descriptorBytes > blockBytes) return false;
+  const bool wide =
+      ext2fs_has_feature_64bit(fs->super) && descriptorBytes >= EXT2_MIN_DESC_SIZE_64BIT;
+  const uint64_t perBlock = blockBytes / descriptorBytes;
+  const bool uninitKnown = ext2fs_has_group_desc_csum(fs);
+  const auto blockOf = [fs](size_t index) {
+    return ext2fs_descriptor_block_loc2(fs, fs->super->s_first_data_block,
+                                        static_cast<dgrp_t>(index));
+  };
+  TGroupsToRead halves[2];
+  const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
+    TGroupsToRead& found = halves[half];
+    const uint64_t first = batch.first * perBlock;
+    const uint64_t end = std::min<uint64_t>(batch.second * perBlock, fs->group_desc_count);
+    for (uint64_t group = first; group < end; ++group) {
+      const TGroupDescriptor descriptor =
+          DecodeGroupDescriptor(bytes + (group - first) * descriptorBytes, wide);
+      if (descriptor.freeBlocks == 0) continue;
+      if (uninitKnown && (descriptor.flags & EXT2_BG_BLOCK_UNINIT) != 0) {
+        found.unwritten.emplace_back(static_cast<dgrp_t>(group), descriptor);
+      } else {
+        found.bitmaps.emplace_back(descriptor.blockBitmap, static_cast<dgrp_t>(group));
+      }
+    }
+  };
+  if (!ReadOnTwoThreads(device, blockBytes, SideBySide(fs->desc_blocks, blockBytes, blockOf),
+                        blockOf, use)) {
+    return false;
+  }
+  *groups = std::move(halves[0]);
+  groups->bitmaps.insert(groups->bitmaps.end(), halves[1].bitmaps.begin(), halves[1].bitmaps.end());
+  groups->unwritten.insert(groups->unwritten.end(), halves[1].unwritten.begin(),
+                           halves[1].unwritten.end());
+  return true;
+}
+
 // The free stretches of fs group by group: a group its descriptor counts
 // no free block in is passed over unread, a group whose bitmap was never
 // written (BLOCK_UNINIT) is free but for its own metadata, and only the
@@ -111,78 +243,45 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
   const uint64_t blockBytes = fs->blocksize;
   const uint64_t bitmapBytes = EXT2_CLUSTERS_PER_GROUP(fs->super) / 8;
   if (count == 0 || bitmapBytes == 0 || bitmapBytes > blockBytes) return false;
+  TGroupsToRead groups;
+  if (!ReadGroupDescriptors(fs, device, &groups)) return false;
   // Free stretches in the order found: the bitmaps are read in the order
   // they lie, which need not be the groups'.
   std::vector<std::pair<int64_t, int64_t>> found;
-  // The groups whose bitmaps must be read, by where the bitmap lies.
-  std::vector<std::pair<blk64_t, dgrp_t>> toRead;
   ext2fs_block_bitmap uninitMetadata = nullptr;
-  const bool uninitKnown = ext2fs_has_group_desc_csum(fs);
-  for (dgrp_t group = 0; group < fs->group_desc_count; ++group) {
-    if (ext2fs_bg_free_blocks_count(fs, group) == 0) continue;
-    if (uninitKnown && ext2fs_bg_flags_test(fs, group, EXT2_BG_BLOCK_UNINIT)) {
-      if (uninitMetadata == nullptr &&
-          ext2fs_allocate_block_bitmap(fs, "uninit", &uninitMetadata) != 0) {
-        return false;
-      }
-      // As the kernel and e2fsprogs set such a group's bitmap up: its
-      // superblock and descriptor copies, and its own bitmaps and inode
-      // table wherever they lie.
-      ext2fs_reserve_super_and_bgd(fs, group, uninitMetadata);
-      ext2fs_mark_block_bitmap2(uninitMetadata, ext2fs_block_bitmap_loc(fs, group));
-      ext2fs_mark_block_bitmap2(uninitMetadata, ext2fs_inode_bitmap_loc(fs, group));
-      ext2fs_mark_block_bitmap_range2(uninitMetadata, ext2fs_inode_table_loc(fs, group),
-                                      fs->inode_blocks_per_group);
+  for (const auto& [group, descriptor] : groups.unwritten) {
+    if (uninitMetadata == nullptr &&
+        ext2fs_allocate_block_bitmap(fs, "uninit", &uninitMetadata) != 0) {
+      return false;
+    }
+    // As the kernel and e2fsprogs set such a group's bitmap up: its
+    // superblock and descriptor copies, and its own bitmaps and inode
+    // table wherever they lie.
+    ext2fs_reserve_super_and_bgd(fs, group, uninitMetadata);
+    ext2fs_mark_block_bitmap2(uninitMetadata, descriptor.blockBitmap);
+    ext2fs_mark_block_bitmap2(uninitMetadata, descriptor.inodeBitmap);
+    ext2fs_mark_block_bitmap_range2(uninitMetadata, descriptor.inodeTable,
+                                    fs->inode_blocks_per_group);
+    const blk64_t first = ext2fs_group_first_block2(fs, group);
+    const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
+    found.emplace_back(static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1));
+  }
+  std::vector<std::pair<blk64_t, dgrp_t>>& toRead = groups.bitmaps;
+  std::sort(toRead.begin(), toRead.end());
+  const auto blockOf = [&toRead](size_t index) { return toRead[index].first; };
+  std::vector<std::pair<int64_t, int64_t>> foundBeside;
+  std::vector<std::pair<int64_t, int64_t>>* const halves[2] = {&found, &foundBeside};
+  const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
+    for (size_t i = batch.first; i < batch.second; ++i) {
+      const dgrp_t group = toRead[i].second;
       const blk64_t first = ext2fs_group_first_block2(fs, group);
       const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-      found.emplace_back(static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1));
-      continue;
+      AppendClearBits(bytes + (i - batch.first) * blockBytes, static_cast<int64_t>(first),
+                      static_cast<int64_t>(last - first + 1), halves[half]);
     }
-    toRead.emplace_back(ext2fs_block_bitmap_loc(fs, group), group);
-  }
-  std::sort(toRead.begin(), toRead.end());
-  // Bitmaps that lie side by side are read together, a batch at a time.
-  std::vector<std::pair<size_t, size_t>> batches;
-  for (size_t at = 0; at < toRead.size();) {
-    size_t end = at + 1;
-    while (end < toRead.size() && toRead[end].first == toRead[end - 1].first + 1 &&
-           (end - at + 1) * blockBytes <= kBitmapReadBytes) {
-      ++end;
-    }
-    batches.emplace_back(at, end);
-    at = end;
-  }
-  // On a nearly full volume nearly every batch is one bitmap block (flex_bg
-  // leaves free blocks in a flex group's first group only), and the time
-  // goes to the reads' calls, tens of thousands of them: the odd batches are
-  // read on a second thread while this one reads the even ones, each thread
-  // in ascending order. Both only read fs, the batches and the device (pread
-  // keeps no file position); each writes its own buffer and stretches.
-  const auto readBatches = [&](size_t parity, std::vector<std::pair<int64_t, int64_t>>* free) {
-    std::vector<uint8_t> buffer;
-    for (size_t batch = parity; batch < batches.size(); batch += 2) {
-      const auto [at, end] = batches[batch];
-      buffer.resize((end - at) * blockBytes);
-      const off_t offset = static_cast<off_t>(toRead[at].first * blockBytes);
-      if (pread(device, buffer.data(), buffer.size(), offset) !=
-          static_cast<ssize_t>(buffer.size())) {
-        return false;
-      }
-      for (size_t i = at; i < end; ++i) {
-        const dgrp_t group = toRead[i].second;
-        const blk64_t first = ext2fs_group_first_block2(fs, group);
-        const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-        AppendClearBits(buffer.data() + (i - at) * blockBytes, static_cast<int64_t>(first),
-                        static_cast<int64_t>(last - first + 1), free);
-      }
-    }
-    return true;
   };
-  std::vector<std::pair<int64_t, int64_t>> foundBeside;
-  bool ok = false;
-  bool okBeside = false;
-  RunBeside([&] { okBeside = readBatches(1, &foundBeside); }, [&] { ok = readBatches(0, &found); });
-  ok = ok && okBeside;
+  const bool ok = ReadOnTwoThreads(device, blockBytes,
+                                   SideBySide(toRead.size(), blockBytes, blockOf), blockOf, use);
   found.insert(found.end(), foundBeside.begin(), foundBeside.end());
   std::sort(found.begin(), found.end());
   std::vector<std::pair<int64_t, int64_t>> free;
@@ -201,10 +300,20 @@ bool ReadExtSpaceMap(const std::string& devicePath, THostSpaceMap* map) {
   ext2_filsys fs = nullptr;
   // Read-only; a mounted file system's bitmaps and descriptors come through
   // the device's page cache, which holds the kernel's own copies of them. A
-  // checksum caught between two updates does not stop the read.
+  // checksum caught between two updates does not stop the read. The
+  // superblock only: the group descriptors are read here, as they are
+  // needed, except on a volume of clusters of several blocks, whose bitmaps
+  // the library reads.
   const int flags = EXT2_FLAG_64BITS | EXT2_FLAG_IGNORE_CSUM_ERRORS | EXT2_FLAG_SKIP_MMP;
-  if (ext2fs_open2(devicePath.c_str(), nullptr, flags, 0, 0, unix_io_manager, &fs) != 0) {
+  if (ext2fs_open2(devicePath.c_str(), nullptr, flags | EXT2_FLAG_SUPER_ONLY, 0, 0, unix_io_manager,
+                   &fs) != 0) {
     return false;
+  }
+  if (ext2fs_has_feature_bigalloc(fs->super)) {
+    ext2fs_close_free(&fs);
+    if (ext2fs_open2(devicePath.c_str(), nullptr, flags, 0, 0, unix_io_manager, &fs) != 0) {
+      return false;
+    }
   }
   // A tree of extents rather than one bit per block: 8G blocks would
   // otherwise take 1 GiB.

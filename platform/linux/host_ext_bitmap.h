@@ -1,5 +1,6 @@
 // The free clusters of an ext2, ext3 or ext4 file system, read from its own
-// block bitmaps on its device with e2fsprogs' library. The space map
+// group descriptors and block bitmaps on its device, its superblock and
+// layout told by e2fsprogs' library. The space map
 // (GETFSMAP) of ext4 walks the fixed metadata of every block group still
 // ahead for each record it reports: on a volume of hundreds of thousands of
 // groups (15 TiB in 2 KiB blocks has 491,520, and its descriptors lie in
