@@ -231,7 +231,7 @@ const TVolumePlan& SyntheticPlan() {
     while (!stack.empty()) {
       const TItem* item = stack.back();
       stack.pop_back();
-      TItemTarget target{item, static_cast<int64_t>(made->runs.size()), 0, 0, false, -1};
+      TItemTarget target{item, static_cast<int64_t>(made->runs.size()), 0, 0, -1};
       for (const TFragment* run = item->fragments; run != nullptr; run = run->next) {
         made->runs.push_back(TTargetRun{run->vcn, run->lcn, run->length});
         ++target.runCount;

@@ -31,20 +31,23 @@ struct TTargetRun {
   int64_t length;
 };
 
-// The target of one item. The item is not owned.
+// The target of one item, 32 bytes: a plan keeps one for every item of the
+// tree for as long as the drive lives. The item is not owned.
 struct TItemTarget {
   const TItem* item;
   int64_t firstRun;       // index of its first run in TVolumePlan::runs
-  int64_t runCount;       // 0 for an item without allocated clusters (or unplaced)
   int64_t movedClusters;  // allocated clusters whose target differs from where they are
-  bool unplaced;          // no room was left for it (overlapping runs only)
+  // 0 for an item without allocated clusters, and for one that found no
+  // room (overlapping runs only: TVolumePlanTotals::itemsUnplaced).
+  int32_t runCount;
   // Another name of a file met before (a hard link): the index in
   // TVolumePlan::items of the file's first name, whose target it shares and
   // which alone counts; -1 for a file's first or only name.
-  int64_t sameFileAs;
+  int32_t sameFileAs;
 
   bool Moves() const { return movedClusters > 0; }
 };
+static_assert(sizeof(TItemTarget) <= 32, "a million items' targets take 32 MB");
 
 struct TVolumePlanTotals {
   int64_t itemsToMove = 0;

@@ -111,7 +111,7 @@ TMoveLayout LayoutFromPlan(char driveLetter, const TVolumePlan& plan, const TFra
   TListingPaths paths(root);
   for (const TItemTarget& target : plan.items) {
     // Other names of a file share its first name's target.
-    if (target.sameFileAs >= 0 || target.unplaced || !target.Moves()) continue;
+    if (target.sameFileAs >= 0 || !target.Moves()) continue;
     layout.files.push_back(MovableFile(*target.item, paths));
     layout.places.push_back(PlaceOverRealVcns(layout.files.back().runs,
                                               plan.runs.data() + target.firstRun,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <stdexcept>
 #include <utility>
 
 #include "model/pre_order.h"
@@ -12,39 +14,42 @@
 
 namespace {
 
-// Every item of root's subtree, in pre-order.
-std::vector<const TItem*> PreOrder(const TItem* root) {
-  std::vector<const TItem*> items;
+// A target for every item of root's subtree, in pre-order, each with its
+// item only. A plan numbers its items and each item's runs in 32 bits.
+std::vector<TItemTarget> PreOrder(const TItem* root) {
+  std::vector<TItemTarget> targets;
   for (const TItem* item = root; item != nullptr; item = NextInPreOrder(item, root)) {
-    items.push_back(item);
+    targets.push_back(TItemTarget{item, 0, 0, 0, -1});
   }
-  return items;
+  if (targets.size() > static_cast<size_t>(INT32_MAX)) {
+    throw std::length_error("a volume plan holds at most 2,147,483,647 items");
+  }
+  return targets;
 }
 
-// For each item, the index of the first item in pre-order with the same
-// file identity when it is another name of that file (a hard link); -1
-// else. Folders and items of unknown identity are names of their own.
-std::vector<int64_t> FirstNames(const std::vector<const TItem*>& items) {
-  std::vector<int64_t> sameFileAs(items.size(), -1);
+// Sets each target's sameFileAs: the index of the first item in pre-order
+// with the same file identity when it is another name of that file (a hard
+// link); -1 else. Folders and items of unknown identity are names of their
+// own.
+void FindFirstNames(std::vector<TItemTarget>* targets) {
   // Each name's identity and pre-order index, sorted: the names of one file
   // come together, its first name first. One table of 16 bytes a name, given
   // back whole when done, where a hash map took a heap node per file (about
   // 40 MB for a million) that stayed with the process after it was freed.
-  std::vector<std::pair<uint64_t, int64_t>> names;
-  for (size_t i = 0; i < items.size(); ++i) {
-    const TItem& item = *items[i];
+  std::vector<std::pair<uint64_t, int32_t>> names;
+  for (size_t i = 0; i < targets->size(); ++i) {
+    const TItem& item = *(*targets)[i].item;
     if (item.fileId == 0 || item.IsFolder()) continue;
-    names.emplace_back(item.fileId, static_cast<int64_t>(i));
+    names.emplace_back(item.fileId, static_cast<int32_t>(i));
   }
   std::sort(names.begin(), names.end());
   for (size_t k = 1, first = 0; k < names.size(); ++k) {
     if (names[k].first != names[first].first) {
       first = k;
     } else {
-      sameFileAs[static_cast<size_t>(names[k].second)] = names[first].second;
+      (*targets)[static_cast<size_t>(names[k].second)].sameFileAs = names[first].second;
     }
   }
-  return sameFileAs;
 }
 
 // Whether an item keeps its place in the plan: marked NOMOVE, or never
@@ -116,9 +121,12 @@ int64_t MovedClusters(const TFragment* runs, const TTargetRun* targets, size_t c
 }
 
 // Each target's moved clusters, and the plan's totals, each file counted
-// under its first name only.
-void CountMoves(TVolumePlan* plan) {
-  for (TItemTarget& target : plan->items) {
+// under its first name only. allocated[i]: the allocated clusters of the
+// i-th item, a file's first name; an item with some and no target runs was
+// left unplaced.
+void CountMoves(TVolumePlan* plan, const std::vector<int64_t>& allocated) {
+  for (size_t i = 0; i < plan->items.size(); ++i) {
+    TItemTarget& target = plan->items[i];
     if (target.sameFileAs >= 0) {
       target.movedClusters = plan->items[static_cast<size_t>(target.sameFileAs)].movedClusters;
       continue;
@@ -126,7 +134,7 @@ void CountMoves(TVolumePlan* plan) {
     const TItem& item = *target.item;
     const int64_t piecesNow = CountPieces(item.fragments);
     int64_t piecesAfter = piecesNow;
-    if (target.unplaced) {
+    if (target.runCount == 0 && allocated[i] > 0) {
       ++plan->totals.itemsUnplaced;
     } else {
       piecesAfter = target.runCount;
@@ -142,6 +150,15 @@ void CountMoves(TVolumePlan* plan) {
       if (piecesAfter > 1) ++plan->totals.fragmentedAfter;
     }
   }
+}
+
+// The runs the plan's items took since firstRun, as an item's run count.
+int32_t RunsSince(const TVolumePlan& plan, int64_t firstRun) {
+  const auto count = static_cast<int64_t>(plan.runs.size()) - firstRun;
+  if (count > INT32_MAX) {
+    throw std::length_error("a volume plan gives an item at most 2,147,483,647 runs");
+  }
+  return static_cast<int32_t>(count);
 }
 
 // The usable clusters (free, or held by an item that may move) as ascending
@@ -277,7 +294,9 @@ class TUsableSpace {
 
 TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t totalClusters) {
   TVolumePlan plan;
-  const std::vector<const TItem*> items = PreOrder(root);
+  plan.items = PreOrder(root);
+  FindFirstNames(&plan.items);
+  const std::vector<TItemTarget>& items = plan.items;
   std::vector<int64_t> allocated(items.size());
   std::vector<TClusterExtent> usable;  // free and movable clusters
   std::vector<TClusterExtent> kept;    // clusters of NOMOVE items
@@ -286,17 +305,16 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   }
   std::array<size_t, kZoneSlotLimit + 1> slotStart{};
   int64_t remaining = 0;  // allocated clusters still to place
-  const std::vector<int64_t> sameFileAs = FirstNames(items);
   // Whether item i has a turn in the walk, once its allocated clusters are
   // counted: every item placed, and the kept ones that take their turn.
   const auto takesTurn = [&](size_t i) {
-    const TItem& item = *items[i];
+    const TItem& item = *items[i].item;
     return allocated[i] > 0 && (!Stays(item) || TakesTurnInPlace(item));
   };
   for (size_t i = 0; i < items.size(); ++i) {
-    const TItem& item = *items[i];
+    const TItem& item = *items[i].item;
     // Another name of a file is placed with its first name.
-    if (sameFileAs[i] >= 0) continue;
+    if (items[i].sameFileAs >= 0) continue;
     allocated[i] = AllocatedClusters(item.fragments);
     // An item that is never moved stays where its allocated runs lie.
     const bool stays = Stays(item);
@@ -312,17 +330,16 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
   // The items to place, zone by zone, each zone in pre-order.
   for (size_t slot = 1; slot <= kZoneSlotLimit; ++slot) slotStart[slot] += slotStart[slot - 1];
   std::vector<uint32_t> order(slotStart[kZoneSlotLimit]);
-  plan.items.resize(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
-    const TItem& item = *items[i];
     TItemTarget& target = plan.items[i];
-    target = TItemTarget{&item, static_cast<int64_t>(plan.runs.size()), 0, 0, false, sameFileAs[i]};
-    if (sameFileAs[i] >= 0) continue;
+    const TItem& item = *target.item;
+    target.firstRun = static_cast<int64_t>(plan.runs.size());
+    if (target.sameFileAs >= 0) continue;
     if (takesTurn(i))
       order[slotStart[static_cast<size_t>(ZoneSlot(item))]++] = static_cast<uint32_t>(i);
     if (Stays(item) || allocated[i] == 0) {
       AppendCurrentPlace(item.fragments, &plan.runs, plan.runs.size());
-      target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;
+      target.runCount = RunsSince(plan, target.firstRun);
     }
   }
 
@@ -331,15 +348,14 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     TItemTarget& target = plan.items[i];
     const int64_t count = allocated[i];
     // The only items in the walk that stay are those marked in place.
-    if ((items[i]->flags & kItemNoMove) != 0) {
-      space.PassKept(FirstAllocatedLcn(items[i]->fragments), count, remaining);
+    if ((target.item->flags & kItemNoMove) != 0) {
+      space.PassKept(FirstAllocatedLcn(target.item->fragments), count, remaining);
       continue;
     }
     target.firstRun = static_cast<int64_t>(plan.runs.size());
     const int64_t available = space.Available();
     if (available < count) {
-      target.unplaced = true;
-      remaining -= count;
+      remaining -= count;  // unplaced: no runs for its allocated clusters
       continue;
     }
     // Clusters that may be skipped and still leave room for every item to
@@ -354,7 +370,7 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     } else {
       space.TakeFromCursor(count, 0, &plan.runs);
     }
-    target.runCount = static_cast<int64_t>(plan.runs.size()) - target.firstRun;
+    target.runCount = RunsSince(plan, target.firstRun);
     remaining -= count;
   }
 
@@ -364,8 +380,7 @@ TVolumePlan PlanVolume(const TItem* root, const TFragment* freeExtents, int64_t 
     const TItemTarget& first = plan.items[static_cast<size_t>(target.sameFileAs)];
     target.firstRun = first.firstRun;
     target.runCount = first.runCount;
-    target.unplaced = first.unplaced;
   }
-  CountMoves(&plan);
+  CountMoves(&plan, allocated);
   return plan;
 }

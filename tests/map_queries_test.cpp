@@ -290,10 +290,7 @@ TVolumePlan HandPlan(TItem* root, TItem* one, TItem* three, TItem* doc) {
   doc->flags |= kItemNoMove;
   TVolumePlan plan;
   plan.runs = {{0, 10, 5}, {0, 15, 9}, {0, 100, 16}};
-  plan.items = {{root, 0, 0, 0, false, -1},
-                {one, 0, 1, 5, false, -1},
-                {three, 1, 1, 9, false, -1},
-                {doc, 2, 1, 0, false, -1}};
+  plan.items = {{root, 0, 0, 0, -1}, {one, 0, 5, 1, -1}, {three, 1, 9, 1, -1}, {doc, 2, 0, 1, -1}};
   plan.unmovable = {{0, 10}, {100, 16}, {600, 4}};
   return plan;
 }
