@@ -175,7 +175,7 @@ class LoopMountedExt4 : public testing::Test {
 
   void TearDown() override { Unmount(); }
 
-  size_t BitmapsReadAsDumpe2fsReadsThem();
+  size_t BitmapsReadAsDumpe2fsReadsThem(int64_t blocksPerCluster = 1);
 
   void Unmount() {
     if (mounted_) {
@@ -190,8 +190,11 @@ class LoopMountedExt4 : public testing::Test {
   bool mounted_ = false;
 };
 
-// Free blocks by dumpe2fs, from the block bitmap of each group.
-std::vector<TFreeExtent> Dumpe2fsFreeBlocks(const std::string& image, int64_t* blockCount) {
+// Free blocks by dumpe2fs, from the block bitmap of each group. With
+// clusters of several blocks (bigalloc) it names a free cluster by its
+// first block.
+std::vector<TFreeExtent> Dumpe2fsFreeBlocks(const std::string& image, int64_t* blockCount,
+                                            int64_t blocksPerCluster = 1) {
   const TToolOutput dump = RunTool({"dumpe2fs", image});
   EXPECT_EQ(dump.exitCode, 0) << dump.err;
   std::vector<TFreeExtent> free;
@@ -206,7 +209,7 @@ std::vector<TFreeExtent> Dumpe2fsFreeBlocks(const std::string& image, int64_t* b
     for (auto it = std::sregex_iterator(list.begin(), list.end(), range);
          it != std::sregex_iterator(); ++it) {
       const int64_t first = std::stoll((*it)[1]);
-      const int64_t last = (*it)[2].matched ? std::stoll((*it)[2]) : first;
+      const int64_t last = ((*it)[2].matched ? std::stoll((*it)[2]) : first) + blocksPerCluster - 1;
       if (!free.empty() && free.back().lcn + free.back().length == first) {
         free.back().length += last - first + 1;
       } else {
@@ -275,7 +278,7 @@ TEST_F(LoopMountedExt4, TheFreeSpaceStageReadsWhatDumpe2fsReads) {
 // Mounts the image again, reads its free space from the block bitmaps and
 // checks it, and the volume's size, against what dumpe2fs reads of the
 // image unmounted; returns how many free stretches dumpe2fs found.
-size_t LoopMountedExt4::BitmapsReadAsDumpe2fsReadsThem() {
+size_t LoopMountedExt4::BitmapsReadAsDumpe2fsReadsThem(int64_t blocksPerCluster) {
   if (RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode != 0) {
     ADD_FAILURE() << "the image does not mount again";
     return 0;
@@ -287,7 +290,8 @@ size_t LoopMountedExt4::BitmapsReadAsDumpe2fsReadsThem() {
   EXPECT_TRUE(ReadExtSpaceMap(BlockDevicePath(mounted.st_dev), &map));
   Unmount();
   int64_t blockCount = 0;
-  const std::vector<TFreeExtent> expected = Dumpe2fsFreeBlocks(image_, &blockCount);
+  const std::vector<TFreeExtent> expected =
+      Dumpe2fsFreeBlocks(image_, &blockCount, blocksPerCluster);
   std::vector<TFreeExtent> read;
   for (const auto& [first, clusters] : map.free) read.push_back(TFreeExtent{first, clusters});
   EXPECT_EQ(read, expected);
@@ -374,6 +378,28 @@ TEST_F(LoopMountedExt4, DescriptorsAnywhereAndOfEitherWidthReadAsDumpe2fsReadsTh
     EXPECT_EQ(dump.find(" 64bit ") != std::string::npos, layout.metaGroups);
     EXPECT_GE(BitmapsReadAsDumpe2fsReadsThem(), 3u);
   }
+}
+
+// Clusters of 16 blocks (bigalloc): the library reads the cluster bitmaps
+// whole, the volume opened anew for them, and free blocks go by whole
+// clusters.
+TEST_F(LoopMountedExt4, ClustersOfSeveralBlocksReadAsDumpe2fsReadsThem) {
+  Unmount();
+  ASSERT_EQ(RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-O", "bigalloc", "-C", "16384", "-E",
+                     "nodiscard", image_, "300M"})
+                .exitCode,
+            0);
+  ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
+  mounted_ = true;
+  for (int i = 1; i <= 12; ++i) {
+    WriteFile(mountPoint_ + "/f" + std::to_string(i),
+              std::string(static_cast<size_t>(i) * 9000, 'c'));
+    if (i % 3 == 0) {
+      ASSERT_EQ(unlink((mountPoint_ + "/f" + std::to_string(i - 1)).c_str()), 0);
+    }
+  }
+  Unmount();
+  EXPECT_GE(BitmapsReadAsDumpe2fsReadsThem(16), 3u);
 }
 
 TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
