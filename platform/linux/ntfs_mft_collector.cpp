@@ -124,7 +124,7 @@ class TNtfsMftView::TCollector {
   // tell: see Finish.
   struct TSortKey {
     uint64_t units[4];  // units 0 to 15, upper-cased, four to a word, the first highest
-    uint32_t index;     // the name's place in its folder before the sort
+    uint32_t index;     // the name's place in the grouped names before the sort
   };
 
  private:
@@ -151,12 +151,13 @@ class TNtfsMftView::TCollector {
   // Says which folders' parents (by their names in the MFT) lead in a loop
   // that never reaches the root: the folder indexes then decide.
   void FindParentLoops(const std::vector<TNameEntry>& names);
-  // Sorts the names of the folders among records [firstRecord, endRecord)
-  // by keys (one per name, in the same places), then as the collation says.
+  // Sorts the names in listed of the folders among records [firstRecord,
+  // endRecord) by keys (one per name, in the same places), then as the
+  // collation says.
   // upper is scratch of two bytes per unit of nameUnits_, each thread
   // writing the places of its own folders' names.
   void SortFolders(size_t firstRecord, size_t endRecord, std::vector<TSortKey>& keys,
-                   uint8_t* upper);
+                   uint8_t* upper, std::vector<TListedName>* listed);
 
   TNtfsMftView& view_;
   ntfs_volume* const volume_;
@@ -428,20 +429,23 @@ bool TNtfsMftView::TCollector::Decode(std::vector<TPiece>& pieces, TRecord* reco
 }
 
 void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
-                                           std::vector<TSortKey>& keys, uint8_t* upper) {
+                                           std::vector<TSortKey>& keys, uint8_t* upper,
+                                           std::vector<TListedName>* listed) {
   const uint16_t* units = nameUnits_.data();
   const uint16_t* upcase = view_.upcase_.data();
   const auto upcaseLength = static_cast<uint32_t>(view_.upcase_.size());
-  std::vector<TNameEntry> sorted;
+  const TListedName* names = listed->data();
+  std::vector<TListedName> sorted;
   for (size_t number = firstRecord; number < endRecord; ++number) {
     const TRecord& folder = view_.records_[number];
-    if (folder.nameCount < 2) continue;
-    TNameEntry* first = names_.data() + folder.firstName;
+    const uint32_t count = NameCount(view_.records_, number, listed->size());
+    if (count < 2) continue;
+    TListedName* first = listed->data() + folder.firstName;
     TSortKey* firstKey = keys.data() + folder.firstName;
     // Past the keys' sixteen units, each name upper-cased once into upper,
     // big-endian, so that memcmp orders them as the collation does.
-    for (uint32_t i = 0; i < folder.nameCount; ++i) {
-      const TNameEntry& name = first[i];
+    for (uint32_t i = 0; i < count; ++i) {
+      const TListedName& name = first[i];
       for (uint32_t k = kKeyUnits; k < name.length; ++k) {
         const uint16_t unit =
             NtfsUpperUnit(le16_to_cpu(units[name.firstUnit + k]), upcase, upcaseLength);
@@ -453,12 +457,12 @@ void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
     // equal but for case) as written. The record number settles names equal
     // in every unit, which only a damaged volume holds, so the order never
     // depends on the sort's moves.
-    std::sort(firstKey, firstKey + folder.nameCount, [&](const TSortKey& a, const TSortKey& b) {
+    std::sort(firstKey, firstKey + count, [&](const TSortKey& a, const TSortKey& b) {
       for (int word = 0; word < 4; ++word) {
         if (a.units[word] != b.units[word]) return a.units[word] < b.units[word];
       }
-      const TNameEntry& x = first[a.index];
-      const TNameEntry& y = first[b.index];
+      const TListedName& x = names[a.index];
+      const TListedName& y = names[b.index];
       const uint32_t common = std::min<uint32_t>(x.length, y.length);
       if (common > kKeyUnits) {
         const int order =
@@ -472,7 +476,7 @@ void TNtfsMftView::TCollector::SortFolders(size_t firstRecord, size_t endRecord,
       return order != 0 ? order < 0 : x.record < y.record;
     });
     sorted.clear();
-    for (uint32_t i = 0; i < folder.nameCount; ++i) sorted.push_back(first[firstKey[i].index]);
+    for (uint32_t i = 0; i < count; ++i) sorted.push_back(names[firstKey[i].index]);
     std::copy(sorted.begin(), sorted.end(), first);
   }
 }
@@ -540,53 +544,55 @@ void TNtfsMftView::TCollector::Finish() {
   const uint16_t* units = nameUnits_.data();
   const uint16_t* upcase = view_.upcase_.data();
   const auto upcaseLength = static_cast<uint32_t>(view_.upcase_.size());
-  for (const TNameEntry& name : names) ++records[name.parent].nameCount;
-  uint32_t start = 0;
+  // Each folder's firstName first counts its names, then marks where they
+  // end; each name placed, last first, moves it back to where they begin.
+  for (const TNameEntry& name : names) ++records[name.parent].firstName;
+  uint32_t end = 0;
   for (TRecord& record : records) {
-    record.firstName = start;
-    start += record.nameCount;
-    record.nameCount = 0;
+    end += record.firstName;
+    record.firstName = end;
   }
-  std::vector<TNameEntry> grouped(names.size());
+  std::vector<TListedName> listed(names.size());
   std::vector<TSortKey> keys(names.size());
-  for (const TNameEntry& name : names) {
-    TRecord& folder = records[name.parent];
-    const uint32_t at = folder.firstName + folder.nameCount++;
-    grouped[at] = name;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) {
+    const uint32_t at = --records[name->parent].firstName;
+    listed[at] = TListedName{name->firstUnit, name->record, name->fileAttributes, name->length,
+                             name->nameSpace};
     TSortKey& key = keys[at];
     for (uint32_t i = 0; i < kKeyUnits; ++i) {
       const uint16_t unit = NtfsUpperUnit(
-          i < name.length ? le16_to_cpu(units[name.firstUnit + i]) : 0, upcase, upcaseLength);
+          i < name->length ? le16_to_cpu(units[name->firstUnit + i]) : 0, upcase, upcaseLength);
       key.units[i / 4] = key.units[i / 4] << 16 | unit;
     }
-    key.index = folder.nameCount - 1;
+    key.index = at;
   }
-  names.swap(grouped);
+  std::vector<TNameEntry>().swap(names_);
   // A small folder whose index root holds other names than the MFT gives
   // it: the index decides its listing.
   for (const TIndexSignature& signature : signatures_) {
     TRecord& folder = records[signature.folder];
+    const uint32_t count = NameCount(records, signature.folder, listed.size());
     uint64_t sum = 0;
-    for (uint32_t i = 0; i < folder.nameCount; ++i) {
-      const TNameEntry& name = names[folder.firstName + i];
+    for (uint32_t i = 0; i < count; ++i) {
+      const TListedName& name = listed[folder.firstName + i];
       sum += NameHash(MK_MREF(name.record, records[name.record].sequence), name.nameSpace,
                       reinterpret_cast<const uint8_t*>(units + name.firstUnit),
                       name.length * sizeof(ntfschar));
     }
-    folder.indexDiffers = sum != signature.sum || folder.nameCount != signature.count;
+    folder.indexDiffers = sum != signature.sum || count != signature.count;
   }
   signatures_.clear();
   // The folders' sorts are apart from each other: those of the second half
   // of the names are made on a second thread (each folder's names and keys
   // are one thread's; the units are only read), without one after the first.
   size_t split = 0;
-  for (size_t counted = 0; split < records.size() && counted < names.size() / 2; ++split) {
-    counted += records[split].nameCount;
+  for (size_t counted = 0; split < records.size() && counted < listed.size() / 2; ++split) {
+    counted += NameCount(records, split, listed.size());
   }
   const std::unique_ptr<uint8_t[]> upper(new uint8_t[2 * nameUnits_.size()]);
-  RunBeside([&] { SortFolders(split, records.size(), keys, upper.get()); },
-            [&] { SortFolders(0, split, keys, upper.get()); });
-  view_.names_ = std::move(names_);
+  RunBeside([&] { SortFolders(split, records.size(), keys, upper.get(), &listed); },
+            [&] { SortFolders(0, split, keys, upper.get(), &listed); });
+  view_.names_ = std::move(listed);
   view_.nameUnits_ = std::move(nameUnits_);
   view_.runs_ = std::move(runs_);
   // Said in record order, whichever collector found it.

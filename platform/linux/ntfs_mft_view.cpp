@@ -24,40 +24,40 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
                                    size_t* hint) const {
   const TRecord& record = records_[folder];
   if (record.state != TRecord::kCollected || !record.folder) return -1;
-  const TNameEntry* begin = names_.data() + record.firstName;
-  const TNameEntry* end = begin + record.nameCount;
+  const uint32_t count = NameCount(records_, folder, names_.size());
+  const TListedName* begin = names_.data() + record.firstName;
+  const TListedName* end = begin + count;
   const uint16_t* units = nameUnits_.data();
-  const auto compare = [&](const TNameEntry& entry) {
+  const auto compare = [&](const TListedName& entry) {
     return Collate(units + entry.firstUnit, entry.length, name, length, true);
   };
   // Names equal ignoring case have equal lengths: most neighbours are told
   // apart without comparing a unit.
-  const auto equal = [&](const TNameEntry& entry) {
+  const auto equal = [&](const TListedName& entry) {
     return entry.length == length && compare(entry) == 0;
   };
   // The index order sorts by the upper-cased name first, so the names equal
   // to it ignoring case stand together. Items are mostly opened in the order
   // their folder lists them: the few names after the one found last are
   // tried before a search.
-  const TNameEntry* first = nullptr;
+  const TListedName* first = nullptr;
   for (size_t next = *hint;
-       next >= record.firstName && next < record.firstName + record.nameCount && next < *hint + 3;
-       ++next) {
+       next >= record.firstName && next < record.firstName + count && next < *hint + 3; ++next) {
     if (equal(names_[next])) {
       first = &names_[next];
       break;
     }
   }
-  const TNameEntry* last = first;
+  const TListedName* last = first;
   if (first != nullptr) {
     while (first > begin && equal(first[-1])) --first;
     ++last;
     while (last < end && equal(*last)) ++last;
   } else {
     first = std::lower_bound(begin, end, 0,
-                             [&](const TNameEntry& entry, int) { return compare(entry) < 0; });
+                             [&](const TListedName& entry, int) { return compare(entry) < 0; });
     last = std::upper_bound(first, end, 0,
-                            [&](int, const TNameEntry& entry) { return compare(entry) > 0; });
+                            [&](int, const TListedName& entry) { return compare(entry) > 0; });
   }
   *hint = static_cast<size_t>(last - names_.data());
   // The name after is most likely the next one asked for: its units and
@@ -68,7 +68,7 @@ int64_t TNtfsMftView::FindInFolder(uint32_t folder, const uint16_t* name, uint32
   }
   // Several names of one item (its long and short name) lead to it alike.
   if (first == last) return -1;
-  for (const TNameEntry* other = first; other != last; ++other) {
+  for (const TListedName* other = first; other != last; ++other) {
     if (other->record != first->record) return -1;
   }
   return first->record;
@@ -104,13 +104,14 @@ bool TNtfsMftView::List(int64_t folder, std::vector<TName>* names) const {
   names->clear();
   const TRecord& record = records_[static_cast<size_t>(folder)];
   if (record.state != TRecord::kCollected || !record.folder) return false;
-  for (uint32_t i = 0; i < record.nameCount; ++i) {
+  const uint32_t count = NameCount(records_, static_cast<size_t>(folder), names_.size());
+  for (uint32_t i = 0; i < count; ++i) {
     // The names' records lie in MFT order, far apart: each is asked for a
     // few names ahead, so that it is on its way by the time it is read.
-    if (i + kListAhead < record.nameCount) {
+    if (i + kListAhead < count) {
       __builtin_prefetch(&records_[names_[record.firstName + i + kListAhead].record]);
     }
-    const TNameEntry& entry = names_[record.firstName + i];
+    const TListedName& entry = names_[record.firstName + i];
     const TRecord& item = records_[entry.record];
     // The listing's type as libntfs-3g derives it from the index entry's
     // copy of the attributes, opening the record only for reparse points

@@ -82,6 +82,7 @@ class TNtfsMftView {
 
   struct TRecord;
   struct TNameEntry;
+  struct TListedName;
   struct TIndexSignature;
 
  private:
@@ -107,7 +108,7 @@ class TNtfsMftView {
   // folder) and of runs_ its stream has. A volume of 1,000,000 items holds
   // about 1,000,000 records, names and units of names times 20.
   std::vector<TRecord> records_;
-  std::vector<TNameEntry> names_;       // folder after folder, each in index order
+  std::vector<TListedName> names_;      // folder after folder, each in index order
   std::vector<uint16_t> nameUnits_;     // every name's UTF-16 units
   std::vector<TStreamRun> runs_;        // every record's runs, merged as Windows reports them
   std::vector<TStreamRun> recordRuns_;  // the runs of the record being decoded
