@@ -151,17 +151,18 @@ std::vector<TBatch> SideBySide(size_t count, uint64_t blockBytes, TBlockOf block
   return batches;
 }
 
-// Reads each batch's blocks and hands them to use(half, batch, bytes): the
-// odd batches (half 1) on a second thread while this one reads the even
-// ones (half 0), each thread in ascending order, so that a disk sees two
-// nearby streams. On a nearly full volume nearly every batch is one block
-// (flex_bg leaves free blocks in a flex group's first group only, meta_bg
-// puts each descriptor block in a group of its own) and the time goes to
-// the reads' calls, tens of thousands of them. use must keep what each half
+// Reads the list of `count` blocks (blockOf(i) the i-th), those side by
+// side in one call (SideBySide), and hands each batch's blocks to use(half,
+// batch, bytes): the odd batches (half 1) on a second thread while this one
+// reads the even ones (half 0), each thread in ascending order, so that a
+// disk sees two nearby streams. On a nearly full volume nearly every batch
+// is one block (flex_bg leaves free blocks in a flex group's first group
+// only, meta_bg puts each descriptor block in a group of its own) and the
+// time goes to the reads' calls, tens of thousands of them. use must keep what each half
 // finds apart; pread keeps no file position. False when a read falls short.
 template <typename TBlockOf, typename TUse>
-bool ReadOnTwoThreads(int device, uint64_t blockBytes, const std::vector<TBatch>& batches,
-                      TBlockOf blockOf, TUse use) {
+bool ReadOnTwoThreads(int device, uint64_t blockBytes, size_t count, TBlockOf blockOf, TUse use) {
+  const std::vector<TBatch> batches = SideBySide(count, blockBytes, blockOf);
   const auto readHalf = [&](size_t half) {
     std::vector<uint8_t> buffer;
     for (size_t batch = half; batch < batches.size(); batch += 2) {
@@ -222,10 +223,7 @@ bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsToRead* groups) {
       }
     }
   };
-  if (!ReadOnTwoThreads(device, blockBytes, SideBySide(fs->desc_blocks, blockBytes, blockOf),
-                        blockOf, use)) {
-    return false;
-  }
+  if (!ReadOnTwoThreads(device, blockBytes, fs->desc_blocks, blockOf, use)) return false;
   *groups = std::move(halves[0]);
   groups->bitmaps.insert(groups->bitmaps.end(), halves[1].bitmaps.begin(), halves[1].bitmaps.end());
   groups->unwritten.insert(groups->unwritten.end(), halves[1].unwritten.begin(),
@@ -245,6 +243,13 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
   if (count == 0 || bitmapBytes == 0 || bitmapBytes > blockBytes) return false;
   TGroupsToRead groups;
   if (!ReadGroupDescriptors(fs, device, &groups)) return false;
+  // A group's first block and its blocks (the last group may be short).
+  const auto span = [fs, count](dgrp_t group) {
+    const blk64_t first = ext2fs_group_first_block2(fs, group);
+    const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
+    return std::pair<int64_t, int64_t>(static_cast<int64_t>(first),
+                                       static_cast<int64_t>(last - first + 1));
+  };
   // Free stretches in the order found: the bitmaps are read in the order
   // they lie, which need not be the groups'.
   std::vector<std::pair<int64_t, int64_t>> found;
@@ -262,9 +267,7 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
     ext2fs_mark_block_bitmap2(uninitMetadata, descriptor.inodeBitmap);
     ext2fs_mark_block_bitmap_range2(uninitMetadata, descriptor.inodeTable,
                                     fs->inode_blocks_per_group);
-    const blk64_t first = ext2fs_group_first_block2(fs, group);
-    const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-    found.emplace_back(static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1));
+    found.push_back(span(group));
   }
   std::vector<std::pair<blk64_t, dgrp_t>>& toRead = groups.bitmaps;
   std::sort(toRead.begin(), toRead.end());
@@ -273,15 +276,11 @@ bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
   std::vector<std::pair<int64_t, int64_t>>* const halves[2] = {&found, &foundBeside};
   const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
     for (size_t i = batch.first; i < batch.second; ++i) {
-      const dgrp_t group = toRead[i].second;
-      const blk64_t first = ext2fs_group_first_block2(fs, group);
-      const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-      AppendClearBits(bytes + (i - batch.first) * blockBytes, static_cast<int64_t>(first),
-                      static_cast<int64_t>(last - first + 1), halves[half]);
+      const auto [first, blocks] = span(toRead[i].second);
+      AppendClearBits(bytes + (i - batch.first) * blockBytes, first, blocks, halves[half]);
     }
   };
-  const bool ok = ReadOnTwoThreads(device, blockBytes,
-                                   SideBySide(toRead.size(), blockBytes, blockOf), blockOf, use);
+  const bool ok = ReadOnTwoThreads(device, blockBytes, toRead.size(), blockOf, use);
   found.insert(found.end(), foundBeside.begin(), foundBeside.end());
   std::sort(found.begin(), found.end());
   std::vector<std::pair<int64_t, int64_t>> free;

@@ -177,6 +177,19 @@ class LoopMountedExt4 : public testing::Test {
 
   size_t BitmapsReadAsDumpe2fsReadsThem(int64_t blocksPerCluster = 1);
 
+  // Unmounts the image, makes it anew as an ext4 volume of `size` in 1 KiB
+  // blocks with the mkfs.ext4 options given, and mounts it; false when
+  // either tool fails.
+  bool MakeAgain(std::vector<std::string> options, const std::string& size) {
+    Unmount();
+    std::vector<std::string> command = {"mkfs.ext4", "-q", "-F", "-b", "1024"};
+    command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.end(), {"-E", "nodiscard", image_, size});
+    if (RunTool(command).exitCode != 0) return false;
+    mounted_ = RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode == 0;
+    return mounted_;
+  }
+
   void Unmount() {
     if (mounted_) {
       EXPECT_EQ(RunTool({"umount", mountPoint_}).exitCode, 0);
@@ -317,13 +330,7 @@ TEST_F(LoopMountedExt4, FullUnwrittenAndPartlyUsedGroupsReadAsDumpe2fsReadsThem)
 // out between two threads: what both find is the volume's free space, as
 // dumpe2fs reads it.
 TEST_F(LoopMountedExt4, AVolumeWithoutFlexGroupsReadsAsDumpe2fsReadsIt) {
-  Unmount();
-  ASSERT_EQ(RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-O", "^flex_bg", "-E", "nodiscard",
-                     image_, "160M"})
-                .exitCode,
-            0);
-  ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
-  mounted_ = true;
+  ASSERT_TRUE(MakeAgain({"-O", "^flex_bg"}, "160M"));
   // A folder in each group (new folders are spread over the groups), its
   // files beside it.
   for (int folder = 0; folder < 20; ++folder) {
@@ -354,13 +361,7 @@ TEST_F(LoopMountedExt4, DescriptorsAnywhereAndOfEitherWidthReadAsDumpe2fsReadsTh
   };
   for (const TLayout layout : {TLayout{"meta_bg,^resize_inode", true}, TLayout{"^64bit", false}}) {
     SCOPED_TRACE(layout.features);
-    Unmount();
-    ASSERT_EQ(RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-O", layout.features, "-E",
-                       "nodiscard", image_, "400M"})
-                  .exitCode,
-              0);
-    ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
-    mounted_ = true;
+    ASSERT_TRUE(MakeAgain({"-O", layout.features}, "400M"));
     for (int folder = 0; folder < 40; ++folder) {
       const std::string path = mountPoint_ + "/d" + std::to_string(folder);
       ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
@@ -384,13 +385,7 @@ TEST_F(LoopMountedExt4, DescriptorsAnywhereAndOfEitherWidthReadAsDumpe2fsReadsTh
 // whole, the volume opened anew for them, and free blocks go by whole
 // clusters.
 TEST_F(LoopMountedExt4, ClustersOfSeveralBlocksReadAsDumpe2fsReadsThem) {
-  Unmount();
-  ASSERT_EQ(RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-O", "bigalloc", "-C", "16384", "-E",
-                     "nodiscard", image_, "300M"})
-                .exitCode,
-            0);
-  ASSERT_EQ(RunTool({"mount", "-o", "loop", image_, mountPoint_}).exitCode, 0);
-  mounted_ = true;
+  ASSERT_TRUE(MakeAgain({"-O", "bigalloc", "-C", "16384"}, "300M"));
   for (int i = 1; i <= 12; ++i) {
     WriteFile(mountPoint_ + "/f" + std::to_string(i),
               std::string(static_cast<size_t>(i) * 9000, 'c'));
