@@ -14,6 +14,7 @@
 #include "tests/linux/linux_services_test_support.h"
 #include "tests/linux/ntfs_tool_output.h"
 #include "tests/linux/ntfs_volume_test_image.h"
+#include "tools/ntfs_image_builder.h"
 
 namespace {
 
@@ -199,6 +200,32 @@ TEST(NtfsVolumeReferences, ListedItemsOpenWithoutAPathWalk) {
   EXPECT_EQ(volume->PathWalks(), afterListing);
   EXPECT_FALSE(volume->Open("/Big/absent.dat", false, &item));
   EXPECT_EQ(volume->PathWalks(), afterListing + 1);
+}
+
+// A folder whose names follow it in no later record: made last, then given
+// a name by a hard link to a file made before it. Read in MFT order it
+// lists that name from the MFT alone, with nothing for its index to settle.
+TEST(NtfsMftOrder, AFolderMadeLastListsTheNamesGivenItAfterwards) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "last.img";
+  TNtfsImageBuilder builder;
+  TNtfsFormat format;
+  format.imageBytes = 8 << 20;
+  ASSERT_TRUE(builder.Format(image, format).ok);
+  ASSERT_TRUE(builder.MakeFile("/first.txt", TContent::Bytes("x")).ok);
+  ASSERT_TRUE(builder.MakeFolder("/Last").ok);
+  ASSERT_TRUE(builder.MakeHardLink("/first.txt", "/Last/linked.txt").ok);
+  ASSERT_TRUE(builder.Finish().ok);
+
+  std::unique_ptr<TNtfsVolume> volume = TNtfsVolume::Mount(image, TNtfsReadOrder::kMftOrder);
+  ASSERT_NE(volume, nullptr);
+  std::vector<TNtfsEntry> entries;
+  ASSERT_TRUE(volume->ListFolder("/Last", "*.*", &entries));
+  std::vector<std::string> names;
+  for (const TNtfsEntry& entry : entries) names.push_back(entry.name);
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "linked.txt"}));
+  EXPECT_TRUE(volume->TakeDisagreements().empty());
+  EXPECT_EQ(volume->RecordReads(), 0);
 }
 
 }  // namespace
