@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/linux/host_ext_metadata.h"
 #include "platform/linux/run_beside.h"
 
 std::string BlockDevicePath(dev_t device) {
@@ -38,7 +39,7 @@ constexpr uint64_t kBatchReadBytes = 1 << 20;
 
 // Free stretches as they are found in ascending order, each joined to the
 // one before where it goes on from it.
-void AppendFree(std::vector<std::pair<int64_t, int64_t>>* free, int64_t first, int64_t end) {
+void AppendFree(std::vector<TBlockStretch>* free, int64_t first, int64_t end) {
   if (first >= end) return;
   if (!free->empty() && free->back().first + free->back().second == first) {
     free->back().second += end - first;
@@ -54,7 +55,7 @@ void AppendFree(std::vector<std::pair<int64_t, int64_t>>* free, int64_t first, i
 // 64. The bitmap fills whole words of its block (blocks is at most the
 // block's bits); bits past `blocks` count as in use.
 void AppendClearBits(const uint8_t* bits, int64_t groupFirst, int64_t blocks,
-                     std::vector<std::pair<int64_t, int64_t>>* free) {
+                     std::vector<TBlockStretch>* free) {
   int64_t runStart = -1;  // the first clear bit of the run still open
   for (int64_t base = 0; base < blocks; base += 64) {
     uint64_t used;
@@ -77,29 +78,6 @@ void AppendClearBits(const uint8_t* bits, int64_t groupFirst, int64_t blocks,
     }
   }
   if (runStart >= 0) AppendFree(free, groupFirst + runStart, groupFirst + blocks);
-}
-
-// Free stretches less the blocks set in `used` (ascending, apart).
-std::vector<std::pair<int64_t, int64_t>> Without(
-    const std::vector<std::pair<int64_t, int64_t>>& free, ext2fs_block_bitmap used, blk64_t last) {
-  std::vector<std::pair<int64_t, int64_t>> kept;
-  for (const auto& [first, clusters] : free) {
-    blk64_t from = static_cast<blk64_t>(first);
-    const blk64_t end = static_cast<blk64_t>(first + clusters);
-    while (from < end) {
-      blk64_t set = 0;
-      const blk64_t stop =
-          ext2fs_find_first_set_block_bitmap2(used, from, std::min(end - 1, last), &set) == 0 ? set
-                                                                                              : end;
-      AppendFree(&kept, static_cast<int64_t>(from), static_cast<int64_t>(stop));
-      if (stop >= end) break;
-      blk64_t clear = 0;
-      if (ext2fs_find_first_zero_block_bitmap2(used, stop, std::min(end - 1, last), &clear) != 0)
-        break;
-      from = clear;
-    }
-  }
-  return kept;
 }
 
 // What a group's descriptor tells the free-space read, decoded from its
@@ -156,10 +134,11 @@ std::vector<TBatch> SideBySide(size_t count, uint64_t blockBytes, TBlockOf block
 // batch, bytes): the odd batches (half 1) on a second thread while this one
 // reads the even ones (half 0), each thread in ascending order, so that a
 // disk sees two nearby streams. On a nearly full volume nearly every batch
-// is one block (flex_bg leaves free blocks in a flex group's first group
-// only, meta_bg puts each descriptor block in a group of its own) and the
-// time goes to the reads' calls, tens of thousands of them. use must keep what each half
-// finds apart; pread keeps no file position. False when a read falls short.
+// is one block (the few groups left partly used lie far apart, and meta_bg
+// puts each descriptor block in a group of its own) and the time goes to
+// the reads' calls and the page cache's lookups, tens of thousands of them
+// at about a microsecond each. use must keep what each half finds apart;
+// pread keeps no file position. False when a read falls short.
 template <typename TBlockOf, typename TUse>
 bool ReadOnTwoThreads(int device, uint64_t blockBytes, size_t count, TBlockOf blockOf, TUse use) {
   const std::vector<TBatch> batches = SideBySide(count, blockBytes, blockOf);
@@ -183,19 +162,28 @@ bool ReadOnTwoThreads(int device, uint64_t blockBytes, size_t count, TBlockOf bl
   return ok && okBeside;
 }
 
-// The groups whose free blocks the bitmaps must tell.
-struct TGroupsToRead {
-  // Groups with a written bitmap and some blocks free, by where the bitmap lies.
-  std::vector<std::pair<blk64_t, dgrp_t>> bitmaps;
-  // Groups whose bitmap was never written (BLOCK_UNINIT), with some blocks free.
-  std::vector<std::pair<dgrp_t, TGroupDescriptor>> unwritten;
+// A group with a written bitmap and some blocks free.
+struct TWrittenGroup {
+  dgrp_t group;
+  blk64_t bitmap;  // where its block bitmap lies
+  uint32_t freeBlocks;
+};
+
+// The groups whose free blocks must be told, as their descriptors give them.
+struct TGroupsWithFreeBlocks {
+  std::vector<TWrittenGroup> written;
+  // Groups whose bitmap was never written (BLOCK_UNINIT): free but for the
+  // metadata in them.
+  std::vector<dgrp_t> unwritten;
 };
 
 // The group descriptors, read straight from the device rather than kept by
 // the library: 15 TiB in 2 KiB blocks has 491,520 of them (30 MiB), of
-// which only the few groups with free blocks are needed. A group its
-// descriptor counts no free block in is passed over.
-bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsToRead* groups) {
+// which only the groups with free blocks are kept (in ascending order), and
+// of the others only where their bitmaps and inode tables lie (*metadata,
+// as Joined gives it).
+bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsWithFreeBlocks* groups,
+                          std::vector<TBlockStretch>* metadata) {
   const uint64_t blockBytes = fs->blocksize;
   const uint64_t descriptorBytes = EXT2_DESC_SIZE(fs->super);
   if (descriptorBytes < EXT2_MIN_DESC_SIZE || descriptorBytes > blockBytes) return false;
@@ -203,93 +191,117 @@ bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsToRead* groups) {
       ext2fs_has_feature_64bit(fs->super) && descriptorBytes >= EXT2_MIN_DESC_SIZE_64BIT;
   const uint64_t perBlock = blockBytes / descriptorBytes;
   const bool uninitKnown = ext2fs_has_group_desc_csum(fs);
+  const int64_t inodeTableBlocks = fs->inode_blocks_per_group;
   const auto blockOf = [fs](size_t index) {
     return ext2fs_descriptor_block_loc2(fs, fs->super->s_first_data_block,
                                         static_cast<dgrp_t>(index));
   };
-  TGroupsToRead halves[2];
+  TGroupsWithFreeBlocks halves[2];
+  TMetadataStretches halvesMetadata[2];
   const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
-    TGroupsToRead& found = halves[half];
+    TGroupsWithFreeBlocks& found = halves[half];
+    TMetadataStretches& stretches = halvesMetadata[half];
     const uint64_t first = batch.first * perBlock;
     const uint64_t end = std::min<uint64_t>(batch.second * perBlock, fs->group_desc_count);
     for (uint64_t group = first; group < end; ++group) {
       const TGroupDescriptor descriptor =
           DecodeGroupDescriptor(bytes + (group - first) * descriptorBytes, wide);
+      stretches.Add(TMetadataStretches::kBlockBitmap, static_cast<int64_t>(descriptor.blockBitmap),
+                    1);
+      stretches.Add(TMetadataStretches::kInodeBitmap, static_cast<int64_t>(descriptor.inodeBitmap),
+                    1);
+      stretches.Add(TMetadataStretches::kInodeTable, static_cast<int64_t>(descriptor.inodeTable),
+                    inodeTableBlocks);
       if (descriptor.freeBlocks == 0) continue;
       if (uninitKnown && (descriptor.flags & EXT2_BG_BLOCK_UNINIT) != 0) {
-        found.unwritten.emplace_back(static_cast<dgrp_t>(group), descriptor);
+        found.unwritten.push_back(static_cast<dgrp_t>(group));
       } else {
-        found.bitmaps.emplace_back(descriptor.blockBitmap, static_cast<dgrp_t>(group));
+        found.written.push_back(TWrittenGroup{static_cast<dgrp_t>(group), descriptor.blockBitmap,
+                                              descriptor.freeBlocks});
       }
     }
   };
   if (!ReadOnTwoThreads(device, blockBytes, fs->desc_blocks, blockOf, use)) return false;
-  *groups = std::move(halves[0]);
-  groups->bitmaps.insert(groups->bitmaps.end(), halves[1].bitmaps.begin(), halves[1].bitmaps.end());
-  groups->unwritten.insert(groups->unwritten.end(), halves[1].unwritten.begin(),
-                           halves[1].unwritten.end());
+  // Each half found its groups in ascending order.
+  const auto byGroup = [](const TWrittenGroup& a, const TWrittenGroup& b) {
+    return a.group < b.group;
+  };
+  std::merge(halves[0].written.begin(), halves[0].written.end(), halves[1].written.begin(),
+             halves[1].written.end(), std::back_inserter(groups->written), byGroup);
+  std::merge(halves[0].unwritten.begin(), halves[0].unwritten.end(), halves[1].unwritten.begin(),
+             halves[1].unwritten.end(), std::back_inserter(groups->unwritten));
+  *metadata = Joined(halvesMetadata[0].Take(), halvesMetadata[1].Take());
   return true;
 }
 
 // The free stretches of fs group by group: a group its descriptor counts
-// no free block in is passed over unread, a group whose bitmap was never
-// written (BLOCK_UNINIT) is free but for its own metadata, and only the
-// others' bitmaps are read, side by side ones in one read. On a nearly full
-// volume of half a million groups that reads a few bitmaps instead of all.
+// no free block in is passed over unread; a group whose bitmap was never
+// written (BLOCK_UNINIT), or whose descriptor counts free every block but
+// its metadata, is the group less its metadata, unread; only the others'
+// bitmaps are read, side by side ones in one read. On a nearly full volume
+// of half a million groups that reads a few bitmaps instead of all.
 bool ReadGroupByGroup(ext2_filsys fs, int device, THostSpaceMap* map) {
   const blk64_t count = ext2fs_blocks_count(fs->super);
   const uint64_t blockBytes = fs->blocksize;
   const uint64_t bitmapBytes = EXT2_CLUSTERS_PER_GROUP(fs->super) / 8;
   if (count == 0 || bitmapBytes == 0 || bitmapBytes > blockBytes) return false;
-  TGroupsToRead groups;
-  if (!ReadGroupDescriptors(fs, device, &groups)) return false;
+  TGroupsWithFreeBlocks groups;
+  std::vector<TBlockStretch> metadata;
+  if (!ReadGroupDescriptors(fs, device, &groups, &metadata)) return false;
   // A group's first block and its blocks (the last group may be short).
   const auto span = [fs, count](dgrp_t group) {
     const blk64_t first = ext2fs_group_first_block2(fs, group);
     const blk64_t last = std::min(ext2fs_group_last_block2(fs, group), count - 1);
-    return std::pair<int64_t, int64_t>(static_cast<int64_t>(first),
-                                       static_cast<int64_t>(last - first + 1));
+    return TBlockStretch(static_cast<int64_t>(first), static_cast<int64_t>(last - first + 1));
   };
   // Free stretches in the order found: the bitmaps are read in the order
-  // they lie, which need not be the groups'.
-  std::vector<std::pair<int64_t, int64_t>> found;
-  ext2fs_block_bitmap uninitMetadata = nullptr;
-  for (const auto& [group, descriptor] : groups.unwritten) {
-    if (uninitMetadata == nullptr &&
-        ext2fs_allocate_block_bitmap(fs, "uninit", &uninitMetadata) != 0) {
-      return false;
+  // they lie, which need not be the groups'. The groups free but for their
+  // metadata add their superblock and descriptor copies to it, as the
+  // kernel and e2fsprogs set an unwritten group's bitmap up; a read bitmap
+  // marks its group's in use already.
+  std::vector<TBlockStretch> found;
+  std::vector<std::pair<blk64_t, dgrp_t>> toRead;
+  TMetadataStretches copies;
+  size_t metadataAt = 0;
+  auto unwritten = groups.unwritten.begin();
+  const auto unwrittenBefore = [&](uint64_t group) {
+    for (; unwritten != groups.unwritten.end() && *unwritten < group; ++unwritten) {
+      copies.AddSuperAndDescriptors(fs, *unwritten);
+      found.push_back(span(*unwritten));
     }
-    // As the kernel and e2fsprogs set such a group's bitmap up: its
-    // superblock and descriptor copies, and its own bitmaps and inode
-    // table wherever they lie.
-    ext2fs_reserve_super_and_bgd(fs, group, uninitMetadata);
-    ext2fs_mark_block_bitmap2(uninitMetadata, descriptor.blockBitmap);
-    ext2fs_mark_block_bitmap2(uninitMetadata, descriptor.inodeBitmap);
-    ext2fs_mark_block_bitmap_range2(uninitMetadata, descriptor.inodeTable,
-                                    fs->inode_blocks_per_group);
-    found.push_back(span(group));
+  };
+  for (const TWrittenGroup& written : groups.written) {
+    unwrittenBefore(written.group);
+    const auto [first, blocks] = span(written.group);
+    if (blocks - BlocksWithin(metadata, first, blocks, &metadataAt) -
+            SuperAndDescriptorBlocks(fs, written.group) ==
+        written.freeBlocks) {
+      copies.AddSuperAndDescriptors(fs, written.group);
+      found.emplace_back(first, blocks);
+    } else {
+      toRead.emplace_back(written.bitmap, written.group);
+    }
   }
-  std::vector<std::pair<blk64_t, dgrp_t>>& toRead = groups.bitmaps;
+  unwrittenBefore(uint64_t{fs->group_desc_count});
+  metadata = Joined(metadata, copies.Take());
   std::sort(toRead.begin(), toRead.end());
   const auto blockOf = [&toRead](size_t index) { return toRead[index].first; };
-  std::vector<std::pair<int64_t, int64_t>> foundBeside;
-  std::vector<std::pair<int64_t, int64_t>>* const halves[2] = {&found, &foundBeside};
+  std::vector<TBlockStretch> foundBeside;
+  std::vector<TBlockStretch>* const halves[2] = {&found, &foundBeside};
   const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
     for (size_t i = batch.first; i < batch.second; ++i) {
       const auto [first, blocks] = span(toRead[i].second);
       AppendClearBits(bytes + (i - batch.first) * blockBytes, first, blocks, halves[half]);
     }
   };
-  const bool ok = ReadOnTwoThreads(device, blockBytes, toRead.size(), blockOf, use);
+  if (!ReadOnTwoThreads(device, blockBytes, toRead.size(), blockOf, use)) return false;
   found.insert(found.end(), foundBeside.begin(), foundBeside.end());
   std::sort(found.begin(), found.end());
-  std::vector<std::pair<int64_t, int64_t>> free;
+  std::vector<TBlockStretch> free;
   for (const auto& [first, clusters] : found) AppendFree(&free, first, first + clusters);
-  if (ok && uninitMetadata != nullptr) free = Without(free, uninitMetadata, count - 1);
-  if (uninitMetadata != nullptr) ext2fs_free_block_bitmap(uninitMetadata);
-  if (!ok) return false;
   map->clusterCount = static_cast<int64_t>(count);
-  map->free = std::move(free);
+  // A read bitmap marks its metadata in use already; the rest is taken off.
+  map->free = Less(free, metadata);
   return true;
 }
 

@@ -350,6 +350,22 @@ TEST_F(LoopMountedExt4, AVolumeWithoutFlexGroupsReadsAsDumpe2fsReadsIt) {
   EXPECT_GE(BitmapsReadAsDumpe2fsReadsThem(), 20u);
 }
 
+// Without flex_bg a group whose bitmap was never written (BLOCK_UNINIT)
+// holds its own bitmaps and inode table; told unread, it is free but for
+// them, and a flex group's first group, free but for the bitmaps and inode
+// tables of all its groups, is told the same way.
+TEST_F(LoopMountedExt4, GroupsFreeButForTheirMetadataAreToldAsDumpe2fsReadsThem) {
+  for (const char* features : {"^flex_bg", "flex_bg"}) {
+    SCOPED_TRACE(features);
+    ASSERT_TRUE(MakeAgain({"-O", features}, "160M"));
+    WriteFile(mountPoint_ + "/small", std::string(5000, 'u'));
+    Unmount();
+    const TToolOutput dump = RunTool({"dumpe2fs", image_});
+    ASSERT_NE(dump.out.find("BLOCK_UNINIT]"), std::string::npos) << "no unwritten group";
+    EXPECT_GT(BitmapsReadAsDumpe2fsReadsThem(), 1u);
+  }
+}
+
 // The group descriptors are read from the device, not through the
 // library's table: with meta_bg each descriptor block lies in a group of its
 // own (four here), and without the 64bit feature a descriptor is 32 bytes,
