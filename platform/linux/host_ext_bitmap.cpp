@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -36,6 +38,12 @@ namespace {
 // the descriptor blocks of a volume without meta_bg, and the bitmaps of a
 // flex group's groups (flex_bg puts them in one stretch).
 constexpr uint64_t kBatchReadBytes = 1 << 20;
+
+// Batches of one thread asked of the device together when a read finds
+// its blocks outside the page cache: a disk then has hundreds of requests
+// in flight instead of one a thread, which on a cold start is most of the
+// run (tens of thousands of blocks, each in a place of its own).
+constexpr size_t kAskAhead = 256;
 
 // Free stretches as they are found in ascending order, each joined to the
 // one before where it goes on from it.
@@ -132,25 +140,43 @@ std::vector<TBatch> SideBySide(size_t count, uint64_t blockBytes, TBlockOf block
 // Reads the list of `count` blocks (blockOf(i) the i-th), those side by
 // side in one call (SideBySide), and hands each batch's blocks to use(half,
 // batch, bytes): the odd batches (half 1) on a second thread while this one
-// reads the even ones (half 0), each thread in ascending order, so that a
-// disk sees two nearby streams. On a nearly full volume nearly every batch
-// is one block (the few groups left partly used lie far apart, and meta_bg
-// puts each descriptor block in a group of its own) and the time goes to
-// the reads' calls and the page cache's lookups, tens of thousands of them
-// at about a microsecond each. use must keep what each half finds apart;
-// pread keeps no file position. False when a read falls short.
+// reads the even ones (half 0), each thread in ascending order. On a nearly
+// full volume nearly every batch is one block (the few groups left partly
+// used lie far apart, and meta_bg puts each descriptor block in a group of
+// its own): warm, the time goes to the reads' calls and the page cache's
+// lookups, tens of thousands of them at about a microsecond each; cold, to
+// the device, which is asked for many batches at once (kAskAhead), not one
+// at a time. use must keep what each half finds apart; pread keeps no file
+// position. False when a read falls short.
 template <typename TBlockOf, typename TUse>
 bool ReadOnTwoThreads(int device, uint64_t blockBytes, size_t count, TBlockOf blockOf, TUse use) {
   const std::vector<TBatch> batches = SideBySide(count, blockBytes, blockOf);
+  const auto bytesOf = [&](size_t batch) {
+    return static_cast<off_t>((batches[batch].second - batches[batch].first) * blockBytes);
+  };
+  const auto offsetOf = [&](size_t batch) {
+    return static_cast<off_t>(blockOf(batches[batch].first) * blockBytes);
+  };
   const auto readHalf = [&](size_t half) {
     std::vector<uint8_t> buffer;
+    size_t askedUntil = half;  // this half's batches before it were asked for
+    bool canTell = true;       // false once the device refuses reads that do not wait
     for (size_t batch = half; batch < batches.size(); batch += 2) {
-      const auto [at, end] = batches[batch];
-      buffer.resize((end - at) * blockBytes);
-      const off_t offset = static_cast<off_t>(blockOf(at) * blockBytes);
-      if (pread(device, buffer.data(), buffer.size(), offset) !=
-          static_cast<ssize_t>(buffer.size())) {
-        return false;
+      buffer.resize(static_cast<size_t>(bytesOf(batch)));
+      const off_t offset = offsetOf(batch);
+      const ssize_t wanted = static_cast<ssize_t>(buffer.size());
+      // What the page cache holds is read at once; a batch it lacks, or
+      // holds only part of, first asks the device for the next kAskAhead
+      // batches together.
+      iovec into{buffer.data(), buffer.size()};
+      const ssize_t cached = canTell ? preadv2(device, &into, 1, offset, RWF_NOWAIT) : -1;
+      if (cached != wanted) {
+        if (cached < 0 && errno != EAGAIN) canTell = false;
+        for (; canTell && askedUntil < batches.size() && askedUntil < batch + 2 * kAskAhead;
+             askedUntil += 2) {
+          posix_fadvise(device, offsetOf(askedUntil), bytesOf(askedUntil), POSIX_FADV_WILLNEED);
+        }
+        if (pread(device, buffer.data(), buffer.size(), offset) != wanted) return false;
       }
       use(half, batches[batch], buffer.data());
     }
