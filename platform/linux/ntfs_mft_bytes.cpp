@@ -1,5 +1,7 @@
 #include "platform/linux/ntfs_mft_bytes.h"
 
+#include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,10 +44,11 @@ TNtfsMftBytes::TNtfsMftBytes(ntfs_volume* volume, std::vector<TExtent> extents)
       warn_(!NVolNoFixupWarn(volume)),
       extents_(std::move(extents)) {}
 
-bool TNtfsMftBytes::Read(int64_t first, int64_t count, uint8_t* out) const {
+template <typename TUse>
+bool TNtfsMftBytes::ForEachPiece(int64_t first, int64_t count, TUse use) const {
   int64_t offset = first * recordBytes_;
   int64_t bytes = count * recordBytes_;
-  uint8_t* at = out;
+  int64_t done = 0;
   // The extent holding offset (the first starts at 0), then those after it.
   auto extent = std::upper_bound(
       extents_.begin(), extents_.end(), offset,
@@ -56,25 +59,58 @@ bool TNtfsMftBytes::Read(int64_t first, int64_t count, uint8_t* out) const {
     if (extent == extents_.end()) return false;
     const int64_t into = offset - extent->streamOffset;
     const int64_t piece = std::min(bytes, extent->bytes - into);
-    if (extent->deviceOffset < 0) {
-      std::memset(at, 0, static_cast<size_t>(piece));
-    } else {
-      for (int64_t done = 0; done < piece;) {
-        const ssize_t got = pread(descriptor_, at + done, static_cast<size_t>(piece - done),
-                                  extent->deviceOffset + into + done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        done += got;
-      }
+    if (!use(extent->deviceOffset < 0 ? -1 : extent->deviceOffset + into, piece, done)) {
+      return false;
     }
-    at += piece;
+    done += piece;
     offset += piece;
     bytes -= piece;
     ++extent;
   }
+  return true;
+}
+
+bool TNtfsMftBytes::Read(int64_t first, int64_t count, uint8_t* out, bool* waited) const {
+  const auto read = [&](int64_t deviceOffset, int64_t piece, int64_t outOffset) {
+    uint8_t* const at = out + outOffset;
+    if (deviceOffset < 0) {
+      std::memset(at, 0, static_cast<size_t>(piece));
+      return true;
+    }
+    int64_t done = 0;
+    if (waited != nullptr && !*waited) {
+      // A read that does not wait takes what the page cache holds; what it
+      // leaves the device must give.
+      iovec into{at, static_cast<size_t>(piece)};
+      const ssize_t got = preadv2(descriptor_, &into, 1, deviceOffset, RWF_NOWAIT);
+      if (got > 0) done = got;
+      if (got == 0 || (got < 0 && errno != EAGAIN)) return Whole(at, piece, deviceOffset);
+      *waited = done < piece;
+    }
+    return Whole(at + done, piece - done, deviceOffset + done);
+  };
+  if (!ForEachPiece(first, count, read)) return false;
   for (int64_t i = 0; i < count; ++i) {
     ntfs_mst_post_read_fixup_warn(reinterpret_cast<NTFS_RECORD*>(out + i * recordBytes_),
                                   recordBytes_, warn_ ? TRUE : FALSE);
   }
   return true;
+}
+
+bool TNtfsMftBytes::Whole(uint8_t* out, int64_t bytes, int64_t deviceOffset) const {
+  for (int64_t done = 0; done < bytes;) {
+    const ssize_t got =
+        pread(descriptor_, out + done, static_cast<size_t>(bytes - done), deviceOffset + done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += got;
+  }
+  return true;
+}
+
+void TNtfsMftBytes::AskFor(int64_t first, int64_t count) const {
+  ForEachPiece(first, count, [this](int64_t deviceOffset, int64_t piece, int64_t) {
+    if (deviceOffset >= 0) posix_fadvise(descriptor_, deviceOffset, piece, POSIX_FADV_WILLNEED);
+    return true;
+  });
 }
