@@ -378,6 +378,46 @@ TEST_F(LoopMountedExt4, GroupsFreeButForTheirMetadataAreToldAsDumpe2fsReadsThem)
   }
 }
 
+// Layouts whose metadata lies elsewhere than ext4's defaults put it: no
+// backup superblocks past the first groups, or one in every group, room for
+// the descriptor table to grow, a superblock in the first block (4 KiB
+// blocks), groups added by growing the volume, ext2 without a journal,
+// extents, flex groups or unwritten groups. A group free but for its
+// metadata is told from where each layout puts that.
+TEST_F(LoopMountedExt4, LayoutsOfEveryKindReadAsDumpe2fsReadsThem) {
+  struct TLayout {
+    std::vector<std::string> options;
+    const char* grownTo;  // resize2fs to this size after the files are written
+  };
+  const TLayout layouts[] = {
+      {{"-O", "sparse_super2"}, nullptr},
+      {{"-O", "^sparse_super,^resize_inode"}, nullptr},
+      {{"-E", "resize=4000000"}, nullptr},
+      {{"-O", "^has_journal,^extent,^flex_bg,^metadata_csum,^64bit,^dir_nlink,^extra_isize"},
+       nullptr},
+      {{"-b", "4096"}, nullptr},
+      {{}, "400M"},
+      {{"-O", "meta_bg,^resize_inode"}, "600M"},
+  };
+  for (const TLayout& layout : layouts) {
+    std::string name;
+    for (const std::string& option : layout.options) name += option + " ";
+    SCOPED_TRACE(name + (layout.grownTo != nullptr ? layout.grownTo : ""));
+    ASSERT_TRUE(MakeAgain(layout.options, "200M"));
+    for (int folder = 0; folder < 30; ++folder) {
+      const std::string path = mountPoint_ + "/d" + std::to_string(folder);
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+      WriteFile(path + "/f", std::string(static_cast<size_t>(folder * 4000 + 2000), 'l'));
+    }
+    Unmount();
+    if (layout.grownTo != nullptr) {
+      ASSERT_EQ(RunTool({"e2fsck", "-f", "-y", image_}).exitCode, 0);
+      ASSERT_EQ(RunTool({"resize2fs", image_, layout.grownTo}).exitCode, 0);
+    }
+    EXPECT_GE(BitmapsReadAsDumpe2fsReadsThem(), 3u);
+  }
+}
+
 // The group descriptors are read from the device, not through the
 // library's table: with meta_bg each descriptor block lies in a group of its
 // own (four here), and without the 64bit feature a descriptor is 32 bytes,
