@@ -6,7 +6,8 @@
 # environment). Prints each run, the medians of wall time and of CPU time
 # (user + system), each build's ratios to the reference, and peak memory.
 # Each diskopt run starts in a fresh scratch working folder (its logs land
-# there).
+# there). With COLD set, every run (the reference's too) starts with the
+# page cache dropped, as after a boot (needs root).
 
 # Runs a command under /usr/bin/time; appends "wall peak_KiB cpu" to $1.
 # Wall time is taken to the microsecond around the run (time's own is in
@@ -14,6 +15,10 @@
 timed() {
   local out=$1
   shift
+  if [ -n "${COLD:-}" ]; then
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+  fi
   local start=$EPOCHREALTIME
   /usr/bin/time -f "%M %U %S" -o "$scratch/time" "$@" >/dev/null 2>&1
   local end=$EPOCHREALTIME
