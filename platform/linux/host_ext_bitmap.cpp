@@ -207,7 +207,8 @@ struct TGroupsWithFreeBlocks {
 // the library: 15 TiB in 2 KiB blocks has 491,520 of them (30 MiB), of
 // which only the groups with free blocks are kept (in ascending order), and
 // of the others only where their bitmaps and inode tables lie (*metadata,
-// as Joined gives it).
+// as Joined gives it). False when a read fails or a descriptor puts them
+// past the volume's end.
 bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsWithFreeBlocks* groups,
                           std::vector<TBlockStretch>* metadata) {
   const uint64_t blockBytes = fs->blocksize;
@@ -218,12 +219,18 @@ bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsWithFreeBlocks* gro
   const uint64_t perBlock = blockBytes / descriptorBytes;
   const bool uninitKnown = ext2fs_has_group_desc_csum(fs);
   const int64_t inodeTableBlocks = fs->inode_blocks_per_group;
+  const blk64_t count = ext2fs_blocks_count(fs->super);
+  // Whether the `blocks` blocks from first lie inside the volume.
+  const auto inside = [count](blk64_t first, blk64_t blocks) {
+    return first < count && blocks <= count - first;
+  };
   const auto blockOf = [fs](size_t index) {
     return ext2fs_descriptor_block_loc2(fs, fs->super->s_first_data_block,
                                         static_cast<dgrp_t>(index));
   };
   TGroupsWithFreeBlocks halves[2];
   TMetadataStretches halvesMetadata[2];
+  bool halvesOutside[2] = {false, false};  // each written by its half only
   const auto use = [&](size_t half, TBatch batch, const uint8_t* bytes) {
     TGroupsWithFreeBlocks& found = halves[half];
     TMetadataStretches& stretches = halvesMetadata[half];
@@ -232,6 +239,14 @@ bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsWithFreeBlocks* gro
     for (uint64_t group = first; group < end; ++group) {
       const TGroupDescriptor descriptor =
           DecodeGroupDescriptor(bytes + (group - first) * descriptorBytes, wide);
+      // A descriptor that puts a bitmap or inode table past the volume's end
+      // (the kernel refuses to mount such a volume; it can only have been
+      // written since) is not believed, and with it none of the rest.
+      if (!inside(descriptor.blockBitmap, 1) || !inside(descriptor.inodeBitmap, 1) ||
+          !inside(descriptor.inodeTable, static_cast<blk64_t>(inodeTableBlocks))) {
+        halvesOutside[half] = true;
+        continue;
+      }
       stretches.Add(TMetadataStretches::kBlockBitmap, static_cast<int64_t>(descriptor.blockBitmap),
                     1);
       stretches.Add(TMetadataStretches::kInodeBitmap, static_cast<int64_t>(descriptor.inodeBitmap),
@@ -248,6 +263,7 @@ bool ReadGroupDescriptors(ext2_filsys fs, int device, TGroupsWithFreeBlocks* gro
     }
   };
   if (!ReadOnTwoThreads(device, blockBytes, fs->desc_blocks, blockOf, use)) return false;
+  if (halvesOutside[0] || halvesOutside[1]) return false;
   // Each half found its groups in ascending order.
   const auto byGroup = [](const TWrittenGroup& a, const TWrittenGroup& b) {
     return a.group < b.group;

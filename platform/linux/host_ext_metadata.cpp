@@ -19,8 +19,7 @@ void TMetadataStretches::AddSuperAndDescriptors(ext2_filsys fs, uint32_t group) 
   blk64_t super = 0;
   blk64_t oldDescriptors = 0;
   blk64_t newDescriptor = 0;
-  blk_t used = 0;
-  ext2fs_super_and_bgd_loc2(fs, group, &super, &oldDescriptors, &newDescriptor, &used);
+  ext2fs_super_and_bgd_loc2(fs, group, &super, &oldDescriptors, &newDescriptor, nullptr);
   // The descriptor table's copies count the blocks kept for it to grow into;
   // with meta_bg only the groups before the first meta group keep a table.
   const int64_t oldBlocks =

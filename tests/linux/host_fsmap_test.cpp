@@ -480,6 +480,32 @@ TEST_F(LoopMountedExt4, WithoutTheRightToReadTheSpaceMapTheVolumeDoesNotOpen) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A descriptor written since the volume was mounted may put a group's
+// bitmap or inode table anywhere, past the end of the volume or of the
+// numbers: the bitmaps are then not read at all (the space map is asked
+// instead), rather than read from wherever the number wraps to.
+TEST(HostExtBitmaps, ADescriptorPointingPastTheVolumeIsNotBelieved) {
+  TScratchFolder scratch;
+  const std::string image = scratch / "ext4.img";
+  ASSERT_EQ(
+      RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-E", "nodiscard", image, "40M"}).exitCode,
+      0);
+  THostSpaceMap map;
+  ASSERT_TRUE(ReadExtSpaceMap(image, &map));
+  const THostSpaceMap before = map;
+  for (const char* field : {"block_bitmap 0xfffffffffffffc00", "inode_bitmap 41000",
+                            "inode_table 0x7fffffffffffff00", "inode_table 40900"}) {
+    SCOPED_TRACE(field);
+    ASSERT_EQ(
+        RunTool({"mkfs.ext4", "-q", "-F", "-b", "1024", "-E", "nodiscard", image, "40M"}).exitCode,
+        0);
+    ASSERT_EQ(RunTool({"debugfs", "-w", "-R", std::string("set_bg 3 ") + field, image}).exitCode,
+              0);
+    EXPECT_FALSE(ReadExtSpaceMap(image, &map));
+    EXPECT_EQ(map.free, before.free);  // untouched
+  }
+}
+
 TEST(HostSpaceMapElsewhere, AFileSystemWithoutASpaceMapHasNoVolume) {
   // tmpfs answers no GETFSMAP: the volume does not open, and the drive's
   // free-space stage ends with nothing, as on a volume Windows cannot map.
