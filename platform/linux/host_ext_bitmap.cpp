@@ -4,15 +4,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
+#include "platform/linux/cached_read.h"
 #include "platform/linux/host_ext_metadata.h"
 #include "platform/linux/run_beside.h"
 
@@ -168,10 +167,10 @@ bool ReadOnTwoThreads(int device, uint64_t blockBytes, size_t count, TBlockOf bl
       // What the page cache holds is read at once; a batch it lacks, or
       // holds only part of, first asks the device for the next kAskAhead
       // batches together.
-      iovec into{buffer.data(), buffer.size()};
-      const ssize_t cached = canTell ? preadv2(device, &into, 1, offset, RWF_NOWAIT) : -1;
+      const ssize_t cached =
+          canTell ? ReadCachedPart(device, buffer.data(), buffer.size(), offset) : -1;
       if (cached != wanted) {
-        if (cached < 0 && errno != EAGAIN) canTell = false;
+        if (cached < 0) canTell = false;
         for (; canTell && askedUntil < batches.size() && askedUntil < batch + 2 * kAskAhead;
              askedUntil += 2) {
           posix_fadvise(device, offsetOf(askedUntil), bytesOf(askedUntil), POSIX_FADV_WILLNEED);

@@ -1,7 +1,6 @@
 #include "platform/linux/ntfs_mft_bytes.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/cached_read.h"
 #include "platform/linux/ntfs_library.h"
 #include "platform/linux/ntfs_read_only_device.h"
 
@@ -79,12 +79,11 @@ bool TNtfsMftBytes::Read(int64_t first, int64_t count, uint8_t* out, bool* waite
     }
     int64_t done = 0;
     if (waited != nullptr && !*waited) {
-      // A read that does not wait takes what the page cache holds; what it
-      // leaves the device must give.
-      iovec into{at, static_cast<size_t>(piece)};
-      const ssize_t got = preadv2(descriptor_, &into, 1, deviceOffset, RWF_NOWAIT);
-      if (got > 0) done = got;
-      if (got == 0 || (got < 0 && errno != EAGAIN)) return Whole(at, piece, deviceOffset);
+      // What the page cache holds is taken at once; the rest the device
+      // must give.
+      const ssize_t got = ReadCachedPart(descriptor_, at, static_cast<size_t>(piece), deviceOffset);
+      if (got < 0) return Whole(at, piece, deviceOffset);
+      done = got;
       *waited = done < piece;
     }
     return Whole(at + done, piece - done, deviceOffset + done);
