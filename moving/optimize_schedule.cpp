@@ -145,10 +145,15 @@ class TPlacer {
       now.runs = first;
       now.runCount = static_cast<uint32_t>(runs_.size() - first);
       now.place = placeRuns_.size();
-      if (file < targets.size()) {
-        placeRuns_.insert(placeRuns_.end(), targets[file].begin(), targets[file].end());
+      if (file < targets.size() && targets[file].size() == 1) {
+        now.onlyPlace = targets[file].front();
+        now.placeCount = 1;
+      } else {
+        if (file < targets.size()) {
+          placeRuns_.insert(placeRuns_.end(), targets[file].begin(), targets[file].end());
+        }
+        now.placeCount = static_cast<uint32_t>(placeRuns_.size() - now.place);
       }
-      now.placeCount = static_cast<uint32_t>(placeRuns_.size() - now.place);
       for (size_t run = first; run < runs_.size(); ++run) {
         owners_.Add(runs_[run].lcn, runs_[run].lcn + runs_[run].length, static_cast<uint32_t>(file),
                     runs_[run].vcn);
@@ -239,8 +244,9 @@ class TPlacer {
 
  private:
   TRunSpan PlaceOf(size_t file) const {
-    const TFileRun* first = placeRuns_.data() + files_[file].place;
-    return TRunSpan{first, first + files_[file].placeCount};
+    const TFileNow& now = files_[file];
+    const TFileRun* first = now.placeCount == 1 ? &now.onlyPlace : placeRuns_.data() + now.place;
+    return TRunSpan{first, first + now.placeCount};
   }
 
   static size_t CountStretches(const TMoveLayout& layout) {
@@ -726,10 +732,11 @@ class TPlacer {
   // random (in the place of another), and all of it is then read at once.
   struct TFileNow {
     size_t runs = 0;          // its first run in runs_
-    size_t place = 0;         // its first place run in placeRuns_
+    size_t place = 0;         // its first place run in placeRuns_, if more than one
     uint32_t runCount = 0;    // a file's runs fit in memory many times over
     uint32_t placeCount = 0;  // 0: it has no place
     bool moved = false;       // a step has moved it
+    TFileRun onlyPlace{};     // a place of one run, kept here rather than in placeRuns_
   };
   std::vector<TFileNow> files_;
   // Where each file stands, by layout index; apart from files_, since it is
