@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "moving/cluster_marks.h"
 #include "moving/cluster_owners.h"
 #include "moving/schedule_replay.h"
 
@@ -198,6 +199,12 @@ class TPlacer {
     std::sort(places_.begin(), places_.end(),
               [](const TPlaceRun& a, const TPlaceRun& b) { return a.lcn < b.lcn; });
     IndexPlaces();
+    if (!places_.empty()) {
+      int64_t limit = 0;
+      for (const TPlaceRun& run : places_) limit = std::max(limit, run.end);
+      waiting_ = TClusterMarks(places_.front().lcn, limit);
+      for (const TPlaceRun& run : places_) waiting_.Set(run.lcn, run.end, true);
+    }
     LeaveThoseBlocked(order);
     for (const TClusterExtent& extent : layout_.freeExtents) {
       FileOutside(extent.lcn, extent.End(), true);
@@ -229,7 +236,10 @@ class TPlacer {
         frame.lcn = PlaceOf(file).front().lcn;
         continue;
       }
-      if (in == TMoveIn::kIn) states_[file] = TFileState::kPlaced;
+      if (in == TMoveIn::kIn) {
+        states_[file] = TFileState::kPlaced;
+        MarkWaiting(file, false);
+      }
       stack_.pop_back();
     }
   }
@@ -692,6 +702,7 @@ class TPlacer {
     const bool waited = Waits(file);
     states_[file] = TFileState::kLeft;
     ++leftCount_;
+    if (waited) MarkWaiting(file, false);
     if (!waited || !outsideSealed_) return;
     // What of its place is free lies outside the places to fill now.
     for (const TFileRun& run : PlaceOf(file)) {
@@ -715,14 +726,15 @@ class TPlacer {
         outside_.Assign(from, to, kFree, 0);
       }
     };
-    size_t at = FirstPlaceAfter(lcn);
-    for (; at < places_.size() && places_[at].lcn < end; ++at) {
-      const TPlaceRun& place = places_[at];
-      file(lcn, place.lcn);
-      if (!Waits(place.file)) file(std::max(lcn, place.lcn), std::min(end, place.end));
-      lcn = std::max(lcn, place.end);
+    while (lcn < end) {
+      const int64_t from = waiting_.Next(lcn, end, false);
+      lcn = waiting_.Next(from, end, true);
+      file(from, lcn);
     }
-    file(lcn, end);
+  }
+
+  void MarkWaiting(size_t file, bool waits) {
+    for (const TFileRun& run : PlaceOf(file)) waiting_.Set(run.lcn, run.lcn + run.length, waits);
   }
 
   const TMoveLayout& layout_;
@@ -754,6 +766,7 @@ class TPlacer {
   TClusterOwners outside_;
   bool outsideSealed_ = false;
   std::vector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
+  TClusterMarks waiting_;          // the clusters of the places of files still waiting
   // placeIndex_[s]: the first of places_ that ends past cluster s << placeShift_.
   int placeShift_ = 0;
   std::vector<size_t> placeIndex_;
