@@ -27,7 +27,8 @@ TEST(ClusterMarks, NextFindsWhatAClusterByClusterModelFinds) {
     for (int64_t at = std::max(lcn, kBase); at < std::min(end, kLimit); ++at) model[at] = marked;
     for (int ask = 0; ask < 20; ++ask) {
       const int64_t from = static_cast<int64_t>(random() % kVolume);
-      const int64_t to = std::min<int64_t>(kVolume, from + 1 + static_cast<int64_t>(random() % 200));
+      const int64_t to =
+          std::min<int64_t>(kVolume, from + 1 + static_cast<int64_t>(random() % 200));
       for (const bool wanted : {true, false}) {
         int64_t expected = from;
         while (expected < to && model[expected] != wanted) ++expected;
