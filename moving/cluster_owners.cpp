@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "moving/prefetch.h"
+
 TClusterOwners::TClusterOwners(int64_t totalClusters, size_t stretches)
     : shift_(4), total_(std::max<int64_t>(totalClusters, 0)) {
   // About 8 stretches to a page at the start: a look-up at random, most of
@@ -89,6 +91,17 @@ TClusterOwners::TStretch TClusterOwners::At(int64_t lcn) const {
     stretch.end = last.End();
   }
   return stretch;
+}
+
+void TClusterOwners::Prefetch(int64_t lcn) const {
+  if (lcn < 0 || lcn >= total_) return;
+  const size_t index = PageOf(lcn);
+  const TPage& page = pages_[index];
+  if (page.empty()) return;
+  // Stretches lie about evenly over a page: the one holding lcn near its
+  // share of the way along.
+  const size_t guess = static_cast<size_t>(lcn - PageStart(index)) * page.size() >> shift_;
+  PrefetchRead(&page[std::min(guess, page.size() - 1)]);
 }
 
 void TClusterOwners::Assign(int64_t lcn, int64_t end, uint32_t file, int64_t vcn) {

@@ -45,6 +45,9 @@ class TClusterOwners {
   // The highest free clusters below `before`, as one stretch ending at most
   // at `before`; false when no cluster below it is free.
   bool FreeBelow(int64_t before, TStretch* stretch) const;
+  // Asks for the memory that tells who holds lcn, ahead of a call about it:
+  // a hint, with no effect on any answer.
+  void Prefetch(int64_t lcn) const;
 
  private:
   struct TSegment {

@@ -6,6 +6,7 @@
 
 #include "moving/cluster_marks.h"
 #include "moving/cluster_owners.h"
+#include "moving/prefetch.h"
 #include "moving/schedule_replay.h"
 
 namespace {
@@ -350,6 +351,12 @@ class TPlacer {
   void Push(size_t file) {
     states_[file] = TFileState::kOnStack;
     stack_.push_back(TFrame{file, 0, PlaceOf(file).front().lcn, leftCount_});
+    // Its clusters lie anywhere: asked for now, they arrive while its place
+    // is cleared, before it moves in and frees them.
+    const TFileNow& runs = files_[file];
+    for (size_t run = runs.runs; run < runs.runs + runs.runCount; ++run) {
+      owners_.Prefetch(runs_[run].lcn);
+    }
   }
 
   // Clears the place of the frame's file of everything but its own
