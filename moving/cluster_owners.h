@@ -75,6 +75,7 @@ class TClusterOwners {
   int shift_;  // a page holds 2^shift_ clusters
   int64_t total_;
   std::vector<TPage> pages_;
+  std::vector<TSegment> added_;      // what Add was given, until Seal
   std::vector<int64_t> freeInPage_;  // free clusters of each page
   std::vector<uint64_t> freePages_;  // a bit per page: has free clusters
   std::vector<uint64_t> freeWords_;  // a bit per word of freePages_: not zero
