@@ -200,12 +200,7 @@ class TPlacer {
     std::sort(places_.begin(), places_.end(),
               [](const TPlaceRun& a, const TPlaceRun& b) { return a.lcn < b.lcn; });
     IndexPlaces();
-    if (!places_.empty()) {
-      int64_t limit = 0;
-      for (const TPlaceRun& run : places_) limit = std::max(limit, run.end);
-      waiting_ = TClusterMarks(places_.front().lcn, limit);
-      for (const TPlaceRun& run : places_) waiting_.Set(run.lcn, run.end, true);
-    }
+    MarkPlaces();
     LeaveThoseBlocked(order);
     for (const TClusterExtent& extent : layout_.freeExtents) {
       FileOutside(extent.lcn, extent.End(), true);
@@ -733,14 +728,42 @@ class TPlacer {
         outside_.Assign(from, to, kFree, 0);
       }
     };
-    while (lcn < end) {
-      const int64_t from = waiting_.Next(lcn, end, false);
-      lcn = waiting_.Next(from, end, true);
-      file(from, lcn);
+    if (marked_) {
+      while (lcn < end) {
+        const int64_t from = waiting_.Next(lcn, end, false);
+        lcn = waiting_.Next(from, end, true);
+        file(from, lcn);
+      }
+      return;
     }
+    size_t at = FirstPlaceAfter(lcn);
+    for (; at < places_.size() && places_[at].lcn < end; ++at) {
+      const TPlaceRun& place = places_[at];
+      file(lcn, place.lcn);
+      if (!Waits(place.file)) file(std::max(lcn, place.lcn), std::min(end, place.end));
+      lcn = std::max(lcn, place.end);
+    }
+    file(lcn, end);
+  }
+
+  // Marks the clusters of the places admitted, where the marks cost no more
+  // memory than the list of places does: an eighth of a byte a cluster
+  // against 32 bytes a place run (the run and its index). Where places are
+  // longer, a search of their list finds what the marks would, its list
+  // short enough to stay in the cache.
+  void MarkPlaces() {
+    if (places_.empty()) return;
+    int64_t limit = 0;
+    for (const TPlaceRun& run : places_) limit = std::max(limit, run.end);
+    const int64_t base = places_.front().lcn;
+    if ((limit - base) / 8 > 32 * static_cast<int64_t>(places_.size())) return;
+    waiting_ = TClusterMarks(base, limit);
+    for (const TPlaceRun& run : places_) waiting_.Set(run.lcn, run.end, true);
+    marked_ = true;
   }
 
   void MarkWaiting(size_t file, bool waits) {
+    if (!marked_) return;
     for (const TFileRun& run : PlaceOf(file)) waiting_.Set(run.lcn, run.lcn + run.length, waits);
   }
 
@@ -773,7 +796,9 @@ class TPlacer {
   TClusterOwners outside_;
   bool outsideSealed_ = false;
   std::vector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
-  TClusterMarks waiting_;          // the clusters of the places of files still waiting
+  // The clusters of the places of files still waiting, when marked_.
+  TClusterMarks waiting_;
+  bool marked_ = false;
   // placeIndex_[s]: the first of places_ that ends past cluster s << placeShift_.
   int placeShift_ = 0;
   std::vector<size_t> placeIndex_;

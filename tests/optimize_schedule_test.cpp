@@ -366,6 +366,7 @@ TEST(OptimizeSchedule, OnTightCrowdedAndLargeFileVolumesEveryScheduleReplays) {
       {"many files of a cluster or two", 0.05, 1, 4, 4, 0},
       {"files many times larger than a step", 0.10, 64, 2, 3, 0},
       {"large files, 2% free", 0.02, 64, 2, 64, 0},
+      {"files of hundreds of clusters", 0.15, 600, 2, 64, 0},
       {"one place in eight over the islands", 0.05, 12, 3, 16, 8},
   };
   std::mt19937_64 random(20261210);
