@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "moving/huge_page_allocator.h"
+
 class TClusterOwners {
  public:
   static constexpr uint32_t kFree = UINT32_MAX;
@@ -74,7 +76,7 @@ class TClusterOwners {
 
   int shift_;  // a page holds 2^shift_ clusters
   int64_t total_;
-  std::vector<TPage> pages_;
+  std::vector<TPage, THugePageAllocator<TPage>> pages_;
   std::vector<TSegment> added_;      // what Add was given, until Seal
   std::vector<int64_t> freeInPage_;  // free clusters of each page
   std::vector<uint64_t> freePages_;  // a bit per page: has free clusters

@@ -6,10 +6,14 @@
 
 #include "moving/cluster_marks.h"
 #include "moving/cluster_owners.h"
+#include "moving/huge_page_allocator.h"
 #include "moving/prefetch.h"
 #include "moving/schedule_replay.h"
 
 namespace {
+
+template <typename T>
+using THugeVector = std::vector<T, THugePageAllocator<T>>;
 
 // Runs that lie side by side in a list, as a range.
 struct TRunSpan {
@@ -23,7 +27,7 @@ struct TRunSpan {
 
 // Appends the allocated runs of a stream, touching ones merged: what a place
 // is compared with.
-void AppendAllocatedRuns(const std::vector<TFileRun>& runs, std::vector<TFileRun>* allocated,
+void AppendAllocatedRuns(const std::vector<TFileRun>& runs, THugeVector<TFileRun>* allocated,
                          size_t first) {
   for (const TFileRun& run : runs) {
     if (run.lcn < 0 || run.length <= 0) continue;
@@ -780,28 +784,28 @@ class TPlacer {
     bool moved = false;       // a step has moved it
     TFileRun onlyPlace{};     // a place of one run, kept here rather than in placeRuns_
   };
-  std::vector<TFileNow> files_;
+  THugeVector<TFileNow> files_;
   // Where each file stands, by layout index; apart from files_, since it is
   // asked of every file met in a place, most of which are read no further:
   // a byte a file stays in the cache where the records would not.
-  std::vector<TFileState> states_;
+  THugeVector<TFileState> states_;
   // Every file's allocated runs now, one list for all: a move writes a
   // file's over the old ones when as few, else anew at the end.
-  std::vector<TFileRun> runs_;
+  THugeVector<TFileRun> runs_;
   // Every file's place, one list for all, as the targets give it.
-  std::vector<TFileRun> placeRuns_;
+  THugeVector<TFileRun> placeRuns_;
   TClusterOwners owners_;
   // The free clusters outside the places of files still waiting (kFree;
   // the rest kFileSystem): where parking costs nobody a second move.
   TClusterOwners outside_;
   bool outsideSealed_ = false;
-  std::vector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
+  THugeVector<TPlaceRun> places_;  // runs of the places of files admitted, ascending lcn
   // The clusters of the places of files still waiting, when marked_.
   TClusterMarks waiting_;
   bool marked_ = false;
   // placeIndex_[s]: the first of places_ that ends past cluster s << placeShift_.
   int placeShift_ = 0;
-  std::vector<size_t> placeIndex_;
+  THugeVector<size_t> placeIndex_;
   std::vector<TFrame> stack_;  // files waiting, each for the one above it
   size_t leftCount_ = 0;       // files left so far
   // Reused from call to call.
