@@ -7,7 +7,6 @@
 #include "moving/cluster_marks.h"
 #include "moving/cluster_owners.h"
 #include "moving/huge_page_allocator.h"
-#include "moving/prefetch.h"
 #include "moving/schedule_replay.h"
 
 namespace {
