@@ -237,7 +237,7 @@ class TPlacer {
       }
       if (in == TMoveIn::kIn) {
         states_[file] = TFileState::kPlaced;
-        MarkWaiting(file, false);
+        UnmarkPlace(file);
       }
       stack_.pop_back();
     }
@@ -707,7 +707,7 @@ class TPlacer {
     const bool waited = Waits(file);
     states_[file] = TFileState::kLeft;
     ++leftCount_;
-    if (waited) MarkWaiting(file, false);
+    if (waited) UnmarkPlace(file);
     if (!waited || !outsideSealed_) return;
     // What of its place is free lies outside the places to fill now.
     for (const TFileRun& run : PlaceOf(file)) {
@@ -765,9 +765,10 @@ class TPlacer {
     marked_ = true;
   }
 
-  void MarkWaiting(size_t file, bool waits) {
+  // A file placed or left waits no more: its place is no longer one to fill.
+  void UnmarkPlace(size_t file) {
     if (!marked_) return;
-    for (const TFileRun& run : PlaceOf(file)) waiting_.Set(run.lcn, run.lcn + run.length, waits);
+    for (const TFileRun& run : PlaceOf(file)) waiting_.Set(run.lcn, run.lcn + run.length, false);
   }
 
   const TMoveLayout& layout_;
